@@ -1,0 +1,82 @@
+// The manifest reader: turns a backup folder's manifest into the file index.
+//
+// Two manifest layouts are read. "Manifest.mbdb" (older sync software) is a binary list of
+// entries; "Manifest.db" (current sync software) is an SQLite database with the table
+// Files(fileID, domain, relativePath, flags, file). Either way every entry becomes one
+// MzTreeDirNode with fileDomain, filePath and fileKey set, in manifest order. For each
+// record, in this order: "FindBackUpDirFileInfo" is posted with it, then (unless recovery
+// mode is on) "ScanProgressInfo" with a std::int32_t from 0 to 20, then the media hand-off
+// is called, then the record is appended to the index.
+//
+// The reader never reads outside the file: an entry cut short by the end of the file ends
+// the walk, keeps the records read so far and logs one line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "catalogue/tree_dir_node.h"
+
+class NotificationCenter;
+
+struct ManifestReadOptions {
+  NotificationCenter* nc = nullptr;  // where to post; the default centre when null
+  bool bIOSRecoveryMode = false;     // suppresses "ScanProgressInfo"
+  // Called with every record after its notifications (the media classification).
+  std::function<void(const std::shared_ptr<MzTreeDirNode>&)> GetMediaFileByNode;
+};
+
+enum class ManifestStatus {
+  Read,       // the whole manifest was read
+  Missing,    // no manifest in the folder, or it cannot be opened
+  BadHeader,  // not a manifest of a known layout
+  Truncated,  // an entry ran past the end of the file; the records before it were kept
+};
+
+struct ManifestReadResult {
+  ManifestStatus status = ManifestStatus::Missing;
+  std::size_t entries = 0;  // records appended to the index
+  std::string manifestName;  // "Manifest.mbdb", "Manifest.db" or "" when none was read
+};
+
+// Reads the folder's manifest into `index` (appending): Manifest.mbdb when it exists,
+// otherwise Manifest.db.
+ManifestReadResult scanDirAnalyThread(const std::string& backupFolder, FileIndex& index,
+                                      const ManifestReadOptions& options);
+
+// The two layouts on their own.
+ManifestReadResult readManifestMbdb(const std::string& backupFolder, FileIndex& index,
+                                    const ManifestReadOptions& options);
+ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& index,
+                                  const ManifestReadOptions& options);
+
+// The fileKey of the latest record in `index` whose filePath equals `path` exactly
+// (the domain is not compared), or none.
+std::optional<std::string> getFileKeyBytheFilepath(const FileIndex& index,
+                                                   const std::string& path);
+
+// Value of `size` bytes at `start` of `buffer`, big-endian, as a signed 64-bit number.
+// Bytes at or past `bufferSize` read as zero; `size` above 8 keeps only the last 8 bytes'
+// worth (the sum wraps as unsigned arithmetic would).
+std::int64_t readBigEndian(const std::uint8_t* buffer, std::size_t bufferSize, std::size_t start,
+                           std::size_t size);
+
+// Writes `lenth` bytes of `cchar` as "%02X" each into `out` (which must hold 2 * lenth + 1
+// characters) and terminates it. Returns 0, or -1 when `out` or `cchar` is null or
+// `lenth` is 0.
+int toHex(char* out, const std::uint8_t* cchar, std::size_t lenth);
+
+// Reads one manifest string into the 260-byte buffer `out` (at most 259 bytes kept, the
+// rest read and dropped; always terminated). Returns 0, or -1 for an absent or empty
+// string or when the string runs past the end of the file (then `*truncated` is set).
+int getS(std::FILE* file, char* out, bool* truncated = nullptr);
+// Passes over one manifest string. Returns 0, or -1 for an absent or empty one or when it
+// runs past the end of the file (then `*truncated` is set).
+int seekData(std::FILE* file, bool* truncated = nullptr);
+// Clears two 260-byte string buffers.
+void stringReset(char* first, char* second);

@@ -1,0 +1,154 @@
+// The records a scan produces.
+//
+// Item records are created by a scanner, filled completely, posted once in their
+// notification and from then on belong to the results. Working records live in the scan's
+// own lists and are never posted. Every member starts at the value a fresh record has:
+// texts empty (or none where a text can be absent), flags false, row ids -1.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "extract/bytes.h"
+
+// One contact, live or carved from free space.
+struct MzContactNode {
+  std::int32_t rowid = -1;
+  std::string contactName;
+  std::string contactPhone;     // every number, each preceded by one blank
+  std::string contactEmail;     // every address, each preceded by one blank
+  std::string contactHomepage;  // every web address, each preceded by one blank
+  std::string contactCompany;   // department, job title and organisation joined by blanks
+  std::string contactBirthday;
+  std::string contactJobtitle;
+  std::string contactNote;
+  std::string contactAdress;  // address values, each preceded by one blank
+  Bytes imageData;            // the contact's picture, or none
+  bool bDeleted = false;      // set by the results when it files a carved record
+  bool bSelected = false;
+};
+
+// One text or iMessage message.
+struct MzMessageNode {
+  std::optional<std::string> messageName = std::string();  // none when no contact matches
+  std::string messagePhone;
+  std::string messageContent;
+  std::string messageDate;  // MM-DD-YYYY HH:MM
+  std::string messageType;  // "Send", "Received" or "unknown"
+  bool bImessage = false;
+  bool bSelected = false;
+  bool bDeleted = false;
+  std::int32_t handle_id = -1;
+  bool isHasAttach = false;
+  std::optional<std::string> attachmentPath;  // stored file of the attachment
+  std::optional<std::string> attachType;      // "Image", "Mov", "Contact" or "Location"
+  std::int32_t rowId = -1;
+  Bytes contactImageData;
+};
+
+// One conversation, made by the results from posted messages.
+struct MzMessageTreeNode {
+  std::shared_ptr<std::vector<std::shared_ptr<MzMessageNode>>> MessageNodeArray =
+      std::make_shared<std::vector<std::shared_ptr<MzMessageNode>>>();
+  std::string messageTreeNodeName;
+  std::string messageTreeNodeAdress;
+  bool bSelected = false;
+  bool bdeleted = false;
+};
+
+// One call.
+struct MzCallHistoryNode {
+  std::optional<std::string> callName = std::string();  // none when no contact matches
+  std::string callPhone;
+  std::string callDate;
+  std::string callType;  // "Outgoing" or "Incoming"
+  std::int32_t callTime = -1;
+  std::string callDuration;  // duration text, "Cancelled" or "Missed"
+  bool bSelected = false;
+  bool bDeleted = false;
+};
+
+// One note.
+struct MzNoteNode {
+  std::string noteTitle;
+  std::string noteContent;
+  std::string noteDate;
+  std::int32_t uid = -1;
+  bool bSelected = false;
+  bool bDeleted = false;
+};
+
+// One bookmark, reading-list entry or history entry.
+struct MzBookMarkNode {
+  std::string bookMarkTitle;
+  std::string bookMarkURL;
+  bool bSelected = false;
+  bool bDeleted = false;
+};
+
+// One calendar event.
+struct MzCalenderNode {
+  std::string calTitle;
+  std::string calNote;
+  std::string location;
+  std::string startDate;
+  std::string endDate;
+  bool bDeleted = false;
+  bool bSelected = false;
+};
+
+// One camera-roll or application photo or video of the backup.
+struct MzPhotoAndVideoNode {
+  std::string fileNodeName;
+  std::string fileNodeSize;
+  std::string filePath;  // the stored file in the backup folder
+  bool bmov = false;
+  bool bSelected = false;
+  std::uint64_t fileSizeNumber = 0;
+};
+
+// One media file of a social application's domain.
+struct MzFaceTwitterNode {
+  std::string faceTwitterFileName;
+  std::string faceTwitterFilePath;
+  std::string fileSize;
+  bool bSelected = false;
+  std::uint64_t FileSizeNumber = 0;
+};
+
+// Working record: one contact picture read before the contacts are built.
+struct MzContactImageNode {
+  std::int32_t rowid = -1;
+  Bytes imageData;
+};
+
+// Working record: one row of the attachment join.
+struct MzMessageAttachNode {
+  std::int32_t messageId = -1;
+  std::int32_t attachmentId = -1;
+  std::optional<std::string> attachpath;  // device path without its leading "~/"
+  std::optional<std::string> attachType;
+};
+
+// Working record: one row of the messages database's handle table.
+struct MzChatMessageNode {
+  std::int32_t rowid = -1;
+  std::string phoneValue;
+};
+
+// Working record: one piece of note text found in free space.
+struct MzNoteValueNode {
+  std::string noteValue;
+  std::int32_t uid = -1;
+};
+
+// Working record: one multi-value entry found in free space.
+struct DelContactValue {
+  std::string contactValue;
+  std::int32_t valueType = -1;  // 3 phone, 4 e-mail, 5 address, 22 web address
+  std::int32_t rowID = -1;
+  bool bHasFind = false;
+};
