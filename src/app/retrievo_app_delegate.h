@@ -1,0 +1,74 @@
+// The application's hub: the notification centre, the backup catalogue and its list, the
+// backup being scanned with its OS flags, and the lists of the running scan. Every part
+// reaches the others through it.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/notification_center.h"
+#include "catalogue/backup_list_controller.h"
+#include "catalogue/device_controller.h"
+#include "catalogue/manifest_reader.h"
+#include "extract/conversions.h"
+#include "extract/scan_lists.h"
+
+class RetrievoAppDelegate {
+ public:
+  // The process's one delegate, created on first use with the default notification centre.
+  static RetrievoAppDelegate& GetAppControllor();
+
+  explicit RetrievoAppDelegate(NotificationCenter& center = NotificationCenter::defaultCenter());
+  RetrievoAppDelegate(const RetrievoAppDelegate&) = delete;
+  RetrievoAppDelegate& operator=(const RetrievoAppDelegate&) = delete;
+
+  NotificationCenter& nc;
+
+  // The backup being scanned and the flags that choose database generations.
+  std::shared_ptr<MzIOSDeviceNode> currentNode;
+  bool currentNodeIsiOS6Version = false;
+  bool bIOS7DeviceNode = false;
+  bool bIOSRecoveryMode = false;
+
+  // The running scan's lists; none between scans.
+  std::unique_ptr<ScanLists> scan;
+
+  MzIOSDeviceController& GetMzIOSDeviceController() { return deviceController_; }
+  BackupListController& backupList() { return backupList_; }
+  // Connects the backup list to its view (none: no view).
+  void setBackupListView(BackupListView* view);
+
+  // Fills the backup list from the backup root; showIphoneDiskView empties it first.
+  void showIphoneDisk();
+  void showIphoneDiskView();
+
+  // The OS-version check on `version`; sets bIOS7DeviceNode for version 7.
+  bool IOSVersionIOS6(const std::optional<std::string>& version);
+  // Sets currentNode and the OS flags for a backup about to be scanned.
+  void setCurrentNodeForScan(std::shared_ptr<MzIOSDeviceNode> node);
+
+  // Creates the per-scan lists (empty) and releases them.
+  void createScanLists();
+  void removeSomeArray();
+
+  // Reads the backup folder's manifest into treeFileArray, announcing every record and
+  // handing it to the media classification. Creates the scan lists when there are none.
+  ManifestReadResult scanDirAnalyThread(const std::string& backupFolder);
+  // The media classification of one file-index record; filled in by the media scanner.
+  void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node);
+  std::optional<std::string> getFileKeyBytheFilepath(const std::string& path) const;
+
+  // Names by phone number over the scan's contactArray.
+  std::optional<std::string> getNameByPhoneNumber(const std::string& phone) const;
+  std::optional<std::string> getNameByPhoneNumberWithData(const std::string& phone);
+
+  static char* size_to_unit(std::uint64_t n, char* out_buffer) {
+    return ::size_to_unit(n, out_buffer);
+  }
+  static std::string getFullName(std::uint64_t n) { return ::getFullName(n); }
+
+ private:
+  MzIOSDeviceController deviceController_;
+  BackupListController backupList_;
+};

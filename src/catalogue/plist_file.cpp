@@ -1,0 +1,168 @@
+#include "catalogue/plist_file.h"
+
+#include <plist/plist.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace {
+
+// Nesting deeper than this is refused rather than followed, so a hostile file cannot
+// exhaust the stack.
+constexpr int kMaxDepth = 64;
+
+struct PlistDeleter {
+  void operator()(plist_t p) const {
+    if (p) plist_free(p);
+  }
+};
+using PlistHandle = std::unique_ptr<void, PlistDeleter>;
+
+std::optional<PlistValue> convert(plist_t node, int depth) {
+  if (!node || depth > kMaxDepth) return std::nullopt;
+  PlistValue out;
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      std::uint8_t b = 0;
+      plist_get_bool_val(node, &b);
+      out.value = (b != 0);
+      break;
+    }
+    case PLIST_UINT: {
+      std::uint64_t v = 0;
+      plist_get_uint_val(node, &v);
+      out.value = static_cast<std::int64_t>(v);
+      break;
+    }
+    case PLIST_REAL: {
+      double d = 0;
+      plist_get_real_val(node, &d);
+      out.value = d;
+      break;
+    }
+    case PLIST_STRING: {
+      char* s = nullptr;
+      plist_get_string_val(node, &s);
+      out.value = std::string(s ? s : "");
+      if (s) std::free(s);
+      break;
+    }
+    case PLIST_DATE: {
+      std::int32_t sec = 0, usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      // libplist counts dates from 2001-01-01 UTC.
+      out.value = PlistDate{978307200.0 + sec + usec / 1e6};
+      break;
+    }
+    case PLIST_DATA: {
+      char* d = nullptr;
+      std::uint64_t len = 0;
+      plist_get_data_val(node, &d, &len);
+      out.value = std::vector<std::uint8_t>(reinterpret_cast<std::uint8_t*>(d),
+                                            reinterpret_cast<std::uint8_t*>(d) + (d ? len : 0));
+      if (d) std::free(d);
+      break;
+    }
+    case PLIST_ARRAY: {
+      auto arr = std::make_shared<PlistArray>();
+      std::uint32_t n = plist_array_get_size(node);
+      for (std::uint32_t i = 0; i < n; ++i) {
+        auto item = convert(plist_array_get_item(node, i), depth + 1);
+        if (!item) return std::nullopt;
+        arr->push_back(std::move(*item));
+      }
+      out.value = std::move(arr);
+      break;
+    }
+    case PLIST_DICT: {
+      auto dict = std::make_shared<PlistDict>();
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      if (!it) return std::nullopt;
+      for (;;) {
+        char* key = nullptr;
+        plist_t val = nullptr;
+        plist_dict_next_item(node, it, &key, &val);
+        if (!val) {
+          if (key) std::free(key);
+          break;
+        }
+        auto item = convert(val, depth + 1);
+        std::string k = key ? key : "";
+        if (key) std::free(key);
+        if (!item) {
+          std::free(it);
+          return std::nullopt;
+        }
+        (*dict)[k] = std::move(*item);
+      }
+      std::free(it);
+      out.value = std::move(dict);
+      break;
+    }
+    case PLIST_UID: {
+      std::uint64_t v = 0;
+      plist_get_uid_val(node, &v);
+      out.value = static_cast<std::int64_t>(v);
+      break;
+    }
+    default:
+      break;  // keys, nulls and unknown kinds carry no value here
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<PlistValue> parsePlist(const std::uint8_t* data, std::size_t size) {
+  if (!data || size == 0 || size > kMaxPlistFileSize) return std::nullopt;
+  plist_t root = nullptr;
+  plist_from_memory(reinterpret_cast<const char*>(data), static_cast<std::uint32_t>(size), &root);
+  PlistHandle handle(root);
+  if (!root) return std::nullopt;
+  return convert(root, 0);
+}
+
+std::optional<PlistValue> readPlistFile(const std::string& path, std::uint64_t maxSize) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
+  auto size = std::filesystem::file_size(path, ec);
+  if (ec || size == 0 || size > maxSize || size > kMaxPlistFileSize) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (in.gcount() != static_cast<std::streamsize>(bytes.size())) return std::nullopt;
+  return parsePlist(bytes.data(), bytes.size());
+}
+
+std::optional<PlistDict> readPlistDictionary(const std::string& path) {
+  auto value = readPlistFile(path);
+  if (!value) return std::nullopt;
+  const PlistDict* dict = value->asDict();
+  if (!dict) return std::nullopt;
+  return *dict;
+}
+
+std::optional<std::string> plistString(const PlistDict& dict, const std::string& key) {
+  auto it = dict.find(key);
+  if (it == dict.end()) return std::nullopt;
+  if (const std::string* s = it->second.asString()) return *s;
+  return std::nullopt;
+}
+
+std::optional<bool> plistBool(const PlistDict& dict, const std::string& key) {
+  auto it = dict.find(key);
+  if (it == dict.end()) return std::nullopt;
+  if (const bool* b = it->second.asBool()) return *b;
+  return std::nullopt;
+}
+
+const PlistDict* plistDict(const PlistDict& dict, const std::string& key) {
+  auto it = dict.find(key);
+  if (it == dict.end()) return nullptr;
+  return it->second.asDict();
+}

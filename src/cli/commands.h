@@ -1,0 +1,29 @@
+// The command line's commands. Each returns the process exit code:
+// 0 done, 1 failure (a one-line reason on stderr), 2 bad usage, 3 encrypted backup.
+#pragma once
+
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitEncrypted = 3;
+
+// The exit code the command that ran has set.
+int& exitCode();
+
+// Each registers one command on `app`; the command sets exitCode() when it runs.
+void addListCommand(CLI::App& app);
+void addFilesCommand(CLI::App& app);
+
+// Checks that `folder` is a readable device backup. Prints the reason and returns the
+// exit code when it is not; returns kExitOk when it is.
+int checkBackupFolder(const std::string& folder);
+
+}  // namespace cli
