@@ -13,39 +13,59 @@
 #include "extract/bytes.h"
 #include "extract/item_records.h"
 
-// UTF-8 bytes to text. Decoding stops at the first zero byte; bytes that are not valid
-// UTF-8 give the empty text.
+// Seconds between 1970-01-01 00:00:00 UTC and 2001-01-01 00:00:00 UTC, the device's epoch.
+inline constexpr std::int64_t kSecondsFrom1970To2001 = 978307200;
+// The smallest buffer `size_to_unit` may be given.
+inline constexpr std::size_t kSizeTextBufferSize = 32;
+
+// UTF-8 bytes to UTF-8 text. Decoding stops at the first zero byte; bytes that are not valid
+// UTF-8 (overlong forms, surrogates, code points above U+10FFFF, truncated or stray
+// continuation bytes) give the empty text. A null pointer gives the empty text.
 std::string GetStringFormChar(const char* bytes);
 // The same for bytes with a known length (a zero byte inside still ends the text).
 std::string GetStringFormChar(std::string_view bytes);
 
 // Converts the NUL-terminated UTF-8 `bytes` into at most `count` 32-bit code units and
-// returns how many were written. A character that cannot be represented becomes '?'.
-// Returns 0 for input that is not valid UTF-8 or when `uncode` is null.
+// returns how many were written; nothing is written past `uncode[count - 1]`, and a longer
+// text is cut after `count` characters. The whole text is checked first: input that is not
+// valid UTF-8, a null `bytes` or a null `uncode` writes nothing and returns 0. (Every code
+// point that valid UTF-8 can carry fits one 32-bit unit, so no character is replaced by '?'
+// here; the replacement applies when wide text goes back to UTF-8, see GetNSStringDate.)
 std::size_t Char2Unicode(const char* bytes, std::uint32_t* uncode, std::size_t count);
 
-// `seconds` as the wide text "MM-DD-YYYY HH:MM" in the local time zone, or none when it
-// cannot be converted. Kind 0 counts from 1970-01-01 UTC; a reading before 1990 is taken to
-// count from 2001 instead. Kind 1 counts from 2001-01-01 UTC.
+// `seconds` as the wide text "MM-DD-YYYY HH:MM" (16 characters) in the local time zone
+// (localtime_r, so TZ applies), or none when it cannot be converted: an unknown kind, an
+// instant the C library cannot convert, or a year outside 0..9999.
+// Kind 0 (messages, calls) counts from 1970-01-01 UTC; a value that reads before
+// 1990-01-01 00:00 UTC is taken to count from 2001-01-01 UTC instead, and that instant is
+// shown. Kind 1 (notes, calendar events) counts from 2001-01-01 UTC.
 std::optional<std::wstring> GetDateTime(std::int64_t seconds, int fileType);
-// The wide date text as text.
+// The wide text as UTF-8 text; a wide character that is not a Unicode scalar value
+// (a surrogate or a value above U+10FFFF) becomes '?'.
 std::string GetNSStringDate(const std::wstring& text);
 // Both in one: the date text, or "" when there is none.
 std::string dateText(std::int64_t seconds, int fileType);
 
-// The size text of a byte count in steps of 1000 ("999.00B", "1.50M"), written into
-// `out_buffer` (at least 32 bytes) and returned.
+// The size text of a byte count in steps of 1000 ("999.00B", "1.50M", up to "T"), computed
+// with single-precision division and written into `out_buffer`, which must hold at least
+// kSizeTextBufferSize (32) bytes; the text is always NUL-terminated. Returns `out_buffer`
+// (null stays null and nothing is written).
 char* size_to_unit(std::uint64_t n, char* out_buffer);
 // The same as a string.
 std::string sizeText(std::uint64_t n);
 
-// The number as decimal text padded with leading zeros to 8 characters; a longer number
-// is returned as it is.
+// The number as decimal text padded with leading zeros to 8 characters; a number of more
+// than 8 digits is returned unpadded.
 std::string getFullName(std::uint64_t number);
 
 using ContactList = std::vector<std::shared_ptr<MzContactNode>>;
 
 // The name of the first contact in `contacts` whose numbers match `phone`, or none.
+// Both texts are compared without "-", "(", ")" and " ". Of the two, the shorter one S (the
+// phone when the contact's text is not shorter) gives the key: its characters from n/4 on,
+// n/2 + n/4 of them (n the length of S); the contact matches when the other text contains
+// the key, ignoring ASCII case. Contacts without numbers are skipped. An empty phone, and
+// an empty key (S shorter than 2 characters), never match.
 std::optional<std::string> getNameByPhoneNumber(const std::string& phone,
                                                 const ContactList& contacts);
 // The same, but a match needs a key of at least 6 characters, and on a match the contact's

@@ -1,0 +1,246 @@
+#include "extract/conversions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <string>
+
+namespace {
+
+// Sets the process's time zone for one test and puts the previous one back afterwards.
+class TimeZoneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* previous = std::getenv("TZ")) saved_ = previous;
+    useZone("UTC");
+  }
+  void TearDown() override {
+    if (saved_) {
+      setenv("TZ", saved_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+  static void useZone(const char* zone) {
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST_F(TimeZoneTest, Kind0CountsFrom1970AndEarlyReadingsFrom2001) {
+  EXPECT_EQ(dateText(1262304000, 0), "01-01-2010 00:00");
+  // 1985 in the 1970 reading: the same value counted from 2001 is 2016-01-02.
+  EXPECT_EQ(dateText(473385600, 0), "01-02-2016 00:00");
+  EXPECT_EQ(dateText(0, 0), "01-01-2001 00:00");
+  // The limit is 1990-01-01 00:00 UTC.
+  EXPECT_EQ(dateText(631152000, 0), "01-01-1990 00:00");
+  EXPECT_EQ(dateText(631151999, 0), "12-31-2020 23:59");
+  EXPECT_EQ(dateText(1451692830, 0), "01-02-2016 00:00");  // seconds are dropped
+}
+
+TEST_F(TimeZoneTest, Kind1CountsFrom2001) {
+  EXPECT_EQ(dateText(0, 1), "01-01-2001 00:00");
+  EXPECT_EQ(dateText(441763200, 1), "01-01-2015 00:00");
+  EXPECT_EQ(dateText(-86400, 1), "12-31-2000 00:00");
+  // Far outside 2001..2016 the same rule holds.
+  EXPECT_EQ(dateText(631152000, 1), "01-01-2021 00:00");
+  EXPECT_EQ(dateText(1609372800, 1), "01-01-2052 00:00");
+}
+
+TEST_F(TimeZoneTest, WideTextIsSixteenCharacters) {
+  const std::optional<std::wstring> date = GetDateTime(441763200, 1);
+  ASSERT_TRUE(date.has_value());
+  EXPECT_EQ(*date, L"01-01-2015 00:00");
+  EXPECT_EQ(GetNSStringDate(*date), "01-01-2015 00:00");
+}
+
+TEST_F(TimeZoneTest, UnconvertibleTimesGiveNoDate) {
+  EXPECT_FALSE(GetDateTime(0, 2).has_value());
+  EXPECT_FALSE(GetDateTime(0, -1).has_value());
+  EXPECT_FALSE(GetDateTime(std::numeric_limits<std::int64_t>::max(), 1).has_value());
+  EXPECT_FALSE(GetDateTime(std::numeric_limits<std::int64_t>::max(), 0).has_value());
+  EXPECT_FALSE(GetDateTime(std::numeric_limits<std::int64_t>::min(), 0).has_value());
+  // Years must fit four digits.
+  EXPECT_EQ(dateText(253402300799, 0), "12-31-9999 23:59");
+  EXPECT_FALSE(GetDateTime(253402300800, 0).has_value());
+  EXPECT_FALSE(GetDateTime(-70000000000, 0).has_value());  // before year 0
+  EXPECT_EQ(dateText(253402300800, 0), "");
+}
+
+TEST_F(TimeZoneTest, UsesTheLocalTimeZone) {
+  const bool haveZoneInfo = std::filesystem::exists("/usr/share/zoneinfo/America/New_York");
+  useZone(haveZoneInfo ? "America/New_York" : "EST5EDT,M3.2.0,M11.1.0");
+  EXPECT_EQ(dateText(1262304000, 0), "12-31-2009 19:00");
+  EXPECT_EQ(dateText(1277942400, 0), "06-30-2010 20:00");  // daylight saving time
+  EXPECT_EQ(dateText(0, 1), "12-31-2000 19:00");
+  // The 2001 reading is decided on the instant, not on the local year: 1990-01-01 00:00 UTC
+  // is still 1989 in New York but is not moved.
+  EXPECT_EQ(dateText(631152000, 0), "12-31-1989 19:00");
+}
+
+TEST(GetNSStringDateTest, EncodesUtf8AndReplacesNonCharacters) {
+  EXPECT_EQ(GetNSStringDate(L""), "");
+  EXPECT_EQ(GetNSStringDate(std::wstring{L'a', 0xE9, 0x20AC, 0x1F600}),
+            "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  EXPECT_EQ(GetNSStringDate(std::wstring{L'a', 0xD800, 0x110000, L'b'}), "a??b");
+}
+
+TEST(SizeTextTest, StepsOfOneThousand) {
+  EXPECT_EQ(sizeText(0), "0.00B");
+  EXPECT_EQ(sizeText(999), "999.00B");
+  EXPECT_EQ(sizeText(1000), "1.00K");
+  EXPECT_EQ(sizeText(1500), "1.50K");
+  EXPECT_EQ(sizeText(1500000), "1.50M");
+  EXPECT_EQ(sizeText(1000000000), "1.00G");
+  EXPECT_EQ(sizeText(2500000000ULL), "2.50G");
+  EXPECT_EQ(sizeText(1000000000000ULL), "1.00T");
+}
+
+TEST(SizeTextTest, WritesIntoTheCallersBuffer) {
+  char buffer[kSizeTextBufferSize];
+  EXPECT_EQ(size_to_unit(1500000, buffer), buffer);
+  EXPECT_STREQ(buffer, "1.50M");
+  EXPECT_EQ(size_to_unit(1, nullptr), nullptr);
+  // The largest count still fits the buffer.
+  const std::string largest = sizeText(std::numeric_limits<std::uint64_t>::max());
+  EXPECT_LT(largest.size(), kSizeTextBufferSize);
+  EXPECT_EQ(largest.back(), 'T');
+}
+
+TEST(GetFullNameTest, PadsToEightDigits) {
+  EXPECT_EQ(getFullName(0), "00000000");
+  EXPECT_EQ(getFullName(5), "00000005");
+  EXPECT_EQ(getFullName(12345678), "12345678");
+  EXPECT_EQ(getFullName(123456789), "123456789");
+  EXPECT_EQ(getFullName(std::numeric_limits<std::uint64_t>::max()), "18446744073709551615");
+}
+
+TEST(GetStringFormCharTest, DecodesUtf8) {
+  EXPECT_EQ(GetStringFormChar("Hello, world"), "Hello, world");
+  EXPECT_EQ(GetStringFormChar(""), "");
+  EXPECT_EQ(GetStringFormChar("Caf\xC3\xA9 \xE2\x82\xAC"), "Caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(GetStringFormChar("\xF0\x9F\x98\x80!"), "\xF0\x9F\x98\x80!");
+  EXPECT_EQ(GetStringFormChar("\xF4\x8F\xBF\xBF"), "\xF4\x8F\xBF\xBF");  // U+10FFFF
+  EXPECT_EQ(GetStringFormChar(static_cast<const char*>(nullptr)), "");
+}
+
+TEST(GetStringFormCharTest, InvalidUtf8GivesEmptyText) {
+  for (const char* bad : {
+           "\x80",              // stray continuation byte
+           "ab\xFF",            // never valid
+           "\xC0\xAF",          // overlong '/'
+           "\xC1\xBF",          // overlong
+           "\xE0\x80\xAF",      // overlong three bytes
+           "\xF0\x80\x80\xAF",  // overlong four bytes
+           "\xED\xA0\x80",      // surrogate U+D800
+           "\xED\xBF\xBF",      // surrogate U+DFFF
+           "\xF4\x90\x80\x80",  // above U+10FFFF
+           "\xF5\x80\x80\x80",  // lead byte above F4
+           "\xE2\x82",          // cut short
+           "x\xF0\x9F\x98",     // cut short at the end
+           "\xC3\x41",          // continuation missing
+       }) {
+    EXPECT_EQ(GetStringFormChar(bad), "") << testing::PrintToString(std::string(bad));
+  }
+}
+
+TEST(GetStringFormCharTest, StopsAtTheFirstZeroByte) {
+  using namespace std::string_literals;
+  EXPECT_EQ(GetStringFormChar(std::string_view("ab\0cd"s)), "ab");
+  // What follows the zero is not looked at, valid or not.
+  EXPECT_EQ(GetStringFormChar(std::string_view("ab\0\xFF"s)), "ab");
+  // A zero byte inside a character cuts it short.
+  EXPECT_EQ(GetStringFormChar(std::string_view("\xE2\x82\0\xAC"s)), "");
+  EXPECT_EQ(GetStringFormChar(std::string_view("\0abc"s)), "");
+}
+
+TEST(Char2UnicodeTest, WritesCodePointsWithinCapacity) {
+  const char* text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+  std::uint32_t units[6] = {7, 7, 7, 7, 7, 7};
+  EXPECT_EQ(Char2Unicode(text, units, 6), 4u);
+  EXPECT_EQ(units[0], 0x61u);
+  EXPECT_EQ(units[1], 0xE9u);
+  EXPECT_EQ(units[2], 0x20ACu);
+  EXPECT_EQ(units[3], 0x1F600u);
+  EXPECT_EQ(units[4], 7u);
+
+  std::uint32_t small[3] = {7, 7, 7};
+  EXPECT_EQ(Char2Unicode(text, small, 2), 2u);
+  EXPECT_EQ(small[1], 0xE9u);
+  EXPECT_EQ(small[2], 7u);  // nothing past the capacity
+  EXPECT_EQ(Char2Unicode(text, small, 0), 0u);
+}
+
+TEST(Char2UnicodeTest, RefusesInvalidInput) {
+  std::uint32_t units[4] = {7, 7, 7, 7};
+  // Invalid bytes anywhere refuse the whole text, even past the capacity.
+  EXPECT_EQ(Char2Unicode("abc\xED\xA0\x80", units, 2), 0u);
+  EXPECT_EQ(units[0], 7u);
+  EXPECT_EQ(Char2Unicode(nullptr, units, 4), 0u);
+  EXPECT_EQ(Char2Unicode("abc", nullptr, 4), 0u);
+}
+
+std::shared_ptr<MzContactNode> contact(const std::string& name, const std::string& phones,
+                                       Bytes picture = nullptr) {
+  auto node = std::make_shared<MzContactNode>();
+  node->contactName = name;
+  node->contactPhone = phones;
+  node->imageData = std::move(picture);
+  return node;
+}
+
+TEST(PhoneLookupTest, ShortKeyMatchesOnlyWithoutPicture) {
+  const ContactList contacts = {contact("Ann", " 5551234 5559999", makeBytes({1, 2, 3}))};
+  EXPECT_EQ(getNameByPhoneNumber("555-1234", contacts), "Ann");
+  Bytes picture = makeBytes({9});
+  const Bytes before = picture;
+  EXPECT_EQ(getNameByPhoneNumberWithData("555-1234", contacts, picture), std::nullopt);
+  EXPECT_EQ(picture, before);  // unchanged without a match
+}
+
+TEST(PhoneLookupTest, PictureVariantStoresTheMatchingContactsPicture) {
+  const Bytes annPicture = makeBytes({1, 2, 3});
+  const ContactList contacts = {contact("Bob", " +1 (212) 555-0000"),
+                                contact("Ann", " +1 (415) 555-0199", annPicture),
+                                contact("Eve", " +1 (415) 555-0199")};
+  Bytes picture;
+  EXPECT_EQ(getNameByPhoneNumberWithData("4155550199", contacts, picture), "Ann");
+  EXPECT_EQ(picture, annPicture);
+  // The first match wins, also without a picture.
+  EXPECT_EQ(getNameByPhoneNumber("(415) 555-0199", contacts), "Ann");
+  EXPECT_EQ(getNameByPhoneNumber("+1-415-555-0199", contacts), "Ann");
+  EXPECT_EQ(getNameByPhoneNumber("2125550000", contacts), "Bob");
+  EXPECT_EQ(getNameByPhoneNumber("3105550123", contacts), std::nullopt);
+}
+
+TEST(PhoneLookupTest, EmptyNumbersAndKeysNeverMatch) {
+  const ContactList contacts = {contact("Nobody", ""), contact("Blank", " - "),
+                                contact("One", " 5"), contact("Ann", " 5551234")};
+  Bytes picture;
+  EXPECT_EQ(getNameByPhoneNumber("", contacts), std::nullopt);
+  EXPECT_EQ(getNameByPhoneNumber(" (-) ", contacts), std::nullopt);
+  EXPECT_EQ(getNameByPhoneNumberWithData("", contacts, picture), std::nullopt);
+  // A one-character text gives an empty key: no match, the lookup goes on to Ann.
+  EXPECT_EQ(getNameByPhoneNumber("5551234", contacts), "Ann");
+  EXPECT_EQ(getNameByPhoneNumber("5", contacts), std::nullopt);
+  EXPECT_EQ(getNameByPhoneNumber("1234", ContactList{}), std::nullopt);
+  EXPECT_EQ(getNameByPhoneNumber("1234", ContactList{nullptr}), std::nullopt);
+}
+
+TEST(PhoneLookupTest, HandlesCompareWithoutCase) {
+  const ContactList contacts = {contact("Ann", " Ann.Smith@Example.com")};
+  EXPECT_EQ(getNameByPhoneNumber("ann.smith@example.com", contacts), "Ann");
+  Bytes picture;
+  EXPECT_EQ(getNameByPhoneNumberWithData("ANN.SMITH@EXAMPLE.COM", contacts, picture), "Ann");
+  EXPECT_EQ(getNameByPhoneNumber("bob@example.org", contacts), std::nullopt);
+}
+
+}  // namespace
