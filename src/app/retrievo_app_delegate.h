@@ -3,15 +3,20 @@
 // reaches the others through it.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "app/notification_center.h"
 #include "catalogue/backup_list_controller.h"
 #include "catalogue/device_controller.h"
 #include "catalogue/manifest_reader.h"
 #include "extract/conversions.h"
+#include "extract/scan_context.h"
 #include "extract/scan_lists.h"
 
 class RetrievoAppDelegate {
@@ -20,6 +25,7 @@ class RetrievoAppDelegate {
   static RetrievoAppDelegate& GetAppControllor();
 
   explicit RetrievoAppDelegate(NotificationCenter& center = NotificationCenter::defaultCenter());
+  ~RetrievoAppDelegate();
   RetrievoAppDelegate(const RetrievoAppDelegate&) = delete;
   RetrievoAppDelegate& operator=(const RetrievoAppDelegate&) = delete;
 
@@ -48,6 +54,26 @@ class RetrievoAppDelegate {
   // Sets currentNode and the OS flags for a backup about to be scanned.
   void setCurrentNodeForScan(std::shared_ptr<MzIOSDeviceNode> node);
 
+  // The scan button of the backup list: with an empty list the view alerts; otherwise
+  // the selected backup becomes current, the results view is shown and its scan starts.
+  // Returns whether a scan started.
+  bool actScanIOSBackupFile();
+  // Creates the per-scan lists and starts the scan thread on `backupFolder`. The caller
+  // sets currentNode and the OS flags first. Refused (false) while a scan runs.
+  bool ScanIOSBackFile(const std::string& backupFolder);
+  // The scan thread's body: the thirteen steps in their fixed order, then
+  // ScanThreadFinish, then removeSomeArray.
+  void ScanIOSBackUpFilehand(const std::string& backupFolder);
+  // Blocks until the running scan (if any) has ended.
+  void waitForScan();
+  bool scanRunning() const { return scanRunning_.load(); }
+
+  // Set by the owner of the results: called on the scan thread after the last step.
+  std::function<void()> ScanThreadFinish;
+  // Set by the window: switch from the entry views to the results view.
+  std::function<void()> hideMainView;
+  std::function<void()> showResultView;
+
   // Creates the per-scan lists (empty) and releases them.
   void createScanLists();
   void removeSomeArray();
@@ -71,4 +97,7 @@ class RetrievoAppDelegate {
  private:
   MzIOSDeviceController deviceController_;
   BackupListController backupList_;
+  std::thread scanBackFileThreader_;
+  std::atomic<bool> scanRunning_{false};
+  std::mutex scanMutex_;
 };

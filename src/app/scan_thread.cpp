@@ -1,0 +1,84 @@
+// The scan: one thread runs every step on one backup folder, in a fixed order.
+#include <array>
+
+#include "app/retrievo_app_delegate.h"
+#include "extract/contacts_scanner.h"
+
+namespace {
+
+struct ScanStep {
+  const char* name;
+  void (*run)(ScanContext&);
+};
+
+void notYet(ScanContext&) {}
+
+// The order carries data: contacts come first because later steps look names up in
+// contactArray; the messages step fills chatMessageArray for the deleted-message step; the
+// results de-duplicate deleted records against those filed before them.
+//
+// Still to come, each ending at once until its scanner exists: messages, notes, calls,
+// bookmarks, calendar, and every deleted-record step.
+constexpr std::array<ScanStep, 12> kStepsAfterManifest{{
+    {"contacts", scanContactThread},
+    {"messages", notYet},
+    {"notes", notYet},
+    {"calls", notYet},
+    {"bookmarks", notYet},
+    {"calendar", notYet},
+    {"deleted contacts", notYet},
+    {"deleted messages", notYet},
+    {"deleted notes", notYet},
+    {"deleted calls", notYet},
+    {"deleted bookmarks", notYet},
+    {"deleted calendar events", notYet},
+}};
+
+}  // namespace
+
+RetrievoAppDelegate::~RetrievoAppDelegate() { waitForScan(); }
+
+bool RetrievoAppDelegate::actScanIOSBackupFile() {
+  std::shared_ptr<MzIOSDeviceNode> node = backupList_.recordForScan();
+  if (!node) return false;
+  bIOSRecoveryMode = false;
+  setCurrentNodeForScan(node);
+  if (hideMainView) hideMainView();
+  if (showResultView) showResultView();
+  return ScanIOSBackFile(node->backUpFilePath);
+}
+
+bool RetrievoAppDelegate::ScanIOSBackFile(const std::string& backupFolder) {
+  std::lock_guard lock(scanMutex_);
+  if (scanRunning_.load()) return false;
+  if (scanBackFileThreader_.joinable()) scanBackFileThreader_.join();
+  createScanLists();
+  scanRunning_.store(true);
+  scanBackFileThreader_ = std::thread([this, backupFolder] { ScanIOSBackUpFilehand(backupFolder); });
+  return true;
+}
+
+void RetrievoAppDelegate::ScanIOSBackUpFilehand(const std::string& backupFolder) {
+  if (!scan) createScanLists();
+  {
+    // The private copies of the databases live exactly as long as the steps run.
+    DatabasePreparer databases(backupFolder);
+    ScanContext context{backupFolder, nc, *scan, databases, currentNodeIsiOS6Version,
+                        bIOS7DeviceNode, bIOSRecoveryMode};
+    if (!backupFolder.empty()) {
+      scanDirAnalyThread(backupFolder);
+      for (const ScanStep& step : kStepsAfterManifest) step.run(context);
+    }
+  }
+  if (ScanThreadFinish) ScanThreadFinish();
+  removeSomeArray();
+  scanRunning_.store(false);
+}
+
+void RetrievoAppDelegate::waitForScan() {
+  std::lock_guard lock(scanMutex_);
+  if (scanBackFileThreader_.joinable() &&
+      scanBackFileThreader_.get_id() != std::this_thread::get_id()) {
+    scanBackFileThreader_.join();
+  }
+}

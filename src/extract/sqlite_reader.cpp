@@ -1,0 +1,104 @@
+#include "extract/sqlite_reader.h"
+
+#include <sqlite3.h>
+
+#include <utility>
+
+#include "extract/conversions.h"
+
+SqliteStatement::SqliteStatement(SqliteStatement&& other) noexcept
+    : stmt_(std::exchange(other.stmt_, nullptr)) {}
+
+SqliteStatement& SqliteStatement::operator=(SqliteStatement&& other) noexcept {
+  if (this != &other) {
+    if (stmt_) sqlite3_finalize(stmt_);
+    stmt_ = std::exchange(other.stmt_, nullptr);
+  }
+  return *this;
+}
+
+SqliteStatement::~SqliteStatement() {
+  if (stmt_) sqlite3_finalize(stmt_);
+}
+
+bool SqliteStatement::step() { return stmt_ && sqlite3_step(stmt_) == SQLITE_ROW; }
+
+void SqliteStatement::reset() {
+  if (!stmt_) return;
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+bool SqliteStatement::bindInt(int index, std::int64_t value) {
+  return stmt_ && sqlite3_bind_int64(stmt_, index, value) == SQLITE_OK;
+}
+
+std::int64_t SqliteStatement::columnInt(int column) const {
+  return stmt_ ? sqlite3_column_int64(stmt_, column) : 0;
+}
+
+bool SqliteStatement::columnIsNull(int column) const {
+  return !stmt_ || sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
+
+int SqliteStatement::columnCount() const { return stmt_ ? sqlite3_column_count(stmt_) : 0; }
+
+std::optional<std::string> SqliteStatement::columnText(int column) const {
+  if (columnIsNull(column)) return std::nullopt;
+  const unsigned char* text = sqlite3_column_text(stmt_, column);
+  int n = sqlite3_column_bytes(stmt_, column);
+  if (!text) return std::nullopt;
+  return GetStringFormChar(std::string_view(reinterpret_cast<const char*>(text),
+                                            static_cast<std::size_t>(n)));
+}
+
+std::optional<std::string> SqliteStatement::columnNonEmptyText(int column) const {
+  auto text = columnText(column);
+  if (!text || text->empty()) return std::nullopt;
+  return text;
+}
+
+Bytes SqliteStatement::columnBlob(int column) const {
+  if (columnIsNull(column)) return nullptr;
+  const void* data = sqlite3_column_blob(stmt_, column);
+  int n = sqlite3_column_bytes(stmt_, column);
+  if (!data || n <= 0) return nullptr;
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  return makeBytes(std::vector<std::uint8_t>(p, p + n));
+}
+
+SqliteDatabase::SqliteDatabase(SqliteDatabase&& other) noexcept
+    : db_(std::exchange(other.db_, nullptr)) {}
+
+SqliteDatabase& SqliteDatabase::operator=(SqliteDatabase&& other) noexcept {
+  if (this != &other) {
+    if (db_) sqlite3_close(db_);
+    db_ = std::exchange(other.db_, nullptr);
+  }
+  return *this;
+}
+
+SqliteDatabase::~SqliteDatabase() {
+  if (db_) sqlite3_close(db_);
+}
+
+SqliteDatabase SqliteDatabase::openReadOnly(const std::string& path) {
+  SqliteDatabase out;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return out;
+  }
+  out.db_ = db;
+  return out;
+}
+
+SqliteStatement SqliteDatabase::prepare(const std::string& sql) const {
+  if (!db_) return {};
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return {};
+  }
+  return SqliteStatement(stmt);
+}
