@@ -55,6 +55,12 @@ ManifestReadResult readManifestMbdb(const std::string& backupFolder, FileIndex& 
 ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& index,
                                   const ManifestReadOptions& options);
 
+// Reads Manifest.mbdb bytes already in memory; `backupFolder` is where the stored files
+// live (for the records' fileKey). Progress counts positions within `size`.
+ManifestReadResult readManifestMbdbBytes(const std::uint8_t* data, std::size_t size,
+                                         const std::string& backupFolder, FileIndex& index,
+                                         const ManifestReadOptions& options);
+
 // The fileKey of the latest record in `index` whose filePath equals `path` exactly
 // (the domain is not compared), or none.
 std::optional<std::string> getFileKeyBytheFilepath(const FileIndex& index,

@@ -1,0 +1,349 @@
+#include "catalogue/manifest_reader.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include "app/log.h"
+#include "app/notification_center.h"
+#include "catalogue/sha1.h"
+#include "catalogue/stored_file.h"
+#include "extract/conversions.h"
+
+namespace {
+
+constexpr std::size_t kKeptStringBuffer = 260;  // a kept string keeps at most 259 bytes
+constexpr std::uint16_t kAbsentLength = 0xFFFF;
+constexpr std::size_t kFixedFieldsLength = 39;  // mode .. flags
+constexpr char kMbdbHeaderHex[] = "6D6264620500";
+
+// A cursor over the manifest bytes that never reads past the end.
+class ByteCursor {
+ public:
+  ByteCursor(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+  std::size_t position() const { return pos_; }
+  bool atEnd() const { return pos_ >= size_; }
+  std::size_t remaining() const { return size_ - pos_; }
+
+  bool readU16(std::uint16_t& out) {
+    if (remaining() < 2) return false;
+    out = static_cast<std::uint16_t>((data_[pos_] << 8) | data_[pos_ + 1]);
+    pos_ += 2;
+    return true;
+  }
+  bool readU8(std::uint8_t& out) {
+    if (remaining() < 1) return false;
+    out = data_[pos_++];
+    return true;
+  }
+  bool skip(std::size_t n) {
+    if (remaining() < n) return false;
+    pos_ += n;
+    return true;
+  }
+  const std::uint8_t* here() const { return data_ + pos_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+enum class StringRead { Value, Unset, Truncated };
+
+// One manifest string: a 16-bit big-endian length and that many bytes. 0xFFFF (absent) and
+// 0 (empty) leave the field unset. A kept string is cut to its first 259 bytes.
+StringRead readString(ByteCursor& in, std::string* kept) {
+  std::uint16_t length = 0;
+  if (!in.readU16(length)) return StringRead::Truncated;
+  if (length == kAbsentLength || length == 0) return StringRead::Unset;
+  if (in.remaining() < length) return StringRead::Truncated;
+  if (kept) {
+    std::size_t keep = std::min<std::size_t>(length, kKeptStringBuffer - 1);
+    *kept = GetStringFormChar(std::string_view(reinterpret_cast<const char*>(in.here()), keep));
+  }
+  in.skip(length);
+  return StringRead::Value;
+}
+
+std::string digestText(SHAH& sha, const std::string& domain, const std::string& path) {
+  // The key text is formed whole, however long the two parts are.
+  sha.reset();
+  sha.add(domain);
+  sha.add("-", 1);
+  sha.add(path);
+  auto words = sha.finish();
+  if (!words) {
+    applog::line("AnalyzerFile hash1 could not compute message digest.\n");
+    return {};
+  }
+  return SHAH::toText(*words);
+}
+
+NotificationCenter& centerOf(const ManifestReadOptions& options) {
+  return options.nc ? *options.nc : NotificationCenter::defaultCenter();
+}
+
+// Announces one record, hands it to the media classification and keeps it.
+void deliver(const std::shared_ptr<MzTreeDirNode>& record, std::int32_t progress,
+             FileIndex& index, const ManifestReadOptions& options) {
+  NotificationCenter& nc = centerOf(options);
+  nc.post("FindBackUpDirFileInfo", record);
+  if (!options.bIOSRecoveryMode) nc.post("ScanProgressInfo", progress);
+  if (options.GetMediaFileByNode) options.GetMediaFileByNode(record);
+  index.push_back(record);
+}
+
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
+  std::error_code ec;
+  auto size = std::filesystem::file_size(path, ec);
+  if (ec) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out.resize(static_cast<std::size_t>(size));
+  in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
+  out.resize(static_cast<std::size_t>(in.gcount()));
+  return true;
+}
+
+}  // namespace
+
+ManifestReadResult readManifestMbdbBytes(const std::uint8_t* data, std::size_t size,
+                                         const std::string& backupFolder, FileIndex& index,
+                                         const ManifestReadOptions& options) {
+  ManifestReadResult result;
+  result.manifestName = "Manifest.mbdb";
+  if (!data || size < 6) {
+    result.status = ManifestStatus::BadHeader;
+    return result;
+  }
+  char header[13];
+  if (toHex(header, data, 6) != 0 || std::strcmp(header, kMbdbHeaderHex) != 0) {
+    result.status = ManifestStatus::BadHeader;
+    return result;
+  }
+
+  ByteCursor in(data, size);
+  in.skip(6);
+  SHAH sha;
+  result.status = ManifestStatus::Read;
+  while (!in.atEnd()) {
+    auto record = std::make_shared<MzTreeDirNode>();
+    bool cut = false;
+    cut |= readString(in, &record->fileDomain) == StringRead::Truncated;
+    if (!cut) cut |= readString(in, &record->filePath) == StringRead::Truncated;
+    for (int i = 0; i < 3 && !cut; ++i) {  // link target, data hash, encryption key
+      cut |= readString(in, nullptr) == StringRead::Truncated;
+    }
+    std::uint8_t propertyCount = 0;
+    if (!cut) cut = !in.skip(kFixedFieldsLength) || !in.readU8(propertyCount);
+    for (int i = 0; i < 2 * propertyCount && !cut; ++i) {
+      cut |= readString(in, nullptr) == StringRead::Truncated;
+    }
+    if (cut) {
+      applog::line("Manifest.mbdb is cut short at byte " + std::to_string(in.position()) +
+                   "; keeping the " + std::to_string(index.size()) + " entries before it");
+      result.status = ManifestStatus::Truncated;
+      break;
+    }
+    std::string digest = digestText(sha, record->fileDomain, record->filePath);
+    record->fileKey = digest.empty() ? std::string() : storedFilePath(backupFolder, digest);
+    auto progress = static_cast<std::int32_t>((static_cast<std::uint64_t>(in.position()) * 20) /
+                                              static_cast<std::uint64_t>(size));
+    deliver(record, progress, index, options);
+    ++result.entries;
+  }
+  return result;
+}
+
+ManifestReadResult readManifestMbdb(const std::string& backupFolder, FileIndex& index,
+                                    const ManifestReadOptions& options) {
+  std::vector<std::uint8_t> bytes;
+  if (!readWholeFile(backupFolder + "/Manifest.mbdb", bytes)) {
+    return ManifestReadResult{ManifestStatus::Missing, 0, ""};
+  }
+  return readManifestMbdbBytes(bytes.data(), bytes.size(), backupFolder, index, options);
+}
+
+ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& index,
+                                  const ManifestReadOptions& options) {
+  ManifestReadResult result;
+  const std::string path = backupFolder + "/Manifest.db";
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return result;
+  result.manifestName = "Manifest.db";
+
+  // Opened as immutable: SQLite then makes no journal or shared-memory file beside it and
+  // never writes to the backup folder.
+  sqlite3* db = nullptr;
+  std::string uri = "file:";
+  for (char c : path) {
+    if (c == '?' || c == '#' || c == '%') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      uri += hex;
+    } else {
+      uri += c;
+    }
+  }
+  uri += "?immutable=1";
+  if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close(db);
+    result.status = ManifestStatus::BadHeader;
+    return result;
+  }
+  std::int64_t rowCount = 0;
+  sqlite3_stmt* count = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Files", -1, &count, nullptr) == SQLITE_OK &&
+      sqlite3_step(count) == SQLITE_ROW) {
+    rowCount = sqlite3_column_int64(count, 0);
+  }
+  sqlite3_finalize(count);
+  sqlite3_stmt* rows = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT fileID, domain, relativePath FROM Files ORDER BY rowid", -1,
+                         &rows, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(rows);
+    sqlite3_close(db);
+    result.status = ManifestStatus::BadHeader;
+    return result;
+  }
+  auto text = [rows](int column) {
+    const unsigned char* t = sqlite3_column_text(rows, column);
+    int n = sqlite3_column_bytes(rows, column);
+    if (!t || n <= 0) return std::string();
+    std::size_t keep = std::min<std::size_t>(static_cast<std::size_t>(n), kKeptStringBuffer - 1);
+    return GetStringFormChar(std::string_view(reinterpret_cast<const char*>(t), keep));
+  };
+  SHAH sha;
+  std::int64_t rowNumber = 0;
+  result.status = ManifestStatus::Read;
+  int stepResult;
+  while ((stepResult = sqlite3_step(rows)) == SQLITE_ROW) {
+    ++rowNumber;
+    auto record = std::make_shared<MzTreeDirNode>();
+    std::string fileID = text(0);
+    record->fileDomain = text(1);
+    record->filePath = text(2);
+    std::string digest = digestText(sha, record->fileDomain, record->filePath);
+    if (!fileID.empty() && digest != fileID) {
+      applog::line("Manifest.db entry " + record->fileDomain + "-" + record->filePath +
+                   " is stored under " + fileID + ", not under its computed key " + digest);
+      digest = fileID;
+    }
+    record->fileKey = digest.empty() ? std::string() : storedFilePath(backupFolder, digest);
+    auto progress = static_cast<std::int32_t>(rowCount > 0 ? (rowNumber * 20) / rowCount : 20);
+    deliver(record, progress, index, options);
+    ++result.entries;
+  }
+  if (stepResult != SQLITE_DONE) {
+    applog::line("Manifest.db could not be read past entry " + std::to_string(rowNumber));
+    result.status = ManifestStatus::Truncated;
+  }
+  sqlite3_finalize(rows);
+  sqlite3_close(db);
+  return result;
+}
+
+ManifestReadResult scanDirAnalyThread(const std::string& backupFolder, FileIndex& index,
+                                      const ManifestReadOptions& options) {
+  std::error_code ec;
+  if (std::filesystem::exists(backupFolder + "/Manifest.mbdb", ec)) {
+    return readManifestMbdb(backupFolder, index, options);
+  }
+  return readManifestDb(backupFolder, index, options);
+}
+
+std::optional<std::string> getFileKeyBytheFilepath(const FileIndex& index,
+                                                   const std::string& path) {
+  for (auto it = index.rbegin(); it != index.rend(); ++it) {
+    if (*it && (*it)->filePath == path) return (*it)->fileKey;
+  }
+  return std::nullopt;
+}
+
+std::int64_t readBigEndian(const std::uint8_t* buffer, std::size_t bufferSize, std::size_t start,
+                           std::size_t size) {
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    std::size_t at = start + i;
+    std::uint8_t byte = (buffer && at >= start && at < bufferSize) ? buffer[at] : 0;
+    value = (value << 8) | byte;
+  }
+  return static_cast<std::int64_t>(value);
+}
+
+int toHex(char* out, const std::uint8_t* cchar, std::size_t lenth) {
+  if (!out || !cchar || lenth == 0) return -1;
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < lenth; ++i) {
+    out[2 * i] = kDigits[cchar[i] >> 4];
+    out[2 * i + 1] = kDigits[cchar[i] & 0xF];
+  }
+  out[2 * lenth] = '\0';
+  return 0;
+}
+
+int getS(std::FILE* file, char* out, bool* truncated) {
+  if (truncated) *truncated = false;
+  if (out) out[0] = '\0';
+  if (!file || !out) return -1;
+  unsigned char lengthBytes[2];
+  if (std::fread(lengthBytes, 1, 2, file) != 2) {
+    if (truncated) *truncated = true;
+    return -1;
+  }
+  std::uint16_t length = static_cast<std::uint16_t>((lengthBytes[0] << 8) | lengthBytes[1]);
+  if (length == kAbsentLength || length == 0) return -1;
+  std::size_t keep = std::min<std::size_t>(length, kKeptStringBuffer - 1);
+  if (std::fread(out, 1, keep, file) != keep) {
+    out[0] = '\0';
+    if (truncated) *truncated = true;
+    return -1;
+  }
+  out[keep] = '\0';
+  // The rest of a long string is read and dropped.
+  char drop[256];
+  std::size_t rest = length - keep;
+  while (rest > 0) {
+    std::size_t n = std::min(rest, sizeof drop);
+    if (std::fread(drop, 1, n, file) != n) {
+      if (truncated) *truncated = true;
+      return -1;
+    }
+    rest -= n;
+  }
+  return 0;
+}
+
+int seekData(std::FILE* file, bool* truncated) {
+  if (truncated) *truncated = false;
+  if (!file) return -1;
+  unsigned char lengthBytes[2];
+  if (std::fread(lengthBytes, 1, 2, file) != 2) {
+    if (truncated) *truncated = true;
+    return -1;
+  }
+  std::uint16_t length = static_cast<std::uint16_t>((lengthBytes[0] << 8) | lengthBytes[1]);
+  if (length == kAbsentLength || length == 0) return -1;
+  // Seeking past the end succeeds on a file, so compare with the file's size first.
+  long here = std::ftell(file);
+  if (here < 0 || std::fseek(file, 0, SEEK_END) != 0) return -1;
+  long end = std::ftell(file);
+  if (end - here < length) {
+    if (truncated) *truncated = true;
+    return -1;
+  }
+  std::fseek(file, here + length, SEEK_SET);
+  return 0;
+}
+
+void stringReset(char* first, char* second) {
+  if (first) std::memset(first, 0, kKeptStringBuffer);
+  if (second) std::memset(second, 0, kKeptStringBuffer);
+}
