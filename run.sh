@@ -18,7 +18,7 @@ else
   BACKUP=sample/Backup/5f2e8c1d9a7b4e6f0c3d2b1a9e8f7d6c5b4a3f2e
   if [ ! -d "$BACKUP" ]; then
     rm -rf sample
-    build/make-sample-backup "$BACKUP"
+    build/make-sample-backup "$BACKUP" --truth sample/truth.json
   fi
 fi
 
