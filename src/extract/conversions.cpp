@@ -178,7 +178,7 @@ std::size_t Char2Unicode(const char* bytes, std::uint32_t* uncode, std::size_t c
   std::size_t written = 0;
   std::size_t pos = 0;
   while (pos < text.size() && written < count) {
-    char32_t codePoint;
+    char32_t codePoint = U'?';
     pos += decodeCharacter(text, pos, &codePoint);
     uncode[written++] = static_cast<std::uint32_t>(codePoint);
   }
