@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The main job: builds what is missing, then reads a device backup.
+# The main job: builds what is missing, then scans a device backup.
 #   ./run.sh                 works on the embedded sample backup (built under ./sample)
 #   ./run.sh BACKUP_FOLDER   works on your own backup folder
 set -euo pipefail
@@ -25,5 +25,5 @@ fi
 echo "== Backup"
 "$RETRIEVO" list "$BACKUP"
 echo
-echo "== File index"
-"$RETRIEVO" files "$BACKUP"
+echo "== Scan"
+"$RETRIEVO" scan "$BACKUP"
