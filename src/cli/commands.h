@@ -21,6 +21,8 @@ int& exitCode();
 // Each registers one command on `app`; the command sets exitCode() when it runs.
 void addListCommand(CLI::App& app);
 void addFilesCommand(CLI::App& app);
+void addScanCommand(CLI::App& app);
+void addShowCommand(CLI::App& app);
 
 // Checks that `folder` is a readable device backup. Prints the reason and returns the
 // exit code when it is not; returns kExitOk when it is.

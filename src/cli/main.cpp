@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
 
   cli::addListCommand(app);
   cli::addFilesCommand(app);
+  cli::addScanCommand(app);
+  cli::addShowCommand(app);
 
   try {
     app.parse(argc, argv);

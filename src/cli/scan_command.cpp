@@ -1,0 +1,67 @@
+// retrievo scan: scans one backup folder and prints what it found per category.
+#include <CLI/CLI.hpp>
+
+#include <fstream>
+#include <iostream>
+
+#include "cli/commands.h"
+#include "cli/scan_document.h"
+#include "cli/scan_session.h"
+#include "cli/table_printer.h"
+
+namespace cli {
+namespace {
+
+struct ScanOptions {
+  std::string backup;
+  std::string json;
+  bool quiet = false;
+};
+
+int writeDocument(const nlohmann::json& doc, const std::string& target) {
+  const std::string text = doc.dump(2) + "\n";
+  if (target == "-") {
+    std::cout << text;
+    return kExitOk;
+  }
+  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  if (!out || !(out << text) || !out.flush()) {
+    std::cerr << "retrievo: cannot write " << target << '\n';
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+int runScan(const ScanOptions& opt) {
+  if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
+  ScanSession session;
+  session.run(opt.backup, opt.quiet);
+  MzResultViewController& results = session.results();
+
+  if (!opt.json.empty()) {
+    int code = writeDocument(scanDocument(*session.backup(), results), opt.json);
+    if (code != kExitOk || opt.json == "-") return code;
+  }
+  TablePrinter table({"Category", "Live", "Deleted"});
+  for (const auto& c : documentCategories()) {
+    auto n = results.countsFor(c.category);
+    table.addRow({c.name, std::to_string(n.live), std::to_string(n.deleted)});
+  }
+  table.print(std::cout);
+  return kExitOk;
+}
+
+}  // namespace
+
+void addScanCommand(CLI::App& app) {
+  auto opt = std::make_shared<ScanOptions>();
+  CLI::App* cmd = app.add_subcommand(
+      "scan", "Scan a backup folder and print the live and deleted records found per category");
+  cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
+  cmd->add_option("--json", opt->json,
+                  "Also write the whole result as JSON to FILE (\"-\" for stdout only)");
+  cmd->add_flag("-q,--quiet", opt->quiet, "No progress on stderr");
+  cmd->callback([opt] { exitCode() = runScan(*opt); });
+}
+
+}  // namespace cli

@@ -1,0 +1,88 @@
+#include "cli/scan_session.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "app/retrievo_app_delegate.h"
+#include "catalogue/device_controller.h"
+
+namespace {
+
+// Prints scan progress on stderr: a bar redrawn in place on a terminal, otherwise a line
+// whenever a step reports (the manifest's per-entry values are folded into one line).
+class ProgressPrinter {
+ public:
+  explicit ProgressPrinter(bool quiet) : quiet_(quiet), tty_(isatty(STDERR_FILENO) == 1) {}
+
+  void report(std::int32_t percent) {
+    if (quiet_ || percent == last_) return;
+    last_ = percent;
+    if (tty_) {
+      const int filled = std::clamp(percent, 0, 100) * 30 / 100;
+      std::fprintf(stderr, "\rscanning [%-30s] %3d%%", std::string(filled, '#').c_str(), percent);
+    } else if (percent >= 20) {
+      std::fprintf(stderr, "scan: %d%%\n", percent);
+    }
+    std::fflush(stderr);
+  }
+
+  void finish() {
+    if (quiet_) return;
+    if (tty_) {
+      std::fprintf(stderr, "\rscanning [%s] done\n", std::string(30, '#').c_str());
+    } else {
+      std::fprintf(stderr, "scan: done\n");
+    }
+  }
+
+ private:
+  bool quiet_;
+  bool tty_;
+  std::int32_t last_ = -1;
+};
+
+}  // namespace
+
+ScanSession::ScanSession() : results_(std::make_unique<MzResultViewController>(center_)) {}
+
+ScanSession::~ScanSession() = default;
+
+void ScanSession::run(const std::string& folder, bool quiet) {
+  RetrievoAppDelegate delegate(center_);
+  auto node = MzIOSDeviceController::readDeviceNode(folder);
+  backup_ = std::make_shared<MzIOSDeviceNode>(node ? *node : MzIOSDeviceNode{});
+  backup_->backUpFilePath = folder;
+  delegate.bIOSRecoveryMode = false;
+  delegate.setCurrentNodeForScan(backup_);
+  results_->setCurrentBackup(backup_);
+  results_->prepareForScan();
+
+  ProgressPrinter progress(quiet);
+  auto observer = center_.addObserver("ScanProgressInfo", [&progress](const std::any& o) {
+    if (const auto* p = std::any_cast<std::int32_t>(&o)) progress.report(*p);
+  });
+  delegate.ScanThreadFinish = [this] { results_->ScanThreadFinish(); };
+  delegate.ScanIOSBackFile(folder);
+  delegate.waitForScan();
+  center_.removeObserver(observer);
+  progress.finish();
+}
+
+const std::vector<NamedCategory>& documentCategories() {
+  static const std::vector<NamedCategory> kCategories = {
+      {"contacts", ResultCategory::Contact},   {"conversations", ResultCategory::Message},
+      {"calls", ResultCategory::CallHistory},  {"notes", ResultCategory::Note},
+      {"bookmarks", ResultCategory::BookMark}, {"calendar", ResultCategory::Calender},
+      {"photos", ResultCategory::Photo},       {"appPhotos", ResultCategory::AppPhoto},
+      {"social", ResultCategory::FaceTwitter},
+  };
+  return kCategories;
+}
+
+std::optional<ResultCategory> categoryByName(const std::string& name) {
+  for (const auto& c : documentCategories()) {
+    if (name == c.name) return c.category;
+  }
+  return std::nullopt;
+}

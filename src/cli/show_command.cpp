@@ -1,0 +1,176 @@
+// retrievo show: one category of a backup as a readable table.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "cli/commands.h"
+#include "cli/scan_document.h"
+#include "cli/scan_session.h"
+#include "cli/table_printer.h"
+
+namespace cli {
+namespace {
+
+struct ShowOptions {
+  std::string backup;
+  std::string category;
+  bool deletedOnly = false;
+  bool json = false;
+};
+
+const char* mark(bool deleted) { return deleted ? "deleted" : ""; }
+
+// Multi-value fields keep one blank before every value; shown without the leading one.
+std::string trimmed(const std::string& s) {
+  std::size_t b = s.find_first_not_of(' ');
+  return b == std::string::npos ? std::string() : s.substr(b);
+}
+
+template <typename T>
+bool keep(const T& r, bool deletedOnly) {
+  return !deletedOnly || r.bDeleted;
+}
+
+void printConversations(const MzResultViewController& results, bool deletedOnly) {
+  TablePrinter list({"Name", "Address", "Messages", ""});
+  for (const auto& c : results.messageTreeArray) {
+    if (deletedOnly && !c->bdeleted) continue;
+    list.addRow({c->messageTreeNodeName, c->messageTreeNodeAdress,
+                 std::to_string(c->MessageNodeArray->size()), mark(c->bdeleted)});
+  }
+  list.print(std::cout);
+  for (const auto& c : results.messageTreeArray) {
+    if (deletedOnly && !c->bdeleted) continue;
+    std::cout << "\n== " << (c->messageTreeNodeName.empty() ? c->messageTreeNodeAdress
+                                                            : c->messageTreeNodeName)
+              << " (" << c->messageTreeNodeAdress << ")\n";
+    for (const auto& m : *c->MessageNodeArray) {
+      std::cout << "  " << m->messageDate << "  " << m->messageType << "  " << m->messageContent;
+      if (m->isHasAttach) {
+        std::cout << "  [" << m->attachType.value_or("attachment") << ": "
+                  << m->attachmentPath.value_or("not in the backup") << "]";
+      }
+      if (m->bDeleted) std::cout << "  (deleted)";
+      std::cout << '\n';
+    }
+  }
+}
+
+void printCategory(const MzResultViewController& r, ResultCategory category, bool deletedOnly) {
+  switch (category) {
+    case ResultCategory::Contact: {
+      TablePrinter t({"Name", "Phones", "E-mail", "Company", ""});
+      for (const auto& c : r.contactArray) {
+        if (keep(*c, deletedOnly)) {
+          t.addRow({trimmed(c->contactName), trimmed(c->contactPhone), trimmed(c->contactEmail),
+                    trimmed(c->contactCompany), mark(c->bDeleted)});
+        }
+      }
+      t.print(std::cout);
+      return;
+    }
+    case ResultCategory::Message:
+      printConversations(r, deletedOnly);
+      return;
+    case ResultCategory::CallHistory: {
+      TablePrinter t({"Name", "Number", "Date", "Type", "Duration", ""});
+      for (const auto& c : r.callHistoryArray) {
+        if (keep(*c, deletedOnly)) {
+          t.addRow({c->callName.value_or(""), c->callPhone, c->callDate, c->callType,
+                    c->callDuration, mark(c->bDeleted)});
+        }
+      }
+      t.print(std::cout);
+      return;
+    }
+    case ResultCategory::Note: {
+      TablePrinter t({"Title", "Date", "Text", ""});
+      for (const auto& n : r.noteArray) {
+        if (keep(*n, deletedOnly)) {
+          t.addRow({n->noteTitle, n->noteDate, n->noteContent.substr(0, 60), mark(n->bDeleted)});
+        }
+      }
+      t.print(std::cout);
+      return;
+    }
+    case ResultCategory::BookMark: {
+      TablePrinter t({"Title", "Address", ""});
+      for (const auto& b : r.bookMarkArray) {
+        if (keep(*b, deletedOnly)) t.addRow({b->bookMarkTitle, b->bookMarkURL, mark(b->bDeleted)});
+      }
+      t.print(std::cout);
+      return;
+    }
+    case ResultCategory::Calender: {
+      TablePrinter t({"Title", "Start", "End", "Location", ""});
+      for (const auto& e : r.calenderArray) {
+        if (keep(*e, deletedOnly)) {
+          t.addRow({e->calTitle, e->startDate, e->endDate, e->location, mark(e->bDeleted)});
+        }
+      }
+      t.print(std::cout);
+      return;
+    }
+    case ResultCategory::Photo:
+    case ResultCategory::AppPhoto: {
+      TablePrinter t({"Name", "Size", "Kind", "Stored file"});
+      const auto& list =
+          category == ResultCategory::Photo ? r.photoAndVideoArray : r.appPhotoAndVideoArray;
+      if (!deletedOnly) {
+        for (const auto& p : list) {
+          t.addRow({p->fileNodeName, p->fileNodeSize, p->bmov ? "video" : "photo", p->filePath});
+        }
+      }
+      t.print(std::cout);
+      return;
+    }
+    case ResultCategory::FaceTwitter: {
+      TablePrinter t({"Name", "Size", "Stored file"});
+      if (!deletedOnly) {
+        for (const auto& f : r.faceTwitterArray) {
+          t.addRow({f->faceTwitterFileName, f->fileSize, f->faceTwitterFilePath});
+        }
+      }
+      t.print(std::cout);
+      return;
+    }
+    case ResultCategory::BackUpBrowser:
+      return;
+  }
+}
+
+int runShow(const ShowOptions& opt) {
+  auto category = categoryByName(opt.category);
+  if (!category) {
+    std::cerr << "retrievo: unknown category: " << opt.category << " (one of:";
+    for (const auto& c : documentCategories()) std::cerr << ' ' << c.name;
+    std::cerr << ")\n";
+    return kExitUsage;
+  }
+  if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
+  ScanSession session;
+  session.run(opt.backup, true);
+  if (opt.json) {
+    std::cout << categoryJson(session.results(), *category, opt.deletedOnly).dump(2) << '\n';
+  } else {
+    printCategory(session.results(), *category, opt.deletedOnly);
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+void addShowCommand(CLI::App& app) {
+  auto opt = std::make_shared<ShowOptions>();
+  CLI::App* cmd = app.add_subcommand("show", "Scan a backup folder and print one category");
+  cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
+  cmd->add_option("CATEGORY", opt->category,
+                  "contacts, conversations, calls, notes, bookmarks, calendar, photos, "
+                  "appPhotos or social")
+      ->required();
+  cmd->add_flag("--deleted-only", opt->deletedOnly, "Only the records recovered from free space");
+  cmd->add_flag("--json", opt->json, "Print the records as JSON");
+  cmd->callback([opt] { exitCode() = runShow(*opt); });
+}
+
+}  // namespace cli
