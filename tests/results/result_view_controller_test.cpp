@@ -508,7 +508,11 @@ TEST(ResultThreads, ScanThreadFilesRecordsAndHandsDisplayToTheMainThread) {
   results.prepareForScan();
   std::atomic<bool> done{false};
   std::thread scan([&] {
-    for (int i = 0; i < 50; ++i) nc.post("ScanContactInfo", contact("C" + std::to_string(i), ""));
+    for (int i = 0; i < 50; ++i) {
+      std::string name = std::to_string(i);
+      name.insert(0, 1, 'C');  // not "C" + ...: g++ 12 -O3 warns falsely (-Wrestrict) there
+      nc.post("ScanContactInfo", contact(name, ""));
+    }
     nc.post("ScanProgressInfo", std::int32_t{40});
     nc.post("ScanMessageInfo", message("1", "x"));
     nc.post("ScanProgressInfo", std::int32_t{50});
