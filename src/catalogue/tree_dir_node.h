@@ -18,6 +18,8 @@ struct MzTreeDirNode {
   std::string fileDomain;           // backup domain of a file-index record
   std::string filePath;             // device path of a file-index record
   std::string fileKey;              // full path of the stored file, "" if the digest failed
+  bool isFolder = false;            // the manifest entry is a directory
+  bool isLink = false;              // the manifest entry is a symbolic link
   std::string nodeIcon = "unselected";  // "unselected", "selected" or "selectedSome"
   bool isLeaf = false;
   std::int32_t isSelected = 0;  // 0 unselected, 1 selected, 2 partly selected
