@@ -140,8 +140,14 @@ ManifestReadResult readManifestMbdbBytes(const std::uint8_t* data, std::size_t s
     for (int i = 0; i < 3 && !cut; ++i) {  // link target, data hash, encryption key
       cut |= readString(in, nullptr) == StringRead::Truncated;
     }
+    // The first byte of the mode carries the entry's type in its top four bits.
+    std::uint8_t modeHigh = 0;
     std::uint8_t propertyCount = 0;
-    if (!cut) cut = !in.skip(kFixedFieldsLength) || !in.readU8(propertyCount);
+    if (!cut) {
+      cut = !in.readU8(modeHigh) || !in.skip(kFixedFieldsLength - 1) || !in.readU8(propertyCount);
+    }
+    record->isFolder = (modeHigh >> 4) == 0x4;
+    record->isLink = (modeHigh >> 4) == 0xA;
     for (int i = 0; i < 2 * propertyCount && !cut; ++i) {
       cut |= readString(in, nullptr) == StringRead::Truncated;
     }
@@ -206,7 +212,7 @@ ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& in
   }
   sqlite3_finalize(count);
   sqlite3_stmt* rows = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT fileID, domain, relativePath FROM Files ORDER BY rowid", -1,
+  if (sqlite3_prepare_v2(db, "SELECT fileID, domain, relativePath, flags FROM Files ORDER BY rowid", -1,
                          &rows, nullptr) != SQLITE_OK) {
     sqlite3_finalize(rows);
     sqlite3_close(db);
@@ -230,6 +236,9 @@ ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& in
     std::string fileID = text(0);
     record->fileDomain = text(1);
     record->filePath = text(2);
+    const std::int64_t flags = sqlite3_column_int64(rows, 3);
+    record->isFolder = flags == 2;
+    record->isLink = flags == 4;
     std::string digest = digestText(sha, record->fileDomain, record->filePath);
     if (!fileID.empty() && digest != fileID) {
       applog::line("Manifest.db entry " + record->fileDomain + "-" + record->filePath +

@@ -1,0 +1,45 @@
+// Index records say whether their manifest entry is a folder or a link, in both layouts.
+#include <gtest/gtest.h>
+
+#include "app/notification_center.h"
+#include "backup_writer.h"
+#include "catalogue/manifest_reader.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class EntryKinds : public testing::TestWithParam<fixtures::ManifestLayout> {};
+
+TEST_P(EntryKinds, FoldersLinksAndFiles) {
+  TempDir tmp;
+  fixtures::BackupWriter writer(tmp.sub("b"));
+  writer.setManifestLayout(GetParam());
+  writer.addDirectory("CameraRollDomain", "Media/PhotoData/Thumbnails/IMG_0001.JPG");
+  fixtures::MbdbEntry link;
+  link.domain = "HomeDomain";
+  link.path = "Library/Caches/latest.jpg";
+  link.linkTarget = "/var/mobile/Media/DCIM/100APPLE/IMG_0002.JPG";
+  link.mode = 0120755;
+  writer.addEntry(link);
+  writer.addFile("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0002.JPG", {0xFF, 0xD8, 0xFF});
+  ASSERT_TRUE(writer.write());
+
+  NotificationCenter center;
+  FileIndex index;
+  ManifestReadOptions options;
+  options.nc = &center;
+  ASSERT_EQ(scanDirAnalyThread(writer.folder(), index, options).status, ManifestStatus::Read);
+  ASSERT_EQ(index.size(), 3u);
+  EXPECT_TRUE(index[0]->isFolder);
+  EXPECT_FALSE(index[0]->isLink);
+  EXPECT_FALSE(index[1]->isFolder);
+  EXPECT_TRUE(index[1]->isLink);
+  EXPECT_FALSE(index[2]->isFolder);
+  EXPECT_FALSE(index[2]->isLink);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, EntryKinds,
+                         testing::Values(fixtures::ManifestLayout::Mbdb,
+                                         fixtures::ManifestLayout::Db));
+
+}  // namespace
