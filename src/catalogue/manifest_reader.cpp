@@ -90,8 +90,8 @@ NotificationCenter& centerOf(const ManifestReadOptions& options) {
 }
 
 // Announces one record, hands it to the media classification and keeps it.
-void deliver(const std::shared_ptr<MzTreeDirNode>& record, std::int32_t progress,
-             FileIndex& index, const ManifestReadOptions& options) {
+void deliver(const std::shared_ptr<MzTreeDirNode>& record, std::int32_t progress, FileIndex& index,
+             const ManifestReadOptions& options) {
   NotificationCenter& nc = centerOf(options);
   nc.post("FindBackUpDirFileInfo", record);
   if (!options.bIOSRecoveryMode) nc.post("ScanProgressInfo", progress);
@@ -212,8 +212,8 @@ ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& in
   }
   sqlite3_finalize(count);
   sqlite3_stmt* rows = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT fileID, domain, relativePath, flags FROM Files ORDER BY rowid", -1,
-                         &rows, nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(db, "SELECT fileID, domain, relativePath, flags FROM Files ORDER BY rowid",
+                         -1, &rows, nullptr) != SQLITE_OK) {
     sqlite3_finalize(rows);
     sqlite3_close(db);
     result.status = ManifestStatus::BadHeader;

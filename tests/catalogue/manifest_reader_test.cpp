@@ -1,0 +1,443 @@
+// The manifest reader on Manifest.mbdb (older backups) and Manifest.db (current backups).
+#include "catalogue/manifest_reader.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <any>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/log.h"
+#include "app/notification_center.h"
+#include "backup_writer.h"
+#include "catalogue/stored_file.h"
+#include "support/folder_hash.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using fixtures::MbdbEntry;
+
+MbdbEntry entry(std::optional<std::string> domain, std::optional<std::string> path) {
+  MbdbEntry e;
+  e.domain = std::move(domain);
+  e.path = std::move(path);
+  return e;
+}
+
+// Everything a read posts, logs and hands over, in order.
+struct Recorder {
+  NotificationCenter center;
+  std::vector<std::string> events;  // "find <path>", "progress <n>", "media <path>"
+  std::vector<std::int32_t> progress;
+  std::vector<std::string> logged;
+  FileIndex index;
+  ManifestReadOptions options;
+
+  Recorder() {
+    center.addObserver("FindBackUpDirFileInfo", [this](const std::any& o) {
+      auto record = std::any_cast<std::shared_ptr<MzTreeDirNode>>(o);
+      events.push_back("find " + record->filePath + " @" + std::to_string(index.size()));
+    });
+    center.addObserver("ScanProgressInfo", [this](const std::any& o) {
+      progress.push_back(std::any_cast<std::int32_t>(o));
+      events.push_back("progress " + std::to_string(progress.back()));
+    });
+    options.nc = &center;
+    options.GetMediaFileByNode = [this](const std::shared_ptr<MzTreeDirNode>& r) {
+      events.push_back("media " + r->filePath);
+    };
+    applog::setSink([this](const std::string& l) { logged.push_back(l); });
+  }
+  ~Recorder() { applog::setSink({}); }
+
+  ManifestReadResult readBytes(const std::vector<std::uint8_t>& bytes,
+                               const std::string& folder = "/backup") {
+    return readManifestMbdbBytes(bytes.data(), bytes.size(), folder, index, options);
+  }
+};
+
+std::string writeMbdb(const TempDir& tmp, const std::vector<std::uint8_t>& bytes) {
+  tmp.writeFile("b/Manifest.mbdb", std::string(bytes.begin(), bytes.end()));
+  return tmp.sub("b");
+}
+
+TEST(ManifestMbdb, RecordsKeysNotificationsAndHandOffInOrder) {
+  TempDir tmp;
+  fixtures::BackupWriter writer(tmp.sub("b"));
+  writer.addFile("HomeDomain", "Library/SMS/sms.db", {'d', 'b'});
+  writer.addDirectory("CameraRollDomain", "Media/DCIM");
+  ASSERT_TRUE(writer.write());
+
+  Recorder r;
+  ManifestReadResult result = scanDirAnalyThread(writer.folder(), r.index, r.options);
+  EXPECT_EQ(result.status, ManifestStatus::Read);
+  EXPECT_EQ(result.entries, 2u);
+  EXPECT_EQ(result.manifestName, "Manifest.mbdb");
+  ASSERT_EQ(r.index.size(), 2u);
+  EXPECT_EQ(r.index[0]->fileDomain, "HomeDomain");
+  EXPECT_EQ(r.index[0]->filePath, "Library/SMS/sms.db");
+  EXPECT_EQ(r.index[0]->fileKey, writer.folder() + "/3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+  EXPECT_EQ(r.index[1]->fileKey,
+            writer.folder() + "/" + fileKeyFor("CameraRollDomain", "Media/DCIM"));
+
+  // Announced, progress, media, then appended (the index is one shorter while announced).
+  ASSERT_EQ(r.events.size(), 6u);
+  EXPECT_EQ(r.events[0], "find Library/SMS/sms.db @0");
+  EXPECT_EQ(r.events[1].rfind("progress ", 0), 0u);
+  EXPECT_EQ(r.events[2], "media Library/SMS/sms.db");
+  EXPECT_EQ(r.events[3], "find Media/DCIM @1");
+  EXPECT_EQ(r.events[5], "media Media/DCIM");
+
+  EXPECT_EQ(r.progress.size(), 2u);
+  EXPECT_EQ(r.progress.back(), 20);  // the last entry ends at the end of the file
+  EXPECT_TRUE(r.logged.empty());
+}
+
+TEST(ManifestMbdb, ProgressValuesFollowTheFilePosition) {
+  // Four equal entries: positions after each are 6 + k·n of 6 + 4n bytes.
+  std::vector<MbdbEntry> entries(4, entry("HomeDomain", "Library/Notes/notes.sqlite"));
+  auto bytes = fixtures::encodeMbdb(entries);
+  const std::size_t n = (bytes.size() - 6) / 4;
+  Recorder r;
+  r.readBytes(bytes);
+  ASSERT_EQ(r.progress.size(), 4u);
+  for (std::size_t k = 1; k <= 4; ++k) {
+    EXPECT_EQ(r.progress[k - 1], static_cast<std::int32_t>((6 + k * n) * 20 / bytes.size()));
+  }
+}
+
+TEST(ManifestMbdb, RecoveryModePostsNoProgressButStillAnnounces) {
+  auto bytes = fixtures::encodeMbdb({entry("HomeDomain", "a"), entry("HomeDomain", "b")});
+  Recorder r;
+  r.options.bIOSRecoveryMode = true;
+  EXPECT_EQ(r.readBytes(bytes).entries, 2u);
+  EXPECT_TRUE(r.progress.empty());
+  EXPECT_EQ(r.events, (std::vector<std::string>{"find a @0", "media a", "find b @1", "media b"}));
+}
+
+TEST(ManifestMbdb, HeaderMustBeMbdbVersionFiveZero) {
+  TempDir tmp;
+  Recorder r;
+  // A missing manifest.
+  EXPECT_EQ(readManifestMbdb(tmp.path(), r.index, r.options).status, ManifestStatus::Missing);
+  EXPECT_EQ(scanDirAnalyThread(tmp.path(), r.index, r.options).status, ManifestStatus::Missing);
+
+  auto good = fixtures::encodeMbdb({entry("HomeDomain", "Library/SMS/sms.db")});
+  for (auto header : {std::vector<std::uint8_t>{'m', 'b', 'd', 'b', 4, 0},
+                      std::vector<std::uint8_t>{'m', 'b', 'd', 'b', 5, 1},
+                      std::vector<std::uint8_t>{'M', 'B', 'D', 'B', 5, 0},
+                      std::vector<std::uint8_t>{'m', 'b', 'd', 'x', 5, 0}}) {
+    auto bytes = good;
+    std::copy(header.begin(), header.end(), bytes.begin());
+    EXPECT_EQ(r.readBytes(bytes).status, ManifestStatus::BadHeader);
+  }
+  EXPECT_EQ(r.readBytes({}).status, ManifestStatus::BadHeader);
+  EXPECT_EQ(r.readBytes({'m', 'b', 'd', 'b', 5}).status, ManifestStatus::BadHeader);
+  EXPECT_EQ(readManifestMbdb(writeMbdb(tmp, {}), r.index, r.options).status,
+            ManifestStatus::BadHeader);
+  EXPECT_TRUE(r.index.empty());
+  EXPECT_TRUE(r.events.empty());
+
+  // The header alone is a manifest without entries.
+  ManifestReadResult alone = r.readBytes({'m', 'b', 'd', 'b', 5, 0});
+  EXPECT_EQ(alone.status, ManifestStatus::Read);
+  EXPECT_EQ(alone.entries, 0u);
+  EXPECT_TRUE(r.events.empty());
+}
+
+TEST(ManifestMbdb, PropertiesAbsentAndEmptyStringsAreSkipped) {
+  MbdbEntry none = entry(std::nullopt, "Media/Recordings/1.m4a");
+  MbdbEntry many = entry("MediaDomain", std::string());  // an empty path
+  many.linkTarget = "target";
+  many.dataHash = std::string(20, '\x7f');
+  many.encryptionKey = std::string(40, 'k');
+  for (int i = 0; i < 255; ++i) {
+    many.properties.push_back({"com.apple.key" + std::to_string(i), std::string(i % 7, 'v')});
+  }
+  many.properties[3].first.clear();  // an empty property name
+  MbdbEntry last = entry("HomeDomain", std::nullopt);
+  last.properties = {{"a", "b"}};
+  auto bytes = fixtures::encodeMbdb({none, many, last, entry("HomeDomain", "end")});
+
+  Recorder r;
+  ManifestReadResult result = r.readBytes(bytes, "/f");
+  EXPECT_EQ(result.status, ManifestStatus::Read);
+  ASSERT_EQ(r.index.size(), 4u);
+  EXPECT_EQ(r.index[0]->fileDomain, "");
+  EXPECT_EQ(r.index[0]->filePath, "Media/Recordings/1.m4a");
+  EXPECT_EQ(r.index[0]->fileKey, "/f/" + fileKeyFor("", "Media/Recordings/1.m4a"));
+  EXPECT_EQ(r.index[1]->fileDomain, "MediaDomain");
+  EXPECT_EQ(r.index[1]->filePath, "");
+  EXPECT_EQ(r.index[1]->fileKey, "/f/" + fileKeyFor("MediaDomain", ""));
+  EXPECT_EQ(r.index[2]->filePath, "");
+  EXPECT_EQ(r.index[3]->fileDomain, "HomeDomain");
+  EXPECT_EQ(r.index[3]->filePath, "end");
+}
+
+TEST(ManifestMbdb, LatestRecordOfAPathWins) {
+  auto bytes = fixtures::encodeMbdb({entry("HomeDomain", "Library/Preferences/x.plist"),
+                                     entry("AppDomain-com.example.app", "Documents/a.jpg"),
+                                     entry("MediaDomain", "Library/Preferences/x.plist")});
+  Recorder r;
+  EXPECT_EQ(getFileKeyBytheFilepath(r.index, "Library/Preferences/x.plist"), std::nullopt);
+  r.readBytes(bytes, "/f");
+  EXPECT_EQ(getFileKeyBytheFilepath(r.index, "Library/Preferences/x.plist"),
+            "/f/" + fileKeyFor("MediaDomain", "Library/Preferences/x.plist"));
+  EXPECT_EQ(getFileKeyBytheFilepath(r.index, "Documents/a.jpg"),
+            "/f/" + fileKeyFor("AppDomain-com.example.app", "Documents/a.jpg"));
+  EXPECT_EQ(getFileKeyBytheFilepath(r.index, "documents/a.jpg"), std::nullopt);
+  EXPECT_EQ(getFileKeyBytheFilepath(r.index, "Documents/a"), std::nullopt);
+}
+
+TEST(ManifestMbdb, LongStringsAreCutTo259BytesAndLongKeyTextsFormedWhole) {
+  const std::string longPath = "Library/" + std::string(292, 'p');  // 300 bytes
+  const std::string domain = "AppDomain-" + std::string(240, 'd');
+  const std::string path = "Documents/" + std::string(240, 'q');  // 250 bytes, kept whole
+  auto bytes = fixtures::encodeMbdb(
+      {entry("HomeDomain", longPath), entry(domain, path), entry("HomeDomain", "next")});
+  Recorder r;
+  EXPECT_EQ(r.readBytes(bytes, "/f").status, ManifestStatus::Read);
+  ASSERT_EQ(r.index.size(), 3u);
+  EXPECT_EQ(r.index[0]->filePath, longPath.substr(0, 259));
+  EXPECT_EQ(r.index[0]->fileKey, "/f/" + fileKeyFor("HomeDomain", longPath.substr(0, 259)));
+  EXPECT_EQ(r.index[1]->fileDomain, domain);
+  EXPECT_EQ(r.index[1]->fileKey, "/f/" + fileKeyFor(domain, path));  // 501-byte key text
+  EXPECT_EQ(r.index[2]->filePath, "next");  // the dropped bytes did not shift the walk
+}
+
+TEST(ManifestMbdb, TruncatedEntryKeepsTheRecordsBeforeIt) {
+  auto full = fixtures::encodeMbdb(
+      {entry("HomeDomain", "one"), entry("HomeDomain", "two"), entry("HomeDomain", "three")});
+  const std::size_t third =
+      fixtures::encodeMbdb({entry("HomeDomain", "one"), entry("HomeDomain", "two")}).size();
+  // Cut inside the third entry's path string, then inside its fixed-size fields, then
+  // just before its property count.
+  for (std::size_t cut : {third + 2 + 10 + 3, third + 27, full.size() - 1}) {
+    Recorder r;
+    std::vector<std::uint8_t> bytes(full.begin(), full.begin() + static_cast<long>(cut));
+    ManifestReadResult result = r.readBytes(bytes);
+    EXPECT_EQ(result.status, ManifestStatus::Truncated) << cut;
+    EXPECT_EQ(result.entries, 2u) << cut;
+    ASSERT_EQ(r.index.size(), 2u);
+    EXPECT_EQ(r.index[1]->filePath, "two");
+    EXPECT_EQ(r.logged.size(), 1u) << cut;
+  }
+  // A string length that runs past the end of the file.
+  auto bytes = full;
+  bytes[third] = 0x7F;
+  Recorder r;
+  EXPECT_EQ(r.readBytes(bytes).status, ManifestStatus::Truncated);
+  EXPECT_EQ(r.index.size(), 2u);
+  EXPECT_EQ(r.logged.size(), 1u);
+}
+
+TEST(ManifestMbdb, HostileBytesNeverCrashOrHang) {
+  MbdbEntry rich = entry("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG");
+  rich.properties = {{"com.apple.assetsd.UUID", "6B4E"}, {"com.apple.x", ""}};
+  auto good = fixtures::encodeMbdb({rich, entry(std::nullopt, "x"), entry("HomeDomain", "y")});
+  // The length 0xFFFF written at every position.
+  for (std::size_t at = 0; at + 1 < good.size(); ++at) {
+    auto bytes = good;
+    bytes[at] = 0xFF;
+    bytes[at + 1] = 0xFF;
+    Recorder r;
+    ManifestReadResult result = r.readBytes(bytes);
+    EXPECT_LE(r.index.size(), 4u);  // an absent length makes every field shorter
+    EXPECT_EQ(result.entries, r.index.size());
+  }
+  // Random bytes, with and without a valid header.
+  std::mt19937 random(1234);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::uint8_t> bytes(random() % 2000);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    if (round % 2 == 0 && bytes.size() >= 6)
+      std::copy(good.begin(), good.begin() + 6, bytes.begin());
+    Recorder r;
+    ManifestReadResult result = r.readBytes(bytes);
+    EXPECT_EQ(result.entries, r.index.size());
+    if (result.status == ManifestStatus::Truncated) {
+      EXPECT_EQ(r.logged.size(), 1u);
+    }
+  }
+}
+
+TEST(ManifestMbdb, StoredFilesInTwoDigitFolders) {
+  TempDir tmp;
+  fixtures::BackupWriter writer(tmp.sub("b"));
+  writer.setStoredLayout(fixtures::StoredLayout::TwoDigitFolders);
+  writer.addFile("HomeDomain", "Library/SMS/sms.db", {'d', 'b'});
+  ASSERT_TRUE(writer.write());
+  Recorder r;
+  scanDirAnalyThread(writer.folder(), r.index, r.options);
+  ASSERT_EQ(r.index.size(), 1u);
+  EXPECT_EQ(r.index[0]->fileKey, writer.folder() + "/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+}
+
+// Opens a manifest written by the builder to change it the way a test needs.
+void execOn(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+TEST(ManifestDb, CurrentLayoutInRowOrderWithTwoDigitFolders) {
+  TempDir tmp;
+  fixtures::BackupWriter writer(tmp.sub("b"));
+  writer.setManifestLayout(fixtures::ManifestLayout::Db);
+  writer.setStoredLayout(fixtures::StoredLayout::TwoDigitFolders);
+  writer.addFile("HomeDomain", "Library/SMS/sms.db", {'d', 'b'});
+  writer.addDirectory("CameraRollDomain", "Media/DCIM");
+  writer.addFile("AppDomain-com.example.app", "Documents/a.jpg", {0xFF, 0xD8});
+  // In key order the directory (25f3…) would come first and sms.db (3d0d…) second.
+  writer.addFile("HomeDomain", "Library/Notes/notes.sqlite", {'n'});
+  ASSERT_TRUE(writer.write());
+  ASSERT_FALSE(std::filesystem::exists(writer.folder() + "/Manifest.mbdb"));
+  const auto before = folderFingerprint(writer.folder());
+
+  Recorder r;
+  ManifestReadResult result = scanDirAnalyThread(writer.folder(), r.index, r.options);
+  EXPECT_EQ(result.status, ManifestStatus::Read);
+  EXPECT_EQ(result.manifestName, "Manifest.db");
+  ASSERT_EQ(r.index.size(), 4u);
+  EXPECT_EQ(r.index[0]->filePath, "Library/SMS/sms.db");
+  EXPECT_EQ(r.index[0]->fileKey, writer.folder() + "/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+  EXPECT_EQ(r.index[1]->fileDomain, "CameraRollDomain");
+  // A directory has no stored file: the flat path.
+  EXPECT_EQ(r.index[1]->fileKey,
+            writer.folder() + "/" + fileKeyFor("CameraRollDomain", "Media/DCIM"));
+  EXPECT_EQ(r.index[2]->filePath, "Documents/a.jpg");
+  EXPECT_EQ(r.index[3]->filePath, "Library/Notes/notes.sqlite");
+  EXPECT_EQ(r.progress, (std::vector<std::int32_t>{5, 10, 15, 20}));
+  EXPECT_EQ(r.events[0], "find Library/SMS/sms.db @0");
+  EXPECT_EQ(r.events[2], "media Library/SMS/sms.db");
+  EXPECT_TRUE(r.logged.empty());
+  // Read-only: no journal, no shared memory, not a byte changed.
+  EXPECT_EQ(folderFingerprint(writer.folder()), before);
+}
+
+TEST(ManifestDb, FileIdThatDiffersFromTheComputedKeyIsUsedAndLogged) {
+  TempDir tmp;
+  fixtures::BackupWriter writer(tmp.sub("b"));
+  writer.setManifestLayout(fixtures::ManifestLayout::Db);
+  writer.addFile("HomeDomain", "Library/SMS/sms.db", {'d', 'b'});
+  writer.addFile("HomeDomain", "Library/Notes/notes.sqlite", {'n'});
+  ASSERT_TRUE(writer.write());
+  const std::string stored = std::string(40, 'a');
+  execOn(writer.folder() + "/Manifest.db",
+         "UPDATE Files SET fileID = '" + stored + "' WHERE relativePath = 'Library/SMS/sms.db'");
+
+  Recorder r;
+  r.options.bIOSRecoveryMode = true;
+  readManifestDb(writer.folder(), r.index, r.options);
+  ASSERT_EQ(r.index.size(), 2u);
+  EXPECT_EQ(r.index[0]->fileKey, writer.folder() + "/" + stored);
+  EXPECT_EQ(r.index[1]->fileKey,
+            writer.folder() + "/" + fileKeyFor("HomeDomain", "Library/Notes/notes.sqlite"));
+  EXPECT_EQ(r.logged.size(), 1u);
+  EXPECT_TRUE(r.progress.empty());
+}
+
+TEST(ManifestDb, MbdbIsPreferredAndAnUnreadableDbIsNotAnIndex) {
+  TempDir tmp;
+  fixtures::BackupWriter writer(tmp.sub("b"));
+  writer.addFile("HomeDomain", "from-mbdb", {'x'});
+  ASSERT_TRUE(writer.write());
+  tmp.writeFile("b/Manifest.db", "this is not a database");
+  Recorder r;
+  EXPECT_EQ(scanDirAnalyThread(writer.folder(), r.index, r.options).manifestName, "Manifest.mbdb");
+  ASSERT_EQ(r.index.size(), 1u);
+  EXPECT_EQ(r.index[0]->filePath, "from-mbdb");
+
+  FileIndex other;
+  ManifestReadResult db = readManifestDb(writer.folder(), other, r.options);
+  EXPECT_NE(db.status, ManifestStatus::Read);
+  EXPECT_TRUE(other.empty());
+  EXPECT_EQ(readManifestDb(tmp.path(), other, r.options).status, ManifestStatus::Missing);
+}
+
+TEST(ManifestHelpers, BigEndianHexAndBuffers) {
+  const std::uint8_t bytes[] = {0x01, 0x02, 0xFF, 0x80};
+  EXPECT_EQ(readBigEndian(bytes, 4, 0, 2), 258);
+  EXPECT_EQ(readBigEndian(bytes, 4, 2, 2), 0xFF80);
+  EXPECT_EQ(readBigEndian(bytes, 4, 3, 3), 0x800000);  // bytes past the end read as zero
+  EXPECT_EQ(readBigEndian(bytes, 4, 0, 0), 0);
+  const std::uint8_t all[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(readBigEndian(all, 8, 0, 8), -1);
+
+  char hex[13];
+  const std::uint8_t header[] = {'m', 'b', 'd', 'b', 5, 0};
+  EXPECT_EQ(toHex(hex, header, 6), 0);
+  EXPECT_STREQ(hex, "6D6264620500");
+  EXPECT_EQ(toHex(hex, header, 0), -1);
+  EXPECT_EQ(toHex(nullptr, header, 6), -1);
+  EXPECT_EQ(toHex(hex, nullptr, 6), -1);
+
+  char first[260], second[260];
+  std::memset(first, 'x', sizeof first);
+  std::memset(second, 'y', sizeof second);
+  stringReset(first, second);
+  EXPECT_EQ(std::count(first, first + 260, '\0'), 260);
+  EXPECT_EQ(std::count(second, second + 260, '\0'), 260);
+}
+
+TEST(ManifestHelpers, GetSAndSeekDataOnAFile) {
+  std::vector<std::uint8_t> bytes;
+  auto put = [&](std::uint16_t n, const std::string& s) {
+    bytes.push_back(static_cast<std::uint8_t>(n >> 8));
+    bytes.push_back(static_cast<std::uint8_t>(n));
+    bytes.insert(bytes.end(), s.begin(), s.end());
+  };
+  const std::string longText(300, 'L');
+  put(3, "abc");
+  put(0xFFFF, "");
+  put(0, "");
+  put(300, longText);
+  put(2, "zz");
+  put(9, "short");  // runs past the end
+
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::rewind(file);
+  char out[260];
+  bool cut = true;
+  EXPECT_EQ(getS(file, out, &cut), 0);
+  EXPECT_STREQ(out, "abc");
+  EXPECT_FALSE(cut);
+  EXPECT_EQ(getS(file, out, &cut), -1);
+  EXPECT_FALSE(cut);
+  EXPECT_EQ(getS(file, out, &cut), -1);
+  EXPECT_FALSE(cut);
+  EXPECT_EQ(getS(file, out, &cut), 0);
+  EXPECT_EQ(std::string(out), longText.substr(0, 259));
+  EXPECT_EQ(getS(file, out, &cut), 0);  // the dropped 41 bytes were read
+  EXPECT_STREQ(out, "zz");
+  EXPECT_EQ(getS(file, out, &cut), -1);
+  EXPECT_TRUE(cut);
+  EXPECT_EQ(getS(file, out, &cut), -1);  // nothing left at all
+  EXPECT_TRUE(cut);
+
+  std::rewind(file);
+  EXPECT_EQ(seekData(file, &cut), 0);
+  EXPECT_EQ(seekData(file, &cut), -1);
+  EXPECT_FALSE(cut);
+  EXPECT_EQ(seekData(file, &cut), -1);
+  EXPECT_EQ(seekData(file, &cut), 0);
+  EXPECT_EQ(seekData(file), 0);
+  EXPECT_EQ(seekData(file, &cut), -1);
+  EXPECT_TRUE(cut);
+  std::fclose(file);
+  EXPECT_EQ(getS(nullptr, out), -1);
+  EXPECT_EQ(seekData(nullptr), -1);
+}
+
+}  // namespace
