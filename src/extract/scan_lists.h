@@ -9,6 +9,8 @@
 #include "extract/bytes.h"
 #include "extract/item_records.h"
 
+class NameLookup;
+
 template <typename T>
 using RecordList = std::vector<std::shared_ptr<T>>;
 
@@ -27,4 +29,6 @@ struct ScanLists {
   RecordList<DelContactValue> delContactValueArray;
   RecordList<MzContactNode> delUnKnowContactArray;
   Bytes messageContactData;  // the picture found by the last name lookup with picture
+  // Names by phone number over contactArray, made on first use (extract/name_lookup.h).
+  std::shared_ptr<NameLookup> nameLookup;
 };

@@ -1,0 +1,224 @@
+#include "extract/messages_scanner.h"
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "catalogue/stored_file.h"
+#include "extract/conversions.h"
+#include "extract/database_location.h"
+#include "extract/device_databases.h"
+#include "extract/message_attachments.h"
+#include "extract/name_lookup.h"
+#include "extract/sqlite_reader.h"
+
+namespace {
+
+// The message texts of both database generations, as the device's tables name them.
+constexpr const char* kChatMessageQuery =
+    "select message.ROWID,message.cache_has_attachments,message.text,message.date,message."
+    "handle_id,handle.id,is_from_me from message left join handle on "
+    "message.handle_id=handle.ROWID";
+constexpr const char* kChatGroupMessageQuery =
+    "select message.ROWID,message.cache_has_attachments,message.group_id,subject, "
+    "text,date,group_member.address,svc_center,flags,association_id from message left join  "
+    "group_member on  message.group_id= group_member.group_id";
+constexpr const char* kMadridMessageQuery =
+    "select message.ROWID,message.group_id,subject, text,date,group_member.address,svc_center,"
+    "flags,association_id ,is_madrid,madrid_handle, madrid_account,madrid_flags,"
+    "madrid_attachmentInfo from message left join  group_member on  message.group_id= "
+    "group_member.group_id";
+constexpr const char* kGroupMessageQuery =
+    "select message.ROWID,message.group_id,subject, text,date,group_member.address,svc_center,"
+    "flags,association_id from message left join  group_member on  message.group_id= "
+    "group_member.group_id";
+
+enum class MessageLayout {
+  Chat,       // message and handle (iOS 6 and later)
+  ChatGroup,  // message with the attachment flag and group_member
+  Madrid,     // message with the iMessage columns and group_member (iOS 5)
+  Group,      // message and group_member (before iOS 5)
+};
+
+struct MessageText {
+  MessageLayout layout;
+  const char* sql;
+};
+
+constexpr std::array<MessageText, 4> kNewerFirst = {
+    {{MessageLayout::Chat, kChatMessageQuery},
+     {MessageLayout::ChatGroup, kChatGroupMessageQuery},
+     {MessageLayout::Madrid, kMadridMessageQuery},
+     {MessageLayout::Group, kGroupMessageQuery}}};
+constexpr std::array<MessageText, 4> kOlderFirst = {
+    {{MessageLayout::Madrid, kMadridMessageQuery},
+     {MessageLayout::Group, kGroupMessageQuery},
+     {MessageLayout::Chat, kChatMessageQuery},
+     {MessageLayout::ChatGroup, kChatGroupMessageQuery}}};
+
+bool isChatLayout(MessageLayout layout) {
+  return layout == MessageLayout::Chat || layout == MessageLayout::ChatGroup;
+}
+
+struct MessageRows {
+  MessageLayout layout;
+  SqliteStatement rows;
+};
+
+// The first text of the generation the OS flag names that the database accepts, else the
+// first of the other generation's texts that it accepts.
+std::optional<MessageRows> prepareMessageRows(const SqliteDatabase& db, bool iOS6Layout) {
+  for (const MessageText& text : iOS6Layout ? kNewerFirst : kOlderFirst) {
+    SqliteStatement rows = db.prepare(text.sql);
+    if (rows.valid()) return MessageRows{text.layout, std::move(rows)};
+  }
+  return std::nullopt;
+}
+
+// A column counts only when the row has it and it is not NULL.
+std::optional<std::int64_t> presentInt(const SqliteStatement& row, int column) {
+  if (column >= row.columnCount() || row.columnIsNull(column)) return std::nullopt;
+  return row.columnInt(column);
+}
+
+std::optional<std::string> presentText(const SqliteStatement& row, int column) {
+  if (column >= row.columnCount()) return std::nullopt;
+  return row.columnNonEmptyText(column);
+}
+
+// The direction of an older row by its flags (SMS) or iMessage flags.
+const char* directionOfFlags(std::int64_t flags) {
+  if (flags == 2 || flags == 22) return "Received";
+  if (flags == 3 || flags == 16387) return "Send";
+  return "unknown";
+}
+
+const char* directionOfFromMe(std::int64_t isFromMe) {
+  if (isFromMe == 0) return "Received";
+  if (isFromMe == 1) return "Send";
+  return "unknown";
+}
+
+void setDate(MzMessageNode& message, const SqliteStatement& row, int column) {
+  if (auto date = presentInt(row, column)) message.messageDate = dateText(*date, 0);
+}
+
+// ROWID, cache_has_attachments, text, date, handle_id, handle.id, is_from_me.
+void readChatRow(const SqliteStatement& row, MzMessageNode& message) {
+  if (auto id = presentInt(row, 0)) message.rowId = static_cast<std::int32_t>(*id);
+  if (auto has = presentInt(row, 1)) message.isHasAttach = *has != 0;
+  if (auto text = presentText(row, 2)) message.messageContent = std::move(*text);
+  setDate(message, row, 3);
+  if (auto address = presentText(row, 5)) message.messagePhone = std::move(*address);
+  if (auto fromMe = presentInt(row, 6)) message.messageType = directionOfFromMe(*fromMe);
+}
+
+// ROWID, cache_has_attachments, group_id, subject, text, date, group_member.address,
+// svc_center, flags, association_id: read by what the columns hold, so that content, date,
+// address and direction come from the text, date, address and flags columns.
+void readChatGroupRow(const SqliteStatement& row, MzMessageNode& message) {
+  if (auto id = presentInt(row, 0)) message.rowId = static_cast<std::int32_t>(*id);
+  if (auto has = presentInt(row, 1)) message.isHasAttach = *has != 0;
+  if (auto text = presentText(row, 4)) message.messageContent = std::move(*text);
+  setDate(message, row, 5);
+  if (auto address = presentText(row, 6)) message.messagePhone = std::move(*address);
+  if (auto flags = presentInt(row, 8)) message.messageType = directionOfFlags(*flags);
+}
+
+// The iMessage attachment information as text: its bytes without the zero bytes.
+std::string textWithoutZeroBytes(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (std::uint8_t b : bytes) {
+    if (b != 0) text += static_cast<char>(b);
+  }
+  return GetStringFormChar(std::string_view(text));
+}
+
+// ROWID, group_id, subject, text, date, group_member.address, svc_center, flags,
+// association_id, and with the iMessage columns is_madrid, madrid_handle, madrid_account,
+// madrid_flags, madrid_attachmentInfo. The row id is not read: these messages have no
+// attachments.
+void readOlderRow(const SqliteStatement& row, MzMessageNode& message) {
+  if (auto text = presentText(row, 3)) message.messageContent = std::move(*text);
+  setDate(message, row, 4);
+  if (auto address = presentText(row, 5)) message.messagePhone = std::move(*address);
+  if (auto flags = presentInt(row, 7)) message.messageType = directionOfFlags(*flags);
+  if (presentInt(row, 9) != 1) return;
+  message.bImessage = true;
+  if (auto handle = presentText(row, 10)) message.messagePhone = std::move(*handle);
+  if (auto flags = presentInt(row, 12)) message.messageType = directionOfFlags(*flags);
+  // The attachment information replaces the text when it decodes to text. Bytes that are
+  // not text (an archived property list) would wipe the message's own text out, so they
+  // leave it as it is.
+  if (row.columnCount() > 13) {
+    if (Bytes info = row.columnBlob(13); info && !info->empty()) {
+      if (std::string text = textWithoutZeroBytes(*info); !text.empty()) {
+        message.messageContent = std::move(text);
+      }
+    }
+  }
+}
+
+void readRow(MessageLayout layout, const SqliteStatement& row, MzMessageNode& message) {
+  switch (layout) {
+    case MessageLayout::Chat:
+      readChatRow(row, message);
+      break;
+    case MessageLayout::ChatGroup:
+      readChatGroupRow(row, message);
+      break;
+    case MessageLayout::Madrid:
+    case MessageLayout::Group:
+      readOlderRow(row, message);
+      break;
+  }
+}
+
+// The other party's name and picture. The picture a lookup leaves is handed to this
+// message and then cleared, so a message whose number matches no contact gets no picture.
+void lookUpName(ScanLists& lists, NameLookup& names, MzMessageNode& message) {
+  message.messageName = names.nameWithPicture(message.messagePhone, lists.messageContactData);
+  message.contactImageData = lists.messageContactData;
+  lists.messageContactData = nullptr;
+}
+
+void readMessages(ScanContext& scan, const SqliteDatabase& db, const std::string& databasePath) {
+  std::optional<MessageRows> prepared = prepareMessageRows(db, scan.currentNodeIsiOS6Version);
+  // The attachment and handle tables belong to the iOS 6 layout: read them when the flag
+  // says so or when that layout's texts are the ones that fit.
+  const bool chatTables =
+      scan.currentNodeIsiOS6Version || (prepared && isChatLayout(prepared->layout));
+  if (chatTables) scanMessageAttachThread(databasePath, scan.lists);
+  MessageAttachments attachments(scan.lists.meesageAttachArray, scan.lists.treeFileArray);
+  NameLookup& names = nameLookupOf(scan.lists);
+  if (prepared) {
+    while (prepared->rows.step()) {
+      auto message = std::make_shared<MzMessageNode>();
+      readRow(prepared->layout, prepared->rows, *message);
+      lookUpName(scan.lists, names, *message);
+      if (message->isHasAttach) attachments.attachTo(*message);
+      scan.nc.post("ScanMessageInfo", message);
+    }
+  }
+  if (chatTables) selectROWIDandIDFromHandleTablewithSqlite(db, scan.lists);
+}
+
+}  // namespace
+
+void scanMessageThread(ScanContext& scan) {
+  if (scan.backupFolder.empty()) return;
+  const auto location = locateDatabase(
+      scan.backupFolder,
+      {{devicedb::kMessagesKey, devicedb::kMessages.domain, devicedb::kMessages.path}},
+      scan.lists.treeFileArray);
+  if (!location) return;
+  const auto copy = scan.databases.readOnlyCopy(
+      location->storedFile, fileKeyFor(location->domain, location->path + "-wal"));
+  if (copy) {
+    SqliteDatabase db = SqliteDatabase::openReadOnly(*copy);
+    if (db.isOpen()) readMessages(scan, db, *copy);
+  }
+  scan.postProgress(50);
+}

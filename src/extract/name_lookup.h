@@ -1,0 +1,69 @@
+// Contact names (and pictures) by phone number, remembered for the rest of a scan.
+//
+// NameLookup answers exactly what getNameByPhoneNumber() and getNameByPhoneNumberWithData()
+// (conversions.h) answer for the same contact list, but without walking every contact for
+// every question: the contacts' numbers are normalised once and indexed by their
+// substrings, and the answer for each normalised number is remembered. The contact list of
+// a scan does not change after the contacts step, so one lookup serves the messages, calls
+// and carving steps alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "extract/bytes.h"
+#include "extract/conversions.h"
+
+struct ScanLists;
+
+class NameLookup {
+ public:
+  // Indexes `contacts` as they are now (the list is copied; the records are shared).
+  explicit NameLookup(ContactList contacts);
+
+  // getNameByPhoneNumber(phone, contacts).
+  std::optional<std::string> name(const std::string& phone);
+  // getNameByPhoneNumberWithData(phone, contacts, messageContactData): on a match the
+  // contact's picture is stored in `messageContactData`; nothing matching leaves it as it is.
+  std::optional<std::string> nameWithPicture(const std::string& phone, Bytes& messageContactData);
+
+  // How many contacts the lookup was made over.
+  std::size_t contactCount() const { return contacts_.size(); }
+
+ private:
+  static constexpr std::int32_t kNoContact = -1;
+
+  // The position in contacts_ of the first contact that matches `number` (normalised, in
+  // lower case) with a key of at least `minKeyLength` characters, or kNoContact.
+  std::int32_t firstMatch(const std::string& number, std::size_t minKeyLength);
+  std::int32_t firstMatchByOwnKey(std::string_view number, std::size_t minKeyLength) const;
+  std::int32_t firstMatchByNumberKey(std::string_view number, std::size_t minKeyLength);
+  const std::unordered_map<std::string_view, std::vector<std::int32_t>>& substringsOfLength(
+      std::size_t length);
+  // The remembered answer for `phone` and `minKeyLength`.
+  std::int32_t cachedMatch(const std::string& phone, std::size_t minKeyLength);
+
+  ContactList contacts_;
+  // Per contact: its numbers normalised and in lower case ("" for a contact without numbers,
+  // which never matches).
+  std::vector<std::string> numbers_;
+  // Each contact's own key (the middle of its numbers) -> the contacts with that key, in
+  // list order. Used when the contact's text is shorter than the asked number.
+  std::unordered_map<std::string_view, std::vector<std::int32_t>> byOwnKey_;
+  // Per length: every substring of that length of the contacts' numbers -> the contacts
+  // whose numbers contain it, in list order. Made on first need.
+  std::unordered_map<std::size_t, std::unordered_map<std::string_view, std::vector<std::int32_t>>>
+      bySubstring_;
+  // Answers by normalised number, for key lengths of at least 1 and of at least 6.
+  std::unordered_map<std::string, std::int32_t> plainAnswers_;
+  std::unordered_map<std::string, std::int32_t> pictureAnswers_;
+};
+
+// The scan's lookup over lists.contactArray, made on first use and made again when the
+// contact list has changed in length since (kept in lists.nameLookup).
+NameLookup& nameLookupOf(ScanLists& lists);

@@ -1,0 +1,108 @@
+#include "extract/name_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "extract/scan_lists.h"
+
+namespace {
+
+std::shared_ptr<MzContactNode> contact(const std::string& name, const std::string& phones,
+                                       Bytes picture = nullptr) {
+  auto node = std::make_shared<MzContactNode>();
+  node->contactName = name;
+  node->contactPhone = phones;
+  node->imageData = std::move(picture);
+  return node;
+}
+
+// Asks the lookup and the list walk the same question, twice (the second answer comes from
+// what the lookup remembered), and demands the same answer and the same picture.
+void expectSameAnswers(NameLookup& lookup, const ContactList& contacts, const std::string& phone) {
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(lookup.name(phone), getNameByPhoneNumber(phone, contacts)) << phone;
+    Bytes mine = makeBytes({0xEE});
+    Bytes theirs = mine;
+    EXPECT_EQ(lookup.nameWithPicture(phone, mine),
+              getNameByPhoneNumberWithData(phone, contacts, theirs))
+        << phone;
+    EXPECT_EQ(mine, theirs) << phone;
+  }
+}
+
+TEST(NameLookup, AnswersAsTheListWalkDoesForTheDocumentedCases) {
+  const Bytes annPicture = makeBytes({1, 2, 3});
+  ContactList contacts = {
+      contact("Nobody", ""),
+      contact("Blank", " ( ) - "),
+      nullptr,
+      contact("Ann", " 5551234 5559999", annPicture),
+      contact("Bob", " +1 (212) 555-0000"),
+      contact("Mail", " Ann.Smith@Example.com"),
+      contact("Second Bob", " 212-555-0000"),
+      contact("Short", " 12"),
+  };
+  NameLookup lookup(contacts);
+  for (const char* phone :
+       {"555-1234", "5551234", "55512345559999", "+12125550000", "2125550000", "(212) 555-0000",
+        "ann.smith@example.com", "ANN.SMITH@EXAMPLE.COM", "", " (-) ", "5", "12", "123", "0012345",
+        "3105550123", "bob@example.org", "55599"}) {
+    expectSameAnswers(lookup, contacts, phone);
+  }
+  // The plain variant matches with the 4-character key; the picture variant refuses it and
+  // leaves the caller's picture alone.
+  EXPECT_EQ(lookup.name("555-1234"), "Ann");
+  Bytes picture = makeBytes({9});
+  const Bytes before = picture;
+  EXPECT_EQ(lookup.nameWithPicture("555-1234", picture), std::nullopt);
+  EXPECT_EQ(picture, before);
+  EXPECT_EQ(lookup.nameWithPicture("55512345559999", picture), "Ann");
+  EXPECT_EQ(picture, annPicture);
+  // The first matching contact in list order wins.
+  EXPECT_EQ(lookup.name("2125550000"), "Bob");
+}
+
+TEST(NameLookup, AgreesWithTheListWalkOnRandomNumbers) {
+  std::mt19937 random(20130602);
+  const std::string alphabet = "0123456789 -()+aB";
+  auto randomText = [&](std::size_t maxLength) {
+    std::string text;
+    const std::size_t length = random() % (maxLength + 1);
+    for (std::size_t i = 0; i < length; ++i)
+      text += alphabet[random() % 6 == 0 ? 10 + random() % 7 : random() % 10];
+    return text;
+  };
+  ContactList contacts;
+  for (int i = 0; i < 300; ++i) {
+    std::string phones;
+    const int count = static_cast<int>(random() % 3);
+    for (int p = 0; p < count; ++p) phones += " " + randomText(14);
+    contacts.push_back(
+        contact("C" + std::to_string(i), phones, makeBytes({static_cast<std::uint8_t>(i)})));
+  }
+  NameLookup lookup(contacts);
+  for (int q = 0; q < 3000; ++q) {
+    std::string phone = randomText(20);
+    // Some questions are pieces of a contact's own numbers, so that matches are common.
+    if (q % 3 == 0) {
+      const std::string& own = contacts[random() % contacts.size()]->contactPhone;
+      if (!own.empty()) {
+        const std::size_t start = random() % own.size();
+        phone = own.substr(start, random() % (own.size() - start + 1));
+      }
+    }
+    expectSameAnswers(lookup, contacts, phone);
+  }
+}
+
+TEST(NameLookup, TheScansLookupFollowsTheContactList) {
+  ScanLists lists;
+  EXPECT_EQ(nameLookupOf(lists).name("5550100"), std::nullopt);
+  lists.contactArray.push_back(contact("Ann", " 555 0100"));
+  NameLookup& first = nameLookupOf(lists);
+  EXPECT_EQ(first.name("5550100"), "Ann");
+  EXPECT_EQ(&nameLookupOf(lists), &first);  // the same lookup while the list is unchanged
+}
+
+}  // namespace
