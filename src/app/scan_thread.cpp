@@ -3,6 +3,7 @@
 
 #include "app/retrievo_app_delegate.h"
 #include "extract/contacts_scanner.h"
+#include "extract/messages_scanner.h"
 
 namespace {
 
@@ -17,11 +18,11 @@ void notYet(ScanContext&) {}
 // contactArray; the messages step fills chatMessageArray for the deleted-message step; the
 // results de-duplicate deleted records against those filed before them.
 //
-// Still to come, each ending at once until its scanner exists: messages, notes, calls,
-// bookmarks, calendar, and every deleted-record step.
+// Still to come, each ending at once until its scanner exists: notes, calls, bookmarks,
+// calendar, and every deleted-record step.
 constexpr std::array<ScanStep, 12> kStepsAfterManifest{{
     {"contacts", scanContactThread},
-    {"messages", notYet},
+    {"messages", scanMessageThread},
     {"notes", notYet},
     {"calls", notYet},
     {"bookmarks", notYet},
