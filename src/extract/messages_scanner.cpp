@@ -1,5 +1,6 @@
 #include "extract/messages_scanner.h"
 
+#include <any>
 #include <array>
 #include <memory>
 #include <optional>
@@ -199,7 +200,7 @@ void readMessages(ScanContext& scan, const SqliteDatabase& db, const std::string
       readRow(prepared->layout, prepared->rows, *message);
       lookUpName(scan.lists, names, *message);
       if (message->isHasAttach) attachments.attachTo(*message);
-      scan.nc.post("ScanMessageInfo", message);
+      scan.nc.post("ScanMessageInfo", std::any(std::move(message)));
     }
   }
   if (chatTables) selectROWIDandIDFromHandleTablewithSqlite(db, scan.lists);

@@ -36,7 +36,10 @@ NameLookup::NameLookup(ContactList contacts) : contacts_(std::move(contacts)) {
   }
   for (std::size_t i = 0; i < numbers_.size(); ++i) {
     const std::string_view key = keyOf(numbers_[i]);
-    if (!key.empty()) byOwnKey_[key].push_back(static_cast<std::int32_t>(i));
+    if (key.empty()) continue;
+    byOwnKey_[key].push_back(static_cast<std::int32_t>(i));
+    auto [it, made] = shortestTextByKeyLength_.try_emplace(key.size(), numbers_[i].size());
+    if (!made) it->second = std::min(it->second, numbers_[i].size());
   }
 }
 
@@ -78,7 +81,9 @@ std::int32_t NameLookup::firstMatch(const std::string& number, std::size_t minKe
 std::int32_t NameLookup::firstMatchByOwnKey(std::string_view number,
                                             std::size_t minKeyLength) const {
   std::int32_t best = kNoContact;
-  for (std::size_t length = minKeyLength; length <= number.size(); ++length) {
+  for (const auto& [length, shortestText] : shortestTextByKeyLength_) {
+    // Only key lengths of contacts shorter than the number can match here.
+    if (length < minKeyLength || length > number.size() || shortestText >= number.size()) continue;
     for (std::size_t start = 0; start + length <= number.size(); ++start) {
       const auto it = byOwnKey_.find(number.substr(start, length));
       if (it == byOwnKey_.end()) continue;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,8 @@ class NameLookup {
   // Each contact's own key (the middle of its numbers) -> the contacts with that key, in
   // list order. Used when the contact's text is shorter than the asked number.
   std::unordered_map<std::string_view, std::vector<std::int32_t>> byOwnKey_;
+  // The lengths of those keys, each with the shortest contact text that has one.
+  std::map<std::size_t, std::size_t> shortestTextByKeyLength_;
   // Per length: every substring of that length of the contacts' numbers -> the contacts
   // whose numbers contain it, in list order. Made on first need.
   std::unordered_map<std::size_t, std::unordered_map<std::string_view, std::vector<std::int32_t>>>

@@ -1,0 +1,292 @@
+// The messages step on a large messages database: 200,000 messages in 2,000 conversations
+// (an iOS 6 sms.db made from the device schema, 2 % of the messages with a picture
+// attachment) and 10,000 contacts to look the names up in. Reference, measured in the same
+// run: the sqlite3 shell running the step's message text on the same file.
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "catalogue/stored_file.h"
+#include "extract/conversions.h"
+#include "extract/device_databases.h"
+#include "extract/messages_scanner.h"
+#include "schema_database.h"
+#include "schema_file.h"
+
+namespace {
+
+constexpr int kMessages = 200000;
+constexpr int kConversations = 2000;
+constexpr int kContacts = 10000;
+constexpr int kIndexFiles = 50000;  // stored files of the backup besides the attachments
+constexpr int kRuns = 5;
+
+constexpr const char* kChatMessageQuery =
+    "select message.ROWID,message.cache_has_attachments,message.text,message.date,message."
+    "handle_id,handle.id,is_from_me from message left join handle on "
+    "message.handle_id=handle.ROWID";
+
+// The number of contact i as the address book keeps it, and as a handle row has it.
+std::string contactNumber(int i) {
+  char text[32];
+  std::snprintf(text, sizeof text, "+46 70 %03d %02d %02d", 100 + i / 10000 % 900, i / 100 % 100,
+                i % 100);
+  return text;
+}
+std::string handleNumber(int i) {
+  char text[32];
+  std::snprintf(text, sizeof text, "+4670%03d%02d%02d", 100 + i / 10000 % 900, i / 100 % 100,
+                i % 100);
+  return text;
+}
+
+// Conversation c: mostly contacts' numbers, some unknown numbers, some e-mail handles.
+std::string handleOf(int c) {
+  if (c % 10 == 8) return handleNumber(kContacts + 500 + c);  // a number no contact has
+  if (c % 10 == 9) return "friend" + std::to_string(c) + "@example.com";
+  return handleNumber(c * 5 % kContacts);
+}
+
+std::string attachmentPath(int message) {
+  char text[96];
+  std::snprintf(text, sizeof text, "Library/SMS/Attachments/%02x/%02d/%08X/IMG_%04d.JPG",
+                message % 256, message % 16, message, message % 10000);
+  return text;
+}
+
+bool check(int rc, sqlite3* db, const char* what) {
+  if (rc == SQLITE_OK || rc == SQLITE_DONE || rc == SQLITE_ROW) return true;
+  std::cerr << what << ": " << sqlite3_errmsg(db) << "\n";
+  return false;
+}
+
+bool makeMessagesDatabase(const std::string& path) {
+  std::string error;
+  auto schema = fixtures::loadSchema(fixtures::schemaPath(6, "sms.db"), &error);
+  if (!schema) {
+    std::cerr << error << "\n";
+    return false;
+  }
+  fixtures::DatabaseOptions options;
+  options.autoVacuum = 2;
+  auto database = fixtures::SchemaDatabase::create(path, *schema, options, &error);
+  if (!database) {
+    std::cerr << error << "\n";
+    return false;
+  }
+  sqlite3* db = database->handle();
+  database->begin();
+  sqlite3_stmt* handle = nullptr;
+  sqlite3_stmt* chat = nullptr;
+  sqlite3_stmt* chatHandle = nullptr;
+  sqlite3_stmt* message = nullptr;
+  sqlite3_stmt* chatMessage = nullptr;
+  sqlite3_stmt* attachment = nullptr;
+  sqlite3_stmt* messageAttachment = nullptr;
+  bool ok =
+      check(sqlite3_prepare_v2(
+                db, "INSERT INTO handle(ROWID, id, country, service) VALUES(?, ?, 'se', ?)", -1,
+                &handle, nullptr),
+            db, "handle") &&
+      check(sqlite3_prepare_v2(db,
+                               "INSERT INTO chat(ROWID, guid, style, state, chat_identifier, "
+                               "service_name) VALUES(?, ?, 45, 3, ?, ?)",
+                               -1, &chat, nullptr),
+            db, "chat") &&
+      check(sqlite3_prepare_v2(db, "INSERT INTO chat_handle_join VALUES(?, ?)", -1, &chatHandle,
+                               nullptr),
+            db, "chat_handle_join") &&
+      check(sqlite3_prepare_v2(
+                db,
+                "INSERT INTO message(ROWID, guid, text, handle_id, service, account, date, "
+                "date_read, is_delivered, is_finished, is_from_me, is_read, is_sent, version) "
+                "VALUES(?, ?, ?, ?, ?, 'p:+46704125583', ?, ?, 1, 1, ?, ?, ?, 10)",
+                -1, &message, nullptr),
+            db, "message") &&
+      check(sqlite3_prepare_v2(db, "INSERT INTO chat_message_join VALUES(?, ?)", -1, &chatMessage,
+                               nullptr),
+            db, "chat_message_join") &&
+      check(
+          sqlite3_prepare_v2(
+              db,
+              "INSERT INTO attachment(ROWID, guid, created_date, filename, uti, mime_type, "
+              "transfer_state, is_outgoing) VALUES(?, ?, ?, ?, 'public.jpeg', 'image/jpeg', 5, ?)",
+              -1, &attachment, nullptr),
+          db, "attachment") &&
+      check(sqlite3_prepare_v2(db, "INSERT INTO message_attachment_join VALUES(?, ?)", -1,
+                               &messageAttachment, nullptr),
+            db, "message_attachment_join");
+  for (int c = 1; ok && c <= kConversations; ++c) {
+    const std::string address = handleOf(c);
+    const char* service = address.find('@') != std::string::npos ? "iMessage" : "SMS";
+    const std::string guid = std::string(service) + ";-;" + address;
+    sqlite3_bind_int(handle, 1, c);
+    sqlite3_bind_text(handle, 2, address.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(handle, 3, service, -1, SQLITE_STATIC);
+    sqlite3_bind_int(chat, 1, c);
+    sqlite3_bind_text(chat, 2, guid.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(chat, 3, address.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(chat, 4, service, -1, SQLITE_STATIC);
+    sqlite3_bind_int(chatHandle, 1, c);
+    sqlite3_bind_int(chatHandle, 2, c);
+    for (sqlite3_stmt* s : {handle, chat, chatHandle}) {
+      ok = ok && check(sqlite3_step(s), db, "conversation");
+      sqlite3_reset(s);
+    }
+  }
+  const std::string words =
+      "see you at the station tomorrow, the train leaves at eight and I still have your "
+      "umbrella from last week";
+  for (int m = 1; ok && m <= kMessages; ++m) {
+    const int c = (m - 1) % kConversations + 1;
+    const bool fromMe = m % 3 == 0;
+    const std::string text = words.substr(m % 17, 30 + m % 60);
+    const std::string guid = "MSG-" + std::to_string(m);
+    const std::int64_t date = 370000000 + std::int64_t{m} * 97;
+    sqlite3_bind_int(message, 1, m);
+    sqlite3_bind_text(message, 2, guid.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(message, 3, text.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(message, 4, c);
+    sqlite3_bind_text(message, 5, c % 10 == 9 ? "iMessage" : "SMS", -1, SQLITE_STATIC);
+    sqlite3_bind_int64(message, 6, date);
+    sqlite3_bind_int64(message, 7, fromMe ? 0 : date + 42);
+    sqlite3_bind_int(message, 8, fromMe ? 1 : 0);
+    sqlite3_bind_int(message, 9, fromMe ? 0 : 1);
+    sqlite3_bind_int(message, 10, fromMe ? 1 : 0);
+    sqlite3_bind_int(chatMessage, 1, c);
+    sqlite3_bind_int(chatMessage, 2, m);
+    for (sqlite3_stmt* s : {message, chatMessage}) {
+      ok = ok && check(sqlite3_step(s), db, "message");
+      sqlite3_reset(s);
+    }
+    if (m % 50 != 0) continue;
+    const std::string filename = "~/" + attachmentPath(m);
+    const std::string attachmentGuid = "ATT-" + std::to_string(m);
+    sqlite3_bind_int(attachment, 1, m / 50);
+    sqlite3_bind_text(attachment, 2, attachmentGuid.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(attachment, 3, date);
+    sqlite3_bind_text(attachment, 4, filename.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(attachment, 5, fromMe ? 1 : 0);
+    sqlite3_bind_int(messageAttachment, 1, m);
+    sqlite3_bind_int(messageAttachment, 2, m / 50);
+    for (sqlite3_stmt* s : {attachment, messageAttachment}) {
+      ok = ok && check(sqlite3_step(s), db, "attachment");
+      sqlite3_reset(s);
+    }
+  }
+  for (sqlite3_stmt* s :
+       {handle, chat, chatHandle, message, chatMessage, attachment, messageAttachment}) {
+    sqlite3_finalize(s);
+  }
+  database->commit();
+  return ok && database->close();
+}
+
+ContactList makeContacts() {
+  ContactList contacts;
+  const Bytes picture = std::make_shared<const std::vector<std::uint8_t>>(2048, 0x5A);
+  for (int i = 0; i < kContacts; ++i) {
+    auto c = std::make_shared<MzContactNode>();
+    c->rowid = i + 1;
+    // Built by appending: g++ 12 -O3 warns falsely about literal + string here.
+    c->contactName.append("First").append(std::to_string(i));
+    c->contactName.append(" Last").append(std::to_string(i % 997));
+    c->contactPhone.append(" ").append(contactNumber(i));
+    if (i % 7 == 0) c->contactPhone.append(" 08-555 ").append(std::to_string(10000 + i));
+    if (i % 4 == 0) c->imageData = picture;
+    contacts.push_back(std::move(c));
+  }
+  return contacts;
+}
+
+FileIndex makeIndex(const std::string& folder) {
+  FileIndex index;
+  auto add = [&](const std::string& domain, const std::string& path) {
+    auto r = std::make_shared<MzTreeDirNode>();
+    r->fileDomain = domain;
+    r->filePath = path;
+    r->fileKey = folder + "/" + fileKeyFor(domain, path);
+    index.push_back(std::move(r));
+  };
+  for (int i = 0; i < kIndexFiles; ++i) {
+    add("CameraRollDomain",
+        "Media/DCIM/" + std::to_string(100 + i / 1000) + "APPLE/IMG_" + std::to_string(i) + ".JPG");
+  }
+  for (int m = 50; m <= kMessages; m += 50) add("MediaDomain", attachmentPath(m));
+  return index;
+}
+
+double seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+}  // namespace
+
+int main() {
+  const std::string root =
+      (std::filesystem::temp_directory_path() / "retrievo-messages-bench").string();
+  std::error_code ec;
+  std::filesystem::remove_all(root, ec);
+  const std::string folder = root + "/" + std::string(40, 'b');
+  std::filesystem::create_directories(folder, ec);
+  const std::string db = folder + "/" + devicedb::kMessagesKey;
+  std::cerr << "building the messages database...\n";
+  if (!makeMessagesDatabase(db)) {
+    std::cerr << "cannot build the messages database\n";
+    return 1;
+  }
+  const ContactList contacts = makeContacts();
+  const FileIndex index = makeIndex(folder);
+
+  const std::string script = root + "/m6.sql";
+  std::ofstream(script) << kChatMessageQuery << ";\n";
+  const std::string command = "sqlite3 -readonly '" + db + "' < '" + script + "' > /dev/null";
+
+  double best = 1e9, bestRef = 1e9;
+  std::size_t messages = 0, withAttachment = 0, named = 0;
+  for (int run = 0; run < kRuns; ++run) {
+    auto t0 = std::chrono::steady_clock::now();
+    if (std::system(command.c_str()) != 0) {
+      std::cerr << "the sqlite3 shell failed\n";
+      return 1;
+    }
+    bestRef = std::min(bestRef, seconds(std::chrono::steady_clock::now() - t0));
+
+    NotificationCenter center;
+    std::size_t posted = 0, attached = 0, names = 0;
+    center.addObserver("ScanMessageInfo", [&](const std::any& o) {
+      const auto& m = std::any_cast<const std::shared_ptr<MzMessageNode>&>(o);
+      ++posted;
+      if (m->attachmentPath) ++attached;
+      if (m->messageName) ++names;
+    });
+    ScanLists lists;
+    lists.contactArray = contacts;
+    lists.treeFileArray = index;
+    auto t1 = std::chrono::steady_clock::now();
+    {
+      DatabasePreparer databases(folder);
+      ScanContext context{folder, center, lists, databases, true, false, false};
+      scanMessageThread(context);
+    }
+    best = std::min(best, seconds(std::chrono::steady_clock::now() - t1));
+    messages = posted;
+    withAttachment = attached;
+    named = names;
+  }
+  std::filesystem::remove_all(root, ec);
+  std::printf(
+      "messages step: %zu messages (%zu with a stored attachment, %zu named) in %.3f s "
+      "= %.0f messages/s\n",
+      messages, withAttachment, named, best, messages / best);
+  std::printf("reference (sqlite3 shell, the same message text): %.3f s = %.0f messages/s\n",
+              bestRef, kMessages / bestRef);
+  std::printf("ratio messages step / reference: %.2f (target <= 2)\n", best / bestRef);
+  return messages == static_cast<std::size_t>(kMessages) ? 0 : 1;
+}
