@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
+#include <unordered_map>
 #include <ctime>
 
 namespace {
@@ -185,19 +187,103 @@ std::size_t Char2Unicode(const char* bytes, std::uint32_t* uncode, std::size_t c
   return written;
 }
 
-std::optional<std::wstring> GetDateTime(std::int64_t seconds, int fileType) {
+namespace {
+
+// The local date and time of an instant, as the fields the date text shows.
+struct LocalFields {
+  std::int64_t year;
+  int month, day, hour, minute;
+};
+
+// The local zone's offset from UTC at `instant`. Zone offsets and their changes fall on
+// whole quarter hours of UTC, so one answer of localtime_r holds for the whole quarter
+// hour; the answers are remembered per quarter hour, per thread, for as long as TZ stays
+// the same (a scan converts hundreds of thousands of dates).
+std::optional<long> utcOffsetAt(std::time_t instant) {
+  struct Cache {
+    std::string tz;
+    bool tzSet = false;
+    std::unordered_map<std::int64_t, long> offsets;
+  };
+  thread_local Cache cache;
+  const char* tz = std::getenv("TZ");
+  if (cache.tzSet != (tz != nullptr) || (tz && cache.tz != tz)) {
+    cache.offsets.clear();
+    cache.tzSet = tz != nullptr;
+    cache.tz = tz ? tz : "";
+  }
+  const std::int64_t quarter =
+      static_cast<std::int64_t>(instant) >= 0 ? instant / 900 : (instant - 899) / 900;
+  if (auto it = cache.offsets.find(quarter); it != cache.offsets.end()) return it->second;
+  std::tm local{};
+  if (localtime_r(&instant, &local) == nullptr) return std::nullopt;
+  if (cache.offsets.size() > (1u << 16)) cache.offsets.clear();
+  cache.offsets.emplace(quarter, local.tm_gmtoff);
+  return local.tm_gmtoff;
+}
+
+// Civil date of a count of days since 1970-01-01 (proleptic Gregorian calendar).
+void civilFromDays(std::int64_t z, std::int64_t& y, int& m, int& d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = yoe + era * 400;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  if (m <= 2) ++y;
+}
+
+std::optional<LocalFields> localFields(std::int64_t seconds, int fileType) {
   const std::optional<std::int64_t> instant = instantSince1970(seconds, fileType);
   if (!instant) return std::nullopt;
   const std::time_t time = static_cast<std::time_t>(*instant);
   if (static_cast<std::int64_t>(time) != *instant) return std::nullopt;
-  std::tm local{};
-  if (localtime_r(&time, &local) == nullptr) return std::nullopt;
-  const long long year = static_cast<long long>(local.tm_year) + 1900;
-  if (year < 0 || year > 9999) return std::nullopt;
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d-%02d-%04lld %02d:%02d", local.tm_mon + 1, local.tm_mday,
-                year, local.tm_hour, local.tm_min);
-  return std::wstring(text, text + std::strlen(text));
+  const std::optional<long> offset = utcOffsetAt(time);
+  if (!offset) return std::nullopt;
+  std::int64_t local;
+  if (__builtin_add_overflow(*instant, static_cast<std::int64_t>(*offset), &local)) {
+    return std::nullopt;
+  }
+  std::int64_t days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
+  const std::int64_t secondOfDay = local - days * 86400;
+  LocalFields f{};
+  civilFromDays(days, f.year, f.month, f.day);
+  f.hour = static_cast<int>(secondOfDay / 3600);
+  f.minute = static_cast<int>(secondOfDay % 3600 / 60);
+  if (f.year < 0 || f.year > 9999) return std::nullopt;
+  return f;
+}
+
+// "MM-DD-YYYY HH:MM" into `out` (16 characters).
+template <typename Char>
+void formatDate(const LocalFields& f, Char* out) {
+  auto two = [](Char* p, int v) {
+    p[0] = static_cast<Char>('0' + v / 10);
+    p[1] = static_cast<Char>('0' + v % 10);
+  };
+  two(out, f.month);
+  out[2] = '-';
+  two(out + 3, f.day);
+  out[5] = '-';
+  two(out + 6, static_cast<int>(f.year / 100));
+  two(out + 8, static_cast<int>(f.year % 100));
+  out[10] = ' ';
+  two(out + 11, f.hour);
+  out[13] = ':';
+  two(out + 14, f.minute);
+}
+
+}  // namespace
+
+std::optional<std::wstring> GetDateTime(std::int64_t seconds, int fileType) {
+  const std::optional<LocalFields> f = localFields(seconds, fileType);
+  if (!f) return std::nullopt;
+  std::wstring text(16, L' ');
+  formatDate(*f, text.data());
+  return text;
 }
 
 std::string GetNSStringDate(const std::wstring& text) {
@@ -208,8 +294,11 @@ std::string GetNSStringDate(const std::wstring& text) {
 }
 
 std::string dateText(std::int64_t seconds, int fileType) {
-  const std::optional<std::wstring> date = GetDateTime(seconds, fileType);
-  return date ? GetNSStringDate(*date) : std::string();
+  const std::optional<LocalFields> f = localFields(seconds, fileType);
+  if (!f) return std::string();
+  std::string text(16, ' ');
+  formatDate(*f, text.data());
+  return text;
 }
 
 char* size_to_unit(std::uint64_t n, char* out_buffer) {

@@ -65,7 +65,7 @@ TEST(ScanThread, FullScanLeavesTheBackupFolderByteForByteAndReleasesItsLists) {
   EXPECT_EQ(delegate.scan, nullptr);  // released after the finish
   EXPECT_GT(rec.contacts, 3);
   ASSERT_FALSE(rec.progress.empty());
-  EXPECT_EQ(rec.progress.back(), 40);
+  EXPECT_EQ(rec.progress.back(), 50);
   EXPECT_EQ(folderFingerprint(folder), before);
 
   // A second scan may start once the first has ended.
