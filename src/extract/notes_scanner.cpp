@@ -1,0 +1,84 @@
+#include "extract/notes_scanner.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/log.h"
+#include "catalogue/stored_file.h"
+#include "extract/conversions.h"
+#include "extract/database_location.h"
+#include "extract/device_databases.h"
+#include "extract/sqlite_reader.h"
+
+namespace {
+
+// notes.db (NOTE and NOTE_BODIES), then the Core Data store's ZNOTE and ZNOTEBODY.
+constexpr const char* kNotesDbQuery =
+    "select TITLE,SUMMARY,MODIFICATION_DATE,CREATION_DATE,DATA from note LEFT JOIN NOTE_BODIES "
+    "ON NOTE.ROWID = NOTE_BODIES.NOTE_ID";
+constexpr const char* kCoreDataQuery =
+    "select ZTITLE,ZSUMMARY,ZMODIFICATIONDATE,ZCREATIONDATE,ZCONTENT from znote LEFT JOIN "
+    "ZNOTEBODY ON ZNOTE.Z_PK = ZNOTEBODY.Z_PK";
+
+constexpr int kTitleColumn = 0;
+constexpr int kModificationDateColumn = 2;
+constexpr int kBodyColumn = 4;
+
+std::vector<DatabaseCandidate> notesCandidates() {
+  return {{devicedb::kNotesKey, devicedb::kNotes.domain, devicedb::kNotes.path},
+          {devicedb::kNotesSecondKey, devicedb::kNotesSecond.domain, devicedb::kNotesSecond.path}};
+}
+
+SqliteDatabase openCommitted(ScanContext& scan, const DatabaseLocation& location) {
+  auto copy = scan.databases.commitDB(location.storedFile,
+                                      fileKeyFor(location.domain, location.path + "-wal"));
+  return copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
+std::shared_ptr<MzNoteNode> noteFromRow(const SqliteStatement& row) {
+  auto note = std::make_shared<MzNoteNode>();
+  if (auto title = row.columnNonEmptyText(kTitleColumn)) note->noteTitle = *title;
+  if (row.columnNonEmptyText(kModificationDateColumn)) {
+    note->noteDate = dateText(row.columnInt(kModificationDateColumn), 1);
+  }
+  if (auto body = row.columnNonEmptyText(kBodyColumn)) note->noteContent = *body;
+  note->noteContent = cleanNoteBody(note->noteContent);
+  return note;
+}
+
+}  // namespace
+
+std::string cleanNoteBody(const std::string& body) {
+  std::string text = body;
+  replaceAll(text, "<div>", "");
+  replaceAll(text, "</div>", "");
+  replaceAll(text, "&nbsp;", " ");
+  replaceAll(text, "<br>", " ");
+  replaceAll(text, "</br>", " ");
+  return text;
+}
+
+void scanNoteThread(ScanContext& scan) {
+  if (scan.backupFolder.empty()) return;
+  auto location = locateDatabase(scan.backupFolder, notesCandidates(), scan.lists.treeFileArray);
+  if (!location) {
+    applog::line("NoteDB is not exist");
+    return;
+  }
+  SqliteDatabase db = openCommitted(scan, *location);
+  if (db.isOpen()) {
+    // The older layout's text first; the Core Data text only when that one cannot run.
+    SqliteStatement rows = db.prepare(kNotesDbQuery);
+    if (!rows.valid()) rows = db.prepare(kCoreDataQuery);
+    while (rows.step()) scan.nc.post("ScanNoteInfo", noteFromRow(rows));
+  }
+  scan.postProgress(70);
+}

@@ -1,0 +1,19 @@
+// The notes step of a scan: one MzNoteNode per note of the Notes database, with its title,
+// modification date and body text.
+//
+// The database is notes.sqlite (the Core Data store), else the older notes.db, found by its
+// file keys or by its device path in the file index. Posts "ScanNoteInfo" per note and
+// "ScanProgressInfo" 70 at the end, also when the database cannot be read; a backup without
+// either file logs "NoteDB is not exist" and posts nothing. Reads a private copy of the
+// database, never the backup folder.
+#pragma once
+
+#include <string>
+
+#include "extract/scan_context.h"
+
+void scanNoteThread(ScanContext& scan);
+
+// The body as the note list shows it: "<div>" and "</div>" removed, "&nbsp;", "<br>" and
+// "</br>" each replaced by one blank, in that order. No other markup is touched.
+std::string cleanNoteBody(const std::string& body);

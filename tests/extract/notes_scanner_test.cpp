@@ -1,0 +1,157 @@
+#include "extract/notes_scanner.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+
+#include "app/log.h"
+#include "catalogue/manifest_reader.h"
+#include "extract/device_databases.h"
+#include "fixture_support.h"
+#include "sample_backup.h"
+#include "support/folder_hash.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using nlohmann::json;
+
+struct NotesRun {
+  std::vector<std::shared_ptr<MzNoteNode>> posted;
+  std::vector<std::int32_t> progress;
+  std::vector<std::string> logged;
+};
+
+NotesRun runNotesStep(const std::string& folder, bool readIndex = false) {
+  NotesRun r;
+  ScanLists lists;
+  if (readIndex) {
+    NotificationCenter indexCenter;
+    ManifestReadOptions indexOptions;
+    indexOptions.nc = &indexCenter;
+    scanDirAnalyThread(folder, lists.treeFileArray, indexOptions);
+  }
+  NotificationCenter center;
+  center.addObserver("ScanNoteInfo", [&](const std::any& o) {
+    r.posted.push_back(std::any_cast<std::shared_ptr<MzNoteNode>>(o));
+  });
+  center.addObserver("ScanProgressInfo", [&](const std::any& o) {
+    r.progress.push_back(std::any_cast<std::int32_t>(o));
+  });
+  applog::setSink([&](const std::string& line) { r.logged.push_back(line); });
+  DatabasePreparer databases(folder);
+  ScanContext context{folder, center, lists, databases};
+  scanNoteThread(context);
+  applog::setSink({});
+  return r;
+}
+
+void makeDatabase(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+      << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+TEST(NoteBody, DivsAndLineBreaksGoNothingElseIsTouched) {
+  EXPECT_EQ(cleanNoteBody("<div>Milk</div><div>Eggs&nbsp;x2<br></div>"), "MilkEggs x2 ");
+  EXPECT_EQ(cleanNoteBody("a</br>b<br>c&nbsp;&nbsp;d"), "a b c  d");
+  // Other markup and entities stay as the device wrote them.
+  EXPECT_EQ(cleanNoteBody("<p>x &amp; y</p><br/><DIV>z</DIV>"),
+            "<p>x &amp; y</p><br/><DIV>z</DIV>");
+  // Each replacement runs once over the text: a tag that only forms after a removal stays.
+  EXPECT_EQ(cleanNoteBody("<di<div>v>"), "<div>");
+  EXPECT_EQ(cleanNoteBody(""), "");
+}
+
+class NotesOfEveryGeneration : public testing::TestWithParam<int> {};
+
+TEST_P(NotesOfEveryGeneration, EveryLiveNoteWithItsFieldsAndTheBackupUntouched) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir tmp;
+  fixtures::BackupBuildOptions options;
+  options.generation = GetParam();
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildSampleBackup(tmp.sub("Backup/b"), options, &built, &error)) << error;
+  const auto before = folderFingerprint(built.backupFolder);
+
+  NotesRun r = runNotesStep(built.backupFolder, true);
+  EXPECT_EQ(r.progress, std::vector<std::int32_t>{70});
+
+  std::size_t live = 0;
+  for (const json& truth : built.truth["notes"]) {
+    const std::string title = truth["title"];
+    auto it = std::find_if(r.posted.begin(), r.posted.end(),
+                           [&](const auto& n) { return n->noteTitle == title; });
+    if (truth["deleted"].get<bool>()) {
+      EXPECT_EQ(it, r.posted.end()) << title;
+      continue;
+    }
+    ++live;
+    ASSERT_NE(it, r.posted.end()) << title;
+    const MzNoteNode& note = **it;
+    EXPECT_EQ(note.noteDate, fixtures::formatUtcDateText(truth["modified_unix"].get<double>()));
+    EXPECT_EQ(note.noteContent, cleanNoteBody(truth["body"].get<std::string>()));
+    EXPECT_EQ(note.uid, -1);
+    EXPECT_FALSE(note.bDeleted);
+  }
+  EXPECT_EQ(r.posted.size(), live);
+  EXPECT_GE(live, 3u);
+  // The first note's body, cleaned, as the user reads it.
+  EXPECT_EQ(r.posted.front()->noteContent, "ShoppingMilkEggs x2 Cinnamon buns");
+  EXPECT_EQ(folderFingerprint(built.backupFolder), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, NotesOfEveryGeneration, testing::Values(5, 6, 7));
+
+TEST(NotesStep, TheOlderNotesDatabaseIsReadWithItsOwnText) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir backup;
+  // notes.db of the first devices, under its second key; dates count from 2001.
+  makeDatabase(backup.sub(devicedb::kNotesSecondKey),
+               "CREATE TABLE Note (creation_date INTEGER, title TEXT, summary TEXT, "
+               "contains_cjk INTEGER, modification_date INTEGER);"
+               "CREATE TABLE note_bodies (note_id INTEGER, data, UNIQUE(note_id));"
+               "INSERT INTO Note(ROWID, creation_date, title, modification_date) "
+               "VALUES(1, 441763100, 'Keys', 441763200);"
+               "INSERT INTO note_bodies VALUES(1, 'Keys<div>Under the mat</div>');"
+               "INSERT INTO Note(ROWID, title, modification_date) VALUES(2, NULL, NULL);");
+  NotesRun r = runNotesStep(backup.path());
+  ASSERT_EQ(r.posted.size(), 2u);
+  EXPECT_EQ(r.posted[0]->noteTitle, "Keys");
+  EXPECT_EQ(r.posted[0]->noteDate, "01-01-2015 00:00");
+  EXPECT_EQ(r.posted[0]->noteContent, "KeysUnder the mat");
+  // A note without title, date or body keeps the empty texts.
+  EXPECT_EQ(r.posted[1]->noteTitle, "");
+  EXPECT_EQ(r.posted[1]->noteDate, "");
+  EXPECT_EQ(r.posted[1]->noteContent, "");
+  EXPECT_EQ(r.progress, std::vector<std::int32_t>{70});
+}
+
+TEST(NotesStep, MissingAndUnreadableDatabases) {
+  TempDir backup;
+  NotesRun missing = runNotesStep(backup.path());
+  EXPECT_TRUE(missing.posted.empty());
+  EXPECT_TRUE(missing.progress.empty());
+  EXPECT_EQ(missing.logged, std::vector<std::string>{"NoteDB is not exist"});
+
+  // A file that is no database, and a database with neither layout: progress all the same.
+  backup.writeFile(devicedb::kNotesKey, std::string(4096, 'n'));
+  NotesRun junk = runNotesStep(backup.path());
+  EXPECT_TRUE(junk.posted.empty());
+  EXPECT_EQ(junk.progress, std::vector<std::int32_t>{70});
+  EXPECT_TRUE(junk.logged.empty());
+
+  std::filesystem::remove(backup.sub(devicedb::kNotesKey));
+  makeDatabase(backup.sub(devicedb::kNotesKey), "CREATE TABLE other (x);");
+  NotesRun neither = runNotesStep(backup.path());
+  EXPECT_TRUE(neither.posted.empty());
+  EXPECT_EQ(neither.progress, std::vector<std::int32_t>{70});
+}
+
+}  // namespace
