@@ -1,0 +1,197 @@
+#include "extract/calls_scanner.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+
+#include "catalogue/manifest_reader.h"
+#include "extract/contacts_scanner.h"
+#include "extract/device_databases.h"
+#include "fixture_support.h"
+#include "sample_backup.h"
+#include "support/folder_hash.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using nlohmann::json;
+
+struct CallsRun {
+  std::vector<std::shared_ptr<MzCallHistoryNode>> posted;
+  std::vector<std::int32_t> progress;
+};
+
+// Reads the index and the contacts first, as the scan does, then runs the calls step.
+CallsRun runCallsStep(const std::string& folder, ScanLists lists = {}) {
+  CallsRun r;
+  DatabasePreparer databases(folder);
+  {
+    NotificationCenter before;
+    ManifestReadOptions indexOptions;
+    indexOptions.nc = &before;
+    scanDirAnalyThread(folder, lists.treeFileArray, indexOptions);
+    ScanContext contacts{folder, before, lists, databases};
+    scanContactThread(contacts);
+  }
+  NotificationCenter center;
+  center.addObserver("ScanCallHistoryInfo", [&](const std::any& o) {
+    r.posted.push_back(std::any_cast<std::shared_ptr<MzCallHistoryNode>>(o));
+  });
+  center.addObserver("ScanProgressInfo", [&](const std::any& o) {
+    r.progress.push_back(std::any_cast<std::int32_t>(o));
+  });
+  ScanContext context{folder, center, lists, databases};
+  scanCallHistoryThread(context);
+  return r;
+}
+
+void makeCallDatabase(const std::string& path, const std::string& rows) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const std::string sql =
+      "CREATE TABLE call (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, address TEXT, date INTEGER, "
+      "duration INTEGER, flags INTEGER, id INTEGER, name TEXT, country_code TEXT, network_code "
+      "TEXT, read INTEGER, assisted INTEGER, face_time_data BLOB, originalAddress TEXT);" +
+      rows;
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+      << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+std::string expectedName(const json& contact) {
+  std::string name = contact.value("first", "");
+  if (contact.contains("middle")) name += " " + contact["middle"].get<std::string>();
+  if (contact.contains("last")) name += " " + contact["last"].get<std::string>();
+  return name;
+}
+
+TEST(CallDuration, OnlyTheLargestUnitIsShown) {
+  const std::vector<std::pair<std::int32_t, std::string>> cases = {
+      {1, "1 second"},     {59, "59 seconds"},
+      {60, "1 minute"},    {119, "1 minute"},
+      {120, "2 minutes"},  {3599, "59 minutes"},
+      {3600, "1 hour"},    {7199, "1 hour"},
+      {7200, "2 hours"},   {3725, "1 hour"},
+      {2, "2 seconds"},    {0, "0 second"},
+      {86400, "24 hours"}, {-1, ""}};
+  for (const auto& [seconds, text] : cases)
+    EXPECT_EQ(getCallHistoryDuration(seconds), text) << seconds;
+}
+
+TEST(CallsStep, DirectionZeroSecondCallsAndUnreadCells) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir backup;
+  makeCallDatabase(backup.sub(devicedb::kCallsKey),
+                   "INSERT INTO call(address, date, duration, flags) VALUES"
+                   "('555-1234', 1262304000, 0, 5),"  // outgoing, not answered
+                   "('555 1234', 1262304060, 0, 4),"  // incoming, not answered
+                   "('0700', 1262304120, 3725, 5),"
+                   "('0701', 1262390400, 61, 1),"
+                   "(NULL, NULL, NULL, NULL);");
+  CallsRun r = runCallsStep(backup.path());
+  ASSERT_EQ(r.posted.size(), 5u);
+  EXPECT_EQ(r.posted[0]->callType, "Outgoing");
+  EXPECT_EQ(r.posted[0]->callTime, 0);
+  EXPECT_EQ(r.posted[0]->callDuration, "Cancelled");
+  EXPECT_EQ(r.posted[0]->callDate, "01-01-2010 00:00");
+  EXPECT_EQ(r.posted[1]->callType, "Incoming");
+  EXPECT_EQ(r.posted[1]->callDuration, "Missed");
+  EXPECT_EQ(r.posted[2]->callDuration, "1 hour");
+  EXPECT_EQ(r.posted[3]->callType, "Incoming");  // only flags 5 is outgoing
+  EXPECT_EQ(r.posted[3]->callDate, "01-02-2010 00:00");
+  EXPECT_EQ(r.posted[3]->callDuration, "1 minute");
+  // A row without values: no number, date or duration, and no name.
+  const MzCallHistoryNode& empty = *r.posted[4];
+  EXPECT_EQ(empty.callPhone, "");
+  EXPECT_EQ(empty.callDate, "");
+  EXPECT_EQ(empty.callTime, -1);
+  EXPECT_EQ(empty.callDuration, "");
+  EXPECT_EQ(empty.callType, "Incoming");
+  EXPECT_FALSE(empty.callName.has_value());
+  EXPECT_EQ(r.progress, std::vector<std::int32_t>{60});
+}
+
+TEST(CallsStep, NamesComeFromTheContactsAndTheSecondKeyIsRead) {
+  TempDir backup;
+  makeCallDatabase(backup.sub(devicedb::kCallsSecondKey),
+                   "INSERT INTO call(address, duration, flags) VALUES('555-1234', 10, 5),"
+                   "('+46 8 000', 10, 5);");
+  ScanLists lists;
+  auto ann = std::make_shared<MzContactNode>();
+  ann->contactName = "Ann Holm";
+  ann->contactPhone = " 5551234 5559999";
+  lists.contactArray.push_back(ann);
+  CallsRun r = runCallsStep(backup.path(), std::move(lists));
+  ASSERT_EQ(r.posted.size(), 2u);
+  EXPECT_EQ(r.posted[0]->callName, std::optional<std::string>("Ann Holm"));
+  EXPECT_FALSE(r.posted[1]->callName.has_value());
+}
+
+TEST(CallsStep, MissingAndUnreadableDatabases) {
+  TempDir backup;
+  CallsRun missing = runCallsStep(backup.path());
+  EXPECT_TRUE(missing.posted.empty());
+  EXPECT_TRUE(missing.progress.empty());  // silently, without progress
+
+  backup.writeFile(devicedb::kCallsKey, std::string(4096, 'c'));
+  CallsRun junk = runCallsStep(backup.path());
+  EXPECT_TRUE(junk.posted.empty());
+  EXPECT_EQ(junk.progress, std::vector<std::int32_t>{60});
+}
+
+class CallsOfEveryGeneration : public testing::TestWithParam<int> {};
+
+TEST_P(CallsOfEveryGeneration, EveryLiveCallWithItsFieldsAndTheBackupUntouched) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir tmp;
+  fixtures::BackupBuildOptions options;
+  options.generation = GetParam();
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildSampleBackup(tmp.sub("Backup/b"), options, &built, &error)) << error;
+  const auto before = folderFingerprint(built.backupFolder);
+
+  CallsRun r = runCallsStep(built.backupFolder);
+  EXPECT_EQ(r.progress, std::vector<std::int32_t>{60});
+
+  std::vector<json> live;
+  for (const json& call : built.truth["calls"]) {
+    if (!call["deleted"].get<bool>()) live.push_back(call);
+  }
+  ASSERT_EQ(r.posted.size(), live.size());
+  for (std::size_t i = 0; i < live.size(); ++i) {
+    const json& truth = live[i];
+    const MzCallHistoryNode& call = *r.posted[i];
+    SCOPED_TRACE(truth.dump());
+    EXPECT_EQ(call.callPhone, truth["address"]);
+    EXPECT_EQ(call.callDate, fixtures::formatUtcDateText(truth["date_unix"].get<double>()));
+    EXPECT_EQ(call.callTime, truth["duration"].get<int>());
+    const bool outgoing = truth["direction"] == "outgoing";
+    EXPECT_EQ(call.callType, outgoing ? "Outgoing" : "Incoming");
+    if (truth["duration"].get<int>() == 0) {
+      EXPECT_EQ(call.callDuration, outgoing ? "Cancelled" : "Missed");
+    } else {
+      EXPECT_EQ(call.callDuration, getCallHistoryDuration(truth["duration"].get<int>()));
+    }
+    // The builder links a call to the person whose number it is.
+    const int contactRow = truth["contact_rowid"].get<int>();
+    const auto& contacts = built.truth["contacts"];
+    auto person = std::find_if(contacts.begin(), contacts.end(),
+                               [&](const json& c) { return c["rowid"].get<int>() == contactRow; });
+    if (person == contacts.end()) {
+      EXPECT_FALSE(call.callName.has_value());
+    } else {
+      EXPECT_EQ(call.callName, std::optional<std::string>(expectedName(*person)));
+    }
+    EXPECT_FALSE(call.bDeleted);
+  }
+  EXPECT_GE(live.size(), 4u);
+  EXPECT_EQ(folderFingerprint(built.backupFolder), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, CallsOfEveryGeneration, testing::Values(5, 6, 7));
+
+}  // namespace
