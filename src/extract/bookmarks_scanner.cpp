@@ -1,0 +1,104 @@
+#include "extract/bookmarks_scanner.h"
+
+#include <memory>
+#include <string>
+
+#include "app/log.h"
+#include "catalogue/plist_file.h"
+#include "catalogue/stored_file.h"
+#include "extract/database_location.h"
+#include "extract/device_databases.h"
+#include "extract/sqlite_reader.h"
+
+namespace {
+
+constexpr const char* kBookmarksQuery = "select TITLE,URL,id, parent,type from bookmarks";
+
+constexpr int kTitleColumn = 0;
+constexpr int kUrlColumn = 1;
+
+constexpr const char* kSafariDomain = "HomeDomain";
+constexpr const char* kBookmarksPlistPath = "Library/Safari/Bookmarks.plist";
+constexpr const char* kHistoryPath = "Library/Safari/History.plist";
+
+std::vector<DatabaseCandidate> bookmarksCandidates() {
+  return {{devicedb::kBookmarksKey, devicedb::kBookmarks.domain, devicedb::kBookmarks.path},
+          {devicedb::kBookmarksSecondKey, kSafariDomain, kBookmarksPlistPath}};
+}
+
+std::vector<DatabaseCandidate> historyCandidates() {
+  return {{devicedb::kHistoryKey, kSafariDomain, kHistoryPath}};
+}
+
+SqliteDatabase openCommitted(ScanContext& scan, const DatabaseLocation& location) {
+  auto copy = scan.databases.commitDB(location.storedFile,
+                                      fileKeyFor(location.domain, location.path + "-wal"));
+  return copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
+}
+
+void postBookmark(ScanContext& scan, std::string title, std::string url) {
+  auto bookmark = std::make_shared<MzBookMarkNode>();
+  bookmark->bookMarkTitle = std::move(title);
+  bookmark->bookMarkURL = std::move(url);
+  scan.nc.post("scanBookMarkInfo", std::move(bookmark));
+}
+
+// The rows of the bookmarks table but the two top folders.
+void postDatabaseRows(ScanContext& scan, const DatabaseLocation& location) {
+  SqliteDatabase db = openCommitted(scan, location);
+  if (!db.isOpen()) return;
+  SqliteStatement rows = db.prepare(kBookmarksQuery);
+  while (rows.step()) {
+    std::string title = rows.columnNonEmptyText(kTitleColumn).value_or("");
+    if (title == "Root" || title == "com.apple.ReadingList") continue;
+    postBookmark(scan, std::move(title), rows.columnNonEmptyText(kUrlColumn).value_or(""));
+  }
+}
+
+std::string textOrEmpty(const PlistDict& entry, const std::string& key) {
+  return plistString(entry, key).value_or("");
+}
+
+// One record per dictionary of the history's "WebHistoryDates": the address under the
+// empty key, the title under "title".
+void postHistory(ScanContext& scan) {
+  auto location = locateDatabase(scan.backupFolder, historyCandidates(), scan.lists.treeFileArray);
+  if (!location) {
+    applog::line("bookMarkPlistPath not find");
+    return;
+  }
+  auto history = readPlistFile(location->storedFile);
+  const PlistDict* root = history ? history->asDict() : nullptr;
+  if (!root) return;
+  auto dates = root->find("WebHistoryDates");
+  const PlistArray* entries = dates != root->end() ? dates->second.asArray() : nullptr;
+  if (!entries) return;
+  for (const PlistValue& value : *entries) {
+    const PlistDict* entry = value.asDict();
+    if (!entry) continue;
+    postBookmark(scan, textOrEmpty(*entry, "title"), textOrEmpty(*entry, ""));
+  }
+}
+
+}  // namespace
+
+const std::vector<DefaultBookmark>& defaultBookmarks() {
+  static const std::vector<DefaultBookmark> kDefaults = {
+      {"Apple", "https://www.apple.com/iphone/"},
+      {"Yahoo", "https://www.yahoo.com/"},
+      {"Google", "https://www.google.com/"},
+      {"iPhone User Guide", "https://help.apple.com/iphone/"},
+      {"iPhone Web Applications", "https://www.apple.com/webapps/"},
+  };
+  return kDefaults;
+}
+
+void scanBookMarkThread(ScanContext& scan) {
+  if (scan.backupFolder.empty()) return;
+  auto location =
+      locateDatabase(scan.backupFolder, bookmarksCandidates(), scan.lists.treeFileArray);
+  if (!location) return;
+  postDatabaseRows(scan, *location);
+  for (const auto& bookmark : defaultBookmarks()) postBookmark(scan, bookmark.title, bookmark.url);
+  postHistory(scan);
+}

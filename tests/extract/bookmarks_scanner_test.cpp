@@ -1,0 +1,200 @@
+#include "extract/bookmarks_scanner.h"
+
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+#include <sqlite3.h>
+
+#include "app/log.h"
+#include "catalogue/manifest_reader.h"
+#include "catalogue/stored_file.h"
+#include "extract/device_databases.h"
+#include "sample_backup.h"
+#include "support/folder_hash.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using nlohmann::json;
+using TitleAndUrl = std::pair<std::string, std::string>;
+
+struct BookmarksRun {
+  std::vector<TitleAndUrl> posted;
+  std::vector<std::string> logged;
+  int progressPosts = 0;
+};
+
+BookmarksRun runBookmarksStep(const std::string& folder, bool readIndex = false) {
+  BookmarksRun r;
+  ScanLists lists;
+  if (readIndex) {
+    NotificationCenter indexCenter;
+    ManifestReadOptions indexOptions;
+    indexOptions.nc = &indexCenter;
+    scanDirAnalyThread(folder, lists.treeFileArray, indexOptions);
+  }
+  NotificationCenter center;
+  center.addObserver("scanBookMarkInfo", [&](const std::any& o) {
+    auto bookmark = std::any_cast<std::shared_ptr<MzBookMarkNode>>(o);
+    r.posted.emplace_back(bookmark->bookMarkTitle, bookmark->bookMarkURL);
+  });
+  center.addObserver("ScanProgressInfo", [&](const std::any&) { ++r.progressPosts; });
+  applog::setSink([&](const std::string& line) { r.logged.push_back(line); });
+  DatabasePreparer databases(folder);
+  ScanContext context{folder, center, lists, databases};
+  scanBookMarkThread(context);
+  applog::setSink({});
+  return r;
+}
+
+void makeBookmarksDatabase(const std::string& path, const std::string& rows) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const std::string sql =
+      "CREATE TABLE bookmarks (id INTEGER PRIMARY KEY, special_id INTEGER DEFAULT 0, parent "
+      "INTEGER, type INTEGER, title TEXT, url TEXT COLLATE NOCASE, num_children INTEGER "
+      "DEFAULT 0);"
+      "INSERT INTO bookmarks(id, parent, type, title) VALUES(0, NULL, 1, 'Root'),"
+      "(1, 0, 1, 'com.apple.ReadingList');" +
+      rows;
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+      << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+// Writes a binary History.plist whose "WebHistoryDates" holds `entries` (title, url; an
+// empty title is left out of its dictionary).
+void writeHistory(const TempDir& backup, const std::string& name,
+                  const std::vector<TitleAndUrl>& entries) {
+  plist_t root = plist_new_dict();
+  plist_t dates = plist_new_array();
+  for (const auto& [title, url] : entries) {
+    plist_t item = plist_new_dict();
+    plist_dict_set_item(item, "", plist_new_string(url.c_str()));
+    if (!title.empty()) plist_dict_set_item(item, "title", plist_new_string(title.c_str()));
+    plist_array_append_item(dates, item);
+  }
+  plist_array_append_item(dates, plist_new_string("not a dictionary"));
+  plist_dict_set_item(root, "WebHistoryDates", dates);
+  char* data = nullptr;
+  uint32_t size = 0;
+  plist_to_bin(root, &data, &size);
+  backup.writeFile(name, std::string(data, size));
+  free(data);
+  plist_free(root);
+}
+
+std::vector<TitleAndUrl> defaults() {
+  std::vector<TitleAndUrl> out;
+  for (const auto& d : defaultBookmarks()) out.emplace_back(d.title, d.url);
+  return out;
+}
+
+template <typename T>
+std::vector<T> joined(std::vector<T> a, const std::vector<T>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(DefaultBookmarks, FiveTitlesInTheirOrderEachWithAWebAddress) {
+  const std::vector<std::string> titles = {"Apple", "Yahoo", "Google", "iPhone User Guide",
+                                           "iPhone Web Applications"};
+  ASSERT_EQ(defaultBookmarks().size(), titles.size());
+  for (std::size_t i = 0; i < titles.size(); ++i) {
+    EXPECT_EQ(defaultBookmarks()[i].title, titles[i]);
+    EXPECT_EQ(std::string(defaultBookmarks()[i].url).rfind("https://", 0), 0u);
+  }
+}
+
+TEST(BookmarksStep, TheTopFoldersAreLeftOutFoldersAndReadingListEntriesAreNot) {
+  TempDir backup;
+  makeBookmarksDatabase(backup.sub(devicedb::kBookmarksKey),
+                        "INSERT INTO bookmarks(id, parent, type, title, url) VALUES"
+                        "(2, 0, 1, 'Travel', NULL),"
+                        "(3, 2, 0, 'SJ', 'http://www.sj.se/'),"
+                        "(4, 1, 0, 'Later', 'http://example.com/later'),"
+                        "(5, 0, 0, NULL, 'http://untitled.example/');");
+  writeHistory(backup, devicedb::kHistoryKey,
+               {{"SVT", "http://www.svt.se/"}, {"", "http://notitle.example/"}});
+  BookmarksRun r = runBookmarksStep(backup.path());
+  const std::vector<TitleAndUrl> rows = {{"Travel", ""},
+                                         {"SJ", "http://www.sj.se/"},
+                                         {"Later", "http://example.com/later"},
+                                         {"", "http://untitled.example/"}};
+  // A history entry without "title" has no title; an entry that is no dictionary is skipped.
+  const std::vector<TitleAndUrl> history = {{"SVT", "http://www.svt.se/"},
+                                            {"", "http://notitle.example/"}};
+  EXPECT_EQ(r.posted, joined(joined(rows, defaults()), history));
+  EXPECT_TRUE(r.logged.empty());
+  EXPECT_EQ(r.progressPosts, 0);
+}
+
+TEST(BookmarksStep, DefaultsComeWheneverABookmarksFileExists) {
+  TempDir backup;
+  // Only the two top folders: the defaults alone, and the missing history is logged.
+  makeBookmarksDatabase(backup.sub(devicedb::kBookmarksKey), "");
+  BookmarksRun onlyFolders = runBookmarksStep(backup.path());
+  EXPECT_EQ(onlyFolders.posted, defaults());
+  EXPECT_EQ(onlyFolders.logged, std::vector<std::string>{"bookMarkPlistPath not find"});
+
+  // The older Bookmarks.plist under the second key is no database: defaults all the same.
+  std::filesystem::remove(backup.sub(devicedb::kBookmarksKey));
+  backup.writeFile(devicedb::kBookmarksSecondKey, "bplist00 not really");
+  EXPECT_EQ(runBookmarksStep(backup.path()).posted, defaults());
+
+  // No bookmarks file at all: nothing, not even the history, and no log line.
+  std::filesystem::remove(backup.sub(devicedb::kBookmarksSecondKey));
+  writeHistory(backup, devicedb::kHistoryKey, {{"SVT", "http://www.svt.se/"}});
+  BookmarksRun none = runBookmarksStep(backup.path());
+  EXPECT_TRUE(none.posted.empty());
+  EXPECT_TRUE(none.logged.empty());
+}
+
+TEST(BookmarksStep, AHistoryWithoutEntriesEndsTheStepQuietly) {
+  TempDir backup;
+  makeBookmarksDatabase(backup.sub(devicedb::kBookmarksKey), "");
+  writeHistory(backup, devicedb::kHistoryKey, {});
+  EXPECT_EQ(runBookmarksStep(backup.path()).posted, defaults());
+  backup.writeFile(devicedb::kHistoryKey, "not a property list");
+  BookmarksRun junk = runBookmarksStep(backup.path());
+  EXPECT_EQ(junk.posted, defaults());
+  EXPECT_TRUE(junk.logged.empty());
+}
+
+class BookmarksOfEveryGeneration : public testing::TestWithParam<int> {};
+
+TEST_P(BookmarksOfEveryGeneration, LiveBookmarksDefaultsAndHistoryInOrder) {
+  TempDir tmp;
+  fixtures::BackupBuildOptions options;
+  options.generation = GetParam();
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildSampleBackup(tmp.sub("Backup/b"), options, &built, &error)) << error;
+  const auto before = folderFingerprint(built.backupFolder);
+
+  BookmarksRun r = runBookmarksStep(built.backupFolder, true);
+
+  std::vector<TitleAndUrl> rows;
+  for (const json& b : built.truth["bookmarks"]) {
+    if (!b["deleted"].get<bool>()) rows.emplace_back(b["title"], b.value("url", ""));
+  }
+  std::vector<TitleAndUrl> history;
+  for (const json& h : built.truth["history"]) history.emplace_back(h.value("title", ""), h["url"]);
+  ASSERT_GE(rows.size(), 4u);
+  ASSERT_GE(history.size(), 3u);
+  EXPECT_EQ(r.posted, joined(joined(rows, defaults()), history));
+  EXPECT_EQ(r.progressPosts, 0);
+  if (GetParam() >= 7) {
+    // The history lives in Safari's application domain; the step says which file it used.
+    ASSERT_EQ(r.logged.size(), 1u);
+    EXPECT_NE(r.logged[0].find("AppDomain-com.apple.mobilesafari"), std::string::npos);
+  } else {
+    EXPECT_TRUE(r.logged.empty());
+  }
+  EXPECT_EQ(folderFingerprint(built.backupFolder), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, BookmarksOfEveryGeneration, testing::Values(5, 6, 7));
+
+}  // namespace
