@@ -1,0 +1,88 @@
+#include "extract/calendar_scanner.h"
+
+#include <memory>
+#include <vector>
+
+#include "app/log.h"
+#include "catalogue/stored_file.h"
+#include "extract/conversions.h"
+#include "extract/database_location.h"
+#include "extract/device_databases.h"
+#include "extract/sqlite_reader.h"
+
+namespace {
+
+// iOS 6 and 7.
+constexpr const char* kCalendarItemQuery =
+    "select summary,location_id,description,start_date,end_date,start_tz,all_day,calendar_id "
+    "from CalendarItem";
+// Older versions: the joined text first, the Event table when that gives no rows.
+constexpr const char* kJoinedQuery =
+    "select summary,location.title as location,description,start_date,end_date,start_tz,"
+    "all_day,calendar_id,supported_entity_types from calendaritem left join location on "
+    "calendaritem.[location_id]=location.rowid left join Calendar on "
+    "calendaritem.[calendar_id]=calendar.rowid where supported_entity_types !=8";
+constexpr const char* kEventQuery =
+    "select summary,location,description,start_date,end_date,start_tz,all_day,calendar_id from "
+    "event";
+
+constexpr int kSummaryColumn = 0;
+constexpr int kLocationColumn = 1;
+constexpr int kDescriptionColumn = 2;
+constexpr int kStartColumn = 3;
+constexpr int kEndColumn = 4;
+
+using EventList = std::vector<std::shared_ptr<MzCalenderNode>>;
+
+SqliteDatabase openCommitted(ScanContext& scan, const DatabaseLocation& location) {
+  auto copy = scan.databases.commitDB(location.storedFile,
+                                      fileKeyFor(location.domain, location.path + "-wal"));
+  return copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
+}
+
+std::string dateCell(const SqliteStatement& row, int column) {
+  return row.columnNonEmptyText(column) ? dateText(row.columnInt(column), 1) : std::string();
+}
+
+std::shared_ptr<MzCalenderNode> eventFromRow(const SqliteStatement& row) {
+  auto event = std::make_shared<MzCalenderNode>();
+  if (auto v = row.columnNonEmptyText(kSummaryColumn)) event->calTitle = *v;
+  if (auto v = row.columnNonEmptyText(kLocationColumn)) event->location = *v;
+  if (auto v = row.columnNonEmptyText(kDescriptionColumn)) event->calNote = *v;
+  event->startDate = dateCell(row, kStartColumn);
+  event->endDate = dateCell(row, kEndColumn);
+  return event;
+}
+
+// The events of the first text that can be prepared and gives rows; none when no text does.
+EventList firstEventsOf(const SqliteDatabase& db, const std::vector<const char*>& queries) {
+  EventList events;
+  for (const char* query : queries) {
+    SqliteStatement rows = db.prepare(query);
+    while (rows.step()) events.push_back(eventFromRow(rows));
+    if (!events.empty()) break;
+  }
+  return events;
+}
+
+}  // namespace
+
+void scanCalenderThread(ScanContext& scan) {
+  if (scan.backupFolder.empty()) return;
+  const std::vector<DatabaseCandidate> candidates = {
+      {devicedb::kCalendarKey, devicedb::kCalendar.domain, devicedb::kCalendar.path}};
+  auto location = locateDatabase(scan.backupFolder, candidates, scan.lists.treeFileArray);
+  if (!location) {
+    applog::line("CalenderDB is not exist");
+    return;
+  }
+  SqliteDatabase db = openCommitted(scan, *location);
+  if (!db.isOpen()) return;
+  const std::vector<const char*> currentLayout = {kCalendarItemQuery};
+  const std::vector<const char*> olderLayout = {kJoinedQuery, kEventQuery};
+  const auto& promised = scan.currentNodeIsiOS6Version ? currentLayout : olderLayout;
+  const auto& other = scan.currentNodeIsiOS6Version ? olderLayout : currentLayout;
+  EventList events = firstEventsOf(db, promised);
+  if (events.empty()) events = firstEventsOf(db, other);
+  for (auto& event : events) scan.nc.post("scanCalenderInfo", std::move(event));
+}

@@ -1,0 +1,212 @@
+#include "extract/calendar_scanner.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "app/log.h"
+#include "catalogue/manifest_reader.h"
+#include "extract/device_databases.h"
+#include "fixture_support.h"
+#include "sample_backup.h"
+#include "support/folder_hash.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using nlohmann::json;
+
+struct CalendarRun {
+  std::vector<std::shared_ptr<MzCalenderNode>> posted;
+  std::vector<std::string> logged;
+  int progressPosts = 0;
+};
+
+CalendarRun runCalendarStep(const std::string& folder, bool iOS6Layout, bool readIndex = false) {
+  CalendarRun r;
+  ScanLists lists;
+  if (readIndex) {
+    NotificationCenter indexCenter;
+    ManifestReadOptions indexOptions;
+    indexOptions.nc = &indexCenter;
+    scanDirAnalyThread(folder, lists.treeFileArray, indexOptions);
+  }
+  NotificationCenter center;
+  center.addObserver("scanCalenderInfo", [&](const std::any& o) {
+    r.posted.push_back(std::any_cast<std::shared_ptr<MzCalenderNode>>(o));
+  });
+  center.addObserver("ScanProgressInfo", [&](const std::any&) { ++r.progressPosts; });
+  applog::setSink([&](const std::string& line) { r.logged.push_back(line); });
+  DatabasePreparer databases(folder);
+  ScanContext context{folder, center, lists, databases};
+  context.currentNodeIsiOS6Version = iOS6Layout;
+  scanCalenderThread(context);
+  applog::setSink({});
+  return r;
+}
+
+void makeDatabase(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+      << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+// The tables the queries read, in the layout of iOS 5 to 9.
+constexpr const char* kItemLayout =
+    "CREATE TABLE Calendar (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, title TEXT, "
+    "supported_entity_types INTEGER);"
+    "CREATE TABLE Location (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, title TEXT);"
+    "CREATE TABLE CalendarItem (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, summary TEXT, "
+    "location_id INTEGER, description TEXT, start_date REAL, start_tz TEXT, end_date REAL, "
+    "all_day INTEGER, calendar_id INTEGER);";
+// The Event table of the first devices.
+constexpr const char* kEventLayout =
+    "CREATE TABLE Event (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, summary TEXT, location TEXT, "
+    "description TEXT, start_date INTEGER, start_tz TEXT, end_date INTEGER, all_day INTEGER, "
+    "calendar_id INTEGER);"
+    "INSERT INTO Event(summary, location, description, start_date, end_date) "
+    "VALUES('Old event', 'Town hall', 'Bring id', 441763200, 441766800);";
+
+std::vector<std::string> titlesOf(const CalendarRun& r) {
+  std::vector<std::string> titles;
+  for (const auto& e : r.posted) titles.push_back(e->calTitle);
+  return titles;
+}
+
+TEST(CalendarStep, TheLayoutFlagChoosesTheTextAndItsLocationAndFilter) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir backup;
+  makeDatabase(backup.sub(devicedb::kCalendarKey),
+               std::string(kItemLayout) +
+                   "INSERT INTO Calendar VALUES(1, 'Calendar', 4), (2, 'Reminders', 8);"
+                   "INSERT INTO Location VALUES(3, 'Odenplan');"
+                   "INSERT INTO CalendarItem(summary, location_id, description, start_date, "
+                   "end_date, calendar_id) VALUES('Dentist', 3, 'Check-up', 441763200.5, "
+                   "441766800, 1), ('Buy milk', 0, NULL, NULL, NULL, 2);");
+  // iOS 6 and 7: every row, the location as its row id.
+  CalendarRun current = runCalendarStep(backup.path(), true);
+  ASSERT_EQ(titlesOf(current), (std::vector<std::string>{"Dentist", "Buy milk"}));
+  const MzCalenderNode& dentist = *current.posted[0];
+  EXPECT_EQ(dentist.location, "3");
+  EXPECT_EQ(dentist.calNote, "Check-up");
+  EXPECT_EQ(dentist.startDate, "01-01-2015 00:00");
+  EXPECT_EQ(dentist.endDate, "01-01-2015 01:00");
+  EXPECT_EQ(current.posted[1]->location, "0");
+  EXPECT_EQ(current.posted[1]->calNote, "");
+  EXPECT_EQ(current.posted[1]->startDate, "");  // no date without a value
+
+  // Older versions: the location's title, and the reminder list's rows left out.
+  CalendarRun older = runCalendarStep(backup.path(), false);
+  ASSERT_EQ(titlesOf(older), std::vector<std::string>{"Dentist"});
+  EXPECT_EQ(older.posted[0]->location, "Odenplan");
+  EXPECT_EQ(older.posted[0]->startDate, "01-01-2015 00:00");
+  EXPECT_EQ(older.progressPosts, 0);
+}
+
+TEST(CalendarStep, OlderVersionsReadTheEventTableWhenTheJoinedTextGivesNoRows) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir backup;
+  makeDatabase(backup.sub(devicedb::kCalendarKey), std::string(kItemLayout) + kEventLayout);
+  CalendarRun r = runCalendarStep(backup.path(), false);
+  ASSERT_EQ(r.posted.size(), 1u);
+  EXPECT_EQ(r.posted[0]->calTitle, "Old event");
+  EXPECT_EQ(r.posted[0]->location, "Town hall");
+  EXPECT_EQ(r.posted[0]->calNote, "Bring id");
+  EXPECT_EQ(r.posted[0]->endDate, "01-01-2015 01:00");
+}
+
+TEST(CalendarStep, TheOtherLayoutsTextsAreTriedWhenThePromisedOnesFindNothing) {
+  ScopedEnv tz("TZ", "UTC");
+  // A newer backup that does not count as iOS 6 or 7, with a CalendarItem table but without
+  // the tables the older texts join.
+  TempDir newer;
+  makeDatabase(newer.sub(devicedb::kCalendarKey),
+               "CREATE TABLE CalendarItem (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, summary "
+               "TEXT, location_id INTEGER, client_location_id INTEGER, description TEXT, "
+               "start_date REAL, start_tz TEXT, end_date REAL, end_tz TEXT, all_day INTEGER, "
+               "calendar_id INTEGER);"
+               "INSERT INTO CalendarItem(summary, location_id, start_date, end_date) "
+               "VALUES('Standup', 2, 441763200, 441764100);");
+  CalendarRun fromItems = runCalendarStep(newer.path(), false);
+  ASSERT_EQ(titlesOf(fromItems), std::vector<std::string>{"Standup"});
+  EXPECT_EQ(fromItems.posted[0]->location, "2");
+
+  // A backup that counts as iOS 6 or 7 but holds the old Event table, or an empty
+  // CalendarItem beside it.
+  TempDir old;
+  makeDatabase(old.sub(devicedb::kCalendarKey), std::string(kItemLayout) + kEventLayout);
+  EXPECT_EQ(titlesOf(runCalendarStep(old.path(), true)), std::vector<std::string>{"Old event"});
+
+  // Nothing anywhere: nothing posted, no line logged.
+  TempDir empty;
+  makeDatabase(empty.sub(devicedb::kCalendarKey), kItemLayout);
+  CalendarRun none = runCalendarStep(empty.path(), true);
+  EXPECT_TRUE(none.posted.empty());
+  EXPECT_TRUE(none.logged.empty());
+}
+
+TEST(CalendarStep, MissingAndUnreadableDatabases) {
+  TempDir backup;
+  CalendarRun missing = runCalendarStep(backup.path(), true);
+  EXPECT_TRUE(missing.posted.empty());
+  EXPECT_EQ(missing.logged, std::vector<std::string>{"CalenderDB is not exist"});
+
+  backup.writeFile(devicedb::kCalendarKey, std::string(4096, 'k'));
+  CalendarRun junk = runCalendarStep(backup.path(), false);
+  EXPECT_TRUE(junk.posted.empty());
+  EXPECT_TRUE(junk.logged.empty());
+  EXPECT_EQ(junk.progressPosts, 0);
+}
+
+// A builder generation and whether its OS version counts as iOS 6 or 7. Generation 7 with
+// the flag off stands for iOS 8 and 9, which keep the iOS 7 layout.
+struct CalendarCase {
+  int generation;
+  bool iOS6Layout;
+};
+
+class CalendarOfEveryGeneration : public testing::TestWithParam<CalendarCase> {};
+
+TEST_P(CalendarOfEveryGeneration, EveryLiveEventWithItsFieldsAndTheBackupUntouched) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir tmp;
+  fixtures::BackupBuildOptions options;
+  options.generation = GetParam().generation;
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildSampleBackup(tmp.sub("Backup/b"), options, &built, &error)) << error;
+  const auto before = folderFingerprint(built.backupFolder);
+
+  CalendarRun r = runCalendarStep(built.backupFolder, GetParam().iOS6Layout, true);
+
+  std::vector<json> live;
+  for (const json& e : built.truth["events"]) {
+    if (!e["deleted"].get<bool>()) live.push_back(e);
+  }
+  ASSERT_EQ(r.posted.size(), live.size());
+  ASSERT_GE(live.size(), 3u);
+  for (std::size_t i = 0; i < live.size(); ++i) {
+    const json& truth = live[i];
+    const MzCalenderNode& event = *r.posted[i];
+    SCOPED_TRACE(truth.dump());
+    EXPECT_EQ(event.calTitle, truth["summary"]);
+    EXPECT_EQ(event.calNote, truth.value("description", ""));
+    EXPECT_EQ(event.location, GetParam().iOS6Layout
+                                  ? std::to_string(truth["location_id"].get<int>())
+                                  : truth.value("location", ""));
+    EXPECT_EQ(event.startDate, fixtures::formatUtcDateText(truth["start_unix"].get<double>()));
+    EXPECT_EQ(event.endDate, fixtures::formatUtcDateText(truth["end_unix"].get<double>()));
+    EXPECT_FALSE(event.bDeleted);
+  }
+  EXPECT_EQ(r.progressPosts, 0);
+  EXPECT_EQ(folderFingerprint(built.backupFolder), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, CalendarOfEveryGeneration,
+                         testing::Values(CalendarCase{5, false}, CalendarCase{6, true},
+                                         CalendarCase{7, true}, CalendarCase{7, false}));
+
+}  // namespace
