@@ -2,8 +2,12 @@
 #include <array>
 
 #include "app/retrievo_app_delegate.h"
+#include "extract/bookmarks_scanner.h"
+#include "extract/calendar_scanner.h"
+#include "extract/calls_scanner.h"
 #include "extract/contacts_scanner.h"
 #include "extract/messages_scanner.h"
+#include "extract/notes_scanner.h"
 
 namespace {
 
@@ -18,15 +22,14 @@ void notYet(ScanContext&) {}
 // contactArray; the messages step fills chatMessageArray for the deleted-message step; the
 // results de-duplicate deleted records against those filed before them.
 //
-// Still to come, each ending at once until its scanner exists: notes, calls, bookmarks,
-// calendar, and every deleted-record step.
+// Still to come, each ending at once until its scanner exists: every deleted-record step.
 constexpr std::array<ScanStep, 12> kStepsAfterManifest{{
     {"contacts", scanContactThread},
     {"messages", scanMessageThread},
-    {"notes", notYet},
-    {"calls", notYet},
-    {"bookmarks", notYet},
-    {"calendar", notYet},
+    {"notes", scanNoteThread},
+    {"calls", scanCallHistoryThread},
+    {"bookmarks", scanBookMarkThread},
+    {"calendar", scanCalenderThread},
     {"deleted contacts", notYet},
     {"deleted messages", notYet},
     {"deleted notes", notYet},
