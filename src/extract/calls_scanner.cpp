@@ -9,6 +9,7 @@
 #include "extract/conversions.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
+#include "extract/name_lookup.h"
 #include "extract/sqlite_reader.h"
 
 namespace {
@@ -47,8 +48,7 @@ std::int32_t secondsOf(std::int64_t value) {
   return static_cast<std::int32_t>(value > kMax ? kMax : value < kMin ? kMin : value);
 }
 
-std::shared_ptr<MzCallHistoryNode> callFromRow(const SqliteStatement& row,
-                                               const ContactList& contacts) {
+std::shared_ptr<MzCallHistoryNode> callFromRow(const SqliteStatement& row, NameLookup& names) {
   auto call = std::make_shared<MzCallHistoryNode>();
   if (auto address = row.columnNonEmptyText(kAddressColumn)) call->callPhone = *address;
   if (row.columnNonEmptyText(kDateColumn)) call->callDate = dateText(row.columnInt(kDateColumn), 0);
@@ -62,7 +62,7 @@ std::shared_ptr<MzCallHistoryNode> callFromRow(const SqliteStatement& row,
   } else {
     call->callDuration = outgoing ? "Cancelled" : "Missed";
   }
-  call->callName = getNameByPhoneNumber(call->callPhone, contacts);
+  call->callName = names.name(call->callPhone);
   return call;
 }
 
@@ -87,7 +87,7 @@ void scanCallHistoryThread(ScanContext& scan) {
   if (db.isOpen()) {
     SqliteStatement rows = db.prepare(kCallsQuery);
     while (rows.step()) {
-      scan.nc.post("ScanCallHistoryInfo", callFromRow(rows, scan.lists.contactArray));
+      scan.nc.post("ScanCallHistoryInfo", callFromRow(rows, nameLookupOf(scan.lists)));
     }
   }
   scan.postProgress(60);
