@@ -1,7 +1,13 @@
 #include "catalogue/manifest_reader.h"
 
+#include <dirent.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -71,7 +77,10 @@ StringRead readString(ByteCursor& in, std::string* kept) {
   return StringRead::Value;
 }
 
-std::string digestText(SHAH& sha, const std::string& domain, const std::string& path) {
+// The file key of domain + "-" + path into `key` (40 lowercase hexadecimal digits, the text
+// SHAH::toText gives), or "" when the digest fails. `key` is reused from record to record so
+// that forming a key allocates nothing.
+void digestInto(SHAH& sha, const std::string& domain, const std::string& path, std::string& key) {
   // The key text is formed whole, however long the two parts are.
   sha.reset();
   sha.add(domain);
@@ -80,10 +89,118 @@ std::string digestText(SHAH& sha, const std::string& domain, const std::string& 
   auto words = sha.finish();
   if (!words) {
     applog::line("AnalyzerFile hash1 could not compute message digest.\n");
-    return {};
+    key.clear();
+    return;
   }
-  return SHAH::toText(*words);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  key.resize(40);
+  for (std::size_t w = 0; w < words->size(); ++w) {
+    for (std::size_t d = 0; d < 8; ++d) {
+      key[8 * w + d] = kDigits[((*words)[w] >> (28 - 4 * d)) & 0xF];
+    }
+  }
 }
+
+bool isFileKey(const std::string& text) {
+  if (text.size() != 40) return false;
+  for (char c : text) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+// Gives storedFilePath()'s answer for every key of one backup folder from one listing of
+// the folder (and of each two-digit folder when first needed) instead of two file-status
+// calls per key: a manifest names every file of the backup, and those calls would
+// otherwise dominate the reading. Only names of 40 lowercase hexadecimal digits can be
+// asked for, so only those are kept, as 20 bytes each in a sorted list. A key of another
+// form, or a folder that cannot be listed, is answered by storedFilePath() itself.
+class StoredFileLocator {
+ public:
+  explicit StoredFileLocator(std::string folder) : folder_(std::move(folder)) {
+    listed_ = list(folder_, flat_, &twoDigitNames_);
+  }
+
+  std::string pathOf(const std::string& key) {
+    Digest digest;
+    if (!listed_ || !decode(key, digest)) return storedFilePath(folder_, key);
+    if (contains(flat_, digest)) return joined(key, false);
+    const std::uint8_t sub = digest[0];
+    if (!twoDigitNames_[sub]) return joined(key, false);
+    if (!nested_[sub]) {
+      nested_[sub].emplace();
+      list(folder_ + "/" + key.substr(0, 2), *nested_[sub], nullptr);
+    }
+    return contains(*nested_[sub], digest) ? joined(key, true) : joined(key, false);
+  }
+
+ private:
+  using Digest = std::array<std::uint8_t, 20>;
+
+  static int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  }
+  // 40 lowercase hexadecimal digits as 20 bytes.
+  static bool decode(std::string_view name, Digest& out) {
+    if (name.size() != 40) return false;
+    for (std::size_t i = 0; i < 20; ++i) {
+      int hi = hexValue(name[2 * i]), lo = hexValue(name[2 * i + 1]);
+      if (hi < 0 || lo < 0) return false;
+      out[i] = static_cast<std::uint8_t>((hi << 4) | lo);
+    }
+    return true;
+  }
+  static bool contains(const std::vector<Digest>& names, const Digest& d) {
+    return std::binary_search(names.begin(), names.end(), d);
+  }
+
+  // <folder>/<key> or <folder>/<first two digits>/<key>, in one allocation.
+  std::string joined(const std::string& key, bool nested) const {
+    std::string path;
+    path.reserve(folder_.size() + key.size() + 4);
+    path.append(folder_).append("/");
+    if (nested) path.append(key, 0, 2).append("/");
+    path.append(key);
+    return path;
+  }
+
+  // The key names below `folder` that exist (a symbolic link counts when its target exists),
+  // sorted; with `twoDigit`, which two-digit names exist there too.
+  static bool list(const std::string& folder, std::vector<Digest>& names,
+                   std::array<bool, 256>* twoDigit) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return false;
+    errno = 0;
+    while (const dirent* entry = readdir(dir)) {
+      const std::string_view name(entry->d_name);
+      Digest digest;
+      const bool isKey = decode(name, digest);
+      const bool isTwoDigit =
+          twoDigit && name.size() == 2 && hexValue(name[0]) >= 0 && hexValue(name[1]) >= 0;
+      if (!isKey && !isTwoDigit) continue;
+      if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+        struct stat st;
+        if (fstatat(dirfd(dir), entry->d_name, &st, 0) != 0) continue;
+      }
+      if (isKey) names.push_back(digest);
+      if (isTwoDigit) {
+        (*twoDigit)[static_cast<std::size_t>(hexValue(name[0]) << 4 | hexValue(name[1]))] = true;
+      }
+    }
+    const bool complete = errno == 0;
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return complete;
+  }
+
+  const std::string folder_;
+  bool listed_ = false;
+  std::vector<Digest> flat_;
+  std::array<bool, 256> twoDigitNames_{};
+  std::array<std::optional<std::vector<Digest>>, 256> nested_;
+};
 
 NotificationCenter& centerOf(const ManifestReadOptions& options) {
   return options.nc ? *options.nc : NotificationCenter::defaultCenter();
@@ -93,8 +210,10 @@ NotificationCenter& centerOf(const ManifestReadOptions& options) {
 void deliver(const std::shared_ptr<MzTreeDirNode>& record, std::int32_t progress, FileIndex& index,
              const ManifestReadOptions& options) {
   NotificationCenter& nc = centerOf(options);
-  nc.post("FindBackUpDirFileInfo", record);
-  if (!options.bIOSRecoveryMode) nc.post("ScanProgressInfo", progress);
+  static const std::string kFind = "FindBackUpDirFileInfo";
+  static const std::string kProgress = "ScanProgressInfo";
+  nc.post(kFind, record);
+  if (!options.bIOSRecoveryMode) nc.post(kProgress, progress);
   if (options.GetMediaFileByNode) options.GetMediaFileByNode(record);
   index.push_back(record);
 }
@@ -131,6 +250,8 @@ ManifestReadResult readManifestMbdbBytes(const std::uint8_t* data, std::size_t s
   ByteCursor in(data, size);
   in.skip(6);
   SHAH sha;
+  StoredFileLocator stored(backupFolder);
+  std::string digest;
   result.status = ManifestStatus::Read;
   while (!in.atEnd()) {
     auto record = std::make_shared<MzTreeDirNode>();
@@ -157,8 +278,8 @@ ManifestReadResult readManifestMbdbBytes(const std::uint8_t* data, std::size_t s
       result.status = ManifestStatus::Truncated;
       break;
     }
-    std::string digest = digestText(sha, record->fileDomain, record->filePath);
-    record->fileKey = digest.empty() ? std::string() : storedFilePath(backupFolder, digest);
+    digestInto(sha, record->fileDomain, record->filePath, digest);
+    record->fileKey = digest.empty() ? std::string() : stored.pathOf(digest);
     auto progress = static_cast<std::int32_t>((static_cast<std::uint64_t>(in.position()) * 20) /
                                               static_cast<std::uint64_t>(size));
     deliver(record, progress, index, options);
@@ -227,6 +348,7 @@ ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& in
     return GetStringFormChar(std::string_view(reinterpret_cast<const char*>(t), keep));
   };
   SHAH sha;
+  StoredFileLocator stored(backupFolder);
   std::int64_t rowNumber = 0;
   result.status = ManifestStatus::Read;
   int stepResult;
@@ -239,13 +361,18 @@ ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& in
     const std::int64_t flags = sqlite3_column_int64(rows, 3);
     record->isFolder = flags == 2;
     record->isLink = flags == 4;
-    std::string digest = digestText(sha, record->fileDomain, record->filePath);
+    std::string digest;
+    digestInto(sha, record->fileDomain, record->filePath, digest);
     if (!fileID.empty() && digest != fileID) {
+      // The backup stores the file under its fileID. One that is not a key (a path, "..")
+      // would point outside the backup folder, so the computed key stays then.
+      const bool usable = isFileKey(fileID);
       applog::line("Manifest.db entry " + record->fileDomain + "-" + record->filePath +
-                   " is stored under " + fileID + ", not under its computed key " + digest);
-      digest = fileID;
+                   " is stored under " + fileID + ", not under its computed key " + digest +
+                   (usable ? "" : "; the fileID is not a file key and is ignored"));
+      if (usable) digest = fileID;
     }
-    record->fileKey = digest.empty() ? std::string() : storedFilePath(backupFolder, digest);
+    record->fileKey = digest.empty() ? std::string() : stored.pathOf(digest);
     auto progress = static_cast<std::int32_t>(rowCount > 0 ? (rowNumber * 20) / rowCount : 20);
     deliver(record, progress, index, options);
     ++result.entries;

@@ -49,7 +49,8 @@ struct ManifestReadResult {
 ManifestReadResult scanDirAnalyThread(const std::string& backupFolder, FileIndex& index,
                                       const ManifestReadOptions& options);
 
-// The two layouts on their own.
+// The two layouts on their own. In Manifest.db a record whose computed key differs from its
+// fileID is logged (one line) and takes the fileID, when that is 40 hexadecimal digits.
 ManifestReadResult readManifestMbdb(const std::string& backupFolder, FileIndex& index,
                                     const ManifestReadOptions& options);
 ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& index,

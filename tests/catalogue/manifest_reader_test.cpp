@@ -238,6 +238,37 @@ TEST(ManifestMbdb, TruncatedEntryKeepsTheRecordsBeforeIt) {
   EXPECT_EQ(r.logged.size(), 1u);
 }
 
+TEST(ManifestMbdb, EveryCutOfAValidManifestKeepsTheWholeEntriesBeforeIt) {
+  MbdbEntry withProperties = entry("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG");
+  withProperties.dataHash = std::string(20, '\x11');
+  withProperties.properties = {{"com.apple.assetsd.UUID", "6B4E"}};
+  const std::vector<MbdbEntry> entries = {withProperties, entry(std::nullopt, "x"),
+                                          entry("HomeDomain", "Library/SMS/sms.db")};
+  const auto full = fixtures::encodeMbdb(entries);
+  std::vector<std::size_t> ends;  // where each entry ends
+  for (std::size_t n = 1; n <= entries.size(); ++n) {
+    ends.push_back(fixtures::encodeMbdb({entries.begin(), entries.begin() + long(n)}).size());
+  }
+  for (std::size_t cut = 6; cut <= full.size(); ++cut) {
+    Recorder r;
+    std::vector<std::uint8_t> bytes(full.begin(), full.begin() + static_cast<long>(cut));
+    ManifestReadResult result = r.readBytes(bytes);
+    const std::size_t whole = static_cast<std::size_t>(
+        std::count_if(ends.begin(), ends.end(), [cut](std::size_t e) { return e <= cut; }));
+    const bool atBoundary = cut == 6 || std::find(ends.begin(), ends.end(), cut) != ends.end();
+    EXPECT_EQ(r.index.size(), whole) << cut;
+    EXPECT_EQ(result.status, atBoundary ? ManifestStatus::Read : ManifestStatus::Truncated) << cut;
+    EXPECT_EQ(r.logged.size(), atBoundary ? 0u : 1u) << cut;
+    for (std::int32_t p : r.progress) {
+      EXPECT_GE(p, 0);
+      EXPECT_LE(p, 20);
+    }
+    if (whole > 0) {
+      EXPECT_EQ(r.index[0]->filePath, "Media/DCIM/100APPLE/IMG_0001.JPG");
+    }
+  }
+}
+
 TEST(ManifestMbdb, HostileBytesNeverCrashOrHang) {
   MbdbEntry rich = entry("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG");
   rich.properties = {{"com.apple.assetsd.UUID", "6B4E"}, {"com.apple.x", ""}};
@@ -278,6 +309,28 @@ TEST(ManifestMbdb, StoredFilesInTwoDigitFolders) {
   scanDirAnalyThread(writer.folder(), r.index, r.options);
   ASSERT_EQ(r.index.size(), 1u);
   EXPECT_EQ(r.index[0]->fileKey, writer.folder() + "/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+}
+
+TEST(ManifestMbdb, StoredPathsAgreeWithTheLookupInMixedFolders) {
+  TempDir tmp;
+  const std::vector<std::string> paths = {"flat", "nested", "both", "neither", "link"};
+  std::vector<MbdbEntry> entries;
+  for (const auto& p : paths) entries.push_back(entry("HomeDomain", p));
+  const std::string folder = writeMbdb(tmp, fixtures::encodeMbdb(entries));
+  auto key = [](const std::string& p) { return fileKeyFor("HomeDomain", p); };
+  tmp.writeFile("b/" + key("flat"), "x");
+  tmp.writeFile("b/" + key("nested").substr(0, 2) + "/" + key("nested"), "x");
+  tmp.writeFile("b/" + key("both"), "x");
+  tmp.writeFile("b/" + key("both").substr(0, 2) + "/" + key("both"), "x");
+  std::filesystem::create_symlink(tmp.sub("missing"), folder + "/" + key("link"));
+
+  Recorder r;
+  ASSERT_EQ(readManifestMbdb(folder, r.index, r.options).entries, paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(r.index[i]->fileKey, storedFilePath(folder, key(paths[i]))) << paths[i];
+  }
+  EXPECT_EQ(r.index[1]->fileKey, folder + "/" + key("nested").substr(0, 2) + "/" + key("nested"));
+  EXPECT_EQ(r.index[2]->fileKey, folder + "/" + key("both"));
 }
 
 // Opens a manifest written by the builder to change it the way a test needs.
@@ -334,6 +387,10 @@ TEST(ManifestDb, FileIdThatDiffersFromTheComputedKeyIsUsedAndLogged) {
   const std::string stored = std::string(40, 'a');
   execOn(writer.folder() + "/Manifest.db",
          "UPDATE Files SET fileID = '" + stored + "' WHERE relativePath = 'Library/SMS/sms.db'");
+  // A fileID that is not a key would lead out of the backup folder: the computed key stays.
+  execOn(writer.folder() + "/Manifest.db",
+         "UPDATE Files SET fileID = '../../etc/passwd' WHERE relativePath = "
+         "'Library/Notes/notes.sqlite'");
 
   Recorder r;
   r.options.bIOSRecoveryMode = true;
@@ -342,8 +399,86 @@ TEST(ManifestDb, FileIdThatDiffersFromTheComputedKeyIsUsedAndLogged) {
   EXPECT_EQ(r.index[0]->fileKey, writer.folder() + "/" + stored);
   EXPECT_EQ(r.index[1]->fileKey,
             writer.folder() + "/" + fileKeyFor("HomeDomain", "Library/Notes/notes.sqlite"));
-  EXPECT_EQ(r.logged.size(), 1u);
+  EXPECT_EQ(r.logged.size(), 2u);  // one line per differing entry
   EXPECT_TRUE(r.progress.empty());
+}
+
+TEST(ManifestDb, FileIdThatIsNotAKeyIsNotFollowed) {
+  TempDir tmp;
+  fixtures::BackupWriter writer(tmp.sub("b"));
+  writer.setManifestLayout(fixtures::ManifestLayout::Db);
+  writer.addFile("HomeDomain", "Library/SMS/sms.db", {'d', 'b'});
+  writer.addFile("HomeDomain", "Library/Notes/notes.sqlite", {'n'});
+  ASSERT_TRUE(writer.write());
+  // A fileID is a path component of the stored file: one that climbs out of the folder
+  // must not become the record's file.
+  execOn(writer.folder() + "/Manifest.db",
+         "UPDATE Files SET fileID = '../../etc/passwd' WHERE relativePath = 'Library/SMS/sms.db';"
+         "UPDATE Files SET fileID = '" +
+             std::string(39, 'a') + "/' WHERE relativePath = 'Library/Notes/notes.sqlite'");
+  Recorder r;
+  readManifestDb(writer.folder(), r.index, r.options);
+  ASSERT_EQ(r.index.size(), 2u);
+  EXPECT_EQ(r.index[0]->fileKey, writer.folder() + "/3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+  EXPECT_EQ(r.index[1]->fileKey,
+            writer.folder() + "/" + fileKeyFor("HomeDomain", "Library/Notes/notes.sqlite"));
+  EXPECT_EQ(r.logged.size(), 2u);
+}
+
+TEST(ManifestDb, EachRecordFindsItsStoredFileInAMixedFolder) {
+  // Stored files flat, in two-digit folders, in both places, in neither, and behind links,
+  // in one folder: every record must get what the per-file lookup answers.
+  TempDir tmp;
+  fixtures::BackupWriter writer(tmp.sub("b"));
+  writer.setManifestLayout(fixtures::ManifestLayout::Db);
+  std::vector<std::string> paths;
+  for (int i = 0; i < 12; ++i) {
+    paths.push_back("Library/f" + std::to_string(i));
+    writer.addDirectory("HomeDomain", paths.back());
+  }
+  ASSERT_TRUE(writer.write());
+  const std::string folder = writer.folder();
+  auto keyOf = [&](int i) { return fileKeyFor("HomeDomain", paths[static_cast<size_t>(i)]); };
+  auto nested = [&](int i) { return keyOf(i).substr(0, 2) + "/" + keyOf(i); };
+  tmp.writeFile("b/" + keyOf(0), "flat");
+  tmp.writeFile("b/" + nested(1), "nested");
+  tmp.writeFile("b/" + keyOf(2), "flat");
+  tmp.writeFile("b/" + nested(2), "both");
+  // 3: neither, but its two-digit folder exists.
+  std::filesystem::create_directories(folder + "/" + keyOf(3).substr(0, 2));
+  // 4: a dangling flat link with a nested file; 5: a flat link to a file.
+  std::filesystem::create_symlink(folder + "/nowhere", folder + "/" + keyOf(4));
+  tmp.writeFile("b/" + nested(4), "nested");
+  tmp.writeFile("b/target", "t");
+  std::filesystem::create_symlink(folder + "/target", folder + "/" + keyOf(5));
+  // 6: a nested file whose two-digit folder is a link to a folder.
+  tmp.writeFile("elsewhere/" + keyOf(6), "x");
+  std::filesystem::create_directory_symlink(tmp.sub("elsewhere"),
+                                            folder + "/" + keyOf(6).substr(0, 2));
+  // 7: a folder, not a file, under the flat name (present all the same).
+  std::filesystem::create_directories(folder + "/" + keyOf(7));
+
+  Recorder r;
+  readManifestDb(folder, r.index, r.options);
+  ASSERT_EQ(r.index.size(), paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(r.index[i]->fileKey, storedFilePath(folder, keyOf(int(i)))) << i;
+  }
+  EXPECT_EQ(r.index[0]->fileKey, folder + "/" + keyOf(0));
+  EXPECT_EQ(r.index[1]->fileKey, folder + "/" + nested(1));
+  EXPECT_EQ(r.index[2]->fileKey, folder + "/" + keyOf(2));
+  EXPECT_EQ(r.index[3]->fileKey, folder + "/" + keyOf(3));
+  EXPECT_EQ(r.index[4]->fileKey, folder + "/" + nested(4));
+  EXPECT_EQ(r.index[6]->fileKey, folder + "/" + nested(6));
+
+  // The same answers for the older layout's reader.
+  FileIndex mbdb;
+  std::vector<MbdbEntry> entries;
+  for (const std::string& p : paths) entries.push_back(entry("HomeDomain", p));
+  auto bytes = fixtures::encodeMbdb(entries);
+  readManifestMbdbBytes(bytes.data(), bytes.size(), folder, mbdb, r.options);
+  ASSERT_EQ(mbdb.size(), paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(mbdb[i]->fileKey, r.index[i]->fileKey);
 }
 
 TEST(ManifestDb, MbdbIsPreferredAndAnUnreadableDbIsNotAnIndex) {
