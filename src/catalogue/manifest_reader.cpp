@@ -127,11 +127,13 @@ class StoredFileLocator {
     if (contains(flat_, digest)) return joined(key, false);
     const std::uint8_t sub = digest[0];
     if (!twoDigitNames_[sub]) return joined(key, false);
-    if (!nested_[sub]) {
-      nested_[sub].emplace();
-      list(folder_ + "/" + key.substr(0, 2), *nested_[sub], nullptr);
+    if (nestedState_[sub] == kUnlisted) {
+      const bool ok = list(folder_ + "/" + key.substr(0, 2), nested_[sub], nullptr);
+      // A two-digit name that is not a folder holds no stored files.
+      nestedState_[sub] = ok || errno == ENOTDIR ? kListed : kUnreadable;
     }
-    return contains(*nested_[sub], digest) ? joined(key, true) : joined(key, false);
+    if (nestedState_[sub] == kUnreadable) return storedFilePath(folder_, key);
+    return contains(nested_[sub], digest) ? joined(key, true) : joined(key, false);
   }
 
  private:
@@ -168,6 +170,7 @@ class StoredFileLocator {
 
   // The key names below `folder` that exist (a symbolic link counts when its target exists),
   // sorted; with `twoDigit`, which two-digit names exist there too.
+  // Returns false (errno telling why) when the folder cannot be listed to its end.
   static bool list(const std::string& folder, std::vector<Digest>& names,
                    std::array<bool, 256>* twoDigit) {
     DIR* dir = opendir(folder.c_str());
@@ -182,24 +185,29 @@ class StoredFileLocator {
       if (!isKey && !isTwoDigit) continue;
       if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
         struct stat st;
-        if (fstatat(dirfd(dir), entry->d_name, &st, 0) != 0) continue;
+        const bool exists = fstatat(dirfd(dir), entry->d_name, &st, 0) == 0;
+        errno = 0;  // only readdir's own failure counts below
+        if (!exists) continue;
       }
       if (isKey) names.push_back(digest);
       if (isTwoDigit) {
-        (*twoDigit)[static_cast<std::size_t>(hexValue(name[0]) << 4 | hexValue(name[1]))] = true;
+        (*twoDigit)[static_cast<std::size_t>((hexValue(name[0]) << 4) | hexValue(name[1]))] = true;
       }
     }
-    const bool complete = errno == 0;
+    const int error = errno;
     closedir(dir);
     std::sort(names.begin(), names.end());
-    return complete;
+    errno = error;
+    return error == 0;
   }
 
   const std::string folder_;
   bool listed_ = false;
   std::vector<Digest> flat_;
   std::array<bool, 256> twoDigitNames_{};
-  std::array<std::optional<std::vector<Digest>>, 256> nested_;
+  enum : std::int8_t { kUnlisted, kListed, kUnreadable };
+  std::array<std::int8_t, 256> nestedState_{};  // all kUnlisted
+  std::array<std::vector<Digest>, 256> nested_;
 };
 
 NotificationCenter& centerOf(const ManifestReadOptions& options) {

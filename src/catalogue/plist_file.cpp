@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 
 namespace {
@@ -20,6 +22,52 @@ struct PlistDeleter {
   }
 };
 using PlistHandle = std::unique_ptr<void, PlistDeleter>;
+
+// Big-endian unsigned number of `size` bytes at `at`, or none when it does not fit `data`.
+std::optional<std::uint64_t> bigEndianAt(const std::uint8_t* data, std::size_t size,
+                                         std::uint64_t at, std::size_t width) {
+  if (width == 0 || width > 8 || at > size || size - at < width) return std::nullopt;
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < width; ++i) v = (v << 8) | data[at + i];
+  return v;
+}
+
+// Whether a binary property list holds a UTF-16 string with a U+0000 in it. libplist 2.2
+// turns such a string into UTF-8 with a NUL inside and, when the string is a dictionary
+// key, aborts the process on an assertion as soon as the key is read; such a file is
+// refused instead. Only the object table is looked at; anything malformed is left to the
+// parser, which refuses it on its own.
+bool binaryPlistHasNulInUtf16(const std::uint8_t* data, std::size_t size) {
+  constexpr std::size_t kHeader = 8, kTrailer = 32;
+  if (size < kHeader + kTrailer || std::memcmp(data, "bplist00", kHeader) != 0) return false;
+  const std::uint8_t* trailer = data + size - kTrailer;
+  const std::size_t offsetWidth = trailer[6];
+  auto count = bigEndianAt(trailer, kTrailer, 8, 8);
+  auto table = bigEndianAt(trailer, kTrailer, 24, 8);
+  if (!count || !table || offsetWidth == 0 || offsetWidth > 8) return false;
+  if (*table > size || (size - *table) / offsetWidth < *count) return false;
+  for (std::uint64_t i = 0; i < *count; ++i) {
+    auto offset = bigEndianAt(data, size, *table + i * offsetWidth, offsetWidth);
+    if (!offset || *offset >= size) continue;
+    const std::uint8_t marker = data[*offset];
+    if ((marker >> 4) != 0x6) continue;  // not a UTF-16 string
+    std::uint64_t length = marker & 0xF;
+    std::uint64_t at = *offset + 1;
+    if (length == 0xF) {  // the length follows as an integer object
+      if (at >= size || (data[at] >> 4) != 0x1) continue;
+      const std::size_t width = std::size_t{1} << (data[at] & 0x3);
+      auto n = bigEndianAt(data, size, at + 1, width);
+      if (!n) continue;
+      length = *n;
+      at += 1 + width;
+    }
+    if (at > size || (size - at) / 2 < length) continue;
+    for (std::uint64_t c = 0; c < length; ++c) {
+      if (data[at + 2 * c] == 0 && data[at + 2 * c + 1] == 0) return true;
+    }
+  }
+  return false;
+}
 
 std::optional<PlistValue> convert(plist_t node, int depth) {
   if (!node || depth > kMaxDepth) return std::nullopt;
@@ -44,10 +92,13 @@ std::optional<PlistValue> convert(plist_t node, int depth) {
       break;
     }
     case PLIST_STRING: {
-      char* s = nullptr;
-      plist_get_string_val(node, &s);
-      out.value = std::string(s ? s : "");
-      if (s) std::free(s);
+      // Read through the pointer: plist_get_string_val asserts (and aborts the process) on
+      // a string with a NUL byte inside, which a hostile file can hold. The text ends at
+      // the first NUL, as any C reader of the value would see it.
+      std::uint64_t length = 0;
+      const char* s = plist_get_string_ptr(node, &length);
+      std::string_view text = s ? std::string_view(s, static_cast<std::size_t>(length)) : "";
+      out.value = std::string(text.substr(0, text.find('\0')));
       break;
     }
     case PLIST_DATE: {
@@ -119,6 +170,7 @@ std::optional<PlistValue> convert(plist_t node, int depth) {
 
 std::optional<PlistValue> parsePlist(const std::uint8_t* data, std::size_t size) {
   if (!data || size == 0 || size > kMaxPlistFileSize) return std::nullopt;
+  if (binaryPlistHasNulInUtf16(data, size)) return std::nullopt;
   plist_t root = nullptr;
   plist_from_memory(reinterpret_cast<const char*>(data), static_cast<std::uint32_t>(size), &root);
   PlistHandle handle(root);
