@@ -12,6 +12,7 @@
 
 #include <any>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -86,9 +87,11 @@ fixtures::MbdbEntry entryNumber(int i) {
 const BenchBackup& benchBackup() {
   static BenchBackup backup = [] {
     BenchBackup b;
-    b.root = (std::filesystem::temp_directory_path() / "retrievo-manifest-bench").string();
-    std::error_code ec;
-    std::filesystem::remove_all(b.root, ec);
+    // A folder of its own, so that two runs at once do not write into each other's.
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "retrievo-manifest-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return b;
+    b.root = pattern;
     b.bare = b.root + "/" + std::string(40, 'b');
     b.stored = b.root + "/" + std::string(40, 'c');
     fixtures::BackupWriter bare(b.bare);

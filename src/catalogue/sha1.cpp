@@ -56,36 +56,73 @@ std::optional<std::array<std::uint32_t, 5>> SHAH::finish() {
   return h_;
 }
 
+// The 80 rounds, written out in four groups of twenty so that no round tests which group it
+// is in; the message schedule is kept in a ring of 16 words. A manifest read computes one
+// digest per entry, and this loop is most of that work.
+namespace {
+
+inline std::uint32_t loadBigEndian(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         std::uint32_t{p[3]};
+}
+
+// Word i of the schedule (16 <= i < 80), computed in place in the ring.
+inline std::uint32_t schedule(std::uint32_t* w, int i) {
+  std::uint32_t v = rotl(w[(i - 3) & 15] ^ w[(i - 8) & 15] ^ w[(i - 14) & 15] ^ w[i & 15], 1);
+  w[i & 15] = v;
+  return v;
+}
+
+struct Choose {
+  static std::uint32_t f(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    return d ^ (b & (c ^ d));
+  }
+  static constexpr std::uint32_t k = 0x5A827999u;
+};
+struct Parity1 {
+  static std::uint32_t f(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return b ^ c ^ d; }
+  static constexpr std::uint32_t k = 0x6ED9EBA1u;
+};
+struct Majority {
+  static std::uint32_t f(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    return (b & c) | (d & (b | c));
+  }
+  static constexpr std::uint32_t k = 0x8F1BBCDCu;
+};
+struct Parity2 {
+  static std::uint32_t f(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return b ^ c ^ d; }
+  static constexpr std::uint32_t k = 0xCA62C1D6u;
+};
+
+template <typename Round>
+inline void twentyRounds(std::uint32_t* w, int first, std::uint32_t& a, std::uint32_t& b,
+                         std::uint32_t& c, std::uint32_t& d, std::uint32_t& e) {
+  for (int i = first; i < first + 20; i += 5) {
+    // Five rounds rotate the five variables back into place.
+    auto word = [&](int n) { return n < 16 ? w[n] : schedule(w, n); };
+    e += rotl(a, 5) + Round::f(b, c, d) + Round::k + word(i);
+    b = rotl(b, 30);
+    d += rotl(e, 5) + Round::f(a, b, c) + Round::k + word(i + 1);
+    a = rotl(a, 30);
+    c += rotl(d, 5) + Round::f(e, a, b) + Round::k + word(i + 2);
+    e = rotl(e, 30);
+    b += rotl(c, 5) + Round::f(d, e, a) + Round::k + word(i + 3);
+    d = rotl(d, 30);
+    a += rotl(b, 5) + Round::f(c, d, e) + Round::k + word(i + 4);
+    c = rotl(c, 30);
+  }
+}
+
+}  // namespace
+
 void SHAH::processBlock(const std::uint8_t* block) {
-  std::uint32_t w[80];
-  for (int i = 0; i < 16; ++i) {
-    w[i] = (std::uint32_t{block[4 * i]} << 24) | (std::uint32_t{block[4 * i + 1]} << 16) |
-           (std::uint32_t{block[4 * i + 2]} << 8) | std::uint32_t{block[4 * i + 3]};
-  }
-  for (int i = 16; i < 80; ++i) w[i] = rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+  std::uint32_t w[16];
+  for (int i = 0; i < 16; ++i) w[i] = loadBigEndian(block + 4 * i);
   std::uint32_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4];
-  for (int i = 0; i < 80; ++i) {
-    std::uint32_t f, k;
-    if (i < 20) {
-      f = (b & c) | (~b & d);
-      k = 0x5A827999u;
-    } else if (i < 40) {
-      f = b ^ c ^ d;
-      k = 0x6ED9EBA1u;
-    } else if (i < 60) {
-      f = (b & c) | (b & d) | (c & d);
-      k = 0x8F1BBCDCu;
-    } else {
-      f = b ^ c ^ d;
-      k = 0xCA62C1D6u;
-    }
-    std::uint32_t t = rotl(a, 5) + f + e + k + w[i];
-    e = d;
-    d = c;
-    c = rotl(b, 30);
-    b = a;
-    a = t;
-  }
+  twentyRounds<Choose>(w, 0, a, b, c, d, e);
+  twentyRounds<Parity1>(w, 20, a, b, c, d, e);
+  twentyRounds<Majority>(w, 40, a, b, c, d, e);
+  twentyRounds<Parity2>(w, 60, a, b, c, d, e);
   h_[0] += a;
   h_[1] += b;
   h_[2] += c;
