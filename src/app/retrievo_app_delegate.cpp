@@ -1,6 +1,7 @@
 #include "app/retrievo_app_delegate.h"
 
 #include "app/paths.h"
+#include "extract/media_scanner.h"
 
 RetrievoAppDelegate& RetrievoAppDelegate::GetAppControllor() {
   static RetrievoAppDelegate delegate;
@@ -48,9 +49,8 @@ ManifestReadResult RetrievoAppDelegate::scanDirAnalyThread(const std::string& ba
   return ::scanDirAnalyThread(backupFolder, scan->treeFileArray, options);
 }
 
-void RetrievoAppDelegate::GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>&) {
-  // The media classification posts photo, video and social-app records; until it exists
-  // every record passes through unclassified.
+void RetrievoAppDelegate::GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node) {
+  ::GetMediaFileByNode(node, nc);
 }
 
 std::optional<std::string> RetrievoAppDelegate::getFileKeyBytheFilepath(
