@@ -63,6 +63,19 @@ class ByteCursor {
 enum class StringRead { Value, Unset, Truncated };
 
 // One manifest string: a 16-bit big-endian length and that many bytes. 0xFFFF (absent) and
+// How many of `length` bytes of UTF-8 text to keep within the 259-byte bound. A cut that
+// would fall inside a character moves back to the character's start: cutting it in two
+// would make the whole text undecodable and lose the entry's path.
+std::size_t keptLength(const std::uint8_t* bytes, std::size_t length) {
+  std::size_t keep = std::min<std::size_t>(length, kKeptStringBuffer - 1);
+  if (keep < length) {
+    std::size_t back = keep;
+    while (back > 0 && keep - back < 3 && (bytes[back] & 0xC0) == 0x80) --back;
+    if ((bytes[back] & 0xC0) != 0x80) keep = back;
+  }
+  return keep;
+}
+
 // 0 (empty) leave the field unset. A kept string is cut to its first 259 bytes.
 StringRead readString(ByteCursor& in, std::string* kept) {
   std::uint16_t length = 0;
@@ -70,7 +83,7 @@ StringRead readString(ByteCursor& in, std::string* kept) {
   if (length == kAbsentLength || length == 0) return StringRead::Unset;
   if (in.remaining() < length) return StringRead::Truncated;
   if (kept) {
-    std::size_t keep = std::min<std::size_t>(length, kKeptStringBuffer - 1);
+    std::size_t keep = keptLength(in.here(), length);
     *kept = GetStringFormChar(std::string_view(reinterpret_cast<const char*>(in.here()), keep));
   }
   in.skip(length);
@@ -352,7 +365,7 @@ ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& in
     const unsigned char* t = sqlite3_column_text(rows, column);
     int n = sqlite3_column_bytes(rows, column);
     if (!t || n <= 0) return std::string();
-    std::size_t keep = std::min<std::size_t>(static_cast<std::size_t>(n), kKeptStringBuffer - 1);
+    std::size_t keep = keptLength(t, static_cast<std::size_t>(n));
     return GetStringFormChar(std::string_view(reinterpret_cast<const char*>(t), keep));
   };
   SHAH sha;

@@ -43,3 +43,26 @@ INSTANTIATE_TEST_SUITE_P(Layouts, EntryKinds,
                                          fixtures::ManifestLayout::Db));
 
 }  // namespace
+
+namespace {
+
+// A long path is cut to 259 bytes; a cut inside a multi-byte character moves back to the
+// character's start instead of making the whole path undecodable.
+TEST(LongPaths, CutAtACharacterBoundary) {
+  std::string path = std::string(258, 'a') + "\xC3\xA9" + "tail";  // é spans bytes 258-259
+  TempDir tmp;
+  fixtures::BackupWriter writer(tmp.sub("b"));
+  writer.addFile("HomeDomain", path, {'x'});
+  writer.addFile("HomeDomain", std::string(300, 'b'), {'y'});
+  ASSERT_TRUE(writer.write());
+  NotificationCenter center;
+  FileIndex index;
+  ManifestReadOptions options;
+  options.nc = &center;
+  scanDirAnalyThread(writer.folder(), index, options);
+  ASSERT_EQ(index.size(), 2u);
+  EXPECT_EQ(index[0]->filePath, std::string(258, 'a'));
+  EXPECT_EQ(index[1]->filePath, std::string(259, 'b'));
+}
+
+}  // namespace
