@@ -10,6 +10,7 @@
 #include "extract/device_databases.h"
 #include "sample_backup.h"
 #include "support/folder_hash.h"
+#include "support/step_harness.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -25,30 +26,19 @@ struct BookmarksRun {
 
 BookmarksRun runBookmarksStep(const std::string& folder, bool readIndex = false) {
   BookmarksRun r;
-  ScanLists lists;
-  if (readIndex) {
-    NotificationCenter indexCenter;
-    ManifestReadOptions indexOptions;
-    indexOptions.nc = &indexCenter;
-    scanDirAnalyThread(folder, lists.treeFileArray, indexOptions);
-  }
-  NotificationCenter center;
-  center.addObserver("scanBookMarkInfo", [&](const std::any& o) {
+  StepHarness step(folder);
+  if (readIndex) step.readIndex();
+  step.center.addObserver("scanBookMarkInfo", [&](const std::any& o) {
     auto bookmark = std::any_cast<std::shared_ptr<MzBookMarkNode>>(o);
     r.posted.emplace_back(bookmark->bookMarkTitle, bookmark->bookMarkURL);
   });
-  center.addObserver("ScanProgressInfo", [&](const std::any&) { ++r.progressPosts; });
-  applog::setSink([&](const std::string& line) { r.logged.push_back(line); });
-  DatabasePreparer databases(folder);
-  ScanContext context{folder, center, lists, databases};
-  scanBookMarkThread(context);
-  applog::setSink({});
+  step.center.addObserver("ScanProgressInfo", [&](const std::any&) { ++r.progressPosts; });
+  step.run(scanBookMarkThread);
+  r.logged = step.logged;
   return r;
 }
 
 void makeBookmarksDatabase(const std::string& path, const std::string& rows) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
   const std::string sql =
       "CREATE TABLE bookmarks (id INTEGER PRIMARY KEY, special_id INTEGER DEFAULT 0, parent "
       "INTEGER, type INTEGER, title TEXT, url TEXT COLLATE NOCASE, num_children INTEGER "
@@ -56,11 +46,7 @@ void makeBookmarksDatabase(const std::string& path, const std::string& rows) {
       "INSERT INTO bookmarks(id, parent, type, title) VALUES(0, NULL, 1, 'Root'),"
       "(1, 0, 1, 'com.apple.ReadingList');" +
       rows;
-  char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-      << (error ? error : "");
-  sqlite3_free(error);
-  sqlite3_close(db);
+  writeSqlDatabase(path, sql);
 }
 
 // Writes a binary History.plist whose "WebHistoryDates" holds `entries` (title, url; an

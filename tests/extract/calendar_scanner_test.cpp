@@ -9,6 +9,7 @@
 #include "fixture_support.h"
 #include "sample_backup.h"
 #include "support/folder_hash.h"
+#include "support/step_harness.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -23,36 +24,18 @@ struct CalendarRun {
 
 CalendarRun runCalendarStep(const std::string& folder, bool iOS6Layout, bool readIndex = false) {
   CalendarRun r;
-  ScanLists lists;
-  if (readIndex) {
-    NotificationCenter indexCenter;
-    ManifestReadOptions indexOptions;
-    indexOptions.nc = &indexCenter;
-    scanDirAnalyThread(folder, lists.treeFileArray, indexOptions);
-  }
-  NotificationCenter center;
-  center.addObserver("scanCalenderInfo", [&](const std::any& o) {
+  StepHarness step(folder);
+  if (readIndex) step.readIndex();
+  step.center.addObserver("scanCalenderInfo", [&](const std::any& o) {
     r.posted.push_back(std::any_cast<std::shared_ptr<MzCalenderNode>>(o));
   });
-  center.addObserver("ScanProgressInfo", [&](const std::any&) { ++r.progressPosts; });
-  applog::setSink([&](const std::string& line) { r.logged.push_back(line); });
-  DatabasePreparer databases(folder);
-  ScanContext context{folder, center, lists, databases};
-  context.currentNodeIsiOS6Version = iOS6Layout;
-  scanCalenderThread(context);
-  applog::setSink({});
+  step.center.addObserver("ScanProgressInfo", [&](const std::any&) { ++r.progressPosts; });
+  step.run(scanCalenderThread, iOS6Layout);
+  r.logged = step.logged;
   return r;
 }
 
-void makeDatabase(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-      << (error ? error : "");
-  sqlite3_free(error);
-  sqlite3_close(db);
-}
+void makeDatabase(const std::string& path, const std::string& sql) { writeSqlDatabase(path, sql); }
 
 // The tables the queries read, in the layout of iOS 5 to 9.
 constexpr const char* kItemLayout =

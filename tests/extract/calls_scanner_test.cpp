@@ -11,6 +11,7 @@
 #include "fixture_support.h"
 #include "sample_backup.h"
 #include "support/folder_hash.h"
+#include "support/step_harness.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -25,40 +26,27 @@ struct CallsRun {
 // Reads the index and the contacts first, as the scan does, then runs the calls step.
 CallsRun runCallsStep(const std::string& folder, ScanLists lists = {}) {
   CallsRun r;
-  DatabasePreparer databases(folder);
-  {
-    NotificationCenter before;
-    ManifestReadOptions indexOptions;
-    indexOptions.nc = &before;
-    scanDirAnalyThread(folder, lists.treeFileArray, indexOptions);
-    ScanContext contacts{folder, before, lists, databases};
-    scanContactThread(contacts);
-  }
-  NotificationCenter center;
-  center.addObserver("ScanCallHistoryInfo", [&](const std::any& o) {
+  StepHarness step(folder);
+  step.lists = std::move(lists);
+  step.readIndex();
+  step.readContacts();
+  step.center.addObserver("ScanCallHistoryInfo", [&](const std::any& o) {
     r.posted.push_back(std::any_cast<std::shared_ptr<MzCallHistoryNode>>(o));
   });
-  center.addObserver("ScanProgressInfo", [&](const std::any& o) {
+  step.center.addObserver("ScanProgressInfo", [&](const std::any& o) {
     r.progress.push_back(std::any_cast<std::int32_t>(o));
   });
-  ScanContext context{folder, center, lists, databases};
-  scanCallHistoryThread(context);
+  step.run(scanCallHistoryThread);
   return r;
 }
 
 void makeCallDatabase(const std::string& path, const std::string& rows) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
   const std::string sql =
       "CREATE TABLE call (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, address TEXT, date INTEGER, "
       "duration INTEGER, flags INTEGER, id INTEGER, name TEXT, country_code TEXT, network_code "
       "TEXT, read INTEGER, assisted INTEGER, face_time_data BLOB, originalAddress TEXT);" +
       rows;
-  char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-      << (error ? error : "");
-  sqlite3_free(error);
-  sqlite3_close(db);
+  writeSqlDatabase(path, sql);
 }
 
 std::string expectedName(const json& contact) {

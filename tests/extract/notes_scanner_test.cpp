@@ -11,6 +11,7 @@
 #include "fixture_support.h"
 #include "sample_backup.h"
 #include "support/folder_hash.h"
+#include "support/step_harness.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -25,37 +26,20 @@ struct NotesRun {
 
 NotesRun runNotesStep(const std::string& folder, bool readIndex = false) {
   NotesRun r;
-  ScanLists lists;
-  if (readIndex) {
-    NotificationCenter indexCenter;
-    ManifestReadOptions indexOptions;
-    indexOptions.nc = &indexCenter;
-    scanDirAnalyThread(folder, lists.treeFileArray, indexOptions);
-  }
-  NotificationCenter center;
-  center.addObserver("ScanNoteInfo", [&](const std::any& o) {
+  StepHarness step(folder);
+  if (readIndex) step.readIndex();
+  step.center.addObserver("ScanNoteInfo", [&](const std::any& o) {
     r.posted.push_back(std::any_cast<std::shared_ptr<MzNoteNode>>(o));
   });
-  center.addObserver("ScanProgressInfo", [&](const std::any& o) {
+  step.center.addObserver("ScanProgressInfo", [&](const std::any& o) {
     r.progress.push_back(std::any_cast<std::int32_t>(o));
   });
-  applog::setSink([&](const std::string& line) { r.logged.push_back(line); });
-  DatabasePreparer databases(folder);
-  ScanContext context{folder, center, lists, databases};
-  scanNoteThread(context);
-  applog::setSink({});
+  step.run(scanNoteThread);
+  r.logged = step.logged;
   return r;
 }
 
-void makeDatabase(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-      << (error ? error : "");
-  sqlite3_free(error);
-  sqlite3_close(db);
-}
+void makeDatabase(const std::string& path, const std::string& sql) { writeSqlDatabase(path, sql); }
 
 TEST(NoteBody, DivsAndLineBreaksGoNothingElseIsTouched) {
   EXPECT_EQ(cleanNoteBody("<div>Milk</div><div>Eggs&nbsp;x2<br></div>"), "MilkEggs x2 ");
