@@ -2,6 +2,12 @@
 #include <array>
 
 #include "app/retrievo_app_delegate.h"
+#include "carve/deleted_bookmarks_scanner.h"
+#include "carve/deleted_calendar_scanner.h"
+#include "carve/deleted_calls_scanner.h"
+#include "carve/deleted_contacts_scanner.h"
+#include "carve/deleted_messages_scanner.h"
+#include "carve/deleted_notes_scanner.h"
 #include "extract/bookmarks_scanner.h"
 #include "extract/calendar_scanner.h"
 #include "extract/calls_scanner.h"
@@ -16,13 +22,9 @@ struct ScanStep {
   void (*run)(ScanContext&);
 };
 
-void notYet(ScanContext&) {}
-
 // The order carries data: contacts come first because later steps look names up in
 // contactArray; the messages step fills chatMessageArray for the deleted-message step; the
 // results de-duplicate deleted records against those filed before them.
-//
-// Still to come, each ending at once until its scanner exists: every deleted-record step.
 constexpr std::array<ScanStep, 12> kStepsAfterManifest{{
     {"contacts", scanContactThread},
     {"messages", scanMessageThread},
@@ -30,12 +32,12 @@ constexpr std::array<ScanStep, 12> kStepsAfterManifest{{
     {"calls", scanCallHistoryThread},
     {"bookmarks", scanBookMarkThread},
     {"calendar", scanCalenderThread},
-    {"deleted contacts", notYet},
-    {"deleted messages", notYet},
-    {"deleted notes", notYet},
-    {"deleted calls", notYet},
-    {"deleted bookmarks", notYet},
-    {"deleted calendar events", notYet},
+    {"deleted contacts", scanDelContactThread},
+    {"deleted messages", scanDelMessageThread},
+    {"deleted notes", scanDelNoteThread},
+    {"deleted calls", scanDelCallHistoryThread},
+    {"deleted bookmarks", ScanDelBookMarkThread},
+    {"deleted calendar events", ScanDelCalenderThread},
 }};
 
 }  // namespace
@@ -58,7 +60,8 @@ bool RetrievoAppDelegate::ScanIOSBackFile(const std::string& backupFolder) {
   if (scanBackFileThreader_.joinable()) scanBackFileThreader_.join();
   createScanLists();
   scanRunning_.store(true);
-  scanBackFileThreader_ = std::thread([this, backupFolder] { ScanIOSBackUpFilehand(backupFolder); });
+  scanBackFileThreader_ =
+      std::thread([this, backupFolder] { ScanIOSBackUpFilehand(backupFolder); });
   return true;
 }
 
@@ -67,8 +70,9 @@ void RetrievoAppDelegate::ScanIOSBackUpFilehand(const std::string& backupFolder)
   {
     // The private copies of the databases live exactly as long as the steps run.
     DatabasePreparer databases(backupFolder);
-    ScanContext context{backupFolder, nc, *scan, databases, currentNodeIsiOS6Version,
-                        bIOS7DeviceNode, bIOSRecoveryMode};
+    ScanContext context{
+        backupFolder,    nc, *scan, databases, currentNodeIsiOS6Version, bIOS7DeviceNode,
+        bIOSRecoveryMode};
     if (!backupFolder.empty()) {
       scanDirAnalyThread(backupFolder);
       for (const ScanStep& step : kStepsAfterManifest) step.run(context);

@@ -23,6 +23,10 @@ void addListCommand(CLI::App& app);
 void addFilesCommand(CLI::App& app);
 void addScanCommand(CLI::App& app);
 void addShowCommand(CLI::App& app);
+void addRecoverCommand(CLI::App& app);
+void addBrowseCommand(CLI::App& app);
+void addSearchCommand(CLI::App& app);
+void addHexCommand(CLI::App& app);
 
 // Checks that `folder` is a readable device backup. Prints the reason and returns the
 // exit code when it is not; returns kExitOk when it is.

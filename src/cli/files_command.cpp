@@ -1,6 +1,5 @@
 // retrievo files: the file index of one backup.
 #include <CLI/CLI.hpp>
-
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -41,7 +40,8 @@ int runFiles(const FilesOptions& opt) {
   if (opt.json) {
     nlohmann::json out = nlohmann::json::array();
     for (const auto& r : index) {
-      out.push_back(toJson(*r, !r->fileKey.empty() && std::filesystem::is_regular_file(r->fileKey, ec)));
+      out.push_back(
+          toJson(*r, !r->fileKey.empty() && std::filesystem::is_regular_file(r->fileKey, ec)));
     }
     std::cout << out.dump(2) << '\n';
     return kExitOk;

@@ -1,6 +1,5 @@
 // retrievo list: the backups of the backup root.
 #include <CLI/CLI.hpp>
-
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -60,8 +59,8 @@ int runList(const ListOptions& opt) {
     std::cout << "No device backups in " << root << '\n';
     return kExitOk;
   }
-  TablePrinter table({"Name", "Model", "Serial", "iOS", "Sync software", "Backup time", "Size",
-                      "Path"});
+  TablePrinter table(
+      {"Name", "Model", "Serial", "iOS", "Sync software", "Backup time", "Size", "Path"});
   for (const auto& n : catalogue.arrangedObjects()) {
     table.addRow({n->strDeviceName, n->strDeviceType, n->strDeviceSerial, n->strIOSVersion,
                   n->itunesVersion, n->strDeviceBackUpTime, n->strDeviceSize, n->backUpFilePath});
@@ -74,7 +73,8 @@ int runList(const ListOptions& opt) {
 
 void addListCommand(CLI::App& app) {
   auto opt = std::make_shared<ListOptions>();
-  CLI::App* cmd = app.add_subcommand("list", "List the device backups in the backup root, or describe given backup folders");
+  CLI::App* cmd = app.add_subcommand(
+      "list", "List the device backups in the backup root, or describe given backup folders");
   cmd->add_option("--root", opt->root,
                   "Backup root to list (default: $RETRIEVO_BACKUP_ROOT, else the sync "
                   "software's backup folder in your home)");

@@ -1,6 +1,5 @@
 // retrievo: the command-line front end.
 #include <CLI/CLI.hpp>
-
 #include <iostream>
 
 #include "app/log.h"
@@ -18,6 +17,10 @@ int main(int argc, char** argv) {
   cli::addFilesCommand(app);
   cli::addScanCommand(app);
   cli::addShowCommand(app);
+  cli::addRecoverCommand(app);
+  cli::addBrowseCommand(app);
+  cli::addSearchCommand(app);
+  cli::addHexCommand(app);
 
   try {
     app.parse(argc, argv);

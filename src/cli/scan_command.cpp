@@ -1,6 +1,5 @@
 // retrievo scan: scans one backup folder and prints what it found per category.
 #include <CLI/CLI.hpp>
-
 #include <fstream>
 #include <iostream>
 

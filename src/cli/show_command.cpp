@@ -1,6 +1,5 @@
 // retrievo show: one category of a backup as a readable table.
 #include <CLI/CLI.hpp>
-
 #include <iostream>
 
 #include "cli/commands.h"
@@ -41,8 +40,9 @@ void printConversations(const MzResultViewController& results, bool deletedOnly)
   list.print(std::cout);
   for (const auto& c : results.messageTreeArray) {
     if (deletedOnly && !c->bdeleted) continue;
-    std::cout << "\n== " << (c->messageTreeNodeName.empty() ? c->messageTreeNodeAdress
-                                                            : c->messageTreeNodeName)
+    std::cout << "\n== "
+              << (c->messageTreeNodeName.empty() ? c->messageTreeNodeAdress
+                                                 : c->messageTreeNodeName)
               << " (" << c->messageTreeNodeAdress << ")\n";
     for (const auto& m : *c->MessageNodeArray) {
       std::cout << "  " << m->messageDate << "  " << m->messageType << "  " << m->messageContent;

@@ -1,0 +1,3 @@
+#include "carve/deleted_bookmarks_scanner.h"
+
+void ScanDelBookMarkThread(ScanContext&) {}

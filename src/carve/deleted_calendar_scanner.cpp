@@ -1,0 +1,3 @@
+#include "carve/deleted_calendar_scanner.h"
+
+void ScanDelCalenderThread(ScanContext&) {}

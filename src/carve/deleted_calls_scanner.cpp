@@ -1,0 +1,3 @@
+#include "carve/deleted_calls_scanner.h"
+
+void scanDelCallHistoryThread(ScanContext&) {}

@@ -1,0 +1,3 @@
+#include "carve/deleted_contacts_scanner.h"
+
+void scanDelContactThread(ScanContext&) {}

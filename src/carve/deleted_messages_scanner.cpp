@@ -1,0 +1,3 @@
+#include "carve/deleted_messages_scanner.h"
+
+void scanDelMessageThread(ScanContext&) {}

@@ -1,0 +1,3 @@
+#include "carve/deleted_notes_scanner.h"
+
+void scanDelNoteThread(ScanContext&) {}
