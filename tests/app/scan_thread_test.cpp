@@ -37,9 +37,9 @@ TEST(ScanThread, FullScanLeavesTheBackupFolderByteForByteAndReleasesItsLists) {
   std::string error;
   ASSERT_TRUE(fixtures::buildSampleBackup(folder, {}, nullptr, &error)) << error;
   // Also a database with its write-ahead log stored under the log's own key.
-  std::filesystem::copy_file(storedFilePath(folder, "31bb7ba8914766d4ba40d6dfb6113c8b614be442"),
-                             folder + "/" + fileKeyFor("HomeDomain",
-                                                       "Library/AddressBook/AddressBook.sqlitedb-wal"));
+  std::filesystem::copy_file(
+      storedFilePath(folder, "31bb7ba8914766d4ba40d6dfb6113c8b614be442"),
+      folder + "/" + fileKeyFor("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb-wal"));
   const auto before = folderFingerprint(folder);
 
   NotificationCenter center;
@@ -70,7 +70,9 @@ TEST(ScanThread, FullScanLeavesTheBackupFolderByteForByteAndReleasesItsLists) {
   for (std::int32_t p : rec.progress) {
     if (p > 20) steps.push_back(p);
   }
-  EXPECT_EQ(steps, (std::vector<std::int32_t>{40, 50, 70, 60}));
+  ASSERT_GE(steps.size(), 4u);
+  EXPECT_EQ(std::vector<std::int32_t>(steps.begin(), steps.begin() + 4),
+            (std::vector<std::int32_t>{40, 50, 70, 60}));
   EXPECT_EQ(folderFingerprint(folder), before);
 
   // A second scan may start once the first has ended.
