@@ -44,7 +44,21 @@ class ProgressPrinter {
 
 }  // namespace
 
-ScanSession::ScanSession() : results_(std::make_unique<MzResultViewController>(center_)) {}
+std::string treeRootName(const std::shared_ptr<MzIOSDeviceNode>& backup) {
+  if (backup == nullptr) return {};
+  if (!backup->strDeviceName.empty()) return backup->strDeviceName;
+  // A backup without a device name still shows its files, under the folder's name.
+  std::string folder = backup->backUpFilePath;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const std::size_t slash = folder.rfind('/');
+  return slash == std::string::npos ? folder : folder.substr(slash + 1);
+}
+
+ScanSession::ScanSession() : results_(std::make_unique<MzResultViewController>(center_)) {
+  tree_.currentDeviceName = [this] { return treeRootName(results_->currentBackup()); };
+  tree_.selectionChanged = [this] { results_->updateSelectionCount(); };
+  results_->setBackupBrowserTree(&tree_);
+}
 
 ScanSession::~ScanSession() = default;
 

@@ -9,6 +9,7 @@
 #include "app/notification_center.h"
 #include "catalogue/device_node.h"
 #include "results/result_view_controller.h"
+#include "results/tree_controller.h"
 
 class ScanSession {
  public:
@@ -20,12 +21,20 @@ class ScanSession {
 
   const std::shared_ptr<MzIOSDeviceNode>& backup() const { return backup_; }
   MzResultViewController& results() { return *results_; }
+  // The backup-browser tree of the scan, filled by the manifest step; its ticks count in
+  // results().selectionTotal().
+  MzTreeController& tree() { return tree_; }
 
  private:
   NotificationCenter center_;
+  MzTreeController tree_;  // declared before the results controller, which points to it
   std::unique_ptr<MzResultViewController> results_;
   std::shared_ptr<MzIOSDeviceNode> backup_;
 };
+
+// The name of the backup-browser root for `backup`: its device name, or the name of its
+// folder when the backup has no device name; "" without a backup.
+std::string treeRootName(const std::shared_ptr<MzIOSDeviceNode>& backup);
 
 // The categories of the scan document, by name: "contacts", "conversations", "calls",
 // "notes", "bookmarks", "calendar", "photos", "appPhotos", "social".
