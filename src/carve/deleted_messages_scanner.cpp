@@ -244,12 +244,11 @@ bool isMadridSignature(const DatabaseImage& file, std::int64_t v) {
   return file.matches(v, kReceived, 8) || file.matches(v, kGrouped, 8);
 }
 
-// Whether the text before the matched "00 11 00 00" takes a two-byte serial type: the byte
-// where its serial type begins (11 bytes back) has the high bit set. (The byte 10 back is
-// the date's type when the text's is one byte, else the second byte of the text's type,
-// which may be any value below 0x80.)
+// Whether the text before the matched "00 11 00 00" takes a two-byte serial type: 10 bytes
+// back is the date's type (4) when the text's type is one byte, else the first byte of the
+// text's type (0x80 and above).
 int twoByteTextBefore(const DatabaseImage& file, std::int64_t signature) {
-  return file.at(signature - 11) >= 0x80 ? 1 : 0;
+  return static_cast<int>(bIsAlterbleDBFile(file, signature - 10, 2));
 }
 
 class OlderLayoutCarver {
@@ -356,6 +355,10 @@ class OlderLayoutCarver {
     const int a = IsAlterAboutContent(file_, v - 2);
     const std::int64_t count = (fields != 0 && fields != 33 ? fields : 34) + a;
     const std::int64_t h = a == 1 ? v - 5 : v - 4;
+    // An iMessage row keeps its address in madrid_handle: its address column is NULL. A
+    // received SMS (flags 2, a group, UI flags 0) has the same run of bytes; it is carved as
+    // form 1, and reading it with the iMessage positions would give garbage.
+    if (file_.at(h + 1) != 0x00) return;
     std::int64_t d = 0;
     auto message = std::make_shared<MzMessageNode>();
     for (std::int64_t p = 1; p <= 27; ++p) {
