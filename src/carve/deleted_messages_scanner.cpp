@@ -1,7 +1,10 @@
 #include "carve/deleted_messages_scanner.h"
 
+#include <algorithm>
 #include <any>
 #include <charconv>
+#include <climits>
+#include <cstring>
 #include <fstream>
 #include <string_view>
 #include <unordered_map>
@@ -34,6 +37,40 @@ struct PageFrame {
         f2(offset + be16(file, offset + 10)),
         f3(offset + be16(file, offset + 12)),
         contentStart(be16(file, offset + 5)) {}
+};
+
+// The offsets v in [from, to) whose byte at v + lead is `byte`, in increasing order. The
+// byte is not zero, so only offsets whose probed byte lies inside the file can match (bytes
+// outside read as zero): memchr finds them, instead of a test at every offset.
+class ByteCursor {
+ public:
+  ByteCursor(const DatabaseImage& file, std::int64_t from, std::int64_t to, std::int64_t lead,
+             std::uint8_t byte)
+      : file_(file), lead_(lead), byte_(byte) {
+    begin_ = std::max<std::int64_t>(from + lead, 0);
+    end_ = std::min<std::int64_t>(to + lead, file.size());
+  }
+  static constexpr std::int64_t kNone = INT64_MAX;
+
+  // The next offset, or kNone.
+  std::int64_t next() {
+    if (begin_ >= end_) return kNone;
+    const auto* start = file_.data() + begin_;
+    const void* hit = std::memchr(start, byte_, static_cast<std::size_t>(end_ - begin_));
+    if (hit == nullptr) {
+      begin_ = end_;
+      return kNone;
+    }
+    const std::int64_t at = begin_ + (static_cast<const std::uint8_t*>(hit) - start);
+    begin_ = at + 1;
+    return at - lead_;
+  }
+
+ private:
+  const DatabaseImage& file_;
+  std::int64_t lead_;
+  std::uint8_t byte_;
+  std::int64_t begin_ = 0, end_ = 0;
 };
 
 // The decimal value at the start of a field's text; 0 when it has none.
@@ -89,8 +126,9 @@ std::int32_t rowidEndingAt(const DatabaseImage& file, std::int64_t last) {
 void carveChats(const DatabaseImage& file, const PageFrame& frame, std::int64_t fieldSize,
                 RecordList<MzChatMessageNode>& chats, std::unordered_set<std::int32_t>& rowids) {
   FieldBuffer phone(static_cast<std::size_t>(fieldSize));
-  for (std::int64_t u = frame.page; u < frame.end; ++u) {
-    if (file.at(u) != 0x06 || file.at(u + 1) != 0x00) continue;
+  ByteCursor candidates(file, frame.page, frame.end, 0, 0x06);
+  for (std::int64_t u; (u = candidates.next()) != ByteCursor::kNone;) {
+    if (file.at(u + 1) != 0x00) continue;
     auto chat = std::make_shared<MzChatMessageNode>();
     chat->rowid = rowidEndingAt(file, u - 1);
     std::int64_t dataOffset = 0;
@@ -197,7 +235,8 @@ void carveChatLayout(const CarveDatabase& db, RecordList<MzChatMessageNode>& cha
       carveChats(file, frame, db.pageSize, chats, rowids);
     }
     if (!chatMessagePage(file, frame, kind)) continue;
-    for (std::int64_t j = frame.page; j < frame.end; ++j) {
+    ByteCursor candidates(file, frame.page, frame.end, 0, 0x08);
+    for (std::int64_t j; (j = candidates.next()) != ByteCursor::kNone;) {
       if (isChatMessageSignature(file, j)) messages.push_back(carveChatMessage(file, j, field));
     }
   }
@@ -267,7 +306,15 @@ class OlderLayoutCarver {
       }
       std::int64_t fields = fieldCountAt(f, frame.f1 + 3, 33);
       std::int64_t lastSms = 0;
-      for (std::int64_t v = frame.page; v < frame.end; ++v) {
+      // Both forms have a non-zero byte at v + 1: 0x11 (the country's type) in form 1, 0x08
+      // in form 2. The two cursors are merged so that the records come in file order.
+      ByteCursor sms(f, frame.page, frame.end, 1, 0x11);
+      ByteCursor madrid(f, frame.page, frame.end, 1, 0x08);
+      std::int64_t nextSms = sms.next(), nextMadrid = madrid.next();
+      while (nextSms != ByteCursor::kNone || nextMadrid != ByteCursor::kNone) {
+        const std::int64_t v = std::min(nextSms, nextMadrid);
+        if (v == nextSms) nextSms = sms.next();
+        if (v == nextMadrid) nextMadrid = madrid.next();
         if (isSmsSignature(f, v)) {
           if (fields == 0) fields = fieldCountAt(f, v - 14, 33);
           carveSmsForm(v, fields);
@@ -291,7 +338,8 @@ class OlderLayoutCarver {
       // The 17 columns of the message table before iMessage, unless the page's live records
       // say the table has the 33 columns of iOS 5 (its file then written without a log).
       const std::int64_t fields = fieldCountAt(f, frame.f1 + 3, 33) == 33 ? 33 : 17;
-      for (std::int64_t m = frame.page; m < frame.end; ++m) {
+      ByteCursor candidates(f, frame.page, frame.end, 1, 0x11);
+      for (std::int64_t m; (m = candidates.next()) != ByteCursor::kNone;) {
         if (isSmsSignature(f, m)) carveLegacyRecord(m, fields);
       }
     });
