@@ -12,35 +12,39 @@ NotificationCenter::ObserverId NotificationCenter::addObserver(const std::string
                                                                Callback callback) {
   std::lock_guard lock(mutex_);
   ObserverId id = nextId_++;
-  entries_.push_back({id, name, std::make_shared<Callback>(std::move(callback))});
+  auto next = std::make_shared<Entries>(*entries_);
+  next->push_back({id, name, std::make_shared<Callback>(std::move(callback))});
+  entries_ = std::move(next);
   return id;
 }
 
 void NotificationCenter::removeObserver(ObserverId id) {
   std::lock_guard lock(mutex_);
-  std::erase_if(entries_, [id](const Entry& e) { return e.id == id; });
+  auto next = std::make_shared<Entries>(*entries_);
+  std::erase_if(*next, [id](const Entry& e) { return e.id == id; });
+  entries_ = std::move(next);
 }
 
 void NotificationCenter::removeAllObservers() {
   std::lock_guard lock(mutex_);
-  entries_.clear();
+  entries_ = std::make_shared<const Entries>();
 }
 
 void NotificationCenter::post(const std::string& name, const std::any& object) const {
-  // Take a snapshot so that observers can register or unregister while being called
-  // without invalidating the walk, and without holding the lock during delivery.
-  std::vector<std::shared_ptr<Callback>> targets;
+  // The list as it stands now; observers added or removed during delivery change the list
+  // of the next post, not this one.
+  std::shared_ptr<const Entries> entries;
   {
     std::lock_guard lock(mutex_);
-    for (const Entry& e : entries_) {
-      if (e.name == name) targets.push_back(e.callback);
-    }
+    entries = entries_;
   }
-  for (const auto& cb : targets) (*cb)(object);
+  for (const Entry& e : *entries) {
+    if (e.name == name) (*e.callback)(object);
+  }
 }
 
 std::size_t NotificationCenter::observerCount(const std::string& name) const {
   std::lock_guard lock(mutex_);
-  return static_cast<std::size_t>(
-      std::count_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.name == name; }));
+  return static_cast<std::size_t>(std::count_if(entries_->begin(), entries_->end(),
+                                                [&](const Entry& e) { return e.name == name; }));
 }

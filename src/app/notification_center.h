@@ -42,7 +42,10 @@ class NotificationCenter {
     std::string name;
     std::shared_ptr<Callback> callback;
   };
+  using Entries = std::vector<Entry>;
+  // Copied on every change and shared with the posts under way, so that a post walks a
+  // fixed list without copying it and without holding the lock during delivery.
   mutable std::mutex mutex_;
-  std::vector<Entry> entries_;
+  std::shared_ptr<const Entries> entries_ = std::make_shared<const Entries>();
   ObserverId nextId_ = 1;
 };
