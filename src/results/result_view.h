@@ -106,6 +106,14 @@ class ResultView {
 
   // A modal question; returns the index of the pressed button.
   virtual int askQuestion(const std::string& message, const std::vector<std::string>& buttons) = 0;
+
+  // The search filter emptied the conversation list: the chat preview shows nothing.
+  virtual void clearChatPreview() {}
+  // The hex preview: shown, it takes the place of every category view and its export
+  // button is visible; hidden, both are gone again.
+  virtual void setHexPreviewShown(bool /*shown*/) {}
+  // The text the hex preview shows (one character per byte of a database file).
+  virtual void setHexPreviewText(const std::string& /*text*/) {}
 };
 
 // The backup-browser tree as the results controller uses it; the tree unit implements it.

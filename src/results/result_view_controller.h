@@ -50,6 +50,8 @@ class MzResultViewController {
   // The view that shows the state (none: nothing is shown). Set on the main thread while
   // no scan runs.
   void setView(ResultView* view) { view_ = view; }
+  // The view set with setView, or null.
+  ResultView* resultView() const { return view_; }
   // The backup-browser tree (none: file-index records are not shown, and no tree file
   // counts as ticked). Set while no scan runs.
   void setBackupBrowserTree(BackupBrowserTree* tree) { tree_ = tree; }

@@ -29,6 +29,12 @@ class FakeResultView : public ResultView {
     questionButtons = buttons;
     return answer;
   }
+  void clearChatPreview() override { ++chatPreviewClears; }
+  void setHexPreviewShown(bool shown) override {
+    hexPreviewShown = shown;
+    ++hexPreviewSwitches;
+  }
+  void setHexPreviewText(const std::string& text) override { hexPreviewText = text; }
 
   ResultControls controls;
   double progressFraction = -1;
@@ -43,6 +49,10 @@ class FakeResultView : public ResultView {
   std::vector<std::string> questions;
   std::vector<std::string> questionButtons;
   int answer = 0;
+  int chatPreviewClears = 0;
+  bool hexPreviewShown = false;
+  int hexPreviewSwitches = 0;
+  std::string hexPreviewText;
 };
 
 class FakeBrowserTree : public BackupBrowserTree {
