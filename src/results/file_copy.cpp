@@ -1,0 +1,213 @@
+#include "results/file_copy.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "results/output_names.h"
+
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  ~FileDescriptor() { reset(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Closes the descriptor; returns the errno value of a failed close, else 0.
+  int reset() {
+    int error = 0;
+    if (fd_ >= 0 && ::close(fd_) != 0) error = errno;
+    fd_ = -1;
+    return error;
+  }
+
+ private:
+  int fd_;
+};
+
+// Reads up to `size` bytes, retrying short reads until the size or the end of the file.
+// Returns the bytes read, or -1 with errno set.
+ssize_t readFully(int fd, char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::read(fd, data + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+// Writes all `size` bytes. 0 on success, else the errno value.
+int writeFully(int fd, const char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+constexpr int kNewFileFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+constexpr mode_t kNewFileMode = 0644;
+
+}  // namespace
+
+std::string copyProblem(const CopyResult& result, std::uint64_t expected) {
+  const std::string reason =
+      result.error != 0 ? std::string(": ") + std::strerror(result.error) : std::string();
+  switch (result.status) {
+    case CopyStatus::Complete:
+      return "";
+    case CopyStatus::SourceShort:
+      return "source ended after " + std::to_string(result.written) + " of " +
+             std::to_string(expected) + " bytes";
+    case CopyStatus::SourceUnreadable:
+      return "source cannot be read" + reason;
+    case CopyStatus::ReadFailed:
+      return "read failed after " + std::to_string(result.written) + " bytes" + reason;
+    case CopyStatus::TargetFailed:
+      return "cannot create the file" + reason;
+    case CopyStatus::WriteFailed:
+      return "write failed after " + std::to_string(result.written) + " bytes" + reason;
+  }
+  return "";
+}
+
+CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expected,
+                                   const std::string& folder, const std::string& name,
+                                   std::size_t index) {
+  CopyResult result;
+  FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.valid()) {
+    result.status = CopyStatus::SourceUnreadable;
+    result.error = errno;
+    return result;
+  }
+  int outFd = -1;
+  int error = 0;
+  auto placed = placeUnique(
+      folder, name, index,
+      [&outFd](const std::string& path) {
+        outFd = ::open(path.c_str(), kNewFileFlags, kNewFileMode);
+        return outFd < 0 ? errno : 0;
+      },
+      &error);
+  FileDescriptor out(outFd);
+  if (!placed) {
+    result.status = CopyStatus::TargetFailed;
+    result.error = error;
+    return result;
+  }
+  result.target = *placed;
+  ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+  if (expected > 0 && !buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kChunkSize);
+  std::uint64_t remaining = expected;
+  while (remaining > 0) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkSize));
+    ssize_t got = readFully(in.get(), buffer_.get(), want);
+    if (got < 0) {
+      result.status = CopyStatus::ReadFailed;
+      result.error = errno;
+      break;
+    }
+    if (int werr = writeFully(out.get(), buffer_.get(), static_cast<std::size_t>(got)); werr != 0) {
+      result.status = CopyStatus::WriteFailed;
+      result.error = werr;
+      break;
+    }
+    result.written += static_cast<std::uint64_t>(got);
+    remaining -= static_cast<std::uint64_t>(got);
+    if (static_cast<std::size_t>(got) < want) {
+      result.status = CopyStatus::SourceShort;
+      break;
+    }
+  }
+  if (int cerr = out.reset(); cerr != 0 && result.complete()) {
+    result.status = CopyStatus::WriteFailed;
+    result.error = cerr;
+  }
+  return result;
+}
+
+namespace {
+
+// Writes `bytes` into a new temporary file in `folder`; its path is returned in `*temp`.
+int writeTemporary(const std::string& folder, std::string_view bytes, std::string* temp) {
+  std::string pattern = folder + "/.retrievo-XXXXXX";
+  int fd = ::mkstemp(pattern.data());
+  if (fd < 0) return errno;
+  FileDescriptor file(fd);
+  int error = writeFully(file.get(), bytes.data(), bytes.size());
+  if (int cerr = file.reset(); error == 0) error = cerr;
+  if (error != 0) {
+    ::unlink(pattern.c_str());
+    return error;
+  }
+  ::chmod(pattern.c_str(), kNewFileMode);
+  *temp = pattern;
+  return 0;
+}
+
+std::string parentOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+int renameWithoutReplacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without the no-replace rename: a hard link fails the same way on a taken
+  // name, and the temporary name is removed afterwards.
+  if (::link(from.c_str(), to.c_str()) != 0) return errno;
+  ::unlink(from.c_str());
+  return 0;
+}
+
+int writeFileAtomically(const std::string& path, std::string_view bytes) {
+  std::string temp;
+  if (int error = writeTemporary(parentOf(path), bytes, &temp); error != 0) return error;
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    int error = errno;
+    ::unlink(temp.c_str());
+    return error;
+  }
+  return 0;
+}
+
+std::optional<std::string> writeNewFileAtomically(const std::string& folder,
+                                                  const std::string& name, std::size_t index,
+                                                  std::string_view bytes, int* error) {
+  std::string temp;
+  if (int werr = writeTemporary(folder, bytes, &temp); werr != 0) {
+    if (error != nullptr) *error = werr;
+    return std::nullopt;
+  }
+  auto placed = placeUnique(
+      folder, name, index,
+      [&temp](const std::string& path) { return renameWithoutReplacing(temp, path); }, error);
+  if (!placed) ::unlink(temp.c_str());
+  return placed;
+}

@@ -1,0 +1,65 @@
+// The byte-for-byte copy of recovered files, and the atomic writes of the text exports.
+//
+// A copy streams the source through one 8 MiB buffer and writes exactly the bytes it read:
+// a source shorter than the size the scan recorded gives a shorter target (never one padded
+// with zeros), and the result says so, so the recovery can report the file as incomplete.
+// No copy or write replaces a file that is already there: a taken name moves on to the next
+// candidate of output_names.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+enum class CopyStatus {
+  Complete,          // every expected byte was copied
+  SourceShort,       // the source ended before the expected size; the target keeps what was read
+  SourceUnreadable,  // the source could not be opened; no target was made
+  ReadFailed,        // a read failed; the target keeps what was read before it
+  TargetFailed,      // the target could not be created
+  WriteFailed,       // a write failed; the target keeps what was written
+};
+
+struct CopyResult {
+  CopyStatus status = CopyStatus::Complete;
+  std::uint64_t written = 0;  // bytes in the target
+  int error = 0;              // errno of the failure, 0 when none
+  std::string target;         // full path of the target made, "" when none
+
+  bool complete() const { return status == CopyStatus::Complete; }
+};
+
+// A short English text for a result that is not complete ("" when it is).
+std::string copyProblem(const CopyResult& result, std::uint64_t expected);
+
+// Copies with one buffer that is reused from file to file. Not shared between threads.
+class ChunkedCopier {
+ public:
+  static constexpr std::size_t kChunkSize = 0x800000;  // 8 MiB
+
+  // Copies the first `expected` bytes of `source` into a new file named `name` (already safe)
+  // in `folder`, or into the next free candidate name with `index` (output_names.h).
+  CopyResult copyFile(const std::string& source, std::uint64_t expected, const std::string& folder,
+                      const std::string& name, std::size_t index);
+
+ private:
+  std::unique_ptr<char[]> buffer_;
+};
+
+// Writes `bytes` to `path` atomically (a temporary file in the same folder, then a rename),
+// replacing a file of that name. 0 on success, else the errno value.
+int writeFileAtomically(const std::string& path, std::string_view bytes);
+
+// Writes `bytes` atomically into a new file named `name` in `folder`, or the next free
+// candidate name with `index`; an existing file is never replaced. Returns the path written,
+// or none with `*error` set.
+std::optional<std::string> writeNewFileAtomically(const std::string& folder,
+                                                  const std::string& name, std::size_t index,
+                                                  std::string_view bytes, int* error);
+
+// Renames `from` to `to` unless `to` exists. 0 on success, else the errno value (EEXIST
+// when `to` exists).
+int renameWithoutReplacing(const std::string& from, const std::string& to);

@@ -1,0 +1,398 @@
+#include "results/recovery_writer.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "app/main_thread.h"
+#include "extract/conversions.h"
+#include "results/html_controller.h"
+#include "results/message_html.h"
+#include "results/output_names.h"
+#include "results/text_records.h"
+#include "results/vcf_controller.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Card attachments are small text files; anything larger is not a card.
+constexpr std::uintmax_t kMaxCardBytes = 16u << 20;
+
+std::string lastPathComponent(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::size_t characterCount(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+std::string errorText(int error) { return std::strerror(error); }
+
+void countTicked(const MzTreeDirNode& directory, std::size_t* n) {
+  for (const auto& f : directory.fileChildren) {
+    if (f && f->bSelected) ++*n;
+  }
+  for (const auto& d : directory.children) {
+    if (d) countTicked(*d, n);
+  }
+}
+
+}  // namespace
+
+std::size_t tickedTreeFiles(const std::vector<std::shared_ptr<MzTreeDirNode>>& roots) {
+  std::size_t n = 0;
+  for (const auto& r : roots) {
+    if (r) countTicked(*r, &n);
+  }
+  return n;
+}
+
+MzRecoveryWriter::MzRecoveryWriter(MzResultViewController& results) : results_(results) {}
+
+MzRecoveryWriter::~MzRecoveryWriter() { wait(); }
+
+bool MzRecoveryWriter::start(const std::string& outputFolder) {
+  if (recoverThread_.joinable()) return false;
+  recoverPath = outputFolder;
+  recoverThread_ = std::thread([this] { recoverFilesThread(); });
+  return true;
+}
+
+void MzRecoveryWriter::wait() {
+  if (recoverThread_.joinable()) recoverThread_.join();
+}
+
+int MzRecoveryWriter::progressPercent() const {
+  if (allSelectedFileNum <= 0) return 0;
+  const double p =
+      static_cast<double>(recovred_.load()) * 100.0 / static_cast<double>(allSelectedFileNum);
+  return static_cast<int>(std::min(p, 100.0));
+}
+
+std::string MzRecoveryWriter::deviceName() const {
+  const auto& backup = results_.currentBackup();
+  return backup ? backup->strDeviceName : std::string();
+}
+
+void MzRecoveryWriter::reportProgress() {
+  if (!onProgress) return;
+  RecoveryProgress p;
+  p.written = recovred_.load();
+  p.total = allSelectedFileNum;
+  p.percent = progressPercent();
+  p.step = step_;
+  onProgress(p);
+}
+
+void MzRecoveryWriter::beginFolder(const std::string& name) {
+  step_ = name;
+  recoverFilePath = recoverPath + "/" + name;
+  std::error_code ec;
+  fs::create_directories(recoverFilePath, ec);
+  reportProgress();
+}
+
+void MzRecoveryWriter::count() {
+  ++recovred_;
+  ++report_.counted;
+}
+
+void MzRecoveryWriter::addIssue(std::string item, std::string reason, bool counted) {
+  if (counted) ++report_.incomplete;
+  report_.issues.push_back({std::move(item), std::move(reason)});
+}
+
+void MzRecoveryWriter::recoverFilesThread() {
+  report_ = RecoveryReport{};
+  report_.folder = recoverPath;
+  recovred_ = 0;
+  allSelectedFileNum =
+      results_.selectedFilesNum + static_cast<std::int64_t>(tickedTreeFiles(treeRoots));
+
+  beginFolder("Photo&Video");
+  for (std::size_t i = 0; i < results_.photoAndVideoArray.size(); ++i) {
+    const auto& r = results_.photoAndVideoArray[i];
+    if (r && r->bSelected) recoverPhotoAndVideo(*r, i);
+  }
+
+  beginFolder("AppPhoto&Video");
+  for (std::size_t i = 0; i < results_.appPhotoAndVideoArray.size(); ++i) {
+    const auto& r = results_.appPhotoAndVideoArray[i];
+    if (r && r->bSelected) recoverAppPhotoAndVideo(*r, i);
+  }
+
+  beginFolder(safeFileName(deviceName()));
+  for (const auto& root : treeRoots) {
+    if (root) traverseRecoverTreeNode(*root);
+  }
+
+  {
+    MzRtfController rtf;
+    rtf.setRtfHeader();
+    beginFolder("Contact");
+    for (std::size_t i = 0; i < results_.contactArray.size(); ++i) {
+      const auto& c = results_.contactArray[i];
+      if (c && c->bSelected) recoverContactNode(*c, i, rtf);
+    }
+    // The vCards hold every contact whole; a lost text file alone leaves none incomplete.
+    writeCollector(rtf, "Contact", 0);
+  }
+
+  beginFolder("Message");
+  for (std::size_t i = 0; i < results_.messageTreeArray.size(); ++i) {
+    const auto& c = results_.messageTreeArray[i];
+    if (c && c->bSelected) recoverConversation(*c, i);
+  }
+
+  const auto collect = [this](const auto& list, const char* folder, const char* type,
+                              auto&& writer) {
+    MzRtfController rtf;
+    rtf.setRtfHeader();
+    beginFolder(folder);
+    std::int32_t records = 0;
+    for (const auto& r : list) {
+      if (!r || !r->bSelected) continue;
+      writer(*r, rtf);
+      ++records;
+    }
+    writeCollector(rtf, type, records);
+  };
+  collect(results_.noteArray, "Note", "Note",
+          [this](const MzNoteNode& n, MzRtfController& rtf) { recoverNoteNode(n, rtf); });
+  collect(
+      results_.callHistoryArray, "CallHistory", "Callhistory",
+      [this](const MzCallHistoryNode& c, MzRtfController& rtf) { recoverCallHistoryNode(c, rtf); });
+  collect(results_.bookMarkArray, "BookMark", "BookMark",
+          [this](const MzBookMarkNode& b, MzRtfController& rtf) { recoverBookMarkNode(b, rtf); });
+  collect(results_.calenderArray, "Calendar&Reminder", "Calendar&Reminder",
+          [this](const MzCalenderNode& e, MzRtfController& rtf) { recoverCalenderNode(e, rtf); });
+
+  beginFolder("FaceBook&Twitter");
+  for (std::size_t i = 0; i < results_.faceTwitterArray.size(); ++i) {
+    const auto& r = results_.faceTwitterArray[i];
+    if (r && r->bSelected) recoverFaceBookAndTwitter(*r, i);
+  }
+
+  finish();
+}
+
+void MzRecoveryWriter::finish() {
+  performOnMainThreadAndWait([this] {
+    results_.recovredFilesNum = 0;
+    if (onFinished) onFinished(report_);
+  });
+}
+
+void MzRecoveryWriter::copyCounted(const std::string& item, const std::string& source,
+                                   std::uint64_t expected, const std::string& folder,
+                                   const std::string& name, std::size_t index) {
+  CopyResult r = copier_.copyFile(source, expected, folder, name, index);
+  if (!r.complete()) addIssue(item, copyProblem(r, expected), true);
+}
+
+void MzRecoveryWriter::copyMedia(const MzPhotoAndVideoNode& record, std::size_t index) {
+  count();
+  reportProgress();
+  // A record of size 0 has nothing to copy.
+  if (record.fileSizeNumber == 0) return;
+  copyCounted(record.fileNodeName, record.filePath, record.fileSizeNumber, recoverFilePath,
+              safeFileName(record.fileNodeName), index);
+}
+
+void MzRecoveryWriter::recoverPhotoAndVideo(const MzPhotoAndVideoNode& record, std::size_t index) {
+  copyMedia(record, index);
+}
+
+void MzRecoveryWriter::recoverAppPhotoAndVideo(const MzPhotoAndVideoNode& record,
+                                               std::size_t index) {
+  copyMedia(record, index);
+}
+
+void MzRecoveryWriter::recoverFaceBookAndTwitter(const MzFaceTwitterNode& record,
+                                                 std::size_t index) {
+  count();
+  reportProgress();
+  copyCounted(record.faceTwitterFileName, record.faceTwitterFilePath, record.FileSizeNumber,
+              recoverFilePath, safeFileName(record.faceTwitterFileName), index);
+}
+
+std::string MzRecoveryWriter::vcardFileName(const MzContactNode& contact) {
+  std::string base;
+  if (!contact.contactName.empty()) {
+    base = contact.contactName;
+  } else if (!contact.contactCompany.empty()) {
+    base = contact.contactCompany;
+  } else {
+    base = "unknown " + std::to_string(contact.rowid);
+  }
+  return safeFileName(base + ".vcf");
+}
+
+std::string MzRecoveryWriter::conversationFileName(const MzMessageTreeNode& conversation) {
+  std::string base = characterCount(conversation.messageTreeNodeName) < 2
+                         ? conversation.messageTreeNodeAdress
+                         : conversation.messageTreeNodeName;
+  if (base.empty()) base = "_";
+  return safeFileName(base + ".html");
+}
+
+void MzRecoveryWriter::recoverContactNode(const MzContactNode& contact, std::size_t index,
+                                          MzRtfController& rtf) {
+  count();
+  reportProgress();
+  rtf.addRtfContent(contactRecordText(contact));
+  MzVCFController card;
+  int error = 0;
+  const std::string name = vcardFileName(contact);
+  if (!writeNewFileAtomically(recoverFilePath, name, index, card.buildCard(contact), &error)) {
+    addIssue("Contact/" + name, "cannot write the vCard: " + errorText(error), true);
+  }
+}
+
+void MzRecoveryWriter::recoverConversation(const MzMessageTreeNode& conversation,
+                                           std::size_t index) {
+  count();
+  reportProgress();
+  MzHtmlController page;
+  page.initMessageHtmlHeader(messagePageTitle(deviceName()));
+  handleFatherMessageHtml(conversation, page);
+  if (conversation.MessageNodeArray) {
+    for (const auto& m : *conversation.MessageNodeArray) {
+      if (!m) continue;
+      handleMessageHtml(*m, page, false);
+      if (m->attachType == "Contact" || m->attachType == "Location") {
+        writeVCFCardNode(*m);
+      } else if (m->attachType == "Mov") {
+        writeMovFile(*m);
+      }
+    }
+  }
+  page.addHtmlContent("<hr/>");
+  int error = 0;
+  const std::string name = conversationFileName(conversation);
+  if (!writeNewFileAtomically(recoverFilePath, name, index, page.pageBytes(), &error)) {
+    addIssue("Message/" + name, "cannot write the page: " + errorText(error), true);
+  }
+}
+
+void MzRecoveryWriter::writeMovFile(const MzMessageNode& message) {
+  count();
+  reportProgress();
+  if (!message.attachmentPath || message.attachmentPath->empty()) {
+    addIssue("movie attachment", "the message names no stored file", true);
+    return;
+  }
+  const std::string& source = *message.attachmentPath;
+  const std::string name = safeFileName(lastPathComponent(source) + ".mov");
+  struct stat st {};
+  if (::stat(source.c_str(), &st) != 0) {
+    addIssue("Message/" + name, "source cannot be read: " + errorText(errno), true);
+    return;
+  }
+  copyCounted("Message/" + name, source, static_cast<std::uint64_t>(st.st_size), recoverFilePath,
+              name, 0);
+}
+
+void MzRecoveryWriter::writeVCFCardNode(const MzMessageNode& message) {
+  if (!message.attachmentPath || message.attachmentPath->empty()) return;
+  const std::string& source = *message.attachmentPath;
+  const std::string name = safeFileName(lastPathComponent(source) + ".vcf");
+  std::error_code ec;
+  const auto size = fs::file_size(source, ec);
+  if (ec || size > kMaxCardBytes) {
+    addIssue("Message/" + name, ec ? "card cannot be read: " + ec.message() : "card too large",
+             false);
+    return;
+  }
+  std::ifstream in(source, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) {
+    addIssue("Message/" + name, "card cannot be read", false);
+    return;
+  }
+  const std::string text = GetStringFormChar(std::string_view(bytes));
+  if (text.empty() && !bytes.empty()) {
+    addIssue("Message/" + name, "card is not UTF-8 text", false);
+    return;
+  }
+  int error = 0;
+  if (!writeNewFileAtomically(recoverFilePath, name, 0, text, &error)) {
+    addIssue("Message/" + name, "cannot write the card: " + errorText(error), false);
+  }
+}
+
+void MzRecoveryWriter::traverseRecoverTreeNode(const MzTreeDirNode& directory) {
+  if (directory.isSelected == 0) return;
+  for (std::size_t i = 0; i < directory.fileChildren.size(); ++i) {
+    const auto& file = directory.fileChildren[i];
+    if (!file || !file->bSelected) continue;
+    const auto relative = safeRelativePath(file->dirFilePath);
+    if (!relative) {
+      if (file->isFile) count();
+      addIssue(file->dirFilePath, "device path leads outside the output folder", file->isFile);
+      continue;
+    }
+    const std::string target = recoverFilePath + "/" + *relative;
+    std::error_code ec;
+    if (!file->isFile) {
+      fs::create_directories(target, ec);
+      continue;
+    }
+    count();
+    reportProgress();
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = target.substr(0, slash);
+    fs::create_directories(folder, ec);
+    copyCounted(file->dirFilePath, file->filePath, file->realFileSize, folder,
+                target.substr(slash + 1), i);
+  }
+  for (const auto& child : directory.children) {
+    if (child) traverseRecoverTreeNode(*child);
+  }
+}
+
+void MzRecoveryWriter::recoverNoteNode(const MzNoteNode& note, MzRtfController& rtf) {
+  count();
+  reportProgress();
+  rtf.addRtfContent(noteRecordText(note));
+}
+
+void MzRecoveryWriter::recoverCallHistoryNode(const MzCallHistoryNode& call, MzRtfController& rtf) {
+  count();
+  reportProgress();
+  rtf.addRtfContent(callRecordText(call));
+}
+
+void MzRecoveryWriter::recoverBookMarkNode(const MzBookMarkNode& bookMark, MzRtfController& rtf) {
+  count();
+  reportProgress();
+  rtf.addRtfContent(bookMarkRecordText(bookMark));
+}
+
+void MzRecoveryWriter::recoverCalenderNode(const MzCalenderNode& event, MzRtfController& rtf) {
+  count();
+  reportProgress();
+  rtf.addRtfContent(calenderRecordText(event));
+}
+
+void MzRecoveryWriter::writeCollector(MzRtfController& rtf, const std::string& type,
+                                      std::int32_t records) {
+  rtf.setRtfEnder();
+  if (int error = rtf.writeRtfInPath(recoverFilePath, type); error != 0) {
+    addIssue(
+        step_ + "/" + MzRtfController::finalFileName(type),
+        "cannot write the text file (" + std::to_string(records) + " records): " + errorText(error),
+        false);
+    report_.incomplete += records;
+  }
+}

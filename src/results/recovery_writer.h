@@ -1,0 +1,147 @@
+// The recovery writer: writes every ticked item of the results into an output folder.
+//
+// Layout under the output folder R, every folder made whether or not anything in it is
+// ticked: Photo&Video and AppPhoto&Video (media, byte for byte), R/DEVICE NAME (ticked
+// backup-browser files under their domain and device path), Contact (Contacts.txt and one
+// vCard per contact), Message (one page per conversation, with its card and movie
+// attachments), Note, CallHistory, BookMark, Calendar&Reminder (one text file each) and
+// FaceBook&Twitter (social-application media).
+//
+// Promises:
+// - Every name taken from the data is made safe (output_names.h): nothing is written
+//   outside R, and a backup-browser path that would climb out of its folder is refused.
+// - No recovered item replaces another: a taken name becomes INDEX_NAME, then
+//   INDEX_N_NAME, INDEX being the record's place in its list.
+// - Copies write exactly the bytes read. A run always goes through every ticked item; the
+//   items that could not be written in full are listed in the report with their reasons.
+// - The backup folder is only read.
+//
+// Threads: start() runs the recovery on its own thread (recoverFilesThread() runs it on the
+// caller's). The results, their ticks and the tree must not change while it runs. The
+// progress counters are atomic and may be read from any thread; onProgress is called on the
+// recovery thread, onFinished on the main thread (performOnMainThreadAndWait) with the
+// recovery thread waiting.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "catalogue/tree_dir_node.h"
+#include "extract/item_records.h"
+#include "results/file_copy.h"
+#include "results/result_view_controller.h"
+#include "results/rtf_controller.h"
+
+// One item that was not written in full.
+struct RecoveryIssue {
+  std::string item;    // what it is: a file name, a device path, a contact's name
+  std::string reason;  // why, in a few English words
+};
+
+struct RecoveryProgress {
+  std::int32_t written = 0;  // items counted so far
+  std::int64_t total = 0;    // items ticked when the run started
+  int percent = 0;           // written / total in percent, capped at 100
+  std::string step;          // the folder being written, e.g. "Contact"
+};
+
+struct RecoveryReport {
+  std::string folder;           // the output folder
+  std::int32_t counted = 0;     // items counted (attachments included)
+  std::int32_t incomplete = 0;  // counted items among the issues
+  std::vector<RecoveryIssue> issues;
+
+  std::int32_t writtenInFull() const { return counted - incomplete; }
+};
+
+class MzRecoveryWriter {
+ public:
+  explicit MzRecoveryWriter(MzResultViewController& results);
+  // Waits for a running recovery.
+  ~MzRecoveryWriter();
+  MzRecoveryWriter(const MzRecoveryWriter&) = delete;
+  MzRecoveryWriter& operator=(const MzRecoveryWriter&) = delete;
+
+  // The roots of the backup-browser tree whose ticked files are recovered.
+  std::vector<std::shared_ptr<MzTreeDirNode>> treeRoots;
+  // Called on the recovery thread when a folder is begun and after every counted item.
+  std::function<void(const RecoveryProgress&)> onProgress;
+  // Called on the main thread when the run has ended.
+  std::function<void(const RecoveryReport&)> onFinished;
+
+  // Starts recoverFilesThread on a new thread (returns false when one is running).
+  bool start(const std::string& outputFolder);
+  // Waits for the thread started by start().
+  void wait();
+
+  // The whole run on the caller's thread, in order: camera-roll media, application media,
+  // backup-browser files, contacts, conversations, notes, calls, bookmarks, calendar,
+  // social media; then the completion.
+  void recoverFilesThread();
+
+  std::string recoverPath;      // the output folder R
+  std::string recoverFilePath;  // the folder being written
+  std::int64_t allSelectedFileNum = 0;
+
+  std::int32_t recovredFilesNum() const { return recovred_.load(); }
+  // recovredFilesNum * 100 / allSelectedFileNum, capped at 100 (attachments are counted
+  // but not ticked, so the plain figure can pass 100).
+  int progressPercent() const;
+  // The report of the last run (complete once onFinished has been called).
+  const RecoveryReport& report() const { return report_; }
+
+  // The per-record writers. Each counts its item before it writes. `index` is the record's
+  // place in its list.
+  void recoverPhotoAndVideo(const MzPhotoAndVideoNode& record, std::size_t index);
+  void recoverAppPhotoAndVideo(const MzPhotoAndVideoNode& record, std::size_t index);
+  void recoverContactNode(const MzContactNode& contact, std::size_t index, MzRtfController& rtf);
+  void recoverConversation(const MzMessageTreeNode& conversation, std::size_t index);
+  void recoverNoteNode(const MzNoteNode& note, MzRtfController& rtf);
+  void recoverCallHistoryNode(const MzCallHistoryNode& call, MzRtfController& rtf);
+  void recoverBookMarkNode(const MzBookMarkNode& bookMark, MzRtfController& rtf);
+  void recoverCalenderNode(const MzCalenderNode& event, MzRtfController& rtf);
+  void recoverFaceBookAndTwitter(const MzFaceTwitterNode& record, std::size_t index);
+  // A movie attachment, as FILE KEY.mov; counted.
+  void writeMovFile(const MzMessageNode& message);
+  // A card or location attachment, copied as FILE KEY.vcf when it is UTF-8 text; not counted.
+  void writeVCFCardNode(const MzMessageNode& message);
+  // The ticked files of a selected or partly selected directory and of those below it.
+  void traverseRecoverTreeNode(const MzTreeDirNode& directory);
+
+  // The vCard file name of a contact: its name, else its company, else "unknown ROWID",
+  // made safe, with ".vcf".
+  static std::string vcardFileName(const MzContactNode& contact);
+  // The page name of a conversation: its name, or its address when the name is shorter
+  // than 2 characters, made safe, with ".html".
+  static std::string conversationFileName(const MzMessageTreeNode& conversation);
+
+ private:
+  std::string deviceName() const;
+  void beginFolder(const std::string& name);
+  void count();
+  void reportProgress();
+  void addIssue(std::string item, std::string reason, bool counted);
+  void copyMedia(const MzPhotoAndVideoNode& record, std::size_t index);
+  void copyCounted(const std::string& item, const std::string& source, std::uint64_t expected,
+                   const std::string& folder, const std::string& name, std::size_t index);
+  // Writes a category's text file; when it cannot be written, its `records` count as
+  // incomplete.
+  void writeCollector(MzRtfController& rtf, const std::string& type, std::int32_t records);
+  void finish();
+
+  MzResultViewController& results_;
+  ChunkedCopier copier_;
+  std::thread recoverThread_;
+  std::atomic<std::int32_t> recovred_{0};
+  std::string step_;
+  RecoveryReport report_;
+};
+
+// The number of ticked files of `roots` and everything below them.
+std::size_t tickedTreeFiles(const std::vector<std::shared_ptr<MzTreeDirNode>>& roots);

@@ -1,0 +1,70 @@
+#include "results/text_records.h"
+
+#include <optional>
+#include <string_view>
+
+namespace {
+
+void field(std::string& out, std::string_view label, std::string_view value) {
+  out.append(label);
+  out += ':';
+  out.append(value);
+  out += "  ";
+}
+
+void field(std::string& out, std::string_view label, const std::string& value) {
+  field(out, label, std::string_view(value));
+}
+
+void field(std::string& out, std::string_view label, const std::optional<std::string>& value) {
+  field(out, label, value ? std::string_view(*value) : std::string_view("(null)"));
+}
+
+}  // namespace
+
+std::string contactRecordText(const MzContactNode& c) {
+  std::string out;
+  field(out, "Name", c.contactName);
+  field(out, "Phone", c.contactPhone);
+  field(out, "Email", c.contactEmail);
+  field(out, "Company", c.contactCompany);
+  field(out, "JobTitle", c.contactJobtitle);
+  field(out, "Home Page", c.contactHomepage);
+  field(out, "Birthday", c.contactBirthday);
+  field(out, "Note", c.contactNote);
+  return out;
+}
+
+std::string noteRecordText(const MzNoteNode& n) {
+  std::string out;
+  field(out, "Title", n.noteTitle);
+  field(out, "Note", n.noteContent);
+  field(out, "Date", n.noteDate);
+  return out;
+}
+
+std::string callRecordText(const MzCallHistoryNode& c) {
+  std::string out;
+  field(out, "Name", c.callName);
+  field(out, "Phone", c.callPhone);
+  field(out, "Date", c.callDate);
+  field(out, "Type", c.callType);
+  field(out, "Duration", c.callDuration);
+  return out;
+}
+
+std::string bookMarkRecordText(const MzBookMarkNode& b) {
+  std::string out;
+  field(out, "Title", b.bookMarkTitle);
+  field(out, "URL", b.bookMarkURL);
+  return out;
+}
+
+std::string calenderRecordText(const MzCalenderNode& e) {
+  std::string out;
+  field(out, "Title", e.calTitle);
+  field(out, "Note", e.calNote);
+  field(out, "Start Date", e.startDate);
+  field(out, "End Date", e.endDate);
+  return out;
+}

@@ -1,0 +1,14 @@
+// The text export of one record: its labelled fields, each as LABEL:VALUE and two blanks,
+// joined without separator, values as they are (line breaks included). A missing value
+// prints as "(null)".
+#pragma once
+
+#include <string>
+
+#include "extract/item_records.h"
+
+std::string contactRecordText(const MzContactNode& contact);
+std::string noteRecordText(const MzNoteNode& note);
+std::string callRecordText(const MzCallHistoryNode& call);
+std::string bookMarkRecordText(const MzBookMarkNode& bookMark);
+std::string calenderRecordText(const MzCalenderNode& event);
