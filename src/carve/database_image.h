@@ -1,0 +1,42 @@
+// A database file held in memory for carving.
+//
+// The carvers probe every byte offset of many pages; reading the file once and answering
+// each probe from memory gives the same bytes as seeking and reading the file for every
+// probe, without millions of small reads. Offsets are signed 64-bit so that an offset a
+// carver computes by stepping back from a match (and that may fall before the file) is a
+// plain value, never undefined behaviour: every byte outside [0, size()) reads as 0x00,
+// exactly as a short read past the end of the file leaves a zero-filled buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class DatabaseImage {
+ public:
+  DatabaseImage() = default;
+  explicit DatabaseImage(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+  // Reads the whole file at `path`; none when it cannot be opened or read.
+  static std::optional<DatabaseImage> load(const std::string& path);
+
+  std::int64_t size() const { return static_cast<std::int64_t>(bytes_.size()); }
+  const std::uint8_t* data() const { return bytes_.data(); }
+
+  // The byte at `offset`, 0 outside the file.
+  std::uint8_t at(std::int64_t offset) const {
+    return contains(offset) ? bytes_[static_cast<std::size_t>(offset)] : 0;
+  }
+  bool contains(std::int64_t offset) const { return offset >= 0 && offset < size(); }
+
+  // Copies the `n` bytes at `offset` to `out`; bytes outside the file are written as zero.
+  void copy(std::int64_t offset, std::size_t n, std::uint8_t* out) const;
+
+  // True when the `n` bytes at `offset` equal `pattern` (bytes outside the file are 0).
+  bool matches(std::int64_t offset, const std::uint8_t* pattern, std::size_t n) const;
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};

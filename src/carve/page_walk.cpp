@@ -1,0 +1,45 @@
+#include "carve/page_walk.h"
+
+#include "app/log.h"
+#include "carve/carve_primitives.h"
+#include "catalogue/stored_file.h"
+
+std::int64_t carvePageSize(const DatabaseImage& image) {
+  char hex[5] = {};
+  const std::int64_t size = static_cast<std::int64_t>(
+      carve::DemaNumberFormHexChar(carve::getHexString(image, 16, 2, hex), 4));
+  return size == 1 ? 65536 : size;
+}
+
+CarveDatabase CarveDatabase::fromImage(DatabaseImage image) {
+  CarveDatabase db;
+  db.image = std::move(image);
+  db.pageSize = carvePageSize(db.image);
+  db.pageCount = db.pageSize > 0 ? db.image.size() / db.pageSize : 0;
+  return db;
+}
+
+std::int64_t CarveDatabase::firstCellOffset(std::int64_t pageOffset) const {
+  const std::int64_t pointer =
+      (std::int64_t{image.at(pageOffset + 8)} << 8) | image.at(pageOffset + 9);
+  return pageOffset + pointer;
+}
+
+bool CarveDatabase::isWalFile() const { return carve::checkSQliteVersion(image, 18); }
+
+std::optional<CarveDatabase> openCarveDatabase(ScanContext& scan,
+                                               const std::vector<DatabaseCandidate>& candidates,
+                                               const std::string& notExistLog) {
+  if (scan.backupFolder.empty()) return std::nullopt;
+  auto location = locateDatabase(scan.backupFolder, candidates, scan.lists.treeFileArray);
+  if (!location) {
+    applog::line(notExistLog);
+    return std::nullopt;
+  }
+  auto copy = scan.databases.commitDB(location->storedFile,
+                                      fileKeyFor(location->domain, location->path + "-wal"));
+  if (!copy) return std::nullopt;
+  auto image = DatabaseImage::load(*copy);
+  if (!image) return std::nullopt;
+  return CarveDatabase::fromImage(std::move(*image));
+}

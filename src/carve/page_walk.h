@@ -1,0 +1,60 @@
+// The frame every deleted-record carver shares: find the scanner's database, fold its
+// write-ahead log into the scan's private copy, hold that copy in memory and describe its
+// pages.
+//
+// The carvers read only the private copy that DatabasePreparer::commitDB() makes, never the
+// backup folder. A carver typically does:
+//
+//   auto db = openCarveDatabase(scan, candidates, "contactDB is not exist");
+//   if (!db) return;                       // missing (logged) or unreadable: no results
+//   for (std::int64_t k = db->pageCount; k >= 1; --k) {
+//     const std::int64_t page = db->pageOffset(k);
+//     if (carve::getPageType(db->image, page) != 1) continue;
+//     const std::int64_t first = db->firstCellOffset(page);
+//     ...
+//   }
+//
+// Pages are numbered from 0 (the page holding the database header) and page k starts at
+// k * pageSize. pageCount is the file size divided by the page size, rounded down; it is 0
+// when the page size is 0 or the file is smaller than one page, so no page is walked and
+// nothing divides by zero. Reading past the last whole page gives zero bytes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "carve/database_image.h"
+#include "extract/database_location.h"
+#include "extract/scan_context.h"
+
+struct CarveDatabase {
+  DatabaseImage image;
+  std::int64_t pageSize = 0;
+  std::int64_t pageCount = 0;
+
+  // Describes an image already in memory (tests, fuzzing): the page size from offset 16 and
+  // the page count from the image's size.
+  static CarveDatabase fromImage(DatabaseImage image);
+
+  std::int64_t pageOffset(std::int64_t index) const { return index * pageSize; }
+  // The page's first cell: the page offset plus the first entry of its cell pointer array
+  // (the 16-bit big-endian number at page offset + 8). The cell may lie outside the page
+  // or the file; every read there is safe and gives zero bytes past the end.
+  std::int64_t firstCellOffset(std::int64_t pageOffset) const;
+  // True when the header's write version (offset 18) says write-ahead logging.
+  bool isWalFile() const;
+};
+
+// The page size of a database header: the 16-bit big-endian number at offset 16. The file
+// format stores 65536 as 1, which is read as 65536; 0 stays 0 (no pages).
+std::int64_t carvePageSize(const DatabaseImage& image);
+
+// Finds the database by its fixed file keys (then by device path in the file index, as the
+// live scanners do), folds its log into the scan's private copy and loads that copy.
+// Logs `notExistLog` and gives none when no stored file exists; gives none silently when
+// the copy cannot be made or read.
+std::optional<CarveDatabase> openCarveDatabase(ScanContext& scan,
+                                               const std::vector<DatabaseCandidate>& candidates,
+                                               const std::string& notExistLog);
