@@ -1,3 +1,400 @@
 #include "carve/deleted_notes_scanner.h"
 
-void scanDelNoteThread(ScanContext&) {}
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "carve/carve_primitives.h"
+#include "extract/conversions.h"
+#include "extract/device_databases.h"
+#include "extract/notes_scanner.h"
+
+namespace {
+
+using carve::FieldBuffer;
+
+// The distance from `offset` to the first byte equal to `wanted` at or after `from`, looking
+// no further than kProbeReach bytes past `offset`.
+std::int64_t distanceTo(const DatabaseImage& file, std::int64_t offset, std::int64_t from,
+                        std::uint8_t wanted) {
+  for (std::int64_t at = from; at - offset <= kProbeReach; ++at) {
+    if (file.at(at) == wanted) return at - offset;
+  }
+  return kProbeReach + 1;
+}
+
+// The value of a decimal text as the device's string-to-integer conversion reads it:
+// optional blanks and sign, then digits up to the first other character; 0 for none.
+std::int32_t decimalValue(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > 0x7FFFFFFFLL) return negative ? INT32_MIN : INT32_MAX;
+  }
+  return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+// A text field as text: UTF-8 decoded, empty for bytes that are not UTF-8.
+std::string fieldText(const FieldBuffer& field) { return GetStringFormChar(field.text()); }
+
+// One carved record: its header start, serial-type count and running data offset, and the
+// buffer every field is read into.
+class RecordReader {
+ public:
+  RecordReader(const DatabaseImage& file, std::int64_t header, std::int64_t count,
+               FieldBuffer& field)
+      : file_(file), header_(header), count_(count), field_(field) {}
+
+  // One-byte serial type at header + position.
+  const FieldBuffer& oneByte(std::int64_t position) {
+    carve::AnalyseDBDataFile(file_, position, dataOffset_, header_, count_, field_);
+    return field_;
+  }
+  // Two-byte serial type at header + position.
+  const FieldBuffer& twoByte(std::int64_t position) {
+    carve::AnalyseAlterbleDB(file_, position, dataOffset_, header_, count_, field_);
+    return field_;
+  }
+  // Two-byte serial type with a moved base and a head adjustment.
+  const FieldBuffer& twoByteFrom(std::int64_t base, std::int64_t head, std::int64_t position) {
+    carve::AnalyseAlterbleDBFile(file_, position, dataOffset_, base, head, count_, field_);
+    return field_;
+  }
+  const FieldBuffer& read(std::int64_t position, bool twoBytes) {
+    return twoBytes ? twoByte(position) : oneByte(position);
+  }
+
+  // The modification date at `position` as the date text. Core Data writes its timestamps
+  // as reals; SQLite keeps a whole-second value as an integer but one with a fraction of a
+  // second as an 8-byte float (serial type 7), whose bits read as an integer would give a
+  // nonsense date. Such a body is read as the float it is, its whole seconds taken.
+  std::string date(std::int64_t position) {
+    const std::int64_t bodyAt = header_ + count_ + dataOffset_;
+    const std::uint8_t type = file_.at(header_ + position);
+    if (!carve::AnalyseDBDataFile(file_, position, dataOffset_, header_, count_, field_)) {
+      return {};
+    }
+    std::int64_t seconds = decimalValue(field_.text());
+    if (type == 7) {
+      std::uint8_t raw[8];
+      file_.copy(bodyAt, sizeof raw, raw);
+      const std::uint64_t bits = carve::readBigEndian(raw, 0, sizeof raw);
+      double value = 0;
+      std::memcpy(&value, &bits, sizeof value);
+      // Outside the range a note date can take the float is not a date at all.
+      if (!(value > -4.0e9 && value < 4.0e9)) return {};
+      seconds = static_cast<std::int64_t>(value);
+    }
+    return dateText(seconds, 1);
+  }
+
+ private:
+  const DatabaseImage& file_;
+  std::int64_t header_;
+  std::int64_t count_;
+  std::int64_t dataOffset_ = 0;
+  FieldBuffer& field_;
+};
+
+void setTitle(MzNoteNode& note, const FieldBuffer& field) {
+  if (!field.empty()) note.noteTitle = fieldText(field);
+}
+
+bool bytesAre(const DatabaseImage& file, std::int64_t offset,
+              std::initializer_list<std::uint8_t> bytes) {
+  return file.matches(offset, bytes.begin(), bytes.size());
+}
+
+// Write-ahead branch, before iOS 7: a record whose header begins (after the rowid column)
+// with six one-byte integers and a 6-byte integer.
+std::shared_ptr<MzNoteNode> noteBeforeIOS7(const DatabaseImage& file, std::int64_t l,
+                                           FieldBuffer& field) {
+  const std::int64_t m = bIsAlterbleDBFileVersion(file, l + 18, 1);
+  std::int64_t head = 0;
+  std::int64_t count = 0;
+  if (m == 0) {
+    head = 3;
+    count = 19;
+  } else if (m == 1) {
+    head = 4;
+    count = 20;
+  } else if (m == 2) {
+    count = 21;
+  }
+  auto note = std::make_shared<MzNoteNode>();
+  RecordReader record(file, l - 1, count, field);
+  for (std::int64_t position = 1; position <= 19; ++position) {
+    switch (position) {
+      case 10:
+        note->uid = decimalValue(record.oneByte(position).text());
+        break;
+      case 13:
+        note->noteDate = record.date(position);
+        break;
+      case 18:
+        if (m == 0) {
+          setTitle(*note, record.oneByte(position));
+        } else {
+          record.twoByte(position);
+        }
+        break;
+      case 19:
+        if (m == 1) {
+          setTitle(*note, record.twoByteFrom(l - 4, head, position));
+        } else if (m == 2) {
+          setTitle(*note, record.twoByte(position));
+        }
+        break;
+      default:
+        record.oneByte(position);
+    }
+  }
+  return note;
+}
+
+// Write-ahead branch, iOS 7: one more integer column; the summary and the title may each
+// take a two-byte serial type.
+std::shared_ptr<MzNoteNode> noteOfIOS7(const DatabaseImage& file, std::int64_t l,
+                                       FieldBuffer& field) {
+  const int s = bIsbSummeryChanged(file, l + 17);
+  const int t = bIsbTitleChanged(file, s == 1 ? l + 19 : l + 18);
+  auto note = std::make_shared<MzNoteNode>();
+  RecordReader record(file, l - 1, 20 + s + t, field);
+  for (std::int64_t position = 1; position <= 20; ++position) {
+    switch (position) {
+      case 11:
+        note->uid = decimalValue(record.oneByte(position).text());
+        break;
+      case 14:
+        note->noteDate = record.date(position);
+        break;
+      case 18:
+        record.read(position, s == 1);
+        break;
+      case 19:
+        if (s == 0) setTitle(*note, record.read(position, t == 1));
+        break;
+      case 20:
+        if (s == 1) setTitle(*note, record.read(position, t == 1));
+        break;
+      default:
+        record.oneByte(position);
+    }
+  }
+  return note;
+}
+
+// Rollback-journal branch: the title's place depends on whether the byte 13 after the
+// match is zero (p 19) or not (p 15).
+std::shared_ptr<MzNoteNode> noteOfRollbackFile(const DatabaseImage& file, std::int64_t i,
+                                               FieldBuffer& field) {
+  const int p = CheckTitlePostion(file, i + 13);
+  const std::int64_t a =
+      p == 15 ? checkTitleAlterable(file, i + 14, 15) : checkTitleAlterable(file, i + 18, 19);
+  std::int64_t u = 0;
+  bool b = false;
+  std::int64_t baseCount = 19;
+  if (a == 1) {
+    u = CheckAlterSummary(file, i + 19, 0);
+    b = true;
+    baseCount = 20;
+  } else {
+    u = CheckAlterSummary(file, i + 18, 0);
+  }
+  auto note = std::make_shared<MzNoteNode>();
+  RecordReader record(file, i - 1, baseCount + (u > 0 ? 1 : 0), field);
+  const std::int64_t last = p == 15 ? 18 : 19;
+  for (std::int64_t position = 1; position <= last; ++position) {
+    if (p == 15) {
+      switch (position) {
+        case 11:
+          note->uid = decimalValue(record.oneByte(position).text());
+          break;
+        case 12:
+          note->noteDate = record.date(position);
+          break;
+        case 14:
+          setTitle(*note, record.read(position, b));
+          break;
+        case 15:
+          if (a == 0) record.oneByte(position);
+          break;
+        case 18:
+          record.read(position, u > 0);
+          break;
+        default:
+          record.oneByte(position);
+      }
+      continue;
+    }
+    switch (position) {
+      case 10:
+        note->uid = decimalValue(record.oneByte(position).text());
+        break;
+      case 12:
+        note->noteDate = record.date(position);
+        break;
+      case 17:
+        record.read(position, u > 0);
+        break;
+      case 18:
+        if (u == 0) setTitle(*note, record.read(position, a != 0));
+        break;
+      case 19:
+        if (u > 0) setTitle(*note, record.read(position, a != 0));
+        break;
+      default:
+        record.oneByte(position);
+    }
+  }
+  return note;
+}
+
+void carveNoteRecords(const CarveDatabase& db, std::int64_t page, std::int64_t firstCell,
+                      bool writeAhead, bool iOS7, FieldBuffer& field,
+                      RecordList<MzNoteNode>& noteArray) {
+  const DatabaseImage& file = db.image;
+  const std::int64_t end = page + db.pageSize;
+  if (writeAhead) {
+    if (!carve::subStringIsValidAt(file, firstCell + 4, 16, 6, 16)) return;
+    for (std::int64_t l = page; l < end; ++l) {
+      if (file.at(l) != 0x01) continue;
+      const bool six = bytesAre(file, l, {1, 1, 1, 1, 1, 1, 5});
+      if (!iOS7) {
+        if (six) noteArray.push_back(noteBeforeIOS7(file, l, field));
+        continue;
+      }
+      if (six || bytesAre(file, l, {1, 1, 1, 1, 1, 1, 0, 5})) {
+        noteArray.push_back(noteOfIOS7(file, l, field));
+      }
+    }
+    return;
+  }
+  if (!carve::subStringIsValidAt(file, firstCell + 4, 14, 6, 14)) return;
+  for (std::int64_t i = page; i < end; ++i) {
+    if (file.at(i) != 0x01) continue;
+    if (bytesAre(file, i, {1, 1, 1, 1, 1, 1, 5}) || bytesAre(file, i, {1, 1, 1, 1, 2, 1, 5})) {
+      noteArray.push_back(noteOfRollbackFile(file, i, field));
+    }
+  }
+}
+
+void carveBodyRecords(const CarveDatabase& db, std::int64_t page, std::int64_t firstCell,
+                      FieldBuffer& field, RecordList<MzNoteValueNode>& noteValueArray) {
+  const DatabaseImage& file = db.image;
+  if (!carve::subStringIsValidAt(file, firstCell + 4, 6, 6, 6)) return;
+  const std::int64_t end = page + db.pageSize;
+  for (std::int64_t i = page; i < end; ++i) {
+    if (file.at(i) != 0x01 || !bytesAre(file, i, {1, 1, 1}) || !CheckNoteBodyMark(file, i)) {
+      continue;
+    }
+    const std::int64_t w = carve::bIsAlterbleDBFile(file, i + 4, 6);
+    RecordReader record(file, i - 1, w + 7, field);
+    auto body = std::make_shared<MzNoteValueNode>();
+    record.oneByte(1);
+    record.oneByte(2);
+    body->uid = decimalValue(record.oneByte(3).text());
+    const FieldBuffer& value = record.read(4, w == 1);
+    if (!value.empty()) body->noteValue = fieldText(value);
+    noteValueArray.push_back(std::move(body));
+  }
+}
+
+std::vector<DatabaseCandidate> notesCandidates() {
+  return {{devicedb::kNotesKey, devicedb::kNotes.domain, devicedb::kNotes.path},
+          {devicedb::kNotesSecondKey, devicedb::kNotesSecond.domain, devicedb::kNotesSecond.path}};
+}
+
+}  // namespace
+
+int CheckTitlePostion(const DatabaseImage& file, std::int64_t offset) {
+  return file.at(offset) == 0x00 ? 19 : 15;
+}
+
+std::int64_t checkTitleAlterable(const DatabaseImage& file, std::int64_t offset, int postion) {
+  if (postion == 19) return file.at(offset) != 0x03 && file.at(offset + 1) != 0x01 ? 1 : 0;
+  if (postion == 15) return distanceTo(file, offset, offset, 0x00);
+  return 0;
+}
+
+std::int64_t CheckAlterSummary(const DatabaseImage& file, std::int64_t offset, int version) {
+  if (version != 0 || file.at(offset) == 0x03) return 0;
+  return distanceTo(file, offset, offset + 1, 0x03);
+}
+
+std::int64_t bIsAlterbleDBFileVersion(const DatabaseImage& file, std::int64_t offset, int version) {
+  if (version != 0 && version != 1) return 0;
+  const std::uint8_t wanted = version == 1 ? 0x03 : 0x00;
+  if (file.at(offset) == wanted) return 0;
+  return distanceTo(file, offset, offset + 1, wanted);
+}
+
+int bIsbSummeryChanged(const DatabaseImage& file, std::int64_t offset) {
+  const std::uint8_t byte = file.at(offset);
+  return byte >= 121 && byte <= 136 ? 1 : 0;
+}
+
+int bIsbTitleChanged(const DatabaseImage& file, std::int64_t offset) {
+  return bIsbSummeryChanged(file, offset);
+}
+
+bool CheckNoteBodyMark(const DatabaseImage& file, std::int64_t offset) {
+  return file.at(offset + 3) >= 0x10 &&
+         (file.at(offset + 4) == 0x00 || file.at(offset + 5) == 0x00);
+}
+
+void carveDeletedNotePages(const CarveDatabase& db, bool writeAhead, bool iOS7,
+                           RecordList<MzNoteNode>& noteArray,
+                           RecordList<MzNoteValueNode>& noteValueArray) {
+  if (db.pageSize <= 0) return;
+  FieldBuffer field(static_cast<std::size_t>(db.pageSize));
+  for (std::int64_t k = 0; k < db.pageCount; ++k) {
+    const std::int64_t page = db.pageOffset(k);
+    if (carve::getPageType(db.image, page) != 1) continue;
+    const std::int64_t firstCell = db.firstCellOffset(page);
+    carveNoteRecords(db, page, firstCell, writeAhead, iOS7, field, noteArray);
+    carveBodyRecords(db, page, firstCell, field, noteValueArray);
+  }
+}
+
+std::vector<std::shared_ptr<MzNoteNode>> assembleDeletedNotes(
+    RecordList<MzNoteNode>& noteArray, const RecordList<MzNoteValueNode>& noteValueArray) {
+  std::vector<std::shared_ptr<MzNoteNode>> posted;
+  if (noteValueArray.empty()) return posted;
+  // The first body's walk raises every id that repeats its predecessor; after it no two
+  // neighbours are equal and no id is 0 at the front, so the walks of later bodies change
+  // nothing and the last record of each id is the one every body takes.
+  std::int32_t previous = 0;
+  std::unordered_map<std::int32_t, const MzNoteNode*> lastWithId;
+  for (const auto& note : noteArray) {
+    if (note->uid == previous) note->uid += 1;
+    lastWithId[note->uid] = note.get();
+    previous = note->uid;
+  }
+  posted.reserve(noteValueArray.size());
+  for (const auto& body : noteValueArray) {
+    auto note = std::make_shared<MzNoteNode>();
+    if (auto it = lastWithId.find(body->uid); it != lastWithId.end()) {
+      note->noteDate = it->second->noteDate;
+      note->noteTitle = it->second->noteTitle;
+    }
+    note->noteContent = cleanNoteBody(body->noteValue);
+    posted.push_back(std::move(note));
+  }
+  return posted;
+}
+
+void scanDelNoteThread(ScanContext& scan) {
+  auto db = openCarveDatabase(scan, notesCandidates(), "NoteDB is not exist");
+  if (!db) return;
+  carveDeletedNotePages(*db, db->isWalFile(), scan.bIOS7DeviceNode, scan.lists.noteArray,
+                        scan.lists.noteValueArray);
+  for (auto& note : assembleDeletedNotes(scan.lists.noteArray, scan.lists.noteValueArray)) {
+    scan.nc.post("ScanDelNoteInfo", std::move(note));
+  }
+  scan.postProgress(85);
+}

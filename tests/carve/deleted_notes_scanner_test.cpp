@@ -1,0 +1,298 @@
+#include "carve/deleted_notes_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "extract/device_databases.h"
+#include "notes_volume.h"
+#include "support/step_harness.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using fixtures::encodeRecord;
+using fixtures::PageImage;
+using fixtures::SqlValue;
+
+constexpr int kPageSize = 1024;
+
+std::shared_ptr<MzNoteNode> note(std::int32_t uid, const std::string& title) {
+  auto n = std::make_shared<MzNoteNode>();
+  n->uid = uid;
+  n->noteTitle = title;
+  n->noteDate = "date of " + title;
+  return n;
+}
+
+std::shared_ptr<MzNoteValueNode> body(std::int32_t uid, const std::string& value) {
+  auto b = std::make_shared<MzNoteValueNode>();
+  b->uid = uid;
+  b->noteValue = value;
+  return b;
+}
+
+// A note record of the notes store (ZNOTE) before iOS 7, as schema format 1 writes it.
+std::vector<SqlValue> noteRow(std::int64_t bodyId, SqlValue modified, const std::string& title,
+                              const std::string& summary) {
+  return {nullptr,
+          std::int64_t{3},
+          std::int64_t{2},
+          std::int64_t{0},
+          std::int64_t{0},
+          std::int64_t{0},
+          std::int64_t{0},
+          std::int64_t{-4294967296},
+          bodyId + 100,
+          std::int64_t{0},
+          bodyId,
+          std::int64_t{1},
+          SqlValue(modified),
+          modified,
+          nullptr,
+          std::string("6F1C2B7E-1D0A-4C4B-9B7E-2C1F5E9A0D31"),
+          nullptr,
+          summary.empty() ? SqlValue(nullptr) : SqlValue(summary),
+          title};
+}
+
+// The same with iOS 7's ZEXTERNALSEQUENCENUMBER (NULL) after ZEXTERNALFLAGS.
+std::vector<SqlValue> noteRowOfIOS7(std::int64_t bodyId, SqlValue modified,
+                                    const std::string& title, const std::string& summary) {
+  auto row = noteRow(bodyId, modified, title, summary);
+  row.insert(row.begin() + 7, nullptr);
+  return row;
+}
+
+std::vector<SqlValue> bodyRow(std::int64_t owner, const std::string& content) {
+  return {nullptr, std::int64_t{4}, std::int64_t{1}, owner, content, nullptr, nullptr};
+}
+
+// Places records one after another in page `page` from `at` on, with the page's first cell
+// pointer on the first (the cell's payload length and rowid taking the 3 bytes before it).
+void placeRecords(PageImage& image, int page, int at,
+                  const std::vector<std::vector<SqlValue>>& rows, bool format4 = false) {
+  image.setFirstCell(page, at - 3);
+  std::int64_t offset = image.pageOffset(page) + at;
+  for (const auto& row : rows) offset = image.put(offset, encodeRecord(row, format4)) + 3;
+}
+
+struct Carved {
+  RecordList<MzNoteNode> notes;
+  RecordList<MzNoteValueNode> bodies;
+};
+
+Carved carve(PageImage& image, bool writeAhead, bool iOS7) {
+  Carved c;
+  const auto db = CarveDatabase::fromImage(DatabaseImage(image.bytes()));
+  carveDeletedNotePages(db, writeAhead, iOS7, c.notes, c.bodies);
+  return c;
+}
+
+TEST(DeletedNotesAssembly, RepeatedIdsAreRaisedAndTheLastRecordOfAnIdWins) {
+  // Two records in a row with id 4: the second becomes 5, so the body of 5 gets its title.
+  RecordList<MzNoteNode> notes = {note(4, "first"), note(4, "second"), note(9, "nine")};
+  RecordList<MzNoteValueNode> bodies = {body(5, "b5"), body(4, "b4"), body(7, "orphan")};
+  auto posted = assembleDeletedNotes(notes, bodies);
+  ASSERT_EQ(posted.size(), 3u);
+  EXPECT_EQ(posted[0]->noteTitle, "second");
+  EXPECT_EQ(posted[0]->noteDate, "date of second");
+  EXPECT_EQ(posted[1]->noteTitle, "first");
+  EXPECT_EQ(posted[2]->noteTitle, "");  // no record with id 7: body only
+  EXPECT_EQ(posted[2]->noteContent, "orphan");
+  // The raise stays in the list.
+  EXPECT_EQ(notes[1]->uid, 5);
+
+  // A cascade: 4 4 5 becomes 4 5 6; an id 0 at the front becomes 1; a later record of the
+  // same id overrides an earlier one.
+  RecordList<MzNoteNode> cascade = {note(0, "zero"), note(4, "a"), note(4, "b"),
+                                    note(5, "c"),    note(8, "d"), note(4, "late")};
+  RecordList<MzNoteValueNode> asks = {body(1, ""), body(6, ""), body(4, ""), body(5, "")};
+  posted = assembleDeletedNotes(cascade, asks);
+  EXPECT_EQ(posted[0]->noteTitle, "zero");
+  EXPECT_EQ(posted[1]->noteTitle, "c");
+  EXPECT_EQ(posted[2]->noteTitle, "late");
+  EXPECT_EQ(posted[3]->noteTitle, "b");
+
+  // Without bodies nothing is posted and the records stay as they were.
+  RecordList<MzNoteNode> untouched = {note(4, "x"), note(4, "y")};
+  EXPECT_TRUE(assembleDeletedNotes(untouched, {}).empty());
+  EXPECT_EQ(untouched[1]->uid, 4);
+}
+
+TEST(DeletedNotesAssembly, BodiesAreCleanedAsLiveNotesAre) {
+  RecordList<MzNoteNode> notes;
+  auto posted = assembleDeletedNotes(notes, {body(1, "<div>Milk&nbsp;2<br></div>a</br><p>b</p>")});
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_EQ(posted[0]->noteContent, "Milk 2 a <p>b</p>");
+}
+
+TEST(DeletedNotesProbes, BodyMarkAndLayoutProbes) {
+  auto image = [](std::vector<std::uint8_t> bytes) {
+    bytes.insert(bytes.begin(), 16, 0xEE);  // keep the probes away from offset 0
+    return DatabaseImage(std::move(bytes));
+  };
+  // The body mark: the content's serial type (byte 3) at least 0x10, a NULL column at 4 or 5.
+  EXPECT_TRUE(CheckNoteBodyMark(image({1, 1, 1, 0x10, 0x00, 0x07}), 16));
+  EXPECT_TRUE(CheckNoteBodyMark(image({1, 1, 1, 0x85, 0x2B, 0x00}), 16));
+  EXPECT_FALSE(CheckNoteBodyMark(image({1, 1, 1, 0x0F, 0x00, 0x00}), 16));
+  EXPECT_FALSE(CheckNoteBodyMark(image({1, 1, 1, 0x85, 0x2B, 0x01}), 16));
+
+  const DatabaseImage probes = image({0x00, 0x03, 0x05, 0x07, 0x03, 0x79, 0x88, 0x89, 0x78});
+  EXPECT_EQ(CheckTitlePostion(probes, 16), 19);
+  EXPECT_EQ(CheckTitlePostion(probes, 17), 15);
+  EXPECT_EQ(bIsAlterbleDBFileVersion(probes, 17, 1), 0);  // the byte itself is 0x03
+  EXPECT_EQ(bIsAlterbleDBFileVersion(probes, 18, 1), 2);  // next 0x03 two bytes on
+  EXPECT_EQ(bIsAlterbleDBFileVersion(probes, 16, 0), 0);
+  EXPECT_EQ(bIsAlterbleDBFileVersion(probes, 18, 2), 0);
+  EXPECT_EQ(CheckAlterSummary(probes, 18, 0), 2);
+  EXPECT_EQ(CheckAlterSummary(probes, 18, 1), 0);
+  EXPECT_EQ(checkTitleAlterable(probes, 18, 15), 7);  // the end of the file reads as zero
+  EXPECT_EQ(checkTitleAlterable(image(std::vector<std::uint8_t>(200, 0x05)), 20, 15),
+            kProbeReach + 1);  // no zero byte within reach
+  EXPECT_EQ(checkTitleAlterable(probes, 16, 15), 0);
+  EXPECT_EQ(checkTitleAlterable(probes, 18, 19), 1);  // 0x05 then 0x07
+  EXPECT_EQ(checkTitleAlterable(probes, 17, 19), 0);  // 0x03
+  EXPECT_EQ(bIsbSummeryChanged(probes, 21), 1);       // 121
+  EXPECT_EQ(bIsbTitleChanged(probes, 22), 1);         // 136
+  EXPECT_EQ(bIsbTitleChanged(probes, 23), 0);         // 137
+  EXPECT_EQ(bIsbSummeryChanged(probes, 24), 0);       // 120
+}
+
+TEST(DeletedNotesCarving, NoteAndBodyRecordsOfTheWriteAheadLayoutBeforeIOS7) {
+  ScopedEnv tz("TZ", "UTC");
+  PageImage image(kPageSize, 3, true);
+  // 2013-03-29 10:30:44.25 as Core Data writes it: a real with a fraction of a second.
+  const double modified = 386245844.25;
+  const std::string longBody =
+      "Packing list<div>Ferry tickets (12 July, 10:35 Nynäshamn)</div><div>Swimsuit</div>";
+  placeRecords(image, 1, 200,
+               {noteRow(5, modified, "Packing list", "Ferry tickets"), bodyRow(5, longBody),
+                bodyRow(6, "Door code<div>1947</div>")});
+  Carved c = carve(image, true, false);
+  ASSERT_EQ(c.notes.size(), 1u);
+  EXPECT_EQ(c.notes[0]->uid, 5);
+  EXPECT_EQ(c.notes[0]->noteTitle, "Packing list");
+  EXPECT_EQ(c.notes[0]->noteDate, "03-29-2013 10:30");
+  ASSERT_EQ(c.bodies.size(), 2u);
+  EXPECT_EQ(c.bodies[0]->uid, 5);
+  EXPECT_EQ(c.bodies[0]->noteValue, longBody);  // a two-byte serial type (58 bytes or more)
+  EXPECT_EQ(c.bodies[1]->uid, 6);
+  EXPECT_EQ(c.bodies[1]->noteValue, "Door code<div>1947</div>");
+
+  // A whole-second date is stored as an integer and reads the same way.
+  PageImage whole(kPageSize, 2, true);
+  placeRecords(whole, 1, 300, {noteRow(7, std::int64_t{386245844}, "Books", "")});
+  c = carve(whole, true, false);
+  ASSERT_EQ(c.notes.size(), 1u);
+  EXPECT_EQ(c.notes[0]->noteDate, "03-29-2013 10:30");
+  EXPECT_EQ(c.notes[0]->noteTitle, "Books");
+}
+
+TEST(DeletedNotesCarving, IOS7LayoutTakesShortAndLongTitles) {
+  PageImage image(kPageSize, 2, true);
+  const std::string longTitle = "Notes from the parents' evening at school on Thursday 6 June";
+  const std::string longSummary(70, 's');
+  placeRecords(image, 1, 100,
+               {noteRowOfIOS7(11, std::int64_t{386245844}, "Garden", "Roses"),
+                noteRowOfIOS7(12, std::int64_t{386245844}, longTitle, "short"),
+                noteRowOfIOS7(13, std::int64_t{386245844}, "Tax return", longSummary)});
+  Carved c = carve(image, true, true);
+  ASSERT_EQ(c.notes.size(), 3u);
+  EXPECT_EQ(c.notes[0]->uid, 11);
+  EXPECT_EQ(c.notes[0]->noteTitle, "Garden");
+  EXPECT_EQ(c.notes[1]->uid, 12);
+  EXPECT_EQ(c.notes[1]->noteTitle, longTitle);
+  EXPECT_EQ(c.notes[2]->uid, 13);
+  EXPECT_EQ(c.notes[2]->noteTitle, "Tax return");
+  // The layout before iOS 7 does not see these records.
+  EXPECT_TRUE(carve(image, true, false).notes.empty());
+}
+
+TEST(DeletedNotesCarving, RollbackLayoutAndPagesThatAreNotNotes) {
+  PageImage image(kPageSize, 4, false);
+  placeRecords(image, 1, 150, {noteRow(21, std::int64_t{386245844}, "Wine we liked", "")});
+  // Page 2: a first cell of another table (no run of three 0x01 bytes) hides a note record.
+  placeRecords(image, 2, 400, {{nullptr, std::string("com.apple.notes"), std::int64_t{7}}});
+  image.put(image.pageOffset(2) + 500, encodeRecord(noteRow(22, std::int64_t{1}, "Hidden", "")));
+  // Page 3 is an index page.
+  image.setPageKind(3, 0x0A);
+  image.put(image.pageOffset(3) + 200, encodeRecord(bodyRow(23, "never carved")));
+  Carved c = carve(image, false, false);
+  ASSERT_EQ(c.notes.size(), 1u);
+  EXPECT_EQ(c.notes[0]->uid, 21);
+  EXPECT_EQ(c.notes[0]->noteTitle, "Wine we liked");
+  EXPECT_TRUE(c.bodies.empty());
+
+  // Schema format 4 writes the zeros and ones without a body: no run of 0x01 bytes is left.
+  PageImage format4(kPageSize, 2, true);
+  placeRecords(format4, 1, 150,
+               {noteRow(5, std::int64_t{386245844}, "Books", ""),
+                bodyRow(5, "Books<div>Let the Right One In</div>")},
+               true);
+  c = carve(format4, true, false);
+  EXPECT_TRUE(c.notes.empty());
+  EXPECT_TRUE(c.bodies.empty());
+}
+
+TEST(DeletedNotesCarving, HostileImagesEndQuietly) {
+  RecordList<MzNoteNode> notes;
+  RecordList<MzNoteValueNode> bodies;
+  // Page size 0 and 1, a file shorter than its page size, a cell pointer past the page.
+  for (int pageSize : {0, 1, 512}) {
+    std::vector<std::uint8_t> bytes(300, 0x01);
+    bytes[16] = static_cast<std::uint8_t>(pageSize >> 8);
+    bytes[17] = static_cast<std::uint8_t>(pageSize);
+    const auto db = CarveDatabase::fromImage(DatabaseImage(bytes));
+    carveDeletedNotePages(db, true, false, notes, bodies);
+    carveDeletedNotePages(db, false, true, notes, bodies);
+  }
+  PageImage image(kPageSize, 2, true, 0xFFFF);
+  image.put(image.pageOffset(2) - 10, {1, 1, 1, 1, 1, 1, 5, 1, 1, 1});  // runs off the end
+  carveDeletedNotePages(CarveDatabase::fromImage(DatabaseImage(image.bytes())), true, true, notes,
+                        bodies);
+  SUCCEED();
+}
+
+TEST(DeletedNotesStep, PostsOneNotePerBodyThenProgress85) {
+  TempDir tmp;
+  const std::string folder = tmp.sub("backup");
+  std::filesystem::create_directories(folder);
+  PageImage image(kPageSize, 3, true);
+  placeRecords(image, 1, 200, {noteRow(5, std::int64_t{386245844}, "Shopping", "Milk")});
+  placeRecords(image, 2, 100, {bodyRow(5, "Shopping<div>Milk</div><div>Eggs&nbsp;x2<br></div>")});
+  // The second file key (notes.db) is used when the first has no file.
+  ASSERT_TRUE(
+      fixtures::writeImageDatabase(folder + "/" + devicedb::kNotesSecondKey, image, kPageSize));
+  StepHarness step(folder);
+  std::vector<std::shared_ptr<MzNoteNode>> posted;
+  std::vector<std::int32_t> progress;
+  step.center.addObserver("ScanDelNoteInfo", [&](const std::any& o) {
+    posted.push_back(std::any_cast<std::shared_ptr<MzNoteNode>>(o));
+  });
+  step.center.addObserver("ScanProgressInfo", [&](const std::any& o) {
+    progress.push_back(std::any_cast<std::int32_t>(o));
+  });
+  step.run(scanDelNoteThread);
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_EQ(posted[0]->noteTitle, "Shopping");
+  EXPECT_EQ(posted[0]->noteContent, "ShoppingMilkEggs x2 ");
+  EXPECT_EQ(progress, std::vector<std::int32_t>{85});
+  EXPECT_EQ(step.lists.noteArray.size(), 1u);
+  EXPECT_EQ(step.lists.noteValueArray.size(), 1u);
+  EXPECT_TRUE(step.logged.empty());
+}
+
+TEST(DeletedNotesStep, MissingDatabaseLogsAndPostsNothing) {
+  TempDir tmp;
+  std::filesystem::create_directories(tmp.sub("empty"));
+  StepHarness step(tmp.sub("empty"));
+  int notifications = 0;
+  step.center.addObserver("ScanDelNoteInfo", [&](const std::any&) { ++notifications; });
+  step.center.addObserver("ScanProgressInfo", [&](const std::any&) { ++notifications; });
+  step.run(scanDelNoteThread);
+  EXPECT_EQ(notifications, 0);
+  EXPECT_EQ(step.logged, std::vector<std::string>{"NoteDB is not exist"});
+}
+
+}  // namespace
