@@ -1,3 +1,357 @@
 #include "carve/deleted_contacts_scanner.h"
 
-void scanDelContactThread(ScanContext&) {}
+#include <array>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "carve/carve_primitives.h"
+#include "extract/conversions.h"
+#include "extract/device_databases.h"
+
+namespace {
+
+using carve::FieldBuffer;
+
+constexpr int kPhoneType = 3;
+constexpr int kEmailType = 4;
+constexpr int kHomepageType = 22;
+constexpr std::size_t kShortTextLimit = 259;
+constexpr std::size_t kValueTextLimit = 1023;
+// "Unknown" contacts seeded by the values of one record id: each unclaimed value seeds one,
+// and each carries every value of the id, so they are identical copies (the results keep
+// only the first). A damaged page can carry thousands of values of one id, and the copies
+// would then grow with the square of that count; beyond this many they are not made.
+constexpr std::size_t kMaxUnknownCopiesPerId = 16;
+
+// The serial-type runs that mark a person record (header positions 27 to 31).
+constexpr std::array<std::array<std::uint8_t, 5>, 4> kPersonSignatures = {{
+    {0x0f, 0x0f, 0x08, 0x08, 0x01},
+    {0x00, 0x00, 0x04, 0x04, 0x01},
+    {0x00, 0x00, 0x04, 0x04, 0x00},
+    {0x00, 0x00, 0x04, 0x04, 0x13},
+}};
+
+// The four-byte runs of family 4 a value record's serial types may start with.
+constexpr std::array<std::array<std::uint8_t, 4>, 11> kValueSignatures = {{
+    {0x01, 0x01, 0x08, 0x09},
+    {0x01, 0x01, 0x09, 0x01},
+    {0x09, 0x01, 0x08, 0x09},
+    {0x01, 0x01, 0x01, 0x01},
+    {0x01, 0x01, 0x08, 0x01},
+    {0x02, 0x01, 0x08, 0x01},
+    {0x02, 0x01, 0x09, 0x01},
+    {0x02, 0x01, 0x08, 0x09},
+    {0x02, 0x01, 0x01, 0x01},
+    {0x01, 0x09, 0x08, 0x09},
+    {0xff, 0xd8, 0xff, 0xe0},
+}};
+
+bool isPersonSignature(const std::uint8_t* at) {
+  if (at[0] != 0x0f && at[0] != 0x00) return false;
+  for (const auto& signature : kPersonSignatures) {
+    if (std::memcmp(at, signature.data(), signature.size()) == 0) return true;
+  }
+  return false;
+}
+
+bool isValueSignature(const std::uint8_t* at) {
+  const std::uint8_t first = at[0];
+  if (first != 0x01 && first != 0x02 && first != 0x09 && first != 0xff) return false;
+  for (const auto& signature : kValueSignatures) {
+    if (std::memcmp(at, signature.data(), signature.size()) == 0) return true;
+  }
+  return false;
+}
+
+// "%@ %@" of the current text and the new one.
+void appendWithBlank(std::string& field, const std::string& value) {
+  field += ' ';
+  field += value;
+}
+
+std::int32_t decimalValue(std::string_view text) {
+  // The field readers write integers as signed 32-bit decimal text.
+  std::int64_t value = 0;
+  bool negative = false;
+  std::size_t i = 0;
+  if (!text.empty() && text[0] == '-') {
+    negative = true;
+    i = 1;
+  }
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > 0x80000000LL) break;
+  }
+  return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+bool isShortText(const FieldBuffer& field, std::size_t limit) {
+  const std::size_t size = field.text().size();
+  return size >= 1 && size <= limit;
+}
+
+void addValue(MzContactNode& contact, const DelContactValue& value) {
+  switch (value.valueType) {
+    case kPhoneType:
+      appendWithBlank(contact.contactPhone, value.contactValue);
+      break;
+    case kEmailType:
+      appendWithBlank(contact.contactEmail, value.contactValue);
+      break;
+    case kHomepageType:
+      appendWithBlank(contact.contactHomepage, value.contactValue);
+      break;
+    default:
+      break;
+  }
+}
+
+std::string withoutBlanks(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c != ' ') out += c;
+  }
+  return out;
+}
+
+class ContactCarver {
+ public:
+  ContactCarver(const CarveDatabase& db, ScanContext& scan)
+      : db_(db),
+        file_(db.image),
+        scan_(scan),
+        lists_(scan.lists),
+        iOS7_(scan.bIOS7DeviceNode),
+        field_(static_cast<std::size_t>(db.pageSize > 260 ? db.pageSize : 260) + 1),
+        scratch_(static_cast<std::size_t>(db.pageSize) + kSpill, 0) {}
+
+  void run() {
+    const std::int64_t pages = db_.pageCount;
+    for (std::int64_t index = pages; index >= 1; --index) {
+      const std::int64_t page = db_.pageOffset(index);
+      if (index == pages - 1) {
+        pageText_ = carve::GetLastPageStringWithChar(pageBytes(page),
+                                                     static_cast<std::size_t>(db_.pageSize));
+      }
+      if (carve::getPageType(file_, page) != 1) continue;
+      const std::int64_t firstCell = db_.firstCellOffset(page);
+      if (carve::subStringIsValidAt(file_, firstCell + 30, 10, 4, 10)) scanPersons(page);
+      numberUnknownPersons();
+      if (carve::subStringIsValidAt(file_, firstCell + 4, 8, 4, 8)) scanValues(page);
+    }
+    matchAndPost();
+    scan_.postProgress(75);
+  }
+
+ private:
+  // Candidates read up to 4 bytes past the last offset of a page.
+  static constexpr std::size_t kSpill = 8;
+
+  // The page's bytes and the few after it, zero past the end of the file.
+  const std::uint8_t* pageBytes(std::int64_t page) {
+    const std::int64_t needed = db_.pageSize + static_cast<std::int64_t>(kSpill);
+    if (page >= 0 && page + needed <= file_.size()) return file_.data() + page;
+    file_.copy(page, static_cast<std::size_t>(needed), scratch_.data());
+    return scratch_.data();
+  }
+
+  void scanPersons(std::int64_t page) {
+    const std::uint8_t* bytes = pageBytes(page);
+    const std::int64_t size = db_.pageSize;
+    // The nearest zero byte before j - 12, kept as j moves so that the sort-column distance
+    // costs nothing per candidate. Looked for at most one page back from the page's start;
+    // a candidate with no zero within a page before it cannot have its header on this page.
+    std::int64_t zero = nearestZeroBefore(page - 12, size);
+    for (std::int64_t j = page; j < page + size; ++j) {
+      if (j > page && file_.at(j - 13) == 0x00) zero = j - 13;
+      if (!isPersonSignature(bytes + (j - page))) continue;
+      std::int64_t s = 0;
+      if (file_.at(j - 12) != 0x00) {
+        if (zero < 0 && zero == kNoZero) continue;
+        s = (j - 12) - zero;
+        if (s > size) continue;
+      }
+      carvePerson(j, s);
+    }
+  }
+
+  static constexpr std::int64_t kNoZero = INT64_MIN;
+
+  // The nearest offset before `offset` holding 0x00, searched at most `limit` bytes back
+  // (bytes before the file count as zero); kNoZero when none is that close.
+  std::int64_t nearestZeroBefore(std::int64_t offset, std::int64_t limit) const {
+    for (std::int64_t back = offset - 1; back >= offset - 1 - limit; --back) {
+      if (file_.at(back) == 0x00) return back;
+    }
+    return kNoZero;
+  }
+
+  void carvePerson(std::int64_t j, std::int64_t s) {
+    const std::int64_t n = carve::bNoteAlter(file_, j - 19 - s);
+    const std::int64_t u = carve::bImageURLAlter(file_, j + 6);
+    const std::int64_t h = j - (27 + s + n);
+    const std::int64_t count = 34 + (iOS7_ ? 2 : 0) + s + n + u;
+
+    auto contact = std::make_shared<MzContactNode>();
+    std::int64_t d = 0;
+    for (std::int64_t position = 1; position <= 34; ++position) {
+      if (position == 9 && n == 1) {
+        carve::AnalyseAlterbleDB(file_, position, d, h, count, field_);
+      } else if (position == 10 && n == 1) {
+        continue;  // the two-byte note serial type covers positions 9 and 10
+      } else {
+        carve::AnalyseDBDataFile(file_, position, d, h, count, field_);
+      }
+      switch (position) {
+        case 1:
+          if (isShortText(field_, kShortTextLimit)) contact->contactName = text();
+          break;
+        case 2:
+        case 3:
+          if (isShortText(field_, kShortTextLimit)) appendWithBlank(contact->contactName, text());
+          break;
+        case 7:
+          if (isShortText(field_, kShortTextLimit)) contact->contactCompany = text();
+          break;
+        case 8:
+          if (isShortText(field_, kShortTextLimit)) {
+            appendWithBlank(contact->contactCompany, text());
+          }
+          break;
+        case 9:
+          if (!field_.empty()) contact->contactNote = text();
+          break;
+        case 13:
+          if (isShortText(field_, kShortTextLimit)) contact->contactJobtitle = text();
+          break;
+        default:
+          break;
+      }
+    }
+    assignRecordId(std::move(contact), h);
+  }
+
+  std::string text() const { return GetStringFormChar(field_.text()); }
+
+  void assignRecordId(std::shared_ptr<MzContactNode> contact, std::int64_t h) {
+    std::int32_t assigned;
+    if (carve::getDeletedMark(file_, h - 1, 2, 4)) {
+      const std::uint8_t b1 = file_.at(h - 2);
+      const std::uint8_t b0 = file_.at(h - 3);
+      const std::int32_t id = b0 >= 0x81 && b0 <= 0x89 ? carve::getAlterInteger(b0, b1) : b1;
+      contact->rowid = id;
+      if (id > largestId_) largestId_ = id;
+      assigned = id != 0 ? id : lastAssigned_ + 1;
+    } else {
+      if (lastAssigned_ == 0) {
+        lists_.delUnKnowContactArray.push_back(std::move(contact));
+        return;
+      }
+      assigned = lastAssigned_ - 1;
+    }
+    lastAssigned_ = assigned;
+    contact->rowid = assigned;
+    lists_.delContactArray.push_back(std::move(contact));
+  }
+
+  void numberUnknownPersons() {
+    if (unknownNumbered_ || lists_.delUnKnowContactArray.empty()) return;
+    const auto& unknown = lists_.delUnKnowContactArray;
+    std::int32_t k = 0;
+    for (auto it = unknown.rbegin(); it != unknown.rend(); ++it, ++k) {
+      (*it)->rowid = largestId_ + 1 + k;
+      lists_.delContactArray.push_back(*it);
+    }
+    unknownNumbered_ = true;
+  }
+
+  void scanValues(std::int64_t page) {
+    const std::uint8_t* bytes = pageBytes(page);
+    const std::int64_t count = iOS7_ ? 7 : 6;
+    for (std::int64_t a = page + db_.pageSize; a >= page + 1; --a) {
+      if (!isValueSignature(bytes + (a - page))) continue;
+      auto value = std::make_shared<DelContactValue>();
+      std::int64_t d = 0;
+      for (std::int64_t position = 1; position <= 5; ++position) {
+        carve::AnalyseTheDBDataFile(file_, position, d, a - 4, 3, count, field_);
+        if (position == 1) {
+          value->rowID = decimalValue(field_.text());
+          if (value->rowID == 0) value->rowID = 1;
+        } else if (position == 2) {
+          value->valueType = decimalValue(field_.text());
+        } else if (position == 5 && isShortText(field_, kValueTextLimit)) {
+          value->contactValue = text();
+        }
+      }
+      lists_.delContactValueArray.push_back(std::move(value));
+    }
+  }
+
+  void matchAndPost() {
+    const auto& values = lists_.delContactValueArray;
+    std::unordered_map<std::int32_t, std::vector<std::size_t>> valuesById;
+    for (std::size_t i = 0; i < values.size(); ++i) valuesById[values[i]->rowID].push_back(i);
+
+    for (const auto& contact : lists_.delContactArray) {
+      if (auto it = valuesById.find(contact->rowid); it != valuesById.end()) {
+        for (std::size_t i : it->second) {
+          addValue(*contact, *values[i]);
+          values[i]->bHasFind = true;
+        }
+      }
+      if (contact->contactPhone.size() <= 2) {
+        contact->contactPhone =
+            carve::getNextSubStringInString(pageText_, withoutBlanks(contact->contactName))
+                .value_or(std::string());
+      }
+      scan_.nc.post("ScanDelContactInfo", contact);
+    }
+
+    std::unordered_map<std::int32_t, std::size_t> copiesById;
+    // Appending to delContactArray below leaves `values` untouched; walk by index.
+    for (std::size_t v = 0; v < values.size(); ++v) {
+      if (values[v]->bHasFind) continue;
+      const std::int32_t id = values[v]->rowID;
+      values[v]->bHasFind = true;
+      if (++copiesById[id] > kMaxUnknownCopiesPerId) continue;
+      auto unknown = std::make_shared<MzContactNode>();
+      unknown->contactName = "Unknown";
+      unknown->rowid = id;
+      for (std::size_t i : valuesById[id]) addValue(*unknown, *values[i]);
+      lists_.delContactArray.push_back(unknown);
+      scan_.nc.post("ScanDelContactInfo", unknown);
+    }
+  }
+
+  const CarveDatabase& db_;
+  const DatabaseImage& file_;
+  ScanContext& scan_;
+  ScanLists& lists_;
+  const bool iOS7_;
+  FieldBuffer field_;
+  std::vector<std::uint8_t> scratch_;
+  std::string pageText_;
+  std::int32_t lastAssigned_ = 0;
+  std::int32_t largestId_ = 0;
+  bool unknownNumbered_ = false;
+};
+
+std::vector<DatabaseCandidate> contactsCandidates() {
+  return {{devicedb::kContactsKey, devicedb::kContacts.domain, devicedb::kContacts.path}};
+}
+
+}  // namespace
+
+void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan) {
+  ContactCarver(db, scan).run();
+}
+
+void scanDelContactThread(ScanContext& scan) {
+  auto db = openCarveDatabase(scan, contactsCandidates(), "contactDB is not exist");
+  if (!db) return;
+  carveDeletedContacts(*db, scan);
+}
