@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
-# The main job: builds what is missing, then scans a device backup.
-#   ./run.sh                 works on the embedded sample backup (built under ./sample)
-#   ./run.sh BACKUP_FOLDER   works on your own backup folder
+# The main job: builds what is missing, scans a device backup and recovers everything in it.
+#   ./run.sh                            works on the embedded sample backup (built under ./sample)
+#   ./run.sh BACKUP_FOLDER              works on your own backup folder
+#   ./run.sh [BACKUP_FOLDER] --out DIR  recovers into DIR instead of ./recovered
 set -euo pipefail
 cd "$(dirname "$0")"
+
+BACKUP=
+OUT=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --out) [ $# -ge 2 ] || { echo "run.sh: --out needs a folder" >&2; exit 2; }; OUT=$2; shift 2 ;;
+    --out=*) OUT=${1#--out=}; shift ;;
+    -*) echo "run.sh: unknown option: $1" >&2; exit 2 ;;
+    *) BACKUP=$1; shift ;;
+  esac
+done
 
 ./scripts/install-deps.sh
 if [ ! -f build/build.ninja ]; then
@@ -12,14 +24,18 @@ fi
 ninja -C build retrievo make-sample-backup >/dev/null
 
 RETRIEVO=build/retrievo
-if [ $# -ge 1 ]; then
-  BACKUP=$1
-else
+if [ -z "$BACKUP" ]; then
   BACKUP=sample/Backup/5f2e8c1d9a7b4e6f0c3d2b1a9e8f7d6c5b4a3f2e
   if [ ! -d "$BACKUP" ]; then
     rm -rf sample
     build/make-sample-backup "$BACKUP" --truth sample/truth.json
   fi
+fi
+if [ -z "$OUT" ]; then
+  # The default folder belongs to this script: each run starts it afresh, so that the names
+  # of an earlier run do not make this run's files take numbered names.
+  OUT=recovered
+  rm -rf "$OUT"
 fi
 
 echo "== Backup"
@@ -27,3 +43,12 @@ echo "== Backup"
 echo
 echo "== Scan"
 "$RETRIEVO" scan "$BACKUP"
+echo
+echo "== Recover"
+status=0
+"$RETRIEVO" recover "$BACKUP" --out "$OUT" --all || status=$?
+if [ "$status" -ne 0 ] && [ "$status" -ne 4 ]; then exit "$status"; fi
+echo
+echo "== Recovered files (bytes, path)"
+find "$OUT" -mindepth 1 -printf '%s\t%P%y\n' | sed 's/d$/\//; s/f$//' | LC_ALL=C sort -t$'\t' -k2
+exit "$status"

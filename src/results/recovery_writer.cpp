@@ -131,7 +131,13 @@ void MzRecoveryWriter::recoverFilesThread() {
     if (r && r->bSelected) recoverAppPhotoAndVideo(*r, i);
   }
 
-  beginFolder(safeFileName(deviceName()));
+  // Without a device name the backup files go under the backup folder's name, as the
+  // backup browser names its root then.
+  std::string device = deviceName();
+  if (device.empty() && results_.currentBackup()) {
+    device = lastPathComponent(results_.currentBackup()->backUpFilePath);
+  }
+  beginFolder(safeFileName(device.empty() ? "Backup" : device));
   for (const auto& root : treeRoots) {
     if (root) traverseRecoverTreeNode(*root);
   }

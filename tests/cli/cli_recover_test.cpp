@@ -1,0 +1,244 @@
+// retrievo recover, run as a user would run it on a builder-made backup, and its output read
+// back with independent readers.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "catalogue/sha1.h"
+#include "results/message_html.h"
+#include "results/vcard_reader.h"
+#include "sample_backup.h"
+#include "support/folder_hash.h"
+#include "support/run_command.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+CommandResult retrievo(const std::vector<std::string>& args) {
+  return runCommand(RETRIEVO_CLI_PATH, args);
+}
+
+std::vector<std::string> filesIn(const std::string& folder, const std::string& extension = "") {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) {
+    if (e.is_regular_file() && (extension.empty() || e.path().extension() == extension)) {
+      out.push_back(e.path().string());
+    }
+  }
+  return out;
+}
+
+// UTF-16LE with a byte-order mark, as the pages are written, to UTF-8 (BMP only suffices
+// for the check, other characters become '?').
+std::string pageText(const std::string& bytes) {
+  std::string out;
+  if (bytes.size() < 2 || bytes.substr(0, 2) != "\xFF\xFE") return out;
+  for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    const unsigned u = static_cast<unsigned char>(bytes[i]) |
+                       (static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8);
+    if (u < 0x80) {
+      out += static_cast<char>(u);
+    } else if (u < 0x800) {
+      out += static_cast<char>(0xC0 | (u >> 6));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    } else if (u >= 0xD800 && u < 0xE000) {
+      out += '?';
+    } else {
+      out += static_cast<char>(0xE0 | (u >> 12));
+      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  return out;
+}
+
+class CliRecover : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    tmp_ = new TempDir;
+    folder_ = tmp_->sub("Backup/" + fixtures::sampleBackupFolderName());
+    fixtures::BackupBuildResult built;
+    std::string error;
+    ASSERT_TRUE(fixtures::buildSampleBackup(folder_, {}, &built, &error)) << error;
+    truth_ = built.truth;
+  }
+  static void TearDownTestSuite() {
+    delete tmp_;
+    tmp_ = nullptr;
+  }
+  std::string stored(const json& file) const {
+    return slurp(folder_ + "/" + file["file_key"].get<std::string>());
+  }
+
+  TempDir out_;
+  static inline TempDir* tmp_ = nullptr;
+  static inline std::string folder_;
+  static inline json truth_;
+};
+
+TEST_F(CliRecover, EverythingComesBackAndTheBackupIsUnchanged) {
+  const auto before = folderFingerprint(folder_);
+  const std::string out = out_.sub("recovered");
+  CommandResult r = retrievo({"recover", folder_, "--out", out, "--all"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("failed: 0 items\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("folder: " + fs::weakly_canonical(out).string() + "\n"), std::string::npos);
+  EXPECT_NE(r.err.find("recover: Contact"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("recover: done\n"), std::string::npos);
+  EXPECT_EQ(folderFingerprint(folder_), before);
+  // Nothing was written beside the output folder.
+  std::set<std::string> beside;
+  for (const auto& e : fs::directory_iterator(out_.path())) beside.insert(e.path().filename());
+  EXPECT_EQ(beside, (std::set<std::string>{"recovered"}));
+
+  // Media byte for byte.
+  for (const auto& [list, folder] :
+       {std::pair{"photos", "Photo&Video"}, std::pair{"app_media", "AppPhoto&Video"}}) {
+    for (const auto& m : truth_[list]) {
+      const std::string name = fs::path(m["path"].get<std::string>()).filename();
+      EXPECT_EQ(slurp(out + "/" + folder + "/" + name), stored(m)) << name;
+    }
+  }
+
+  // Every live contact's card, read by an independent reader.
+  std::vector<VCard> cards;
+  for (const auto& path : filesIn(out + "/Contact", ".vcf")) {
+    cards.push_back(readVCard(slurp(path)));
+    EXPECT_TRUE(cards.back().wellFormed) << path;
+  }
+  for (const auto& c : truth_["contacts"]) {
+    if (c.value("deleted", false)) continue;
+    const std::string name = c["name"];
+    const std::string org = c.value("organization", "");
+    const VCard* card = nullptr;
+    for (const auto& v : cards) {
+      const VCardLine* fn = v.find("FN");
+      const VCardLine* o = v.find("ORG");
+      if ((!name.empty() && fn && fn->value == name) ||
+          (name.empty() && o && o->value.find(org) != std::string::npos)) {
+        card = &v;
+      }
+    }
+    ASSERT_NE(card, nullptr) << name << org;
+    for (const auto& phone : c["phones"]) {
+      EXPECT_NE(card->find("TEL")->value.find(phone.get<std::string>()), std::string::npos);
+    }
+    for (const auto& mail : c["emails"]) {
+      EXPECT_NE(card->find("EMAIL")->value.find(mail.get<std::string>()), std::string::npos);
+    }
+    if (c["picture_bytes"].get<int>() > 0) {
+      ASSERT_NE(card->find("PHOTO"), nullptr) << name;
+      auto bytes = decodeBase64(card->find("PHOTO")->value);
+      EXPECT_EQ(SHAH::hexDigest(std::string(bytes.begin(), bytes.end())), c["picture_sha1"]);
+    } else {
+      EXPECT_EQ(card->find("PHOTO"), nullptr) << name;
+    }
+  }
+
+  // Every live message text is on a page (escaped as the page writes it).
+  std::string pages;
+  for (const auto& path : filesIn(out + "/Message", ".html")) pages += pageText(slurp(path));
+  for (const auto& m : truth_["messages"]) {
+    if (m.value("deleted", false) || !m.contains("text")) continue;
+    const std::string text = m["text"];
+    if (text.rfind("\xEF\xBF\xBC", 0) == 0) continue;  // an attachment shows as its picture
+    EXPECT_NE(pages.find(escapeHtml(text)), std::string::npos) << text;
+  }
+  const std::string notes = slurp(out + "/Note/Notes.txt");
+  for (const auto& n : truth_["notes"]) {
+    if (!n.value("deleted", false)) {
+      EXPECT_NE(notes.find("Title:" + n["title"].get<std::string>()), std::string::npos);
+    }
+  }
+}
+
+TEST_F(CliRecover, OptionsChooseWhatIsTicked) {
+  const std::string out = out_.sub("notes");
+  CommandResult r = retrievo(
+      {"recover", folder_, "--out", out, "--category", "notes", "--match", "GOTLAND", "--quiet"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("written: 1 items\n"), std::string::npos) << r.out;
+  const std::string notes = slurp(out + "/Note/Notes.txt");
+  EXPECT_NE(notes.find("Title:Gotland packing list"), std::string::npos);
+  EXPECT_EQ(notes.find("Title:Shopping"), std::string::npos);
+  EXPECT_TRUE(filesIn(out + "/Contact", ".vcf").empty());
+
+  const std::string deleted = out_.sub("deleted");
+  r = retrievo(
+      {"recover", folder_, "--out", deleted, "--category", "contacts", "--deleted-only", "-q"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto cards = filesIn(deleted + "/Contact", ".vcf");
+  EXPECT_FALSE(cards.empty());
+  for (const auto& path : cards) {
+    const std::string fn = readVCard(slurp(path)).find("FN")->value;
+    bool live = false;
+    for (const auto& c : truth_["contacts"]) live |= !c.value("deleted", false) && c["name"] == fn;
+    EXPECT_FALSE(live) << fn;
+  }
+
+  // A backup file by domain and device path, under the device's folder.
+  const json* sms = nullptr;
+  for (const auto& f : truth_["files"]) {
+    if (f["path"] == "Library/SMS/sms.db") sms = &f;
+  }
+  ASSERT_NE(sms, nullptr);
+  const std::string files = out_.sub("files");
+  r = retrievo({"recover", folder_, "--out", files, "--files", "HomeDomain/Library/SMS", "-q"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(slurp(files + "/Emma's iPhone/HomeDomain/Library/SMS/sms.db"), stored(*sms));
+  EXPECT_TRUE(filesIn(files + "/Photo&Video").empty());
+}
+
+TEST_F(CliRecover, RefusalsAndIncompleteItems) {
+  const std::string out = out_.sub("x");
+  CommandResult none = retrievo({"recover", folder_, "--out", out});
+  EXPECT_EQ(none.exitCode, 2);
+  EXPECT_EQ(none.err, "retrievo: nothing selected: use --all, --category or --files\n");
+  CommandResult nothingMatched =
+      retrievo({"recover", folder_, "--out", out, "--category", "notes", "--match", "zqzq", "-q"});
+  EXPECT_EQ(nothingMatched.exitCode, 2);
+  EXPECT_NE(nothingMatched.err.find("nothing selected"), std::string::npos);
+  EXPECT_EQ(retrievo({"recover", folder_, "--out", out, "--category", "nonsense"}).exitCode, 2);
+  CommandResult noFile =
+      retrievo({"recover", folder_, "--out", out, "--files", "HomeDomain/No/Such", "-q"});
+  EXPECT_EQ(noFile.exitCode, 2);
+  EXPECT_FALSE(fs::exists(out));
+
+  const auto before = folderFingerprint(folder_);
+  CommandResult inside = retrievo({"recover", folder_, "--out", folder_ + "/out", "--all"});
+  EXPECT_EQ(inside.exitCode, 2);
+  EXPECT_NE(inside.err.find("inside the backup folder"), std::string::npos);
+  EXPECT_EQ(retrievo({"recover", folder_, "--out",
+                      folder_ + "/../" + fs::path(folder_).filename().string(), "--all"})
+                .exitCode,
+            2);
+  EXPECT_EQ(folderFingerprint(folder_), before);
+
+  // A file in the way of the media folder: the media cannot be written, everything else is.
+  const std::string blocked = out_.sub("blocked");
+  out_.writeFile("blocked/Photo&Video", "in the way");
+  CommandResult r = retrievo({"recover", folder_, "--out", blocked, "--all", "-q"});
+  EXPECT_EQ(r.exitCode, 4) << r.err;
+  const std::size_t photos = truth_["photos"].size();
+  EXPECT_NE(r.out.find("failed: "), std::string::npos);
+  EXPECT_NE(r.err.find("items were not written in full:\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\n  IMG_0001.JPG: cannot create the file: Not a directory\n"),
+            std::string::npos);
+  EXPECT_NE(r.err.find(" more\n"), std::string::npos) << photos;
+  EXPECT_FALSE(filesIn(blocked + "/Contact", ".vcf").empty());
+
+  CommandResult help = retrievo({"recover", "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* option :
+       {"--out", "--all", "--category", "--deleted-only", "--match", "--files", "bookmarks"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace
