@@ -71,6 +71,7 @@ void ScanSession::run(const std::string& folder, bool quiet) {
   delegate.setCurrentNodeForScan(backup_);
   results_->setCurrentBackup(backup_);
   results_->prepareForScan();
+  tree_.releaseTree();
 
   ProgressPrinter progress(quiet);
   auto observer = center_.addObserver("ScanProgressInfo", [&progress](const std::any& o) {
