@@ -64,7 +64,10 @@ MzRecoveryWriter::~MzRecoveryWriter() { wait(); }
 bool MzRecoveryWriter::start(const std::string& outputFolder) {
   if (recoverThread_.joinable()) return false;
   recoverPath = outputFolder;
-  recoverThread_ = std::thread([this] { recoverFilesThread(); });
+  // The counters are set before the thread starts, so that a progress timer reading them
+  // meanwhile sees this run's figures.
+  prepareRun();
+  recoverThread_ = std::thread([this] { writeEverything(); });
   return true;
 }
 
@@ -73,9 +76,9 @@ void MzRecoveryWriter::wait() {
 }
 
 int MzRecoveryWriter::progressPercent() const {
-  if (allSelectedFileNum <= 0) return 0;
-  const double p =
-      static_cast<double>(recovred_.load()) * 100.0 / static_cast<double>(allSelectedFileNum);
+  const std::int64_t total = total_.load();
+  if (total <= 0) return 0;
+  const double p = static_cast<double>(recovred_.load()) * 100.0 / static_cast<double>(total);
   return static_cast<int>(std::min(p, 100.0));
 }
 
@@ -88,7 +91,7 @@ void MzRecoveryWriter::reportProgress() {
   if (!onProgress) return;
   RecoveryProgress p;
   p.written = recovred_.load();
-  p.total = allSelectedFileNum;
+  p.total = total_.load();
   p.percent = progressPercent();
   p.step = step_;
   onProgress(p);
@@ -112,13 +115,21 @@ void MzRecoveryWriter::addIssue(std::string item, std::string reason, bool count
   report_.issues.push_back({std::move(item), std::move(reason)});
 }
 
-void MzRecoveryWriter::recoverFilesThread() {
+void MzRecoveryWriter::prepareRun() {
   report_ = RecoveryReport{};
   report_.folder = recoverPath;
   recovred_ = 0;
-  allSelectedFileNum =
-      results_.selectedFilesNum + static_cast<std::int64_t>(tickedTreeFiles(treeRoots));
+  results_.recovredFilesNum = 0;
+  total_ = results_.selectedFilesNum + static_cast<std::int64_t>(tickedTreeFiles(treeRoots));
+  allSelectedFileNum = total_;
+}
 
+void MzRecoveryWriter::recoverFilesThread() {
+  prepareRun();
+  writeEverything();
+}
+
+void MzRecoveryWriter::writeEverything() {
   beginFolder("Photo&Video");
   for (std::size_t i = 0; i < results_.photoAndVideoArray.size(); ++i) {
     const auto& r = results_.photoAndVideoArray[i];

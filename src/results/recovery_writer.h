@@ -85,9 +85,9 @@ class MzRecoveryWriter {
   // social media; then the completion.
   void recoverFilesThread();
 
-  std::string recoverPath;      // the output folder R
-  std::string recoverFilePath;  // the folder being written
-  std::int64_t allSelectedFileNum = 0;
+  std::string recoverPath;              // the output folder R
+  std::string recoverFilePath;          // the folder being written
+  std::int64_t allSelectedFileNum = 0;  // set when a run starts; progressPercent() is safe
 
   std::int32_t recovredFilesNum() const { return recovred_.load(); }
   // recovredFilesNum * 100 / allSelectedFileNum, capped at 100 (attachments are counted
@@ -122,6 +122,10 @@ class MzRecoveryWriter {
   static std::string conversationFileName(const MzMessageTreeNode& conversation);
 
  private:
+  // Resets the report and the counters and takes the number of ticked items.
+  void prepareRun();
+  // The steps of the run and its completion.
+  void writeEverything();
   std::string deviceName() const;
   void beginFolder(const std::string& name);
   void count();
@@ -139,6 +143,7 @@ class MzRecoveryWriter {
   ChunkedCopier copier_;
   std::thread recoverThread_;
   std::atomic<std::int32_t> recovred_{0};
+  std::atomic<std::int64_t> total_{0};
   std::string step_;
   RecoveryReport report_;
 };
