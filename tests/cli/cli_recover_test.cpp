@@ -195,6 +195,49 @@ TEST_F(CliRecover, OptionsChooseWhatIsTicked) {
   EXPECT_TRUE(filesIn(files + "/Photo&Video").empty());
 }
 
+// The text as a serialised document shows it: & < > as references, quotes as they are.
+std::string domText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+TEST_F(CliRecover, BrowserRendersEveryMessageOfAPage) {
+  std::string browser;
+  for (const char* candidate : {"/usr/bin/chromium", "/usr/bin/chromium-browser"}) {
+    if (fs::exists(candidate)) browser = candidate;
+  }
+  if (browser.empty()) GTEST_SKIP() << "Chromium is not installed (Debian package chromium)";
+
+  const std::string out = out_.sub("pages");
+  ASSERT_EQ(
+      retrievo({"recover", folder_, "--out", out, "--category", "conversations", "-q"}).exitCode,
+      0);
+  const std::string page = out + "/Message/Anna Berg.html";
+  ASSERT_TRUE(fs::exists(page));
+  CommandResult dom = runCommand(
+      browser, {"--headless", "--no-sandbox", "--disable-gpu", "--dump-dom", "file://" + page});
+  ASSERT_EQ(dom.exitCode, 0) << dom.err;
+  EXPECT_NE(dom.out.find("<h1>Emma's iPhone's Message</h1>"), std::string::npos) << dom.out;
+  std::size_t checked = 0;
+  for (const auto& m : truth_["messages"]) {
+    if (m.value("deleted", false) || m["address"] != "+46705551234") continue;
+    EXPECT_NE(dom.out.find(domText(m["text"].get<std::string>())), std::string::npos) << m["text"];
+    ++checked;
+  }
+  EXPECT_GE(checked, 3u);
+}
+
 TEST_F(CliRecover, RefusalsAndIncompleteItems) {
   const std::string out = out_.sub("x");
   CommandResult none = retrievo({"recover", folder_, "--out", out});
