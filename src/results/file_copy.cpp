@@ -119,8 +119,38 @@ CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expe
   result.target = *placed;
   ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-  if (expected > 0 && !buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kChunkSize);
   std::uint64_t remaining = expected;
+  // The kernel copies between the files without passing the bytes through this process
+  // where it can; it reports what it copied, so a short source shows as it does below.
+  bool kernelCopy = true;
+  while (remaining > 0 && kernelCopy) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkSize));
+    ssize_t got = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, want, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      // Not supported between these files (before anything was copied): read and write.
+      if (result.written == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                                  errno == EOPNOTSUPP || errno == EBADF || errno == EPERM)) {
+        kernelCopy = false;
+        break;
+      }
+      const bool full = errno == ENOSPC || errno == EDQUOT || errno == EFBIG;
+      result.status = full ? CopyStatus::WriteFailed : CopyStatus::ReadFailed;
+      result.error = errno;
+      remaining = 0;
+      break;
+    }
+    if (got == 0) {
+      // The end of the source, or a file system that copies nothing this way: the reads
+      // below, from the same offsets, tell which.
+      kernelCopy = false;
+      break;
+    }
+    result.written += static_cast<std::uint64_t>(got);
+    remaining -= static_cast<std::uint64_t>(got);
+  }
+
+  if (remaining > 0 && !buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kChunkSize);
   while (remaining > 0) {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkSize));
     ssize_t got = readFully(in.get(), buffer_.get(), want);

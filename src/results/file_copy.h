@@ -1,6 +1,7 @@
 // The byte-for-byte copy of recovered files, and the atomic writes of the text exports.
 //
-// A copy streams the source through one 8 MiB buffer and writes exactly the bytes it read:
+// A copy goes in pieces of at most 8 MiB, in the kernel (copy_file_range) where the file
+// systems allow it, else through one 8 MiB buffer, and writes exactly the bytes it read:
 // a source shorter than the size the scan recorded gives a shorter target (never one padded
 // with zeros), and the result says so, so the recovery can report the file as incomplete.
 // No copy or write replaces a file that is already there: a taken name moves on to the next

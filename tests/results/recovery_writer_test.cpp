@@ -186,10 +186,14 @@ TEST_F(Recovery, ShortAndUnreadableSourcesAreReportedNotPadded) {
   tick(social->bSelected);
   results.faceTwitterArray.push_back(social);
 
+  // A source the kernel cannot copy from directly goes through the read-and-write path.
+  results.photoAndVideoArray.push_back(media("zeros.bin", "/dev/zero", 100));
+
   RecoveryReport report = run();
-  EXPECT_EQ(report.counted, 3);
+  EXPECT_EQ(report.counted, 4);
   EXPECT_EQ(report.incomplete, 2);
-  EXPECT_EQ(report.writtenInFull(), 1);
+  EXPECT_EQ(report.writtenInFull(), 2);
+  EXPECT_EQ(slurp(out() + "/Photo&Video/zeros.bin"), std::string(100, '\0'));
   ASSERT_EQ(report.issues.size(), 2u);
   EXPECT_EQ(report.issues[0].item, "short.JPG");
   EXPECT_EQ(report.issues[0].reason, "source ended after 1000 of 5000 bytes");
@@ -197,7 +201,7 @@ TEST_F(Recovery, ShortAndUnreadableSourcesAreReportedNotPadded) {
   EXPECT_NE(report.issues[1].reason.find("cannot be read"), std::string::npos);
   // Exactly the bytes read, no zero padding; no empty file for the missing source.
   EXPECT_EQ(slurp(out() + "/Photo&Video/short.JPG"), slurp(shortSource));
-  EXPECT_EQ(names("Photo&Video"), (std::set<std::string>{"short.JPG"}));
+  EXPECT_EQ(names("Photo&Video"), (std::set<std::string>{"short.JPG", "zeros.bin"}));
   EXPECT_EQ(slurp(out() + "/FaceBook&Twitter/photo-4501.jpg"), slurp(shortSource));
 }
 
