@@ -64,6 +64,9 @@ TEST(HexPreviewText, StreamedPiecesGiveTheSameText) {
   for (char& c : bytes) c = static_cast<char>(random());
   const std::string path = tmp.writeFile("db", bytes);
   const std::string whole = *hexPreviewText(path);
+  std::string expected = bytes;
+  for (char& c : expected) c = hexPreviewCharacter(static_cast<unsigned char>(c));
+  ASSERT_EQ(whole, expected);
   std::string streamed;
   std::size_t pieces = 0;
   ASSERT_TRUE(streamHexPreview(path, {}, [&](std::string_view piece) {

@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <future>
 #include <mutex>
+#include <thread>
 
+#include "app/main_thread.h"
 #include "app/notification_center.h"
 #include "results/fake_result_view.h"
 #include "results/result_view_controller.h"
@@ -78,6 +83,50 @@ class Gate {
   bool used_ = false;
   bool reached_ = false;
   bool open_ = false;
+};
+
+// An event loop on the test's thread: work for the main thread is queued there and the
+// poster waits, as in the desktop application.
+class MainLoop {
+ public:
+  MainLoop() : main_(std::this_thread::get_id()) {
+    setMainThreadExecutor([this](const std::function<void()>& fn) {
+      if (std::this_thread::get_id() == main_) {
+        fn();
+        return;
+      }
+      std::promise<void> done;
+      std::future<void> finished = done.get_future();
+      {
+        std::lock_guard lock(m_);
+        queue_.emplace_back(&fn, &done);
+        cv_.notify_all();
+      }
+      finished.wait();
+    });
+  }
+  ~MainLoop() { setMainThreadExecutor({}); }
+
+  // Runs queued work until `done` holds after a piece of work, or two seconds pass.
+  bool runUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+      std::unique_lock lock(m_);
+      if (!cv_.wait_until(lock, deadline, [this] { return !queue_.empty(); })) return false;
+      auto [fn, promise] = queue_.front();
+      queue_.pop_front();
+      lock.unlock();
+      (*fn)();
+      promise->set_value();
+      if (done()) return true;
+    }
+  }
+
+ private:
+  std::thread::id main_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<std::pair<const std::function<void()>*, std::promise<void>*>> queue_;
 };
 
 class SearchFilterTest : public testing::Test {
@@ -273,6 +322,21 @@ TEST_F(SearchFilterTest, ClearingOrLeavingDuringASearchDropsIt) {
     EXPECT_EQ(results.currentCategory(), ResultCategory::Note);
     EXPECT_EQ(results.shownRows(), ResultRows{results.noteArray[0]});
   }
+}
+
+TEST_F(SearchFilterTest, WithAnEventLoopTheMainThreadNeverWaitsForASearch) {
+  results.actContact();
+  MainLoop loop;
+  // The text changes while the first search waits for the main thread: nothing blocks.
+  filter.controlTextDidChange("ann");
+  filter.controlTextDidChange("jo");
+  filter.controlTextDidChange("erik");
+  EXPECT_TRUE(loop.runUntil(
+      [this] { return results.searchArray == ResultRows{company} && !filter.bSearchThreadStart; }));
+  EXPECT_EQ(results.shownRows(), ResultRows{company});
+  filter.controlTextDidChange("");
+  EXPECT_EQ(results.shownRows(), (ResultRows{joanna, phoneAnn, company}));
+  filter.waitForSearch();  // the last search has nothing more for the loop
 }
 
 }  // namespace
