@@ -28,6 +28,15 @@ std::string previewOf(const std::string& bytes) {
   return text;
 }
 
+// The live records of a JSON list (what the carvers add depends on the free space).
+json liveOnly(const json& records) {
+  json live = json::array();
+  for (const auto& r : records) {
+    if (!r.value("bDeleted", false)) live.push_back(r);
+  }
+  return live;
+}
+
 class CliSearchHex : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -51,21 +60,25 @@ class CliSearchHex : public testing::Test {
 TEST_F(CliSearchHex, SearchMatchesTwoFieldsIgnoringCase) {
   CommandResult r = retrievo({"search", folder_, "contacts", "LINDQ", "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  json found = json::parse(r.out);
+  json found = liveOnly(json::parse(r.out));
   ASSERT_EQ(found.size(), 1u) << r.out;
   EXPECT_EQ(found[0]["contactName"], "Johan Lindqvist");
 
   // By phone; a company ("Vårdcentralen Odenplan", "Nordvind AB") is not searched.
-  found = json::parse(retrievo({"search", folder_, "contacts", "555 12 34", "--json"}).out);
+  found =
+      liveOnly(json::parse(retrievo({"search", folder_, "contacts", "555 12 34", "--json"}).out));
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0]["contactName"], "Anna Berg");
   EXPECT_TRUE(
       json::parse(retrievo({"search", folder_, "contacts", "nordvind", "--json"}).out).empty());
 
-  // The calendar by title and by note: "Book club" and "Booking 7731-AB".
+  // The calendar by title and by note: "Book club" and "Booking 7731-AB" (the live events;
+  // what the carver recovers depends on the free space).
   found = json::parse(retrievo({"search", folder_, "calendar", "BOOK", "--json"}).out);
   std::vector<std::string> titles;
-  for (const auto& e : found) titles.push_back(e["calTitle"]);
+  for (const auto& e : found) {
+    if (!e["bDeleted"].get<bool>()) titles.push_back(e["calTitle"]);
+  }
   EXPECT_EQ(titles, (std::vector<std::string>{"Book club", "Ferry to Visby"}));
 
   CommandResult table = retrievo({"search", folder_, "calendar", "visby"});
