@@ -155,6 +155,24 @@ TEST_F(CliRecover, EverythingComesBackAndTheBackupIsUnchanged) {
       EXPECT_NE(notes.find("Title:" + n["title"].get<std::string>()), std::string::npos);
     }
   }
+  const std::string calls = slurp(out + "/CallHistory/Call History.txt");
+  for (const auto& c : truth_["calls"]) {
+    if (!c.value("deleted", false)) {
+      EXPECT_NE(calls.find("Phone:" + c["address"].get<std::string>() + "  "), std::string::npos);
+    }
+  }
+  const std::string marks = slurp(out + "/BookMark/BookMark.txt");
+  for (const auto& b : truth_["bookmarks"]) {
+    if (!b.value("deleted", false) && b.contains("url")) {
+      EXPECT_NE(marks.find("URL:" + b["url"].get<std::string>() + "  "), std::string::npos);
+    }
+  }
+  const std::string events = slurp(out + "/Calendar&Reminder/Calendar&Reminder.txt");
+  for (const auto& e : truth_["events"]) {
+    if (!e.value("deleted", false)) {
+      EXPECT_NE(events.find("Title:" + e["summary"].get<std::string>() + "  "), std::string::npos);
+    }
+  }
 }
 
 TEST_F(CliRecover, OptionsChooseWhatIsTicked) {
