@@ -84,9 +84,11 @@ int runHex(const HexOptions& opt) {
 void addHexCommand(CLI::App& app) {
   auto opt = std::make_shared<HexOptions>();
   CLI::App* cmd = app.add_subcommand(
-      "hex",
-      "Print a category's database file as printable characters, one per byte (bytes "
-      "0x20 to 0x7E as they are, every other byte as \".\"), or write that text to a file");
+      "hex", "Print a category's database file as printable characters, or write them to a file");
+  cmd->footer(
+      "One character per byte, in file order, without separators: bytes 0x20 to 0x7E as "
+      "they are, every other byte as \".\". Only the stored file is read; the backup is not "
+      "scanned.");
   cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
   cmd->add_option("CATEGORY", opt->category,
                   "contacts, conversations, calls, notes, bookmarks or calendar")

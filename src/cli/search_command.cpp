@@ -118,10 +118,11 @@ int runSearch(const SearchOptions& opt) {
 void addSearchCommand(CLI::App& app) {
   auto opt = std::make_shared<SearchOptions>();
   CLI::App* cmd = app.add_subcommand(
-      "search",
-      "Scan a backup folder and print the records of one category that contain a text, "
-      "ignoring letter case: contacts by name and phone, conversations by name and address, "
-      "notes by title and text, calls by name and number, calendar by title and note");
+      "search", "Scan a backup folder and print the records of one category that contain a text");
+  cmd->footer(
+      "Letter case is ignored. Contacts are matched by name and phone, conversations by name "
+      "and address, notes by title and text, calls by name and number, calendar events by "
+      "title and note. Bookmarks, media and social media cannot be searched.");
   cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
   cmd->add_option("CATEGORY", opt->category, "contacts, conversations, calls, notes or calendar")
       ->required();
