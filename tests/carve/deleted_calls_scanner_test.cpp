@@ -1,0 +1,244 @@
+#include "carve/deleted_calls_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "backup_builder.h"
+#include "calendar_calls_volume.h"
+#include "extract/conversions.h"
+#include "support/folder_hash.h"
+#include "support/step_harness.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using fixtures::encodeCell;
+using fixtures::freedCell;
+using fixtures::HandMadeDatabase;
+using fixtures::SqlValue;
+
+constexpr int kPageSize = 4096;
+constexpr std::int64_t kDate = 1370251742;  // 2013-06-03T09:29:02Z
+
+struct CallValues {
+  std::string address = "+46705551234";
+  std::int64_t date = kDate;
+  std::int64_t duration = 125;
+  std::int64_t flags = 5;
+  std::int64_t contactId = -1;
+};
+
+// A call row with the first `columns` columns of the table (13 on iOS 5 and 6, 14 on iOS 7,
+// 8 to 10 on older devices).
+std::vector<SqlValue> callRow(const CallValues& v, std::size_t columns) {
+  std::vector<SqlValue> row = {nullptr,         v.address,         v.date,
+                               v.duration,      v.flags,           v.contactId,
+                               nullptr,         std::string("se"), std::string("01"),
+                               std::int64_t{1}, std::int64_t{0},   nullptr,
+                               v.address,       std::int64_t{1}};
+  row.resize(columns, nullptr);
+  return row;
+}
+
+std::vector<std::uint8_t> callPage(const std::vector<CallValues>& freed, std::size_t columns,
+                                   std::uint8_t kind = 0x0D) {
+  HandMadeDatabase db(kPageSize, true, 3);
+  CallValues live;
+  live.address = "0855532100";
+  db.setPage(1, kind, encodeCell(1, callRow(live, columns)));
+  std::int64_t at = db.pageOffset(1) + 120;
+  std::int64_t rowid = 2;
+  for (const CallValues& v : freed) {
+    const auto cell = freedCell(encodeCell(rowid++, callRow(v, columns)));
+    db.put(at, cell);
+    at += static_cast<std::int64_t>(cell.size()) + 30;
+  }
+  return db.bytes();
+}
+
+std::vector<std::shared_ptr<MzCallHistoryNode>> carve(std::vector<std::uint8_t> bytes, bool iOS6,
+                                                      const CallNameLookup& names = {}) {
+  std::vector<std::shared_ptr<MzCallHistoryNode>> calls;
+  const CarveDatabase db = CarveDatabase::fromImage(DatabaseImage(std::move(bytes)));
+  carveDeletedCalls(db, iOS6, names,
+                    [&](std::shared_ptr<MzCallHistoryNode> c) { calls.push_back(std::move(c)); });
+  return calls;
+}
+
+std::shared_ptr<MzCallHistoryNode> withPhone(
+    const std::vector<std::shared_ptr<MzCallHistoryNode>>& calls, const std::string& phone) {
+  for (const auto& c : calls)
+    if (c->callPhone == phone) return c;
+  return nullptr;
+}
+
+TEST(DeletedCallProbes, FieldCountFromTheHeaderLengthBeforeTheRowid) {
+  // header length 10, rowid serial type 0: count 9.
+  const DatabaseImage file(
+      {0x33, 0x05, 0x0A, 0x00, 0x17, 0x04, 0x08, 0x00, 0x09, 0x00, 0x0C, 0x00, 0x07, 0x00, 0x11});
+  EXPECT_EQ(accquireFieldLength(file, 3), 9);
+  EXPECT_EQ(accquireFieldLength(file, 6), 9);   // nearest 0x00 at or before is offset 3
+  EXPECT_EQ(accquireFieldLength(file, 7), 7);   // c = 8
+  EXPECT_EQ(accquireFieldLength(file, 9), 8);   // c = 9
+  EXPECT_EQ(accquireFieldLength(file, 11), 0);  // c = 12
+  EXPECT_EQ(accquireFieldLength(file, 13), 7);  // c = 7
+  EXPECT_EQ(accquireFieldLength(file, 1), 0);   // before the file reads as 0x00
+  EXPECT_TRUE(accquireField(file, 14));
+  EXPECT_FALSE(accquireField(file, 13));
+}
+
+TEST(DeletedCalls, DurationsAndTypes) {
+  ScopedEnv tz("TZ", "UTC");
+  const std::vector<CallValues> freed = {
+      {"+46705557710", kDate, 0, 5, -1},       // outgoing, never answered
+      {"+46735559876", kDate + 60, 0, 4, -1},  // incoming, missed
+      {"+46765554421", kDate + 120, 125, 4, 3},
+      {"0771567567", kDate + 180, 1, 5, -1},  // one second: serial type 9, no body
+      {"+46855590912", kDate + 240, 3725, 5, -1},
+      {"112", kDate + 300, 7300, 4, -1}};
+  const auto calls = carve(callPage(freed, 13), true, [](const std::string& phone) {
+    return phone == "+46765554421" ? std::optional<std::string>("Maria Nilsson") : std::nullopt;
+  });
+  std::shared_ptr<MzCallHistoryNode> c = withPhone(calls, "+46705557710");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callType, "Outgoing");
+  EXPECT_EQ(c->callTime, 0);
+  EXPECT_EQ(c->callDuration, "Cancelled");
+  EXPECT_EQ(c->callDate, "06-03-2013 09:29");
+  c = withPhone(calls, "+46735559876");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callType, "Incoming");
+  EXPECT_EQ(c->callDuration, "Missed");
+  c = withPhone(calls, "+46765554421");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callTime, 125);
+  EXPECT_EQ(c->callDuration, "2 minutes");
+  EXPECT_EQ(c->callName, std::optional<std::string>("Maria Nilsson"));
+  EXPECT_EQ(c->callDate, "06-03-2013 09:31");
+  c = withPhone(calls, "0771567567");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callTime, 1);
+  EXPECT_EQ(c->callDuration, "1 second");
+  c = withPhone(calls, "+46855590912");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callDuration, "1 hour");
+  c = withPhone(calls, "112");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callDuration, "2 hours");
+  EXPECT_EQ(c->callName, std::nullopt);
+}
+
+TEST(DeletedCalls, OlderBackupsTakeTheFieldCountPerPage) {
+  ScopedEnv tz("TZ", "UTC");
+  const CallValues v{"+46701119988", kDate, 61, 4, -1};
+  // Header length 10 in the page's first cell: count 9 for every record of the page, even
+  // those whose own header length the freeblock overwrote.
+  const auto nine = carve(callPage({v, {"0701234567", kDate, 300, 5, -1}}, 9), false);
+  std::shared_ptr<MzCallHistoryNode> c = withPhone(nine, "+46701119988");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callTime, 61);
+  EXPECT_EQ(c->callDate, "06-03-2013 09:29");
+  ASSERT_NE(withPhone(nine, "0701234567"), nullptr);
+  EXPECT_EQ(withPhone(nine, "0701234567")->callDuration, "5 minutes");
+  // Eight columns (header length 9): count 8.
+  c = withPhone(carve(callPage({v}, 8), false), "+46701119988");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callTime, 61);
+  // On iOS 6 the count is 13 whatever the page says, so a 9-column record is misread.
+  EXPECT_EQ(withPhone(carve(callPage({v}, 9), true), "+46701119988"), nullptr);
+  // A 13-column first cell gives no count from its header length (14 lies outside 8..12),
+  // so the live cell's own width is used.
+  c = withPhone(carve(callPage({v}, 13), false), "+46701119988");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callTime, 61);
+  // With the live cell unreadable as well, a record falls back to 9 when the byte at
+  // i + 4 (header position 8) is 0x11, else 8: right for a 9-column record whose column 8
+  // holds a two-letter text, wrong for a 13-column one.
+  for (std::size_t columns : {std::size_t{9}, std::size_t{13}}) {
+    auto bytes = callPage({v}, columns);
+    const std::int64_t live = kPageSize + (bytes[kPageSize + 8] << 8) + bytes[kPageSize + 9];
+    bytes[live + 2] = 0x7F;  // header length
+    bytes[live + 3] = 0x05;  // not the rowid's 0x00, so no count from before it either
+    ASSERT_EQ(cellColumnCount(DatabaseImage(bytes), live), 0);
+    const auto calls = carve(bytes, false);
+    c = withPhone(calls, "+46701119988");
+    if (columns == 9) {
+      ASSERT_NE(c, nullptr);
+      EXPECT_EQ(c->callTime, 61);
+    } else {
+      EXPECT_EQ(c, nullptr);
+    }
+  }
+}
+
+TEST(DeletedCalls, IOS7CallsAreReadWithTheirFourteenColumns) {
+  ScopedEnv tz("TZ", "UTC");
+  const CallValues v{"+46735550042", kDate, 754, 5, 2};
+  std::shared_ptr<MzCallHistoryNode> c = withPhone(carve(callPage({v}, 14), true), "+46735550042");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callDuration, "12 minutes");
+  EXPECT_EQ(c->callDate, "06-03-2013 09:29");
+}
+
+TEST(DeletedCalls, IndexLeafPagesAreCarvedInteriorPagesAreNot) {
+  const CallValues v{"+46705550123", kDate, 42, 5, -1};
+  EXPECT_NE(withPhone(carve(callPage({v}, 13, 0x0A), true), "+46705550123"), nullptr);
+  EXPECT_TRUE(carve(callPage({v}, 13, 0x05), true).empty());
+  EXPECT_TRUE(carve(callPage({v}, 13, 0x02), true).empty());
+}
+
+TEST(DeletedCallsStep, LogsWhenMissingAndPostsBeforeProgress) {
+  TempDir empty;
+  StepHarness missing(empty.path());
+  int posted = 0;
+  missing.center.addObserver("ScanDelCallHistoryInfo", [&](const std::any&) { ++posted; });
+  missing.center.addObserver("ScanProgressInfo", [&](const std::any&) { ++posted; });
+  missing.run(scanDelCallHistoryThread, true);
+  EXPECT_EQ(missing.logged, std::vector<std::string>{"messageDB is not exist"});
+  EXPECT_EQ(posted, 0);
+
+  ScopedEnv tz("TZ", "UTC");
+  TempDir root;
+  const nlohmann::json description = {
+      {"generation", 6},
+      {"contacts",
+       {{{"first", "Anna"},
+         {"last", "Berg"},
+         {"phones", {{{"label", "mobile"}, {"value", "+46 70 555 77 10"}}}}}}},
+      {"calls",
+       {{{"address", "+46705551234"}, {"date", "2013-05-27T17:40:12Z"}, {"duration", 125}},
+        {{"address", "+46705557710"},
+         {"date", "2013-06-01T21:22:18Z"},
+         {"duration", 48},
+         {"direction", "outgoing"},
+         {"deleted", true}}}}};
+  const std::string folder = root.sub("backup");
+  std::string error;
+  ASSERT_TRUE(fixtures::buildBackup(description, folder, {}, nullptr, &error)) << error;
+  const auto before = folderFingerprint(folder);
+  StepHarness step(folder);
+  step.readIndex();
+  step.readContacts();
+  std::vector<std::shared_ptr<MzCallHistoryNode>> calls;
+  std::vector<std::int32_t> progress;
+  step.center.addObserver("ScanDelCallHistoryInfo", [&](const std::any& o) {
+    calls.push_back(std::any_cast<std::shared_ptr<MzCallHistoryNode>>(o));
+    EXPECT_TRUE(progress.empty());
+  });
+  step.center.addObserver("ScanProgressInfo", [&](const std::any& o) {
+    progress.push_back(std::any_cast<std::int32_t>(o));
+  });
+  step.run(scanDelCallHistoryThread, true);
+  EXPECT_EQ(progress, std::vector<std::int32_t>{90});
+  std::shared_ptr<MzCallHistoryNode> c = withPhone(calls, "+46705557710");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callDate, "06-01-2013 21:22");
+  EXPECT_EQ(c->callDuration, "48 seconds");
+  EXPECT_EQ(c->callType, "Outgoing");
+  EXPECT_EQ(c->callName, std::optional<std::string>("Anna Berg"));
+  EXPECT_EQ(folderFingerprint(folder), before);
+}
+
+}  // namespace
