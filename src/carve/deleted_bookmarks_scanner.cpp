@@ -68,6 +68,15 @@ int widthByHeaderLength(std::uint8_t c) {
   return 0;
 }
 
+// The offset of the next 0x01 byte in [from, end), or `end`; bytes past the end of the
+// file are zero, so a search never goes beyond it.
+std::int64_t nextOne(const DatabaseImage& file, std::int64_t from, std::int64_t end) {
+  const std::int64_t stop = end < file.size() ? end : file.size();
+  if (from < 0 || from >= stop) return end;
+  const void* hit = std::memchr(file.data() + from, 0x01, static_cast<std::size_t>(stop - from));
+  return hit ? static_cast<const std::uint8_t*>(hit) - file.data() : end;
+}
+
 bool bytesAre(const DatabaseImage& file, std::int64_t offset,
               std::initializer_list<std::uint8_t> bytes) {
   return file.matches(offset, bytes.begin(), bytes.size());
@@ -140,8 +149,7 @@ class BookmarkPage {
     const int guess = bBookMarkTableAlter(file_, firstCell + 3);
     width_ = guess == 1 ? 19 : guess == 2 ? 24 : 11;
     const std::int64_t end = page_ + db_.pageSize;
-    for (std::int64_t i = page_; i < end; ++i) {
-      if (file_.at(i) != 0x01) continue;
+    for (std::int64_t i = nextOne(file_, page_, end); i < end; i = nextOne(file_, i + 1, end)) {
       const CandidateBytes m = candidateBytes(file_, i);
       if (!isCandidate(m)) continue;
       if (takeCandidate(i, m)) out.push_back(bookmarkAt(file_, i, width_, field_));

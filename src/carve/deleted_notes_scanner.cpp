@@ -104,6 +104,15 @@ void setTitle(MzNoteNode& note, const FieldBuffer& field) {
   if (!field.empty()) note.noteTitle = fieldText(field);
 }
 
+// The offset of the next 0x01 byte in [from, end), or `end`; bytes past the end of the
+// file are zero, so a search never goes beyond it.
+std::int64_t nextOne(const DatabaseImage& file, std::int64_t from, std::int64_t end) {
+  const std::int64_t stop = end < file.size() ? end : file.size();
+  if (from < 0 || from >= stop) return end;
+  const void* hit = std::memchr(file.data() + from, 0x01, static_cast<std::size_t>(stop - from));
+  return hit ? static_cast<const std::uint8_t*>(hit) - file.data() : end;
+}
+
 bool bytesAre(const DatabaseImage& file, std::int64_t offset,
               std::initializer_list<std::uint8_t> bytes) {
   return file.matches(offset, bytes.begin(), bytes.size());
@@ -261,8 +270,7 @@ void carveNoteRecords(const CarveDatabase& db, std::int64_t page, std::int64_t f
   const std::int64_t end = page + db.pageSize;
   if (writeAhead) {
     if (!carve::subStringIsValidAt(file, firstCell + 4, 16, 6, 16)) return;
-    for (std::int64_t l = page; l < end; ++l) {
-      if (file.at(l) != 0x01) continue;
+    for (std::int64_t l = nextOne(file, page, end); l < end; l = nextOne(file, l + 1, end)) {
       const bool six = bytesAre(file, l, {1, 1, 1, 1, 1, 1, 5});
       if (!iOS7) {
         if (six) noteArray.push_back(noteBeforeIOS7(file, l, field));
@@ -275,8 +283,7 @@ void carveNoteRecords(const CarveDatabase& db, std::int64_t page, std::int64_t f
     return;
   }
   if (!carve::subStringIsValidAt(file, firstCell + 4, 14, 6, 14)) return;
-  for (std::int64_t i = page; i < end; ++i) {
-    if (file.at(i) != 0x01) continue;
+  for (std::int64_t i = nextOne(file, page, end); i < end; i = nextOne(file, i + 1, end)) {
     if (bytesAre(file, i, {1, 1, 1, 1, 1, 1, 5}) || bytesAre(file, i, {1, 1, 1, 1, 2, 1, 5})) {
       noteArray.push_back(noteOfRollbackFile(file, i, field));
     }
@@ -288,10 +295,8 @@ void carveBodyRecords(const CarveDatabase& db, std::int64_t page, std::int64_t f
   const DatabaseImage& file = db.image;
   if (!carve::subStringIsValidAt(file, firstCell + 4, 6, 6, 6)) return;
   const std::int64_t end = page + db.pageSize;
-  for (std::int64_t i = page; i < end; ++i) {
-    if (file.at(i) != 0x01 || !bytesAre(file, i, {1, 1, 1}) || !CheckNoteBodyMark(file, i)) {
-      continue;
-    }
+  for (std::int64_t i = nextOne(file, page, end); i < end; i = nextOne(file, i + 1, end)) {
+    if (!bytesAre(file, i, {1, 1, 1}) || !CheckNoteBodyMark(file, i)) continue;
     const std::int64_t w = carve::bIsAlterbleDBFile(file, i + 4, 6);
     RecordReader record(file, i - 1, w + 7, field);
     auto body = std::make_shared<MzNoteValueNode>();
