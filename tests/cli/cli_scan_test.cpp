@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "backup_writer.h"
 #include "sample_backup.h"
@@ -67,16 +68,15 @@ TEST_F(CliScan, JsonDocumentLayoutAndCounts) {
   EXPECT_EQ(doc["counts"]["contacts"]["live"], liveTruth("contacts"));
   EXPECT_EQ(doc["counts"]["conversations"]["live"], liveTruth("messages"));
   const json& conversation = doc["conversations"][0];
-  for (const char* key : {"messageTreeNodeName", "messageTreeNodeAdress", "bdeleted",
-                          "MessageNodeArray"}) {
+  for (const char* key :
+       {"messageTreeNodeName", "messageTreeNodeAdress", "bdeleted", "MessageNodeArray"}) {
     EXPECT_TRUE(conversation.contains(key)) << key;
   }
 
   const json& anna = doc["contacts"][0];
-  for (const char* key : {"rowid", "contactName", "contactPhone", "contactEmail",
-                          "contactHomepage", "contactCompany", "contactBirthday",
-                          "contactJobtitle", "contactNote", "contactAdress", "imageData",
-                          "bDeleted", "bSelected"}) {
+  for (const char* key : {"rowid", "contactName", "contactPhone", "contactEmail", "contactHomepage",
+                          "contactCompany", "contactBirthday", "contactJobtitle", "contactNote",
+                          "contactAdress", "imageData", "bDeleted", "bSelected"}) {
     EXPECT_TRUE(anna.contains(key)) << key;
   }
   EXPECT_EQ(anna["imageData"], truth_["contacts"][0]["picture_bytes"]);  // bytes as a count
@@ -111,11 +111,24 @@ TEST_F(CliScan, ShowOneCategory) {
 
   CommandResult js = retrievo({"show", folder_, "contacts", "--json"});
   ASSERT_EQ(js.exitCode, 0);
-  EXPECT_EQ(json::parse(js.out).size(), liveTruth("contacts"));
+  std::size_t live = 0;
+  for (const auto& c : json::parse(js.out)) live += c["bDeleted"].get<bool>() ? 0 : 1;
+  EXPECT_EQ(live, liveTruth("contacts"));
 
+  // The deleted-only view holds carved contacts alone, and the sample's deleted contacts
+  // are among them.
   CommandResult deleted = retrievo({"show", folder_, "contacts", "--deleted-only", "--json"});
   ASSERT_EQ(deleted.exitCode, 0);
-  for (const auto& c : json::parse(deleted.out)) EXPECT_TRUE(c["bDeleted"].get<bool>());
+  std::set<std::string> carved;
+  for (const auto& c : json::parse(deleted.out)) {
+    EXPECT_TRUE(c["bDeleted"].get<bool>());
+    carved.insert(c.value("contactName", ""));
+  }
+  for (const auto& c : truth_["contacts"]) {
+    if (c.value("deleted", false)) {
+      EXPECT_EQ(carved.count(c["name"].get<std::string>()), 1u) << c["name"];
+    }
+  }
 
   CommandResult bad = retrievo({"show", folder_, "nonsense"});
   EXPECT_EQ(bad.exitCode, 2);
