@@ -38,9 +38,10 @@ std::string eventText(const FieldBuffer& field) { return GetStringFormChar(field
 // count, keeping the running data offset.
 class EventFieldReader {
  public:
+  // `field` is the carve's one field buffer (page size), emptied by every read.
   EventFieldReader(const DatabaseImage& file, std::int64_t base, std::int64_t head,
-                   std::int64_t count, std::size_t capacity)
-      : file_(file), base_(base), head_(head), count_(count), field_(capacity) {}
+                   std::int64_t count, FieldBuffer& field)
+      : file_(file), base_(base), head_(head), count_(count), field_(field) {}
 
   const FieldBuffer& oneByte(std::int64_t position) {
     carve::AnalyseTheDBDataFile(file_, position, dataOffset_, base_, head_, count_, field_);
@@ -57,7 +58,7 @@ class EventFieldReader {
   std::int64_t head_;
   std::int64_t count_;
   std::int64_t dataOffset_ = 0;
-  FieldBuffer field_;
+  FieldBuffer& field_;
 };
 
 // The six serial types a candidate starts with, for each layout.
@@ -77,11 +78,10 @@ bool isWriteAheadCandidate(const DatabaseImage& file, std::int64_t k) {
 // Layout without write-ahead log: the candidate j lies 11 header bytes past the header
 // start, 12 when the note's serial type takes two bytes (m = 1).
 std::shared_ptr<MzCalenderNode> legacyEventAt(const CarveDatabase& db, std::int64_t j,
-                                              std::int64_t liveColumns) {
+                                              std::int64_t liveColumns, FieldBuffer& field) {
   const std::int64_t m = DescriptionIsAlterbleDBFile(db.image, j - 9, 0) ? 1 : 0;
   const std::int64_t columns = liveColumns >= kLegacyColumns ? liveColumns : kLegacyColumns;
-  EventFieldReader fields(db.image, j - 14 - m, 3, columns + m,
-                          static_cast<std::size_t>(db.pageSize));
+  EventFieldReader fields(db.image, j - 14 - m, 3, columns + m, field);
   auto event = std::make_shared<MzCalenderNode>();
   event->calTitle = eventText(fields.oneByte(1));
   event->location = eventText(fields.oneByte(2));
@@ -101,7 +101,8 @@ std::shared_ptr<MzCalenderNode> legacyEventAt(const CarveDatabase& db, std::int6
 // Layout with write-ahead log: the back distance to the record's base and the serial-type
 // count depend on whether the note (d) and the title (t) take two-byte serial types.
 std::shared_ptr<MzCalenderNode> writeAheadEventAt(const CarveDatabase& db, std::int64_t k,
-                                                  bool iOS6, std::int64_t liveColumns) {
+                                                  bool iOS6, std::int64_t liveColumns,
+                                                  FieldBuffer& field) {
   const bool d = DescriptionIsAlterbleDBFile(db.image, k - 9, 1);
   std::int64_t back = d ? 16 : 15;
   const std::int64_t titleProbe = d ? k - 12 : k - 11;
@@ -123,7 +124,7 @@ std::shared_ptr<MzCalenderNode> writeAheadEventAt(const CarveDatabase& db, std::
     count = unique_identifAlter(db.image, k + 16, 1) ? minimum + 1 : minimum;
   }
 
-  EventFieldReader fields(db.image, k - back, 4, count, static_cast<std::size_t>(db.pageSize));
+  EventFieldReader fields(db.image, k - back, 4, count, field);
   auto event = std::make_shared<MzCalenderNode>();
   event->calTitle = eventText(t ? fields.twoByte(1) : fields.oneByte(1));
   fields.oneByte(2);
@@ -183,6 +184,7 @@ bool unique_identifAlter(const DatabaseImage& file, std::int64_t offset, int ver
 std::int64_t carveDeletedCalendarEvents(const CarveDatabase& db, bool writeAhead,
                                         bool currentNodeIsiOS6Version, const CalenderPost& post) {
   std::int64_t carved = 0;
+  FieldBuffer field(static_cast<std::size_t>(db.pageSize));
   for (std::int64_t index = 0; index < db.pageCount; ++index) {
     const std::int64_t page = db.pageOffset(index);
     if (carve::getPageType(db.image, page) != 1) continue;
@@ -193,10 +195,10 @@ std::int64_t carveDeletedCalendarEvents(const CarveDatabase& db, bool writeAhead
       std::shared_ptr<MzCalenderNode> event;
       if (writeAhead) {
         if (isWriteAheadCandidate(db.image, at)) {
-          event = writeAheadEventAt(db, at, currentNodeIsiOS6Version, liveColumns);
+          event = writeAheadEventAt(db, at, currentNodeIsiOS6Version, liveColumns, field);
         }
       } else if (isLegacyCandidate(db.image, at)) {
-        event = legacyEventAt(db, at, liveColumns);
+        event = legacyEventAt(db, at, liveColumns, field);
       }
       if (!event) continue;
       ++carved;

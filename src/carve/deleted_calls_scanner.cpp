@@ -38,9 +38,10 @@ bool isCallPage(const CarveDatabase& db, std::int64_t page) {
   return carve::subStringIsValidAt(db.image, db.firstCellOffset(page) + 7, 6, 1, 6);
 }
 
+// `field` is the carve's one field buffer (page size), emptied by every read.
 std::shared_ptr<MzCallHistoryNode> callAt(const CarveDatabase& db, std::int64_t header,
-                                          std::int64_t count, const CallNameLookup& nameOf) {
-  FieldBuffer field(static_cast<std::size_t>(db.pageSize));
+                                          std::int64_t count, const CallNameLookup& nameOf,
+                                          FieldBuffer& field) {
   std::int64_t dataOffset = 0;
   auto call = std::make_shared<MzCallHistoryNode>();
   carve::AnalyseDBDataFile(db.image, 1, dataOffset, header, count, field);
@@ -120,6 +121,7 @@ bool accquireField(const DatabaseImage& file, std::int64_t offset) {
 std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Version,
                                const CallNameLookup& nameOf, const CallHistoryPost& post) {
   std::int64_t carved = 0;
+  FieldBuffer field(static_cast<std::size_t>(db.pageSize));
   for (std::int64_t index = 0; index < db.pageCount; ++index) {
     const std::int64_t page = db.pageOffset(index);
     const int kind = carve::getPageType(db.image, page);
@@ -144,7 +146,7 @@ std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Ve
         count = pageCount != 0 ? pageCount : (accquireField(db.image, i + 4) ? 9 : 8);
       }
       ++carved;
-      post(callAt(db, i - 4, count, nameOf));
+      post(callAt(db, i - 4, count, nameOf, field));
     }
   }
   return carved;
