@@ -36,6 +36,7 @@ struct Case {
   int minTitles;
   int maxNoteNoise;
   int minBookmarks;
+  int notes = 60;
 };
 
 struct Built {
@@ -47,7 +48,7 @@ struct Built {
 Built build(const Case& c) {
   fixtures::NotesBookmarksVolume volume;
   volume.generation = c.generation;
-  volume.notes = 60;
+  volume.notes = c.notes;
   volume.bookmarks = 60;
   volume.seed = static_cast<std::uint64_t>(c.generation * 10 + c.schemaFormat);
   volume.schemaFormat = c.schemaFormat;
@@ -187,10 +188,14 @@ INSTANTIATE_TEST_SUITE_P(
     // body, so none of the runs of 0x01 bytes the layouts look for is there.
     testing::Values(Case{5, 1, "legacy", 14, 5, 3, 0}, Case{6, 1, "legacy", 15, 4, 3, 0},
                     Case{6, 4, "legacy", 0, 0, 0, 0}, Case{7, 1, "wal", 18, 17, 2, 0},
-                    Case{7, 4, "wal", 0, 0, 0, 0}, Case{7, 1, "legacy", 18, 17, 2, 0}),
+                    Case{7, 4, "wal", 0, 0, 0, 0}, Case{7, 1, "legacy", 18, 17, 2, 0},
+                    // The body layout wants the owner's id as a one-byte integer: notes
+                    // from the 128th on lose their bodies (14 of 60 deleted are found).
+                    Case{7, 1, "wal", 14, 14, 3, 0, 200}),
     [](const testing::TestParamInfo<Case>& info) {
       return "iOS" + std::to_string(info.param.generation) + "Format" +
-             std::to_string(info.param.schemaFormat) + info.param.journal;
+             std::to_string(info.param.schemaFormat) + info.param.journal +
+             std::to_string(info.param.notes) + "Notes";
     });
 
 }  // namespace
