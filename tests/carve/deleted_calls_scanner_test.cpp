@@ -7,6 +7,7 @@
 
 #include "backup_builder.h"
 #include "calendar_calls_volume.h"
+#include "carve/deleted_calendar_scanner.h"
 #include "extract/conversions.h"
 #include "support/folder_hash.h"
 #include "support/step_harness.h"
@@ -239,6 +240,40 @@ TEST(DeletedCallsStep, LogsWhenMissingAndPostsBeforeProgress) {
   EXPECT_EQ(c->callType, "Outgoing");
   EXPECT_EQ(c->callName, std::optional<std::string>("Anna Berg"));
   EXPECT_EQ(folderFingerprint(folder), before);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DeletedCalendarCallsInput, DegenerateFilesCarveNothingAndEnd) {
+  const CallValues v{"+46705550123", kDate, 42, 5, -1};
+  const std::vector<std::uint8_t> good = callPage({v}, 13);
+  std::vector<std::vector<std::uint8_t>> files;
+  files.push_back({});                                               // empty
+  files.emplace_back(good.begin(), good.begin() + kPageSize + 700);  // cut inside a page
+  for (std::uint8_t size : {0, 1}) {  // page size 0 (no pages) and 1 (65536: no whole page)
+    auto bytes = good;
+    bytes[16] = 0;
+    bytes[17] = size;
+    files.push_back(bytes);
+  }
+  auto pastPage = good;  // first cell pointer past the page and the file
+  pastPage[kPageSize + 8] = 0xFF;
+  pastPage[kPageSize + 9] = 0xFF;
+  files.push_back(pastPage);
+  files.emplace_back(good.begin(), good.begin() + kPageSize);  // one page: the header page
+  for (const auto& bytes : files) {
+    EXPECT_TRUE(carve(bytes, true).empty());
+    const CarveDatabase db = CarveDatabase::fromImage(DatabaseImage(bytes));
+    EXPECT_EQ(carveDeletedCalendarEvents(db, true, true, [](auto) {}), 0);
+    EXPECT_EQ(carveDeletedCalendarEvents(db, false, false, [](auto) {}), 0);
+  }
+  // A page size of 2 makes every two bytes a page: the walk still ends.
+  auto tiny = good;
+  tiny[16] = 0;
+  tiny[17] = 2;
+  carve(tiny, false);
 }
 
 }  // namespace
