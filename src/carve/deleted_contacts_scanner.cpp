@@ -49,19 +49,28 @@ constexpr std::array<std::array<std::uint8_t, 4>, 11> kValueSignatures = {{
     {0xff, 0xd8, 0xff, 0xe0},
 }};
 
+std::uint32_t load32(const std::uint8_t* at) {
+  std::uint32_t value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+
+// Compared four bytes at a time: every byte offset of a page is tested.
 bool isPersonSignature(const std::uint8_t* at) {
-  if (at[0] != 0x0f && at[0] != 0x00) return false;
-  for (const auto& signature : kPersonSignatures) {
-    if (std::memcmp(at, signature.data(), signature.size()) == 0) return true;
-  }
-  return false;
+  static const std::uint32_t kSections = load32(kPersonSignatures[0].data());
+  static const std::uint32_t kIndexes = load32(kPersonSignatures[1].data());
+  const std::uint32_t head = load32(at);
+  if (head == kSections) return at[4] == 0x01;
+  if (head != kIndexes) return false;
+  return at[4] == 0x01 || at[4] == 0x00 || at[4] == 0x13;
 }
 
 bool isValueSignature(const std::uint8_t* at) {
   const std::uint8_t first = at[0];
   if (first != 0x01 && first != 0x02 && first != 0x09 && first != 0xff) return false;
+  const std::uint32_t head = load32(at);
   for (const auto& signature : kValueSignatures) {
-    if (std::memcmp(at, signature.data(), signature.size()) == 0) return true;
+    if (head == load32(signature.data())) return true;
   }
   return false;
 }
@@ -171,7 +180,7 @@ class ContactCarver {
       if (!isPersonSignature(bytes + (j - page))) continue;
       std::int64_t s = 0;
       if (file_.at(j - 12) != 0x00) {
-        if (zero < 0 && zero == kNoZero) continue;
+        if (zero == kNoZero) continue;
         s = (j - 12) - zero;
         if (s > size) continue;
       }
