@@ -444,41 +444,42 @@ namespace {
 
 char foldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The first position of `needle` in text[from, to) found case-insensitively, or npos.
-std::size_t findFolded(std::string_view text, std::string_view needle, std::size_t from,
-                       std::size_t to) {
-  if (needle.size() > to - from) return std::string_view::npos;
-  const char first = foldCase(needle[0]);
-  for (std::size_t i = from; i + needle.size() <= to; ++i) {
-    if (foldCase(text[i]) != first) continue;
-    std::size_t k = 1;
-    while (k < needle.size() && foldCase(text[i + k]) == foldCase(needle[k])) ++k;
-    if (k == needle.size()) return i;
-  }
-  return std::string_view::npos;
+std::string folded(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = foldCase(c);
+  return out;
 }
 
 }  // namespace
 
-std::optional<std::string> getNextSubStringInString(std::string_view text,
-                                                    std::string_view subString) {
+PageTextSearch::PageTextSearch(std::string text) : text_(std::move(text)), folded_(folded(text_)) {}
+
+std::optional<std::string> PageTextSearch::after(std::string_view subString) const {
   if (subString.empty()) return std::nullopt;
-  const std::int64_t last = static_cast<std::int64_t>(text.size()) - 1;  // searched up to here
-  const std::int64_t needle = static_cast<std::int64_t>(subString.size());
+  const std::string needle = folded(subString);
+  const std::int64_t last = static_cast<std::int64_t>(text_.size()) - 1;  // searched up to here
+  const std::int64_t length = static_cast<std::int64_t>(needle.size());
+  // Matches must end before the last character.
+  const std::string_view searched =
+      last > 0 ? std::string_view(folded_).substr(0, static_cast<std::size_t>(last))
+               : std::string_view();
   std::int64_t b = 0;
-  while (b + needle < last) {
-    const std::size_t match =
-        findFolded(text, subString, static_cast<std::size_t>(b), static_cast<std::size_t>(last));
+  while (b + length < last) {
+    const std::size_t match = searched.find(needle, static_cast<std::size_t>(b));
     if (match == std::string_view::npos) return std::nullopt;
-    const std::size_t e = match + subString.size();
-    const std::size_t blank = text.find(' ', e);
-    const std::size_t end =
-        blank != std::string_view::npos ? blank + 1 : static_cast<std::size_t>(last);
+    const std::size_t e = match + needle.size();
+    const std::size_t blank = text_.find(' ', e);
+    const std::size_t end = blank != std::string::npos ? blank + 1 : static_cast<std::size_t>(last);
     const std::size_t taken = end > e ? end - e : 0;
-    if (taken < 21) return std::string(text.substr(e, taken));
+    if (taken < 21) return text_.substr(e, taken);
     b = 2 * static_cast<std::int64_t>(e) + static_cast<std::int64_t>(taken);
   }
   return std::nullopt;
+}
+
+std::optional<std::string> getNextSubStringInString(std::string_view text,
+                                                    std::string_view subString) {
+  return PageTextSearch(std::string(text)).after(subString);
 }
 
 }  // namespace carve

@@ -206,4 +206,16 @@ std::string GetLastPageStringWithChar(const std::uint8_t* buffer, std::size_t le
 std::optional<std::string> getNextSubStringInString(std::string_view text,
                                                     std::string_view subString);
 
+// The same search over one page text for many names: the text is case-folded once.
+class PageTextSearch {
+ public:
+  explicit PageTextSearch(std::string text = std::string());
+  // getNextSubStringInString(text, subString).
+  std::optional<std::string> after(std::string_view subString) const;
+
+ private:
+  std::string text_;
+  std::string folded_;
+};
+
 }  // namespace carve

@@ -143,8 +143,8 @@ class ContactCarver {
     for (std::int64_t index = pages; index >= 1; --index) {
       const std::int64_t page = db_.pageOffset(index);
       if (index == pages - 1) {
-        pageText_ = carve::GetLastPageStringWithChar(pageBytes(page),
-                                                     static_cast<std::size_t>(db_.pageSize));
+        pageText_ = carve::PageTextSearch(carve::GetLastPageStringWithChar(
+            pageBytes(page), static_cast<std::size_t>(db_.pageSize)));
       }
       if (carve::getPageType(file_, page) != 1) continue;
       const std::int64_t firstCell = db_.firstCellOffset(page);
@@ -314,8 +314,7 @@ class ContactCarver {
       }
       if (contact->contactPhone.size() <= 2) {
         contact->contactPhone =
-            carve::getNextSubStringInString(pageText_, withoutBlanks(contact->contactName))
-                .value_or(std::string());
+            pageText_.after(withoutBlanks(contact->contactName)).value_or(std::string());
       }
       scan_.nc.post("ScanDelContactInfo", contact);
     }
@@ -343,7 +342,7 @@ class ContactCarver {
   const bool iOS7_;
   FieldBuffer field_;
   std::vector<std::uint8_t> scratch_;
-  std::string pageText_;
+  carve::PageTextSearch pageText_;
   std::int32_t lastAssigned_ = 0;
   std::int32_t largestId_ = 0;
   bool unknownNumbered_ = false;
