@@ -1,5 +1,8 @@
 #include "results/deleted_record_filter.h"
 
+#include <algorithm>
+#include <cctype>
+
 bool isEmptyDeletedRecord(const MzContactNode&) { return false; }
 
 bool isEmptyDeletedRecord(const MzNoteNode& r) {
@@ -10,12 +13,40 @@ bool isEmptyDeletedRecord(const MzCallHistoryNode& r) {
   return r.callName.has_value() && r.callName->empty() && r.callPhone.empty();
 }
 
+namespace {
+
+bool hasControlCharacters(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
+}
+
+// "scheme:rest", the scheme a letter followed by letters, digits, "+", "-" or ".".
+bool isAddress(const std::string& url) {
+  const auto colon = url.find(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 >= url.size()) return false;
+  if (std::isalpha(static_cast<unsigned char>(url[0])) == 0) return false;
+  return std::all_of(url.begin(), url.begin() + static_cast<std::ptrdiff_t>(colon), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '-' || c == '.';
+  });
+}
+
+}  // namespace
+
 bool isEmptyDeletedRecord(const MzBookMarkNode& r) {
-  return r.bookMarkURL.empty() && r.bookMarkTitle.empty();
+  // A bookmark carved at an offset that is not a record reads bytes of other columns: its
+  // "address" is no address and its texts hold control bytes. Only a web address with
+  // clean texts is a bookmark.
+  if (r.bookMarkURL.empty() && r.bookMarkTitle.empty()) return true;
+  return !isAddress(r.bookMarkURL) || hasControlCharacters(r.bookMarkURL) ||
+         hasControlCharacters(r.bookMarkTitle);
 }
 
 bool isEmptyDeletedRecord(const MzCalenderNode& r) {
-  return r.calTitle.empty() && r.calNote.empty() && r.startDate.empty();
+  // Dates alone are what the carver decodes at an offset that is not a record: an event
+  // needs a title or a note to be an event.
+  return r.calTitle.empty() && r.calNote.empty();
 }
 
 bool isEmptyDeletedRecord(const MzMessageNode& r) {

@@ -8,8 +8,9 @@
 //   contacts   | never                                     | contactName, contactPhone
 //   notes      | noteTitle and noteContent both empty      | noteContent
 //   calls      | callName and callPhone both ""            | callPhone, callDate
-//   bookmarks  | bookMarkURL and bookMarkTitle both empty  | bookMarkURL, bookMarkTitle
-//   calendar   | calTitle, calNote and startDate all empty | calTitle, calNote, startDate
+//   bookmarks  | bookMarkURL not an address (scheme:...), | bookMarkURL, bookMarkTitle
+//              | or a control byte in the URL or title     |
+//   calendar   | calTitle and calNote both empty           | calTitle, calNote, startDate
 //   messages   | messagePhone and messageContent both empty| messagePhone, messageContent,
 //              |                                           | messageDate
 //

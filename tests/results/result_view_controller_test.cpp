@@ -187,7 +187,12 @@ TEST_F(ResultFiling, DeletedRecordsOfEveryCategoryAreDeduplicated) {
   nc.post("scanDelBookMarkInfo", bookmark("A", "http://a"));
   nc.post("scanDelBookMarkInfo", bookmark("", ""));
   nc.post("scanDelBookMarkInfo", bookmark("B", "http://a"));
-  EXPECT_EQ(results.delBookMarkNum, 1);
+  // Bytes of other columns, read where no record starts: no address, or control bytes.
+  nc.post("scanDelBookMarkInfo", bookmark("C", "\x01\x02www.c.se"));
+  nc.post("scanDelBookMarkInfo", bookmark("D", "www.d.se/a:b"));
+  nc.post("scanDelBookMarkInfo", bookmark("E\x03\x10", "http://e"));
+  nc.post("scanDelBookMarkInfo", bookmark("", "https://f.se/"));  // an address alone is kept
+  EXPECT_EQ(results.delBookMarkNum, 2);
 
   auto event = [](const std::string& title, const std::string& note, const std::string& start) {
     auto e = std::make_shared<MzCalenderNode>();
@@ -199,11 +204,13 @@ TEST_F(ResultFiling, DeletedRecordsOfEveryCategoryAreDeduplicated) {
   nc.post("scanCalenderInfo", event("Meet", "n", "01-01-2014 10:00"));
   nc.post("scanDelCalenderInfo", event("Meet", "n", "01-01-2014 10:00"));
   nc.post("scanDelCalenderInfo", event("", "", ""));
+  nc.post("scanDelCalenderInfo", event("", "", "01-01-2001 00:00"));  // dates alone: no event
+  nc.post("scanDelCalenderInfo", event("", "call the garage", ""));   // a note alone is kept
   nc.post("scanDelCalenderInfo", event("Meet", "n", "01-02-2014 10:00"));
   nc.post("scanDelCalenderInfo", event("meet", "n", "01-01-2014 10:00"));  // case counts
-  EXPECT_EQ(results.delCalenderNum, 2);
+  EXPECT_EQ(results.delCalenderNum, 3);
 
-  EXPECT_EQ(results.deleteeFilesNum, 1 + 1 + 2 + 1 + 2);
+  EXPECT_EQ(results.deleteeFilesNum, 1 + 1 + 2 + 2 + 3);
   EXPECT_EQ(results.countsFor(ResultCategory::CallHistory).deleted, 2u);
 }
 
