@@ -2,7 +2,7 @@
 //
 // The first input byte chooses the shape: a valid 100-byte header (page size from the next
 // byte: 512 to 65536, or the odd values 0 and 1) followed by the input as pages, or the
-// input as the whole file; the second byte's low bit chooses the iOS 7 layout. Besides
+// input as the whole file; the second byte's high bit chooses the iOS 7 layout. Besides
 // memory errors and hangs, the target traps when the carver breaks a promise: progress other
 // than one 75 at the end, or a posted contact that is not in delContactArray.
 #include <any>
