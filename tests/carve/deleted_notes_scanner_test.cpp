@@ -59,9 +59,14 @@ std::vector<SqlValue> noteRow(std::int64_t bodyId, SqlValue modified, const std:
 // The same with iOS 7's ZEXTERNALSEQUENCENUMBER (NULL) after ZEXTERNALFLAGS.
 std::vector<SqlValue> noteRowOfIOS7(std::int64_t bodyId, SqlValue modified,
                                     const std::string& title, const std::string& summary) {
-  auto row = noteRow(bodyId, modified, title, summary);
-  row.insert(row.begin() + 7, nullptr);
-  return row;
+  const std::vector<SqlValue> row = noteRow(bodyId, modified, title, summary);
+  std::vector<SqlValue> out;
+  out.reserve(row.size() + 1);
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    if (i == 7) out.emplace_back(nullptr);
+    out.push_back(row[i]);
+  }
+  return out;
 }
 
 std::vector<SqlValue> bodyRow(std::int64_t owner, const std::string& content) {
