@@ -1,9 +1,13 @@
 #include "carve/deleted_bookmarks_scanner.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <optional>
 #include <string>
 
 #include "carve/carve_primitives.h"
+#include "carve/deleted_calls_scanner.h"
 #include "extract/conversions.h"
 #include "extract/device_databases.h"
 
@@ -209,6 +213,224 @@ class BookmarkPage {
   std::int64_t lastRun_ = 0;
 };
 
+// ---- The live-width path -------------------------------------------------------------------
+//
+// Where the page's live first cell shows one of the real widths of the bookmarks table, a
+// freed record is searched by that table's own column order. A freed cell's first four
+// bytes are overwritten by the freeblock header (next-freeblock offset, size), which can
+// reach the header-length byte and the serial type of the first column (the rowid alias,
+// always NULL). The serial type of the second column is at least four bytes into the cell,
+// so a candidate is the run of serial types from the second column on, each of a kind its
+// column can hold, followed by bodies whose title and URL read as text.
+
+enum class Column : std::uint8_t { Integer, Real, Text, Blob, Title, Url };
+
+// The bookmarks table's column order on iOS 5 and 6 (21 columns); iOS 7 appended eight.
+constexpr Column kBookmarkColumns[] = {
+    Column::Integer,  // id (rowid alias)
+    Column::Integer,  // special_id
+    Column::Integer,  // parent
+    Column::Integer,  // type
+    Column::Title,    // title
+    Column::Url,      // url
+    Column::Integer,  // num_children
+    Column::Integer,  // editable
+    Column::Integer,  // deletable
+    Column::Integer,  // hidden
+    Column::Integer,  // hidden_ancestor_count
+    Column::Integer,  // order_index
+    Column::Text,     // external_uuid
+    Column::Integer,  // read
+    Column::Real,     // last_modified
+    Column::Text,     // server_id
+    Column::Text,     // sync_key
+    Column::Blob,     // sync_data
+    Column::Integer,  // added
+    Column::Integer,  // deleted
+    Column::Blob,     // extra_attributes
+    Column::Blob,     // local_attributes
+    Column::Integer,  // fetched_icon
+    Column::Blob,     // icon
+    Column::Integer,  // dav_generation
+    Column::Integer,  // locally_added
+    Column::Integer,  // archive_status
+    Column::Integer,  // syncable
+    Column::Integer,  // web_filter_status
+};
+constexpr std::int64_t kTitleColumn = 4;
+constexpr std::int64_t kUrlColumn = 5;
+
+// The real widths of the table, as the live first cell shows them; 0 for any other count.
+std::int64_t liveBookmarkWidth(const CarveDatabase& db, std::int64_t page) {
+  const std::int64_t columns = cellColumnCount(db.image, db.firstCellOffset(page));
+  return columns == 21 || columns == 29 ? columns : 0;
+}
+
+// A varint of at most 9 bytes at `offset`, read no further than `end`; false when it does
+// not end there.
+bool varintWithin(const DatabaseImage& file, std::int64_t& offset, std::int64_t end,
+                  std::uint64_t& value) {
+  value = 0;
+  for (int i = 0; i < 9; ++i) {
+    if (offset >= end) return false;
+    const std::uint8_t byte = file.at(offset++);
+    if (i == 8) {
+      value = (value << 8) | byte;
+      return true;
+    }
+    value = (value << 7) | (byte & 0x7F);
+    if ((byte & 0x80) == 0) return true;
+  }
+  return true;
+}
+
+bool isTextType(std::uint64_t type) { return type >= 13 && type % 2 == 1; }
+
+// Whether a column of `kind` can hold a value of serial type `type`.
+bool typeFits(Column kind, std::uint64_t type) {
+  if (type == 10 || type == 11) return false;  // reserved
+  switch (kind) {
+    case Column::Integer:
+      return type <= 9 && type != 7;
+    case Column::Real:
+      return type <= 9;  // whole values are stored as integers
+    case Column::Text:
+    case Column::Blob:
+      return type <= 0xFFFF;
+    case Column::Title:
+    case Column::Url:
+      return type == 0 || isTextType(type);
+  }
+  return false;
+}
+
+// True when `text` is well-formed UTF-8 without control bytes.
+bool isCleanText(std::string_view text) {
+  std::size_t k = 0;
+  while (k < text.size()) {
+    const auto lead = static_cast<std::uint8_t>(text[k]);
+    std::size_t more = 0;
+    if (lead < 0x80) {
+      if (lead < 0x20 || lead == 0x7F) return false;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      more = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      more = 2;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      more = 3;
+    } else {
+      return false;
+    }
+    if (more > 0 && k + more >= text.size()) return false;
+    for (std::size_t m = 1; m <= more; ++m) {
+      if ((static_cast<std::uint8_t>(text[k + m]) & 0xC0) != 0x80) return false;
+    }
+    k += more + 1;
+  }
+  return true;
+}
+
+// An address: a scheme (a letter, then letters, digits, '+', '-' or '.') and a colon with
+// something after it.
+bool looksLikeAddress(std::string_view url) {
+  const std::size_t colon = url.find(':');
+  if (colon == std::string_view::npos || colon == 0 || colon + 1 >= url.size()) return false;
+  const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (!isAlpha(url[0])) return false;
+  for (std::size_t k = 1; k < colon; ++k) {
+    const char c = url[k];
+    if (!isAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+// A record read at a candidate: where it ends, and its title and URL.
+struct LiveRecord {
+  std::int64_t end = 0;
+  std::string title;
+  std::string url;
+};
+
+// The record whose second column's serial type is at `at`, with `width` columns, read
+// within [at, end); none when a serial type does not fit its column, the bodies overrun
+// `end`, or the title and URL are not clean text (the URL an address).
+std::optional<LiveRecord> liveRecordAt(const DatabaseImage& file, std::int64_t at, std::int64_t end,
+                                       std::int64_t width) {
+  std::uint64_t types[std::size(kBookmarkColumns)] = {};
+  std::int64_t offset = at;
+  for (std::int64_t column = 1; column < width; ++column) {
+    std::uint64_t type = 0;
+    if (!varintWithin(file, offset, end, type)) return std::nullopt;
+    if (!typeFits(kBookmarkColumns[column], type)) return std::nullopt;
+    types[column] = type;
+  }
+  if (types[kTitleColumn] == 0 && types[kUrlColumn] == 0) return std::nullopt;
+  LiveRecord record;
+  std::int64_t body = offset;
+  for (std::int64_t column = 1; column < width; ++column) {
+    const std::int64_t length =
+        carve::getFieldDataLengthBy(static_cast<std::int64_t>(types[column]));
+    if (length > end - body) return std::nullopt;
+    if (column == kTitleColumn || column == kUrlColumn) {
+      std::string text(reinterpret_cast<const char*>(file.data() + body),
+                       static_cast<std::size_t>(length));
+      (column == kTitleColumn ? record.title : record.url) = std::move(text);
+    }
+    body += length;
+  }
+  if (!isCleanText(record.title) || !isCleanText(record.url)) return std::nullopt;
+  if (types[kUrlColumn] != 0 && !looksLikeAddress(record.url)) return std::nullopt;
+  if (types[kUrlColumn] == 0 && record.title.empty()) return std::nullopt;
+  record.end = body;
+  return record;
+}
+
+std::uint16_t u16At(const DatabaseImage& file, std::int64_t offset) {
+  return static_cast<std::uint16_t>(file.at(offset) << 8 | file.at(offset + 1));
+}
+
+// The free space of a table leaf page as [begin, end) ranges: the gap between the cell
+// pointer array and the cell content, then each freeblock of the chain, bounded to the page.
+std::vector<std::pair<std::int64_t, std::int64_t>> freeRanges(const CarveDatabase& db,
+                                                              std::int64_t page) {
+  std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
+  const DatabaseImage& file = db.image;
+  const std::int64_t pageEnd = page + db.pageSize;
+  const std::int64_t pointersEnd = page + 8 + 2 * std::int64_t{u16At(file, page + 3)};
+  std::int64_t contentStart = u16At(file, page + 5);
+  if (contentStart == 0) contentStart = 65536;
+  contentStart = std::min(page + contentStart, pageEnd);
+  if (pointersEnd < contentStart) ranges.emplace_back(pointersEnd, contentStart);
+  // Each freeblock lies after the one before it, so the chain ends within a page's worth.
+  std::int64_t block = u16At(file, page + 1);
+  std::int64_t previous = 0;
+  while (block > previous && block + 4 <= db.pageSize) {
+    const std::int64_t size = u16At(file, page + block + 2);
+    ranges.emplace_back(page + block, std::min(page + block + size, pageEnd));
+    previous = block;
+    block = u16At(file, page + block);
+  }
+  return ranges;
+}
+
+void carveLiveWidthPage(const CarveDatabase& db, std::int64_t page, std::int64_t width,
+                        std::vector<std::shared_ptr<MzBookMarkNode>>& out) {
+  for (const auto& [begin, end] : freeRanges(db, page)) {
+    for (std::int64_t at = begin; at < end;) {
+      const auto record = liveRecordAt(db.image, at, end, width);
+      if (!record) {
+        ++at;
+        continue;
+      }
+      auto bookmark = std::make_shared<MzBookMarkNode>();
+      bookmark->bookMarkTitle = record->title;
+      bookmark->bookMarkURL = record->url;
+      out.push_back(std::move(bookmark));
+      at = record->end;
+    }
+  }
+}
+
 }  // namespace
 
 int bBookMarkTableAlter(const DatabaseImage& file, std::int64_t offset) {
@@ -256,6 +478,10 @@ std::vector<std::shared_ptr<MzBookMarkNode>> carveDeletedBookmarks(const CarveDa
     if (carve::getPageType(db.image, page) != 1) continue;
     const std::int64_t pointer = db.firstCellOffset(page) - page;
     if (!(pointer + 17 < db.pageSize)) continue;
+    if (const std::int64_t width = liveBookmarkWidth(db, page); width != 0) {
+      carveLiveWidthPage(db, page, width, carved);
+      continue;
+    }
     BookmarkPage(db, page, zeros, field).carve(carved);
   }
   return carved;

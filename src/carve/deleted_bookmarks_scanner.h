@@ -1,11 +1,18 @@
 // The deleted-bookmarks step of a scan: carves freed records out of the raw pages of the
 // database's private copy and posts each one.
 //
-// The bookmarks table has had several record widths (serial-type counts 11, 19 and 24), so
-// each table leaf page starts with the width its first live record suggests and may switch
-// between 19 and 24 as the header-length bytes before its candidates say, once per page. A
-// candidate is a run of one-byte integer columns right after the title and URL columns;
-// the title and URL are read back from there. Every carved bookmark is posted
+// Where a table leaf page's live first cell has one of the bookmarks table's real widths
+// (21 columns on iOS 5 and 6, 29 on iOS 7), the page's free space (the gap before the cell
+// content and every freeblock) is searched for freed records at that width: the serial
+// types from the second column on (a freeblock header overwrites a freed cell's first four
+// bytes), each of a kind its column holds, with a title and URL that are clean UTF-8 text
+// and a URL that is an address (scheme:...).
+//
+// Other pages keep the older layouts (serial-type counts 11, 19 and 24): each starts with the width
+// its first live record suggests and may switch between 19 and 24 as the header-length bytes before
+// its candidates say, once per page. A candidate is a run of one-byte integer columns right after
+// the title and URL columns; the title and URL are read back from there. Every carved bookmark is
+// posted
 // ("scanDelBookMarkInfo") except the two top folders, "Root" and "com.apple.ReadingList";
 // "ScanProgressInfo" 95 follows at the end.
 #pragma once

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "extract/device_databases.h"
@@ -151,6 +152,70 @@ TEST(DeletedBookmarksCarving, AnUndecidedNineteenPageSwitchesToTwentyFour) {
   putCandidate(image, b, 0x16, {1, 1, 1, 1, 0x55, 2});
   image.put(b + 100, {1, 1, 1, 1, 2});
   EXPECT_EQ(carve(image).size(), 2u + 1u);
+}
+
+// A bookmarks record of `columns` columns as a table leaf cell: payload length, rowid,
+// header, bodies. The rowid alias is NULL; the integer columns hold 1 (folders: type 1),
+// order_index 7; every other column is NULL, and so is an empty `url`.
+Bytes bookmarkCell(int columns, std::uint8_t rowid, const std::string& title,
+                   const std::string& url) {
+  Bytes types(static_cast<std::size_t>(columns), 0x00);
+  Bytes bodies;
+  for (int column = 1; column < columns; ++column) {
+    if (column == 5 && url.empty()) continue;  // a folder's URL is NULL
+    if (column == 4 || column == 5) {
+      const std::string& text = column == 4 ? title : url;
+      types[column] = static_cast<std::uint8_t>(13 + 2 * text.size());
+      bodies.insert(bodies.end(), text.begin(), text.end());
+    } else if (column <= 3 || (column >= 6 && column <= 11)) {
+      types[column] = 0x01;
+      bodies.push_back(column == 11 ? 0x07 : 0x01);
+    }
+  }
+  Bytes record = {static_cast<std::uint8_t>(columns + 1)};
+  record.insert(record.end(), types.begin(), types.end());
+  record.insert(record.end(), bodies.begin(), bodies.end());
+  Bytes cell = {static_cast<std::uint8_t>(record.size()), rowid};
+  cell.insert(cell.end(), record.begin(), record.end());
+  return cell;
+}
+
+// Table leaf `page` whose cell content starts with a freed cell at `freedAt`, its first
+// four bytes a freeblock header (the page's only freeblock), and holds one live cell at
+// `liveAt`.
+void putLiveAndFreed(PageImage& image, int page, const Bytes& live, int liveAt, const Bytes& freed,
+                     int freedAt) {
+  const std::int64_t at = image.pageOffset(page);
+  image.setFirstCell(page, liveAt);
+  image.put(at + 1,
+            {static_cast<std::uint8_t>(freedAt >> 8), static_cast<std::uint8_t>(freedAt), 0x00,
+             0x01, static_cast<std::uint8_t>(freedAt >> 8), static_cast<std::uint8_t>(freedAt)});
+  image.put(at + liveAt, live);
+  Bytes overwritten = freed;
+  const auto size = static_cast<std::uint8_t>(freed.size());
+  std::copy_n(Bytes{0x00, 0x00, 0x00, size}.begin(), 4, overwritten.begin());
+  image.put(at + freedAt, overwritten);
+}
+
+TEST(DeletedBookmarksCarving, TheLiveFirstCellsWidthReadsFreedRecords) {
+  for (int columns : {21, 29}) {
+    PageImage image(kPageSize, 3, true);
+    putLiveAndFreed(image, 1, bookmarkCell(columns, 9, "Live", "http://live.example/"), 900,
+                    bookmarkCell(columns, 4, "Blocket - Köp & sälj", "http://www.blocket.se/"),
+                    500);
+    // A freed folder (no URL), then bytes that read as a record whose URL is no address.
+    putLiveAndFreed(image, 2, bookmarkCell(columns, 9, "Live", "http://live.example/"), 900,
+                    bookmarkCell(columns, 5, "Nyheter", ""), 300);
+    const Bytes notAnAddress = bookmarkCell(columns, 6, "Odd", "no address here");
+    image.put(image.pageOffset(2) + 600, notAnAddress);
+    image.put(image.pageOffset(2) + 302, {0x02, 0x58});  // the freeblock runs to 600 + 200
+    const auto carved = carve(image);
+    ASSERT_EQ(carved.size(), 2u) << columns;
+    EXPECT_EQ(carved[0]->bookMarkTitle, "Blocket - Köp & sälj");
+    EXPECT_EQ(carved[0]->bookMarkURL, "http://www.blocket.se/");
+    EXPECT_EQ(carved[1]->bookMarkTitle, "Nyheter");
+    EXPECT_EQ(carved[1]->bookMarkURL, "");
+  }
 }
 
 TEST(DeletedBookmarksCarving, PagesThatAreNotBookmarksAndHostileImages) {

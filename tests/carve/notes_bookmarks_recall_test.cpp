@@ -174,10 +174,11 @@ TEST_P(NotesBookmarksRecall, DeletedRowsRecoveredPerGenerationAndMakeUp) {
   EXPECT_GE(stepNotes.recovered, c.minBodies);
   EXPECT_GE(stepNotes.titled, c.minTitles);
   EXPECT_LE(stepNotes.noise, c.maxNoteNoise);
-  // The bookmark layouts read the title and URL at widths of 11, 19 and 24 serial types;
-  // the Bookmarks.db schemas here have 21 (iOS 5 and 6) and 29 (iOS 7) columns, so every
-  // field lands a few bytes off and nothing is recovered whole.
+  // The bookmark pages are read at the width their live first cell shows (21 columns on
+  // iOS 5 and 6, 29 on iOS 7), in the free space of table leaf pages only; a carved record
+  // is checked as text and address, so none matches no row at all.
   EXPECT_GE(marks.recovered, c.minBookmarks);
+  EXPECT_EQ(marks.noise, 0);
   RecordProperty("notes_recovered", stepNotes.recovered);
   RecordProperty("bookmarks_recovered", marks.recovered);
 }
@@ -185,13 +186,13 @@ TEST_P(NotesBookmarksRecall, DeletedRowsRecoveredPerGenerationAndMakeUp) {
 INSTANTIATE_TEST_SUITE_P(
     Generations, NotesBookmarksRecall,
     // Schema format 4 stores the zeros and ones of the integer columns without a
-    // body, so none of the runs of 0x01 bytes the layouts look for is there.
-    testing::Values(Case{5, 1, "legacy", 14, 5, 3, 0}, Case{6, 1, "legacy", 15, 4, 3, 0},
-                    Case{6, 4, "legacy", 0, 0, 0, 0}, Case{7, 1, "wal", 18, 17, 2, 0},
-                    Case{7, 4, "wal", 0, 0, 0, 0}, Case{7, 1, "legacy", 18, 17, 2, 0},
+    // body, so none of the runs of 0x01 bytes the note layouts look for is there.
+    testing::Values(Case{5, 1, "legacy", 14, 5, 3, 4}, Case{6, 1, "legacy", 15, 4, 3, 3},
+                    Case{6, 4, "legacy", 0, 0, 0, 18}, Case{7, 1, "wal", 18, 17, 2, 18},
+                    Case{7, 4, "wal", 0, 0, 0, 8}, Case{7, 1, "legacy", 18, 17, 2, 18},
                     // The body layout wants the owner's id as a one-byte integer: notes
                     // from the 128th on lose their bodies (14 of 60 deleted are found).
-                    Case{7, 1, "wal", 14, 14, 3, 0, 200}),
+                    Case{7, 1, "wal", 14, 14, 3, 18, 200}),
     [](const testing::TestParamInfo<Case>& info) {
       return "iOS" + std::to_string(info.param.generation) + "Format" +
              std::to_string(info.param.schemaFormat) + info.param.journal +
