@@ -344,7 +344,7 @@ bool looksLikeAddress(std::string_view url) {
   return true;
 }
 
-// A record read at a candidate: where it ends, and its title and URL.
+// A record read at a candidate: where its URL ends, and its title and URL.
 struct LiveRecord {
   std::int64_t end = 0;
   std::string title;
@@ -352,8 +352,10 @@ struct LiveRecord {
 };
 
 // The record whose second column's serial type is at `at`, with `width` columns, read
-// within [at, end); none when a serial type does not fit its column, the bodies overrun
-// `end`, or the title and URL are not clean text (the URL an address).
+// within [at, end); none when a serial type does not fit its column, the bodies up to the
+// URL's overrun `end`, or the title and URL are not clean text (the URL an address). The
+// bodies after the URL are not needed: a freeblock larger than a new cell gives up its
+// tail to that cell, so a freed record's last bodies may be gone.
 std::optional<LiveRecord> liveRecordAt(const DatabaseImage& file, std::int64_t at, std::int64_t end,
                                        std::int64_t width) {
   std::uint64_t types[std::size(kBookmarkColumns)] = {};
@@ -367,7 +369,7 @@ std::optional<LiveRecord> liveRecordAt(const DatabaseImage& file, std::int64_t a
   if (types[kTitleColumn] == 0 && types[kUrlColumn] == 0) return std::nullopt;
   LiveRecord record;
   std::int64_t body = offset;
-  for (std::int64_t column = 1; column < width; ++column) {
+  for (std::int64_t column = 1; column <= kUrlColumn; ++column) {
     const std::int64_t length =
         carve::getFieldDataLengthBy(static_cast<std::int64_t>(types[column]));
     if (length > end - body) return std::nullopt;

@@ -200,9 +200,12 @@ void putLiveAndFreed(PageImage& image, int page, const Bytes& live, int liveAt, 
 TEST(DeletedBookmarksCarving, TheLiveFirstCellsWidthReadsFreedRecords) {
   for (int columns : {21, 29}) {
     PageImage image(kPageSize, 3, true);
+    const Bytes blocket =
+        bookmarkCell(columns, 4, "Blocket - Köp & sälj", "http://www.blocket.se/");
     putLiveAndFreed(image, 1, bookmarkCell(columns, 9, "Live", "http://live.example/"), 900,
-                    bookmarkCell(columns, 4, "Blocket - Köp & sälj", "http://www.blocket.se/"),
-                    500);
+                    blocket, 500);
+    // A later cell took the freeblock's last six bytes (the last bodies of the record).
+    image.put(image.pageOffset(1) + 502, {0x00, static_cast<std::uint8_t>(blocket.size() - 6)});
     // A freed folder (no URL), then bytes that read as a record whose URL is no address.
     putLiveAndFreed(image, 2, bookmarkCell(columns, 9, "Live", "http://live.example/"), 900,
                     bookmarkCell(columns, 5, "Nyheter", ""), 300);

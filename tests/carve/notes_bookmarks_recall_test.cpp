@@ -187,9 +187,9 @@ INSTANTIATE_TEST_SUITE_P(
     Generations, NotesBookmarksRecall,
     // Schema format 4 stores the zeros and ones of the integer columns without a
     // body, so none of the runs of 0x01 bytes the note layouts look for is there.
-    testing::Values(Case{5, 1, "legacy", 14, 5, 3, 4}, Case{6, 1, "legacy", 15, 4, 3, 3},
+    testing::Values(Case{5, 1, "legacy", 14, 5, 3, 5}, Case{6, 1, "legacy", 15, 4, 3, 4},
                     Case{6, 4, "legacy", 0, 0, 0, 18}, Case{7, 1, "wal", 18, 17, 2, 18},
-                    Case{7, 4, "wal", 0, 0, 0, 8}, Case{7, 1, "legacy", 18, 17, 2, 18},
+                    Case{7, 4, "wal", 0, 0, 0, 10}, Case{7, 1, "legacy", 18, 17, 2, 18},
                     // The body layout wants the owner's id as a one-byte integer: notes
                     // from the 128th on lose their bodies (14 of 60 deleted are found).
                     Case{7, 1, "wal", 14, 14, 3, 18, 200}),
