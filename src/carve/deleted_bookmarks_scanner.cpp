@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -393,12 +394,13 @@ std::uint16_t u16At(const DatabaseImage& file, std::int64_t offset) {
 
 // The free space of a table leaf page as [begin, end) ranges: the gap between the cell
 // pointer array and the cell content, then each freeblock of the chain, bounded to the page.
-std::vector<std::pair<std::int64_t, std::int64_t>> freeRanges(const CarveDatabase& db,
-                                                              std::int64_t page) {
-  std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
+// `headerSize` is 8 for a leaf page, 12 for an interior page.
+using Ranges = std::vector<std::pair<std::int64_t, std::int64_t>>;
+Ranges freeRanges(const CarveDatabase& db, std::int64_t page, std::int64_t headerSize) {
+  Ranges ranges;
   const DatabaseImage& file = db.image;
   const std::int64_t pageEnd = page + db.pageSize;
-  const std::int64_t pointersEnd = page + 8 + 2 * std::int64_t{u16At(file, page + 3)};
+  const std::int64_t pointersEnd = page + headerSize + 2 * std::int64_t{u16At(file, page + 3)};
   std::int64_t contentStart = u16At(file, page + 5);
   if (contentStart == 0) contentStart = 65536;
   contentStart = std::min(page + contentStart, pageEnd);
@@ -415,9 +417,9 @@ std::vector<std::pair<std::int64_t, std::int64_t>> freeRanges(const CarveDatabas
   return ranges;
 }
 
-void carveLiveWidthPage(const CarveDatabase& db, std::int64_t page, std::int64_t width,
-                        std::vector<std::shared_ptr<MzBookMarkNode>>& out) {
-  for (const auto& [begin, end] : freeRanges(db, page)) {
+void carveRanges(const CarveDatabase& db, const Ranges& ranges, std::int64_t width,
+                 std::vector<std::shared_ptr<MzBookMarkNode>>& out) {
+  for (const auto& [begin, end] : ranges) {
     for (std::int64_t at = begin; at < end;) {
       const auto record = liveRecordAt(db.image, at, end, width);
       if (!record) {
@@ -431,6 +433,54 @@ void carveLiveWidthPage(const CarveDatabase& db, std::int64_t page, std::int64_t
       at = record->end;
     }
   }
+}
+
+std::uint32_t u32At(const DatabaseImage& file, std::int64_t offset) {
+  return std::uint32_t{u16At(file, offset)} << 16 | u16At(file, offset + 2);
+}
+
+// The pages of the freelist by index: for a trunk page the number of leaf entries it
+// lists, for a leaf page -1. A chain that leaves the file or loops ends the walk.
+std::map<std::int64_t, std::int64_t> freelistPages(const CarveDatabase& db) {
+  std::map<std::int64_t, std::int64_t> pages;
+  std::int64_t trunk = u32At(db.image, 32);
+  while (trunk >= 1 && trunk <= db.pageCount && pages.count(trunk - 1) == 0) {
+    const std::int64_t at = db.pageOffset(trunk - 1);
+    const std::int64_t leaves =
+        std::min<std::int64_t>(u32At(db.image, at + 4), (db.pageSize - 8) / 4);
+    pages[trunk - 1] = leaves;
+    for (std::int64_t k = 0; k < leaves; ++k) {
+      const std::int64_t leaf = u32At(db.image, at + 8 + 4 * k);
+      if (leaf >= 1 && leaf <= db.pageCount) pages.emplace(leaf - 1, -1);
+    }
+    trunk = u32At(db.image, at);
+  }
+  return pages;
+}
+
+// The width of the bookmarks table as the first table leaf page with a live bookmark
+// cell shows it; 0 when none does.
+std::int64_t tableWidth(const CarveDatabase& db) {
+  for (std::int64_t k = 0; k < db.pageCount; ++k) {
+    const std::int64_t page = db.pageOffset(k);
+    if (carve::getPageType(db.image, page) != 1) continue;
+    if (const std::int64_t width = liveBookmarkWidth(db, page); width != 0) return width;
+  }
+  return 0;
+}
+
+// The bytes of a page no live record uses where the freed records of a table at a known
+// width may remain: a freelist trunk after its entries, a freelist leaf whole, a table
+// interior page's free space (left from its time as a leaf, before the tree grew).
+Ranges staleRanges(const CarveDatabase& db, std::int64_t index,
+                   const std::map<std::int64_t, std::int64_t>& freelist) {
+  const std::int64_t page = db.pageOffset(index);
+  if (const auto it = freelist.find(index); it != freelist.end()) {
+    const std::int64_t from = it->second < 0 ? 0 : 8 + 4 * it->second;
+    return {{page + from, page + db.pageSize}};
+  }
+  if (index > 0 && db.image.at(page) == 0x05) return freeRanges(db, page, 12);
+  return {};
 }
 
 }  // namespace
@@ -475,13 +525,21 @@ std::vector<std::shared_ptr<MzBookMarkNode>> carveDeletedBookmarks(const CarveDa
   if (db.pageSize <= 0) return carved;
   FieldBuffer field(static_cast<std::size_t>(db.pageSize));
   NearestZero zeros(db.image);
+  const std::int64_t width = tableWidth(db);
+  const auto freelist = width != 0 ? freelistPages(db) : std::map<std::int64_t, std::int64_t>{};
   for (std::int64_t k = 0; k < db.pageCount; ++k) {
     const std::int64_t page = db.pageOffset(k);
+    if (width != 0) {
+      if (const Ranges stale = staleRanges(db, k, freelist); !stale.empty()) {
+        carveRanges(db, stale, width, carved);
+        continue;
+      }
+    }
     if (carve::getPageType(db.image, page) != 1) continue;
     const std::int64_t pointer = db.firstCellOffset(page) - page;
     if (!(pointer + 17 < db.pageSize)) continue;
-    if (const std::int64_t width = liveBookmarkWidth(db, page); width != 0) {
-      carveLiveWidthPage(db, page, width, carved);
+    if (const std::int64_t live = liveBookmarkWidth(db, page); live != 0) {
+      carveRanges(db, freeRanges(db, page, 8), live, carved);
       continue;
     }
     BookmarkPage(db, page, zeros, field).carve(carved);

@@ -6,7 +6,10 @@
 // content and every freeblock) is searched for freed records at that width: the serial
 // types from the second column on (a freeblock header overwrites a freed cell's first four
 // bytes), each of a kind its column holds, with a title and URL that are clean UTF-8 text
-// and a URL that is an address (scheme:...).
+// and a URL that is an address (scheme:...). At the width the first such page shows, the
+// pages no live record uses are searched the same way: freelist trunks after their entries,
+// freelist leaves whole, and the free space of table interior pages (bytes left from their
+// time as leaves).
 //
 // Other pages keep the older layouts (serial-type counts 11, 19 and 24): each starts with the width
 // its first live record suggests and may switch between 19 and 24 as the header-length bytes before

@@ -221,6 +221,30 @@ TEST(DeletedBookmarksCarving, TheLiveFirstCellsWidthReadsFreedRecords) {
   }
 }
 
+TEST(DeletedBookmarksCarving, PagesLeftFromFreedRecordsAreReadAtTheTablesWidth) {
+  PageImage image(kPageSize, 5, true);
+  putLiveAndFreed(image, 1, bookmarkCell(29, 9, "Live", "http://live.example/"), 900,
+                  bookmarkCell(29, 4, "Leaf", "http://leaf.example/"), 500);
+  // Page 2 (page number 3) is the freelist's trunk, listing page 4 (number 5) as a leaf.
+  image.put(32, {0x00, 0x00, 0x00, 0x03});
+  image.put(image.pageOffset(2),
+            {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05});
+  image.put(image.pageOffset(2) + 100, bookmarkCell(29, 5, "Trunk", "https://trunk.example/"));
+  image.put(image.pageOffset(4) + 8, bookmarkCell(29, 6, "Freed leaf", "http://free.example/"));
+  // Page 3: an interior page whose free space still holds a record from its time as a leaf.
+  image.setPageKind(3, 0x05);
+  image.put(image.pageOffset(3) + 300, bookmarkCell(29, 7, "Interior", "http://interior.example/"));
+  std::vector<std::string> titles;
+  for (const auto& b : carve(image)) titles.push_back(b->bookMarkTitle);
+  EXPECT_EQ(titles, (std::vector<std::string>{"Leaf", "Trunk", "Interior", "Freed leaf"}));
+
+  // Without a live bookmark cell the table's width is unknown and nothing is read there.
+  PageImage none(kPageSize, 3, true);
+  none.setPageKind(2, 0x05);
+  none.put(none.pageOffset(2) + 300, bookmarkCell(29, 7, "Interior", "http://interior.example/"));
+  EXPECT_TRUE(carve(none).empty());
+}
+
 TEST(DeletedBookmarksCarving, PagesThatAreNotBookmarksAndHostileImages) {
   PageImage image(kPageSize, 4, true);
   preparePage(image, 1, 0x16);
