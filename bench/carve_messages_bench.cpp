@@ -21,15 +21,15 @@
 #include "carve/deleted_messages_scanner.h"
 #include "fixture_support.h"
 #include "messages_volume.h"
+#include "read_reference.h"
 #include "sample_backup.h"
 
 namespace {
 
-constexpr int kRuns = 5;
+using bench::seconds;
+using bench::sequentialRead;
 
-double seconds(std::chrono::steady_clock::duration d) {
-  return std::chrono::duration<double>(d).count();
-}
+constexpr int kRuns = 5;
 
 // Builds the sms.db of `generation` from the generated conversations and writes it to `path`.
 bool makeDatabase(int generation, int conversations, const nlohmann::json& sms,
@@ -55,22 +55,6 @@ bool makeDatabase(int generation, int conversations, const nlohmann::json& sms,
     if (f.path == "Library/SMS/sms.db") return fixtures::writeFileBytes(path, f.content);
   }
   return false;
-}
-
-double sequentialRead(const std::string& path, std::size_t* bytes) {
-  std::vector<char> block(1 << 20);
-  const auto t0 = std::chrono::steady_clock::now();
-  const int fd = open(path.c_str(), O_RDONLY);
-  std::size_t total = 0;
-  unsigned sum = 0;
-  for (ssize_t n; fd >= 0 && (n = read(fd, block.data(), block.size())) > 0;) {
-    total += static_cast<std::size_t>(n);
-    sum += static_cast<unsigned char>(block[0]);
-  }
-  if (fd >= 0) close(fd);
-  const double s = seconds(std::chrono::steady_clock::now() - t0);
-  *bytes = total + (sum & 0);
-  return s;
 }
 
 struct CarveRun {

@@ -21,14 +21,14 @@
 #include "device_builders.h"
 #include "fixture_support.h"
 #include "notes_volume.h"
+#include "read_reference.h"
 
 namespace {
 
-constexpr int kRuns = 5;
+using bench::seconds;
+using bench::sequentialRead;
 
-double seconds(std::chrono::steady_clock::duration d) {
-  return std::chrono::duration<double>(d).count();
-}
+constexpr int kRuns = 5;
 
 // Builds notes.sqlite and Bookmarks.db of `generation` and writes them into `folder`.
 bool makeDatabases(int generation, int notes, int bookmarks, const std::string& folder) {
@@ -56,22 +56,6 @@ bool makeDatabases(int generation, int notes, int bookmarks, const std::string& 
     }
   }
   return wrote;
-}
-
-double sequentialRead(const std::string& path, std::size_t* bytes) {
-  std::vector<char> block(1 << 20);
-  const auto t0 = std::chrono::steady_clock::now();
-  const int fd = open(path.c_str(), O_RDONLY);
-  std::size_t total = 0;
-  unsigned sum = 0;
-  for (ssize_t n; fd >= 0 && (n = read(fd, block.data(), block.size())) > 0;) {
-    total += static_cast<std::size_t>(n);
-    sum += static_cast<unsigned char>(block[0]);
-  }
-  if (fd >= 0) close(fd);
-  const double s = seconds(std::chrono::steady_clock::now() - t0);
-  *bytes = total + (sum & 0);
-  return s;
 }
 
 struct CarveRun {
