@@ -94,7 +94,7 @@ int measure(const std::string& path) {
 
   double bestRead = 1e9, bestCarve = 1e9;
   std::size_t carved = 0, values = 0, total = 0;
-  for (int run = 0; run < 5; ++run) {
+  for (int run = 0; run < (getenv("BENCH_RUNS") ? atoi(getenv("BENCH_RUNS")) : 5); ++run) {
     bestRead = std::min(bestRead, readSequentially(path, &total));
     const auto start = Clock::now();
     NotificationCenter center;
