@@ -264,6 +264,11 @@ bool AnalyseDBDataFile(const DatabaseImage& file, std::int64_t postion, std::int
   return readOneByteField(file, offset + postion, offset + length, dataoff, data);
 }
 
+void skipDBDataField(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
+                     std::int64_t offset) {
+  dataoff += getFieldDataLengthBy(file.at(offset + postion));
+}
+
 bool AnalyseTheDBDataFile(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
                           std::int64_t offset, std::int64_t head, std::int64_t length,
                           FieldBuffer& data) {

@@ -105,6 +105,12 @@ class FieldBuffer {
 bool AnalyseDBDataFile(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
                        std::int64_t offset, std::int64_t length, FieldBuffer& data);
 
+// Moves D past the field AnalyseDBDataFile would read at H + P without reading it: by the
+// body length of the one-byte serial type there (nothing for types 0 and 8 to 13). For the
+// columns a carver does not keep.
+void skipDBDataField(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
+                     std::int64_t offset);
+
 // As AnalyseDBDataFile with the base moved by the head adjustment A (`head`): serial type
 // at H + A + P, body at H + A + L + D.
 bool AnalyseTheDBDataFile(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,

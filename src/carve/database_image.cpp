@@ -1,29 +1,39 @@
 #include "carve/database_image.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 std::optional<DatabaseImage> DatabaseImage::load(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return std::nullopt;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  // Read straight into the image, sized by the file's length; a file that grows meanwhile
+  // is read to its end, one that shrinks is cut where the reads end.
+  struct stat info {};
   std::vector<std::uint8_t> bytes;
-  std::error_code ec;
-  const auto expected = std::filesystem::file_size(path, ec);
-  if (!ec) bytes.reserve(static_cast<std::size_t>(expected));
-  std::uint8_t chunk[1 << 16];
+  if (fstat(fd, &info) == 0 && info.st_size > 0)
+    bytes.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t filled = 0;
   bool failed = false;
+  std::uint8_t more[1 << 16];
   for (;;) {
-    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
-    bytes.insert(bytes.end(), chunk, chunk + got);
-    if (got < sizeof chunk) {
-      failed = std::ferror(file) != 0;
-      break;
-    }
+    // Into the image while it has room, then into `more` to learn whether the file ended.
+    const bool room = filled < bytes.size();
+    std::uint8_t* into = room ? bytes.data() + filled : more;
+    const std::size_t wanted = room ? bytes.size() - filled : sizeof more;
+    const ssize_t got = read(fd, into, wanted);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) failed = true;
+    if (got <= 0) break;
+    if (!room) bytes.insert(bytes.end(), more, more + got);
+    filled += static_cast<std::size_t>(got);
   }
-  std::fclose(file);
+  close(fd);
   if (failed) return std::nullopt;
+  bytes.resize(filled);
   return DatabaseImage(std::move(bytes));
 }
 

@@ -1,12 +1,14 @@
 #include "carve/deleted_contacts_scanner.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
 #include "extract/conversions.h"
 #include "extract/device_databases.h"
@@ -74,6 +76,30 @@ bool isValueSignature(const std::uint8_t* at) {
   }
   return false;
 }
+
+// Bytes every person signature has: 0f 0f 08 08 01 or 00 00 04 04 followed by 01, 00 or 13.
+constexpr std::array<carve::ByteTest, 4> kPersonPrefilter = {{
+    {0, 2, {0x0f, 0x00}},
+    {2, 2, {0x08, 0x04}},
+    {3, 2, {0x08, 0x04}},
+    {4, 3, {0x01, 0x00, 0x13}},
+}};
+
+// The first four bytes' values over the value signatures.
+constexpr std::array<carve::ByteTest, 4> kValuePrefilter = {{
+    {0, 4, {0x01, 0x02, 0x09, 0xff}},
+    {1, 3, {0x01, 0x09, 0xd8}},
+    {2, 4, {0x08, 0x09, 0x01, 0xff}},
+    {3, 3, {0x09, 0x01, 0xe0}},
+}};
+
+// The person columns whose values a carved contact keeps (by header position); the others
+// are only stepped over.
+constexpr std::array<bool, 35> kPersonColumnKept = [] {
+  std::array<bool, 35> kept{};
+  for (int position : {1, 2, 3, 7, 8, 9, 13}) kept[static_cast<std::size_t>(position)] = true;
+  return kept;
+}();
 
 // "%@ %@" of the current text and the new one.
 void appendWithBlank(std::string& field, const std::string& value) {
@@ -171,33 +197,53 @@ class ContactCarver {
   void scanPersons(std::int64_t page) {
     const std::uint8_t* bytes = pageBytes(page);
     const std::int64_t size = db_.pageSize;
-    // The nearest zero byte before j - 12, kept as j moves so that the sort-column distance
-    // costs nothing per candidate. Looked for at most one page back from the page's start;
-    // a candidate with no zero within a page before it cannot have its header on this page.
-    std::int64_t zero = nearestZeroBefore(page - 12, size);
-    for (std::int64_t j = page; j < page + size; ++j) {
-      if (j > page && file_.at(j - 13) == 0x00) zero = j - 13;
-      if (!isPersonSignature(bytes + (j - page))) continue;
+    carve::findCandidates(bytes, static_cast<std::size_t>(size),
+                          static_cast<std::size_t>(size) + kSpill, kPersonPrefilter, candidates_);
+    // The nearest zero byte at or before j - 13 for a candidate j, looked for at most one
+    // page back from the page's start: a candidate with no zero that close cannot have its
+    // header on this page. The bytes already looked at are not looked at again.
+    NearestZero zero(file_, page - 13 - size);
+    for (const std::uint32_t k : candidates_) {
+      const std::int64_t j = page + k;
+      if (!isPersonSignature(bytes + k)) continue;
       std::int64_t s = 0;
       if (file_.at(j - 12) != 0x00) {
-        if (zero == kNoZero) continue;
-        s = (j - 12) - zero;
+        const std::int64_t z = zero.atOrBefore(j - 13);
+        if (z == NearestZero::kNone) continue;
+        s = (j - 12) - z;
         if (s > size) continue;
       }
       carvePerson(j, s);
     }
   }
 
-  static constexpr std::int64_t kNoZero = INT64_MIN;
-
-  // The nearest offset before `offset` holding 0x00, searched at most `limit` bytes back
-  // (bytes before the file count as zero); kNoZero when none is that close.
-  std::int64_t nearestZeroBefore(std::int64_t offset, std::int64_t limit) const {
-    for (std::int64_t back = offset - 1; back >= offset - 1 - limit; --back) {
-      if (file_.at(back) == 0x00) return back;
+  // The last zero byte of [from, to] for rising `to`, each byte read once; bytes before the
+  // file count as zero.
+  class NearestZero {
+   public:
+    static constexpr std::int64_t kNone = INT64_MIN;
+    NearestZero(const DatabaseImage& file, std::int64_t from) : file_(file), scanned_(from - 1) {}
+    std::int64_t atOrBefore(std::int64_t to) {
+      if (to <= scanned_) return zero_;
+      const std::int64_t from = scanned_ + 1;
+      if (from >= 0 && to < file_.size()) {
+        const auto* start = file_.data() + from;
+        const void* last = memrchr(start, 0, static_cast<std::size_t>(to - from + 1));
+        if (last != nullptr) zero_ = from + (static_cast<const std::uint8_t*>(last) - start);
+      } else {
+        for (std::int64_t at = from; at <= to; ++at) {
+          if (file_.at(at) == 0x00) zero_ = at;
+        }
+      }
+      scanned_ = to;
+      return zero_;
     }
-    return kNoZero;
-  }
+
+   private:
+    const DatabaseImage& file_;
+    std::int64_t scanned_;
+    std::int64_t zero_ = kNone;
+  };
 
   void carvePerson(std::int64_t j, std::int64_t s) {
     const std::int64_t n = carve::bNoteAlter(file_, j - 19 - s);
@@ -212,8 +258,11 @@ class ContactCarver {
         carve::AnalyseAlterbleDB(file_, position, d, h, count, field_);
       } else if (position == 10 && n == 1) {
         continue;  // the two-byte note serial type covers positions 9 and 10
-      } else {
+      } else if (kPersonColumnKept[static_cast<std::size_t>(position)]) {
         carve::AnalyseDBDataFile(file_, position, d, h, count, field_);
+      } else {
+        carve::skipDBDataField(file_, position, d, h);
+        continue;
       }
       switch (position) {
         case 1:
@@ -281,11 +330,20 @@ class ContactCarver {
   void scanValues(std::int64_t page) {
     const std::uint8_t* bytes = pageBytes(page);
     const std::int64_t count = iOS7_ ? 7 : 6;
-    for (std::int64_t a = page + db_.pageSize; a >= page + 1; --a) {
-      if (!isValueSignature(bytes + (a - page))) continue;
+    // Offsets page + 1 to page + size, read from the last to the first.
+    carve::findCandidates(bytes + 1, static_cast<std::size_t>(db_.pageSize),
+                          static_cast<std::size_t>(db_.pageSize) + kSpill - 1, kValuePrefilter,
+                          candidates_);
+    for (auto k = candidates_.rbegin(); k != candidates_.rend(); ++k) {
+      const std::int64_t a = page + 1 + *k;
+      if (!isValueSignature(bytes + 1 + *k)) continue;
       auto value = std::make_shared<DelContactValue>();
       std::int64_t d = 0;
       for (std::int64_t position = 1; position <= 5; ++position) {
+        if (position == 3 || position == 4) {
+          carve::skipDBDataField(file_, position, d, a - 4 + 3);
+          continue;
+        }
         carve::AnalyseTheDBDataFile(file_, position, d, a - 4, 3, count, field_);
         if (position == 1) {
           value->rowID = decimalValue(field_.text());
@@ -302,38 +360,69 @@ class ContactCarver {
 
   void matchAndPost() {
     const auto& values = lists_.delContactValueArray;
-    std::unordered_map<std::int32_t, std::vector<std::size_t>> valuesById;
-    for (std::size_t i = 0; i < values.size(); ++i) valuesById[values[i]->rowID].push_back(i);
+    const ValuesById valuesById(values);
 
     for (const auto& contact : lists_.delContactArray) {
-      if (auto it = valuesById.find(contact->rowid); it != valuesById.end()) {
-        for (std::size_t i : it->second) {
-          addValue(*contact, *values[i]);
-          values[i]->bHasFind = true;
-        }
+      for (const auto& [id, i] : valuesById.of(contact->rowid)) {
+        addValue(*contact, *values[i]);
+        values[i]->bHasFind = true;
       }
       if (contact->contactPhone.size() <= 2) {
         contact->contactPhone =
             pageText_.after(withoutBlanks(contact->contactName)).value_or(std::string());
       }
-      scan_.nc.post("ScanDelContactInfo", contact);
+      scan_.nc.post(kPostName, contact);
     }
 
-    std::unordered_map<std::int32_t, std::size_t> copiesById;
+    // Copies made per record id, counted at the id's first entry in valuesById.
+    std::vector<std::uint16_t> copies(values.size(), 0);
     // Appending to delContactArray below leaves `values` untouched; walk by index.
     for (std::size_t v = 0; v < values.size(); ++v) {
       if (values[v]->bHasFind) continue;
       const std::int32_t id = values[v]->rowID;
       values[v]->bHasFind = true;
-      if (++copiesById[id] > kMaxUnknownCopiesPerId) continue;
+      const auto sameId = valuesById.of(id);
+      std::uint16_t& made = copies[valuesById.positionOf(sameId)];
+      if (made >= kMaxUnknownCopiesPerId) continue;
+      ++made;
       auto unknown = std::make_shared<MzContactNode>();
       unknown->contactName = "Unknown";
       unknown->rowid = id;
-      for (std::size_t i : valuesById[id]) addValue(*unknown, *values[i]);
+      for (const auto& entry : sameId) addValue(*unknown, *values[entry.second]);
       lists_.delContactArray.push_back(unknown);
-      scan_.nc.post("ScanDelContactInfo", unknown);
+      scan_.nc.post(kPostName, unknown);
     }
   }
+
+  // The carved values grouped by record id, each group in carving order: one sorted array
+  // instead of a map of lists, since a large address book carves tens of thousands.
+  class ValuesById {
+   public:
+    using Entry = std::pair<std::int32_t, std::size_t>;
+    explicit ValuesById(const std::vector<std::shared_ptr<DelContactValue>>& values) {
+      entries_.reserve(values.size());
+      for (std::size_t i = 0; i < values.size(); ++i) entries_.emplace_back(values[i]->rowID, i);
+      // Stable by id alone keeps each group in carving order.
+      std::stable_sort(entries_.begin(), entries_.end(),
+                       [](const Entry& a, const Entry& b) { return a.first < b.first; });
+    }
+    std::span<const Entry> of(std::int32_t id) const {
+      const auto first =
+          std::lower_bound(entries_.begin(), entries_.end(), id,
+                           [](const Entry& e, std::int32_t v) { return e.first < v; });
+      auto last = first;
+      while (last != entries_.end() && last->first == id) ++last;
+      return {first, last};
+    }
+    std::size_t positionOf(std::span<const Entry> group) const {
+      return static_cast<std::size_t>(group.data() - entries_.data());
+    }
+
+   private:
+    std::vector<Entry> entries_;
+  };
+
+  inline static const std::string kPostName = "ScanDelContactInfo";
 
   const CarveDatabase& db_;
   const DatabaseImage& file_;
@@ -342,6 +431,7 @@ class ContactCarver {
   const bool iOS7_;
   FieldBuffer field_;
   std::vector<std::uint8_t> scratch_;
+  std::vector<std::uint32_t> candidates_;
   carve::PageTextSearch pageText_;
   std::int32_t lastAssigned_ = 0;
   std::int32_t largestId_ = 0;
