@@ -42,15 +42,18 @@ std::int32_t decimalValue(std::string_view text) {
 std::string fieldText(const FieldBuffer& field) { return GetStringFormChar(field.text()); }
 
 // One carved record: its header start, serial-type count and running data offset, and the
-// buffer every field is read into.
+// buffer every field is read into. With `bodiless`, the serial types 8 and 9 are the integers
+// 0 and 1, as schema format 4 writes them: they read as "0" and "1" and take no body bytes,
+// so the record reads as its schema format 1 twin (type 1 with a body of 0 or 1) does.
 class RecordReader {
  public:
   RecordReader(const DatabaseImage& file, std::int64_t header, std::int64_t count,
-               FieldBuffer& field)
-      : file_(file), header_(header), count_(count), field_(field) {}
+               FieldBuffer& field, bool bodiless)
+      : file_(file), header_(header), count_(count), field_(field), bodiless_(bodiless) {}
 
   // One-byte serial type at header + position.
   const FieldBuffer& oneByte(std::int64_t position) {
+    if (bodilessInteger(position)) return field_;
     carve::AnalyseDBDataFile(file_, position, dataOffset_, header_, count_, field_);
     return field_;
   }
@@ -75,7 +78,8 @@ class RecordReader {
   std::string date(std::int64_t position) {
     const std::int64_t bodyAt = header_ + count_ + dataOffset_;
     const std::uint8_t type = file_.at(header_ + position);
-    if (!carve::AnalyseDBDataFile(file_, position, dataOffset_, header_, count_, field_)) {
+    if (!bodilessInteger(position) &&
+        !carve::AnalyseDBDataFile(file_, position, dataOffset_, header_, count_, field_)) {
       return {};
     }
     std::int64_t seconds = decimalValue(field_.text());
@@ -93,11 +97,22 @@ class RecordReader {
   }
 
  private:
+  // True when the serial type at `position` is 8 or 9 and the file writes those: the field
+  // then holds "0" or "1" and the data offset stays.
+  bool bodilessInteger(std::int64_t position) {
+    if (!bodiless_) return false;
+    const std::uint8_t type = file_.at(header_ + position);
+    if (type != 8 && type != 9) return false;
+    field_.assignText(type == 8 ? "0" : "1");
+    return true;
+  }
+
   const DatabaseImage& file_;
   std::int64_t header_;
   std::int64_t count_;
   std::int64_t dataOffset_ = 0;
   FieldBuffer& field_;
+  bool bodiless_;
 };
 
 void setTitle(MzNoteNode& note, const FieldBuffer& field) {
@@ -113,15 +128,62 @@ std::int64_t nextOne(const DatabaseImage& file, std::int64_t from, std::int64_t 
   return hit ? static_cast<const std::uint8_t*>(hit) - file.data() : end;
 }
 
-bool bytesAre(const DatabaseImage& file, std::int64_t offset,
-              std::initializer_list<std::uint8_t> bytes) {
-  return file.matches(offset, bytes.begin(), bytes.size());
+// ---- Schema formats ------------------------------------------------------------------------
+//
+// The layouts below look for runs of one-byte integer columns. Schema format 1 writes every
+// small integer as serial type 1 with a one-byte body; schema format 4 (what every SQLite
+// since 3.7.10 creates, so every store set up on iOS 6 or later) writes the values 0 and 1
+// as the bodiless serial types 8 and 9 instead. A format 4 record is therefore the format 1
+// record with some 0x01 header bytes turned into 0x08 or 0x09 and those bodies left out;
+// the field readers already take no body for types 8 and 9, so the data offsets follow.
+// Formats 1 to 3 never write types 8 and 9, so the header's format number decides whether
+// the format 4 forms are looked for at all.
+
+// True when the file's header gives schema format 4 (the 32-bit number at offset 44).
+bool writesBodilessIntegers(const DatabaseImage& file) {
+  const std::uint32_t format = std::uint32_t{file.at(44)} << 24 | std::uint32_t{file.at(45)} << 16 |
+                               std::uint32_t{file.at(46)} << 8 | file.at(47);
+  return format == 4;
+}
+
+// A signature byte that stands for a small integer column: 0x01, or 0x08 and 0x09 where
+// the file writes bodiless integers. Every other signature byte matches itself. Each
+// signature begins with the entity column (Z_ENT: 3 for a note, 4 for a body), which is
+// never 0 or 1 and so is 0x01 in both formats.
+constexpr std::uint8_t kSmall = 0xFF;
+
+bool isSmallInteger(std::uint8_t type, bool bodiless) {
+  return type == 0x01 || (bodiless && (type == 0x08 || type == 0x09));
+}
+
+bool matchesSignature(const DatabaseImage& file, std::int64_t offset,
+                      std::initializer_list<std::uint8_t> signature, bool bodiless) {
+  for (const std::uint8_t wanted : signature) {
+    const std::uint8_t type = file.at(offset++);
+    if (wanted == kSmall ? !isSmallInteger(type, bodiless) : type != wanted) return false;
+  }
+  return true;
+}
+
+// The page test of a layout: the sliding test of family 6 (a run of three 0x01 bytes) on the
+// `byteCount` bytes at `at` with windows of `window` characters. Where the file writes
+// bodiless integers, three small integer columns in a row at any byte where a window can
+// begin pass too.
+bool pageTestPasses(const DatabaseImage& file, std::int64_t at, std::size_t byteCount,
+                    std::size_t window, bool bodiless) {
+  if (carve::subStringIsValidAt(file, at, byteCount, 6, window)) return true;
+  if (!bodiless || at <= 0) return false;
+  const auto starts = static_cast<std::int64_t>((2 * byteCount - window + 1) / 2);
+  for (std::int64_t k = 0; k < starts; ++k) {
+    if (matchesSignature(file, at + k, {kSmall, kSmall, kSmall}, true)) return true;
+  }
+  return false;
 }
 
 // Write-ahead branch, before iOS 7: a record whose header begins (after the rowid column)
 // with six one-byte integers and a 6-byte integer.
 std::shared_ptr<MzNoteNode> noteBeforeIOS7(const DatabaseImage& file, std::int64_t l,
-                                           FieldBuffer& field) {
+                                           FieldBuffer& field, bool bodiless) {
   const std::int64_t m = bIsAlterbleDBFileVersion(file, l + 18, 1);
   std::int64_t head = 0;
   std::int64_t count = 0;
@@ -135,7 +197,7 @@ std::shared_ptr<MzNoteNode> noteBeforeIOS7(const DatabaseImage& file, std::int64
     count = 21;
   }
   auto note = std::make_shared<MzNoteNode>();
-  RecordReader record(file, l - 1, count, field);
+  RecordReader record(file, l - 1, count, field, bodiless);
   for (std::int64_t position = 1; position <= 19; ++position) {
     switch (position) {
       case 10:
@@ -168,11 +230,11 @@ std::shared_ptr<MzNoteNode> noteBeforeIOS7(const DatabaseImage& file, std::int64
 // Write-ahead branch, iOS 7: one more integer column; the summary and the title may each
 // take a two-byte serial type.
 std::shared_ptr<MzNoteNode> noteOfIOS7(const DatabaseImage& file, std::int64_t l,
-                                       FieldBuffer& field) {
+                                       FieldBuffer& field, bool bodiless) {
   const int s = bIsbSummeryChanged(file, l + 17);
   const int t = bIsbTitleChanged(file, s == 1 ? l + 19 : l + 18);
   auto note = std::make_shared<MzNoteNode>();
-  RecordReader record(file, l - 1, 20 + s + t, field);
+  RecordReader record(file, l - 1, 20 + s + t, field, bodiless);
   for (std::int64_t position = 1; position <= 20; ++position) {
     switch (position) {
       case 11:
@@ -200,7 +262,7 @@ std::shared_ptr<MzNoteNode> noteOfIOS7(const DatabaseImage& file, std::int64_t l
 // Rollback-journal branch: the title's place depends on whether the byte 13 after the
 // match is zero (p 19) or not (p 15).
 std::shared_ptr<MzNoteNode> noteOfRollbackFile(const DatabaseImage& file, std::int64_t i,
-                                               FieldBuffer& field) {
+                                               FieldBuffer& field, bool bodiless) {
   const int p = CheckTitlePostion(file, i + 13);
   const std::int64_t a =
       p == 15 ? checkTitleAlterable(file, i + 14, 15) : checkTitleAlterable(file, i + 18, 19);
@@ -215,7 +277,7 @@ std::shared_ptr<MzNoteNode> noteOfRollbackFile(const DatabaseImage& file, std::i
     u = CheckAlterSummary(file, i + 18, 0);
   }
   auto note = std::make_shared<MzNoteNode>();
-  RecordReader record(file, i - 1, baseCount + (u > 0 ? 1 : 0), field);
+  RecordReader record(file, i - 1, baseCount + (u > 0 ? 1 : 0), field, bodiless);
   const std::int64_t last = p == 15 ? 18 : 19;
   for (std::int64_t position = 1; position <= last; ++position) {
     if (p == 15) {
@@ -263,42 +325,61 @@ std::shared_ptr<MzNoteNode> noteOfRollbackFile(const DatabaseImage& file, std::i
   return note;
 }
 
+// The note signatures: after the entity column, five small integer columns and the 6-byte
+// integer ZEXTERNALSERVERINTID (iOS 7 has a NULL ZEXTERNALSEQUENCENUMBER before it); the
+// rollback layout also takes a two-byte integer in the fifth place.
+bool isNoteSignature(const DatabaseImage& file, std::int64_t at, bool bodiless) {
+  return matchesSignature(file, at, {1, kSmall, kSmall, kSmall, kSmall, kSmall, 5}, bodiless);
+}
+bool isIOS7NoteSignature(const DatabaseImage& file, std::int64_t at, bool bodiless) {
+  return matchesSignature(file, at, {1, kSmall, kSmall, kSmall, kSmall, kSmall, 0, 5}, bodiless);
+}
+bool isRollbackNoteSignature(const DatabaseImage& file, std::int64_t at, bool bodiless) {
+  return isNoteSignature(file, at, bodiless) ||
+         matchesSignature(file, at, {1, kSmall, kSmall, kSmall, 2, kSmall, 5}, bodiless);
+}
+
 void carveNoteRecords(const CarveDatabase& db, std::int64_t page, std::int64_t firstCell,
-                      bool writeAhead, bool iOS7, FieldBuffer& field,
+                      bool writeAhead, bool iOS7, bool bodiless, FieldBuffer& field,
                       RecordList<MzNoteNode>& noteArray) {
   const DatabaseImage& file = db.image;
   const std::int64_t end = page + db.pageSize;
   if (writeAhead) {
-    if (!carve::subStringIsValidAt(file, firstCell + 4, 16, 6, 16)) return;
+    if (!pageTestPasses(file, firstCell + 4, 16, 16, bodiless)) return;
     for (std::int64_t l = nextOne(file, page, end); l < end; l = nextOne(file, l + 1, end)) {
-      const bool six = bytesAre(file, l, {1, 1, 1, 1, 1, 1, 5});
+      const bool six = isNoteSignature(file, l, bodiless);
       if (!iOS7) {
-        if (six) noteArray.push_back(noteBeforeIOS7(file, l, field));
+        if (six) noteArray.push_back(noteBeforeIOS7(file, l, field, bodiless));
         continue;
       }
-      if (six || bytesAre(file, l, {1, 1, 1, 1, 1, 1, 0, 5})) {
-        noteArray.push_back(noteOfIOS7(file, l, field));
+      if (six || isIOS7NoteSignature(file, l, bodiless)) {
+        noteArray.push_back(noteOfIOS7(file, l, field, bodiless));
       }
     }
     return;
   }
-  if (!carve::subStringIsValidAt(file, firstCell + 4, 14, 6, 14)) return;
+  if (!pageTestPasses(file, firstCell + 4, 14, 14, bodiless)) return;
   for (std::int64_t i = nextOne(file, page, end); i < end; i = nextOne(file, i + 1, end)) {
-    if (bytesAre(file, i, {1, 1, 1, 1, 1, 1, 5}) || bytesAre(file, i, {1, 1, 1, 1, 2, 1, 5})) {
-      noteArray.push_back(noteOfRollbackFile(file, i, field));
+    if (isRollbackNoteSignature(file, i, bodiless)) {
+      noteArray.push_back(noteOfRollbackFile(file, i, field, bodiless));
     }
   }
 }
 
+// The body signature: the entity, ZOPT and ZOWNER as small integers, then the content's
+// serial type.
 void carveBodyRecords(const CarveDatabase& db, std::int64_t page, std::int64_t firstCell,
-                      FieldBuffer& field, RecordList<MzNoteValueNode>& noteValueArray) {
+                      bool bodiless, FieldBuffer& field,
+                      RecordList<MzNoteValueNode>& noteValueArray) {
   const DatabaseImage& file = db.image;
-  if (!carve::subStringIsValidAt(file, firstCell + 4, 6, 6, 6)) return;
+  if (!pageTestPasses(file, firstCell + 4, 6, 6, bodiless)) return;
   const std::int64_t end = page + db.pageSize;
   for (std::int64_t i = nextOne(file, page, end); i < end; i = nextOne(file, i + 1, end)) {
-    if (!bytesAre(file, i, {1, 1, 1}) || !CheckNoteBodyMark(file, i)) continue;
+    if (!matchesSignature(file, i, {1, kSmall, kSmall}, bodiless) || !CheckNoteBodyMark(file, i)) {
+      continue;
+    }
     const std::int64_t w = carve::bIsAlterbleDBFile(file, i + 4, 6);
-    RecordReader record(file, i - 1, w + 7, field);
+    RecordReader record(file, i - 1, w + 7, field, bodiless);
     auto body = std::make_shared<MzNoteValueNode>();
     record.oneByte(1);
     record.oneByte(2);
@@ -357,12 +438,13 @@ void carveDeletedNotePages(const CarveDatabase& db, bool writeAhead, bool iOS7,
                            RecordList<MzNoteValueNode>& noteValueArray) {
   if (db.pageSize <= 0) return;
   FieldBuffer field(static_cast<std::size_t>(db.pageSize));
+  const bool bodiless = writesBodilessIntegers(db.image);
   for (std::int64_t k = 0; k < db.pageCount; ++k) {
     const std::int64_t page = db.pageOffset(k);
     if (carve::getPageType(db.image, page) != 1) continue;
     const std::int64_t firstCell = db.firstCellOffset(page);
-    carveNoteRecords(db, page, firstCell, writeAhead, iOS7, field, noteArray);
-    carveBodyRecords(db, page, firstCell, field, noteValueArray);
+    carveNoteRecords(db, page, firstCell, writeAhead, iOS7, bodiless, field, noteArray);
+    carveBodyRecords(db, page, firstCell, bodiless, field, noteValueArray);
   }
 }
 

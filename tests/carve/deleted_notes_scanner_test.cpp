@@ -229,7 +229,8 @@ TEST(DeletedNotesCarving, RollbackLayoutAndPagesThatAreNotNotes) {
   EXPECT_EQ(c.notes[0]->noteTitle, "Wine we liked");
   EXPECT_TRUE(c.bodies.empty());
 
-  // Schema format 4 writes the zeros and ones without a body: no run of 0x01 bytes is left.
+  // Schema format 4 writes the zeros and ones without a body: no run of 0x01 bytes is left,
+  // and a file whose header does not give format 4 is not searched for that form.
   PageImage format4(kPageSize, 2, true);
   placeRecords(format4, 1, 150,
                {noteRow(5, std::int64_t{386245844}, "Books", ""),
@@ -238,6 +239,114 @@ TEST(DeletedNotesCarving, RollbackLayoutAndPagesThatAreNotNotes) {
   c = carve(format4, true, false);
   EXPECT_TRUE(c.notes.empty());
   EXPECT_TRUE(c.bodies.empty());
+}
+
+// The header's schema format number (offset 44).
+void setSchemaFormat(PageImage& image, std::uint8_t format) { image.bytes()[47] = format; }
+
+// The records carved from `rows` placed in a page of a file of schema format `format`, each
+// row written as that format writes it (`format4Rows`).
+Carved carveInFormat(const std::vector<std::vector<SqlValue>>& rows, std::uint8_t format,
+                     bool format4Rows, bool writeAhead, bool iOS7) {
+  PageImage image(kPageSize, 2, writeAhead);
+  setSchemaFormat(image, format);
+  placeRecords(image, 1, 120, rows, format4Rows);
+  return carve(image, writeAhead, iOS7);
+}
+
+void expectSameRecords(const Carved& format1, const Carved& format4) {
+  ASSERT_EQ(format1.notes.size(), format4.notes.size());
+  for (std::size_t k = 0; k < format1.notes.size(); ++k) {
+    EXPECT_EQ(format1.notes[k]->uid, format4.notes[k]->uid) << k;
+    EXPECT_EQ(format1.notes[k]->noteTitle, format4.notes[k]->noteTitle) << k;
+    EXPECT_EQ(format1.notes[k]->noteDate, format4.notes[k]->noteDate) << k;
+  }
+  ASSERT_EQ(format1.bodies.size(), format4.bodies.size());
+  for (std::size_t k = 0; k < format1.bodies.size(); ++k) {
+    EXPECT_EQ(format1.bodies[k]->uid, format4.bodies[k]->uid) << k;
+    EXPECT_EQ(format1.bodies[k]->noteValue, format4.bodies[k]->noteValue) << k;
+  }
+}
+
+TEST(DeletedNotesSchemaFormat4, BodilessZerosAndOnesReadAsTheirFormat1Twins) {
+  ScopedEnv tz("TZ", "UTC");
+  const std::string longBody =
+      "Packing list<div>Ferry tickets (12 July, 10:35 Nynäshamn)</div><div>Swimsuit</div>";
+  // Body 1 and a Z_OPT and flag of 1: each a bodiless type 9 in format 4, the other zeros 8.
+  auto withOnes = [](std::vector<SqlValue> row) {
+    row[2] = std::int64_t{1};  // Z_OPT
+    row[5] = std::int64_t{1};  // ZDELETEDFLAG
+    return row;
+  };
+  struct Layout {
+    bool writeAhead;
+    bool iOS7;
+    std::vector<std::vector<SqlValue>> rows;
+  };
+  const std::vector<Layout> layouts = {
+      {true,
+       false,
+       {withOnes(noteRow(1, 386245844.25, "Packing list", "Ferry tickets")),
+        noteRow(9, std::int64_t{386245844}, "Books", ""), bodyRow(1, longBody),
+        bodyRow(9, "Door code<div>1947</div>")}},
+      {true,
+       true,
+       {withOnes(noteRowOfIOS7(1, 386245844.25, "Garden", "Roses")),
+        noteRowOfIOS7(12, std::int64_t{386245844}, std::string(60, 't'), "short"),
+        bodyRow(1, "Garden<div>Roses</div>")}},
+      {false,
+       false,
+       {withOnes(noteRow(1, std::int64_t{386245844}, "Wine we liked", "")), bodyRow(1, longBody)}},
+  };
+  for (const Layout& layout : layouts) {
+    SCOPED_TRACE(testing::Message()
+                 << "write-ahead " << layout.writeAhead << ", iOS 7 " << layout.iOS7);
+    const Carved format1 = carveInFormat(layout.rows, 1, false, layout.writeAhead, layout.iOS7);
+    const Carved format4 = carveInFormat(layout.rows, 4, true, layout.writeAhead, layout.iOS7);
+    ASSERT_FALSE(format1.notes.empty());
+    ASSERT_FALSE(format1.bodies.empty());
+    expectSameRecords(format1, format4);
+    // The id 1 is the bodiless type 9 in format 4, and the bodies after it are not shifted.
+    EXPECT_EQ(format4.notes[0]->uid, 1);
+    EXPECT_EQ(format4.bodies[0]->uid, 1);
+    EXPECT_FALSE(format4.notes[0]->noteTitle.empty());
+    EXPECT_FALSE(format4.notes[0]->noteDate.empty());
+    // A store whose records were written before its format was raised to 4 keeps format 1
+    // records: those are carved as before.
+    expectSameRecords(format1,
+                      carveInFormat(layout.rows, 4, false, layout.writeAhead, layout.iOS7));
+    // In a file of format 1 the bodiless types never occur, so that form is not looked for.
+    const Carved unlooked = carveInFormat(layout.rows, 1, true, layout.writeAhead, layout.iOS7);
+    EXPECT_TRUE(unlooked.notes.empty());
+    EXPECT_TRUE(unlooked.bodies.empty());
+  }
+  const Carved iOS7 = carveInFormat(layouts[1].rows, 4, true, true, true);
+  ASSERT_EQ(iOS7.notes.size(), 2u);
+  EXPECT_EQ(iOS7.notes[1]->noteTitle, std::string(60, 't'));  // a two-byte title type
+  EXPECT_EQ(carveInFormat(layouts[0].rows, 4, true, true, false).bodies[0]->noteValue, longBody);
+}
+
+TEST(DeletedNotesSchemaFormat4, OnlyIntegerColumnsMayTakeTheBodilessForm) {
+  // The entity column of a note (3) is never 0 or 1: a record whose first column is a type 9
+  // is not a note, nor a body whose entity is.
+  PageImage image(kPageSize, 2, true);
+  setSchemaFormat(image, 4);
+  std::vector<SqlValue> note = noteRow(5, std::int64_t{386245844}, "Books", "");
+  note[1] = std::int64_t{1};
+  std::vector<SqlValue> body = bodyRow(5, "Books<div>Milk</div>");
+  body[1] = std::int64_t{1};
+  placeRecords(image, 1, 150, {note, body}, true);
+  const Carved c = carve(image, true, false);
+  EXPECT_TRUE(c.notes.empty());
+  EXPECT_TRUE(c.bodies.empty());
+  // The 6-byte integer after the flags stays what the layout wants: a flag column holding a
+  // text is no note either.
+  PageImage text(kPageSize, 2, true);
+  setSchemaFormat(text, 4);
+  std::vector<SqlValue> odd = noteRow(5, std::int64_t{386245844}, "Books", "");
+  odd[4] = std::string("x");
+  placeRecords(text, 1, 150, {odd}, true);
+  EXPECT_TRUE(carve(text, true, false).notes.empty());
 }
 
 TEST(DeletedNotesCarving, HostileImagesEndQuietly) {
