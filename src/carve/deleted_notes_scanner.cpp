@@ -366,6 +366,42 @@ void carveNoteRecords(const CarveDatabase& db, std::int64_t page, std::int64_t f
   }
 }
 
+// The serial type of the varint at `offset` (at most 9 bytes, as the record format has it).
+std::uint64_t serialTypeAt(const DatabaseImage& file, std::int64_t offset) {
+  std::uint64_t value = 0;
+  for (int k = 0; k < 8; ++k) {
+    const std::uint8_t byte = file.at(offset + k);
+    value = (value << 7) | (byte & 0x7F);
+    if ((byte & 0x80) == 0) return value;
+  }
+  return (value << 8) | file.at(offset + 8);
+}
+
+// The number of bytes of the varint at `offset`.
+std::int64_t varintLength(const DatabaseImage& file, std::int64_t offset) {
+  std::int64_t length = 1;
+  while (length < 9 && (file.at(offset + length - 1) & 0x80) != 0) ++length;
+  return length;
+}
+
+bool isText(std::uint64_t type) { return type >= 13 && type % 2 == 1; }
+bool isNullOrText(std::uint64_t type) { return type == 0 || isText(type); }
+bool isNullOrBlob(std::uint64_t type) { return type == 0 || (type >= 12 && type % 2 == 0); }
+
+// True when the serial types after a body candidate at `i` are those of a ZNOTEBODY row: the
+// content (ZCONTENT) a text whose serial type takes the `w` + 1 bytes the layout reads it
+// from, then ZEXTERNALCONTENTREF NULL or a text and ZEXTERNALREPRESENTATION NULL or a blob.
+// Rows of other tables that begin with small integers and a text fail it, as the store's
+// account and store rows do: read as a body, the account row's last column is a text, and
+// the store row's "two-byte" content type is two one-byte types.
+bool fitsBodyColumns(const DatabaseImage& file, std::int64_t i, std::int64_t w) {
+  const std::int64_t content = i + 3;
+  if (varintLength(file, content) != w + 1 || !isText(serialTypeAt(file, content))) return false;
+  const std::int64_t ref = content + w + 1;
+  if (!isNullOrText(serialTypeAt(file, ref))) return false;
+  return isNullOrBlob(serialTypeAt(file, ref + varintLength(file, ref)));
+}
+
 // The body signature: the entity, ZOPT and ZOWNER as small integers, then the content's
 // serial type.
 void carveBodyRecords(const CarveDatabase& db, std::int64_t page, std::int64_t firstCell,
@@ -379,6 +415,7 @@ void carveBodyRecords(const CarveDatabase& db, std::int64_t page, std::int64_t f
       continue;
     }
     const std::int64_t w = carve::bIsAlterbleDBFile(file, i + 4, 6);
+    if (!fitsBodyColumns(file, i, w)) continue;
     RecordReader record(file, i - 1, w + 7, field, bodiless);
     auto body = std::make_shared<MzNoteValueNode>();
     record.oneByte(1);

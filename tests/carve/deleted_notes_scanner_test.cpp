@@ -349,6 +349,37 @@ TEST(DeletedNotesSchemaFormat4, OnlyIntegerColumnsMayTakeTheBodilessForm) {
   EXPECT_TRUE(carve(text, true, false).notes.empty());
 }
 
+TEST(DeletedNotesCarving, AccountAndStoreRowsAreNoBodies) {
+  // The store's own rows begin, as a body does, with small integers and a text; their
+  // later serial types are not those of ZNOTEBODY.
+  const std::vector<SqlValue> account = {nullptr,         std::int64_t{1},
+                                         std::int64_t{1}, std::int64_t{0},
+                                         std::int64_t{1}, std::string("DeviceLocalAccount"),
+                                         nullptr,         std::string("On My iPhone")};
+  const std::vector<SqlValue> store = {nullptr,
+                                       std::int64_t{7},
+                                       std::int64_t{1},
+                                       std::int64_t{1},
+                                       std::string("LocalNoteStore"),
+                                       std::string("Notes"),
+                                       nullptr};
+  // A body whose representation is a blob stays one.
+  std::vector<SqlValue> referenced = bodyRow(8, "Films<div>Let the Right One In</div>");
+  referenced[6] = fixtures::Blob{{0x62, 0x70, 0x6C, 0x69, 0x73, 0x74}};
+  for (const std::uint8_t format : {1, 4}) {
+    PageImage image(kPageSize, 3, true);
+    setSchemaFormat(image, format);
+    placeRecords(image, 1, 100, {account, store}, format == 4);
+    placeRecords(image, 2, 100,
+                 {bodyRow(6, "Door code<div>1947</div>"), referenced, account, store}, format == 4);
+    const Carved c = carve(image, true, false);
+    ASSERT_EQ(c.bodies.size(), 2u) << int{format};
+    EXPECT_EQ(c.bodies[0]->uid, 6);
+    EXPECT_EQ(c.bodies[1]->uid, 8);
+    EXPECT_EQ(c.bodies[1]->noteValue, "Films<div>Let the Right One In</div>");
+  }
+}
+
 TEST(DeletedNotesCarving, HostileImagesEndQuietly) {
   RecordList<MzNoteNode> notes;
   RecordList<MzNoteValueNode> bodies;

@@ -214,13 +214,13 @@ INSTANTIATE_TEST_SUITE_P(
     // bodies not found on format 4 stores are gone from the file (overwritten by later
     // cells, or on freelist pages), and a body whose text was cut by a later cell is
     // posted empty with its note's title: noise to this count.
-    testing::Values(Case{5, 1, "legacy", 14, 5, 3, 13}, Case{6, 1, "legacy", 15, 4, 3, 14},
-                    Case{6, 4, "legacy", 18, 8, 1, 18}, Case{7, 1, "wal", 18, 17, 2, 18},
-                    Case{7, 4, "wal", 11, 11, 3, 16}, Case{7, 1, "legacy", 18, 17, 2, 18},
-                    Case{7, 4, "legacy", 11, 11, 3, 16},
+    testing::Values(Case{5, 1, "legacy", 14, 5, 1, 13}, Case{6, 1, "legacy", 15, 4, 1, 14},
+                    Case{6, 4, "legacy", 18, 8, 0, 18}, Case{7, 1, "wal", 18, 17, 0, 18},
+                    Case{7, 4, "wal", 11, 11, 2, 16}, Case{7, 1, "legacy", 18, 17, 0, 18},
+                    Case{7, 4, "legacy", 11, 11, 2, 16},
                     // The body layout wants the owner's id as a one-byte integer: notes
                     // from the 128th on lose their bodies (14 of 60 deleted are found).
-                    Case{7, 1, "wal", 14, 14, 3, 18, 200}, Case{7, 4, "wal", 30, 22, 4, 16, 200}),
+                    Case{7, 1, "wal", 14, 14, 1, 18, 200}, Case{7, 4, "wal", 30, 22, 3, 16, 200}),
     [](const testing::TestParamInfo<Case>& info) {
       return "iOS" + std::to_string(info.param.generation) + "Format" +
              std::to_string(info.param.schemaFormat) + info.param.journal +
