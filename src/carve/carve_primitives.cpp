@@ -280,6 +280,13 @@ bool AnalyseAlterbleDB(const DatabaseImage& file, std::int64_t postion, std::int
   return readTwoByteField(file, offset + postion, offset + length, dataOff, Data);
 }
 
+void skipAlterbleField(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataOff,
+                       std::int64_t offset) {
+  const std::int32_t type =
+      getAlterInteger(file.at(offset + postion), file.at(offset + postion + 1));
+  if (type <= 4095) dataOff += getFieldDataLengthBy(type);
+}
+
 bool AnalyseAlterbleDBFile(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
                            std::int64_t offset, std::int64_t Head, std::int64_t length,
                            FieldBuffer& data) {

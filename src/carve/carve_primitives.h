@@ -123,6 +123,10 @@ bool AnalyseTheDBDataFile(const DatabaseImage& file, std::int64_t postion, std::
 bool AnalyseAlterbleDB(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataOff,
                        std::int64_t offset, std::int64_t length, FieldBuffer& Data);
 
+// Moves D past the field AnalyseAlterbleDB would read at H + P without reading it.
+void skipAlterbleField(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataOff,
+                       std::int64_t offset);
+
 // As AnalyseAlterbleDB with the head adjustment: serial type at H + A + P and the byte
 // after it, body at H + A + L + D.
 bool AnalyseAlterbleDBFile(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,

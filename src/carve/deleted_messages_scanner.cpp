@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <any>
+#include <array>
 #include <charconv>
 #include <climits>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
 #include "extract/conversions.h"
 #include "extract/device_databases.h"
@@ -138,6 +140,13 @@ void carveChats(const DatabaseImage& file, const PageFrame& frame, std::int64_t 
   }
 }
 
+// The bytes every message signature has: 08 00, then a handle serial type of 01, 02 or 09.
+constexpr std::array<ByteTest, 3> kChatMessagePrefilter = {{
+    {0, 1, {0x08}},
+    {1, 1, {0x00}},
+    {2, 3, {0x01, 0x02, 0x09}},
+}};
+
 bool isChatMessageSignature(const DatabaseImage& file, std::int64_t j) {
   if (file.at(j) != 0x08 || file.at(j + 1) != 0x00) return false;
   const std::uint8_t handle = file.at(j + 2), subject = file.at(j + 3), country = file.at(j + 4);
@@ -170,6 +179,16 @@ class ChatMessageColumns {
     return AnalyseDBDataFile(file_, p, d_, h_, l_, field_);
   }
 
+  // Steps over the column's body without reading it.
+  void skip(int column) {
+    const std::int64_t p = position(column);
+    if (twoByte(column)) {
+      skipAlterbleField(file_, p, d_, h_);
+    } else {
+      skipDBDataField(file_, p, d_, h_);
+    }
+  }
+
   // An integer column. The constants 0 and 1 are serial types 8 and 9, without a body.
   std::optional<std::int64_t> integer(int column) {
     const std::uint8_t type = file_.at(h_ + position(column));
@@ -197,16 +216,16 @@ std::shared_ptr<MzMessageNode> carveChatMessage(const DatabaseImage& file, std::
   const int cl = file.at(j + 5) >= 0x80 ? 1 : 0;
   ChatMessageColumns columns(file, j - 3 - cm, cm, cl, field);
   auto message = std::make_shared<MzMessageNode>();
-  columns.read(1);
+  columns.skip(1);
   if (columns.read(2)) message->messageContent = textOf(field);
-  columns.read(3);
-  columns.read(4);
+  columns.skip(3);
+  columns.skip(4);
   if (auto handle = columns.integer(5)) message->handle_id = static_cast<std::int32_t>(*handle);
-  for (int column = 6; column <= 10; ++column) columns.read(column);
+  for (int column = 6; column <= 10; ++column) columns.skip(column);
   if (columns.read(11)) message->bImessage = field.text() != "SMS";
-  for (int column = 12; column <= 14; ++column) columns.read(column);
+  for (int column = 12; column <= 14; ++column) columns.skip(column);
   if (auto date = columns.integer(15)) message->messageDate = dateText(*date, 0);
-  for (int column = 16; column <= 20; ++column) columns.read(column);
+  for (int column = 16; column <= 20; ++column) columns.skip(column);
   message->messageType = directionOfFromMe(columns.integer(21));
   return message;
 }
@@ -226,6 +245,7 @@ void carveChatLayout(const CarveDatabase& db, RecordList<MzChatMessageNode>& cha
     if (chat) rowids.insert(chat->rowid);
   }
   FieldBuffer field(static_cast<std::size_t>(db.pageSize));
+  std::vector<std::uint32_t> candidates;
   for (std::int64_t k = 0; k < db.pageCount; ++k) {
     const std::int64_t page = db.pageOffset(k);
     const int kind = getPageType(file, page);
@@ -235,8 +255,13 @@ void carveChatLayout(const CarveDatabase& db, RecordList<MzChatMessageNode>& cha
       carveChats(file, frame, db.pageSize, chats, rowids);
     }
     if (!chatMessagePage(file, frame, kind)) continue;
-    ByteCursor candidates(file, frame.page, frame.end, 0, 0x08);
-    for (std::int64_t j; (j = candidates.next()) != ByteCursor::kNone;) {
+    // Only offsets whose handle byte (at j + 2) is non-zero can match, so the bytes past the
+    // end of the file, which read as zero, never hold one.
+    if (page < 0 || page >= file.size()) continue;
+    findCandidates(file.data() + page, static_cast<std::size_t>(frame.end - frame.page),
+                   static_cast<std::size_t>(file.size() - page), kChatMessagePrefilter, candidates);
+    for (const std::uint32_t k : candidates) {
+      const std::int64_t j = page + k;
       if (isChatMessageSignature(file, j)) messages.push_back(carveChatMessage(file, j, field));
     }
   }

@@ -1,11 +1,12 @@
 #include "extract/conversions.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
-#include <unordered_map>
+#include <cstring>
 #include <ctime>
+#include <vector>
 
 namespace {
 
@@ -69,6 +70,14 @@ bool isValidUtf8(std::string_view text) {
   std::size_t pos = 0;
   char32_t ignored;
   while (pos < text.size()) {
+    // Runs of ASCII, eight bytes at a time: most texts are mostly ASCII.
+    while (pos + 8 <= text.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + pos, sizeof word);
+      if (word & 0x8080808080808080ULL) break;
+      pos += 8;
+    }
+    if (pos >= text.size()) break;
     const std::size_t length = decodeCharacter(text, pos, &ignored);
     if (length == 0) return false;
     pos += length;
@@ -200,25 +209,31 @@ struct LocalFields {
 // hour; the answers are remembered per quarter hour, per thread, for as long as TZ stays
 // the same (a scan converts hundreds of thousands of dates).
 std::optional<long> utcOffsetAt(std::time_t instant) {
+  // Direct-mapped by quarter hour: a lookup is one compare, and dates of one scan cluster
+  // in few enough quarters that collisions are rare.
+  struct Slot {
+    std::int64_t quarter = INT64_MIN;
+    long offset = 0;
+  };
   struct Cache {
     std::string tz;
     bool tzSet = false;
-    std::unordered_map<std::int64_t, long> offsets;
+    std::vector<Slot> slots = std::vector<Slot>(1u << 14);
   };
   thread_local Cache cache;
   const char* tz = std::getenv("TZ");
   if (cache.tzSet != (tz != nullptr) || (tz && cache.tz != tz)) {
-    cache.offsets.clear();
+    std::fill(cache.slots.begin(), cache.slots.end(), Slot{});
     cache.tzSet = tz != nullptr;
     cache.tz = tz ? tz : "";
   }
   const std::int64_t quarter =
       static_cast<std::int64_t>(instant) >= 0 ? instant / 900 : (instant - 899) / 900;
-  if (auto it = cache.offsets.find(quarter); it != cache.offsets.end()) return it->second;
+  Slot& slot = cache.slots[static_cast<std::size_t>(quarter) & (cache.slots.size() - 1)];
+  if (slot.quarter == quarter) return slot.offset;
   std::tm local{};
   if (localtime_r(&instant, &local) == nullptr) return std::nullopt;
-  if (cache.offsets.size() > (1u << 16)) cache.offsets.clear();
-  cache.offsets.emplace(quarter, local.tm_gmtoff);
+  slot = Slot{quarter, local.tm_gmtoff};
   return local.tm_gmtoff;
 }
 
