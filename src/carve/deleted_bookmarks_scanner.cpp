@@ -359,15 +359,19 @@ struct LiveRecord {
 // tail to that cell, so a freed record's last bodies may be gone.
 std::optional<LiveRecord> liveRecordAt(const DatabaseImage& file, std::int64_t at, std::int64_t end,
                                        std::int64_t width) {
-  std::uint64_t types[std::size(kBookmarkColumns)] = {};
+  // Only the types up to the URL are kept. Most offsets fail within them (in zero-filled
+  // free space every type fits its column, but neither title nor URL is there), so that is
+  // tested as soon as the URL's type is read.
+  std::uint64_t types[kUrlColumn + 1];
   std::int64_t offset = at;
   for (std::int64_t column = 1; column < width; ++column) {
     std::uint64_t type = 0;
     if (!varintWithin(file, offset, end, type)) return std::nullopt;
     if (!typeFits(kBookmarkColumns[column], type)) return std::nullopt;
+    if (column > kUrlColumn) continue;
     types[column] = type;
+    if (column == kUrlColumn && types[kTitleColumn] == 0 && type == 0) return std::nullopt;
   }
-  if (types[kTitleColumn] == 0 && types[kUrlColumn] == 0) return std::nullopt;
   LiveRecord record;
   std::int64_t body = offset;
   for (std::int64_t column = 1; column <= kUrlColumn; ++column) {
