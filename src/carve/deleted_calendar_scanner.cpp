@@ -1,17 +1,17 @@
 #include "carve/deleted_calendar_scanner.h"
 
-#include <cstdlib>
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "carve/carve_primitives.h"
 #include "carve/deleted_calls_scanner.h"
-#include "extract/conversions.h"
 #include "extract/device_databases.h"
 
 namespace {
 
-using carve::FieldBuffer;
+using carve::RecordField;
+using carve::RecordReader;
 
 // The widths of the event tables the layouts were made for: 31 columns without the
 // write-ahead log, 41 before iOS 6 and 51 from iOS 6 on. A page whose live first cell
@@ -20,127 +20,112 @@ constexpr std::int64_t kLegacyColumns = 31;
 constexpr std::int64_t kOlderColumns = 41;
 constexpr std::int64_t kIOS6Columns = 51;
 constexpr std::int64_t kMostColumns = 200;
+// Candidates look at the six bytes at their offset.
+constexpr std::size_t kEventSpill = 8;
 
 std::int64_t liveEventColumns(const CarveDatabase& db, std::int64_t page) {
   const std::int64_t columns = cellColumnCount(db.image, db.firstCellOffset(page));
   return columns >= kLegacyColumns && columns <= kMostColumns ? columns : 0;
 }
 
-// Date columns hold seconds since 2001 (the one-byte reader gives them as decimal text).
-std::string eventDate(const FieldBuffer& field) {
-  const std::string text(field.text());
-  return dateText(std::strtoll(text.c_str(), nullptr, 10), 1);
-}
+// What one carve keeps from record to record.
+struct EventCarve {
+  const CarveDatabase& db;
+  std::size_t capacity;
+  carve::DateTexts dates;
 
-std::string eventText(const FieldBuffer& field) { return GetStringFormChar(field.text()); }
-
-// Reads the fields of one record through a fixed base, head adjustment and serial-type
-// count, keeping the running data offset.
-class EventFieldReader {
- public:
-  // `field` is the carve's one field buffer (page size), emptied by every read.
-  EventFieldReader(const DatabaseImage& file, std::int64_t base, std::int64_t head,
-                   std::int64_t count, FieldBuffer& field)
-      : file_(file), base_(base), head_(head), count_(count), field_(field) {}
-
-  const FieldBuffer& oneByte(std::int64_t position) {
-    carve::AnalyseTheDBDataFile(file_, position, dataOffset_, base_, head_, count_, field_);
-    return field_;
-  }
-  const FieldBuffer& twoByte(std::int64_t position) {
-    carve::AnalyseAlterbleDBFile(file_, position, dataOffset_, base_, head_, count_, field_);
-    return field_;
-  }
-
- private:
-  const DatabaseImage& file_;
-  std::int64_t base_;
-  std::int64_t head_;
-  std::int64_t count_;
-  std::int64_t dataOffset_ = 0;
-  FieldBuffer& field_;
+  // Date columns hold seconds since 2001 (the one-byte reader gives them as decimal text).
+  std::string date(const RecordField& field) { return dates.text(field.number(), 1); }
 };
 
-// The six serial types a candidate starts with, for each layout.
-bool isLegacyCandidate(const DatabaseImage& file, std::int64_t j) {
-  const std::uint8_t first = file.at(j);
-  if (first != 0x08 && first != 0x00) return false;
-  return carve::signatureFamilyAt(file, j, 6, 3) == 1;
+// The six serial types a candidate starts with, for each layout. Without the log: the hex
+// text of the six bytes begins with "080800080808", "080808080808", "00000108" or
+// "00000801" (offset 0 gives no text and so never matches).
+bool isLegacyCandidate(const std::uint8_t* b, std::int64_t j) {
+  if (b[0] == 0x08) {
+    return b[1] == 0x08 && (b[2] == 0x00 || b[2] == 0x08) && b[3] == 0x08 && b[4] == 0x08 &&
+           b[5] == 0x08 && j > 0;
+  }
+  if (b[0] != 0x00 || b[1] != 0x00) return false;
+  return ((b[2] == 0x01 && b[3] == 0x08) || (b[2] == 0x08 && b[3] == 0x01)) && j > 0;
 }
 
-bool isWriteAheadCandidate(const DatabaseImage& file, std::int64_t k) {
-  static constexpr std::uint8_t kAllEmpty[6] = {0x08, 0x08, 0x08, 0x08, 0x08, 0x08};
-  static constexpr std::uint8_t kOneNull[6] = {0x08, 0x08, 0x00, 0x08, 0x08, 0x08};
-  if (file.at(k) != 0x08) return false;
-  return file.matches(k, kAllEmpty, 6) || file.matches(k, kOneNull, 6);
+// With the log: "080808080808" or "080800080808".
+bool isWriteAheadCandidate(const std::uint8_t* b) {
+  return b[0] == 0x08 && b[1] == 0x08 && (b[2] == 0x08 || b[2] == 0x00) && b[3] == 0x08 &&
+         b[4] == 0x08 && b[5] == 0x08;
 }
 
 // Layout without write-ahead log: the candidate j lies 11 header bytes past the header
-// start, 12 when the note's serial type takes two bytes (m = 1).
-std::shared_ptr<MzCalenderNode> legacyEventAt(const CarveDatabase& db, std::int64_t j,
-                                              std::int64_t liveColumns, FieldBuffer& field) {
-  const std::int64_t m = DescriptionIsAlterbleDBFile(db.image, j - 9, 0) ? 1 : 0;
+// start, 12 when the note's serial type takes two bytes (m = 1). Fields are read at base
+// j - 14 - m with head adjustment 3 and count columns + m.
+std::shared_ptr<MzCalenderNode> legacyEventAt(EventCarve& carve, std::int64_t j,
+                                              std::int64_t liveColumns) {
+  const DatabaseImage& file = carve.db.image;
+  const std::int64_t m = DescriptionIsAlterbleDBFile(file, j - 9, 0) ? 1 : 0;
   const std::int64_t columns = liveColumns >= kLegacyColumns ? liveColumns : kLegacyColumns;
-  EventFieldReader fields(db.image, j - 14 - m, 3, columns + m, field);
+  const std::int64_t base = j - 14 - m + 3;
+  RecordReader fields(file, base, base + columns + m, carve.capacity);
   auto event = std::make_shared<MzCalenderNode>();
-  event->calTitle = eventText(fields.oneByte(1));
-  event->location = eventText(fields.oneByte(2));
+  event->calTitle = fields.oneByte(1).text();
+  event->location = fields.oneByte(2).text();
   if (m == 0) {
-    event->calNote = eventText(fields.oneByte(3));
-    event->startDate = eventDate(fields.oneByte(4));
+    event->calNote = fields.oneByte(3).text();
+    event->startDate = carve.date(fields.oneByte(4));
     fields.oneByte(5);
-    event->endDate = eventDate(fields.oneByte(6));
+    event->endDate = carve.date(fields.oneByte(6));
   } else {
-    event->calNote = eventText(fields.twoByte(3));
-    event->startDate = eventDate(fields.oneByte(5));
-    event->endDate = eventDate(fields.oneByte(7));
+    event->calNote = fields.twoByte(3).text();
+    event->startDate = carve.date(fields.oneByte(5));
+    event->endDate = carve.date(fields.oneByte(7));
   }
   return event;
 }
 
 // Layout with write-ahead log: the back distance to the record's base and the serial-type
-// count depend on whether the note (d) and the title (t) take two-byte serial types.
-std::shared_ptr<MzCalenderNode> writeAheadEventAt(const CarveDatabase& db, std::int64_t k,
-                                                  bool iOS6, std::int64_t liveColumns,
-                                                  FieldBuffer& field) {
-  const bool d = DescriptionIsAlterbleDBFile(db.image, k - 9, 1);
+// count depend on whether the note (d) and the title (t) take two-byte serial types. Fields
+// are read at base k - back with head adjustment 4. The reads after the end date would only
+// move the data offset, so they are left out.
+std::shared_ptr<MzCalenderNode> writeAheadEventAt(EventCarve& carve, std::int64_t k, bool iOS6,
+                                                  std::int64_t liveColumns) {
+  const DatabaseImage& file = carve.db.image;
+  const bool d = DescriptionIsAlterbleDBFile(file, k - 9, 1);
   std::int64_t back = d ? 16 : 15;
   const std::int64_t titleProbe = d ? k - 12 : k - 11;
   const std::int64_t columns =
       liveColumns >= kOlderColumns ? liveColumns : (iOS6 ? kIOS6Columns : kOlderColumns);
   const std::int64_t usual = d ? columns + 1 : columns;
-  const bool t = TitileIsAlterbleDBFile(db.image, titleProbe);
+  const bool t = TitileIsAlterbleDBFile(file, titleProbe);
   std::int64_t fieldCount = 0;
   std::int64_t minimum = usual;
   if (t) {
-    fieldCount = accquireFieldLengthVersion(db.image, k - 13, 1);
+    fieldCount = accquireFieldLengthVersion(file, k - 13, 1);
     back += 1;
     minimum = usual + 1;
   } else {
-    fieldCount = accquireFieldLengthVersion(db.image, k - 12, 1);
+    fieldCount = accquireFieldLengthVersion(file, k - 12, 1);
   }
   std::int64_t count = fieldCount;
   if (fieldCount < minimum) {
-    count = unique_identifAlter(db.image, k + 16, 1) ? minimum + 1 : minimum;
+    count = unique_identifAlter(file, k + 16, 1) ? minimum + 1 : minimum;
   }
 
-  EventFieldReader fields(db.image, k - back, 4, count, field);
+  const std::int64_t base = k - back + 4;
+  RecordReader fields(file, base, base + count, carve.capacity);
   auto event = std::make_shared<MzCalenderNode>();
-  event->calTitle = eventText(t ? fields.twoByte(1) : fields.oneByte(1));
+  event->calTitle = (t ? fields.twoByte(1) : fields.oneByte(1)).text();
   fields.oneByte(2);
   if (!d) {
-    event->calNote = eventText(fields.oneByte(3));
-    event->startDate = eventDate(fields.oneByte(4));
+    event->calNote = fields.oneByte(3).text();
+    event->startDate = carve.date(fields.oneByte(4));
     fields.oneByte(5);
-    event->endDate = eventDate(fields.oneByte(6));
-    fields.oneByte(7);
+    event->endDate = carve.date(fields.oneByte(6));
   } else {
-    event->calNote = eventText(fields.twoByte(3));
-    event->startDate = eventDate(fields.oneByte(5));
+    event->calNote = fields.twoByte(3).text();
+    event->startDate = carve.date(fields.oneByte(5));
     fields.oneByte(6);
-    event->endDate = eventDate(fields.oneByte(7));
+    event->endDate = carve.date(fields.oneByte(7));
   }
-  fields.oneByte(8);
   return event;
 }
 
@@ -184,23 +169,24 @@ bool unique_identifAlter(const DatabaseImage& file, std::int64_t offset, int ver
 std::int64_t carveDeletedCalendarEvents(const CarveDatabase& db, bool writeAhead,
                                         bool currentNodeIsiOS6Version, const CalenderPost& post) {
   std::int64_t carved = 0;
-  FieldBuffer field(static_cast<std::size_t>(db.pageSize));
+  EventCarve carve{db, carve::fieldCapacity(db), {}};
+  carve::PageBytes pages(db.image, db.pageSize, kEventSpill);
   for (std::int64_t index = 0; index < db.pageCount; ++index) {
     const std::int64_t page = db.pageOffset(index);
     if (carve::getPageType(db.image, page) != 1) continue;
     if (!isEventPage(db, page, writeAhead)) continue;
     const std::int64_t liveColumns = liveEventColumns(db, page);
-    const std::int64_t end = page + db.pageSize;
-    for (std::int64_t at = page; at < end; ++at) {
+    const std::uint8_t* bytes = pages.at(page);
+    for (std::int64_t at = page; at < page + db.pageSize; ++at) {
+      const std::uint8_t* b = bytes + (at - page);
       std::shared_ptr<MzCalenderNode> event;
       if (writeAhead) {
-        if (isWriteAheadCandidate(db.image, at)) {
-          event = writeAheadEventAt(db, at, currentNodeIsiOS6Version, liveColumns, field);
-        }
-      } else if (isLegacyCandidate(db.image, at)) {
-        event = legacyEventAt(db, at, liveColumns, field);
+        if (!isWriteAheadCandidate(b)) continue;
+        event = writeAheadEventAt(carve, at, currentNodeIsiOS6Version, liveColumns);
+      } else {
+        if (!isLegacyCandidate(b, at)) continue;
+        event = legacyEventAt(carve, at, liveColumns);
       }
-      if (!event) continue;
       ++carved;
       post(std::move(event));
     }

@@ -1,6 +1,9 @@
 #include "carve/deleted_calls_scanner.h"
 
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -12,8 +15,6 @@
 
 namespace {
 
-using carve::FieldBuffer;
-
 constexpr std::int64_t kIOS6FieldCount = 13;
 // The widths a call table has had: 8 columns on iOS 4 up to 14 on iOS 7 and later.
 constexpr std::int64_t kFewestCallColumns = 7;
@@ -22,45 +23,53 @@ constexpr std::int64_t kMostCallColumns = 20;
 constexpr std::int32_t kOutgoingFlags = 5;
 // SQLite writes the integer 1 as serial type 9, without a body.
 constexpr std::uint8_t kSerialTypeOne = 9;
+// Candidates look at the two bytes at their offset.
+constexpr std::size_t kCallSpill = 8;
 
-std::int32_t decimalValue(const FieldBuffer& field) {
-  const std::string text(field.text());
-  return static_cast<std::int32_t>(std::strtol(text.c_str(), nullptr, 10));
+// strtol() of the field's text, cut to 32 bits, as the call fields are read.
+std::int32_t decimalValue(const carve::RecordField& field) {
+  return static_cast<std::int32_t>(field.number());
 }
 
-bool isCandidate(const DatabaseImage& file, std::int64_t i) {
-  const std::uint8_t first = file.at(i);
-  if (first != 0x01 && first != 0x03) return false;
-  return carve::signatureFamilyAt(file, i, 3, 1) == 1;
+// The hex text of the three bytes at the offset begins with "0101", "0301", "0302", "0102",
+// "0109" or "0309" (offset 0 gives no text and so never matches).
+bool isCandidate(const std::uint8_t* bytes, std::int64_t offset) {
+  if ((bytes[0] | 0x02) != 0x03) return false;  // 0x01 or 0x03
+  const std::uint8_t second = bytes[1];
+  return (second == 0x01 || second == 0x02 || second == 0x09) && offset > 0;
 }
 
 bool isCallPage(const CarveDatabase& db, std::int64_t page) {
   return carve::subStringIsValidAt(db.image, db.firstCellOffset(page) + 7, 6, 1, 6);
 }
 
-// `field` is the carve's one field buffer (page size), emptied by every read.
-std::shared_ptr<MzCallHistoryNode> callAt(const CarveDatabase& db, std::int64_t header,
-                                          std::int64_t count, const CallNameLookup& nameOf,
-                                          FieldBuffer& field) {
-  std::int64_t dataOffset = 0;
+// What one carve keeps from record to record.
+struct CallCarve {
+  const CarveDatabase& db;
+  const CallNameLookup& nameOf;
+  std::size_t capacity;
+  carve::DateTexts dates;
+};
+
+std::shared_ptr<MzCallHistoryNode> callAt(CallCarve& carve, std::int64_t header,
+                                          std::int64_t count) {
+  const DatabaseImage& file = carve.db.image;
+  carve::RecordReader fields(file, header, header + count, carve.capacity);
   auto call = std::make_shared<MzCallHistoryNode>();
-  carve::AnalyseDBDataFile(db.image, 1, dataOffset, header, count, field);
-  if (!field.empty()) call->callPhone = GetStringFormChar(field.text());
-  carve::AnalyseDBDataFile(db.image, 2, dataOffset, header, count, field);
-  call->callDate = dateText(decimalValue(field), 0);
-  carve::AnalyseDBDataFile(db.image, 3, dataOffset, header, count, field);
-  call->callTime = decimalValue(field);
+  const carve::RecordField phone = fields.oneByte(1);
+  if (!phone.empty()) call->callPhone = phone.text();
+  call->callDate = carve.dates.text(decimalValue(fields.oneByte(2)), 0);
+  call->callTime = decimalValue(fields.oneByte(3));
   // A one-second call has no body to read; without this it would read as missed.
-  if (db.image.at(header + 3) == kSerialTypeOne) call->callTime = 1;
-  carve::AnalyseDBDataFile(db.image, 4, dataOffset, header, count, field);
-  const bool outgoing = decimalValue(field) == kOutgoingFlags;
+  if (file.at(header + 3) == kSerialTypeOne) call->callTime = 1;
+  const bool outgoing = decimalValue(fields.oneByte(4)) == kOutgoingFlags;
   call->callType = outgoing ? "Outgoing" : "Incoming";
   if (call->callTime != 0) {
-    call->callDuration = getCallHistoryDuration(call->callTime);
+    call->callDuration = carve::callDurationText(call->callTime);
   } else {
     call->callDuration = outgoing ? "Cancelled" : "Missed";
   }
-  if (call->callPhone.size() > 1 && nameOf) call->callName = nameOf(call->callPhone);
+  if (call->callPhone.size() > 1 && carve.nameOf) call->callName = carve.nameOf(call->callPhone);
   return call;
 }
 
@@ -121,7 +130,8 @@ bool accquireField(const DatabaseImage& file, std::int64_t offset) {
 std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Version,
                                const CallNameLookup& nameOf, const CallHistoryPost& post) {
   std::int64_t carved = 0;
-  FieldBuffer field(static_cast<std::size_t>(db.pageSize));
+  CallCarve carve{db, nameOf, carve::fieldCapacity(db), {}};
+  carve::PageBytes pages(db.image, db.pageSize, kCallSpill);
   for (std::int64_t index = 0; index < db.pageCount; ++index) {
     const std::int64_t page = db.pageOffset(index);
     const int kind = carve::getPageType(db.image, page);
@@ -137,16 +147,16 @@ std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Ve
                                    : accquireFieldLength(db.image, db.firstCellOffset(page) + 3);
     }
     const std::int64_t iOS6Count = liveColumns >= kIOS6FieldCount ? liveColumns : kIOS6FieldCount;
-    const std::int64_t end = page + db.pageSize;
-    for (std::int64_t i = page; i < end; ++i) {
-      if (!isCandidate(db.image, i)) continue;
+    const std::uint8_t* bytes = pages.at(page);
+    for (std::int64_t i = page; i < page + db.pageSize; ++i) {
+      if (!isCandidate(bytes + (i - page), i)) continue;
       std::int64_t count = iOS6Count;
       if (!currentNodeIsiOS6Version) {
         if (pageCount == 0) pageCount = accquireFieldLength(db.image, i - 5);
         count = pageCount != 0 ? pageCount : (accquireField(db.image, i + 4) ? 9 : 8);
       }
       ++carved;
-      post(callAt(db, i - 4, count, nameOf, field));
+      post(callAt(carve, i - 4, count));
     }
   }
   return carved;
@@ -167,3 +177,181 @@ void scanDelCallHistoryThread(ScanContext& scan) {
       });
   scan.postProgress(90);
 }
+
+// ---- What the call and calendar carvers share ------------------------------------------------
+
+namespace carve {
+
+PageBytes::PageBytes(const DatabaseImage& file, std::int64_t pageSize, std::size_t spill)
+    : file_(file), needed_(pageSize + static_cast<std::int64_t>(spill)) {}
+
+const std::uint8_t* PageBytes::at(std::int64_t page) {
+  if (page >= 0 && page + needed_ <= file_.size()) return file_.data() + page;
+  scratch_.resize(static_cast<std::size_t>(needed_));
+  file_.copy(page, scratch_.size(), scratch_.data());
+  return scratch_.data();
+}
+
+std::string RecordField::text() const {
+  if (kind == Kind::kNone) return std::string();
+  if (kind == Kind::kBytes) return GetStringFormChar(bytes);
+  std::string decimal = std::to_string(integer);
+  if (decimal.size() > cut) decimal.resize(cut);
+  return decimal;
+}
+
+std::int64_t RecordField::number() const {
+  if (kind == Kind::kNone) return 0;
+  // Eleven characters hold every 32-bit integer.
+  if (kind == Kind::kInteger && cut >= 11) return integer;
+  const std::string text = kind == Kind::kBytes ? std::string(bytes) : this->text();
+  return std::strtoll(text.c_str(), nullptr, 10);
+}
+
+RecordField RecordReader::oneByte(std::int64_t position) {
+  const std::int64_t type = file_.at(typeBase_ + position);
+  const std::int64_t length = getFieldDataLengthBy(type);
+  if (length == 0) return {};
+  if (type > 13) return body(length);
+  RecordField field;
+  if (type < 1 || type > 7) return field;
+  field.kind = RecordField::Kind::kInteger;
+  field.cut = cut_;
+  const std::int64_t at = bodyBase_ + dataOffset_;
+  std::uint64_t value = 0;
+  for (std::int64_t i = 0; i < length; ++i) value = (value << 8) | file_.at(at + i);
+  field.integer = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+  dataOffset_ += length;
+  return field;
+}
+
+RecordField RecordReader::twoByte(std::int64_t position) {
+  const std::int64_t at = typeBase_ + position;
+  const std::int32_t type = getAlterInteger(file_.at(at), file_.at(at + 1));
+  if (type > 4095) return {};
+  return body(getFieldDataLengthBy(type));
+}
+
+// A body of `length` bytes at the data offset: its bytes up to the first zero byte, within
+// the cut; the bytes outside the file read as zero.
+RecordField RecordReader::body(std::int64_t length) {
+  RecordField field;
+  const std::int64_t at = bodyBase_ + dataOffset_;
+  dataOffset_ += length;
+  if (length <= 0) return field;
+  field.kind = RecordField::Kind::kBytes;
+  std::int64_t n =
+      length < static_cast<std::int64_t>(cut_) ? length : static_cast<std::int64_t>(cut_);
+  if (at < 0 || at >= file_.size()) return field;  // the first byte is zero
+  if (n > file_.size() - at) n = file_.size() - at;
+  const char* start = reinterpret_cast<const char*>(file_.data() + at);
+  const void* zero = std::memchr(start, 0, static_cast<std::size_t>(n));
+  const std::size_t size = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - start)
+                                : static_cast<std::size_t>(n);
+  field.bytes = std::string_view(start, size);
+  return field;
+}
+
+std::size_t fieldCapacity(const CarveDatabase& db) {
+  return db.pageSize < 2 ? 2 : static_cast<std::size_t>(db.pageSize);
+}
+
+namespace {
+
+constexpr std::size_t kDateSlots = 4096;
+constexpr std::int64_t kNoQuarter = INT64_MIN;
+constexpr std::int64_t kSecondsFrom1970To2001 = 978307200;
+constexpr std::int64_t k1990InSecondsSince1970 = 631152000;
+
+// Civil date of a count of days since 1970-01-01 (proleptic Gregorian calendar).
+void civilFromDays(std::int64_t z, std::int64_t& y, int& m, int& d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = yoe + era * 400;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  if (m <= 2) ++y;
+}
+
+void twoDigits(char* out, int value) {
+  out[0] = static_cast<char>('0' + value / 10);
+  out[1] = static_cast<char>('0' + value % 10);
+}
+
+}  // namespace
+
+DateTexts::DateTexts() : slots_(kDateSlots, Slot{kNoQuarter, 0}) {}
+
+std::optional<long> DateTexts::offsetAt(std::int64_t instant) {
+  const std::int64_t quarter = instant >= 0 ? instant / 900 : (instant - 899) / 900;
+  Slot& slot = slots_[static_cast<std::uint64_t>(quarter) % kDateSlots];
+  if (slot.quarter == quarter) return slot.offset;
+  const std::time_t time = static_cast<std::time_t>(instant);
+  std::tm local{};
+  if (localtime_r(&time, &local) == nullptr) return std::nullopt;
+  slot = Slot{quarter, local.tm_gmtoff};
+  return local.tm_gmtoff;
+}
+
+std::string DateTexts::text(std::int64_t seconds, int fileType) {
+  std::int64_t instant = 0;
+  if (fileType == 0) {
+    instant = seconds < k1990InSecondsSince1970 ? seconds + kSecondsFrom1970To2001 : seconds;
+  } else if (fileType == 1) {
+    if (__builtin_add_overflow(seconds, kSecondsFrom1970To2001, &instant)) return std::string();
+  } else {
+    return std::string();
+  }
+  if (static_cast<std::int64_t>(static_cast<std::time_t>(instant)) != instant) return {};
+  const std::optional<long> offset = offsetAt(instant);
+  if (!offset) return std::string();
+  std::int64_t local = 0;
+  if (__builtin_add_overflow(instant, static_cast<std::int64_t>(*offset), &local)) return {};
+  const std::int64_t days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
+  const std::int64_t secondOfDay = local - days * 86400;
+  std::int64_t year = 0;
+  int month = 0, day = 0;
+  civilFromDays(days, year, month, day);
+  if (year < 0 || year > 9999) return std::string();
+  // "MM-DD-YYYY HH:MM"
+  std::string text(16, ' ');
+  twoDigits(&text[0], month);
+  text[2] = '-';
+  twoDigits(&text[3], day);
+  text[5] = '-';
+  twoDigits(&text[6], static_cast<int>(year / 100));
+  twoDigits(&text[8], static_cast<int>(year % 100));
+  twoDigits(&text[11], static_cast<int>(secondOfDay / 3600));
+  text[13] = ':';
+  twoDigits(&text[14], static_cast<int>(secondOfDay % 3600 / 60));
+  return text;
+}
+
+namespace {
+
+std::string countText(std::int32_t count, std::string_view unit) {
+  char text[32];
+  char* end = std::to_chars(text, text + sizeof text, count).ptr;
+  std::string out(text, end);
+  out += unit;
+  return out;
+}
+
+}  // namespace
+
+std::string callDurationText(std::int32_t seconds) {
+  if (seconds < 0) return std::string();
+  if (seconds >= 7200) return countText(seconds / 3600, " hours");
+  if (seconds >= 3600) return "1 hour";
+  const std::int32_t rest = seconds % 3600;
+  if (rest >= 120) return countText(rest / 60, " minutes");
+  if (rest >= 60) return "1 minute";
+  if (rest <= 1) return countText(rest, " second");
+  return countText(rest, " seconds");
+}
+
+}  // namespace carve

@@ -17,11 +17,14 @@
 // read a byte early.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "carve/database_image.h"
 #include "carve/page_walk.h"
@@ -35,7 +38,10 @@ using CallNameLookup = std::function<std::optional<std::string>(const std::strin
 
 // The carving itself, for tests, the fuzz target and the benchmark: hands every call carved
 // from `db` to `post`, in page order, its name looked up through `nameOf` (none: no names).
-// Returns how many were carved.
+// Returns how many were carved. The carve converts each record's fields straight from the
+// file (no field buffer, no decimal text for integers) and remembers date and duration
+// texts as it goes; every record is the one the field readers of carve_primitives.h and the
+// conversions of the extract steps give.
 std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Version,
                                const CallNameLookup& nameOf, const CallHistoryPost& post);
 
@@ -52,3 +58,95 @@ std::int64_t cellColumnCount(const DatabaseImage& file, std::int64_t cell);
 std::int64_t accquireFieldLength(const DatabaseImage& file, std::int64_t offset);
 // True when the byte at `offset` is 0x11.
 bool accquireField(const DatabaseImage& file, std::int64_t offset);
+
+// ---- What the call and calendar carvers share ------------------------------------------------
+
+namespace carve {
+
+// A page's bytes and the few after it (`spill`), read through a pointer: the file's own bytes
+// where the page and its spill lie inside the file, else a copy with zero bytes past the end
+// of the file (and before its start), as DatabaseImage::at() reads them.
+class PageBytes {
+ public:
+  PageBytes(const DatabaseImage& file, std::int64_t pageSize, std::size_t spill);
+  const std::uint8_t* at(std::int64_t page);
+
+ private:
+  const DatabaseImage& file_;
+  std::int64_t needed_;
+  std::vector<std::uint8_t> scratch_;
+};
+
+// One field as the one-byte and two-byte field readers give it into a field buffer, but
+// without the buffer: no result, an integer (serial types 1..7, cut to signed 32 bits), or
+// the bytes of a body up to its first zero byte (as FieldBuffer::text() holds them). The
+// bytes point into the file and stay valid while it lives.
+struct RecordField {
+  enum class Kind { kNone, kInteger, kBytes };
+  Kind kind = Kind::kNone;
+  std::int32_t integer = 0;
+  std::string_view bytes;
+  // The most characters the buffer keeps (its capacity less one): an integer's decimal text
+  // is cut there too.
+  std::size_t cut = 0;
+
+  // FieldBuffer::empty(): no result, or a body whose text is empty.
+  bool empty() const { return kind == Kind::kNone || (kind == Kind::kBytes && bytes.empty()); }
+  // GetStringFormChar() of the buffer's text (an integer as its decimal text).
+  std::string text() const;
+  // strtoll() of the buffer's text: the integer itself (unless its text was cut), 0 for no
+  // result.
+  std::int64_t number() const;
+};
+
+// The readers AnalyseDBDataFile (and AnalyseTheDBDataFile, AnalyseAlterbleDBFile) over one
+// record: serial type at typeBase + position, body at bodyBase + D with the running data
+// offset D starting at 0, bodies cut where a field buffer of `capacity` bytes cuts them.
+class RecordReader {
+ public:
+  RecordReader(const DatabaseImage& file, std::int64_t typeBase, std::int64_t bodyBase,
+               std::size_t capacity)
+      : file_(file), typeBase_(typeBase), bodyBase_(bodyBase), cut_(capacity - 1) {}
+
+  // One-byte serial type.
+  RecordField oneByte(std::int64_t position);
+  // Two-byte serial type (getAlterInteger of the byte at the position and the next one).
+  RecordField twoByte(std::int64_t position);
+
+ private:
+  RecordField body(std::int64_t length);
+
+  const DatabaseImage& file_;
+  std::int64_t typeBase_;
+  std::int64_t bodyBase_;
+  std::size_t cut_;
+  std::int64_t dataOffset_ = 0;
+};
+
+// The capacity of the field buffer a carver of `db` reads text fields into (its page size).
+std::size_t fieldCapacity(const CarveDatabase& db);
+
+// dateText(seconds, fileType) for the many dates one carve converts: the same texts, with
+// the local zone's offset from UTC (localtime_r) remembered per quarter hour, as dateText
+// does, but in a small table of the carve's own instead of the thread's shared map (zone
+// offsets and their changes fall on whole quarter hours). Made for one carve: TZ is taken
+// to stay as it is while the carve runs.
+class DateTexts {
+ public:
+  DateTexts();
+  std::string text(std::int64_t seconds, int fileType);
+
+ private:
+  std::optional<long> offsetAt(std::int64_t instant);
+
+  struct Slot {
+    std::int64_t quarter;
+    long offset;
+  };
+  std::vector<Slot> slots_;
+};
+
+// getCallHistoryDuration(seconds), the same texts formatted without printf.
+std::string callDurationText(std::int32_t seconds);
+
+}  // namespace carve

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "backup_builder.h"
 #include "calendar_calls_volume.h"
+#include "carve/carve_primitives.h"
 #include "carve/deleted_calendar_scanner.h"
+#include "extract/calls_scanner.h"
 #include "extract/conversions.h"
 #include "support/folder_hash.h"
 #include "support/step_harness.h"
@@ -274,6 +278,85 @@ TEST(DeletedCalendarCallsInput, DegenerateFilesCarveNothingAndEnd) {
   tiny[16] = 0;
   tiny[17] = 2;
   carve(tiny, false);
+}
+
+}  // namespace
+
+namespace {
+
+// The carvers' own date and duration texts must be the conversions' texts, value for value,
+// in zones with daylight saving, half- and quarter-hour offsets and none.
+TEST(CarveConversions, DateAndDurationTextsAreTheConversionsOwn) {
+  std::mt19937_64 random(7);
+  std::vector<std::int64_t> values = {0,
+                                      -1,
+                                      631151999,
+                                      631152000,
+                                      978307200,
+                                      1370251742,
+                                      INT32_MIN,
+                                      INT32_MAX,
+                                      INT64_MIN,
+                                      INT64_MAX,
+                                      -978307201,
+                                      253402300799,
+                                      253402300800 - 978307200,
+                                      1LL << 56,
+                                      -(1LL << 56)};
+  for (int i = 0; i < 3000; ++i) {
+    values.push_back(static_cast<std::int32_t>(random()));
+    values.push_back(1300000000 + static_cast<std::int64_t>(random() % 400000000));
+  }
+  for (const char* zone :
+       {"UTC", "Europe/Stockholm", "Australia/Lord_Howe", "Asia/Kathmandu", "America/St_Johns"}) {
+    ScopedEnv tz("TZ", zone);
+    carve::DateTexts dates;
+    for (const std::int64_t v : values) {
+      for (const int kind : {0, 1, 2}) {
+        ASSERT_EQ(dates.text(v, kind), dateText(v, kind)) << zone << " " << v << " " << kind;
+      }
+    }
+  }
+  std::vector<std::int32_t> seconds = {INT32_MIN, -1, INT32_MAX};
+  for (std::int32_t s = 0; s < 20000; ++s) seconds.push_back(s);
+  for (int i = 0; i < 2000; ++i) seconds.push_back(static_cast<std::int32_t>(random()));
+  for (const std::int32_t s : seconds) {
+    ASSERT_EQ(carve::callDurationText(s), getCallHistoryDuration(s)) << s;
+  }
+}
+
+// The record reader gives what the field readers give into a field buffer, read after read
+// (so the data offset moves alike), on random bytes and offsets before, inside and past the
+// file.
+TEST(CarveConversions, RecordReaderReadsAsTheFieldReaders) {
+  std::mt19937_64 random(11);
+  for (int round = 0; round < 400; ++round) {
+    std::vector<std::uint8_t> bytes(40 + random() % 300);
+    for (auto& b : bytes) {
+      const unsigned r = random() % 8;
+      b = r < 2 ? 0 : r < 4 ? static_cast<std::uint8_t>(random() % 14) : random() % 256;
+    }
+    const DatabaseImage file(bytes);
+    const std::size_t capacity = 2 + random() % 40;
+    const std::int64_t typeBase = static_cast<std::int64_t>(random() % (bytes.size() + 20)) - 10;
+    const std::int64_t count = static_cast<std::int64_t>(random() % 30);
+    carve::RecordReader reader(file, typeBase, typeBase + count, capacity);
+    carve::FieldBuffer buffer(capacity);
+    std::int64_t dataOffset = 0;
+    for (std::int64_t position = 1; position <= 8; ++position) {
+      const bool two = random() % 3 == 0;
+      const carve::RecordField field = two ? reader.twoByte(position) : reader.oneByte(position);
+      if (two) {
+        carve::AnalyseAlterbleDB(file, position, dataOffset, typeBase, count, buffer);
+      } else {
+        carve::AnalyseDBDataFile(file, position, dataOffset, typeBase, count, buffer);
+      }
+      const std::string text(buffer.text());
+      ASSERT_EQ(field.empty(), buffer.empty()) << round << " " << position;
+      ASSERT_EQ(field.text(), GetStringFormChar(buffer.text())) << round << " " << position;
+      ASSERT_EQ(field.number(), std::strtoll(text.c_str(), nullptr, 10)) << round;
+    }
+  }
 }
 
 }  // namespace
