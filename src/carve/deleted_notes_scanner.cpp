@@ -71,6 +71,38 @@ class RecordReader {
     return twoBytes ? twoByte(position) : oneByte(position);
   }
 
+  // Steps over a field that is not kept, exactly as reading it would move the data offset:
+  // by the body length of its serial type (no body for types 0 and 8 to 13, none for a
+  // two-byte type above 4095).
+  void skip(std::int64_t position) {
+    dataOffset_ += carve::getFieldDataLengthBy(file_.at(header_ + position));
+  }
+  void skipTwoByte(std::int64_t position) {
+    const std::int32_t type =
+        carve::getAlterInteger(file_.at(header_ + position), file_.at(header_ + position + 1));
+    if (type <= 4095) dataOffset_ += carve::getFieldDataLengthBy(type);
+  }
+  void skip(std::int64_t position, bool twoBytes) {
+    twoBytes ? skipTwoByte(position) : skip(position);
+  }
+
+  // The value the one-byte reader's decimal text at `position` gives, read without the
+  // text for an integer type: its body cut to signed 32 bits (0 and 1 for the bodiless
+  // types). Other types go through the text (0 when there is none).
+  std::int32_t integer(std::int64_t position) {
+    const std::uint8_t type = file_.at(header_ + position);
+    if (type >= 1 && type <= 7 && field_.capacity() > kDecimalRoom) {
+      const std::int64_t length = carve::getFieldDataLengthBy(type);
+      std::uint8_t raw[8];
+      file_.copy(header_ + count_ + dataOffset_, static_cast<std::size_t>(length), raw);
+      dataOffset_ += length;
+      const std::uint64_t value = carve::readBigEndian(raw, 0, static_cast<std::size_t>(length));
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    }
+    if (bodiless_ && (type == 8 || type == 9)) return type - 8;
+    return decimalValue(oneByte(position).text());
+  }
+
   // The modification date at `position` as the date text. Core Data writes its timestamps
   // as reals; SQLite keeps a whole-second value as an integer but one with a fraction of a
   // second as an 8-byte float (serial type 7), whose bits read as an integer would give a
@@ -78,11 +110,15 @@ class RecordReader {
   std::string date(std::int64_t position) {
     const std::int64_t bodyAt = header_ + count_ + dataOffset_;
     const std::uint8_t type = file_.at(header_ + position);
-    if (!bodilessInteger(position) &&
-        !carve::AnalyseDBDataFile(file_, position, dataOffset_, header_, count_, field_)) {
-      return {};
+    const bool integerType = (type >= 1 && type <= 7) || (bodiless_ && (type == 8 || type == 9));
+    if (!integerType) {
+      // A text read as a number, or nothing for types without a body.
+      if (!carve::AnalyseDBDataFile(file_, position, dataOffset_, header_, count_, field_)) {
+        return {};
+      }
+      return dateText(decimalValue(field_.text()), 1);
     }
-    std::int64_t seconds = decimalValue(field_.text());
+    std::int64_t seconds = integer(position);
     if (type == 7) {
       std::uint8_t raw[8];
       file_.copy(bodyAt, sizeof raw, raw);
@@ -97,6 +133,10 @@ class RecordReader {
   }
 
  private:
+  // Room the decimal text of a 32-bit integer takes, sign and terminating zero included: a
+  // field buffer of less would cut it, so then the text is read as it is.
+  static constexpr std::size_t kDecimalRoom = 12;
+
   // True when the serial type at `position` is 8 or 9 and the file writes those: the field
   // then holds "0" or "1" and the data offset stays.
   bool bodilessInteger(std::int64_t position) {
@@ -201,7 +241,7 @@ std::shared_ptr<MzNoteNode> noteBeforeIOS7(const DatabaseImage& file, std::int64
   for (std::int64_t position = 1; position <= 19; ++position) {
     switch (position) {
       case 10:
-        note->uid = decimalValue(record.oneByte(position).text());
+        note->uid = record.integer(position);
         break;
       case 13:
         note->noteDate = record.date(position);
@@ -210,7 +250,7 @@ std::shared_ptr<MzNoteNode> noteBeforeIOS7(const DatabaseImage& file, std::int64
         if (m == 0) {
           setTitle(*note, record.oneByte(position));
         } else {
-          record.twoByte(position);
+          record.skipTwoByte(position);
         }
         break;
       case 19:
@@ -221,7 +261,7 @@ std::shared_ptr<MzNoteNode> noteBeforeIOS7(const DatabaseImage& file, std::int64
         }
         break;
       default:
-        record.oneByte(position);
+        record.skip(position);
     }
   }
   return note;
@@ -238,13 +278,13 @@ std::shared_ptr<MzNoteNode> noteOfIOS7(const DatabaseImage& file, std::int64_t l
   for (std::int64_t position = 1; position <= 20; ++position) {
     switch (position) {
       case 11:
-        note->uid = decimalValue(record.oneByte(position).text());
+        note->uid = record.integer(position);
         break;
       case 14:
         note->noteDate = record.date(position);
         break;
       case 18:
-        record.read(position, s == 1);
+        record.skip(position, s == 1);
         break;
       case 19:
         if (s == 0) setTitle(*note, record.read(position, t == 1));
@@ -253,7 +293,7 @@ std::shared_ptr<MzNoteNode> noteOfIOS7(const DatabaseImage& file, std::int64_t l
         if (s == 1) setTitle(*note, record.read(position, t == 1));
         break;
       default:
-        record.oneByte(position);
+        record.skip(position);
     }
   }
   return note;
@@ -283,7 +323,7 @@ std::shared_ptr<MzNoteNode> noteOfRollbackFile(const DatabaseImage& file, std::i
     if (p == 15) {
       switch (position) {
         case 11:
-          note->uid = decimalValue(record.oneByte(position).text());
+          note->uid = record.integer(position);
           break;
         case 12:
           note->noteDate = record.date(position);
@@ -292,25 +332,25 @@ std::shared_ptr<MzNoteNode> noteOfRollbackFile(const DatabaseImage& file, std::i
           setTitle(*note, record.read(position, b));
           break;
         case 15:
-          if (a == 0) record.oneByte(position);
+          if (a == 0) record.skip(position);
           break;
         case 18:
-          record.read(position, u > 0);
+          record.skip(position, u > 0);
           break;
         default:
-          record.oneByte(position);
+          record.skip(position);
       }
       continue;
     }
     switch (position) {
       case 10:
-        note->uid = decimalValue(record.oneByte(position).text());
+        note->uid = record.integer(position);
         break;
       case 12:
         note->noteDate = record.date(position);
         break;
       case 17:
-        record.read(position, u > 0);
+        record.skip(position, u > 0);
         break;
       case 18:
         if (u == 0) setTitle(*note, record.read(position, a != 0));
@@ -319,7 +359,7 @@ std::shared_ptr<MzNoteNode> noteOfRollbackFile(const DatabaseImage& file, std::i
         if (u > 0) setTitle(*note, record.read(position, a != 0));
         break;
       default:
-        record.oneByte(position);
+        record.skip(position);
     }
   }
   return note;
@@ -418,9 +458,9 @@ void carveBodyRecords(const CarveDatabase& db, std::int64_t page, std::int64_t f
     if (!fitsBodyColumns(file, i, w)) continue;
     RecordReader record(file, i - 1, w + 7, field, bodiless);
     auto body = std::make_shared<MzNoteValueNode>();
-    record.oneByte(1);
-    record.oneByte(2);
-    body->uid = decimalValue(record.oneByte(3).text());
+    record.skip(1);
+    record.skip(2);
+    body->uid = record.integer(3);
     const FieldBuffer& value = record.read(4, w == 1);
     if (!value.empty()) body->noteValue = fieldText(value);
     noteValueArray.push_back(std::move(body));
