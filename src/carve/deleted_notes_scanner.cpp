@@ -1,9 +1,11 @@
 #include "carve/deleted_notes_scanner.h"
 
+#include <array>
 #include <cstring>
 #include <string>
 #include <unordered_map>
 
+#include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
 #include "extract/conversions.h"
 #include "extract/device_databases.h"
@@ -157,15 +159,6 @@ class RecordReader {
 
 void setTitle(MzNoteNode& note, const FieldBuffer& field) {
   if (!field.empty()) note.noteTitle = fieldText(field);
-}
-
-// The offset of the next 0x01 byte in [from, end), or `end`; bytes past the end of the
-// file are zero, so a search never goes beyond it.
-std::int64_t nextOne(const DatabaseImage& file, std::int64_t from, std::int64_t end) {
-  const std::int64_t stop = end < file.size() ? end : file.size();
-  if (from < 0 || from >= stop) return end;
-  const void* hit = std::memchr(file.data() + from, 0x01, static_cast<std::size_t>(stop - from));
-  return hit ? static_cast<const std::uint8_t*>(hit) - file.data() : end;
 }
 
 // ---- Schema formats ------------------------------------------------------------------------
@@ -365,47 +358,6 @@ std::shared_ptr<MzNoteNode> noteOfRollbackFile(const DatabaseImage& file, std::i
   return note;
 }
 
-// The note signatures: after the entity column, five small integer columns and the 6-byte
-// integer ZEXTERNALSERVERINTID (iOS 7 has a NULL ZEXTERNALSEQUENCENUMBER before it); the
-// rollback layout also takes a two-byte integer in the fifth place.
-bool isNoteSignature(const DatabaseImage& file, std::int64_t at, bool bodiless) {
-  return matchesSignature(file, at, {1, kSmall, kSmall, kSmall, kSmall, kSmall, 5}, bodiless);
-}
-bool isIOS7NoteSignature(const DatabaseImage& file, std::int64_t at, bool bodiless) {
-  return matchesSignature(file, at, {1, kSmall, kSmall, kSmall, kSmall, kSmall, 0, 5}, bodiless);
-}
-bool isRollbackNoteSignature(const DatabaseImage& file, std::int64_t at, bool bodiless) {
-  return isNoteSignature(file, at, bodiless) ||
-         matchesSignature(file, at, {1, kSmall, kSmall, kSmall, 2, kSmall, 5}, bodiless);
-}
-
-void carveNoteRecords(const CarveDatabase& db, std::int64_t page, std::int64_t firstCell,
-                      bool writeAhead, bool iOS7, bool bodiless, FieldBuffer& field,
-                      RecordList<MzNoteNode>& noteArray) {
-  const DatabaseImage& file = db.image;
-  const std::int64_t end = page + db.pageSize;
-  if (writeAhead) {
-    if (!pageTestPasses(file, firstCell + 4, 16, 16, bodiless)) return;
-    for (std::int64_t l = nextOne(file, page, end); l < end; l = nextOne(file, l + 1, end)) {
-      const bool six = isNoteSignature(file, l, bodiless);
-      if (!iOS7) {
-        if (six) noteArray.push_back(noteBeforeIOS7(file, l, field, bodiless));
-        continue;
-      }
-      if (six || isIOS7NoteSignature(file, l, bodiless)) {
-        noteArray.push_back(noteOfIOS7(file, l, field, bodiless));
-      }
-    }
-    return;
-  }
-  if (!pageTestPasses(file, firstCell + 4, 14, 14, bodiless)) return;
-  for (std::int64_t i = nextOne(file, page, end); i < end; i = nextOne(file, i + 1, end)) {
-    if (isRollbackNoteSignature(file, i, bodiless)) {
-      noteArray.push_back(noteOfRollbackFile(file, i, field, bodiless));
-    }
-  }
-}
-
 // The serial type of the varint at `offset` (at most 9 bytes, as the record format has it).
 std::uint64_t serialTypeAt(const DatabaseImage& file, std::int64_t offset) {
   std::uint64_t value = 0;
@@ -442,30 +394,132 @@ bool fitsBodyColumns(const DatabaseImage& file, std::int64_t i, std::int64_t w) 
   return isNullOrBlob(serialTypeAt(file, ref + varintLength(file, ref)));
 }
 
-// The body signature: the entity, ZOPT and ZOWNER as small integers, then the content's
-// serial type.
-void carveBodyRecords(const CarveDatabase& db, std::int64_t page, std::int64_t firstCell,
-                      bool bodiless, FieldBuffer& field,
-                      RecordList<MzNoteValueNode>& noteValueArray) {
-  const DatabaseImage& file = db.image;
-  if (!pageTestPasses(file, firstCell + 4, 6, 6, bodiless)) return;
-  const std::int64_t end = page + db.pageSize;
-  for (std::int64_t i = nextOne(file, page, end); i < end; i = nextOne(file, i + 1, end)) {
-    if (!matchesSignature(file, i, {1, kSmall, kSmall}, bodiless) || !CheckNoteBodyMark(file, i)) {
-      continue;
-    }
-    const std::int64_t w = carve::bIsAlterbleDBFile(file, i + 4, 6);
-    if (!fitsBodyColumns(file, i, w)) continue;
-    RecordReader record(file, i - 1, w + 7, field, bodiless);
-    auto body = std::make_shared<MzNoteValueNode>();
-    record.skip(1);
-    record.skip(2);
-    body->uid = record.integer(3);
-    const FieldBuffer& value = record.read(4, w == 1);
-    if (!value.empty()) body->noteValue = fieldText(value);
-    noteValueArray.push_back(std::move(body));
-  }
+// A body record at `i` (which passed the body signature), read as the body layout has it:
+// none when its serial types are not those of a ZNOTEBODY row.
+std::shared_ptr<MzNoteValueNode> bodyAt(const DatabaseImage& file, std::int64_t i,
+                                        FieldBuffer& field, bool bodiless) {
+  const std::int64_t w = carve::bIsAlterbleDBFile(file, i + 4, 6);
+  if (!fitsBodyColumns(file, i, w)) return nullptr;
+  RecordReader record(file, i - 1, w + 7, field, bodiless);
+  auto body = std::make_shared<MzNoteValueNode>();
+  record.skip(1);
+  record.skip(2);
+  body->uid = record.integer(3);
+  const FieldBuffer& value = record.read(4, w == 1);
+  if (!value.empty()) body->noteValue = fieldText(value);
+  return body;
 }
+
+// ---- Signatures on a page's bytes --------------------------------------------------------
+//
+// `b` points at a candidate offset with at least kSpill readable bytes after it. The note
+// signatures: after the entity column, five small integer columns and the 6-byte integer
+// ZEXTERNALSERVERINTID (iOS 7 has a NULL ZEXTERNALSEQUENCENUMBER before it); the rollback
+// layout also takes a two-byte integer in the fifth place. The body signature: the entity,
+// ZOPT and ZOWNER as small integers, then the content's serial type and a NULL column
+// (CheckNoteBodyMark).
+constexpr std::size_t kSpill = 8;
+
+bool smallRun(const std::uint8_t* b, int from, int to, bool bodiless) {
+  for (int k = from; k <= to; ++k) {
+    if (!isSmallInteger(b[k], bodiless)) return false;
+  }
+  return true;
+}
+bool isNoteSignature(const std::uint8_t* b, bool bodiless) {
+  return b[0] == 1 && smallRun(b, 1, 5, bodiless) && b[6] == 5;
+}
+bool isIOS7NoteSignature(const std::uint8_t* b, bool bodiless) {
+  return b[0] == 1 && smallRun(b, 1, 5, bodiless) && b[6] == 0 && b[7] == 5;
+}
+bool isRollbackNoteSignature(const std::uint8_t* b, bool bodiless) {
+  return isNoteSignature(b, bodiless) || (b[0] == 1 && smallRun(b, 1, 3, bodiless) && b[4] == 2 &&
+                                          isSmallInteger(b[5], bodiless) && b[6] == 5);
+}
+bool isBodySignature(const std::uint8_t* b, bool bodiless) {
+  return b[0] == 1 && smallRun(b, 1, 2, bodiless) && b[3] >= 0x10 && (b[4] == 0 || b[5] == 0);
+}
+
+// Carves the table leaf pages of one file. Each page is tested once for each kind of record
+// and searched in one pass: a block prefilter hands on the offsets that begin with 0x01 and
+// two small integer columns (every note and body signature does), and the signatures are
+// tested on those straight from the page's bytes.
+class NotePageCarver {
+ public:
+  NotePageCarver(const CarveDatabase& db, bool writeAhead, bool iOS7,
+                 RecordList<MzNoteNode>& noteArray, RecordList<MzNoteValueNode>& noteValueArray)
+      : db_(db),
+        file_(db.image),
+        writeAhead_(writeAhead),
+        iOS7_(iOS7),
+        bodiless_(writesBodilessIntegers(db.image)),
+        field_(static_cast<std::size_t>(db.pageSize)),
+        scratch_(static_cast<std::size_t>(db.pageSize) + kSpill),
+        noteArray_(noteArray),
+        noteValueArray_(noteValueArray) {
+    const std::uint8_t small = bodiless_ ? 3 : 1;
+    prefilter_ = {{{0, 1, {0x01}}, {1, small, {0x01, 0x08, 0x09}}, {2, small, {0x01, 0x08, 0x09}}}};
+  }
+
+  void carve(std::int64_t page) {
+    const std::int64_t firstCell = db_.firstCellOffset(page);
+    const bool notes = writeAhead_ ? pageTestPasses(file_, firstCell + 4, 16, 16, bodiless_)
+                                   : pageTestPasses(file_, firstCell + 4, 14, 14, bodiless_);
+    const bool bodies = pageTestPasses(file_, firstCell + 4, 6, 6, bodiless_);
+    if (!notes && !bodies) return;
+    const std::uint8_t* bytes = pageBytes(page);
+    const auto size = static_cast<std::size_t>(db_.pageSize);
+    carve::findCandidates(bytes, size, size + kSpill, prefilter_, candidates_);
+    for (const std::uint32_t k : candidates_) {
+      const std::uint8_t* b = bytes + k;
+      const std::int64_t at = page + k;
+      if (notes) carveNote(b, at);
+      if (bodies && isBodySignature(b, bodiless_)) {
+        if (auto body = bodyAt(file_, at, field_, bodiless_)) {
+          noteValueArray_.push_back(std::move(body));
+        }
+      }
+    }
+  }
+
+ private:
+  void carveNote(const std::uint8_t* b, std::int64_t at) {
+    if (!writeAhead_) {
+      if (isRollbackNoteSignature(b, bodiless_)) {
+        noteArray_.push_back(noteOfRollbackFile(file_, at, field_, bodiless_));
+      }
+      return;
+    }
+    const bool six = isNoteSignature(b, bodiless_);
+    if (!iOS7_) {
+      if (six) noteArray_.push_back(noteBeforeIOS7(file_, at, field_, bodiless_));
+      return;
+    }
+    if (six || isIOS7NoteSignature(b, bodiless_)) {
+      noteArray_.push_back(noteOfIOS7(file_, at, field_, bodiless_));
+    }
+  }
+
+  // The page's bytes and kSpill more, zero past the end of the file.
+  const std::uint8_t* pageBytes(std::int64_t page) {
+    const std::int64_t needed = db_.pageSize + static_cast<std::int64_t>(kSpill);
+    if (page >= 0 && page + needed <= file_.size()) return file_.data() + page;
+    file_.copy(page, static_cast<std::size_t>(needed), scratch_.data());
+    return scratch_.data();
+  }
+
+  const CarveDatabase& db_;
+  const DatabaseImage& file_;
+  bool writeAhead_;
+  bool iOS7_;
+  bool bodiless_;
+  FieldBuffer field_;
+  std::vector<std::uint8_t> scratch_;
+  std::array<carve::ByteTest, 3> prefilter_{};
+  std::vector<std::uint32_t> candidates_;
+  RecordList<MzNoteNode>& noteArray_;
+  RecordList<MzNoteValueNode>& noteValueArray_;
+};
 
 std::vector<DatabaseCandidate> notesCandidates() {
   return {{devicedb::kNotesKey, devicedb::kNotes.domain, devicedb::kNotes.path},
@@ -514,14 +568,10 @@ void carveDeletedNotePages(const CarveDatabase& db, bool writeAhead, bool iOS7,
                            RecordList<MzNoteNode>& noteArray,
                            RecordList<MzNoteValueNode>& noteValueArray) {
   if (db.pageSize <= 0) return;
-  FieldBuffer field(static_cast<std::size_t>(db.pageSize));
-  const bool bodiless = writesBodilessIntegers(db.image);
+  NotePageCarver carver(db, writeAhead, iOS7, noteArray, noteValueArray);
   for (std::int64_t k = 0; k < db.pageCount; ++k) {
     const std::int64_t page = db.pageOffset(k);
-    if (carve::getPageType(db.image, page) != 1) continue;
-    const std::int64_t firstCell = db.firstCellOffset(page);
-    carveNoteRecords(db, page, firstCell, writeAhead, iOS7, bodiless, field, noteArray);
-    carveBodyRecords(db, page, firstCell, bodiless, field, noteValueArray);
+    if (carve::getPageType(db.image, page) == 1) carver.carve(page);
   }
 }
 
