@@ -421,10 +421,34 @@ Ranges freeRanges(const CarveDatabase& db, std::int64_t page, std::int64_t heade
   return ranges;
 }
 
+// A quick test on the five bytes at a candidate that liveRecordAt implies: false only where
+// it finds no record. While the serial types are one byte each, the three integer columns
+// must be 0 to 9 but not 7 and the title and URL NULL or a text, not both NULL; a byte with
+// the continuation bit leaves the rest to liveRecordAt.
+bool mayBeRecordAt(const std::uint8_t* p) {
+  for (int k = 0; k < 3; ++k) {
+    if (p[k] >= 0x80) return true;
+    if (p[k] > 9 || p[k] == 7) return false;
+  }
+  for (int k = 3; k < 5; ++k) {
+    if (p[k] >= 0x80) return true;
+    if (p[k] != 0 && !isTextType(p[k])) return false;
+  }
+  return p[3] != 0 || p[4] != 0;
+}
+
 void carveRanges(const CarveDatabase& db, const Ranges& ranges, std::int64_t width,
                  std::vector<std::shared_ptr<MzBookMarkNode>>& out) {
+  const std::uint8_t* bytes = db.image.data();
   for (const auto& [begin, end] : ranges) {
+    // Where five bytes from the candidate lie inside the range (and so the file), the
+    // quick test reads them straight.
+    const std::int64_t quickEnd = end <= db.image.size() ? end - 5 : begin - 1;
     for (std::int64_t at = begin; at < end;) {
+      if (at >= 0 && at <= quickEnd && !mayBeRecordAt(bytes + at)) {
+        ++at;
+        continue;
+      }
       const auto record = liveRecordAt(db.image, at, end, width);
       if (!record) {
         ++at;
