@@ -179,23 +179,11 @@ bool writesBodilessIntegers(const DatabaseImage& file) {
   return format == 4;
 }
 
-// A signature byte that stands for a small integer column: 0x01, or 0x08 and 0x09 where
-// the file writes bodiless integers. Every other signature byte matches itself. Each
-// signature begins with the entity column (Z_ENT: 3 for a note, 4 for a body), which is
-// never 0 or 1 and so is 0x01 in both formats.
-constexpr std::uint8_t kSmall = 0xFF;
-
+// A serial type of a small integer column: 0x01, or 0x08 and 0x09 where the file writes
+// bodiless integers. Each signature begins with the entity column (Z_ENT: 3 for a note, 4
+// for a body), which is never 0 or 1 and so is 0x01 in both formats.
 bool isSmallInteger(std::uint8_t type, bool bodiless) {
   return type == 0x01 || (bodiless && (type == 0x08 || type == 0x09));
-}
-
-bool matchesSignature(const DatabaseImage& file, std::int64_t offset,
-                      std::initializer_list<std::uint8_t> signature, bool bodiless) {
-  for (const std::uint8_t wanted : signature) {
-    const std::uint8_t type = file.at(offset++);
-    if (wanted == kSmall ? !isSmallInteger(type, bodiless) : type != wanted) return false;
-  }
-  return true;
 }
 
 // The page test of a layout: the sliding test of family 6 (a run of three 0x01 bytes) on the
@@ -208,7 +196,10 @@ bool pageTestPasses(const DatabaseImage& file, std::int64_t at, std::size_t byte
   if (!bodiless || at <= 0) return false;
   const auto starts = static_cast<std::int64_t>((2 * byteCount - window + 1) / 2);
   for (std::int64_t k = 0; k < starts; ++k) {
-    if (matchesSignature(file, at + k, {kSmall, kSmall, kSmall}, true)) return true;
+    if (isSmallInteger(file.at(at + k), true) && isSmallInteger(file.at(at + k + 1), true) &&
+        isSmallInteger(file.at(at + k + 2), true)) {
+      return true;
+    }
   }
   return false;
 }
@@ -584,6 +575,7 @@ std::vector<std::shared_ptr<MzNoteNode>> assembleDeletedNotes(
   // nothing and the last record of each id is the one every body takes.
   std::int32_t previous = 0;
   std::unordered_map<std::int32_t, const MzNoteNode*> lastWithId;
+  lastWithId.reserve(noteArray.size());
   for (const auto& note : noteArray) {
     if (note->uid == previous) note->uid += 1;
     lastWithId[note->uid] = note.get();

@@ -4,9 +4,10 @@
 // The first input byte chooses the form: odd, the rest is the whole file as it stands
 // (wholly random bytes, a truncated file, a header with any page size); even, a valid
 // 100-byte database header is laid over the start, with the page size from the next two
-// bytes (0, 1 meaning 65536, or any other value) and the write version from the byte after,
-// and every page after the first made a table leaf, so that the carvers reach their page
-// tests and record readers on random pages, cell pointers past the page included.
+// bytes (0, 1 meaning 65536, or any other value), the write version from the low bit of the
+// byte after and the schema format (4, whose records hold the bodiless integer types 8 and
+// 9, or 1) from its next bit, and every page after the first made a table leaf, so that the carvers
+// reach their page tests and record readers on random pages, cell pointers past the page included.
 // Besides memory errors, the target traps when a carver breaks one of its promises: a null
 // record, a posted note count that differs from the bodies carved.
 #include <cstddef>
@@ -28,6 +29,7 @@ std::vector<std::uint8_t> databaseBytes(const std::uint8_t* data, std::size_t si
     header[16] = size > 1 ? data[1] : 0x04;
     header[17] = size > 2 ? data[2] : 0x00;
     header[18] = header[19] = size > 3 && (data[3] & 1) ? 2 : 1;
+    header[47] = size > 3 && (data[3] & 2) ? 4 : 1;
     if (bytes.size() < sizeof header) bytes.resize(sizeof header);
     std::memcpy(bytes.data(), header, sizeof header);
     const std::size_t pageSize = header[16] << 8 | header[17];
