@@ -221,6 +221,46 @@ TEST(DeletedBookmarksCarving, TheLiveFirstCellsWidthReadsFreedRecords) {
   }
 }
 
+TEST(DeletedBookmarksCarving, LongTitlesAndAddressesTakeTwoByteSerialTypes) {
+  // A 21-column row as SQLite writes it: a title of 58 bytes or more and a long address
+  // take two-byte serial types, and the freed record ends where its freeblock does.
+  const std::string title = "Tripadvisor: Visby hotels - best prices for hotels in Visby, Gotland";
+  const std::string url = "http://www.tripadvisor.com/Hotels-g189850-Visby_Gotland-Hotels.html";
+  using fixtures::SqlValue;
+  const std::vector<SqlValue> row = {nullptr,
+                                     std::int64_t{0},
+                                     std::int64_t{1},
+                                     std::int64_t{0},
+                                     title,
+                                     url,
+                                     std::int64_t{0},
+                                     std::int64_t{1},
+                                     std::int64_t{1},
+                                     std::int64_t{0},
+                                     std::int64_t{0},
+                                     std::int64_t{3},
+                                     std::string("5B0E3C8A-2F4D-4E1B-9C7A-1D2E3F4A5B6C"),
+                                     std::int64_t{0},
+                                     392230800.5,
+                                     nullptr,
+                                     nullptr,
+                                     nullptr,
+                                     std::int64_t{1},
+                                     std::int64_t{0},
+                                     nullptr};
+  const Bytes record = fixtures::encodeRecord(row);
+  Bytes freed = {static_cast<std::uint8_t>(0x80 | record.size() >> 7),
+                 static_cast<std::uint8_t>(record.size() & 0x7F), 0x0C};
+  freed.insert(freed.end(), record.begin(), record.end());
+  ASSERT_LT(freed.size(), 256u);
+  PageImage image(kPageSize, 2, true);
+  putLiveAndFreed(image, 1, bookmarkCell(21, 9, "Live", "http://live.example/"), 900, freed, 500);
+  const auto carved = carve(image);
+  ASSERT_EQ(carved.size(), 1u);
+  EXPECT_EQ(carved[0]->bookMarkTitle, title);
+  EXPECT_EQ(carved[0]->bookMarkURL, url);
+}
+
 TEST(DeletedBookmarksCarving, PagesLeftFromFreedRecordsAreReadAtTheTablesWidth) {
   PageImage image(kPageSize, 5, true);
   putLiveAndFreed(image, 1, bookmarkCell(29, 9, "Live", "http://live.example/"), 900,
