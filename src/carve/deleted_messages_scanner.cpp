@@ -305,7 +305,15 @@ bool isSmsSignature(const DatabaseImage& file, std::int64_t v) {
 bool isMadridSignature(const DatabaseImage& file, std::int64_t v) {
   static constexpr std::uint8_t kReceived[] = {0x08, 0x08, 0x00, 0x08, 0x08, 0x08, 0x08, 0x08};
   static constexpr std::uint8_t kGrouped[] = {0x01, 0x08, 0x00, 0x01, 0x08, 0x08, 0x08, 0x08};
-  return file.matches(v, kReceived, 8) || file.matches(v, kGrouped, 8);
+  if (file.matches(v, kReceived, 8) || file.matches(v, kGrouped, 8)) return true;
+  // An iMessage row of a conversation: flags 0 (the iMessage flags have their own column),
+  // replace 0, no service centre, the conversation's group id (1 is stored without a body,
+  // larger ids as a one-byte integer), association, height 0, UI flags 0 or a one-byte
+  // value, version 0.
+  const std::uint8_t group = file.at(v + 3), ui = file.at(v + 6);
+  static constexpr std::uint8_t kHead[] = {0x08, 0x08, 0x00};
+  return file.matches(v, kHead, 3) && (group == 0x01 || group == 0x09) && file.at(v + 4) == 0x08 &&
+         file.at(v + 5) == 0x08 && (ui == 0x08 || ui == 0x01) && file.at(v + 7) == 0x08;
 }
 
 // Whether the text before the matched "00 11 00 00" takes a two-byte serial type: 10 bytes
