@@ -346,10 +346,11 @@ bool looksLikeAddress(std::string_view url) {
 }
 
 // A record read at a candidate: where its URL ends, and its title and URL.
+// The texts point into the file's bytes, so a candidate that fails costs no copy.
 struct LiveRecord {
   std::int64_t end = 0;
-  std::string title;
-  std::string url;
+  std::string_view title;
+  std::string_view url;
 };
 
 // The record whose second column's serial type is at `at`, with `width` columns, read
@@ -379,9 +380,9 @@ std::optional<LiveRecord> liveRecordAt(const DatabaseImage& file, std::int64_t a
         carve::getFieldDataLengthBy(static_cast<std::int64_t>(types[column]));
     if (length > end - body) return std::nullopt;
     if (column == kTitleColumn || column == kUrlColumn) {
-      std::string text(reinterpret_cast<const char*>(file.data() + body),
-                       static_cast<std::size_t>(length));
-      (column == kTitleColumn ? record.title : record.url) = std::move(text);
+      const std::string_view text(reinterpret_cast<const char*>(file.data() + body),
+                                  static_cast<std::size_t>(length));
+      (column == kTitleColumn ? record.title : record.url) = text;
     }
     body += length;
   }
@@ -455,8 +456,8 @@ void carveRanges(const CarveDatabase& db, const Ranges& ranges, std::int64_t wid
         continue;
       }
       auto bookmark = std::make_shared<MzBookMarkNode>();
-      bookmark->bookMarkTitle = record->title;
-      bookmark->bookMarkURL = record->url;
+      bookmark->bookMarkTitle = std::string(record->title);
+      bookmark->bookMarkURL = std::string(record->url);
       out.push_back(std::move(bookmark));
       at = record->end;
     }
