@@ -123,6 +123,9 @@ class RecordReader {
   std::int64_t dataOffset_ = 0;
 };
 
+// True when one of the eight bytes at `bytes`, or-ed with `orMask`, equals `value`.
+bool anyByteIs(const std::uint8_t* bytes, std::uint8_t orMask, std::uint8_t value);
+
 // The capacity of the field buffer a carver of `db` reads text fields into (its page size).
 std::size_t fieldCapacity(const CarveDatabase& db);
 
