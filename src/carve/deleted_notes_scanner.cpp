@@ -204,6 +204,23 @@ bool pageTestPasses(const DatabaseImage& file, std::int64_t at, std::size_t byte
   return false;
 }
 
+// The page test of the body layout: the test above on the 6 bytes at `at`, or a body's
+// entity, ZOPT and a two-byte ZOWNER in a row at any byte where a window can begin. A page
+// whose first cell is the body of a note from the 128th on begins with that run, the owner
+// id being a two-byte integer there.
+bool bodyPageTestPasses(const DatabaseImage& file, std::int64_t at, bool bodiless) {
+  constexpr std::size_t kBytes = 6;
+  if (pageTestPasses(file, at, kBytes, kBytes, bodiless)) return true;
+  if (at <= 0) return false;
+  for (std::int64_t k = 0; k < static_cast<std::int64_t>(kBytes + 1) / 2; ++k) {
+    if (file.at(at + k) == 0x01 && isSmallInteger(file.at(at + k + 1), bodiless) &&
+        file.at(at + k + 2) == 0x02) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Write-ahead branch, before iOS 7: a record whose header begins (after the rowid column)
 // with six one-byte integers and a 6-byte integer.
 std::shared_ptr<MzNoteNode> noteBeforeIOS7(const DatabaseImage& file, std::int64_t l,
@@ -406,9 +423,9 @@ std::shared_ptr<MzNoteValueNode> bodyAt(const DatabaseImage& file, std::int64_t 
 // `b` points at a candidate offset with at least kSpill readable bytes after it. The note
 // signatures: after the entity column, five small integer columns and the 6-byte integer
 // ZEXTERNALSERVERINTID (iOS 7 has a NULL ZEXTERNALSEQUENCENUMBER before it); the rollback
-// layout also takes a two-byte integer in the fifth place. The body signature: the entity,
-// ZOPT and ZOWNER as small integers, then the content's serial type and a NULL column
-// (CheckNoteBodyMark).
+// layout also takes a two-byte integer in the fifth place. The body signature: the entity
+// and ZOPT as small integers, ZOWNER as a small or a two-byte integer, then the content's
+// serial type and a NULL column (CheckNoteBodyMark).
 constexpr std::size_t kSpill = 8;
 
 bool smallRun(const std::uint8_t* b, int from, int to, bool bodiless) {
@@ -427,13 +444,21 @@ bool isRollbackNoteSignature(const std::uint8_t* b, bool bodiless) {
   return isNoteSignature(b, bodiless) || (b[0] == 1 && smallRun(b, 1, 3, bodiless) && b[4] == 2 &&
                                           isSmallInteger(b[5], bodiless) && b[6] == 5);
 }
+// ZOWNER, the owning note's primary key, is an integer of one byte only up to 127: from the
+// 128th note on it is a two-byte integer (serial type 2, 128 to 32767), read as such by the
+// body layout, whose data offsets then move by the extra body byte.
+bool isOwnerId(std::uint8_t type, bool bodiless) {
+  return type == 0x02 || isSmallInteger(type, bodiless);
+}
 bool isBodySignature(const std::uint8_t* b, bool bodiless) {
-  return b[0] == 1 && smallRun(b, 1, 2, bodiless) && b[3] >= 0x10 && (b[4] == 0 || b[5] == 0);
+  return b[0] == 1 && isSmallInteger(b[1], bodiless) && isOwnerId(b[2], bodiless) && b[3] >= 0x10 &&
+         (b[4] == 0 || b[5] == 0);
 }
 
 // Carves the table leaf pages of one file. Each page is tested once for each kind of record
-// and searched in one pass: a block prefilter hands on the offsets that begin with 0x01 and
-// two small integer columns (every note and body signature does), and the signatures are
+// and searched in one pass: a block prefilter hands on the offsets that begin with 0x01, a
+// small integer column and a small or two-byte integer column (every note and body signature
+// does), and the signatures are
 // tested on those straight from the page's bytes.
 class NotePageCarver {
  public:
@@ -448,15 +473,19 @@ class NotePageCarver {
         scratch_(static_cast<std::size_t>(db.pageSize) + kSpill),
         noteArray_(noteArray),
         noteValueArray_(noteValueArray) {
+    // The third byte is a note's small integer column or a body's owner id, which may also
+    // be a two-byte integer.
     const std::uint8_t small = bodiless_ ? 3 : 1;
-    prefilter_ = {{{0, 1, {0x01}}, {1, small, {0x01, 0x08, 0x09}}, {2, small, {0x01, 0x08, 0x09}}}};
+    prefilter_ = {{{0, 1, {0x01}},
+                   {1, small, {0x01, 0x08, 0x09}},
+                   {2, static_cast<std::uint8_t>(small + 1), {0x01, 0x02, 0x08, 0x09}}}};
   }
 
   void carve(std::int64_t page) {
     const std::int64_t firstCell = db_.firstCellOffset(page);
     const bool notes = writeAhead_ ? pageTestPasses(file_, firstCell + 4, 16, 16, bodiless_)
                                    : pageTestPasses(file_, firstCell + 4, 14, 14, bodiless_);
-    const bool bodies = pageTestPasses(file_, firstCell + 4, 6, 6, bodiless_);
+    const bool bodies = bodyPageTestPasses(file_, firstCell + 4, bodiless_);
     if (!notes && !bodies) return;
     const std::uint8_t* bytes = pageBytes(page);
     const auto size = static_cast<std::size_t>(db_.pageSize);

@@ -326,6 +326,55 @@ TEST(DeletedNotesSchemaFormat4, BodilessZerosAndOnesReadAsTheirFormat1Twins) {
   EXPECT_EQ(carveInFormat(layouts[0].rows, 4, true, true, false).bodies[0]->noteValue, longBody);
 }
 
+TEST(DeletedNotesCarving, OwnerIdsFrom128OnAreTwoByteIntegers) {
+  // From the 128th note on, the body's owner id (and the note's ids) are two-byte integers
+  // (serial type 2). A page whose first cell is such a body is searched, the body is read
+  // past the owner's two body bytes and the note after it is read from the right offsets.
+  ScopedEnv tz("TZ", "UTC");
+  struct Layout {
+    bool writeAhead;
+    bool iOS7;
+  };
+  for (const Layout layout : {Layout{true, false}, Layout{true, true}, Layout{false, false}}) {
+    for (const std::uint8_t format : {std::uint8_t{1}, std::uint8_t{4}}) {
+      SCOPED_TRACE(testing::Message() << "write-ahead " << layout.writeAhead << ", iOS 7 "
+                                      << layout.iOS7 << ", format " << int{format});
+      PageImage image(kPageSize, 3, layout.writeAhead);
+      setSchemaFormat(image, format);
+      const auto row = layout.iOS7 ? noteRowOfIOS7 : noteRow;
+      placeRecords(image, 1, 150, {row(300, std::int64_t{386245844}, "Tax return", "Receipts")},
+                   format == 4);
+      placeRecords(image, 2, 120,
+                   {bodyRow(300, "Tax return<div>Receipts</div>"), bodyRow(127, "Milk"),
+                    bodyRow(32767, "Ferry tickets")},
+                   format == 4);
+      Carved c = carve(image, layout.writeAhead, layout.iOS7);
+      ASSERT_EQ(c.notes.size(), 1u);
+      EXPECT_EQ(c.notes[0]->uid, 300);
+      ASSERT_EQ(c.bodies.size(), 3u);
+      EXPECT_EQ(c.bodies[0]->uid, 300);
+      EXPECT_EQ(c.bodies[0]->noteValue, "Tax return<div>Receipts</div>");
+      EXPECT_EQ(c.bodies[1]->uid, 127);  // the last one-byte id
+      EXPECT_EQ(c.bodies[1]->noteValue, "Milk");
+      EXPECT_EQ(c.bodies[2]->uid, 32767);  // the last two-byte id
+      EXPECT_EQ(c.bodies[2]->noteValue, "Ferry tickets");
+      const auto posted = assembleDeletedNotes(c.notes, c.bodies);
+      ASSERT_EQ(posted.size(), 3u);
+      EXPECT_EQ(posted[0]->noteTitle, "Tax return");
+      EXPECT_EQ(posted[0]->noteDate, "03-29-2013 10:30");
+      EXPECT_EQ(posted[0]->noteContent, "Tax returnReceipts");
+      EXPECT_TRUE(posted[1]->noteTitle.empty());
+    }
+  }
+  // A three-byte owner id (serial type 3) is not a body of this layout.
+  PageImage wide(kPageSize, 2, true);
+  placeRecords(wide, 1, 120, {bodyRow(3, "Eggs"), bodyRow(40000, "Milk"), bodyRow(4, "Bread")});
+  const Carved c = carve(wide, true, false);
+  ASSERT_EQ(c.bodies.size(), 2u);
+  EXPECT_EQ(c.bodies[0]->uid, 3);
+  EXPECT_EQ(c.bodies[1]->uid, 4);
+}
+
 TEST(DeletedNotesSchemaFormat4, OnlyIntegerColumnsMayTakeTheBodilessForm) {
   // The entity column of a note (3) is never 0 or 1: a record whose first column is a type 9
   // is not a note, nor a body whose entity is.

@@ -218,9 +218,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{6, 4, "legacy", 18, 8, 0, 18}, Case{7, 1, "wal", 18, 17, 0, 18},
                     Case{7, 4, "wal", 11, 11, 2, 16}, Case{7, 1, "legacy", 18, 17, 0, 18},
                     Case{7, 4, "legacy", 11, 11, 2, 16},
-                    // The body layout wants the owner's id as a one-byte integer: notes
-                    // from the 128th on lose their bodies (14 of 60 deleted are found).
-                    Case{7, 1, "wal", 14, 14, 1, 18, 200}, Case{7, 4, "wal", 30, 22, 3, 16, 200}),
+                    // Owners with more than 127 notes: from the 128th note on the body's
+                    // owner id is a two-byte integer, which the body layout takes as well.
+                    Case{7, 1, "wal", 31, 30, 1, 18, 200}, Case{7, 4, "wal", 44, 30, 4, 16, 200}),
     [](const testing::TestParamInfo<Case>& info) {
       return "iOS" + std::to_string(info.param.generation) + "Format" +
              std::to_string(info.param.schemaFormat) + info.param.journal +
