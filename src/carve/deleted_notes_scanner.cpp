@@ -413,6 +413,9 @@ std::shared_ptr<MzNoteValueNode> bodyAt(const DatabaseImage& file, std::int64_t 
   record.skip(1);
   record.skip(2);
   body->uid = record.integer(3);
+  // SQLite writes an integer in the fewest bytes that hold it, and a primary key is never
+  // negative: a two-byte owner id outside 128 to 32767 is no body's.
+  if (file.at(i + 2) == 0x02 && (body->uid < 128 || body->uid > 32767)) return nullptr;
   const FieldBuffer& value = record.read(4, w == 1);
   if (!value.empty()) body->noteValue = fieldText(value);
   return body;
