@@ -461,8 +461,7 @@ bool isBodySignature(const std::uint8_t* b, bool bodiless) {
 // Carves the table leaf pages of one file. Each page is tested once for each kind of record
 // and searched in one pass: a block prefilter hands on the offsets that begin with 0x01, a
 // small integer column and a small or two-byte integer column (every note and body signature
-// does), and the signatures are
-// tested on those straight from the page's bytes.
+// does), and the signatures are tested on those straight from the page's bytes.
 class NotePageCarver {
  public:
   NotePageCarver(const CarveDatabase& db, bool writeAhead, bool iOS7,

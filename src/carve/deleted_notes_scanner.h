@@ -10,7 +10,8 @@
 //
 // Which note-record layout applies is chosen by the header's write version (offset 18:
 // 2 for write-ahead logging) and, within the write-ahead branch, by the iOS 7 flag. Body
-// records have one layout. Where the header gives schema format 4 (offset 44), the layouts
+// records have one layout, whose owner id is a one-byte integer up to the 127th note and a
+// two-byte one from the 128th on. Where the header gives schema format 4 (offset 44), the layouts
 // also take the records as that format writes them: the integers 0 and 1 as the bodiless
 // serial types 8 and 9 where format 1 writes type 1 with a one-byte body.
 #pragma once
