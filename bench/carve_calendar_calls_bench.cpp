@@ -171,15 +171,7 @@ double measure(const char* name, const std::string& path, Carver carver, bool iO
   const double cold = bench::bestOf(kRuns, bench::coldSequentialRead, path, &bytes);
   const double mb = static_cast<double>(bytes) / 1e6;
   std::printf("%s: %.1f MB, %lld records carved\n", name, mb, static_cast<long long>(posted));
-  std::printf("  carver (in memory):  %8.4f s = %7.0f MB/s\n", bestCarve, mb / bestCarve);
-  std::printf("  loading into memory: %8.4f s\n", bestLoad);
-  std::printf("  warm read:           %8.4f s = %7.0f MB/s\n", warm, mb / warm);
-  std::printf("  cold read:           %8.4f s = %7.0f MB/s\n", cold, mb / cold);
-  std::printf("  carver / warm read:  %8.2f\n", bestCarve / warm);
-  std::printf("  carver / cold read:  %8.2f (target <= 3, judged against the cold read)\n",
-              bestCarve / cold);
-  std::fflush(stdout);
-  return bestCarve / cold;
+  return bench::printCarverFigures(mb, bestCarve, bestLoad, warm, cold);
 }
 
 // The generated database sets: a subfolder each.

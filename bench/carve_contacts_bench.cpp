@@ -101,13 +101,6 @@ int measure(const std::string& path) {
   const double cold = bench::bestOf(runs, bench::coldSequentialRead, path, &bytes);
   std::printf("address book (iOS 6): %.1f MB, %zu contacts and %zu values carved\n", mb, carved,
               values);
-  std::printf("  carver (in memory):  %8.4f s = %7.0f MB/s\n", bestCarve, mb / bestCarve);
-  std::printf("  loading into memory: %8.4f s\n", bestLoad);
-  std::printf("  warm read:           %8.4f s = %7.0f MB/s\n", warm, mb / warm);
-  std::printf("  cold read:           %8.4f s = %7.0f MB/s\n", cold, mb / cold);
-  std::printf("  carver / warm read:  %8.2f\n", bestCarve / warm);
-  std::printf("  carver / cold read:  %8.2f (target <= 3, judged against the cold read)\n",
-              bestCarve / cold);
-  std::fflush(stdout);
+  bench::printCarverFigures(mb, bestCarve, bestLoad, warm, cold);
   return 0;
 }

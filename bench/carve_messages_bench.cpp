@@ -98,14 +98,7 @@ void measure(const char* name, const std::string& path, carve::DelMessageLayout 
   const double mb = static_cast<double>(bytes) / 1e6;
   std::printf("%s: %.1f MB, %zu deleted messages in the build, %zu records carved\n", name, mb,
               deleted, posted);
-  std::printf("  carver (in memory):  %8.4f s = %7.0f MB/s\n", best, mb / best);
-  std::printf("  loading into memory: %8.4f s\n", loading);
-  std::printf("  warm read:           %8.4f s = %7.0f MB/s\n", warm, mb / warm);
-  std::printf("  cold read:           %8.4f s = %7.0f MB/s\n", cold, mb / cold);
-  std::printf("  carver / warm read:  %8.2f\n", best / warm);
-  std::printf("  carver / cold read:  %8.2f (target <= 3, judged against the cold read)\n",
-              best / cold);
-  *ratio = best / cold;
+  *ratio = bench::printCarverFigures(mb, best, loading, warm, cold);
 }
 
 }  // namespace

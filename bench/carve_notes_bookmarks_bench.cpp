@@ -120,15 +120,7 @@ double measure(const char* name, const std::string& path, Carver carver, bool iO
   const double cold = bench::bestOf(kRuns, bench::coldSequentialRead, path, &bytes);
   const double mb = static_cast<double>(bytes) / 1e6;
   std::printf("%s: %.1f MB, %zu records posted\n", name, mb, posted);
-  std::printf("  carver (in memory):  %8.4f s = %7.0f MB/s\n", best, mb / best);
-  std::printf("  loading into memory: %8.4f s\n", loading);
-  std::printf("  warm read:           %8.4f s = %7.0f MB/s\n", warm, mb / warm);
-  std::printf("  cold read:           %8.4f s = %7.0f MB/s\n", cold, mb / cold);
-  std::printf("  carver / warm read:  %8.2f\n", best / warm);
-  std::printf("  carver / cold read:  %8.2f (target <= 3, judged against the cold read)\n",
-              best / cold);
-  std::fflush(stdout);
-  return best / cold;
+  return bench::printCarverFigures(mb, best, loading, warm, cold);
 }
 
 }  // namespace
