@@ -6,6 +6,7 @@
 
 #include "carve/carve_primitives.h"
 #include "carve/deleted_calls_scanner.h"
+#include "extract/conversions.h"
 #include "extract/device_databases.h"
 
 namespace {
@@ -32,7 +33,7 @@ std::int64_t liveEventColumns(const CarveDatabase& db, std::int64_t page) {
 struct EventCarve {
   const CarveDatabase& db;
   std::size_t capacity;
-  carve::DateTexts dates;
+  DateTexts dates;
 
   // Date columns hold seconds since 2001 (the one-byte reader gives them as decimal text).
   std::string date(const RecordField& field) { return dates.text(field.number(), 1); }

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -48,7 +47,7 @@ struct CallCarve {
   const CarveDatabase& db;
   const CallNameLookup& nameOf;
   std::size_t capacity;
-  carve::DateTexts dates;
+  DateTexts dates;
 };
 
 std::shared_ptr<MzCallHistoryNode> callAt(CallCarve& carve, std::int64_t header,
@@ -269,81 +268,6 @@ bool anyByteIs(const std::uint8_t* bytes, std::uint8_t orMask, std::uint8_t valu
 
 std::size_t fieldCapacity(const CarveDatabase& db) {
   return db.pageSize < 2 ? 2 : static_cast<std::size_t>(db.pageSize);
-}
-
-namespace {
-
-constexpr std::size_t kDateSlots = 4096;
-constexpr std::int64_t kNoQuarter = INT64_MIN;
-constexpr std::int64_t kSecondsFrom1970To2001 = 978307200;
-constexpr std::int64_t k1990InSecondsSince1970 = 631152000;
-
-// Civil date of a count of days since 1970-01-01 (proleptic Gregorian calendar).
-void civilFromDays(std::int64_t z, std::int64_t& y, int& m, int& d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = yoe + era * 400;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  if (m <= 2) ++y;
-}
-
-void twoDigits(char* out, int value) {
-  out[0] = static_cast<char>('0' + value / 10);
-  out[1] = static_cast<char>('0' + value % 10);
-}
-
-}  // namespace
-
-DateTexts::DateTexts() : slots_(kDateSlots, Slot{kNoQuarter, 0}) {}
-
-std::optional<long> DateTexts::offsetAt(std::int64_t instant) {
-  const std::int64_t quarter = instant >= 0 ? instant / 900 : (instant - 899) / 900;
-  Slot& slot = slots_[static_cast<std::uint64_t>(quarter) % kDateSlots];
-  if (slot.quarter == quarter) return slot.offset;
-  const std::time_t time = static_cast<std::time_t>(instant);
-  std::tm local{};
-  if (localtime_r(&time, &local) == nullptr) return std::nullopt;
-  slot = Slot{quarter, local.tm_gmtoff};
-  return local.tm_gmtoff;
-}
-
-std::string DateTexts::text(std::int64_t seconds, int fileType) {
-  std::int64_t instant = 0;
-  if (fileType == 0) {
-    instant = seconds < k1990InSecondsSince1970 ? seconds + kSecondsFrom1970To2001 : seconds;
-  } else if (fileType == 1) {
-    if (__builtin_add_overflow(seconds, kSecondsFrom1970To2001, &instant)) return std::string();
-  } else {
-    return std::string();
-  }
-  if (static_cast<std::int64_t>(static_cast<std::time_t>(instant)) != instant) return {};
-  const std::optional<long> offset = offsetAt(instant);
-  if (!offset) return std::string();
-  std::int64_t local = 0;
-  if (__builtin_add_overflow(instant, static_cast<std::int64_t>(*offset), &local)) return {};
-  const std::int64_t days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
-  const std::int64_t secondOfDay = local - days * 86400;
-  std::int64_t year = 0;
-  int month = 0, day = 0;
-  civilFromDays(days, year, month, day);
-  if (year < 0 || year > 9999) return std::string();
-  // "MM-DD-YYYY HH:MM"
-  std::string text(16, ' ');
-  twoDigits(&text[0], month);
-  text[2] = '-';
-  twoDigits(&text[3], day);
-  text[5] = '-';
-  twoDigits(&text[6], static_cast<int>(year / 100));
-  twoDigits(&text[8], static_cast<int>(year % 100));
-  twoDigits(&text[11], static_cast<int>(secondOfDay / 3600));
-  text[13] = ':';
-  twoDigits(&text[14], static_cast<int>(secondOfDay % 3600 / 60));
-  return text;
 }
 
 namespace {

@@ -129,26 +129,6 @@ bool anyByteIs(const std::uint8_t* bytes, std::uint8_t orMask, std::uint8_t valu
 // The capacity of the field buffer a carver of `db` reads text fields into (its page size).
 std::size_t fieldCapacity(const CarveDatabase& db);
 
-// dateText(seconds, fileType) for the many dates one carve converts: the same texts, with
-// the local zone's offset from UTC (localtime_r) remembered per quarter hour, as dateText
-// does, but in a small table of the carve's own instead of the thread's shared map (zone
-// offsets and their changes fall on whole quarter hours). Made for one carve: TZ is taken
-// to stay as it is while the carve runs.
-class DateTexts {
- public:
-  DateTexts();
-  std::string text(std::int64_t seconds, int fileType);
-
- private:
-  std::optional<long> offsetAt(std::int64_t instant);
-
-  struct Slot {
-    std::int64_t quarter;
-    long offset;
-  };
-  std::vector<Slot> slots_;
-};
-
 // getCallHistoryDuration(seconds), the same texts formatted without printf.
 std::string callDurationText(std::int32_t seconds);
 

@@ -198,43 +198,34 @@ std::size_t Char2Unicode(const char* bytes, std::uint32_t* uncode, std::size_t c
 
 namespace {
 
-// The local date and time of an instant, as the fields the date text shows.
-struct LocalFields {
-  std::int64_t year;
-  int month, day, hour, minute;
-};
+constexpr std::int64_t kSecondsPerDay = 86400;
+// A slot that holds nothing yet (no day asked is INT32_MIN).
+constexpr std::int32_t kNoDay = INT32_MIN;
+// A change-day slot that holds nothing yet.
+constexpr std::int64_t kNoSlot = INT64_MIN;
+// The offset of a day start that localtime_r could not convert.
+constexpr std::int32_t kNoOffset = INT32_MIN;
 
-// The local zone's offset from UTC at `instant`. Zone offsets and their changes fall on
-// whole quarter hours of UTC, so one answer of localtime_r holds for the whole quarter
-// hour; the answers are remembered per quarter hour, per thread, for as long as TZ stays
-// the same (a scan converts hundreds of thousands of dates).
-std::optional<long> utcOffsetAt(std::time_t instant) {
-  // Direct-mapped by quarter hour: a lookup is one compare, and dates of one scan cluster
-  // in few enough quarters that collisions are rare.
-  struct Slot {
-    std::int64_t quarter = INT64_MIN;
-    long offset = 0;
-  };
-  struct Cache {
-    std::string tz;
-    bool tzSet = false;
-    std::vector<Slot> slots = std::vector<Slot>(1u << 14);
-  };
-  thread_local Cache cache;
-  const char* tz = std::getenv("TZ");
-  if (cache.tzSet != (tz != nullptr) || (tz && cache.tz != tz)) {
-    std::fill(cache.slots.begin(), cache.slots.end(), Slot{});
-    cache.tzSet = tz != nullptr;
-    cache.tz = tz ? tz : "";
-  }
-  const std::int64_t quarter =
-      static_cast<std::int64_t>(instant) >= 0 ? instant / 900 : (instant - 899) / 900;
-  Slot& slot = cache.slots[static_cast<std::size_t>(quarter) & (cache.slots.size() - 1)];
-  if (slot.quarter == quarter) return slot.offset;
+std::int64_t floorDiv(std::int64_t value, std::int64_t by) {
+  return value >= 0 ? value / by : -((-(value + 1)) / by) - 1;
+}
+
+bool isRememberedDay(std::int64_t day) { return day > INT32_MIN && day < INT32_MAX; }
+
+std::optional<long> localtimeOffset(std::int64_t instant) {
+  const std::time_t time = static_cast<std::time_t>(instant);
+  if (static_cast<std::int64_t>(time) != instant) return std::nullopt;
   std::tm local{};
-  if (localtime_r(&instant, &local) == nullptr) return std::nullopt;
-  slot = Slot{quarter, local.tm_gmtoff};
+  if (localtime_r(&time, &local) == nullptr) return std::nullopt;
   return local.tm_gmtoff;
+}
+
+// The offset at the start of `day`, as a day slot keeps it: offsets are within a day of UTC,
+// anything else (or an instant localtime_r refuses) is kNoOffset.
+std::int32_t dayStartOffset(std::int64_t day) {
+  const std::optional<long> offset = localtimeOffset(day * kSecondsPerDay);
+  const bool plausible = offset && *offset > -kSecondsPerDay && *offset < kSecondsPerDay;
+  return plausible ? static_cast<std::int32_t>(*offset) : kNoOffset;
 }
 
 // Civil date of a count of days since 1970-01-01 (proleptic Gregorian calendar).
@@ -251,54 +242,35 @@ void civilFromDays(std::int64_t z, std::int64_t& y, int& m, int& d) {
   if (m <= 2) ++y;
 }
 
-std::optional<LocalFields> localFields(std::int64_t seconds, int fileType) {
-  const std::optional<std::int64_t> instant = instantSince1970(seconds, fileType);
-  if (!instant) return std::nullopt;
-  const std::time_t time = static_cast<std::time_t>(*instant);
-  if (static_cast<std::int64_t>(time) != *instant) return std::nullopt;
-  const std::optional<long> offset = utcOffsetAt(time);
-  if (!offset) return std::nullopt;
-  std::int64_t local;
-  if (__builtin_add_overflow(*instant, static_cast<std::int64_t>(*offset), &local)) {
-    return std::nullopt;
-  }
-  std::int64_t days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
-  const std::int64_t secondOfDay = local - days * 86400;
-  LocalFields f{};
-  civilFromDays(days, f.year, f.month, f.day);
-  f.hour = static_cast<int>(secondOfDay / 3600);
-  f.minute = static_cast<int>(secondOfDay % 3600 / 60);
-  if (f.year < 0 || f.year > 9999) return std::nullopt;
-  return f;
+void twoDigits(char* out, std::int64_t value) {
+  out[0] = static_cast<char>('0' + value / 10);
+  out[1] = static_cast<char>('0' + value % 10);
 }
 
-// "MM-DD-YYYY HH:MM" into `out` (16 characters).
-template <typename Char>
-void formatDate(const LocalFields& f, Char* out) {
-  auto two = [](Char* p, int v) {
-    p[0] = static_cast<Char>('0' + v / 10);
-    p[1] = static_cast<Char>('0' + v % 10);
+// The thread's remembered date texts, made anew whenever TZ has changed since the last
+// date: the same instant then converts as localtime_r would convert it now.
+DateTexts& threadDateTexts() {
+  struct Zone {
+    std::string tz;
+    bool tzSet = false;
+    DateTexts texts;
   };
-  two(out, f.month);
-  out[2] = '-';
-  two(out + 3, f.day);
-  out[5] = '-';
-  two(out + 6, static_cast<int>(f.year / 100));
-  two(out + 8, static_cast<int>(f.year % 100));
-  out[10] = ' ';
-  two(out + 11, f.hour);
-  out[13] = ':';
-  two(out + 14, f.minute);
+  thread_local Zone zone;
+  const char* tz = std::getenv("TZ");
+  if (zone.tzSet != (tz != nullptr) || (tz && zone.tz != tz)) {
+    zone.texts = DateTexts();
+    zone.tzSet = tz != nullptr;
+    zone.tz = tz ? tz : "";
+  }
+  return zone.texts;
 }
 
 }  // namespace
 
 std::optional<std::wstring> GetDateTime(std::int64_t seconds, int fileType) {
-  const std::optional<LocalFields> f = localFields(seconds, fileType);
-  if (!f) return std::nullopt;
-  std::wstring text(16, L' ');
-  formatDate(*f, text.data());
-  return text;
+  const std::string text = dateText(seconds, fileType);
+  if (text.empty()) return std::nullopt;
+  return std::wstring(text.begin(), text.end());
 }
 
 std::string GetNSStringDate(const std::wstring& text) {
@@ -309,11 +281,127 @@ std::string GetNSStringDate(const std::wstring& text) {
 }
 
 std::string dateText(std::int64_t seconds, int fileType) {
-  const std::optional<LocalFields> f = localFields(seconds, fileType);
-  if (!f) return std::string();
+  return threadDateTexts().text(seconds, fileType);
+}
+
+// ---------------------------------------------------------------------------------------
+// Zone offsets and date texts
+
+ZoneOffsets::ZoneOffsets()
+    : days_(kDaySlots, DaySlot{kNoDay, 0, 0}),
+      changeDays_(kChangeDaySlots, ChangeDay{kNoSlot, 0, 0, {}, {}}) {}
+
+std::optional<long> ZoneOffsets::at(std::int64_t instant) {
+  const std::int64_t day = floorDiv(instant, kSecondsPerDay);
+  // Days far from 1970 (millions of years) are not remembered.
+  if (!isRememberedDay(day) || !isRememberedDay(day + 1)) return localtimeOffset(instant);
+  const DaySlot& slot = dayOf(static_cast<std::int32_t>(day));
+  if (slot.start == kNoOffset || slot.end == kNoOffset) return localtimeOffset(instant);
+  if (slot.start == slot.end) return slot.start;
+  const ChangeDay& changes = changesOf(day, slot.start, slot.end);
+  if (changes.count < 0) return localtimeOffset(instant);
+  long offset = changes.start;
+  for (int i = 0; i < changes.count && instant >= changes.changeAt[i]; ++i) {
+    offset = changes.after[i];
+  }
+  return offset;
+}
+
+const ZoneOffsets::DaySlot& ZoneOffsets::dayOf(std::int32_t day) {
+  DaySlot& slot = days_[static_cast<std::uint32_t>(day) & (kDaySlots - 1)];
+  if (slot.day == day) return slot;
+  // A neighbouring day's slot may know one end already.
+  const DaySlot& before = days_[static_cast<std::uint32_t>(day - 1) & (kDaySlots - 1)];
+  const DaySlot& after = days_[static_cast<std::uint32_t>(day + 1) & (kDaySlots - 1)];
+  const std::int32_t start = before.day == day - 1 ? before.end : dayStartOffset(day);
+  const std::int32_t end = after.day == day + 1 ? after.start : dayStartOffset(day + 1);
+  slot = DaySlot{day, start, end};
+  return slot;
+}
+
+const ZoneOffsets::ChangeDay& ZoneOffsets::changesOf(std::int64_t day, long start, long end) {
+  ChangeDay& slot = changeDays_[static_cast<std::uint64_t>(day) & (kChangeDaySlots - 1)];
+  if (slot.day == day) return slot;
+  slot.day = day;
+  slot.start = start;
+  slot.count = 0;
+  const std::int64_t from = day * kSecondsPerDay;
+  if (!findChanges(slot, from, start, from + kSecondsPerDay, end)) slot.count = -1;
+  return slot;
+}
+
+// Adds the changes between `from` (offset `fromOffset`) and `to` (offset `toOffset`) in time
+// order, halving the span until a change is pinned to one second. False when there are more
+// than a day keeps or localtime_r refuses an instant on the way.
+bool ZoneOffsets::findChanges(ChangeDay& changes, std::int64_t from, long fromOffset,
+                              std::int64_t to, long toOffset) {
+  if (fromOffset == toOffset) return true;
+  if (to - from == 1) {
+    if (changes.count == kMostChangesPerDay) return false;
+    changes.changeAt[changes.count] = to;
+    changes.after[changes.count] = toOffset;
+    ++changes.count;
+    return true;
+  }
+  const std::int64_t middle = from + (to - from) / 2;
+  const std::optional<long> middleOffset = localtimeOffset(middle);
+  if (!middleOffset) return false;
+  return findChanges(changes, from, fromOffset, middle, *middleOffset) &&
+         findChanges(changes, middle, *middleOffset, to, toOffset);
+}
+
+DateTexts::DateTexts() : civilDays_(kCivilDaySlots, CivilDay{kNoDay, false, {}}) {}
+
+std::string DateTexts::text(std::int64_t seconds, int fileType) {
+  const std::optional<std::int64_t> instant = instantSince1970(seconds, fileType);
+  if (!instant) return std::string();
+  const std::optional<long> offset = zone_.at(*instant);
+  if (!offset) return std::string();
+  std::int64_t local;
+  if (__builtin_add_overflow(*instant, static_cast<std::int64_t>(*offset), &local)) {
+    return std::string();
+  }
+  const std::int64_t day = floorDiv(local, kSecondsPerDay);
+  const std::int64_t secondOfDay = local - day * kSecondsPerDay;
+  char dayText[kDayTextLength];
+  if (!civilDayText(day, dayText)) return std::string();
+  // "MM-DD-YYYY HH:MM"
   std::string text(16, ' ');
-  formatDate(*f, text.data());
+  std::memcpy(text.data(), dayText, kDayTextLength);
+  twoDigits(&text[11], secondOfDay / 3600);
+  text[13] = ':';
+  twoDigits(&text[14], secondOfDay % 3600 / 60);
   return text;
+}
+
+bool DateTexts::civilDayText(std::int64_t day, char* out) {
+  CivilDay* slot = nullptr;
+  if (isRememberedDay(day)) {
+    slot = &civilDays_[static_cast<std::uint64_t>(day) & (kCivilDaySlots - 1)];
+    if (slot->day == day) {
+      std::memcpy(out, slot->text, kDayTextLength);
+      return slot->shown;
+    }
+  }
+  std::int64_t year = 0;
+  int month = 0, dayOfMonth = 0;
+  civilFromDays(day, year, month, dayOfMonth);
+  const bool shown = year >= 0 && year <= 9999;
+  if (shown) {
+    // "MM-DD-YYYY"
+    twoDigits(out, month);
+    out[2] = '-';
+    twoDigits(out + 3, dayOfMonth);
+    out[5] = '-';
+    twoDigits(out + 6, year / 100);
+    twoDigits(out + 8, year % 100);
+  }
+  if (slot) {
+    slot->day = static_cast<std::int32_t>(day);
+    slot->shown = shown;
+    std::memcpy(slot->text, out, kDayTextLength);
+  }
+  return shown;
 }
 
 char* size_to_unit(std::uint64_t n, char* out_buffer) {

@@ -46,6 +46,73 @@ std::string GetNSStringDate(const std::wstring& text);
 // Both in one: the date text, or "" when there is none.
 std::string dateText(std::int64_t seconds, int fileType);
 
+// The local zone's offset from UTC at an instant (seconds since 1970 UTC), as localtime_r
+// gives it (tm_gmtoff, so TZ applies), or none where localtime_r cannot convert the instant.
+// The answers are remembered: a scan converts hundreds of thousands of dates, spread over
+// years when they are carved from free space. One answer per UTC day serves the whole day
+// when the offset is the same at its start and at the next day's start (no zone has changed
+// its offset and back within one day). A day whose offset differs at its two ends is halved
+// until each change is found to the second, and its changes are remembered.
+// The owner keeps TZ as it is while it uses one ZoneOffsets.
+class ZoneOffsets {
+ public:
+  ZoneOffsets();
+  std::optional<long> at(std::int64_t instant);
+
+ private:
+  // Enough for every day of 179 years: carved dates spread over the whole range of their
+  // field.
+  static constexpr std::size_t kDaySlots = 1u << 16;
+  static constexpr std::size_t kChangeDaySlots = 1u << 8;
+  static constexpr int kMostChangesPerDay = 4;
+  // The offsets at the start of a day and at the start of the next.
+  struct DaySlot {
+    std::int32_t day;
+    std::int32_t start;
+    std::int32_t end;
+  };
+  // The changes of one day whose ends differ: from changeAt[i] on, the offset is after[i].
+  struct ChangeDay {
+    std::int64_t day;
+    long start;
+    int count;  // -1: not found (more changes than kept, or an instant localtime_r refused)
+    std::int64_t changeAt[kMostChangesPerDay];
+    long after[kMostChangesPerDay];
+  };
+  const DaySlot& dayOf(std::int32_t day);
+  const ChangeDay& changesOf(std::int64_t day, long start, long end);
+  bool findChanges(ChangeDay& changes, std::int64_t from, long fromOffset, std::int64_t to,
+                   long toOffset);
+
+  // Direct-mapped by day: a lookup is one compare.
+  std::vector<DaySlot> days_;
+  std::vector<ChangeDay> changeDays_;
+};
+
+// dateText(seconds, fileType) for one owner that converts many dates: the zone's offsets
+// and the calendar dates of local days are remembered (dateText keeps one per thread and
+// checks TZ at every date). The owner keeps TZ as it is while it uses one DateTexts.
+class DateTexts {
+ public:
+  DateTexts();
+  std::string text(std::int64_t seconds, int fileType);
+
+ private:
+  static constexpr std::size_t kCivilDaySlots = 1u << 12;
+  static constexpr std::size_t kDayTextLength = 10;  // "MM-DD-YYYY"
+  struct CivilDay {
+    std::int32_t day;  // days since 1970-01-01, local
+    bool shown;        // false: the year is outside 0..9999
+    char text[kDayTextLength];
+  };
+  // The date text of a local day into `out` (kDayTextLength characters); false when it has
+  // none.
+  bool civilDayText(std::int64_t day, char* out);
+
+  ZoneOffsets zone_;
+  std::vector<CivilDay> civilDays_;
+};
+
 // The size text of a byte count in steps of 1000 ("999.00B", "1.50M", up to "T"), computed
 // with single-precision division and written into `out_buffer`, which must hold at least
 // kSizeTextBufferSize (32) bytes; the text is always NUL-terminated. Returns `out_buffer`

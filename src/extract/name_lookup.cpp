@@ -1,6 +1,8 @@
 #include "extract/name_lookup.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -58,13 +60,120 @@ std::optional<std::string> NameLookup::nameWithPicture(const std::string& phone,
 }
 
 std::int32_t NameLookup::cachedMatch(const std::string& phone, std::size_t minKeyLength) {
-  std::string number = comparableNumber(phone);
-  if (number.empty()) return kNoContact;
   auto& answers = minKeyLength >= 6 ? pictureAnswers_ : plainAnswers_;
-  if (auto it = answers.find(number); it != answers.end()) return it->second;
-  const std::int32_t match = firstMatch(number, minKeyLength);
-  answers.emplace(std::move(number), match);
+  if (const std::int32_t* known = answers.find(phone)) return *known;
+  const std::string number = comparableNumber(phone);
+  const std::int32_t match = number.empty() ? kNoContact : firstMatch(number, minKeyLength);
+  answers.remember(phone, match);
   return match;
+}
+
+namespace {
+
+std::uint64_t load64(const char* at) {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+std::uint64_t load32(const char* at) {
+  std::uint32_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+}  // namespace
+
+std::uint64_t NameLookup::RememberedAnswers::keyOf(std::string_view text,
+                                                   std::uint64_t words[2]) {
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+  const char* p = text.data();
+  const std::size_t n = text.size();
+  // The first 16 bytes as two little-endian words, zero past the end of the text; the
+  // overlapping loads never read outside it.
+  if constexpr (std::endian::native == std::endian::little) {
+    if (n >= 16) {
+      words[0] = load64(p);
+      words[1] = load64(p + 8);
+    } else if (n > 8) {
+      words[0] = load64(p);
+      words[1] = load64(p + n - 8) >> (8 * (16 - n));
+    } else if (n == 8) {
+      words[0] = load64(p);
+      words[1] = 0;
+    } else if (n >= 4) {
+      words[0] = load32(p) | ((load32(p + n - 4) >> (8 * (8 - n))) << 32);
+      words[1] = 0;
+    } else {
+      words[0] = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        words[0] |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+      }
+      words[1] = 0;
+    }
+  } else {
+    unsigned char bytes[kInlineText] = {};
+    for (std::size_t i = 0; i < std::min(n, kInlineText); ++i) {
+      bytes[i] = static_cast<unsigned char>(p[i]);
+    }
+    std::memcpy(words, bytes, sizeof bytes);
+  }
+  std::uint64_t hash = (n * kMultiplier) ^ words[0];
+  hash = (hash * kMultiplier) ^ (hash >> 29) ^ words[1];
+  hash *= kMultiplier;
+  // The rest of a longer text, a byte at a time: numbers are rarely longer.
+  for (std::size_t i = kInlineText; i < n; ++i) {
+    hash = (hash ^ static_cast<unsigned char>(p[i])) * kMultiplier;
+  }
+  return hash ^ (hash >> 32);
+}
+
+bool NameLookup::RememberedAnswers::holds(const Slot& slot, std::string_view text,
+                                          const std::uint64_t words[2]) const {
+  if (slot.length != text.size()) return false;
+  if (text.size() <= kInlineText) return slot.words[0] == words[0] && slot.words[1] == words[1];
+  return texts_.compare(slot.words[0], text.size(), text) == 0;
+}
+
+const std::int32_t* NameLookup::RememberedAnswers::find(std::string_view text) const {
+  if (slots_.empty() || text.size() >= kEmpty) return nullptr;
+  std::uint64_t words[2];
+  const std::uint64_t hash = keyOf(text, words);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.length == kEmpty) return nullptr;
+    if (slot.hash == hash && holds(slot, text, words)) return &slot.answer;
+  }
+}
+
+void NameLookup::RememberedAnswers::remember(std::string_view text, std::int32_t answer) {
+  // A text too long for a slot's length is answered anew each time instead.
+  if (text.size() >= kEmpty) return;
+  if (2 * (used_ + 1) > slots_.size()) grow();
+  Slot slot{0, static_cast<std::uint32_t>(text.size()), answer, {0, 0}};
+  slot.hash = keyOf(text, slot.words);
+  if (text.size() > kInlineText) {
+    slot.words[0] = texts_.size();
+    texts_.append(text);
+  }
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = slot.hash & mask;
+  while (slots_[i].length != kEmpty) i = (i + 1) & mask;
+  slots_[i] = slot;
+  ++used_;
+}
+
+void NameLookup::RememberedAnswers::grow() {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(old.empty() ? 1024 : 2 * old.size(), Slot{0, kEmpty, 0, {0, 0}});
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.length == kEmpty) continue;
+    std::size_t i = slot.hash & mask;
+    while (slots_[i].length != kEmpty) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
 }
 
 std::int32_t NameLookup::firstMatch(const std::string& number, std::size_t minKeyLength) {

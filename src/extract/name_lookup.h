@@ -49,6 +49,37 @@ class NameLookup {
   // The remembered answer for `phone` and `minKeyLength`.
   std::int32_t cachedMatch(const std::string& phone, std::size_t minKeyLength);
 
+  // Answers remembered by the asked text as it came (before it is normalised): one probe of
+  // an open-addressed table and one comparison of the text's bytes answer a number asked
+  // before. The carvers ask for tens of thousands of numbers, most of them only a few times.
+  class RememberedAnswers {
+   public:
+    // The answer remembered for `text`, or nullptr.
+    const std::int32_t* find(std::string_view text) const;
+    // Remembers `answer` for `text`, which find() did not know.
+    void remember(std::string_view text, std::int32_t answer);
+
+   private:
+    static constexpr std::size_t kInlineText = 16;
+    static constexpr std::uint32_t kEmpty = UINT32_MAX;
+    // A text of up to kInlineText bytes is kept in the slot, zero-padded, so that comparing
+    // it is two word compares; a longer one is kept in texts_ and the slot holds where.
+    struct Slot {
+      std::uint64_t hash;
+      std::uint32_t length;  // kEmpty: an empty slot
+      std::int32_t answer;
+      std::uint64_t words[2];  // the text, or words[0] its start in texts_
+    };
+    // The text's first kInlineText bytes as two zero-padded words, and its hash.
+    static std::uint64_t keyOf(std::string_view text, std::uint64_t words[2]);
+    bool holds(const Slot& slot, std::string_view text, const std::uint64_t words[2]) const;
+    void grow();
+
+    std::vector<Slot> slots_;  // a power of two in size, at most half used
+    std::size_t used_ = 0;
+    std::string texts_;  // the remembered longer texts, one after the other
+  };
+
   ContactList contacts_;
   // Per contact: its numbers normalised and in lower case ("" for a contact without numbers,
   // which never matches).
@@ -62,9 +93,9 @@ class NameLookup {
   // whose numbers contain it, in list order. Made on first need.
   std::unordered_map<std::size_t, std::unordered_map<std::string_view, std::vector<std::int32_t>>>
       bySubstring_;
-  // Answers by normalised number, for key lengths of at least 1 and of at least 6.
-  std::unordered_map<std::string, std::int32_t> plainAnswers_;
-  std::unordered_map<std::string, std::int32_t> pictureAnswers_;
+  // Answers by asked text, for key lengths of at least 1 and of at least 6.
+  RememberedAnswers plainAnswers_;
+  RememberedAnswers pictureAnswers_;
 };
 
 // The scan's lookup over lists.contactArray, made on first use and made again when the

@@ -284,39 +284,9 @@ TEST(DeletedCalendarCallsInput, DegenerateFilesCarveNothingAndEnd) {
 
 namespace {
 
-// The carvers' own date and duration texts must be the conversions' texts, value for value,
-// in zones with daylight saving, half- and quarter-hour offsets and none.
-TEST(CarveConversions, DateAndDurationTextsAreTheConversionsOwn) {
+// The carvers' own duration texts must be the conversions' texts, value for value.
+TEST(CarveConversions, DurationTextsAreTheConversionsOwn) {
   std::mt19937_64 random(7);
-  std::vector<std::int64_t> values = {0,
-                                      -1,
-                                      631151999,
-                                      631152000,
-                                      978307200,
-                                      1370251742,
-                                      INT32_MIN,
-                                      INT32_MAX,
-                                      INT64_MIN,
-                                      INT64_MAX,
-                                      -978307201,
-                                      253402300799,
-                                      253402300800 - 978307200,
-                                      1LL << 56,
-                                      -(1LL << 56)};
-  for (int i = 0; i < 3000; ++i) {
-    values.push_back(static_cast<std::int32_t>(random()));
-    values.push_back(1300000000 + static_cast<std::int64_t>(random() % 400000000));
-  }
-  for (const char* zone :
-       {"UTC", "Europe/Stockholm", "Australia/Lord_Howe", "Asia/Kathmandu", "America/St_Johns"}) {
-    ScopedEnv tz("TZ", zone);
-    carve::DateTexts dates;
-    for (const std::int64_t v : values) {
-      for (const int kind : {0, 1, 2}) {
-        ASSERT_EQ(dates.text(v, kind), dateText(v, kind)) << zone << " " << v << " " << kind;
-      }
-    }
-  }
   std::vector<std::int32_t> seconds = {INT32_MIN, -1, INT32_MAX};
   for (std::int32_t s = 0; s < 20000; ++s) seconds.push_back(s);
   for (int i = 0; i < 2000; ++i) seconds.push_back(static_cast<std::int32_t>(random()));

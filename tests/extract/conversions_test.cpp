@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -84,6 +88,43 @@ TEST_F(TimeZoneTest, UsesTheLocalTimeZone) {
   // The 2001 reading is decided on the instant, not on the local year: 1990-01-01 00:00 UTC
   // is still 1989 in New York but is not moved.
   EXPECT_EQ(dateText(631152000, 0), "12-31-1989 19:00");
+}
+
+// The remembered offsets must be localtime_r's, instant for instant: around every change of
+// the offset (each quarter hour of the two days about it, and the seconds beside it), in
+// zones with daylight saving, half-hour and 45-minute offsets, a zone that dropped a whole
+// day and one that left summer time for a month each year, and at random instants. One
+// ZoneOffsets answers them all in an order that reuses and evicts its slots.
+TEST_F(TimeZoneTest, RememberedOffsetsAreLocaltimesOwn) {
+  auto offsetByLocaltime = [](std::int64_t instant) -> std::optional<long> {
+    const std::time_t time = static_cast<std::time_t>(instant);
+    std::tm local{};
+    if (localtime_r(&time, &local) == nullptr) return std::nullopt;
+    return local.tm_gmtoff;
+  };
+  std::mt19937_64 random(3);
+  for (const char* zone : {"Europe/Stockholm", "Australia/Lord_Howe", "Asia/Kathmandu",
+                           "America/St_Johns", "Pacific/Apia", "Africa/Casablanca", "UTC"}) {
+    if (!std::filesystem::exists(std::string("/usr/share/zoneinfo/") + zone)) continue;
+    useZone(zone);
+    std::vector<std::int64_t> instants;
+    // Changes between 1970 and 2040, found hour by hour.
+    for (std::int64_t t = 0; t < 2208988800; t += 3600) {
+      if (offsetByLocaltime(t) == offsetByLocaltime(t + 3600)) continue;
+      for (std::int64_t q = t - 2 * 86400; q <= t + 2 * 86400; q += 900) instants.push_back(q);
+      for (std::int64_t s = t - 2; s <= t + 3602; ++s) instants.push_back(s);
+    }
+    for (int i = 0; i < 20000; ++i) {
+      instants.push_back(static_cast<std::int64_t>(random() % 4000000000ULL) - 1000000000);
+    }
+    instants.insert(instants.end(), {INT64_MIN, INT64_MAX, INT64_MIN / 86400 * 86400,
+                                     INT64_MAX / 86400 * 86400, -1, 0});
+    std::shuffle(instants.begin(), instants.end(), random);
+    ZoneOffsets offsets;
+    for (const std::int64_t instant : instants) {
+      ASSERT_EQ(offsets.at(instant), offsetByLocaltime(instant)) << zone << " " << instant;
+    }
+  }
 }
 
 TEST(GetNSStringDateTest, EncodesUtf8AndReplacesNonCharacters) {

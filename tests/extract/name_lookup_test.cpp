@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "extract/scan_lists.h"
@@ -94,6 +95,35 @@ TEST(NameLookup, AgreesWithTheListWalkOnRandomNumbers) {
     }
     expectSameAnswers(lookup, contacts, phone);
   }
+}
+
+// Remembered answers are told apart by every byte of the asked text: texts of every length
+// up to 40 that differ in one byte only (before, at and after the 16 bytes kept in a slot),
+// that differ in their length only, or hold a zero byte, asked again and again in mixed order
+// while the table grows, each get the list walk's own answer.
+TEST(NameLookup, RemembersEachAskedTextApart) {
+  const ContactList contacts = {contact("Ann", "+46 70 555 12 34", makeBytes({1})),
+                                contact("Bob", "0705551299", makeBytes({2})),
+                                contact("Cid", "123456789012345678901234567890", makeBytes({3}))};
+  std::vector<std::string> texts;
+  const std::string base = "46705551234123456789012345678901234567890";
+  for (std::size_t length = 0; length <= 40; ++length) {
+    const std::string text = base.substr(0, length);
+    texts.push_back(text);
+    for (std::size_t at = 0; at < length; ++at) {
+      std::string other = text;
+      other[at] = other[at] == '9' ? '0' : static_cast<char>(other[at] + 1);
+      texts.push_back(other);
+      other[at] = '\0';
+      texts.push_back(other);
+    }
+  }
+  std::mt19937 random(7);
+  std::vector<std::string> questions;
+  for (int round = 0; round < 3; ++round) questions.insert(questions.end(), texts.begin(), texts.end());
+  std::shuffle(questions.begin(), questions.end(), random);
+  NameLookup lookup(contacts);
+  for (const std::string& phone : questions) expectSameAnswers(lookup, contacts, phone);
 }
 
 TEST(NameLookup, TheScansLookupFollowsTheContactList) {
