@@ -10,12 +10,19 @@
 // the file, which the steps do first, is timed apart. The target (within 3x of the read) is
 // judged against the cold read.
 //
-// Usage: carve_notes_bookmarks_bench [FOLDER]. With FOLDER the databases are built there
-// once and reused by later runs (so that a profiler sees the carvers, not the builder).
+// Usage: carve_notes_bookmarks_bench [FOLDER] [--dump FILE | --profile N]. With FOLDER the databases are
+// built there once and reused by later runs (so that a profiler sees the carvers, not the
+// builder). With --dump nothing is timed: every record the notes carver carves and posts, for
+// the benchmark databases and for the databases of the recall cases, with each of the three
+// note layouts, is written to FILE one per line, so that two builds can be compared byte for
+// byte. With --profile N only the notes carver runs, N times on each database in memory.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -123,14 +130,143 @@ double measure(const char* name, const std::string& path, Carver carver, bool iO
   return bench::printCarverFigures(mb, best, loading, warm, cold);
 }
 
+// ---- The record dump ----------------------------------------------------------------------
+
+// A text for the dump: bytes below 0x20, 0x7F and the backslash as \xNN, the rest as they are.
+std::string escaped(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F || c == '\\') {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\x%02x", c);
+      out += code;
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+// Every note record, body record and posted note of one carve of `image` with one layout.
+void dumpCarve(std::ostream& out, const std::string& name, const std::vector<std::uint8_t>& image) {
+  const auto db = CarveDatabase::fromImage(DatabaseImage(image));
+  const struct {
+    bool writeAhead;
+    bool iOS7;
+    const char* label;
+  } layouts[] = {{false, false, "rollback"}, {true, false, "wal"}, {true, true, "wal-ios7"}};
+  for (const auto& layout : layouts) {
+    RecordList<MzNoteNode> notes;
+    RecordList<MzNoteValueNode> bodies;
+    carveDeletedNotePages(db, layout.writeAhead, layout.iOS7, notes, bodies);
+    const std::string head = name + " " + layout.label;
+    out << head << ": " << notes.size() << " note records, " << bodies.size() << " bodies\n";
+    for (std::size_t k = 0; k < notes.size(); ++k) {
+      const MzNoteNode& n = *notes[k];
+      out << head << " note " << k << " uid=" << n.uid << " date=\"" << escaped(n.noteDate)
+          << "\" title=\"" << escaped(n.noteTitle) << "\" content=\"" << escaped(n.noteContent)
+          << "\" selected=" << n.bSelected << " deleted=" << n.bDeleted << "\n";
+    }
+    for (std::size_t k = 0; k < bodies.size(); ++k) {
+      out << head << " body " << k << " uid=" << bodies[k]->uid << " value=\""
+          << escaped(bodies[k]->noteValue) << "\"\n";
+    }
+    const auto posted = assembleDeletedNotes(notes, bodies);
+    for (std::size_t k = 0; k < notes.size(); ++k) {
+      out << head << " raised " << k << " uid=" << notes[k]->uid << "\n";
+    }
+    for (std::size_t k = 0; k < posted.size(); ++k) {
+      const MzNoteNode& n = *posted[k];
+      out << head << " posted " << k << " uid=" << n.uid << " date=\"" << escaped(n.noteDate)
+          << "\" title=\"" << escaped(n.noteTitle) << "\" content=\"" << escaped(n.noteContent)
+          << "\" selected=" << n.bSelected << " deleted=" << n.bDeleted << "\n";
+    }
+  }
+}
+
+std::vector<std::uint8_t> fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The notes.sqlite of a recall case (generation, schema format, journal, notes), built as the
+// recall test builds it.
+std::vector<std::uint8_t> recallNotes(int generation, int format, const char* journal, int count) {
+  fixtures::NotesBookmarksVolume volume;
+  volume.generation = generation;
+  volume.notes = count;
+  volume.bookmarks = 60;
+  volume.seed = static_cast<std::uint64_t>(generation * 10 + format);
+  volume.schemaFormat = format;
+  volume.notesJournal = journal;
+  volume.bookmarksJournal = journal;
+  const nlohmann::json description = fixtures::notesBookmarksDescription(volume);
+  fixtures::ScratchFolder scratch("retrievo-notes-dump-build");
+  fixtures::FixtureBuild build(description, generation, scratch.path());
+  if (!fixtures::buildNotes(build)) return {};
+  for (const auto& f : build.files()) {
+    if (f.path == "Library/Notes/notes.sqlite") return f.content;
+  }
+  return {};
+}
+
+int dump(const std::vector<std::pair<std::string, std::string>>& benchFiles,
+         const std::string& path) {
+  std::ofstream out(path, std::ios::binary);
+  if (!out) return 1;
+  for (const auto& [name, file] : benchFiles) dumpCarve(out, name, fileBytes(file));
+  const struct {
+    int generation, format;
+    const char* journal;
+    int notes;
+  } cases[] = {{5, 1, "legacy", 60}, {6, 1, "legacy", 60}, {6, 4, "legacy", 60},
+               {7, 1, "wal", 60},    {7, 4, "wal", 60},    {7, 1, "legacy", 60},
+               {7, 4, "legacy", 60}, {7, 1, "wal", 200},   {7, 4, "wal", 200}};
+  for (const auto& c : cases) {
+    const std::string name = "recall-ios" + std::to_string(c.generation) + "-format" +
+                             std::to_string(c.format) + "-" + c.journal + "-" +
+                             std::to_string(c.notes);
+    const auto image = recallNotes(c.generation, c.format, c.journal, c.notes);
+    if (image.empty()) return 1;
+    dumpCarve(out, name, image);
+    // Damaged copies, for the odd paths: bytes overwritten here and there (a fixed generator,
+    // so every run damages the same bytes), and the file cut inside its last page.
+    std::uint64_t state = 0x9E3779B97F4A7C15ULL ^ static_cast<std::uint64_t>(c.notes);
+    for (int copy = 1; copy <= 3; ++copy) {
+      std::vector<std::uint8_t> damaged = image;
+      for (std::size_t k = 100; k < damaged.size(); ++k) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        if ((state >> 33) % 100 < static_cast<std::uint64_t>(copy)) {
+          damaged[k] = static_cast<std::uint8_t>(state >> 56);
+        }
+      }
+      dumpCarve(out, name + "-damaged" + std::to_string(copy), damaged);
+    }
+    std::vector<std::uint8_t> cut(image.begin(), image.end() - 1000);
+    dumpCarve(out, name + "-cut", cut);
+  }
+  return out ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string folder;
+  std::string dumpPath;
+  int profileRuns = 0;
+  for (int k = 1; k < argc; ++k) {
+    if (std::strcmp(argv[k], "--dump") == 0 && k + 1 < argc) {
+      dumpPath = argv[++k];
+    } else if (std::strcmp(argv[k], "--profile") == 0 && k + 1 < argc) {
+      profileRuns = std::atoi(argv[++k]);
+    } else {
+      folder = argv[k];
+    }
+  }
   fixtures::ScratchFolder scratch("retrievo-carve-notes-bench");
-  if (argc > 1) {
-    folder = argv[1];
-  } else {
+  if (folder.empty()) {
     if (scratch.path().empty()) return 1;
     folder = scratch.path();
   }
@@ -140,6 +276,25 @@ int main(int argc, char** argv) {
   if (!makeDatabases(6, 1, 8000, 10000, ios6)) return 1;
   if (!makeDatabases(7, 1, 8000, 10000, ios7)) return 1;
   if (!makeDatabases(7, 4, 8000, 10000, ios7f4)) return 1;
+  if (!dumpPath.empty()) {
+    return dump({{"bench-ios6", ios6 + "/notes.sqlite"},
+                 {"bench-ios7", ios7 + "/notes.sqlite"},
+                 {"bench-ios7-format4", ios7f4 + "/notes.sqlite"}},
+                dumpPath);
+  }
+  if (profileRuns > 0) {
+    // Only the notes carver, over and over on the databases in memory, for a profiler.
+    const std::pair<std::string, bool> files[] = {
+        {ios6 + "/notes.sqlite", false}, {ios7 + "/notes.sqlite", true},
+        {ios7f4 + "/notes.sqlite", true}};
+    std::size_t posted = 0;
+    for (const auto& [file, iOS7] : files) {
+      const auto db = CarveDatabase::fromImage(DatabaseImage(fileBytes(file)));
+      for (int run = 0; run < profileRuns; ++run) posted += carveNotes(db, iOS7);
+    }
+    std::printf("%zu records posted\n", posted);
+    return 0;
+  }
 
   double worst = 0;
   worst = std::max(worst, measure("notes, write-ahead layout before iOS 7 (iOS 6, format 1)",

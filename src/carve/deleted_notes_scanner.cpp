@@ -5,6 +5,10 @@
 #include <string>
 #include <unordered_map>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
 #include "extract/conversions.h"
@@ -543,6 +547,37 @@ class NotePageCarver {
   RecordList<MzNoteValueNode>& noteValueArray_;
 };
 
+// The first '<' or '&' at or after `at` in `text`, or its size for none: 16 bytes at a time.
+std::size_t nextMarkStart(std::string_view text, std::size_t at) {
+  const std::size_t n = text.size();
+#if defined(__SSE2__)
+  const __m128i open = _mm_set1_epi8('<');
+  const __m128i amp = _mm_set1_epi8('&');
+  for (; at + 16 <= n; at += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+    const int mask = _mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(block, open), _mm_cmpeq_epi8(block, amp)));
+    if (mask != 0) return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+#endif
+  while (at < n && text[at] != '<' && text[at] != '&') ++at;
+  return at;
+}
+
+// The length of the note-body mark that begins at `at` (a '<' or '&'), 0 for none; `removed`
+// tells a mark dropped without a trace from one that becomes a blank.
+std::size_t noteMarkAt(std::string_view text, std::size_t at, bool& removed) {
+  const std::string_view rest = text.substr(at);
+  removed = false;
+  if (rest[0] == '&') return rest.starts_with("&nbsp;") ? 6 : 0;
+  if (rest.starts_with("<br>")) return 4;
+  if (rest.starts_with("</br>")) return 5;
+  removed = true;
+  if (rest.starts_with("<div>")) return 5;
+  if (rest.starts_with("</div>")) return 6;
+  return 0;
+}
+
 std::vector<DatabaseCandidate> notesCandidates() {
   return {{devicedb::kNotesKey, devicedb::kNotes.domain, devicedb::kNotes.path},
           {devicedb::kNotesSecondKey, devicedb::kNotesSecond.domain, devicedb::kNotesSecond.path}};
@@ -579,6 +614,39 @@ int bIsbSummeryChanged(const DatabaseImage& file, std::int64_t offset) {
 
 int bIsbTitleChanged(const DatabaseImage& file, std::int64_t offset) {
   return bIsbSummeryChanged(file, offset);
+}
+
+std::string cleanDeletedNoteBody(const std::string& body) {
+  const std::string_view text(body);
+  const std::size_t n = text.size();
+  std::size_t at = nextMarkStart(text, 0);
+  if (at == n) return body;
+  std::string out;
+  out.reserve(n);
+  std::size_t copied = 0;  // the body up to here is in `out`
+  // Where in `out` the last '<' or '&' that begins no mark stands (or will, once copied).
+  std::size_t stray = 0;
+  bool anyStray = false;
+  while (at < n) {
+    bool removed = false;
+    const std::size_t length = noteMarkAt(text, at, removed);
+    if (length == 0) {
+      stray = out.size() + (at - copied);
+      anyStray = true;
+      ++at;
+    } else {
+      out.append(text, copied, at - copied);
+      // The five-pass cleaning would see the text on both sides of the removal joined:
+      // with a stray '<' or '&' close enough before the join that may be a new mark.
+      if (removed && anyStray && out.size() - stray <= 5) return cleanNoteBody(body);
+      if (!removed) out += ' ';
+      at += length;
+      copied = at;
+    }
+    at = nextMarkStart(text, at);
+  }
+  out.append(text, copied, std::string_view::npos);
+  return out;
 }
 
 bool CheckNoteBodyMark(const DatabaseImage& file, std::int64_t offset) {
@@ -619,7 +687,7 @@ std::vector<std::shared_ptr<MzNoteNode>> assembleDeletedNotes(
       note->noteDate = it->second->noteDate;
       note->noteTitle = it->second->noteTitle;
     }
-    note->noteContent = cleanNoteBody(body->noteValue);
+    note->noteContent = cleanDeletedNoteBody(body->noteValue);
     posted.push_back(std::move(note));
   }
   return posted;

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
 
 #include "extract/device_databases.h"
+#include "extract/notes_scanner.h"
 #include "notes_volume.h"
 #include "support/step_harness.h"
 #include "support/temp_dir.h"
@@ -130,6 +133,66 @@ TEST(DeletedNotesAssembly, BodiesAreCleanedAsLiveNotesAre) {
   auto posted = assembleDeletedNotes(notes, {body(1, "<div>Milk&nbsp;2<br></div>a</br><p>b</p>")});
   ASSERT_EQ(posted.size(), 1u);
   EXPECT_EQ(posted[0]->noteContent, "Milk 2 a <p>b</p>");
+}
+
+TEST(DeletedNotesAssembly, OnePassCleaningGivesTheFivePassText) {
+  const std::string cases[] = {
+      "",
+      "plain text, no marks",
+      "<div>Milk&nbsp;2<br></div>a</br><p>b</p>",
+      "<div><div></div></div><br><br>&nbsp;&nbsp;",
+      "a < b & c > d",  // strays far from any removal
+      "<div>x</div>&amp;<br>",
+      // A removal joins its neighbours into a mark of a later pass.
+      "</<div>div>",
+      "<<div>br>",
+      "<</div>/br>",
+      "&<div>nbsp;",
+      "&n<div>bsp;",
+      "<b<div>r>",
+      "</</div>br>",
+      "<<div><div>/div>",
+      "<</div>br>",
+      "&nbsp<div>;",  // the join five characters after the stray
+      "</div<div>>",
+      "</br<div>>",
+      // ... or into the mark of its own pass, which that pass does not look at again.
+      "<di<div>v>",
+      "</di</div>v>",
+      // Strays next to a removal that join nothing.
+      "<<div>x",
+      "&<div>amp;",
+      "x<</div>",
+      "<div><",
+      "&",
+      "<",
+      "<div",
+      "&nbsp",
+      "</br",
+  };
+  for (const std::string& text : cases) {
+    EXPECT_EQ(cleanDeletedNoteBody(text), cleanNoteBody(text)) << text;
+  }
+  // Random texts over the marks' characters and a few others.
+  const std::string alphabet = "<>/divbrnsp&;x <";
+  std::uint64_t state = 12345;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    const int length = static_cast<int>((state >> 33) % 24);
+    for (int k = 0; k < length; ++k) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      const auto pick = (state >> 33) % (alphabet.size() + 5);
+      // Whole marks now and then, so that they meet each other and the strays.
+      const char* marks[] = {"<div>", "</div>", "&nbsp;", "<br>", "</br>"};
+      if (pick >= alphabet.size()) {
+        text += marks[pick - alphabet.size()];
+      } else {
+        text += alphabet[pick];
+      }
+    }
+    ASSERT_EQ(cleanDeletedNoteBody(text), cleanNoteBody(text)) << text;
+  }
 }
 
 TEST(DeletedNotesProbes, BodyMarkAndLayoutProbes) {
