@@ -200,15 +200,6 @@ std::int32_t getAlterInteger(std::uint8_t first, std::uint8_t num) {
   return static_cast<std::int32_t>(joined);
 }
 
-std::int64_t getFieldDataLengthBy(std::int64_t type) {
-  if (type < 0) return 0;
-  if (type <= 4) return type;
-  if (type == 5) return 6;
-  if (type == 6 || type == 7) return 8;
-  if (type <= 13) return 0;
-  return type % 2 == 0 ? (type - 12) / 2 : (type - 13) / 2;
-}
-
 int getPageType(const DatabaseImage& file, std::int64_t offset) {
   if (offset <= 0) return -1;
   switch (file.at(offset)) {

@@ -1,11 +1,19 @@
 #include "carve/deleted_calls_scanner.h"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
 #include "extract/calls_scanner.h"
 #include "extract/conversions.h"
@@ -38,14 +46,17 @@ bool isCandidate(const std::uint8_t* bytes, std::int64_t offset) {
   return (second == 0x01 || second == 0x02 || second == 0x09) && offset > 0;
 }
 
+// What the block prefilter lets through: the first two bytes of isCandidate().
+constexpr std::array<carve::ByteTest, 2> kCallTests = {
+    carve::ByteTest{0, 2, {0x01, 0x03}}, carve::ByteTest{1, 3, {0x01, 0x02, 0x09}}};
+
 bool isCallPage(const CarveDatabase& db, std::int64_t page) {
   return carve::subStringIsValidAt(db.image, db.firstCellOffset(page) + 7, 6, 1, 6);
 }
 
-// What one carve keeps from record to record.
+// What one carver keeps from record to record.
 struct CallCarve {
   const CarveDatabase& db;
-  const CallNameLookup& nameOf;
   std::size_t capacity;
   DateTexts dates;
 };
@@ -70,7 +81,6 @@ std::shared_ptr<MzCallHistoryNode> callAt(CallCarve& carve, std::int64_t header,
   } else {
     call->callDuration = outgoing ? "Cancelled" : "Missed";
   }
-  if (call->callPhone.size() > 1 && carve.nameOf) call->callName = carve.nameOf(call->callPhone);
   return call;
 }
 
@@ -128,12 +138,16 @@ bool accquireField(const DatabaseImage& file, std::int64_t offset) {
   return file.at(offset) == 0x11;
 }
 
-std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Version,
-                               const CallNameLookup& nameOf, const CallHistoryPost& post) {
-  std::int64_t carved = 0;
-  CallCarve carve{db, nameOf, carve::fieldCapacity(db), {}};
+namespace {
+
+// Carves the calls of pages [first, last) of `db` in page order into `post`.
+template <typename Post>
+void carveCallPages(CallCarve& carve, bool currentNodeIsiOS6Version, std::int64_t first,
+                    std::int64_t last, Post&& post) {
+  const CarveDatabase& db = carve.db;
   carve::PageBytes pages(db.image, db.pageSize, kCallSpill);
-  for (std::int64_t index = 0; index < db.pageCount; ++index) {
+  std::vector<std::uint32_t> candidates;
+  for (std::int64_t index = first; index < last; ++index) {
     const std::int64_t page = db.pageOffset(index);
     const int kind = carve::getPageType(db.image, page);
     if (kind != 1 && kind != 4) continue;
@@ -149,21 +163,123 @@ std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Ve
     }
     const std::int64_t iOS6Count = liveColumns >= kIOS6FieldCount ? liveColumns : kIOS6FieldCount;
     const std::uint8_t* bytes = pages.at(page);
-    const std::int64_t end = page + db.pageSize;
-    for (std::int64_t i = page; i < end; ++i) {
-      // Eight offsets at a time while none of them holds 0x01 or 0x03.
-      while (end - i >= 8 && !carve::anyByteIs(bytes + (i - page), 0x02, 0x03)) i += 8;
-      if (i >= end) break;
-      if (!isCandidate(bytes + (i - page), i)) continue;
+    carve::findCandidates(bytes, static_cast<std::size_t>(db.pageSize),
+                          static_cast<std::size_t>(db.pageSize) + kCallSpill, kCallTests,
+                          candidates);
+    for (const std::uint32_t k : candidates) {
+      const std::int64_t i = page + k;
+      if (!isCandidate(bytes + k, i)) continue;
       std::int64_t count = iOS6Count;
       if (!currentNodeIsiOS6Version) {
         if (pageCount == 0) pageCount = accquireFieldLength(db.image, i - 5);
         count = pageCount != 0 ? pageCount : (accquireField(db.image, i + 4) ? 9 : 8);
       }
-      ++carved;
       post(callAt(carve, i - 4, count));
     }
   }
+}
+
+// Pages are shared out between the two carvers in runs of this many.
+constexpr std::int64_t kPagesPerClaim = 16;
+// Below this many pages one carver does it all: a thread costs more than it saves.
+constexpr std::int64_t kPagesWorthASecondCarver = 256;
+
+// The pages not yet claimed, [front, back): one carver claims runs from the front, the other
+// from the back, until they meet.
+class PageClaims {
+ public:
+  explicit PageClaims(std::int64_t pages) : span_(pack(0, pages)) {}
+
+  // The next run from the front, or false when none is left.
+  bool fromFront(std::int64_t& first, std::int64_t& last) {
+    std::uint64_t span = span_.load();
+    for (;;) {
+      const auto [front, back] = unpack(span);
+      if (front >= back) return false;
+      const std::int64_t to = std::min(back, front + kPagesPerClaim);
+      if (span_.compare_exchange_weak(span, pack(to, back))) {
+        first = front;
+        last = to;
+        return true;
+      }
+    }
+  }
+  // The next run from the back, or false when none is left.
+  bool fromBack(std::int64_t& first, std::int64_t& last) {
+    std::uint64_t span = span_.load();
+    for (;;) {
+      const auto [front, back] = unpack(span);
+      if (front >= back) return false;
+      const std::int64_t from = std::max(front, back - kPagesPerClaim);
+      if (span_.compare_exchange_weak(span, pack(front, from))) {
+        first = from;
+        last = back;
+        return true;
+      }
+    }
+  }
+
+ private:
+  static std::uint64_t pack(std::int64_t front, std::int64_t back) {
+    return (static_cast<std::uint64_t>(front) << 32) | static_cast<std::uint64_t>(back);
+  }
+  static std::pair<std::int64_t, std::int64_t> unpack(std::uint64_t span) {
+    return {static_cast<std::int64_t>(span >> 32), static_cast<std::int64_t>(span & 0xFFFFFFFFu)};
+  }
+  std::atomic<std::uint64_t> span_;
+};
+
+}  // namespace
+
+std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Version,
+                               const CallNameLookup& nameOf, const CallHistoryPost& post,
+                               bool oneCarver) {
+  std::int64_t carved = 0;
+  auto name = [&nameOf](MzCallHistoryNode& call) {
+    if (call.callPhone.size() > 1 && nameOf) call.callName = nameOf(call.callPhone);
+  };
+  auto postNamed = [&](std::shared_ptr<MzCallHistoryNode> call) {
+    name(*call);
+    ++carved;
+    post(std::move(call));
+  };
+  CallCarve front{db, carve::fieldCapacity(db), {}};
+  // A file of many pages is carved from both ends at once: this thread from the front,
+  // naming and posting as it goes, a second one from the back into runs of records that are
+  // named and posted, in page order, once the two have met. Records, names and their order
+  // are those of one carver going through the pages alone.
+  if (!oneCarver && db.pageCount >= kPagesWorthASecondCarver && db.pageCount <= INT32_MAX) {
+    PageClaims claims(db.pageCount);
+    // The back carver's runs, the last pages' first.
+    std::vector<std::vector<std::shared_ptr<MzCallHistoryNode>>> backRuns;
+    std::optional<std::jthread> backCarver;
+    try {
+      backCarver.emplace([&] {
+        CallCarve back{db, carve::fieldCapacity(db), {}};
+        std::int64_t first = 0, last = 0;
+        while (claims.fromBack(first, last)) {
+          std::vector<std::shared_ptr<MzCallHistoryNode>> run;
+          carveCallPages(back, currentNodeIsiOS6Version, first, last,
+                         [&run](std::shared_ptr<MzCallHistoryNode> call) {
+                           run.push_back(std::move(call));
+                         });
+          backRuns.push_back(std::move(run));
+        }
+      });
+    } catch (const std::system_error&) {
+      // No second thread to be had: this one claims every run from the front.
+    }
+    std::int64_t first = 0, last = 0;
+    while (claims.fromFront(first, last)) {
+      carveCallPages(front, currentNodeIsiOS6Version, first, last, postNamed);
+    }
+    backCarver.reset();  // joins
+    for (auto run = backRuns.rbegin(); run != backRuns.rend(); ++run) {
+      for (auto& call : *run) postNamed(std::move(call));
+    }
+    return carved;
+  }
+  carveCallPages(front, currentNodeIsiOS6Version, 0, db.pageCount, postNamed);
   return carved;
 }
 
@@ -209,6 +325,13 @@ std::int64_t RecordField::number() const {
   if (kind == Kind::kNone) return 0;
   // Eleven characters hold every 32-bit integer.
   if (kind == Kind::kInteger && cut >= 11) return integer;
+  if (kind == Kind::kBytes && bytes.size() < 64) {
+    // Most bodies read as numbers are short: strtoll on a copy on the stack.
+    char text[64];
+    std::memcpy(text, bytes.data(), bytes.size());
+    text[bytes.size()] = '\0';
+    return std::strtoll(text, nullptr, 10);
+  }
   const std::string text = kind == Kind::kBytes ? std::string(bytes) : this->text();
   return std::strtoll(text.c_str(), nullptr, 10);
 }
@@ -224,7 +347,12 @@ RecordField RecordReader::oneByte(std::int64_t position) {
   field.cut = cut_;
   const std::int64_t at = bodyBase_ + dataOffset_;
   std::uint64_t value = 0;
-  for (std::int64_t i = 0; i < length; ++i) value = (value << 8) | file_.at(at + i);
+  if (at >= 0 && at + length <= file_.size()) {
+    const std::uint8_t* body = file_.data() + at;
+    for (std::int64_t i = 0; i < length; ++i) value = (value << 8) | body[i];
+  } else {
+    for (std::int64_t i = 0; i < length; ++i) value = (value << 8) | file_.at(at + i);
+  }
   field.integer = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
   dataOffset_ += length;
   return field;

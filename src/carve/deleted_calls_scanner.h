@@ -42,8 +42,13 @@ using CallNameLookup = std::function<std::optional<std::string>(const std::strin
 // file (no field buffer, no decimal text for integers) and remembers date and duration
 // texts as it goes; every record is the one the field readers of carve_primitives.h and the
 // conversions of the extract steps give.
+//
+// A file of many pages is carved by two threads, from both ends; `nameOf` and `post` are
+// called on the caller's thread only, and records, names and order are those of one carver
+// going through the pages alone (`oneCarver` makes it so, for comparison).
 std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Version,
-                               const CallNameLookup& nameOf, const CallHistoryPost& post);
+                               const CallNameLookup& nameOf, const CallHistoryPost& post,
+                               bool oneCarver = false);
 
 // The number of columns of the record in the table leaf cell at `cell` (payload-length and
 // rowid varints, then the record header), or 0 when the header does not parse: a length

@@ -40,6 +40,8 @@ NameLookup::NameLookup(ContactList contacts) : contacts_(std::move(contacts)) {
     const std::string_view key = keyOf(numbers_[i]);
     if (key.empty()) continue;
     byOwnKey_[key].push_back(static_cast<std::int32_t>(i));
+    const std::size_t head = ownKeyHead(key);
+    ownKeyHeads_[head / 64] |= std::uint64_t{1} << (head % 64);
     auto [it, made] = shortestTextByKeyLength_.try_emplace(key.size(), numbers_[i].size());
     if (!made) it->second = std::min(it->second, numbers_[i].size());
   }
@@ -194,7 +196,10 @@ std::int32_t NameLookup::firstMatchByOwnKey(std::string_view number,
     // Only key lengths of contacts shorter than the number can match here.
     if (length < minKeyLength || length > number.size() || shortestText >= number.size()) continue;
     for (std::size_t start = 0; start + length <= number.size(); ++start) {
-      const auto it = byOwnKey_.find(number.substr(start, length));
+      const std::string_view piece = number.substr(start, length);
+      const std::size_t head = ownKeyHead(piece);
+      if ((ownKeyHeads_[head / 64] & (std::uint64_t{1} << (head % 64))) == 0) continue;
+      const auto it = byOwnKey_.find(piece);
       if (it == byOwnKey_.end()) continue;
       for (std::int32_t i : it->second) {
         if (best != kNoContact && i >= best) break;
@@ -206,6 +211,15 @@ std::int32_t NameLookup::firstMatchByOwnKey(std::string_view number,
     }
   }
   return best;
+}
+
+std::size_t NameLookup::ownKeyHead(std::string_view key) {
+  std::uint64_t head = key.size();
+  for (std::size_t i = 0; i < key.size() && i < 4; ++i) {
+    head = (head << 8) | static_cast<unsigned char>(key[i]);
+  }
+  head *= 0x9E3779B97F4A7C15ULL;
+  return static_cast<std::size_t>(head >> 48);  // kOwnKeyHeadBits is 2^16
 }
 
 // Contacts whose text is not shorter than the number: the number's key must occur in it.

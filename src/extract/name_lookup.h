@@ -87,6 +87,11 @@ class NameLookup {
   // Each contact's own key (the middle of its numbers) -> the contacts with that key, in
   // list order. Used when the contact's text is shorter than the asked number.
   std::unordered_map<std::string_view, std::vector<std::int32_t>> byOwnKey_;
+  // One bit per (key length, first four characters) that some own key has, hashed: most
+  // pieces of an asked number are ruled out here without a lookup in byOwnKey_.
+  static constexpr std::size_t kOwnKeyHeadBits = 1u << 16;
+  static std::size_t ownKeyHead(std::string_view key);
+  std::vector<std::uint64_t> ownKeyHeads_ = std::vector<std::uint64_t>(kOwnKeyHeadBits / 64);
   // The lengths of those keys, each with the shortest contact text that has one.
   std::map<std::size_t, std::size_t> shortestTextByKeyLength_;
   // Per length: every substring of that length of the contacts' numbers -> the contacts

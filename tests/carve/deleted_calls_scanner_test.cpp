@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "backup_builder.h"
@@ -176,6 +177,59 @@ TEST(DeletedCalls, OlderBackupsTakeTheFieldCountPerPage) {
       EXPECT_EQ(c, nullptr);
     }
   }
+}
+
+// A file of many pages is carved from both ends by two threads: the records, their names
+// and their order are those of one carver, whichever pages each thread happened to take,
+// and the names are asked on the caller's thread.
+TEST(DeletedCalls, TwoCarversGiveWhatOneGives) {
+  ScopedEnv tz("TZ", "Europe/Stockholm");
+  constexpr int kPages = 700;
+  HandMadeDatabase db(kPageSize, true, kPages);
+  std::mt19937 random(5);
+  std::int64_t rowid = 1;
+  for (int page = 1; page < kPages; ++page) {
+    CallValues live;
+    live.address = "08555" + std::to_string(10000 + page);
+    db.setPage(page, page % 7 == 0 ? 0x0A : 0x0D, encodeCell(rowid++, callRow(live, 13)));
+    std::int64_t at = db.pageOffset(page) + 100;
+    for (int k = 0; k < 1 + page % 5; ++k) {
+      CallValues v;
+      v.address = "+4670" + std::to_string(random() % 10000000);
+      v.date = kDate + static_cast<std::int64_t>(random() % 400000000);
+      v.duration = static_cast<std::int64_t>(random() % 9000);
+      v.flags = random() % 2 == 0 ? 4 : 5;
+      const auto cell = freedCell(encodeCell(rowid++, callRow(v, 13)));
+      db.put(at, cell);
+      at += static_cast<std::int64_t>(cell.size()) + 20;
+    }
+  }
+  const CarveDatabase file = CarveDatabase::fromImage(DatabaseImage(db.bytes()));
+  const std::thread::id caller = std::this_thread::get_id();
+  bool askedElsewhere = false;
+  const CallNameLookup names = [&](const std::string& phone) -> std::optional<std::string> {
+    askedElsewhere = askedElsewhere || std::this_thread::get_id() != caller;
+    if (phone.back() == '7') return std::nullopt;
+    return "Name " + phone.substr(phone.size() - 2);
+  };
+  auto lines = [&](bool oneCarver) {
+    std::vector<std::string> out;
+    const std::int64_t carved = carveDeletedCalls(
+        file, true, names,
+        [&](std::shared_ptr<MzCallHistoryNode> c) {
+          askedElsewhere = askedElsewhere || std::this_thread::get_id() != caller;
+          out.push_back(c->callPhone + "|" + c->callDate + "|" + std::to_string(c->callTime) +
+                        "|" + c->callType + "|" + c->callDuration + "|" +
+                        (c->callName ? "=" + *c->callName : "none"));
+        },
+        oneCarver);
+    EXPECT_EQ(carved, static_cast<std::int64_t>(out.size()));
+    return out;
+  };
+  const std::vector<std::string> alone = lines(true);
+  EXPECT_GT(alone.size(), 2000u);
+  for (int round = 0; round < 3; ++round) EXPECT_EQ(lines(false), alone) << round;
+  EXPECT_FALSE(askedElsewhere);
 }
 
 TEST(DeletedCalls, IOS7CallsAreReadWithTheirFourteenColumns) {
