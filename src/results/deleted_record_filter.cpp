@@ -77,3 +77,43 @@ bool sameDeletedKey(const MzMessageNode& a, const MzMessageNode& b) {
   return a.messagePhone == b.messagePhone && a.messageContent == b.messageContent &&
          a.messageDate == b.messageDate;
 }
+
+namespace {
+
+// Each field as its length, a separator and its bytes: no two lists of fields give one text.
+void appendField(std::string& key, const std::string& field) {
+  key += std::to_string(field.size());
+  key += ':';
+  key += field;
+}
+
+template <typename... Fields>
+std::string keyOfFields(const Fields&... fields) {
+  std::string key;
+  (appendField(key, fields), ...);
+  return key;
+}
+
+}  // namespace
+
+std::string deletedKeyText(const MzContactNode& r) {
+  return keyOfFields(r.contactName, r.contactPhone);
+}
+
+std::string deletedKeyText(const MzNoteNode& r) { return keyOfFields(r.noteContent); }
+
+std::string deletedKeyText(const MzCallHistoryNode& r) {
+  return keyOfFields(r.callPhone, r.callDate);
+}
+
+std::string deletedKeyText(const MzBookMarkNode& r) {
+  return keyOfFields(r.bookMarkURL, r.bookMarkTitle);
+}
+
+std::string deletedKeyText(const MzCalenderNode& r) {
+  return keyOfFields(r.calTitle, r.calNote, r.startDate);
+}
+
+std::string deletedKeyText(const MzMessageNode& r) {
+  return keyOfFields(r.messagePhone, r.messageContent, r.messageDate);
+}

@@ -18,6 +18,10 @@
 // is a call from a withheld number, and its date and duration are worth keeping.
 #pragma once
 
+#include <cstddef>
+#include <string>
+#include <unordered_set>
+
 #include "extract/item_records.h"
 #include "extract/scan_lists.h"
 
@@ -35,6 +39,15 @@ bool sameDeletedKey(const MzBookMarkNode& a, const MzBookMarkNode& b);
 bool sameDeletedKey(const MzCalenderNode& a, const MzCalenderNode& b);
 bool sameDeletedKey(const MzMessageNode& a, const MzMessageNode& b);
 
+// The key fields of a record as one text, length-prefixed field by field, so that two
+// records have the same text exactly when sameDeletedKey() holds for them.
+std::string deletedKeyText(const MzContactNode& r);
+std::string deletedKeyText(const MzNoteNode& r);
+std::string deletedKeyText(const MzCallHistoryNode& r);
+std::string deletedKeyText(const MzBookMarkNode& r);
+std::string deletedKeyText(const MzCalenderNode& r);
+std::string deletedKeyText(const MzMessageNode& r);
+
 // Whether `filed` already holds a record with the key fields of `r`.
 template <typename T>
 bool isDuplicateRecord(const T& r, const RecordList<T>& filed) {
@@ -43,3 +56,38 @@ bool isDuplicateRecord(const T& r, const RecordList<T>& filed) {
   }
   return false;
 }
+
+// isDuplicateRecord() over one growing list, answered by a set of key texts instead of a walk
+// of the whole list: a scan files tens of thousands of live records and then asks for every
+// carved one. The records appended to the list since the last question are added to the set
+// first; a list that has shrunk, or whose first or last known record is no longer where it
+// was (cleared and filled anew), is indexed anew. Records are not to change their key fields
+// once filed.
+template <typename T>
+class FiledKeys {
+ public:
+  bool holds(const T& r, const RecordList<T>& filed) {
+    if (!stillIndexes(filed)) {
+      keys_.clear();
+      indexed_ = 0;
+    }
+    for (; indexed_ < filed.size(); ++indexed_) {
+      if (filed[indexed_] != nullptr) keys_.insert(deletedKeyText(*filed[indexed_]));
+    }
+    first_ = filed.empty() ? nullptr : filed.front().get();
+    last_ = filed.empty() ? nullptr : filed.back().get();
+    return keys_.count(deletedKeyText(r)) != 0;
+  }
+
+ private:
+  bool stillIndexes(const RecordList<T>& filed) const {
+    if (indexed_ == 0) return true;
+    return filed.size() >= indexed_ && filed.front().get() == first_ &&
+           filed[indexed_ - 1].get() == last_;
+  }
+
+  std::unordered_set<std::string> keys_;
+  std::size_t indexed_ = 0;
+  const T* first_ = nullptr;
+  const T* last_ = nullptr;  // the last record indexed
+};

@@ -106,11 +106,11 @@ void MzResultViewController::fileLiveRecord(RecordList<T>& list, std::int32_t& c
 }
 
 template <typename T>
-void MzResultViewController::fileDeletedRecord(RecordList<T>& list, std::int32_t& counter,
-                                               const std::any& object) {
+void MzResultViewController::fileDeletedRecord(RecordList<T>& list, FiledKeys<T>& keys,
+                                               std::int32_t& counter, const std::any& object) {
   auto record = recordPayload<T>(object);
   if (record == nullptr) return;
-  if (isEmptyDeletedRecord(*record) || isDuplicateRecord(*record, list)) return;
+  if (isEmptyDeletedRecord(*record) || keys.holds(*record, list)) return;
   record->bDeleted = true;
   list.push_back(std::move(record));
   ++counter;
@@ -159,30 +159,30 @@ void MzResultViewController::ScanMessageInfomationHandle(const std::any& object)
 }
 
 void MzResultViewController::ScanDelContactInfomationHandle(const std::any& object) {
-  fileDeletedRecord(contactArray, delContactNum, object);
+  fileDeletedRecord(contactArray, contactKeys_, delContactNum, object);
 }
 
 void MzResultViewController::ScanDelNoteInfomationHandle(const std::any& object) {
-  fileDeletedRecord(noteArray, delNoteNum, object);
+  fileDeletedRecord(noteArray, noteKeys_, delNoteNum, object);
 }
 
 void MzResultViewController::ScanDelCallHistoryInfomationHandle(const std::any& object) {
-  fileDeletedRecord(callHistoryArray, delCallNum, object);
+  fileDeletedRecord(callHistoryArray, callKeys_, delCallNum, object);
 }
 
 void MzResultViewController::scanDelBookMarkInfoHandle(const std::any& object) {
-  fileDeletedRecord(bookMarkArray, delBookMarkNum, object);
+  fileDeletedRecord(bookMarkArray, bookMarkKeys_, delBookMarkNum, object);
 }
 
 void MzResultViewController::scanDelCalenderInfoHandle(const std::any& object) {
-  fileDeletedRecord(calenderArray, delCalenderNum, object);
+  fileDeletedRecord(calenderArray, calendarKeys_, delCalenderNum, object);
 }
 
 void MzResultViewController::ScanDelMessageInfomationHandle(const std::any& object) {
   auto message = recordPayload<MzMessageNode>(object);
   if (message == nullptr || isEmptyDeletedRecord(*message)) return;
   message->messagePhone = cleanDeletedAddress(message->messagePhone);
-  if (isDuplicateRecord(*message, messageArray)) return;
+  if (messageKeys_.holds(*message, messageArray)) return;
   groupDeletedMessage(messageTreeArray, message);
   message->bDeleted = true;
   messageArray.push_back(message);

@@ -33,6 +33,7 @@
 #include "catalogue/tree_dir_node.h"
 #include "extract/item_records.h"
 #include "extract/scan_lists.h"
+#include "results/deleted_record_filter.h"
 #include "results/result_record.h"
 #include "results/result_sorting.h"
 #include "results/result_view.h"
@@ -236,7 +237,16 @@ class MzResultViewController {
   template <typename T>
   void fileLiveRecord(RecordList<T>& list, std::int32_t& counter, const std::any& object);
   template <typename T>
-  void fileDeletedRecord(RecordList<T>& list, std::int32_t& counter, const std::any& object);
+  void fileDeletedRecord(RecordList<T>& list, FiledKeys<T>& keys, std::int32_t& counter,
+                         const std::any& object);
+
+  // The key fields filed per list, for the carved records' duplicate test.
+  FiledKeys<MzContactNode> contactKeys_;
+  FiledKeys<MzMessageNode> messageKeys_;
+  FiledKeys<MzCallHistoryNode> callKeys_;
+  FiledKeys<MzNoteNode> noteKeys_;
+  FiledKeys<MzBookMarkNode> bookMarkKeys_;
+  FiledKeys<MzCalenderNode> calendarKeys_;
 
   NotificationCenter& center_;
   std::vector<NotificationCenter::ObserverId> observers_;
