@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -180,106 +181,117 @@ void carveCallPages(CallCarve& carve, bool currentNodeIsiOS6Version, std::int64_
 }
 
 // Pages are shared out between the two carvers in runs of this many.
-constexpr std::int64_t kPagesPerClaim = 16;
+constexpr std::int64_t kPagesPerRun = 16;
 // Below this many pages one carver does it all: a thread costs more than it saves.
 constexpr std::int64_t kPagesWorthASecondCarver = 256;
 
-// The pages not yet claimed, [front, back): one carver claims runs from the front, the other
-// from the back, until they meet.
-class PageClaims {
+// The runs of pages of one carve and the calls carved from each, handed from the carver
+// that carved a run to the caller's thread, which posts them in page order.
+class CallRuns {
  public:
-  explicit PageClaims(std::int64_t pages) : span_(pack(0, pages)) {}
+  explicit CallRuns(std::int64_t pages)
+      : count_((pages + kPagesPerRun - 1) / kPagesPerRun),
+        calls_(static_cast<std::size_t>(count_)),
+        named_(static_cast<std::size_t>(count_)),
+        done_(std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(count_))) {}
 
-  // The next run from the front, or false when none is left.
-  bool fromFront(std::int64_t& first, std::int64_t& last) {
-    std::uint64_t span = span_.load();
-    for (;;) {
-      const auto [front, back] = unpack(span);
-      if (front >= back) return false;
-      const std::int64_t to = std::min(back, front + kPagesPerClaim);
-      if (span_.compare_exchange_weak(span, pack(to, back))) {
-        first = front;
-        last = to;
-        return true;
-      }
-    }
+  // The next run nobody has claimed, or -1 when all are claimed.
+  std::int64_t claim() {
+    const std::int64_t run = next_.fetch_add(1);
+    return run < count_ ? run : -1;
   }
-  // The next run from the back, or false when none is left.
-  bool fromBack(std::int64_t& first, std::int64_t& last) {
-    std::uint64_t span = span_.load();
-    for (;;) {
-      const auto [front, back] = unpack(span);
-      if (front >= back) return false;
-      const std::int64_t from = std::max(front, back - kPagesPerClaim);
-      if (span_.compare_exchange_weak(span, pack(front, from))) {
-        first = from;
-        last = back;
-        return true;
-      }
+  static std::int64_t firstPage(std::int64_t run) { return run * kPagesPerRun; }
+  std::vector<std::shared_ptr<MzCallHistoryNode>>& calls(std::int64_t run) {
+    return calls_[static_cast<std::size_t>(run)];
+  }
+  // The carver of `run` has filled calls(run); `named`: it has named them too.
+  void finish(std::int64_t run, bool named) {
+    named_[static_cast<std::size_t>(run)] = named;
+    done_[static_cast<std::size_t>(run)].store(true, std::memory_order_release);
+  }
+  // Hands every finished run from the first one not handed yet on to `take`, in order, and
+  // stops at a run still being carved.
+  template <typename Take>
+  void handOnFinished(Take&& take) {
+    while (posted_ < count_ &&
+           done_[static_cast<std::size_t>(posted_)].load(std::memory_order_acquire)) {
+      take(calls_[static_cast<std::size_t>(posted_)], named_[static_cast<std::size_t>(posted_)]);
+      calls_[static_cast<std::size_t>(posted_)].clear();
+      calls_[static_cast<std::size_t>(posted_)].shrink_to_fit();
+      ++posted_;
     }
   }
 
  private:
-  static std::uint64_t pack(std::int64_t front, std::int64_t back) {
-    return (static_cast<std::uint64_t>(front) << 32) | static_cast<std::uint64_t>(back);
-  }
-  static std::pair<std::int64_t, std::int64_t> unpack(std::uint64_t span) {
-    return {static_cast<std::int64_t>(span >> 32), static_cast<std::int64_t>(span & 0xFFFFFFFFu)};
-  }
-  std::atomic<std::uint64_t> span_;
+  std::int64_t count_;
+  std::atomic<std::int64_t> next_{0};
+  std::vector<std::vector<std::shared_ptr<MzCallHistoryNode>>> calls_;
+  std::vector<char> named_;
+  std::unique_ptr<std::atomic<bool>[]> done_;
+  std::int64_t posted_ = 0;  // the caller's thread only
 };
 
 }  // namespace
 
 std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Version,
                                const CallNameLookup& nameOf, const CallHistoryPost& post,
-                               bool oneCarver) {
+                               const CallCarvers& carvers) {
   std::int64_t carved = 0;
-  auto name = [&nameOf](MzCallHistoryNode& call) {
-    if (call.callPhone.size() > 1 && nameOf) call.callName = nameOf(call.callPhone);
+  auto name = [](const CallNameLookup& lookup, MzCallHistoryNode& call) {
+    if (call.callPhone.size() > 1 && lookup) call.callName = lookup(call.callPhone);
   };
   auto postNamed = [&](std::shared_ptr<MzCallHistoryNode> call) {
-    name(*call);
+    name(nameOf, *call);
     ++carved;
     post(std::move(call));
   };
-  CallCarve front{db, carve::fieldCapacity(db), {}};
-  // A file of many pages is carved from both ends at once: this thread from the front,
-  // naming and posting as it goes, a second one from the back into runs of records that are
-  // named and posted, in page order, once the two have met. Records, names and their order
-  // are those of one carver going through the pages alone.
-  if (!oneCarver && db.pageCount >= kPagesWorthASecondCarver && db.pageCount <= INT32_MAX) {
-    PageClaims claims(db.pageCount);
-    // The back carver's runs, the last pages' first.
-    std::vector<std::vector<std::shared_ptr<MzCallHistoryNode>>> backRuns;
-    std::optional<std::jthread> backCarver;
-    try {
-      backCarver.emplace([&] {
-        CallCarve back{db, carve::fieldCapacity(db), {}};
-        std::int64_t first = 0, last = 0;
-        while (claims.fromBack(first, last)) {
-          std::vector<std::shared_ptr<MzCallHistoryNode>> run;
-          carveCallPages(back, currentNodeIsiOS6Version, first, last,
-                         [&run](std::shared_ptr<MzCallHistoryNode> call) {
-                           run.push_back(std::move(call));
-                         });
-          backRuns.push_back(std::move(run));
-        }
-      });
-    } catch (const std::system_error&) {
-      // No second thread to be had: this one claims every run from the front.
-    }
-    std::int64_t first = 0, last = 0;
-    while (claims.fromFront(first, last)) {
-      carveCallPages(front, currentNodeIsiOS6Version, first, last, postNamed);
-    }
-    backCarver.reset();  // joins
-    for (auto run = backRuns.rbegin(); run != backRuns.rend(); ++run) {
-      for (auto& call : *run) postNamed(std::move(call));
-    }
+  CallCarve own{db, carve::fieldCapacity(db), {}};
+  if (carvers.one || db.pageCount < kPagesWorthASecondCarver) {
+    carveCallPages(own, currentNodeIsiOS6Version, 0, db.pageCount, postNamed);
     return carved;
   }
-  carveCallPages(front, currentNodeIsiOS6Version, 0, db.pageCount, postNamed);
+  // Two carvers take runs of pages in turn; this thread also posts every run, in page order,
+  // as soon as the runs before it are posted. Records, names and their order are those of
+  // one carver going through the pages alone.
+  CallRuns runs(db.pageCount);
+  const bool secondNames = static_cast<bool>(carvers.secondNameOf) && nameOf;
+  auto carveRun = [&](CallCarve& carve, std::int64_t run, const CallNameLookup* lookup) {
+    const std::int64_t first = CallRuns::firstPage(run);
+    const std::int64_t last = std::min(db.pageCount, first + kPagesPerRun);
+    auto& calls = runs.calls(run);
+    carveCallPages(carve, currentNodeIsiOS6Version, first, last,
+                   [&](std::shared_ptr<MzCallHistoryNode> call) {
+                     if (lookup) name(*lookup, *call);
+                     calls.push_back(std::move(call));
+                   });
+    runs.finish(run, lookup != nullptr);
+  };
+  auto postFinished = [&] {
+    runs.handOnFinished([&](std::vector<std::shared_ptr<MzCallHistoryNode>>& calls, bool named) {
+      for (auto& call : calls) {
+        if (!named) name(nameOf, *call);
+        ++carved;
+        post(std::move(call));
+      }
+    });
+  };
+  std::optional<std::jthread> second;
+  try {
+    second.emplace([&] {
+      CallCarve carve{db, carve::fieldCapacity(db), {}};
+      for (std::int64_t run = runs.claim(); run >= 0; run = runs.claim()) {
+        carveRun(carve, run, secondNames ? &carvers.secondNameOf : nullptr);
+      }
+    });
+  } catch (const std::system_error&) {
+    // No second thread to be had: this one carves every run.
+  }
+  for (std::int64_t run = runs.claim(); run >= 0; run = runs.claim()) {
+    carveRun(own, run, nameOf ? &nameOf : nullptr);
+    postFinished();
+  }
+  second.reset();  // joins
+  postFinished();
   return carved;
 }
 
@@ -290,12 +302,20 @@ void scanDelCallHistoryThread(ScanContext& scan) {
   auto db = openCarveDatabase(scan, candidates, "messageDB is not exist");
   if (!db) return;
   NameLookup& names = nameLookupOf(scan.lists);
+  // The second carver's own lookup over the same contacts: the lookups remember answers as
+  // they go and are not shared between threads.
+  auto secondNames = std::make_shared<NameLookup>(scan.lists.contactArray);
+  CallCarvers carvers;
+  carvers.secondNameOf = [secondNames](const std::string& phone) {
+    return secondNames->name(phone);
+  };
   carveDeletedCalls(
       *db, scan.currentNodeIsiOS6Version,
       [&names](const std::string& phone) { return names.name(phone); },
       [&scan](std::shared_ptr<MzCallHistoryNode> call) {
         scan.nc.post("ScanDelCallHistoryInfo", std::move(call));
-      });
+      },
+      carvers);
   scan.postProgress(90);
 }
 

@@ -43,12 +43,21 @@ using CallNameLookup = std::function<std::optional<std::string>(const std::strin
 // texts as it goes; every record is the one the field readers of carve_primitives.h and the
 // conversions of the extract steps give.
 //
-// A file of many pages is carved by two threads, from both ends; `nameOf` and `post` are
-// called on the caller's thread only, and records, names and order are those of one carver
-// going through the pages alone (`oneCarver` makes it so, for comparison).
+// A file of many pages is carved by two threads taking runs of pages in turn. `post` is
+// called on the caller's thread only, each run's records once the runs before it are
+// posted; records, names and order are those of one carver going through the pages alone.
+// `nameOf` is asked on the caller's thread; see CallCarvers for the other.
+struct CallCarvers {
+  // One carver only, for comparison.
+  bool one = false;
+  // Names the second carver's records on its own thread: a lookup with the same answers as
+  // `nameOf` that shares nothing with it. Without it the caller's `nameOf` names them when
+  // it posts them.
+  CallNameLookup secondNameOf;
+};
 std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Version,
                                const CallNameLookup& nameOf, const CallHistoryPost& post,
-                               bool oneCarver = false);
+                               const CallCarvers& carvers = {});
 
 // The number of columns of the record in the table leaf cell at `cell` (payload-length and
 // rowid varints, then the record header), or 0 when the header does not parse: a length

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -179,9 +180,10 @@ TEST(DeletedCalls, OlderBackupsTakeTheFieldCountPerPage) {
   }
 }
 
-// A file of many pages is carved from both ends by two threads: the records, their names
+// A file of many pages is carved by two threads taking runs of pages: the records, their names
 // and their order are those of one carver, whichever pages each thread happened to take,
-// and the names are asked on the caller's thread.
+// with the second carver naming its records or leaving them to the caller's lookup. Records
+// are posted on the caller's thread, and each lookup is asked on its own thread only.
 TEST(DeletedCalls, TwoCarversGiveWhatOneGives) {
   ScopedEnv tz("TZ", "Europe/Stockholm");
   constexpr int kPages = 700;
@@ -206,30 +208,45 @@ TEST(DeletedCalls, TwoCarversGiveWhatOneGives) {
   }
   const CarveDatabase file = CarveDatabase::fromImage(DatabaseImage(db.bytes()));
   const std::thread::id caller = std::this_thread::get_id();
-  bool askedElsewhere = false;
-  const CallNameLookup names = [&](const std::string& phone) -> std::optional<std::string> {
-    askedElsewhere = askedElsewhere || std::this_thread::get_id() != caller;
+  std::atomic<bool> callerAskedElsewhere{false}, secondAskedHere{false}, postedElsewhere{false};
+  auto nameOfPhone = [](const std::string& phone) -> std::optional<std::string> {
     if (phone.back() == '7') return std::nullopt;
     return "Name " + phone.substr(phone.size() - 2);
   };
-  auto lines = [&](bool oneCarver) {
+  const CallNameLookup names = [&](const std::string& phone) {
+    if (std::this_thread::get_id() != caller) callerAskedElsewhere = true;
+    return nameOfPhone(phone);
+  };
+  CallCarvers withSecondNames;
+  withSecondNames.secondNameOf = [&](const std::string& phone) {
+    if (std::this_thread::get_id() == caller) secondAskedHere = true;
+    return nameOfPhone(phone);
+  };
+  CallCarvers alone;
+  alone.one = true;
+  auto lines = [&](const CallCarvers& carvers) {
     std::vector<std::string> out;
     const std::int64_t carved = carveDeletedCalls(
         file, true, names,
         [&](std::shared_ptr<MzCallHistoryNode> c) {
-          askedElsewhere = askedElsewhere || std::this_thread::get_id() != caller;
+          if (std::this_thread::get_id() != caller) postedElsewhere = true;
           out.push_back(c->callPhone + "|" + c->callDate + "|" + std::to_string(c->callTime) +
                         "|" + c->callType + "|" + c->callDuration + "|" +
                         (c->callName ? "=" + *c->callName : "none"));
         },
-        oneCarver);
+        carvers);
     EXPECT_EQ(carved, static_cast<std::int64_t>(out.size()));
     return out;
   };
-  const std::vector<std::string> alone = lines(true);
-  EXPECT_GT(alone.size(), 2000u);
-  for (int round = 0; round < 3; ++round) EXPECT_EQ(lines(false), alone) << round;
-  EXPECT_FALSE(askedElsewhere);
+  const std::vector<std::string> one = lines(alone);
+  EXPECT_GT(one.size(), 2000u);
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(lines(CallCarvers{}), one) << round;
+    EXPECT_EQ(lines(withSecondNames), one) << round;
+  }
+  EXPECT_FALSE(callerAskedElsewhere);
+  EXPECT_FALSE(secondAskedHere);
+  EXPECT_FALSE(postedElsewhere);
 }
 
 TEST(DeletedCalls, IOS7CallsAreReadWithTheirFourteenColumns) {
