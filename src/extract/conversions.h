@@ -60,9 +60,9 @@ class ZoneOffsets {
   std::optional<long> at(std::int64_t instant);
 
  private:
-  // Enough for every day of 179 years: carved dates spread over the whole range of their
-  // field.
-  static constexpr std::size_t kDaySlots = 1u << 16;
+  // Every day of 44 years: the dates of one database cluster within a few years (carved
+  // dates that spread wider share slots, and are asked of localtime_r again).
+  static constexpr std::size_t kDaySlots = 1u << 14;
   static constexpr std::size_t kChangeDaySlots = 1u << 8;
   static constexpr int kMostChangesPerDay = 4;
   // The offsets at the start of a day and at the start of the next.
