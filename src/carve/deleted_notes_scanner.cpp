@@ -9,7 +9,6 @@
 #include <emmintrin.h>
 #endif
 
-#include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
 #include "extract/conversions.h"
 #include "extract/device_databases.h"
@@ -463,9 +462,10 @@ bool isBodySignature(const std::uint8_t* b, bool bodiless) {
 }
 
 // Carves the table leaf pages of one file. Each page is tested once for each kind of record
-// and searched in one pass: a block prefilter hands on the offsets that begin with 0x01, a
-// small integer column and a small or two-byte integer column (every note and body signature
-// does), and the signatures are tested on those straight from the page's bytes.
+// and searched in one pass: a block prefilter (findNoteCandidates) hands on the offsets that
+// begin with 0x01, a small integer column and a small or two-byte integer column (every note
+// and body signature does), and the signatures are tested on those straight from the page's
+// bytes.
 class NotePageCarver {
  public:
   NotePageCarver(const CarveDatabase& db, bool writeAhead, bool iOS7,
@@ -479,12 +479,6 @@ class NotePageCarver {
         scratch_(static_cast<std::size_t>(db.pageSize) + kSpill),
         noteArray_(noteArray),
         noteValueArray_(noteValueArray) {
-    // The third byte is a note's small integer column or a body's owner id, which may also
-    // be a two-byte integer.
-    const std::uint8_t small = bodiless_ ? 3 : 1;
-    prefilter_ = {{{0, 1, {0x01}},
-                   {1, small, {0x01, 0x08, 0x09}},
-                   {2, static_cast<std::uint8_t>(small + 1), {0x01, 0x02, 0x08, 0x09}}}};
   }
 
   void carve(std::int64_t page) {
@@ -495,7 +489,7 @@ class NotePageCarver {
     if (!notes && !bodies) return;
     const std::uint8_t* bytes = pageBytes(page);
     const auto size = static_cast<std::size_t>(db_.pageSize);
-    carve::findCandidates(bytes, size, size + kSpill, prefilter_, candidates_);
+    findNoteCandidates(bytes, size, bodiless_, candidates_);
     for (const std::uint32_t k : candidates_) {
       const std::uint8_t* b = bytes + k;
       const std::int64_t at = page + k;
@@ -541,7 +535,6 @@ class NotePageCarver {
   bool bodiless_;
   FieldBuffer field_;
   std::vector<std::uint8_t> scratch_;
-  std::array<carve::ByteTest, 3> prefilter_{};
   std::vector<std::uint32_t> candidates_;
   RecordList<MzNoteNode>& noteArray_;
   RecordList<MzNoteValueNode>& noteValueArray_;
@@ -614,6 +607,49 @@ int bIsbSummeryChanged(const DatabaseImage& file, std::int64_t offset) {
 
 int bIsbTitleChanged(const DatabaseImage& file, std::int64_t offset) {
   return bIsbSummeryChanged(file, offset);
+}
+
+void findNoteCandidates(const std::uint8_t* bytes, std::size_t n, bool bodiless,
+                        std::vector<std::uint32_t>& out) {
+  out.clear();
+  auto holds = [&](std::size_t k) {
+    const std::uint8_t second = bytes[k + 1];
+    const std::uint8_t third = bytes[k + 2];
+    const bool bodilessSecond = bodiless && (second == 0x08 || second == 0x09);
+    const bool bodilessThird = bodiless && (third == 0x08 || third == 0x09);
+    return bytes[k] == 0x01 && (second == 0x01 || bodilessSecond) &&
+           (third == 0x01 || third == 0x02 || bodilessThird);
+  };
+  std::size_t k = 0;
+#if defined(__SSE2__)
+  const __m128i one = _mm_set1_epi8(0x01);
+  const __m128i two = _mm_set1_epi8(0x02);
+  const __m128i eight = _mm_set1_epi8(0x08);
+  const __m128i nine = _mm_set1_epi8(0x09);
+  for (; k + 16 <= n; k += 16) {
+    // Most blocks hold no 0x01 at all (text, or the zeros of unused space): one compare.
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(first, one)));
+    if (mask == 0) continue;
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k + 1));
+    const __m128i third = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k + 2));
+    __m128i secondFits = _mm_cmpeq_epi8(second, one);
+    __m128i thirdFits = _mm_or_si128(_mm_cmpeq_epi8(third, one), _mm_cmpeq_epi8(third, two));
+    if (bodiless) {
+      secondFits = _mm_or_si128(
+          secondFits, _mm_or_si128(_mm_cmpeq_epi8(second, eight), _mm_cmpeq_epi8(second, nine)));
+      thirdFits = _mm_or_si128(
+          thirdFits, _mm_or_si128(_mm_cmpeq_epi8(third, eight), _mm_cmpeq_epi8(third, nine)));
+    }
+    mask &= static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(secondFits, thirdFits)));
+    for (; mask != 0; mask &= mask - 1) {
+      out.push_back(static_cast<std::uint32_t>(k + static_cast<std::size_t>(__builtin_ctz(mask))));
+    }
+  }
+#endif
+  for (; k < n; ++k) {
+    if (holds(k)) out.push_back(static_cast<std::uint32_t>(k));
+  }
 }
 
 std::string cleanDeletedNoteBody(const std::string& body) {

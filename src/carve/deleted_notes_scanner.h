@@ -43,6 +43,13 @@ void carveDeletedNotePages(const CarveDatabase& db, bool writeAhead, bool iOS7,
 std::vector<std::shared_ptr<MzNoteNode>> assembleDeletedNotes(
     RecordList<MzNoteNode>& noteArray, const RecordList<MzNoteValueNode>& noteValueArray);
 
+// The offsets k in [0, n), ascending, at which a note or body signature may begin: byte k is
+// 0x01, byte k + 1 a small integer column (0x01, or 0x08 and 0x09 with `bodiless`) and byte
+// k + 2 a small or two-byte integer column (0x01, 0x02, and with `bodiless` 0x08 and 0x09).
+// Reads n + 2 bytes from `bytes`. Replaces the contents of `out`.
+void findNoteCandidates(const std::uint8_t* bytes, std::size_t n, bool bodiless,
+                        std::vector<std::uint32_t>& out);
+
 // cleanNoteBody(body), worked out in one pass over the body where that gives the same text.
 // cleanNoteBody makes five passes, one per mark, and a mark removed by an earlier pass can
 // join its neighbours into a mark a later pass then finds ("</<div>div>" loses both). Marks

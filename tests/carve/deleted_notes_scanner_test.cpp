@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "carve/candidate_scan.h"
 #include "extract/device_databases.h"
 #include "extract/notes_scanner.h"
 #include "notes_volume.h"
@@ -192,6 +194,35 @@ TEST(DeletedNotesAssembly, OnePassCleaningGivesTheFivePassText) {
       }
     }
     ASSERT_EQ(cleanDeletedNoteBody(text), cleanNoteBody(text)) << text;
+  }
+}
+
+TEST(DeletedNotesCarving, NoteCandidatesAreThoseOfTheGenericPrefilter) {
+  // Bytes drawn mostly from those the signatures are made of, so that runs of them meet the
+  // ends of the 16-byte blocks; lengths that are and are not whole blocks.
+  const std::uint8_t drawn[] = {0x00, 0x01, 0x01, 0x01, 0x02, 0x08, 0x09, 0x03, 0x05, 0x7F};
+  std::uint64_t state = 99;
+  std::vector<std::uint32_t> fast;
+  std::vector<std::uint32_t> generic;
+  for (const std::size_t n : {0u, 1u, 15u, 16u, 17u, 31u, 47u, 512u, 1021u, 4096u}) {
+    for (int round = 0; round < 20; ++round) {
+      std::vector<std::uint8_t> bytes(n + 8, 0);
+      for (auto& b : bytes) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        b = drawn[(state >> 33) % sizeof drawn];
+      }
+      for (const bool bodiless : {false, true}) {
+        const std::uint8_t small = bodiless ? 3 : 1;
+        const std::array<carve::ByteTest, 3> tests = {
+            {{0, 1, {0x01}},
+             {1, small, {0x01, 0x08, 0x09}},
+             {2, static_cast<std::uint8_t>(small + 1), {0x01, 0x02, 0x08, 0x09}}}};
+        carve::findCandidates(bytes.data(), n, n + 8, tests, generic);
+        fast.assign(3, 7);  // replaced, not appended to
+        findNoteCandidates(bytes.data(), n, bodiless, fast);
+        ASSERT_EQ(fast, generic) << "n " << n << (bodiless ? ", bodiless" : "");
+      }
+    }
   }
 }
 
