@@ -130,6 +130,36 @@ TEST(DeletedNotesAssembly, RepeatedIdsAreRaisedAndTheLastRecordOfAnIdWins) {
   EXPECT_EQ(untouched[1]->uid, 4);
 }
 
+TEST(DeletedNotesAssembly, IdsFarApartAndAtTheEndsOfTheRange) {
+  // Ids past any table indexed by id (large, negative) next to small ones: the last record of
+  // an id still wins, and an id no record has finds none, also between and outside the ids.
+  RecordList<MzNoteNode> notes = {note(5, "five"),      note(2000000000, "far"),
+                                  note(5, "five again"), note(-7, "negative"),
+                                  note(INT32_MAX, "max"), note(INT32_MAX, "wrapped")};
+  RecordList<MzNoteValueNode> bodies = {body(5, ""),         body(2000000000, ""), body(-7, ""),
+                                        body(INT32_MAX, ""), body(INT32_MIN, ""),  body(6, ""),
+                                        body(-8, ""),        body(2000000001, "")};
+  auto posted = assembleDeletedNotes(notes, bodies);
+  ASSERT_EQ(posted.size(), 8u);
+  EXPECT_EQ(posted[0]->noteTitle, "five again");
+  EXPECT_EQ(posted[1]->noteTitle, "far");
+  EXPECT_EQ(posted[2]->noteTitle, "negative");
+  EXPECT_EQ(posted[3]->noteTitle, "max");
+  // The repeat of the largest id is raised past it, wrapping as 32-bit addition does.
+  EXPECT_EQ(notes[5]->uid, INT32_MIN);
+  EXPECT_EQ(posted[4]->noteTitle, "wrapped");
+  for (std::size_t k = 5; k < posted.size(); ++k) EXPECT_EQ(posted[k]->noteTitle, "") << k;
+
+  // Close ids (a table by id) with a gap and bodies outside them.
+  RecordList<MzNoteNode> close = {note(3, "three"), note(9, "nine"), note(3, "three again")};
+  posted = assembleDeletedNotes(close, {body(3, ""), body(9, ""), body(4, ""), body(2, ""),
+                                        body(10, "")});
+  ASSERT_EQ(posted.size(), 5u);
+  EXPECT_EQ(posted[0]->noteTitle, "three again");
+  EXPECT_EQ(posted[1]->noteTitle, "nine");
+  EXPECT_EQ(posted[2]->noteTitle + posted[3]->noteTitle + posted[4]->noteTitle, "");
+}
+
 TEST(DeletedNotesAssembly, BodiesAreCleanedAsLiveNotesAre) {
   RecordList<MzNoteNode> notes;
   auto posted = assembleDeletedNotes(notes, {body(1, "<div>Milk&nbsp;2<br></div>a</br><p>b</p>")});
