@@ -76,7 +76,7 @@ std::shared_ptr<MzCallHistoryNode> callAt(CallCarve& carve, std::int64_t header,
   // A one-second call has no body to read; without this it would read as missed.
   if (file.at(header + 3) == kSerialTypeOne) call->callTime = 1;
   const bool outgoing = decimalValue(fields.oneByte(4)) == kOutgoingFlags;
-  call->callType = outgoing ? "Outgoing" : "Incoming";
+  call->callType.assign(outgoing ? "Outgoing" : "Incoming", 8);
   if (call->callTime != 0) {
     call->callDuration = carve::callDurationText(call->callTime);
   } else {
@@ -422,10 +422,9 @@ namespace {
 
 std::string countText(std::int32_t count, std::string_view unit) {
   char text[32];
-  char* end = std::to_chars(text, text + sizeof text, count).ptr;
-  std::string out(text, end);
-  out += unit;
-  return out;
+  char* end = std::to_chars(text, text + sizeof text - unit.size(), count).ptr;
+  std::memcpy(end, unit.data(), unit.size());
+  return std::string(text, end + unit.size());
 }
 
 }  // namespace

@@ -168,7 +168,7 @@ void NameLookup::RememberedAnswers::remember(std::string_view text, std::int32_t
 
 void NameLookup::RememberedAnswers::grow() {
   std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 1024 : 2 * old.size(), Slot{0, kEmpty, 0, {0, 0}});
+  slots_.assign(old.empty() ? 4096 : 2 * old.size(), Slot{0, kEmpty, 0, {0, 0}});
   const std::size_t mask = slots_.size() - 1;
   for (const Slot& slot : old) {
     if (slot.length == kEmpty) continue;
