@@ -91,22 +91,6 @@ NameLookup benchNames() {
   return NameLookup({contact});
 }
 
-// `text` with tabs, line breaks and other control bytes written as \xNN, so that one record
-// stays one line of the dump.
-std::string escaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || c == '\\') {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 // The records a timed carve posted, kept as the results keep them and released after the
 // timing: the benchmark measures making the records, not freeing them.
@@ -124,9 +108,9 @@ std::int64_t carveEvents(const CarveDatabase& db, bool iOS6, std::FILE* out) {
           keptRecords.push_back(std::move(event));
           return;
         }
-        std::fprintf(out, "event\t%s\t%s\t%s\t%s\t%s\n", escaped(event->calTitle).c_str(),
-                     escaped(event->location).c_str(), escaped(event->calNote).c_str(),
-                     escaped(event->startDate).c_str(), escaped(event->endDate).c_str());
+        std::fprintf(out, "event\t%s\t%s\t%s\t%s\t%s\n", bench::escaped(event->calTitle).c_str(),
+                     bench::escaped(event->location).c_str(), bench::escaped(event->calNote).c_str(),
+                     bench::escaped(event->startDate).c_str(), bench::escaped(event->endDate).c_str());
       });
   static_cast<void>(titled);
   return posted;
@@ -147,10 +131,10 @@ std::int64_t carveCalls(const CarveDatabase& db, bool iOS6, std::FILE* out) {
           keptRecords.push_back(std::move(call));
           return;
         }
-        std::fprintf(out, "call\t%s\t%s\t%d\t%s\t%s\t%s\n", escaped(call->callPhone).c_str(),
-                     escaped(call->callDate).c_str(), call->callTime,
-                     escaped(call->callType).c_str(), escaped(call->callDuration).c_str(),
-                     call->callName ? ("=" + escaped(*call->callName)).c_str() : "(none)");
+        std::fprintf(out, "call\t%s\t%s\t%d\t%s\t%s\t%s\n", bench::escaped(call->callPhone).c_str(),
+                     bench::escaped(call->callDate).c_str(), call->callTime,
+                     bench::escaped(call->callType).c_str(), bench::escaped(call->callDuration).c_str(),
+                     call->callName ? ("=" + bench::escaped(*call->callName)).c_str() : "(none)");
       },
       carvers);
   static_cast<void>(named);

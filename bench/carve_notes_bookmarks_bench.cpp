@@ -132,22 +132,6 @@ double measure(const char* name, const std::string& path, Carver carver, bool iO
 
 // ---- The record dump ----------------------------------------------------------------------
 
-// A text for the dump: bytes below 0x20, 0x7F and the backslash as \xNN, the rest as they are.
-std::string escaped(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == 0x7F || c == '\\') {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02x", c);
-      out += code;
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
 
 // Every note record, body record and posted note of one carve of `image` with one layout.
 void dumpCarve(std::ostream& out, const std::string& name, const std::vector<std::uint8_t>& image) {
@@ -165,13 +149,13 @@ void dumpCarve(std::ostream& out, const std::string& name, const std::vector<std
     out << head << ": " << notes.size() << " note records, " << bodies.size() << " bodies\n";
     for (std::size_t k = 0; k < notes.size(); ++k) {
       const MzNoteNode& n = *notes[k];
-      out << head << " note " << k << " uid=" << n.uid << " date=\"" << escaped(n.noteDate)
-          << "\" title=\"" << escaped(n.noteTitle) << "\" content=\"" << escaped(n.noteContent)
+      out << head << " note " << k << " uid=" << n.uid << " date=\"" << bench::escaped(n.noteDate)
+          << "\" title=\"" << bench::escaped(n.noteTitle) << "\" content=\"" << bench::escaped(n.noteContent)
           << "\" selected=" << n.bSelected << " deleted=" << n.bDeleted << "\n";
     }
     for (std::size_t k = 0; k < bodies.size(); ++k) {
       out << head << " body " << k << " uid=" << bodies[k]->uid << " value=\""
-          << escaped(bodies[k]->noteValue) << "\"\n";
+          << bench::escaped(bodies[k]->noteValue) << "\"\n";
     }
     const auto posted = assembleDeletedNotes(notes, bodies);
     for (std::size_t k = 0; k < notes.size(); ++k) {
@@ -179,8 +163,8 @@ void dumpCarve(std::ostream& out, const std::string& name, const std::vector<std
     }
     for (std::size_t k = 0; k < posted.size(); ++k) {
       const MzNoteNode& n = *posted[k];
-      out << head << " posted " << k << " uid=" << n.uid << " date=\"" << escaped(n.noteDate)
-          << "\" title=\"" << escaped(n.noteTitle) << "\" content=\"" << escaped(n.noteContent)
+      out << head << " posted " << k << " uid=" << n.uid << " date=\"" << bench::escaped(n.noteDate)
+          << "\" title=\"" << bench::escaped(n.noteTitle) << "\" content=\"" << bench::escaped(n.noteContent)
           << "\" selected=" << n.bSelected << " deleted=" << n.bDeleted << "\n";
     }
   }

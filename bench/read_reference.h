@@ -83,4 +83,22 @@ inline double printCarverFigures(double mb, double carver, double loading, doubl
   return carver / cold;
 }
 
+// A text for a dump of carved records: bytes below 0x20, 0x7F and the backslash as \xNN,
+// the rest as they are, so that one record stays one line.
+inline std::string escaped(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F || c == '\\') {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\x%02x", c);
+      out += code;
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
 }  // namespace bench
