@@ -348,7 +348,8 @@ std::int64_t RecordField::number() const {
   if (kind == Kind::kBytes && bytes.size() < 64) {
     // Most bodies read as numbers are short: strtoll on a copy on the stack.
     char text[64];
-    std::memcpy(text, bytes.data(), bytes.size());
+    // An empty body's view may hold no pointer at all.
+    if (!bytes.empty()) std::memcpy(text, bytes.data(), bytes.size());
     text[bytes.size()] = '\0';
     return std::strtoll(text, nullptr, 10);
   }
