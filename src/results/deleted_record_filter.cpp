@@ -53,29 +53,29 @@ bool isEmptyDeletedRecord(const MzMessageNode& r) {
   return r.messagePhone.empty() && r.messageContent.empty();
 }
 
+// One list of key fields per category: the key text's.
 bool sameDeletedKey(const MzContactNode& a, const MzContactNode& b) {
-  return a.contactName == b.contactName && a.contactPhone == b.contactPhone;
+  return deletedKeyText(a) == deletedKeyText(b);
 }
 
 bool sameDeletedKey(const MzNoteNode& a, const MzNoteNode& b) {
-  return a.noteContent == b.noteContent;
+  return deletedKeyText(a) == deletedKeyText(b);
 }
 
 bool sameDeletedKey(const MzCallHistoryNode& a, const MzCallHistoryNode& b) {
-  return a.callPhone == b.callPhone && a.callDate == b.callDate;
+  return deletedKeyText(a) == deletedKeyText(b);
 }
 
 bool sameDeletedKey(const MzBookMarkNode& a, const MzBookMarkNode& b) {
-  return a.bookMarkURL == b.bookMarkURL && a.bookMarkTitle == b.bookMarkTitle;
+  return deletedKeyText(a) == deletedKeyText(b);
 }
 
 bool sameDeletedKey(const MzCalenderNode& a, const MzCalenderNode& b) {
-  return a.calTitle == b.calTitle && a.calNote == b.calNote && a.startDate == b.startDate;
+  return deletedKeyText(a) == deletedKeyText(b);
 }
 
 bool sameDeletedKey(const MzMessageNode& a, const MzMessageNode& b) {
-  return a.messagePhone == b.messagePhone && a.messageContent == b.messageContent &&
-         a.messageDate == b.messageDate;
+  return deletedKeyText(a) == deletedKeyText(b);
 }
 
 namespace {

@@ -39,8 +39,9 @@ bool sameDeletedKey(const MzBookMarkNode& a, const MzBookMarkNode& b);
 bool sameDeletedKey(const MzCalenderNode& a, const MzCalenderNode& b);
 bool sameDeletedKey(const MzMessageNode& a, const MzMessageNode& b);
 
-// The key fields of a record as one text, length-prefixed field by field, so that two
-// records have the same text exactly when sameDeletedKey() holds for them.
+// The key fields of a record (the table above) as one text, length-prefixed field by field:
+// two records have the same text exactly when all their key fields are equal, which is what
+// sameDeletedKey() compares.
 std::string deletedKeyText(const MzContactNode& r);
 std::string deletedKeyText(const MzNoteNode& r);
 std::string deletedKeyText(const MzCallHistoryNode& r);
