@@ -45,6 +45,53 @@ NameLookup::NameLookup(ContactList contacts) : contacts_(std::move(contacts)) {
     auto [it, made] = shortestTextByKeyLength_.try_emplace(key.size(), numbers_[i].size());
     if (!made) it->second = std::min(it->second, numbers_[i].size());
   }
+  for (const std::string& text : numbers_) {
+    longestNumber_ = std::max(longestNumber_, text.size());
+    for (std::size_t start = 0; start < text.size(); ++start) {
+      std::uint64_t hash = 0;
+      const std::size_t most = std::min(kMostHashedSubstring, text.size() - start);
+      for (std::size_t length = 1; length <= most; ++length) {
+        hash = substringStep(hash, text[start + length - 1]);
+        const std::size_t bit = substringBit(hash, length);
+        substringBits_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+      }
+    }
+  }
+}
+
+std::uint64_t NameLookup::substringStep(std::uint64_t hash, char c) {
+  return (hash ^ static_cast<unsigned char>(c)) * 0x9E3779B97F4A7C15ULL + 1;
+}
+
+std::size_t NameLookup::substringBit(std::uint64_t hash, std::size_t length) {
+  hash = (hash ^ length) * 0xC2B2AE3D27D4EB4FULL;
+  return static_cast<std::size_t>(hash >> 46);  // kSubstringBits is 2^18
+}
+
+std::size_t NameLookup::substringBitOf(std::string_view text) {
+  std::uint64_t hash = 0;
+  for (char c : text) hash = substringStep(hash, c);
+  return substringBit(hash, text.size());
+}
+
+bool NameLookup::mayMatch(std::string_view number, std::size_t minKeyLength) const {
+  minKeyLength = std::max<std::size_t>(minKeyLength, 1);
+  // The number's key in a contact's number at least as long (firstMatchByNumberKey).
+  const std::string_view key = keyOf(number);
+  if (key.size() >= minKeyLength && longestNumber_ >= number.size()) {
+    if (key.size() > kMostHashedSubstring) return true;
+    const std::size_t bit = substringBitOf(key);
+    if ((substringBits_[bit / 64] & (std::uint64_t{1} << (bit % 64))) != 0) return true;
+  }
+  // A contact's own key in the number (firstMatchByOwnKey).
+  for (const auto& [length, shortestText] : shortestTextByKeyLength_) {
+    if (length < minKeyLength || length > number.size() || shortestText >= number.size()) continue;
+    for (std::size_t start = 0; start + length <= number.size(); ++start) {
+      const std::size_t head = ownKeyHead(number.substr(start, length));
+      if ((ownKeyHeads_[head / 64] & (std::uint64_t{1} << (head % 64))) != 0) return true;
+    }
+  }
+  return false;
 }
 
 std::optional<std::string> NameLookup::name(const std::string& phone) {
@@ -65,7 +112,10 @@ std::int32_t NameLookup::cachedMatch(const std::string& phone, std::size_t minKe
   auto& answers = minKeyLength >= 6 ? pictureAnswers_ : plainAnswers_;
   if (const std::int32_t* known = answers.find(phone)) return *known;
   const std::string number = comparableNumber(phone);
-  const std::int32_t match = number.empty() ? kNoContact : firstMatch(number, minKeyLength);
+  // A number no contact can match is answered at once and not remembered: the table keeps
+  // only the answers that took a search.
+  if (number.empty() || !mayMatch(number, minKeyLength)) return kNoContact;
+  const std::int32_t match = firstMatch(number, minKeyLength);
   answers.remember(phone, match);
   return match;
 }

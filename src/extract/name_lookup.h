@@ -48,6 +48,10 @@ class NameLookup {
       std::size_t length);
   // The remembered answer for `phone` and `minKeyLength`.
   std::int32_t cachedMatch(const std::string& phone, std::size_t minKeyLength);
+  // False when no contact can match `number` (normalised) with a key of at least
+  // `minKeyLength`: neither a contact's own key nor the number's key passes its bitset. True
+  // says only that firstMatch() must be asked.
+  bool mayMatch(std::string_view number, std::size_t minKeyLength) const;
 
   // Answers remembered by the asked text as it came (before it is normalised): one probe of
   // an open-addressed table and one comparison of the text's bytes answer a number asked
@@ -94,6 +98,16 @@ class NameLookup {
   std::vector<std::uint64_t> ownKeyHeads_ = std::vector<std::uint64_t>(kOwnKeyHeadBits / 64);
   // The lengths of those keys, each with the shortest contact text that has one.
   std::map<std::size_t, std::size_t> shortestTextByKeyLength_;
+  // One bit per substring of the contacts' numbers of up to kMostHashedSubstring characters,
+  // hashed: a number whose key has its bit clear is in no contact's number. Most numbers a
+  // carver asks for match nobody and are answered here, without being remembered.
+  static constexpr std::size_t kSubstringBits = 1u << 18;
+  static constexpr std::size_t kMostHashedSubstring = 64;
+  static std::uint64_t substringStep(std::uint64_t hash, char c);
+  static std::size_t substringBit(std::uint64_t hash, std::size_t length);
+  static std::size_t substringBitOf(std::string_view text);
+  std::vector<std::uint64_t> substringBits_ = std::vector<std::uint64_t>(kSubstringBits / 64);
+  std::size_t longestNumber_ = 0;
   // Per length: every substring of that length of the contacts' numbers -> the contacts
   // whose numbers contain it, in list order. Made on first need.
   std::unordered_map<std::size_t, std::unordered_map<std::string_view, std::vector<std::int32_t>>>

@@ -126,6 +126,38 @@ TEST(NameLookup, RemembersEachAskedTextApart) {
   for (const std::string& phone : questions) expectSameAnswers(lookup, contacts, phone);
 }
 
+// Numbers no contact can match are answered without a search; long ones (keys of more than
+// 64 characters) and ones that differ from a contact's number in one place only must still
+// get the list walk's answer, whichever way the key runs.
+TEST(NameLookup, RulesOutOnlyNumbersNobodyMatches) {
+  std::string longDigits;
+  for (int i = 0; i < 150; ++i) longDigits += static_cast<char>('0' + (i * 7 + i / 10) % 10);
+  const ContactList contacts = {contact("Long", " " + longDigits, makeBytes({1})),
+                                contact("Ann", " +46 70 555 12 34", makeBytes({2})),
+                                contact("Bob", " 070-555 12 99", makeBytes({3}))};
+  NameLookup lookup(contacts);
+  std::vector<std::string> questions;
+  for (std::size_t length : {90, 100, 120, 150, 151, 200}) {
+    questions.push_back(longDigits.substr(0, std::min(length, longDigits.size())));
+    questions.push_back("9" + longDigits.substr(1, std::min(length, longDigits.size()) - 1));
+    questions.push_back("x" + longDigits + "y");
+  }
+  for (const std::string& own : {std::string("+46705551234"), std::string("0705551299")}) {
+    for (std::size_t at = 0; at < own.size(); ++at) {
+      std::string other = own;
+      other[at] = other[at] == '9' ? '0' : static_cast<char>(other[at] + 1);
+      questions.push_back(other);
+      questions.push_back(own.substr(at));
+      questions.push_back(own.substr(0, at + 1));
+      questions.push_back("00" + own.substr(at) + "11");
+    }
+  }
+  for (const std::string& phone : questions) expectSameAnswers(lookup, contacts, phone);
+  EXPECT_EQ(lookup.name(longDigits.substr(0, 120)), "Long");
+  EXPECT_EQ(lookup.name("0046705551234"), "Ann");
+  EXPECT_EQ(lookup.name("+46705551235"), std::nullopt);
+}
+
 TEST(NameLookup, TheScansLookupFollowsTheContactList) {
   ScanLists lists;
   EXPECT_EQ(nameLookupOf(lists).name("5550100"), std::nullopt);
