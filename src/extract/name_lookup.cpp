@@ -11,15 +11,99 @@
 namespace {
 
 // The number as the lookup compares it: without "-", "(", ")" and " ", ASCII letters in
-// lower case (the comparison ignores ASCII case only).
-std::string comparableNumber(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+// lower case (the comparison ignores ASCII case only). Writes at most text.size() characters
+// to `out` and returns how many.
+std::size_t writeComparable(std::string_view text, char* out) {
+  std::size_t n = 0;
   for (char c : text) {
     if (c == '-' || c == '(' || c == ')' || c == ' ') continue;
-    out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    out[n++] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
+  return n;
+}
+
+std::string comparableNumber(std::string_view text) {
+  std::string out(text.size(), '\0');
+  out.resize(writeComparable(text, out.data()));
   return out;
+}
+
+// The comparable form of an asked number, kept on the stack when it is short.
+class ComparableNumber {
+ public:
+  explicit ComparableNumber(std::string_view text) {
+    if (text.size() <= sizeof short_) {
+      size_ = writeComparable(text, short_);
+    } else {
+      long_ = comparableNumber(text);
+      size_ = long_.size();
+    }
+  }
+  std::string_view view() const {
+    return long_.empty() ? std::string_view(short_, size_) : std::string_view(long_);
+  }
+
+ private:
+  char short_[32];
+  std::size_t size_ = 0;
+  std::string long_;
+};
+
+std::uint64_t load64(const char* at) {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+std::uint64_t load32(const char* at) {
+  std::uint32_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// A hash of the whole text, and its first 16 bytes as two little-endian words, zero past
+// the end of the text.
+std::uint64_t textKey(std::string_view text, std::uint64_t words[2]) {
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+  const char* p = text.data();
+  const std::size_t n = text.size();
+  // The first 16 bytes as two little-endian words, zero past the end of the text; the
+  // overlapping loads never read outside it.
+  if constexpr (std::endian::native == std::endian::little) {
+    if (n >= 16) {
+      words[0] = load64(p);
+      words[1] = load64(p + 8);
+    } else if (n > 8) {
+      words[0] = load64(p);
+      words[1] = load64(p + n - 8) >> (8 * (16 - n));
+    } else if (n == 8) {
+      words[0] = load64(p);
+      words[1] = 0;
+    } else if (n >= 4) {
+      words[0] = load32(p) | ((load32(p + n - 4) >> (8 * (8 - n))) << 32);
+      words[1] = 0;
+    } else {
+      words[0] = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        words[0] |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+      }
+      words[1] = 0;
+    }
+  } else {
+    unsigned char bytes[16] = {};
+    for (std::size_t i = 0; i < std::min<std::size_t>(n, 16); ++i) {
+      bytes[i] = static_cast<unsigned char>(p[i]);
+    }
+    std::memcpy(words, bytes, sizeof bytes);
+  }
+  std::uint64_t hash = (n * kMultiplier) ^ words[0];
+  hash = (hash * kMultiplier) ^ (hash >> 29) ^ words[1];
+  hash *= kMultiplier;
+  // The rest of a longer text, a byte at a time: numbers are rarely longer.
+  for (std::size_t i = 16; i < n; ++i) {
+    hash = (hash ^ static_cast<unsigned char>(p[i])) * kMultiplier;
+  }
+  return hash ^ (hash >> 32);
 }
 
 // The key of a text of length n: from n/4 on, n/2 + n/4 characters.
@@ -47,31 +131,20 @@ NameLookup::NameLookup(ContactList contacts) : contacts_(std::move(contacts)) {
   }
   for (const std::string& text : numbers_) {
     longestNumber_ = std::max(longestNumber_, text.size());
-    for (std::size_t start = 0; start < text.size(); ++start) {
-      std::uint64_t hash = 0;
-      const std::size_t most = std::min(kMostHashedSubstring, text.size() - start);
+    const std::string_view view = text;
+    for (std::size_t start = 0; start < view.size(); ++start) {
+      const std::size_t most = std::min(kMostHashedSubstring, view.size() - start);
       for (std::size_t length = 1; length <= most; ++length) {
-        hash = substringStep(hash, text[start + length - 1]);
-        const std::size_t bit = substringBit(hash, length);
+        const std::size_t bit = substringBit(view.substr(start, length));
         substringBits_[bit / 64] |= std::uint64_t{1} << (bit % 64);
       }
     }
   }
 }
 
-std::uint64_t NameLookup::substringStep(std::uint64_t hash, char c) {
-  return (hash ^ static_cast<unsigned char>(c)) * 0x9E3779B97F4A7C15ULL + 1;
-}
-
-std::size_t NameLookup::substringBit(std::uint64_t hash, std::size_t length) {
-  hash = (hash ^ length) * 0xC2B2AE3D27D4EB4FULL;
-  return static_cast<std::size_t>(hash >> 46);  // kSubstringBits is 2^18
-}
-
-std::size_t NameLookup::substringBitOf(std::string_view text) {
-  std::uint64_t hash = 0;
-  for (char c : text) hash = substringStep(hash, c);
-  return substringBit(hash, text.size());
+std::size_t NameLookup::substringBit(std::string_view text) {
+  std::uint64_t words[2];
+  return static_cast<std::size_t>(textKey(text, words) >> 46);  // kSubstringBits is 2^18
 }
 
 bool NameLookup::mayMatch(std::string_view number, std::size_t minKeyLength) const {
@@ -80,7 +153,7 @@ bool NameLookup::mayMatch(std::string_view number, std::size_t minKeyLength) con
   const std::string_view key = keyOf(number);
   if (key.size() >= minKeyLength && longestNumber_ >= number.size()) {
     if (key.size() > kMostHashedSubstring) return true;
-    const std::size_t bit = substringBitOf(key);
+    const std::size_t bit = substringBit(key);
     if ((substringBits_[bit / 64] & (std::uint64_t{1} << (bit % 64))) != 0) return true;
   }
   // A contact's own key in the number (firstMatchByOwnKey).
@@ -111,7 +184,8 @@ std::optional<std::string> NameLookup::nameWithPicture(const std::string& phone,
 std::int32_t NameLookup::cachedMatch(const std::string& phone, std::size_t minKeyLength) {
   auto& answers = minKeyLength >= 6 ? pictureAnswers_ : plainAnswers_;
   if (const std::int32_t* known = answers.find(phone)) return *known;
-  const std::string number = comparableNumber(phone);
+  const ComparableNumber comparable(phone);
+  const std::string_view number = comparable.view();
   // A number no contact can match is answered at once and not remembered: the table keeps
   // only the answers that took a search.
   if (number.empty() || !mayMatch(number, minKeyLength)) return kNoContact;
@@ -120,64 +194,10 @@ std::int32_t NameLookup::cachedMatch(const std::string& phone, std::size_t minKe
   return match;
 }
 
-namespace {
-
-std::uint64_t load64(const char* at) {
-  std::uint64_t word;
-  std::memcpy(&word, at, sizeof word);
-  return word;
-}
-
-std::uint64_t load32(const char* at) {
-  std::uint32_t word;
-  std::memcpy(&word, at, sizeof word);
-  return word;
-}
-
-}  // namespace
 
 std::uint64_t NameLookup::RememberedAnswers::keyOf(std::string_view text,
                                                    std::uint64_t words[2]) {
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-  const char* p = text.data();
-  const std::size_t n = text.size();
-  // The first 16 bytes as two little-endian words, zero past the end of the text; the
-  // overlapping loads never read outside it.
-  if constexpr (std::endian::native == std::endian::little) {
-    if (n >= 16) {
-      words[0] = load64(p);
-      words[1] = load64(p + 8);
-    } else if (n > 8) {
-      words[0] = load64(p);
-      words[1] = load64(p + n - 8) >> (8 * (16 - n));
-    } else if (n == 8) {
-      words[0] = load64(p);
-      words[1] = 0;
-    } else if (n >= 4) {
-      words[0] = load32(p) | ((load32(p + n - 4) >> (8 * (8 - n))) << 32);
-      words[1] = 0;
-    } else {
-      words[0] = 0;
-      for (std::size_t i = 0; i < n; ++i) {
-        words[0] |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
-      }
-      words[1] = 0;
-    }
-  } else {
-    unsigned char bytes[kInlineText] = {};
-    for (std::size_t i = 0; i < std::min(n, kInlineText); ++i) {
-      bytes[i] = static_cast<unsigned char>(p[i]);
-    }
-    std::memcpy(words, bytes, sizeof bytes);
-  }
-  std::uint64_t hash = (n * kMultiplier) ^ words[0];
-  hash = (hash * kMultiplier) ^ (hash >> 29) ^ words[1];
-  hash *= kMultiplier;
-  // The rest of a longer text, a byte at a time: numbers are rarely longer.
-  for (std::size_t i = kInlineText; i < n; ++i) {
-    hash = (hash ^ static_cast<unsigned char>(p[i])) * kMultiplier;
-  }
-  return hash ^ (hash >> 32);
+  return textKey(text, words);
 }
 
 bool NameLookup::RememberedAnswers::holds(const Slot& slot, std::string_view text,
@@ -218,7 +238,7 @@ void NameLookup::RememberedAnswers::remember(std::string_view text, std::int32_t
 
 void NameLookup::RememberedAnswers::grow() {
   std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 4096 : 2 * old.size(), Slot{0, kEmpty, 0, {0, 0}});
+  slots_.assign(old.empty() ? 256 : 2 * old.size(), Slot{0, kEmpty, 0, {0, 0}});
   const std::size_t mask = slots_.size() - 1;
   for (const Slot& slot : old) {
     if (slot.length == kEmpty) continue;
@@ -228,7 +248,7 @@ void NameLookup::RememberedAnswers::grow() {
   }
 }
 
-std::int32_t NameLookup::firstMatch(const std::string& number, std::size_t minKeyLength) {
+std::int32_t NameLookup::firstMatch(std::string_view number, std::size_t minKeyLength) {
   minKeyLength = std::max<std::size_t>(minKeyLength, 1);
   const std::int32_t own = firstMatchByOwnKey(number, minKeyLength);
   const std::int32_t asked = firstMatchByNumberKey(number, minKeyLength);

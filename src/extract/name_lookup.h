@@ -41,7 +41,7 @@ class NameLookup {
 
   // The position in contacts_ of the first contact that matches `number` (normalised, in
   // lower case) with a key of at least `minKeyLength` characters, or kNoContact.
-  std::int32_t firstMatch(const std::string& number, std::size_t minKeyLength);
+  std::int32_t firstMatch(std::string_view number, std::size_t minKeyLength);
   std::int32_t firstMatchByOwnKey(std::string_view number, std::size_t minKeyLength) const;
   std::int32_t firstMatchByNumberKey(std::string_view number, std::size_t minKeyLength);
   const std::unordered_map<std::string_view, std::vector<std::int32_t>>& substringsOfLength(
@@ -103,9 +103,7 @@ class NameLookup {
   // carver asks for match nobody and are answered here, without being remembered.
   static constexpr std::size_t kSubstringBits = 1u << 18;
   static constexpr std::size_t kMostHashedSubstring = 64;
-  static std::uint64_t substringStep(std::uint64_t hash, char c);
-  static std::size_t substringBit(std::uint64_t hash, std::size_t length);
-  static std::size_t substringBitOf(std::string_view text);
+  static std::size_t substringBit(std::string_view text);
   std::vector<std::uint64_t> substringBits_ = std::vector<std::uint64_t>(kSubstringBits / 64);
   std::size_t longestNumber_ = 0;
   // Per length: every substring of that length of the contacts' numbers -> the contacts
