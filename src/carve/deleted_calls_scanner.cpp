@@ -16,6 +16,7 @@
 
 #include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
+#include "carve/record_blocks.h"
 #include "extract/calls_scanner.h"
 #include "extract/conversions.h"
 #include "extract/device_databases.h"
@@ -60,15 +61,14 @@ struct CallCarve {
   const CarveDatabase& db;
   std::size_t capacity;
   DateTexts dates;
+  carve::RecordBlocks<MzCallHistoryNode> records;
 };
 
 std::shared_ptr<MzCallHistoryNode> callAt(CallCarve& carve, std::int64_t header,
                                           std::int64_t count) {
   const DatabaseImage& file = carve.db.image;
   carve::RecordReader fields(file, header, header + count, carve.capacity);
-  // Every member has its own initialiser: the record starts as make_shared() makes it,
-  // without being zeroed first.
-  auto call = std::make_shared_for_overwrite<MzCallHistoryNode>();
+  std::shared_ptr<MzCallHistoryNode> call = carve.records.make();
   const carve::RecordField phone = fields.oneByte(1);
   if (!phone.empty()) call->callPhone = phone.text();
   call->callDate = carve.dates.text(decimalValue(fields.oneByte(2)), 0);
@@ -245,7 +245,7 @@ std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Ve
     ++carved;
     post(std::move(call));
   };
-  CallCarve own{db, carve::fieldCapacity(db), {}};
+  CallCarve own{db, carve::fieldCapacity(db), {}, {}};
   if (carvers.one || db.pageCount < kPagesWorthASecondCarver) {
     carveCallPages(own, currentNodeIsiOS6Version, 0, db.pageCount, postNamed);
     return carved;
@@ -278,7 +278,7 @@ std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Ve
   std::optional<std::jthread> second;
   try {
     second.emplace([&] {
-      CallCarve carve{db, carve::fieldCapacity(db), {}};
+      CallCarve carve{db, carve::fieldCapacity(db), {}, {}};
       for (std::int64_t run = runs.claim(); run >= 0; run = runs.claim()) {
         carveRun(carve, run, secondNames ? &carvers.secondNameOf : nullptr);
       }
