@@ -78,6 +78,10 @@ bool isValidUtf8(std::string_view text) {
       pos += 8;
     }
     if (pos >= text.size()) break;
+    if (static_cast<unsigned char>(text[pos]) < 0x80) {
+      ++pos;
+      continue;
+    }
     const std::size_t length = decodeCharacter(text, pos, &ignored);
     if (length == 0) return false;
     pos += length;
@@ -291,13 +295,17 @@ ZoneOffsets::ZoneOffsets()
     : days_(kDaySlots, DaySlot{kNoDay, 0, 0}),
       changeDays_(kChangeDaySlots, ChangeDay{kNoSlot, 0, 0, {}, {}}) {}
 
-std::optional<long> ZoneOffsets::at(std::int64_t instant) {
+std::optional<long> ZoneOffsets::at(std::int64_t instant, bool* wholeDay) {
+  if (wholeDay) *wholeDay = false;
   const std::int64_t day = floorDiv(instant, kSecondsPerDay);
   // Days far from 1970 (millions of years) are not remembered.
   if (!isRememberedDay(day) || !isRememberedDay(day + 1)) return localtimeOffset(instant);
   const DaySlot& slot = dayOf(static_cast<std::int32_t>(day));
   if (slot.start == kNoOffset || slot.end == kNoOffset) return localtimeOffset(instant);
-  if (slot.start == slot.end) return slot.start;
+  if (slot.start == slot.end) {
+    if (wholeDay) *wholeDay = true;
+    return slot.start;
+  }
   const ChangeDay& changes = changesOf(day, slot.start, slot.end);
   if (changes.count < 0) return localtimeOffset(instant);
   long offset = changes.start;
@@ -355,19 +363,38 @@ DateTexts::DateTexts() : civilDays_(kCivilDaySlots, CivilDay{kNoDay, false, {}})
 std::string DateTexts::text(std::int64_t seconds, int fileType) {
   const std::optional<std::int64_t> instant = instantSince1970(seconds, fileType);
   if (!instant) return std::string();
-  const std::optional<long> offset = zone_.at(*instant);
-  if (!offset) return std::string();
-  std::int64_t local;
-  if (__builtin_add_overflow(*instant, static_cast<std::int64_t>(*offset), &local)) {
-    return std::string();
+  std::int64_t secondOfDay;
+  if (*instant >= last_.from && *instant < last_.to) {
+    // The last date's local day and offset.
+    secondOfDay = *instant + last_.offset - last_.localDayStart;
+  } else {
+    bool wholeDay = false;
+    const std::optional<long> offset = zone_.at(*instant, &wholeDay);
+    if (!offset) return std::string();
+    std::int64_t local;
+    if (__builtin_add_overflow(*instant, static_cast<std::int64_t>(*offset), &local)) {
+      return std::string();
+    }
+    const std::int64_t day = floorDiv(local, kSecondsPerDay);
+    const std::int64_t dayStart = day * kSecondsPerDay;
+    secondOfDay = local - dayStart;
+    last_.shown = civilDayText(day, last_.text);
+    last_.from = 1;
+    last_.to = 0;
+    if (wholeDay) {
+      // The instants of this local day within the UTC day whose offset is the same. The UTC
+      // day is a remembered one, so none of these sums overflows.
+      const std::int64_t utcDayStart = floorDiv(*instant, kSecondsPerDay) * kSecondsPerDay;
+      last_.from = std::max(utcDayStart, dayStart - *offset);
+      last_.to = std::min(utcDayStart + kSecondsPerDay, dayStart + kSecondsPerDay - *offset);
+      last_.localDayStart = dayStart;
+      last_.offset = *offset;
+    }
   }
-  const std::int64_t day = floorDiv(local, kSecondsPerDay);
-  const std::int64_t secondOfDay = local - day * kSecondsPerDay;
-  char dayText[kDayTextLength];
-  if (!civilDayText(day, dayText)) return std::string();
+  if (!last_.shown) return std::string();
   // "MM-DD-YYYY HH:MM"
   std::string text(16, ' ');
-  std::memcpy(text.data(), dayText, kDayTextLength);
+  std::memcpy(text.data(), last_.text, kDayTextLength);
   twoDigits(&text[11], secondOfDay / 3600);
   text[13] = ':';
   twoDigits(&text[14], secondOfDay % 3600 / 60);

@@ -57,7 +57,9 @@ std::string dateText(std::int64_t seconds, int fileType);
 class ZoneOffsets {
  public:
   ZoneOffsets();
-  std::optional<long> at(std::int64_t instant);
+  // The offset localtime_r gives `instant`. `wholeDay`, when given, is set to whether that
+  // offset holds for the whole UTC day of the instant.
+  std::optional<long> at(std::int64_t instant, bool* wholeDay = nullptr);
 
  private:
   // Every day of 44 years: the dates of one database cluster within a few years (carved
@@ -111,6 +113,17 @@ class DateTexts {
 
   ZoneOffsets zone_;
   std::vector<CivilDay> civilDays_;
+  // The instants [from, to) of the last date's local day that share its offset (none at
+  // first): the dates of one database come in runs within a day.
+  struct Span {
+    std::int64_t from = 1;
+    std::int64_t to = 0;
+    std::int64_t localDayStart = 0;
+    long offset = 0;
+    bool shown = false;
+    char text[kDayTextLength] = {};
+  };
+  Span last_;
 };
 
 // The size text of a byte count in steps of 1000 ("999.00B", "1.50M", up to "T"), computed

@@ -15,6 +15,9 @@
 
 namespace {
 
+// 1990-01-01 00:00 UTC: kind-0 values from here on count from 1970.
+constexpr std::int64_t k1990 = 631152000;
+
 // Sets the process's time zone for one test and puts the previous one back afterwards.
 class TimeZoneTest : public ::testing::Test {
  protected:
@@ -123,6 +126,46 @@ TEST_F(TimeZoneTest, RememberedOffsetsAreLocaltimesOwn) {
     ZoneOffsets offsets;
     for (const std::int64_t instant : instants) {
       ASSERT_EQ(offsets.at(instant), offsetByLocaltime(instant)) << zone << " " << instant;
+    }
+  }
+}
+
+// Date texts, made one after another as a carver makes them (mostly rising, in runs within a
+// day, with jumps back), must be localtime_r's for every instant: minute by minute across
+// each change of the offset from 1990 to 2040, across local midnights next to a change, and
+// at random instants in between.
+TEST_F(TimeZoneTest, DateTextsInRunsAreLocaltimesOwn) {
+  auto byLocaltime = [](std::int64_t instant) {
+    const std::time_t time = static_cast<std::time_t>(instant);
+    std::tm local{};
+    if (localtime_r(&time, &local) == nullptr) return std::string();
+    char text[32];
+    std::strftime(text, sizeof text, "%m-%d-%Y %H:%M", &local);
+    return std::string(text);
+  };
+  std::mt19937_64 random(11);
+  for (const char* zone : {"Europe/Stockholm", "Australia/Lord_Howe", "America/St_Johns",
+                           "Pacific/Apia", "Africa/Casablanca", "Asia/Kathmandu"}) {
+    if (!std::filesystem::exists(std::string("/usr/share/zoneinfo/") + zone)) continue;
+    useZone(zone);
+    auto offset = [](std::int64_t instant) {
+      const std::time_t time = static_cast<std::time_t>(instant);
+      std::tm local{};
+      localtime_r(&time, &local);
+      return local.tm_gmtoff;
+    };
+    std::vector<std::int64_t> instants;
+    for (std::int64_t t = k1990; t < 2208988800; t += 3600) {
+      // The two days about each change of the offset, and about one hour in 2000.
+      if (offset(t) == offset(t + 3600) && (t / 3600) % 2000 != 0) continue;
+      for (std::int64_t q = t - 86400; q <= t + 86400; q += 60 + random() % 240) {
+        instants.push_back(q);
+      }
+      instants.push_back(k1990 + static_cast<std::int64_t>(random() % 1500000000));  // a jump
+    }
+    DateTexts texts;
+    for (const std::int64_t instant : instants) {
+      ASSERT_EQ(texts.text(instant, 0), byLocaltime(instant)) << zone << " " << instant;
     }
   }
 }
