@@ -201,11 +201,12 @@ class CallRuns {
     return run < count_ ? run : -1;
   }
   static std::int64_t firstPage(std::int64_t run) { return run * kPagesPerRun; }
-  std::vector<std::shared_ptr<MzCallHistoryNode>>& calls(std::int64_t run) {
-    return calls_[static_cast<std::size_t>(run)];
-  }
-  // The carver of `run` has filled calls(run); `named`: it has named them too.
-  void finish(std::int64_t run, bool named) {
+  // The carver of `run` hands over its calls; `named`: it has named them too. A carver fills
+  // a vector of its own and hands it over whole: the runs' vectors lie side by side, and two
+  // carvers appending to neighbouring ones would share their cache lines.
+  void finish(std::int64_t run, std::vector<std::shared_ptr<MzCallHistoryNode>>&& calls,
+              bool named) {
+    calls_[static_cast<std::size_t>(run)] = std::move(calls);
     named_[static_cast<std::size_t>(run)] = named;
     done_[static_cast<std::size_t>(run)].store(true, std::memory_order_release);
   }
@@ -258,13 +259,13 @@ std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Ve
   auto carveRun = [&](CallCarve& carve, std::int64_t run, const CallNameLookup* lookup) {
     const std::int64_t first = CallRuns::firstPage(run);
     const std::int64_t last = std::min(db.pageCount, first + kPagesPerRun);
-    auto& calls = runs.calls(run);
+    std::vector<std::shared_ptr<MzCallHistoryNode>> calls;
     carveCallPages(carve, currentNodeIsiOS6Version, first, last,
                    [&](std::shared_ptr<MzCallHistoryNode> call) {
                      if (lookup) name(*lookup, *call);
                      calls.push_back(std::move(call));
                    });
-    runs.finish(run, lookup != nullptr);
+    runs.finish(run, std::move(calls), lookup != nullptr);
   };
   auto postFinished = [&] {
     runs.handOnFinished([&](std::vector<std::shared_ptr<MzCallHistoryNode>>& calls, bool named) {
