@@ -30,7 +30,7 @@ void NotificationCenter::removeAllObservers() {
   entries_ = std::make_shared<const Entries>();
 }
 
-void NotificationCenter::post(const std::string& name, const std::any& object) const {
+void NotificationCenter::post(std::string_view name, const std::any& object) const {
   // The list as it stands now; observers added or removed during delivery change the list
   // of the next post, not this one.
   std::shared_ptr<const Entries> entries;

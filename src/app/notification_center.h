@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class NotificationCenter {
@@ -30,8 +31,9 @@ class NotificationCenter {
   void removeObserver(ObserverId id);
   void removeAllObservers();
 
-  // Calls every observer of `name` with `object`, on this thread, before returning.
-  void post(const std::string& name, const std::any& object = {}) const;
+  // Calls every observer of `name` with `object`, on this thread, before returning. The
+  // name is not copied: carvers post tens of thousands of records under one name.
+  void post(std::string_view name, const std::any& object = {}) const;
 
   // Number of observers registered for `name`.
   std::size_t observerCount(const std::string& name) const;
