@@ -208,18 +208,27 @@ bool pageTestPasses(const DatabaseImage& file, std::int64_t at, std::size_t byte
 }
 
 // The page test of the body layout: the test above on the 6 bytes at `at`, or a body's
-// entity, ZOPT and a two-byte ZOWNER in a row at any byte where a window can begin. A page
-// whose first cell is the body of a note from the 128th on begins with that run, the owner
-// id being a two-byte integer there.
+// entity, ZOPT and a two-byte ZOWNER in a row at any byte where a window can begin, or the
+// same with a three-byte ZOWNER at any of the first kThreeByteOwnerStarts bytes. A page
+// whose first cell is the body of a note from the 128th on begins with such a run, the
+// owner id being a two-byte integer there and from the 32768th on a three-byte one.
+//
+// The first cell's payload length and rowid varints stand before the run, and `at` is 4
+// bytes into the cell. A body of a note from the 32768th on almost always has a rowid of
+// 16384 or more, a three-byte varint, so its run begins 2 to 4 bytes after `at` (payload
+// length of one to three bytes): past the windows when the payload length takes two bytes
+// or more. The three-byte form is therefore looked for over those starts as well; the
+// one- and two-byte forms keep the windows they have always had.
+constexpr std::int64_t kThreeByteOwnerStarts = 5;
 bool bodyPageTestPasses(const DatabaseImage& file, std::int64_t at, bool bodiless) {
   constexpr std::size_t kBytes = 6;
   if (pageTestPasses(file, at, kBytes, kBytes, bodiless)) return true;
   if (at <= 0) return false;
-  for (std::int64_t k = 0; k < static_cast<std::int64_t>(kBytes + 1) / 2; ++k) {
-    if (file.at(at + k) == 0x01 && isSmallInteger(file.at(at + k + 1), bodiless) &&
-        file.at(at + k + 2) == 0x02) {
-      return true;
-    }
+  constexpr auto kWindowStarts = static_cast<std::int64_t>(kBytes + 1) / 2;
+  for (std::int64_t k = 0; k < kThreeByteOwnerStarts; ++k) {
+    if (file.at(at + k) != 0x01 || !isSmallInteger(file.at(at + k + 1), bodiless)) continue;
+    const std::uint8_t owner = file.at(at + k + 2);
+    if ((owner == 0x02 && k < kWindowStarts) || owner == 0x03) return true;
   }
   return false;
 }
@@ -405,6 +414,15 @@ bool fitsBodyColumns(const DatabaseImage& file, std::int64_t i, std::int64_t w) 
   return isNullOrBlob(serialTypeAt(file, ref + varintLength(file, ref)));
 }
 
+// SQLite writes an integer in the fewest bytes that hold it, and a primary key is never
+// negative: a two-byte owner id outside 128 to 32767, or a three-byte one outside 32768 to
+// 8388607 (read unsigned, so a negative one reads as 8388608 or more), is no body's.
+bool ownerIdInRange(std::uint8_t type, std::int32_t id) {
+  if (type == 0x02) return id >= 128 && id <= 32767;
+  if (type == 0x03) return id >= 32768 && id <= 8388607;
+  return true;
+}
+
 // A body record at `i` (which passed the body signature), read as the body layout has it:
 // none when its serial types are not those of a ZNOTEBODY row.
 std::shared_ptr<MzNoteValueNode> bodyAt(const DatabaseImage& file, std::int64_t i,
@@ -415,10 +433,10 @@ std::shared_ptr<MzNoteValueNode> bodyAt(const DatabaseImage& file, std::int64_t 
   auto body = std::make_shared<MzNoteValueNode>();
   record.skip(1);
   record.skip(2);
+  // The owner id's body (one, two or three bytes, none for the bodiless 0 and 1) moves the
+  // data offset, so the content is read after it.
   body->uid = record.integer(3);
-  // SQLite writes an integer in the fewest bytes that hold it, and a primary key is never
-  // negative: a two-byte owner id outside 128 to 32767 is no body's.
-  if (file.at(i + 2) == 0x02 && (body->uid < 128 || body->uid > 32767)) return nullptr;
+  if (!ownerIdInRange(file.at(i + 2), body->uid)) return nullptr;
   const FieldBuffer& value = record.read(4, w == 1);
   if (!value.empty()) body->noteValue = fieldText(value);
   return body;
@@ -430,8 +448,8 @@ std::shared_ptr<MzNoteValueNode> bodyAt(const DatabaseImage& file, std::int64_t 
 // signatures: after the entity column, five small integer columns and the 6-byte integer
 // ZEXTERNALSERVERINTID (iOS 7 has a NULL ZEXTERNALSEQUENCENUMBER before it); the rollback
 // layout also takes a two-byte integer in the fifth place. The body signature: the entity
-// and ZOPT as small integers, ZOWNER as a small or a two-byte integer, then the content's
-// serial type and a NULL column (CheckNoteBodyMark).
+// and ZOPT as small integers, ZOWNER as a small, two-byte or three-byte integer, then the
+// content's serial type and a NULL column (CheckNoteBodyMark).
 constexpr std::size_t kSpill = 8;
 
 bool smallRun(const std::uint8_t* b, int from, int to, bool bodiless) {
@@ -451,10 +469,11 @@ bool isRollbackNoteSignature(const std::uint8_t* b, bool bodiless) {
                                           isSmallInteger(b[5], bodiless) && b[6] == 5);
 }
 // ZOWNER, the owning note's primary key, is an integer of one byte only up to 127: from the
-// 128th note on it is a two-byte integer (serial type 2, 128 to 32767), read as such by the
-// body layout, whose data offsets then move by the extra body byte.
+// 128th note on it is a two-byte integer (serial type 2, 128 to 32767) and from the 32768th
+// on a three-byte one (serial type 3, 32768 to 8388607), read as such by the body layout,
+// whose data offsets then move by the extra body bytes.
 bool isOwnerId(std::uint8_t type, bool bodiless) {
-  return type == 0x02 || isSmallInteger(type, bodiless);
+  return type == 0x02 || type == 0x03 || isSmallInteger(type, bodiless);
 }
 bool isBodySignature(const std::uint8_t* b, bool bodiless) {
   return b[0] == 1 && isSmallInteger(b[1], bodiless) && isOwnerId(b[2], bodiless) && b[3] >= 0x10 &&
@@ -463,9 +482,9 @@ bool isBodySignature(const std::uint8_t* b, bool bodiless) {
 
 // Carves the table leaf pages of one file. Each page is tested once for each kind of record
 // and searched in one pass: a block prefilter (findNoteCandidates) hands on the offsets that
-// begin with 0x01, a small integer column and a small or two-byte integer column (every note
-// and body signature does), and the signatures are tested on those straight from the page's
-// bytes.
+// begin with 0x01, a small integer column and a small, two-byte or three-byte integer column
+// (every note and body signature does), and the signatures are tested on those straight from
+// the page's bytes.
 class NotePageCarver {
  public:
   NotePageCarver(const CarveDatabase& db, bool writeAhead, bool iOS7,
@@ -618,12 +637,12 @@ void findNoteCandidates(const std::uint8_t* bytes, std::size_t n, bool bodiless,
     const bool bodilessSecond = bodiless && (second == 0x08 || second == 0x09);
     const bool bodilessThird = bodiless && (third == 0x08 || third == 0x09);
     return bytes[k] == 0x01 && (second == 0x01 || bodilessSecond) &&
-           (third == 0x01 || third == 0x02 || bodilessThird);
+           (third == 0x01 || third == 0x02 || third == 0x03 || bodilessThird);
   };
   std::size_t k = 0;
 #if defined(__SSE2__)
   const __m128i one = _mm_set1_epi8(0x01);
-  const __m128i two = _mm_set1_epi8(0x02);
+  const __m128i three = _mm_set1_epi8(0x03);
   const __m128i eight = _mm_set1_epi8(0x08);
   const __m128i nine = _mm_set1_epi8(0x09);
   for (; k + 16 <= n; k += 16) {
@@ -634,7 +653,8 @@ void findNoteCandidates(const std::uint8_t* bytes, std::size_t n, bool bodiless,
     const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k + 1));
     const __m128i third = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k + 2));
     __m128i secondFits = _mm_cmpeq_epi8(second, one);
-    __m128i thirdFits = _mm_or_si128(_mm_cmpeq_epi8(third, one), _mm_cmpeq_epi8(third, two));
+    // 0x01, 0x02 and 0x03 are the bytes from 1 to 3: one unsigned range test.
+    __m128i thirdFits = _mm_cmpeq_epi8(_mm_min_epu8(_mm_max_epu8(third, one), three), third);
     if (bodiless) {
       secondFits = _mm_or_si128(
           secondFits, _mm_or_si128(_mm_cmpeq_epi8(second, eight), _mm_cmpeq_epi8(second, nine)));

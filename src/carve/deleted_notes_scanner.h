@@ -10,8 +10,9 @@
 //
 // Which note-record layout applies is chosen by the header's write version (offset 18:
 // 2 for write-ahead logging) and, within the write-ahead branch, by the iOS 7 flag. Body
-// records have one layout, whose owner id is a one-byte integer up to the 127th note and a
-// two-byte one from the 128th on. Where the header gives schema format 4 (offset 44), the layouts
+// records have one layout, whose owner id is a one-byte integer up to the 127th note, a
+// two-byte one from the 128th on and a three-byte one from the 32768th on (each only in the
+// range its size is written for). Where the header gives schema format 4 (offset 44), the layouts
 // also take the records as that format writes them: the integers 0 and 1 as the bodiless
 // serial types 8 and 9 where format 1 writes type 1 with a one-byte body.
 #pragma once
@@ -45,8 +46,9 @@ std::vector<std::shared_ptr<MzNoteNode>> assembleDeletedNotes(
 
 // The offsets k in [0, n), ascending, at which a note or body signature may begin: byte k is
 // 0x01, byte k + 1 a small integer column (0x01, or 0x08 and 0x09 with `bodiless`) and byte
-// k + 2 a small or two-byte integer column (0x01, 0x02, and with `bodiless` 0x08 and 0x09).
-// Reads n + 2 bytes from `bytes`. Replaces the contents of `out`.
+// k + 2 a small, two-byte or three-byte integer column (0x01, 0x02, 0x03, and with
+// `bodiless` 0x08 and 0x09). Every offset a signature accepts is among them. Reads n + 2
+// bytes from `bytes`. Replaces the contents of `out`.
 void findNoteCandidates(const std::uint8_t* bytes, std::size_t n, bool bodiless,
                         std::vector<std::uint32_t>& out);
 

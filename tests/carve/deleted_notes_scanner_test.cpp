@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -242,12 +243,20 @@ TEST(DeletedNotesCarving, NoteCandidatesAreThoseOfTheGenericPrefilter) {
         b = drawn[(state >> 33) % sizeof drawn];
       }
       for (const bool bodiless : {false, true}) {
+        // The third byte takes one of 0x01 to 0x03, and 0x08 or 0x09 with `bodiless`: more
+        // values than one generic test holds, so the candidates are those of two.
         const std::uint8_t small = bodiless ? 3 : 1;
-        const std::array<carve::ByteTest, 3> tests = {
-            {{0, 1, {0x01}},
-             {1, small, {0x01, 0x08, 0x09}},
-             {2, static_cast<std::uint8_t>(small + 1), {0x01, 0x02, 0x08, 0x09}}}};
-        carve::findCandidates(bytes.data(), n, n + 8, tests, generic);
+        const std::array<carve::ByteTest, 3> lowThird = {
+            {{0, 1, {0x01}}, {1, small, {0x01, 0x08, 0x09}}, {2, 3, {0x01, 0x02, 0x03}}}};
+        const std::array<carve::ByteTest, 3> bodilessThird = {
+            {{0, 1, {0x01}}, {1, small, {0x01, 0x08, 0x09}}, {2, 2, {0x08, 0x09}}}};
+        carve::findCandidates(bytes.data(), n, n + 8, lowThird, generic);
+        if (bodiless) {
+          std::vector<std::uint32_t> more;
+          carve::findCandidates(bytes.data(), n, n + 8, bodilessThird, more);
+          generic.insert(generic.end(), more.begin(), more.end());
+          std::sort(generic.begin(), generic.end());
+        }
         fast.assign(3, 7);  // replaced, not appended to
         findNoteCandidates(bytes.data(), n, bodiless, fast);
         ASSERT_EQ(fast, generic) << "n " << n << (bodiless ? ", bodiless" : "");
@@ -490,13 +499,153 @@ TEST(DeletedNotesCarving, OwnerIdsFrom128OnAreTwoByteIntegers) {
       EXPECT_TRUE(posted[1]->noteTitle.empty());
     }
   }
-  // A three-byte owner id (serial type 3) is not a body of this layout.
+  // Between one-byte ids a three-byte one (serial type 3) is read past its three body
+  // bytes, and the bodies after it are read from the right offsets.
   PageImage wide(kPageSize, 2, true);
   placeRecords(wide, 1, 120, {bodyRow(3, "Eggs"), bodyRow(40000, "Milk"), bodyRow(4, "Bread")});
   const Carved c = carve(wide, true, false);
-  ASSERT_EQ(c.bodies.size(), 2u);
+  ASSERT_EQ(c.bodies.size(), 3u);
   EXPECT_EQ(c.bodies[0]->uid, 3);
-  EXPECT_EQ(c.bodies[1]->uid, 4);
+  EXPECT_EQ(c.bodies[1]->uid, 40000);
+  EXPECT_EQ(c.bodies[1]->noteValue, "Milk");
+  EXPECT_EQ(c.bodies[2]->uid, 4);
+  EXPECT_EQ(c.bodies[2]->noteValue, "Bread");
+}
+
+// A table leaf cell as SQLite writes it: the payload length and rowid varints, then the
+// record.
+std::vector<std::uint8_t> cellOf(std::int64_t rowid, const std::vector<std::uint8_t>& record) {
+  std::vector<std::uint8_t> cell;
+  auto varint = [&cell](std::uint64_t value) {
+    std::uint8_t groups[9];
+    int n = 0;
+    do {
+      groups[n++] = static_cast<std::uint8_t>(value & 0x7F);
+      value >>= 7;
+    } while (value != 0 && n < 8);
+    for (int k = n - 1; k >= 0; --k) cell.push_back(groups[k] | (k > 0 ? 0x80 : 0x00));
+  };
+  varint(record.size());
+  varint(static_cast<std::uint64_t>(rowid));
+  cell.insert(cell.end(), record.begin(), record.end());
+  return cell;
+}
+
+// The cell as a delete leaves it in a freeblock: its first four bytes become the next
+// freeblock's offset (none) and the block's size.
+std::vector<std::uint8_t> freed(std::vector<std::uint8_t> cell) {
+  cell[0] = 0;
+  cell[1] = 0;
+  cell[2] = static_cast<std::uint8_t>(cell.size() >> 8);
+  cell[3] = static_cast<std::uint8_t>(cell.size());
+  return cell;
+}
+
+// The ZNOTEBODY record of `owner` with its three-byte owner body replaced by `ownerBody`:
+// values SQLite never writes as serial type 3.
+std::vector<std::uint8_t> bodyWithThreeByteOwner(std::array<std::uint8_t, 3> ownerBody,
+                                                 const std::string& content, bool format4) {
+  std::vector<std::uint8_t> record = encodeRecord(bodyRow(40000, content), format4);
+  // The header, then Z_ENT's one body byte and Z_OPT's (1: none in format 4).
+  const std::size_t at = record[0] + 1 + (format4 ? 0 : 1);
+  std::copy(ownerBody.begin(), ownerBody.end(), record.begin() + static_cast<std::ptrdiff_t>(at));
+  return record;
+}
+
+TEST(DeletedNotesCarving, OwnerIdsFrom32768OnAreThreeByteIntegers) {
+  // From the 32768th note on the body's owner id (and the note's ids) are three-byte
+  // integers (serial type 3). The body page is laid out as the store has it: its first cell,
+  // a live body, has a two-byte payload length and a three-byte rowid before its record, and
+  // deleted bodies lie in freeblocks after it.
+  ScopedEnv tz("TZ", "UTC");
+  struct Layout {
+    bool writeAhead;
+    bool iOS7;
+  };
+  const std::string longBody =
+      "Boat club<div>Dues for the season are due by the end of March</div><div>Bring the "
+      "mooring papers and the insurance letter to the meeting</div>";
+  const std::string listBody = "Spare parts<div>Impeller, fuel filter and two shackles</div>";
+  for (const Layout layout : {Layout{true, false}, Layout{true, true}, Layout{false, false}}) {
+    for (const std::uint8_t format : {std::uint8_t{1}, std::uint8_t{4}}) {
+      SCOPED_TRACE(testing::Message() << "write-ahead " << layout.writeAhead << ", iOS 7 "
+                                      << layout.iOS7 << ", format " << int{format});
+      const bool format4 = format == 4;
+      PageImage image(kPageSize, 3, layout.writeAhead);
+      setSchemaFormat(image, format);
+      const auto row = layout.iOS7 ? noteRowOfIOS7 : noteRow;
+      placeRecords(image, 1, 150, {row(40000, std::int64_t{386245844}, "Spare parts", "Impeller")},
+                   format4);
+
+      const std::int64_t page = image.pageOffset(2);
+      const auto live = cellOf(40001, encodeRecord(bodyRow(40001, longBody), format4));
+      ASSERT_EQ(live[0] & 0x80, 0x80);  // a two-byte payload length ...
+      ASSERT_EQ(live[2] & 0x80, 0x80);  // ... and a three-byte rowid
+      image.setFirstCell(2, 100);
+      std::int64_t at = image.put(page + 100, live);
+      auto deleted = [&](std::int64_t rowid, const std::vector<std::uint8_t>& record) {
+        at = image.put(at, freed(cellOf(rowid, record)));
+      };
+      deleted(32768, encodeRecord(bodyRow(32768, "Mooring<div>Berth 14</div>"), format4));
+      deleted(40000, encodeRecord(bodyRow(40000, listBody), format4));  // two-byte text type
+      deleted(40002, bodyWithThreeByteOwner({0x00, 0x00, 0x64}, "Not a body (100)", format4));
+      deleted(40003, encodeRecord(bodyRow(8388607, "Last id"), format4));
+      deleted(40004, bodyWithThreeByteOwner({0xFF, 0xFF, 0xFF}, "Not a body (-1)", format4));
+      deleted(40005, encodeRecord(bodyRow(32767, "Two-byte id"), format4));
+      deleted(40006, encodeRecord(bodyRow(5, "One-byte id"), format4));
+
+      Carved c = carve(image, layout.writeAhead, layout.iOS7);
+      ASSERT_EQ(c.notes.size(), 1u);
+      EXPECT_EQ(c.notes[0]->uid, 40000);  // the note's ids are three-byte integers too
+      EXPECT_EQ(c.notes[0]->noteTitle, "Spare parts");
+      EXPECT_EQ(c.notes[0]->noteDate, "03-29-2013 10:30");
+      const std::vector<std::pair<std::int32_t, std::string>> expected = {
+          {40001, longBody},    {32768, "Mooring<div>Berth 14</div>"}, {40000, listBody},
+          {8388607, "Last id"}, {32767, "Two-byte id"},                {5, "One-byte id"}};
+      ASSERT_EQ(c.bodies.size(), expected.size());
+      for (std::size_t k = 0; k < expected.size(); ++k) {
+        EXPECT_EQ(c.bodies[k]->uid, expected[k].first) << k;
+        EXPECT_EQ(c.bodies[k]->noteValue, expected[k].second) << k;
+      }
+      const auto posted = assembleDeletedNotes(c.notes, c.bodies);
+      ASSERT_EQ(posted.size(), expected.size());
+      EXPECT_EQ(posted[2]->noteTitle, "Spare parts");
+      EXPECT_EQ(posted[2]->noteDate, "03-29-2013 10:30");
+      EXPECT_EQ(posted[2]->noteContent, "Spare partsImpeller, fuel filter and two shackles");
+      EXPECT_TRUE(posted[0]->noteTitle.empty());
+    }
+  }
+}
+
+TEST(DeletedNotesCarving, AThreeByteOwnerFirstCellIsFoundWhereverItsVarintsEnd) {
+  // The first cell's payload length takes one to three bytes and its rowid three: the page is
+  // searched in each case. A page whose first cell is no body is not.
+  for (const std::uint8_t format : {std::uint8_t{1}, std::uint8_t{4}}) {
+    SCOPED_TRACE(int{format});
+    const bool format4 = format == 4;
+    for (const std::size_t contentLength : {20u, 300u, 20000u}) {
+      PageImage image(kPageSize, 2, true);
+      setSchemaFormat(image, format);
+      std::vector<std::uint8_t> live =
+          cellOf(50000, encodeRecord(bodyRow(50000, std::string(contentLength, 'x')), format4));
+      live.resize(std::min<std::size_t>(live.size(), 600));  // the rest would overflow
+      image.setFirstCell(1, 100);
+      const std::int64_t at = image.put(image.pageOffset(1) + 100, live);
+      image.put(at, freed(cellOf(50001, encodeRecord(bodyRow(50001, "Anchor chain"), format4))));
+      const Carved c = carve(image, true, false);
+      ASSERT_FALSE(c.bodies.empty()) << contentLength;
+      EXPECT_EQ(c.bodies.back()->uid, 50001) << contentLength;
+      EXPECT_EQ(c.bodies.back()->noteValue, "Anchor chain") << contentLength;
+    }
+    PageImage other(kPageSize, 2, true);
+    setSchemaFormat(other, format);
+    other.setFirstCell(1, 100);
+    const std::int64_t at = other.put(
+        other.pageOffset(1) + 100,
+        cellOf(50000, encodeRecord({nullptr, std::string("com.apple.notes"), std::int64_t{7}})));
+    other.put(at, freed(cellOf(50001, encodeRecord(bodyRow(50001, "Anchor chain"), format4))));
+    EXPECT_TRUE(carve(other, true, false).bodies.empty());
+  }
 }
 
 TEST(DeletedNotesSchemaFormat4, OnlyIntegerColumnsMayTakeTheBodilessForm) {
