@@ -6,6 +6,7 @@
 
 #include "carve/carve_primitives.h"
 #include "carve/deleted_calls_scanner.h"
+#include "carve/page_runs.h"
 #include "extract/conversions.h"
 #include "extract/device_databases.h"
 
@@ -169,12 +170,15 @@ bool unique_identifAlter(const DatabaseImage& file, std::int64_t offset, int ver
   return version == 1 && file.at(offset) != 0x00;
 }
 
-std::int64_t carveDeletedCalendarEvents(const CarveDatabase& db, bool writeAhead,
-                                        bool currentNodeIsiOS6Version, const CalenderPost& post) {
-  std::int64_t carved = 0;
-  EventCarve carve{db, carve::fieldCapacity(db), {}};
+namespace {
+
+// Carves the events of pages [first, last) of `db` in page order into `emit`.
+template <typename Emit>
+void carveEventPages(EventCarve& carve, bool writeAhead, bool currentNodeIsiOS6Version,
+                     std::int64_t first, std::int64_t last, Emit&& emit) {
+  const CarveDatabase& db = carve.db;
   carve::PageBytes pages(db.image, db.pageSize, kEventSpill);
-  for (std::int64_t index = 0; index < db.pageCount; ++index) {
+  for (std::int64_t index = first; index < last; ++index) {
     const std::int64_t page = db.pageOffset(index);
     if (carve::getPageType(db.image, page) != 1) continue;
     if (!isEventPage(db, page, writeAhead)) continue;
@@ -188,18 +192,41 @@ std::int64_t carveDeletedCalendarEvents(const CarveDatabase& db, bool writeAhead
       }
       if (at >= end) break;
       const std::uint8_t* b = bytes + (at - page);
-      std::shared_ptr<MzCalenderNode> event;
       if (writeAhead) {
         if (!isWriteAheadCandidate(b)) continue;
-        event = writeAheadEventAt(carve, at, currentNodeIsiOS6Version, liveColumns);
+        emit(writeAheadEventAt(carve, at, currentNodeIsiOS6Version, liveColumns));
       } else {
         if (!isLegacyCandidate(b, at)) continue;
-        event = legacyEventAt(carve, at, liveColumns);
+        emit(legacyEventAt(carve, at, liveColumns));
       }
-      ++carved;
-      post(std::move(event));
     }
   }
+}
+
+}  // namespace
+
+std::int64_t carveDeletedCalendarEvents(const CarveDatabase& db, bool writeAhead,
+                                        bool currentNodeIsiOS6Version, const CalenderPost& post,
+                                        bool oneCarver) {
+  std::int64_t carved = 0;
+  auto postEvent = [&](std::shared_ptr<MzCalenderNode> event) {
+    ++carved;
+    post(std::move(event));
+  };
+  EventCarve own{db, carve::fieldCapacity(db), {}};
+  if (oneCarver || db.pageCount < carve::kPagesWorthASecondCarver) {
+    carveEventPages(own, writeAhead, currentNodeIsiOS6Version, 0, db.pageCount, postEvent);
+    return carved;
+  }
+  using Event = std::shared_ptr<MzCalenderNode>;
+  carve::carveInTwoRuns<Event>(
+      db.pageCount, own, [&] { return EventCarve{db, carve::fieldCapacity(db), {}}; },
+      [&](EventCarve& carve, std::int64_t first, std::int64_t last, std::vector<Event>& events) {
+        carveEventPages(carve, writeAhead, currentNodeIsiOS6Version, first, last,
+                        [&](Event event) { events.push_back(std::move(event)); });
+        return true;
+      },
+      [&](Event&& event, bool) { postEvent(std::move(event)); });
   return carved;
 }
 

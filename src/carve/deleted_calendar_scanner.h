@@ -33,8 +33,14 @@ using CalenderPost = std::function<void(std::shared_ptr<MzCalenderNode>)>;
 // The carving itself, for tests, the fuzz target and the benchmark: hands every event
 // carved from `db` to `post`, in page order. `writeAhead` chooses the layout as the
 // header's write version does. Returns how many were carved.
+//
+// A file of many pages is carved by two threads taking runs of pages in turn (`oneCarver`:
+// by this thread alone, for comparison). `post` is called on the caller's thread only, each
+// run's events once the runs before it are posted: the events and their order are those of
+// one carver going through the pages alone.
 std::int64_t carveDeletedCalendarEvents(const CarveDatabase& db, bool writeAhead,
-                                        bool currentNodeIsiOS6Version, const CalenderPost& post);
+                                        bool currentNodeIsiOS6Version, const CalenderPost& post,
+                                        bool oneCarver = false);
 
 // ---- Byte probes of the event layouts (each reads the byte at `offset`) --------------------
 

@@ -2,20 +2,18 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
+#include "carve/page_runs.h"
 #include "carve/record_blocks.h"
 #include "extract/calls_scanner.h"
 #include "extract/conversions.h"
@@ -62,6 +60,8 @@ struct CallCarve {
   std::size_t capacity;
   DateTexts dates;
   carve::RecordBlocks<MzCallHistoryNode> records;
+  // Names the records as they are carved; none: they are named when posted.
+  const CallNameLookup* lookup = nullptr;
 };
 
 std::shared_ptr<MzCallHistoryNode> callAt(CallCarve& carve, std::int64_t header,
@@ -180,58 +180,6 @@ void carveCallPages(CallCarve& carve, bool currentNodeIsiOS6Version, std::int64_
   }
 }
 
-// Pages are shared out between the two carvers in runs of this many.
-constexpr std::int64_t kPagesPerRun = 16;
-// Below this many pages one carver does it all: a thread costs more than it saves.
-constexpr std::int64_t kPagesWorthASecondCarver = 256;
-
-// The runs of pages of one carve and the calls carved from each, handed from the carver
-// that carved a run to the caller's thread, which posts them in page order.
-class CallRuns {
- public:
-  explicit CallRuns(std::int64_t pages)
-      : count_((pages + kPagesPerRun - 1) / kPagesPerRun),
-        calls_(static_cast<std::size_t>(count_)),
-        named_(static_cast<std::size_t>(count_)),
-        done_(std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(count_))) {}
-
-  // The next run nobody has claimed, or -1 when all are claimed.
-  std::int64_t claim() {
-    const std::int64_t run = next_.fetch_add(1);
-    return run < count_ ? run : -1;
-  }
-  static std::int64_t firstPage(std::int64_t run) { return run * kPagesPerRun; }
-  // The carver of `run` hands over its calls; `named`: it has named them too. A carver fills
-  // a vector of its own and hands it over whole: the runs' vectors lie side by side, and two
-  // carvers appending to neighbouring ones would share their cache lines.
-  void finish(std::int64_t run, std::vector<std::shared_ptr<MzCallHistoryNode>>&& calls,
-              bool named) {
-    calls_[static_cast<std::size_t>(run)] = std::move(calls);
-    named_[static_cast<std::size_t>(run)] = named;
-    done_[static_cast<std::size_t>(run)].store(true, std::memory_order_release);
-  }
-  // Hands every finished run from the first one not handed yet on to `take`, in order, and
-  // stops at a run still being carved.
-  template <typename Take>
-  void handOnFinished(Take&& take) {
-    while (posted_ < count_ &&
-           done_[static_cast<std::size_t>(posted_)].load(std::memory_order_acquire)) {
-      take(calls_[static_cast<std::size_t>(posted_)], named_[static_cast<std::size_t>(posted_)]);
-      calls_[static_cast<std::size_t>(posted_)].clear();
-      calls_[static_cast<std::size_t>(posted_)].shrink_to_fit();
-      ++posted_;
-    }
-  }
-
- private:
-  std::int64_t count_;
-  std::atomic<std::int64_t> next_{0};
-  std::vector<std::vector<std::shared_ptr<MzCallHistoryNode>>> calls_;
-  std::vector<char> named_;
-  std::unique_ptr<std::atomic<bool>[]> done_;
-  std::int64_t posted_ = 0;  // the caller's thread only
-};
-
 }  // namespace
 
 std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Version,
@@ -246,53 +194,31 @@ std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Ve
     ++carved;
     post(std::move(call));
   };
-  CallCarve own{db, carve::fieldCapacity(db), {}, {}};
-  if (carvers.one || db.pageCount < kPagesWorthASecondCarver) {
+  CallCarve own{db, carve::fieldCapacity(db), {}, {}, nameOf ? &nameOf : nullptr};
+  if (carvers.one || db.pageCount < carve::kPagesWorthASecondCarver) {
     carveCallPages(own, currentNodeIsiOS6Version, 0, db.pageCount, postNamed);
     return carved;
   }
-  // Two carvers take runs of pages in turn; this thread also posts every run, in page order,
-  // as soon as the runs before it are posted. Records, names and their order are those of
-  // one carver going through the pages alone.
-  CallRuns runs(db.pageCount);
-  const bool secondNames = static_cast<bool>(carvers.secondNameOf) && nameOf;
-  auto carveRun = [&](CallCarve& carve, std::int64_t run, const CallNameLookup* lookup) {
-    const std::int64_t first = CallRuns::firstPage(run);
-    const std::int64_t last = std::min(db.pageCount, first + kPagesPerRun);
-    std::vector<std::shared_ptr<MzCallHistoryNode>> calls;
-    carveCallPages(carve, currentNodeIsiOS6Version, first, last,
-                   [&](std::shared_ptr<MzCallHistoryNode> call) {
-                     if (lookup) name(*lookup, *call);
-                     calls.push_back(std::move(call));
-                   });
-    runs.finish(run, std::move(calls), lookup != nullptr);
-  };
-  auto postFinished = [&] {
-    runs.handOnFinished([&](std::vector<std::shared_ptr<MzCallHistoryNode>>& calls, bool named) {
-      for (auto& call : calls) {
+  // The second carver names its records with its own lookup when it has one; the ones it
+  // leaves unnamed are named here as they are posted.
+  const CallNameLookup* secondLookup =
+      carvers.secondNameOf && nameOf ? &carvers.secondNameOf : nullptr;
+  using Call = std::shared_ptr<MzCallHistoryNode>;
+  carve::carveInTwoRuns<Call>(
+      db.pageCount, own,
+      [&] { return CallCarve{db, carve::fieldCapacity(db), {}, {}, secondLookup}; },
+      [&](CallCarve& carve, std::int64_t first, std::int64_t last, std::vector<Call>& calls) {
+        carveCallPages(carve, currentNodeIsiOS6Version, first, last, [&](Call call) {
+          if (carve.lookup) name(*carve.lookup, *call);
+          calls.push_back(std::move(call));
+        });
+        return carve.lookup != nullptr;
+      },
+      [&](Call&& call, bool named) {
         if (!named) name(nameOf, *call);
         ++carved;
         post(std::move(call));
-      }
-    });
-  };
-  std::optional<std::jthread> second;
-  try {
-    second.emplace([&] {
-      CallCarve carve{db, carve::fieldCapacity(db), {}, {}};
-      for (std::int64_t run = runs.claim(); run >= 0; run = runs.claim()) {
-        carveRun(carve, run, secondNames ? &carvers.secondNameOf : nullptr);
-      }
-    });
-  } catch (const std::system_error&) {
-    // No second thread to be had: this one carves every run.
-  }
-  for (std::int64_t run = runs.claim(); run >= 0; run = runs.claim()) {
-    carveRun(own, run, nameOf ? &nameOf : nullptr);
-    postFinished();
-  }
-  second.reset();  // joins
-  postFinished();
+      });
   return carved;
 }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "backup_builder.h"
@@ -278,6 +280,51 @@ TEST(DeletedCalendarPages, OnlyEventLeafPagesAreCarved) {
   otherTable[kPageSize + 8] = 0xFF;
   otherTable[kPageSize + 9] = 0xF0;
   EXPECT_TRUE(carve(otherTable, true, true).empty());
+}
+
+// A file of many pages is carved by two threads; what is posted, and in what order, must
+// be what one carver posts, on the caller's thread only, for both layouts.
+TEST(DeletedCalendarPages, TwoCarversGiveWhatOneGives) {
+  constexpr int kPages = 600;
+  std::mt19937 random(9);
+  for (const bool writeAhead : {true, false}) {
+    HandMadeDatabase db(kPageSize, writeAhead, kPages);
+    std::int64_t rowid = 1;
+    for (int page = 1; page < kPages; ++page) {
+      EventValues live;
+      live.title = "Live " + std::to_string(page);
+      db.setPage(page, page % 9 == 0 ? 0x05 : 0x0D, encodeCell(rowid++, calendarItem(live)));
+      std::int64_t at = db.pageOffset(page) + 300;
+      for (int k = 0; k < 1 + page % 4; ++k) {
+        EventValues v;
+        v.title = "Event " + std::to_string(random() % 100000);
+        if (random() % 3 == 0) v.note = std::string(random() % 200, 'n');
+        const auto cell = freedCell(encodeCell(rowid++, calendarItem(v)));
+        db.put(at, cell);
+        at += static_cast<std::int64_t>(cell.size()) + 30;
+      }
+    }
+    const CarveDatabase file = CarveDatabase::fromImage(DatabaseImage(db.bytes()));
+    const std::thread::id caller = std::this_thread::get_id();
+    bool postedElsewhere = false;
+    auto lines = [&](bool oneCarver) {
+      std::vector<std::string> out;
+      const std::int64_t carved = carveDeletedCalendarEvents(
+          file, writeAhead, true,
+          [&](std::shared_ptr<MzCalenderNode> e) {
+            if (std::this_thread::get_id() != caller) postedElsewhere = true;
+            out.push_back(e->calTitle + "|" + e->location + "|" + e->calNote + "|" +
+                          e->startDate + "|" + e->endDate);
+          },
+          oneCarver);
+      EXPECT_EQ(carved, static_cast<std::int64_t>(out.size()));
+      return out;
+    };
+    const std::vector<std::string> one = lines(true);
+    EXPECT_GT(one.size(), 1000u) << writeAhead;
+    for (int round = 0; round < 3; ++round) EXPECT_EQ(lines(false), one) << writeAhead << round;
+    EXPECT_FALSE(postedElsewhere);
+  }
 }
 
 TEST(DeletedCalendarStep, MissingDatabaseLogsAndUnchangedEvidence) {
