@@ -10,6 +10,7 @@
 #endif
 
 #include "carve/carve_primitives.h"
+#include "carve/page_runs.h"
 #include "extract/conversions.h"
 #include "extract/device_databases.h"
 #include "extract/notes_scanner.h"
@@ -487,19 +488,28 @@ bool isBodySignature(const std::uint8_t* b, bool bodiless) {
 // the page's bytes.
 class NotePageCarver {
  public:
-  NotePageCarver(const CarveDatabase& db, bool writeAhead, bool iOS7,
-                 RecordList<MzNoteNode>& noteArray, RecordList<MzNoteValueNode>& noteValueArray)
+  NotePageCarver(const CarveDatabase& db, bool writeAhead, bool iOS7)
       : db_(db),
         file_(db.image),
         writeAhead_(writeAhead),
         iOS7_(iOS7),
         bodiless_(writesBodilessIntegers(db.image)),
         field_(static_cast<std::size_t>(db.pageSize)),
-        scratch_(static_cast<std::size_t>(db.pageSize) + kSpill),
-        noteArray_(noteArray),
-        noteValueArray_(noteValueArray) {
+        scratch_(static_cast<std::size_t>(db.pageSize) + kSpill) {}
+
+  // Appends the note records and body records of the table leaf pages among pages [first,
+  // last) to the two lists.
+  void carvePages(std::int64_t first, std::int64_t last, RecordList<MzNoteNode>& noteArray,
+                  RecordList<MzNoteValueNode>& noteValueArray) {
+    noteArray_ = &noteArray;
+    noteValueArray_ = &noteValueArray;
+    for (std::int64_t k = first; k < last; ++k) {
+      const std::int64_t page = db_.pageOffset(k);
+      if (carve::getPageType(db_.image, page) == 1) carve(page);
+    }
   }
 
+ private:
   void carve(std::int64_t page) {
     const std::int64_t firstCell = db_.firstCellOffset(page);
     const bool notes = writeAhead_ ? pageTestPasses(file_, firstCell + 4, 16, 16, bodiless_)
@@ -515,27 +525,26 @@ class NotePageCarver {
       if (notes) carveNote(b, at);
       if (bodies && isBodySignature(b, bodiless_)) {
         if (auto body = bodyAt(file_, at, field_, bodiless_)) {
-          noteValueArray_.push_back(std::move(body));
+          noteValueArray_->push_back(std::move(body));
         }
       }
     }
   }
 
- private:
   void carveNote(const std::uint8_t* b, std::int64_t at) {
     if (!writeAhead_) {
       if (isRollbackNoteSignature(b, bodiless_)) {
-        noteArray_.push_back(noteOfRollbackFile(file_, at, field_, bodiless_));
+        noteArray_->push_back(noteOfRollbackFile(file_, at, field_, bodiless_));
       }
       return;
     }
     const bool six = isNoteSignature(b, bodiless_);
     if (!iOS7_) {
-      if (six) noteArray_.push_back(noteBeforeIOS7(file_, at, field_, bodiless_));
+      if (six) noteArray_->push_back(noteBeforeIOS7(file_, at, field_, bodiless_));
       return;
     }
     if (six || isIOS7NoteSignature(b, bodiless_)) {
-      noteArray_.push_back(noteOfIOS7(file_, at, field_, bodiless_));
+      noteArray_->push_back(noteOfIOS7(file_, at, field_, bodiless_));
     }
   }
 
@@ -555,8 +564,8 @@ class NotePageCarver {
   FieldBuffer field_;
   std::vector<std::uint8_t> scratch_;
   std::vector<std::uint32_t> candidates_;
-  RecordList<MzNoteNode>& noteArray_;
-  RecordList<MzNoteValueNode>& noteValueArray_;
+  RecordList<MzNoteNode>* noteArray_ = nullptr;
+  RecordList<MzNoteValueNode>* noteValueArray_ = nullptr;
 };
 
 // The first '<' or '&' at or after `at` in `text`, or its size for none: 16 bytes at a time.
@@ -712,13 +721,30 @@ bool CheckNoteBodyMark(const DatabaseImage& file, std::int64_t offset) {
 
 void carveDeletedNotePages(const CarveDatabase& db, bool writeAhead, bool iOS7,
                            RecordList<MzNoteNode>& noteArray,
-                           RecordList<MzNoteValueNode>& noteValueArray) {
+                           RecordList<MzNoteValueNode>& noteValueArray, bool oneCarver) {
   if (db.pageSize <= 0) return;
-  NotePageCarver carver(db, writeAhead, iOS7, noteArray, noteValueArray);
-  for (std::int64_t k = 0; k < db.pageCount; ++k) {
-    const std::int64_t page = db.pageOffset(k);
-    if (carve::getPageType(db.image, page) == 1) carver.carve(page);
+  NotePageCarver own(db, writeAhead, iOS7);
+  if (oneCarver || db.pageCount < carve::kPagesWorthASecondCarver) {
+    own.carvePages(0, db.pageCount, noteArray, noteValueArray);
+    return;
   }
+  // A run's records are handed over as one piece and appended in page order.
+  struct RunRecords {
+    RecordList<MzNoteNode> notes;
+    RecordList<MzNoteValueNode> bodies;
+  };
+  carve::carveInTwoRuns<RunRecords>(
+      db.pageCount, own, [&] { return NotePageCarver(db, writeAhead, iOS7); },
+      [](NotePageCarver& carver, std::int64_t first, std::int64_t last,
+         std::vector<RunRecords>& runs) {
+        RunRecords& records = runs.emplace_back();
+        carver.carvePages(first, last, records.notes, records.bodies);
+        return true;
+      },
+      [&](RunRecords&& records, bool) {
+        for (auto& note : records.notes) noteArray.push_back(std::move(note));
+        for (auto& body : records.bodies) noteValueArray.push_back(std::move(body));
+      });
 }
 
 std::vector<std::shared_ptr<MzNoteNode>> assembleDeletedNotes(

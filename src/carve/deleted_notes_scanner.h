@@ -33,9 +33,13 @@ void scanDelNoteThread(ScanContext& scan);
 // records and body records of every table leaf page of `db` to the two lists. `writeAhead`
 // chooses the note-record layout as the header's write version does, `iOS7` the layout of
 // the write-ahead branch.
+//
+// A file of many pages is carved by two threads taking runs of pages in turn (`oneCarver`:
+// by this thread alone, for comparison); the lists are filled on the caller's thread, in
+// page order, with what one carver going through the pages alone appends.
 void carveDeletedNotePages(const CarveDatabase& db, bool writeAhead, bool iOS7,
                            RecordList<MzNoteNode>& noteArray,
-                           RecordList<MzNoteValueNode>& noteValueArray);
+                           RecordList<MzNoteValueNode>& noteValueArray, bool oneCarver = false);
 
 // The notes to post, one per body in order. Walking the note records with a previous id
 // that starts at 0, a record whose id equals the previous one is raised by 1 (in

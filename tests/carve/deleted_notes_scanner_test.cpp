@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "carve/candidate_scan.h"
 #include "extract/device_databases.h"
@@ -325,6 +326,38 @@ TEST(DeletedNotesCarving, NoteAndBodyRecordsOfTheWriteAheadLayoutBeforeIOS7) {
   ASSERT_EQ(c.notes.size(), 1u);
   EXPECT_EQ(c.notes[0]->noteDate, "03-29-2013 10:30");
   EXPECT_EQ(c.notes[0]->noteTitle, "Books");
+}
+
+// A file of many pages is carved by two threads; the lists must be what one carver fills,
+// in the same order, in each of the layouts.
+TEST(DeletedNotesCarving, TwoCarversGiveWhatOneGives) {
+  ScopedEnv tz("TZ", "Europe/Stockholm");
+  constexpr int kPages = 700;
+  for (const bool writeAhead : {true, false}) {
+    PageImage image(kPageSize, kPages, writeAhead);
+    for (int page = 1; page < kPages; ++page) {
+      const std::int64_t id = page * 3;
+      const double modified = 386245844.25 + page * 7200.5;
+      placeRecords(image, page, 100 + page % 50,
+                   {noteRow(id, modified, "Note " + std::to_string(id), "summary"),
+                    bodyRow(id, "Body " + std::to_string(id) + "<div>line</div>"),
+                    bodyRow(id + 1, std::string(static_cast<std::size_t>(page % 90), 'x'))});
+    }
+    const auto db = CarveDatabase::fromImage(DatabaseImage(image.bytes()));
+    auto lines = [&](bool iOS7, bool oneCarver) {
+      Carved c;
+      carveDeletedNotePages(db, writeAhead, iOS7, c.notes, c.bodies, oneCarver);
+      std::vector<std::string> out;
+      for (const auto& n : c.notes) out.push_back(std::to_string(n->uid) + n->noteTitle + n->noteDate);
+      for (const auto& b : c.bodies) out.push_back(std::to_string(b->uid) + "|" + b->noteValue);
+      return out;
+    };
+    for (const bool iOS7 : {false, true}) {
+      const std::vector<std::string> one = lines(iOS7, true);
+      EXPECT_GT(one.size(), 1000u) << writeAhead << iOS7;
+      for (int round = 0; round < 2; ++round) EXPECT_EQ(lines(iOS7, false), one) << round;
+    }
+  }
 }
 
 TEST(DeletedNotesCarving, IOS7LayoutTakesShortAndLongTitles) {
