@@ -237,6 +237,10 @@ int main(int argc, char** argv) {
       dumpPath = argv[++i];
     } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
       only = argv[++i];
+    } else if (argv[i][0] == '-') {
+      std::fprintf(stderr,
+                   "usage: carve_calendar_calls_bench [FOLDER] [--dump FILE] [--only TEXT]\n");
+      return 2;
     } else {
       keep = argv[i];
     }

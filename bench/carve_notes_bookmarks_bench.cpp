@@ -245,6 +245,10 @@ int main(int argc, char** argv) {
       dumpPath = argv[++k];
     } else if (std::strcmp(argv[k], "--profile") == 0 && k + 1 < argc) {
       profileRuns = std::atoi(argv[++k]);
+    } else if (argv[k][0] == '-') {
+      std::fprintf(stderr,
+                   "usage: carve_notes_bookmarks_bench [FOLDER] [--dump FILE | --profile N]\n");
+      return 2;
     } else {
       folder = argv[k];
     }
