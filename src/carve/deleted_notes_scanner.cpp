@@ -209,27 +209,26 @@ bool pageTestPasses(const DatabaseImage& file, std::int64_t at, std::size_t byte
 }
 
 // The page test of the body layout: the test above on the 6 bytes at `at`, or a body's
-// entity, ZOPT and a two-byte ZOWNER in a row at any byte where a window can begin, or the
-// same with a three-byte ZOWNER at any of the first kThreeByteOwnerStarts bytes. A page
-// whose first cell is the body of a note from the 128th on begins with such a run, the
-// owner id being a two-byte integer there and from the 32768th on a three-byte one.
+// entity, ZOPT and a two-byte or three-byte ZOWNER in a row at any of the first
+// kOwnerRunStarts bytes. A page whose first cell is the body of a note from the 128th on
+// begins with such a run, the owner id being a two-byte integer there and from the 32768th
+// on a three-byte one.
 //
 // The first cell's payload length and rowid varints stand before the run, and `at` is 4
-// bytes into the cell. A body of a note from the 32768th on almost always has a rowid of
-// 16384 or more, a three-byte varint, so its run begins 2 to 4 bytes after `at` (payload
-// length of one to three bytes): past the windows when the payload length takes two bytes
-// or more. The three-byte form is therefore looked for over those starts as well; the
-// one- and two-byte forms keep the windows they have always had.
-constexpr std::int64_t kThreeByteOwnerStarts = 5;
+// bytes into the cell. A body of a note from about the 16384th on has a rowid of 16384 or
+// more, a three-byte varint, so its run begins 2 to 4 bytes after `at` (payload length of
+// one to three bytes): past the 6-byte windows when the payload length takes two bytes or
+// more, and such pages were never searched. The run is therefore looked for over those
+// starts too.
+constexpr std::int64_t kOwnerRunStarts = 5;
 bool bodyPageTestPasses(const DatabaseImage& file, std::int64_t at, bool bodiless) {
   constexpr std::size_t kBytes = 6;
   if (pageTestPasses(file, at, kBytes, kBytes, bodiless)) return true;
   if (at <= 0) return false;
-  constexpr auto kWindowStarts = static_cast<std::int64_t>(kBytes + 1) / 2;
-  for (std::int64_t k = 0; k < kThreeByteOwnerStarts; ++k) {
+  for (std::int64_t k = 0; k < kOwnerRunStarts; ++k) {
     if (file.at(at + k) != 0x01 || !isSmallInteger(file.at(at + k + 1), bodiless)) continue;
     const std::uint8_t owner = file.at(at + k + 2);
-    if ((owner == 0x02 && k < kWindowStarts) || owner == 0x03) return true;
+    if (owner == 0x02 || owner == 0x03) return true;
   }
   return false;
 }

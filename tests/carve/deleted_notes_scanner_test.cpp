@@ -650,25 +650,29 @@ TEST(DeletedNotesCarving, OwnerIdsFrom32768OnAreThreeByteIntegers) {
   }
 }
 
-TEST(DeletedNotesCarving, AThreeByteOwnerFirstCellIsFoundWhereverItsVarintsEnd) {
-  // The first cell's payload length takes one to three bytes and its rowid three: the page is
-  // searched in each case. A page whose first cell is no body is not.
+TEST(DeletedNotesCarving, ALargeOwnerFirstCellIsFoundWhereverItsVarintsEnd) {
+  // The first cell's payload length takes one to three bytes and its rowid three, its owner
+  // id two bytes (a note from the 16384th on) or three: the page is searched in each case. A
+  // page whose first cell is no body is not.
   for (const std::uint8_t format : {std::uint8_t{1}, std::uint8_t{4}}) {
     SCOPED_TRACE(int{format});
     const bool format4 = format == 4;
-    for (const std::size_t contentLength : {20u, 300u, 20000u}) {
-      PageImage image(kPageSize, 2, true);
-      setSchemaFormat(image, format);
-      std::vector<std::uint8_t> live =
-          cellOf(50000, encodeRecord(bodyRow(50000, std::string(contentLength, 'x')), format4));
-      live.resize(std::min<std::size_t>(live.size(), 600));  // the rest would overflow
-      image.setFirstCell(1, 100);
-      const std::int64_t at = image.put(image.pageOffset(1) + 100, live);
-      image.put(at, freed(cellOf(50001, encodeRecord(bodyRow(50001, "Anchor chain"), format4))));
-      const Carved c = carve(image, true, false);
-      ASSERT_FALSE(c.bodies.empty()) << contentLength;
-      EXPECT_EQ(c.bodies.back()->uid, 50001) << contentLength;
-      EXPECT_EQ(c.bodies.back()->noteValue, "Anchor chain") << contentLength;
+    for (const std::int64_t owner : {std::int64_t{20000}, std::int64_t{50000}}) {
+      for (const std::size_t contentLength : {20u, 300u, 20000u}) {
+        PageImage image(kPageSize, 2, true);
+        setSchemaFormat(image, format);
+        std::vector<std::uint8_t> live =
+            cellOf(owner, encodeRecord(bodyRow(owner, std::string(contentLength, 'x')), format4));
+        live.resize(std::min<std::size_t>(live.size(), 600));  // the rest would overflow
+        image.setFirstCell(1, 100);
+        const std::int64_t at = image.put(image.pageOffset(1) + 100, live);
+        image.put(at,
+                  freed(cellOf(owner + 1, encodeRecord(bodyRow(owner + 1, "Anchor chain"), format4))));
+        const Carved c = carve(image, true, false);
+        ASSERT_FALSE(c.bodies.empty()) << owner << " " << contentLength;
+        EXPECT_EQ(c.bodies.back()->uid, owner + 1) << contentLength;
+        EXPECT_EQ(c.bodies.back()->noteValue, "Anchor chain") << contentLength;
+      }
     }
     PageImage other(kPageSize, 2, true);
     setSchemaFormat(other, format);
