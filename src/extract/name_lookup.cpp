@@ -131,6 +131,13 @@ NameLookup::NameLookup(ContactList contacts) : contacts_(std::move(contacts)) {
   }
   for (const std::string& text : numbers_) {
     longestNumber_ = std::max(longestNumber_, text.size());
+    // A text far longer than any phone number (damaged contact data) is not hashed: its
+    // substrings would cost more than every lookup saves, and the bitset then rules out
+    // nothing by the number's key.
+    if (text.size() > kMostHashedText) {
+      hashedEveryNumber_ = false;
+      continue;
+    }
     const std::string_view view = text;
     for (std::size_t start = 0; start < view.size(); ++start) {
       const std::size_t most = std::min(kMostHashedSubstring, view.size() - start);
@@ -152,7 +159,7 @@ bool NameLookup::mayMatch(std::string_view number, std::size_t minKeyLength) con
   // The number's key in a contact's number at least as long (firstMatchByNumberKey).
   const std::string_view key = keyOf(number);
   if (key.size() >= minKeyLength && longestNumber_ >= number.size()) {
-    if (key.size() > kMostHashedSubstring) return true;
+    if (key.size() > kMostHashedSubstring || !hashedEveryNumber_) return true;
     const std::size_t bit = substringBit(key);
     if ((substringBits_[bit / 64] & (std::uint64_t{1} << (bit % 64))) != 0) return true;
   }

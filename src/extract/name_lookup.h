@@ -103,6 +103,8 @@ class NameLookup {
   // carver asks for match nobody and are answered here, without being remembered.
   static constexpr std::size_t kSubstringBits = 1u << 18;
   static constexpr std::size_t kMostHashedSubstring = 64;
+  static constexpr std::size_t kMostHashedText = 4096;
+  bool hashedEveryNumber_ = true;
   static std::size_t substringBit(std::string_view text);
   std::vector<std::uint64_t> substringBits_ = std::vector<std::uint64_t>(kSubstringBits / 64);
   std::size_t longestNumber_ = 0;

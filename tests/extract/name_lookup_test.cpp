@@ -154,6 +154,16 @@ TEST(NameLookup, RulesOutOnlyNumbersNobodyMatches) {
   }
   for (const std::string& phone : questions) expectSameAnswers(lookup, contacts, phone);
   EXPECT_EQ(lookup.name(longDigits.substr(0, 120)), "Long");
+  // A contact text too long to be hashed still matches by the asked number's key.
+  std::string huge;
+  for (int i = 0; i < 5000; ++i) huge += static_cast<char>('0' + (i * 13 + i / 7) % 10);
+  const ContactList withHuge = {contact("Huge", " " + huge), contacts[1]};
+  NameLookup hugeLookup(withHuge);
+  for (const std::string& phone : {huge.substr(2000, 12), huge.substr(4990), std::string("+46705551234"),
+                                   std::string("0000000000")}) {
+    expectSameAnswers(hugeLookup, withHuge, phone);
+  }
+  EXPECT_EQ(hugeLookup.name(huge.substr(2000, 12)), "Huge");
   EXPECT_EQ(lookup.name("0046705551234"), "Ann");
   EXPECT_EQ(lookup.name("+46705551235"), std::nullopt);
 }
