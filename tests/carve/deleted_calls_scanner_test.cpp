@@ -104,7 +104,9 @@ TEST(DeletedCalls, DurationsAndTypes) {
       {"+46765554421", kDate + 120, 125, 4, 3},
       {"0771567567", kDate + 180, 1, 5, -1},  // one second: serial type 9, no body
       {"+46855590912", kDate + 240, 3725, 5, -1},
-      {"112", kDate + 300, 7300, 4, -1}};
+      {"112", kDate + 300, 7300, 4, -1},
+      {"", kDate + 360, 40, 4, -1},    // no number: the results would reject it as empty
+      {"7", kDate + 420, 40, 4, -1}};  // too short to be named, still filed
   const auto calls = carve(callPage(freed, 13), true, [](const std::string& phone) {
     return phone == "+46765554421" ? std::optional<std::string>("Maria Nilsson") : std::nullopt;
   });
@@ -135,6 +137,11 @@ TEST(DeletedCalls, DurationsAndTypes) {
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->callDuration, "2 hours");
   EXPECT_EQ(c->callName, std::nullopt);
+  c = withPhone(calls, "7");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->callName, std::optional<std::string>(""));
+  EXPECT_EQ(c->callDuration, "40 seconds");
+  for (const auto& call : calls) EXPECT_FALSE(call->callPhone.empty()) << call->callDate;
 }
 
 TEST(DeletedCalls, OlderBackupsTakeTheFieldCountPerPage) {
