@@ -39,10 +39,10 @@ using CallNameLookup = std::function<std::optional<std::string>(const std::strin
 // The carving itself, for tests, the fuzz target and the benchmark: hands every call carved
 // from `db` to `post`, in page order, its name looked up through `nameOf` (none: no names).
 // A match without a number is not made: it could not be named, and the results reject a
-// call with neither number nor name as empty. Returns how many were handed on. The carve converts each record's fields straight from the
-// file (no field buffer, no decimal text for integers) and remembers date and duration
-// texts as it goes; every record is the one the field readers of carve_primitives.h and the
-// conversions of the extract steps give.
+// call with neither number nor name as empty. Returns how many were handed on. The carve
+// converts each record's fields straight from the file (no field buffer, no decimal text for
+// integers) and remembers date and duration texts as it goes; every record is the one the
+// field readers of carve_primitives.h and the conversions of the extract steps give.
 //
 // A file of many pages is carved by two threads taking runs of pages in turn. `post` is
 // called on the caller's thread only, each run's records once the runs before it are
