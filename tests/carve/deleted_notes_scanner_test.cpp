@@ -549,17 +549,8 @@ TEST(DeletedNotesCarving, OwnerIdsFrom128OnAreTwoByteIntegers) {
 // record.
 std::vector<std::uint8_t> cellOf(std::int64_t rowid, const std::vector<std::uint8_t>& record) {
   std::vector<std::uint8_t> cell;
-  auto varint = [&cell](std::uint64_t value) {
-    std::uint8_t groups[9];
-    int n = 0;
-    do {
-      groups[n++] = static_cast<std::uint8_t>(value & 0x7F);
-      value >>= 7;
-    } while (value != 0 && n < 8);
-    for (int k = n - 1; k >= 0; --k) cell.push_back(groups[k] | (k > 0 ? 0x80 : 0x00));
-  };
-  varint(record.size());
-  varint(static_cast<std::uint64_t>(rowid));
+  fixtures::putVarint(cell, record.size());
+  fixtures::putVarint(cell, static_cast<std::uint64_t>(rowid));
   cell.insert(cell.end(), record.begin(), record.end());
   return cell;
 }
