@@ -50,7 +50,7 @@ ManifestReadResult RetrievoAppDelegate::scanDirAnalyThread(const std::string& ba
 }
 
 void RetrievoAppDelegate::GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node) {
-  ::GetMediaFileByNode(node, nc);
+  ::GetMediaFileByNode(node, nc, &scanProblems);
 }
 
 std::optional<std::string> RetrievoAppDelegate::getFileKeyBytheFilepath(

@@ -18,6 +18,7 @@
 #include "extract/conversions.h"
 #include "extract/scan_context.h"
 #include "extract/scan_lists.h"
+#include "extract/scan_problems.h"
 
 class RetrievoAppDelegate {
  public:
@@ -70,6 +71,14 @@ class RetrievoAppDelegate {
 
   // Set by the owner of the results: called on the scan thread after the last step.
   std::function<void()> ScanThreadFinish;
+  // Asked before each step of a scan (and during long copies); true ends the scan early,
+  // its private copies removed. Set before the scan starts.
+  std::function<bool()> shouldStopScan;
+  bool scanStopRequested() const;
+  // What the last scan could not read; complete once the scan has ended.
+  ScanProblems scanProblems;
+  // How many databases the last scan copied and read.
+  std::size_t databasesCopied() const { return databasesCopied_.load(); }
   // Set by the window: switch from the entry views to the results view.
   std::function<void()> hideMainView;
   std::function<void()> showResultView;
@@ -95,9 +104,14 @@ class RetrievoAppDelegate {
   static std::string getFullName(std::uint64_t n) { return ::getFullName(n); }
 
  private:
+  // Runs one step unless a stop was asked for (false then).
+  bool runScanStep(const char* name, const std::function<void()>& run,
+                   const DatabasePreparer& databases);
+
   MzIOSDeviceController deviceController_;
   BackupListController backupList_;
   std::thread scanBackFileThreader_;
   std::atomic<bool> scanRunning_{false};
+  std::atomic<std::size_t> databasesCopied_{0};
   std::mutex scanMutex_;
 };

@@ -1,5 +1,7 @@
 // The scan: one thread runs every step on one backup folder, in a fixed order.
 #include <array>
+#include <new>
+#include <stdexcept>
 
 #include "app/retrievo_app_delegate.h"
 #include "carve/deleted_bookmarks_scanner.h"
@@ -65,18 +67,45 @@ bool RetrievoAppDelegate::ScanIOSBackFile(const std::string& backupFolder) {
   return true;
 }
 
+bool RetrievoAppDelegate::scanStopRequested() const {
+  return shouldStopScan && shouldStopScan();
+}
+
+bool RetrievoAppDelegate::runScanStep(const char* name, const std::function<void()>& run,
+                                      const DatabasePreparer& databases) {
+  if (scanStopRequested()) return false;
+  // A step that runs out of memory (a database far larger than memory allows) is abandoned
+  // alone: the scan names it and goes on with the next step.
+  try {
+    run();
+  } catch (const std::bad_alloc&) {
+    scanProblems.report(databases.lastDatabase().empty() ? name : databases.lastDatabase(),
+                        std::string("not enough memory to read it; the ") + name +
+                            " step was abandoned");
+  } catch (const std::length_error&) {
+    scanProblems.report(databases.lastDatabase().empty() ? name : databases.lastDatabase(),
+                        std::string("too large to read; the ") + name + " step was abandoned");
+  }
+  return true;
+}
+
 void RetrievoAppDelegate::ScanIOSBackUpFilehand(const std::string& backupFolder) {
   if (!scan) createScanLists();
+  scanProblems.clear();
   {
-    // The private copies of the databases live exactly as long as the steps run.
-    DatabasePreparer databases(backupFolder);
+    // The private copies of the databases live exactly as long as the steps run; a stop
+    // request ends the steps early and removes them as well.
+    DatabasePreparer databases(backupFolder, &scanProblems, [this] { return scanStopRequested(); });
     ScanContext context{
         backupFolder,    nc, *scan, databases, currentNodeIsiOS6Version, bIOS7DeviceNode,
         bIOSRecoveryMode};
     if (!backupFolder.empty()) {
-      scanDirAnalyThread(backupFolder);
-      for (const ScanStep& step : kStepsAfterManifest) step.run(context);
+      runScanStep("manifest", [&] { scanDirAnalyThread(backupFolder); }, databases);
+      for (const ScanStep& step : kStepsAfterManifest) {
+        if (!runScanStep(step.name, [&] { step.run(context); }, databases)) break;
+      }
     }
+    databasesCopied_.store(databases.copiesMade());
   }
   if (ScanThreadFinish) ScanThreadFinish();
   removeSomeArray();

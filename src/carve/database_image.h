@@ -1,8 +1,10 @@
 // A database file held in memory for carving.
 //
-// The carvers probe every byte offset of many pages; reading the file once and answering
+// The carvers probe every byte offset of many pages; mapping the file once and answering
 // each probe from memory gives the same bytes as seeking and reading the file for every
-// probe, without millions of small reads. Offsets are signed 64-bit so that an offset a
+// probe, without millions of small reads. A file is mapped read-only rather than copied
+// into the heap, so memory follows the pages the carvers touch and the kernel can drop
+// them again: a sparse file that claims gigabytes costs no more than the data it holds. Offsets are signed 64-bit so that an offset a
 // carver computes by stepping back from a match (and that may fall before the file) is a
 // plain value, never undefined behaviour: every byte outside [0, size()) reads as 0x00,
 // exactly as a short read past the end of the file leaves a zero-filled buffer.
@@ -10,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,17 +20,19 @@
 class DatabaseImage {
  public:
   DatabaseImage() = default;
-  explicit DatabaseImage(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  // An image of bytes already in memory (tests, fuzzing, benchmarks).
+  explicit DatabaseImage(std::vector<std::uint8_t> bytes);
 
-  // Reads the whole file at `path`; none when it cannot be opened or read.
+  // Maps the whole file at `path` read-only; none when it cannot be opened or mapped. The
+  // file must not be shortened while the image lives (the scan's private copies are not).
   static std::optional<DatabaseImage> load(const std::string& path);
 
-  std::int64_t size() const { return static_cast<std::int64_t>(bytes_.size()); }
-  const std::uint8_t* data() const { return bytes_.data(); }
+  std::int64_t size() const { return size_; }
+  const std::uint8_t* data() const { return data_; }
 
   // The byte at `offset`, 0 outside the file.
   std::uint8_t at(std::int64_t offset) const {
-    return contains(offset) ? bytes_[static_cast<std::size_t>(offset)] : 0;
+    return contains(offset) ? data_[static_cast<std::size_t>(offset)] : 0;
   }
   bool contains(std::int64_t offset) const { return offset >= 0 && offset < size(); }
 
@@ -38,5 +43,7 @@ class DatabaseImage {
   bool matches(std::int64_t offset, const std::uint8_t* pattern, std::size_t n) const;
 
  private:
-  std::vector<std::uint8_t> bytes_;
+  std::shared_ptr<const void> owner_;  // the vector or the mapping the bytes live in
+  const std::uint8_t* data_ = nullptr;
+  std::int64_t size_ = 0;
 };

@@ -37,7 +37,8 @@ std::optional<CarveDatabase> openCarveDatabase(ScanContext& scan,
     return std::nullopt;
   }
   auto copy = scan.databases.commitDB(location->storedFile,
-                                      fileKeyFor(location->domain, location->path + "-wal"));
+                                      fileKeyFor(location->domain, location->path + "-wal"),
+                                      location->deviceFile());
   if (!copy) return std::nullopt;
   auto image = DatabaseImage::load(*copy);
   if (!image) return std::nullopt;

@@ -26,8 +26,10 @@ BackupFolderKind classifyBackupFolder(const std::string& folder) {
 
 std::string backupFolderProblem(BackupFolderKind kind, const std::string& folder) {
   switch (kind) {
-    case BackupFolderKind::Missing:
-      return "no such folder: " + folder;
+    case BackupFolderKind::Missing: {
+      std::error_code ec;
+      return (fs::exists(folder, ec) ? "not a folder: " : "no such folder: ") + folder;
+    }
     case BackupFolderKind::NotABackup:
       return "not a device backup: " + folder;
     case BackupFolderKind::EncryptedBackup:

@@ -4,7 +4,7 @@
 #include <string>
 
 enum class BackupFolderKind {
-  Missing,        // no such folder
+  Missing,        // no such folder, or a path that is not a folder
   NotABackup,     // no Info.plist, no Manifest.plist with "Lockdown", no manifest
   Backup,         // a device backup that can be read
   EncryptedBackup // Manifest.plist says "IsEncrypted": the files are enciphered

@@ -17,3 +17,21 @@ std::string storedFilePath(const std::string& backupFolder, const std::string& k
 // The file key of a device file: the SHA-1 digest text of domain + "-" + path, or ""
 // when the digest fails.
 std::string fileKeyFor(const std::string& domain, const std::string& path);
+
+// A stored file opened for reading, or why it was not.
+struct OpenedStoredFile {
+  int fd = -1;          // open read-only descriptor, -1 when not opened; the caller closes it
+  int error = 0;        // errno of the failure, 0 when opened
+  bool refused = false; // the path is a link, not a regular file, or outside the folder
+  // The reason in a few English words ("" when opened): "not a regular file inside the
+  // backup" for a refused file, else the system's text of `error`.
+  std::string reason() const;
+};
+
+// Opens the file at `path`, which must lie inside `backupFolder` (the folder itself as the
+// user named it, links included), for reading. Device backups hold no links, so none is
+// followed below the folder: each folder on the way and the file itself are opened without
+// following links (O_NOFOLLOW), and the open file must be a regular file (fstat on the
+// descriptor, so a file swapped in meanwhile is seen). A FIFO or device is never waited on.
+// A path with a ".." component, or one not below `backupFolder`, is refused unopened.
+OpenedStoredFile openStoredFile(const std::string& backupFolder, const std::string& path);

@@ -14,6 +14,7 @@
 #include "cli/commands.h"
 #include "cli/scan_session.h"
 #include "cli/table_printer.h"
+#include "cli/terminal_text.h"
 #include "results/tree_controller.h"
 
 namespace cli {
@@ -120,7 +121,7 @@ int runBrowse(const BrowseOptions& opt) {
   if (int code = buildTree(opt.backup, tree); code != kExitOk) return code;
   for (const auto& path : opt.ticks) {
     if (!tree.selectPath(path)) {
-      std::cerr << "retrievo: no folder or file " << path << " in the backup\n";
+      std::cerr << "retrievo: no folder or file " << terminalSafe(path) << " in the backup\n";
       return kExitFailure;
     }
   }
@@ -134,7 +135,7 @@ int runBrowse(const BrowseOptions& opt) {
   } else {
     TreeLocation at = tree.findPath(opt.node);
     if (!at.found()) {
-      std::cerr << "retrievo: no folder or file " << opt.node << " in the backup\n";
+      std::cerr << "retrievo: no folder or file " << terminalSafe(opt.node) << " in the backup\n";
       return kExitFailure;
     }
     dir = at.directory;
@@ -164,11 +165,11 @@ int runBrowse(const BrowseOptions& opt) {
   }
 
   if (dir != nullptr) {
-    std::cout << tickMark(dir->isSelected) << ' ' << treePathOf(*dir) << ": " << folders.size()
+    std::cout << tickMark(dir->isSelected) << ' ' << terminalSafe(treePathOf(*dir)) << ": " << folders.size()
               << " folders, " << dir->fileChildren.size() << " files, "
               << MzTreeController::countFiles(*dir) << " with subfolders\n";
   } else {
-    std::cout << opt.node << ": " << counted(files.size(), "file", "files") << '\n';
+    std::cout << terminalSafe(opt.node) << ": " << counted(files.size(), "file", "files") << '\n';
   }
   printFolders(folders);
   if (!folders.empty() && !files.empty()) std::cout << '\n';

@@ -16,11 +16,16 @@ struct HexOptions {
   std::string backup;
   std::string category;
   std::string exportPath;
-  std::optional<std::uint64_t> offset;
-  std::optional<std::uint64_t> length;
+  std::optional<std::int64_t> offset;
+  std::optional<std::int64_t> length;
 };
 
 int runHex(const HexOptions& opt) {
+  if (opt.offset.value_or(0) < 0 || opt.length.value_or(0) < 0) {
+    std::cerr << "retrievo: " << (opt.offset.value_or(0) < 0 ? "offset" : "length")
+              << " must not be negative\n";
+    return kExitUsage;
+  }
   auto category = categoryByName(opt.category);
   if (!category || hexPreviewDatabaseKey(*category) == nullptr) {
     std::cerr << "retrievo: " << (category ? "no database to preview for " : "unknown category: ")
@@ -37,7 +42,9 @@ int runHex(const HexOptions& opt) {
               << '\n';
     return kExitFailure;
   }
-  const ByteWindow window{opt.offset.value_or(0), opt.length};
+  std::optional<std::uint64_t> length;
+  if (opt.length) length = static_cast<std::uint64_t>(*opt.length);
+  const ByteWindow window{static_cast<std::uint64_t>(opt.offset.value_or(0)), length};
   if (window.offset > *size) {
     std::cerr << "retrievo: offset " << window.offset << " is past the end of the database ("
               << *size << " bytes)\n";
@@ -45,6 +52,10 @@ int runHex(const HexOptions& opt) {
   }
 
   if (!opt.exportPath.empty()) {
+    if (std::string problem = outputFileProblem(opt.exportPath, opt.backup); !problem.empty()) {
+      std::cerr << "retrievo: " << problem << '\n';
+      return kExitUsage;
+    }
     std::error_code ec;
     std::string target = std::filesystem::absolute(opt.exportPath, ec).string();
     if (ec) target = opt.exportPath;
@@ -94,7 +105,8 @@ void addHexCommand(CLI::App& app) {
                   "contacts, conversations, calls, notes, bookmarks or calendar")
       ->required();
   cmd->add_option("--export", opt->exportPath,
-                  "Write the text to FILE (replacing it at once) and print its path")
+                  "Write the text to FILE (replacing it at once) and print its path; never a file "
+                  "inside the backup folder or a symbolic link")
       ->type_name("FILE");
   cmd->add_option("--offset", opt->offset, "Start at this byte of the database (default 0)")
       ->type_name("N");

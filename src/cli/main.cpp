@@ -1,14 +1,32 @@
 // retrievo: the command-line front end.
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <string_view>
 
 #include "app/log.h"
 #include "cli/commands.h"
+#include "cli/terminal_text.h"
+
+namespace {
+
+// The first argument that is not one of the program's own options: the command's name, or
+// "" when there is none.
+std::string_view commandWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a.empty() || a.front() != '-') return a;
+  }
+  return {};
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"retrievo - get an iPhone or iPad owner's data back from device backups"};
   app.set_version_flag("--version", std::string(RETRIEVO_VERSION));
   app.require_subcommand(1);
+  // Options of the program itself, such as --verbose, are taken after the command too.
+  app.fallthrough();
   bool verbose = false;
   app.add_flag("-v,--verbose", verbose, "Copy log lines to stderr");
   app.parse_complete_callback([&verbose] { applog::setVerbose(verbose); });
@@ -21,6 +39,39 @@ int main(int argc, char** argv) {
   cli::addBrowseCommand(app);
   cli::addSearchCommand(app);
   cli::addHexCommand(app);
+
+  // "retrievo help [COMMAND]" shows the help, and a word that names no command says so and
+  // lists the commands, instead of the parser's "A subcommand is required".
+  const std::string_view word = commandWord(argc, argv);
+  if (word == "help") {
+    const std::string_view topic = commandWord(argc - 1, argv + 1);
+    CLI::App* about = &app;
+    if (!topic.empty()) {
+      try {
+        about = app.get_subcommand(std::string(topic));
+      } catch (const CLI::OptionNotFound&) {
+        about = nullptr;
+      }
+    }
+    if (about != nullptr) {
+      std::cout << about->help();
+      return cli::kExitOk;
+    }
+  }
+  if (!word.empty()) {
+    bool known = false;
+    std::string names;
+    for (const CLI::App* sub : app.get_subcommands({})) {
+      known = known || sub->get_name() == word;
+      names += (names.empty() ? "" : ", ") + sub->get_name();
+    }
+    if (!known) {
+      const std::string_view what = word == "help" ? commandWord(argc - 1, argv + 1) : word;
+      std::cerr << "retrievo: unknown command: " << terminalSafe(what) << " (commands: " << names
+                << "; see retrievo --help)\n";
+      return cli::kExitUsage;
+    }
+  }
 
   try {
     app.parse(argc, argv);

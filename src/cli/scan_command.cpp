@@ -1,12 +1,12 @@
 // retrievo scan: scans one backup folder and prints what it found per category.
 #include <CLI/CLI.hpp>
-#include <fstream>
 #include <iostream>
 
 #include "cli/commands.h"
 #include "cli/scan_document.h"
 #include "cli/scan_session.h"
 #include "cli/table_printer.h"
+#include "results/hex_preview.h"
 
 namespace cli {
 namespace {
@@ -23,9 +23,9 @@ int writeDocument(const nlohmann::json& doc, const std::string& target) {
     std::cout << text;
     return kExitOk;
   }
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  if (!out || !(out << text) || !out.flush()) {
-    std::cerr << "retrievo: cannot write " << target << '\n';
+  std::string error;
+  if (!writeFileAtomically(target, text, &error)) {
+    std::cerr << "retrievo: " << error << '\n';
     return kExitFailure;
   }
   return kExitOk;
@@ -33,12 +33,18 @@ int writeDocument(const nlohmann::json& doc, const std::string& target) {
 
 int runScan(const ScanOptions& opt) {
   if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
+  if (opt.json != "-" && !opt.json.empty()) {
+    if (std::string problem = outputFileProblem(opt.json, opt.backup); !problem.empty()) {
+      std::cerr << "retrievo: " << problem << '\n';
+      return kExitUsage;
+    }
+  }
   ScanSession session;
-  session.run(opt.backup, opt.quiet);
+  if (int code = session.run(opt.backup, opt.quiet); code != kExitOk) return code;
   MzResultViewController& results = session.results();
 
   if (!opt.json.empty()) {
-    int code = writeDocument(scanDocument(*session.backup(), results), opt.json);
+    int code = writeDocument(scanDocument(*session.backup(), results, session.problems()), opt.json);
     if (code != kExitOk || opt.json == "-") return code;
   }
   TablePrinter table({"Category", "Live", "Deleted"});
@@ -58,7 +64,8 @@ void addScanCommand(CLI::App& app) {
       "scan", "Scan a backup folder and print the live and deleted records found per category");
   cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
   cmd->add_option("--json", opt->json,
-                  "Also write the whole result as JSON to FILE (\"-\" for stdout only)");
+                  "Also write the whole result as JSON to FILE, replacing it (\"-\" for stdout only); "
+                  "never a file inside the backup folder or a symbolic link");
   cmd->add_flag("-q,--quiet", opt->quiet, "No progress on stderr");
   cmd->callback([opt] { exitCode() = runScan(*opt); });
 }

@@ -53,7 +53,8 @@ nlohmann::json categoryJson(const MzResultViewController& results, ResultCategor
   return nlohmann::json::array();
 }
 
-nlohmann::json scanDocument(const MzIOSDeviceNode& backup, const MzResultViewController& results) {
+nlohmann::json scanDocument(const MzIOSDeviceNode& backup, const MzResultViewController& results,
+                            const std::vector<ScanProblem>& problems) {
   nlohmann::json doc;
   doc["backup"] = toJson(backup);
   nlohmann::json counts = nlohmann::json::object();
@@ -63,5 +64,8 @@ nlohmann::json scanDocument(const MzIOSDeviceNode& backup, const MzResultViewCon
   }
   doc["counts"] = std::move(counts);
   for (const auto& c : documentCategories()) doc[c.name] = categoryJson(results, c.category, false);
+  nlohmann::json listed = nlohmann::json::array();
+  for (const auto& p : problems) listed.push_back({{"file", p.file}, {"reason", p.reason}});
+  doc["problems"] = std::move(listed);
   return doc;
 }

@@ -6,6 +6,9 @@
 
 #include "app/retrievo_app_delegate.h"
 #include "catalogue/device_controller.h"
+#include "cli/commands.h"
+#include "cli/stop_signals.h"
+#include "cli/terminal_text.h"
 
 namespace {
 
@@ -62,8 +65,10 @@ ScanSession::ScanSession() : results_(std::make_unique<MzResultViewController>(c
 
 ScanSession::~ScanSession() = default;
 
-void ScanSession::run(const std::string& folder, bool quiet) {
+int ScanSession::run(const std::string& folder, bool quiet) {
+  cli::StopSignals signals;
   RetrievoAppDelegate delegate(center_);
+  delegate.shouldStopScan = [] { return cli::StopSignals::received() != 0; };
   auto node = MzIOSDeviceController::readDeviceNode(folder);
   backup_ = std::make_shared<MzIOSDeviceNode>(node ? *node : MzIOSDeviceNode{});
   backup_->backUpFilePath = folder;
@@ -81,7 +86,23 @@ void ScanSession::run(const std::string& folder, bool quiet) {
   delegate.ScanIOSBackFile(folder);
   delegate.waitForScan();
   center_.removeObserver(observer);
+  if (cli::StopSignals::received() != 0) {
+    if (!quiet && isatty(STDERR_FILENO) == 1) std::fprintf(stderr, "\n");
+    std::fprintf(stderr, "retrievo: stopped; the scan's copies were removed\n");
+    return cli::StopSignals::exitCode();
+  }
   progress.finish();
+
+  problems_ = delegate.scanProblems.problems();
+  for (const auto& p : problems_) {
+    std::fprintf(stderr, "retrievo: %s: %s\n", terminalSafe(p.reason).c_str(),
+                 terminalSafe(p.file).c_str());
+  }
+  if (delegate.scanProblems.environmentFailed() && delegate.databasesCopied() == 0) {
+    std::fprintf(stderr, "retrievo: the scan could read no database\n");
+    return cli::kExitFailure;
+  }
+  return cli::kExitOk;
 }
 
 const std::vector<NamedCategory>& documentCategories() {

@@ -8,6 +8,7 @@
 
 #include "app/notification_center.h"
 #include "catalogue/device_node.h"
+#include "extract/scan_problems.h"
 #include "results/result_view_controller.h"
 #include "results/tree_controller.h"
 
@@ -16,8 +17,15 @@ class ScanSession {
   ScanSession();
   ~ScanSession();
 
-  // Scans `folder` (already checked to be a readable backup) and waits for the end.
-  void run(const std::string& folder, bool quiet);
+  // Scans `folder` (already checked to be a readable backup) and waits for the end. Each
+  // file the scan could not read is named on stderr with the reason. Returns the command's
+  // exit code so far: 0, 1 when nothing could be read because of the environment (no
+  // temporary folder, no space; the reason is printed), or 128 + the signal when SIGINT or
+  // SIGTERM stopped the scan (its private copies are removed by then).
+  int run(const std::string& folder, bool quiet);
+
+  // What the scan could not read.
+  const std::vector<ScanProblem>& problems() const { return problems_; }
 
   const std::shared_ptr<MzIOSDeviceNode>& backup() const { return backup_; }
   MzResultViewController& results() { return *results_; }
@@ -30,6 +38,7 @@ class ScanSession {
   MzTreeController tree_;  // declared before the results controller, which points to it
   std::unique_ptr<MzResultViewController> results_;
   std::shared_ptr<MzIOSDeviceNode> backup_;
+  std::vector<ScanProblem> problems_;
 };
 
 // The name of the backup-browser root for `backup`: its device name, or the name of its

@@ -94,7 +94,7 @@ int runSearch(const SearchOptions& opt) {
   }
   if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
   ScanSession session;
-  session.run(opt.backup, true);
+  if (int code = session.run(opt.backup, true); code != kExitOk) return code;
   MzResultViewController& results = session.results();
   results.openCategory(*category);
   {

@@ -6,6 +6,7 @@
 #include "cli/scan_document.h"
 #include "cli/scan_session.h"
 #include "cli/table_printer.h"
+#include "cli/terminal_text.h"
 
 namespace cli {
 namespace {
@@ -41,14 +42,15 @@ void printConversations(const MzResultViewController& results, bool deletedOnly)
   for (const auto& c : results.messageTreeArray) {
     if (deletedOnly && !c->bdeleted) continue;
     std::cout << "\n== "
-              << (c->messageTreeNodeName.empty() ? c->messageTreeNodeAdress
-                                                 : c->messageTreeNodeName)
-              << " (" << c->messageTreeNodeAdress << ")\n";
+              << terminalSafe(c->messageTreeNodeName.empty() ? c->messageTreeNodeAdress
+                                                             : c->messageTreeNodeName)
+              << " (" << terminalSafe(c->messageTreeNodeAdress) << ")\n";
     for (const auto& m : *c->MessageNodeArray) {
-      std::cout << "  " << m->messageDate << "  " << m->messageType << "  " << m->messageContent;
+      std::cout << "  " << terminalSafe(m->messageDate) << "  " << terminalSafe(m->messageType)
+                << "  " << terminalSafe(m->messageContent);
       if (m->isHasAttach) {
-        std::cout << "  [" << m->attachType.value_or("attachment") << ": "
-                  << m->attachmentPath.value_or("not in the backup") << "]";
+        std::cout << "  [" << terminalSafe(m->attachType.value_or("attachment")) << ": "
+                  << terminalSafe(m->attachmentPath.value_or("not in the backup")) << "]";
       }
       if (m->bDeleted) std::cout << "  (deleted)";
       std::cout << '\n';
@@ -149,7 +151,7 @@ int runShow(const ShowOptions& opt) {
   }
   if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
   ScanSession session;
-  session.run(opt.backup, true);
+  if (int code = session.run(opt.backup, true); code != kExitOk) return code;
   if (opt.json) {
     std::cout << categoryJson(session.results(), *category, opt.deletedOnly).dump(2) << '\n';
   } else {

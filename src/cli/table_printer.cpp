@@ -2,12 +2,19 @@
 
 #include <algorithm>
 
+#include "cli/terminal_text.h"
+
 std::size_t displayWidth(const std::string& text) {
   std::size_t n = 0;
   for (unsigned char c : text) {
     if ((c & 0xC0) != 0x80) ++n;
   }
   return n;
+}
+
+void TablePrinter::addRow(std::vector<std::string> cells) {
+  for (auto& cell : cells) cell = terminalSafe(cell);
+  rows_.push_back(std::move(cells));
 }
 
 void TablePrinter::print(std::ostream& out) const {

@@ -1,4 +1,5 @@
-// Plain text tables for the terminal: columns padded to their widest cell.
+// Plain text tables for the terminal: columns padded to their widest cell. Every cell is
+// printed through terminalSafe(), so text from a backup cannot steer the terminal.
 #pragma once
 
 #include <ostream>
@@ -8,7 +9,7 @@
 class TablePrinter {
  public:
   explicit TablePrinter(std::vector<std::string> headers) : headers_(std::move(headers)) {}
-  void addRow(std::vector<std::string> cells) { rows_.push_back(std::move(cells)); }
+  void addRow(std::vector<std::string> cells);
   std::size_t rowCount() const { return rows_.size(); }
   // Writes the header, a rule and the rows; the last column is not padded.
   void print(std::ostream& out) const;

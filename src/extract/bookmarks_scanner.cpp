@@ -32,7 +32,7 @@ std::vector<DatabaseCandidate> historyCandidates() {
 
 SqliteDatabase openCommitted(ScanContext& scan, const DatabaseLocation& location) {
   auto copy = scan.databases.commitDB(location.storedFile,
-                                      fileKeyFor(location.domain, location.path + "-wal"));
+                                      fileKeyFor(location.domain, location.path + "-wal"), location.deviceFile());
   return copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
 }
 

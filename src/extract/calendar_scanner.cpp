@@ -36,7 +36,7 @@ using EventList = std::vector<std::shared_ptr<MzCalenderNode>>;
 
 SqliteDatabase openCommitted(ScanContext& scan, const DatabaseLocation& location) {
   auto copy = scan.databases.commitDB(location.storedFile,
-                                      fileKeyFor(location.domain, location.path + "-wal"));
+                                      fileKeyFor(location.domain, location.path + "-wal"), location.deviceFile());
   return copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
 }
 

@@ -40,7 +40,8 @@ void readPictures(ScanContext& scan) {
   } else {
     return;
   }
-  auto copy = scan.databases.readOnlyCopy(file, devicedb::walKeyFor(devicedb::kContactPictures));
+  auto copy = scan.databases.readOnlyCopy(file, devicedb::walKeyFor(devicedb::kContactPictures),
+                                           devicedb::deviceFileName(devicedb::kContactPictures));
   if (!copy) return;
   SqliteDatabase db = SqliteDatabase::openReadOnly(*copy);
   if (!db.isOpen()) return;
@@ -99,11 +100,12 @@ void scanContactThread(ScanContext& scan) {
   if (scan.backupFolder.empty()) return;
   const std::string contactsFile = storedFilePath(scan.backupFolder, devicedb::kContactsKey);
   std::error_code ec;
-  if (!std::filesystem::exists(contactsFile, ec)) {
+  if (!std::filesystem::exists(std::filesystem::symlink_status(contactsFile, ec))) {
     applog::line("contactDB is not exist");
     return;
   }
-  auto copy = scan.databases.commitDB(contactsFile, devicedb::walKeyFor(devicedb::kContacts));
+  auto copy = scan.databases.commitDB(contactsFile, devicedb::walKeyFor(devicedb::kContacts),
+                                     devicedb::deviceFileName(devicedb::kContacts));
 
   readPictures(scan);
   // The later picture of a row id wins, as when the list is walked in order.

@@ -17,6 +17,9 @@ struct DatabaseLocation {
   std::string storedFile;  // full path of the stored file
   std::string domain;      // the domain the file belongs to (for the key of its log)
   std::string path;        // its device path
+
+  // The device file as the user knows it: "DOMAIN-PATH".
+  std::string deviceFile() const { return domain + "-" + path; }
 };
 
 // `keys` are the fixed file keys in order, each with the domain and device path it stands

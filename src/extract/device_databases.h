@@ -38,4 +38,9 @@ inline constexpr DeviceFile kCalendar{"HomeDomain", "Library/Calendar/Calendar.s
 // device path with "-wal" appended.
 std::string walKeyFor(const DeviceFile& file);
 
+// The device file as the user knows it: "DOMAIN-PATH".
+inline std::string deviceFileName(const DeviceFile& file) {
+  return std::string(file.domain) + "-" + file.path;
+}
+
 }  // namespace devicedb

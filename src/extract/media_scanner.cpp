@@ -89,15 +89,24 @@ std::vector<std::string> folderNames(const std::string& folder) {
 
 }  // namespace
 
-void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node, NotificationCenter& nc) {
+void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node, NotificationCenter& nc,
+                        ScanProblems* problems) {
   if (!node || node->isFolder || node->isLink) return;
   const MediaClass media = classOfExtension(pathExtension(node->filePath));
   const bool socialApp = isOneOf(node->fileDomain, kSocialAppDomains);
   if (media == MediaClass::None && !socialApp) return;
 
-  const std::optional<std::uint64_t> size = regularFileSize(node->fileKey, true);
+  const std::optional<std::uint64_t> size = regularFileSize(node->fileKey, false);
   if (!size) {
-    if (media != MediaClass::None) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(node->fileKey, ec))) {
+      const std::string name = node->fileDomain + "-" + node->filePath;
+      if (problems != nullptr) {
+        problems->report(name, "skipped: not a regular file inside the backup");
+      } else {
+        applog::line(name + ": skipped: not a regular file inside the backup");
+      }
+    } else if (media != MediaClass::None) {
       applog::line("media file " + node->fileDomain + "-" + node->filePath +
                    " is not stored in the backup");
     }

@@ -27,11 +27,16 @@
 #include <string>
 
 #include "app/notification_center.h"
+#include "extract/scan_problems.h"
 #include "catalogue/tree_dir_node.h"
 
 // Files of the cloud folder smaller than this are not reported.
 inline constexpr std::uint64_t kCloudMediaMinimumBytes = 20000;
 
-void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node, NotificationCenter& nc);
+// A stored file that is a symbolic link or anything but a regular file is never a media
+// record: device backups hold no links, and one planted there could point anywhere on this
+// computer. It is reported to `problems` (when given) as skipped.
+void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node, NotificationCenter& nc,
+                        ScanProblems* problems = nullptr);
 
 void scanPhotoAndVideoThread(const std::string& folder, NotificationCenter& nc);

@@ -216,7 +216,8 @@ void scanMessageThread(ScanContext& scan) {
       scan.lists.treeFileArray);
   if (!location) return;
   const auto copy = scan.databases.readOnlyCopy(
-      location->storedFile, fileKeyFor(location->domain, location->path + "-wal"));
+      location->storedFile, fileKeyFor(location->domain, location->path + "-wal"),
+      location->deviceFile());
   if (copy) {
     SqliteDatabase db = SqliteDatabase::openReadOnly(*copy);
     if (db.isOpen()) readMessages(scan, db, *copy);
