@@ -289,12 +289,13 @@ std::optional<std::string> DatabasePreparer::copyWithLog(const std::string& stor
   const std::string name = nameOf(storedFile, deviceFile);
   lastDatabase_ = name;
   if (auto it = copies_.find(storedFile); it != copies_.end()) return it->second;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(storedFile, ec))) return std::nullopt;  // nothing to copy
   if (!ensureWorkspace()) return std::nullopt;
   const std::string target = workspace_ + "/db" + std::to_string(nextId_++) + ".sqlite";
   if (!copyStored(storedFile, target, name, false)) return std::nullopt;
 
   std::string log = walKey.empty() ? std::string() : storedFilePath(backupFolder_, walKey);
-  std::error_code ec;
   if (log.empty() || !fs::exists(fs::symlink_status(log, ec))) log = storedFile + "-wal";
   if (copyStored(log, target + "-wal", name + "-wal", true)) {
     if (fs::exists(fs::symlink_status(storedFile + "-shm", ec))) {

@@ -140,7 +140,9 @@ TEST(CalendarStep, MissingAndUnreadableDatabases) {
   backup.writeFile(devicedb::kCalendarKey, std::string(4096, 'k'));
   CalendarRun junk = runCalendarStep(backup.path(), false);
   EXPECT_TRUE(junk.posted.empty());
-  EXPECT_TRUE(junk.logged.empty());
+  // The damaged database is named, not shown as an empty calendar.
+  ASSERT_EQ(junk.logged.size(), 1u);
+  EXPECT_NE(junk.logged[0].find("not a SQLite database"), std::string::npos);
   EXPECT_EQ(junk.progressPosts, 0);
 }
 
