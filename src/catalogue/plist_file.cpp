@@ -23,6 +23,12 @@ struct PlistDeleter {
 };
 using PlistHandle = std::unique_ptr<void, PlistDeleter>;
 
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+// An iterator or a key that libplist hands out to be released with free().
+using FreeHandle = std::unique_ptr<void, FreeDeleter>;
+
 // Big-endian unsigned number of `size` bytes at `at`, or none when it does not fit `data`.
 std::optional<std::uint64_t> bigEndianAt(const std::uint8_t* data, std::size_t size,
                                          std::uint64_t at, std::size_t width) {
@@ -118,39 +124,40 @@ std::optional<PlistValue> convert(plist_t node, int depth) {
       break;
     }
     case PLIST_ARRAY: {
+      // Walked with the iterator: plist_array_get_item(i) of libplist 2.2 walks the child
+      // list from its start each time, so a loop over it is quadratic in the array's size.
       auto arr = std::make_shared<PlistArray>();
-      std::uint32_t n = plist_array_get_size(node);
-      for (std::uint32_t i = 0; i < n; ++i) {
-        auto item = convert(plist_array_get_item(node, i), depth + 1);
-        if (!item) return std::nullopt;
-        arr->push_back(std::move(*item));
+      plist_array_iter raw = nullptr;
+      plist_array_new_iter(node, &raw);
+      FreeHandle it(raw);
+      if (!it) return std::nullopt;
+      for (;;) {
+        plist_t item = nullptr;
+        plist_array_next_item(node, it.get(), &item);
+        if (!item) break;
+        auto value = convert(item, depth + 1);
+        if (!value) return std::nullopt;
+        arr->push_back(std::move(*value));
       }
       out.value = std::move(arr);
       break;
     }
     case PLIST_DICT: {
       auto dict = std::make_shared<PlistDict>();
-      plist_dict_iter it = nullptr;
-      plist_dict_new_iter(node, &it);
+      plist_dict_iter raw = nullptr;
+      plist_dict_new_iter(node, &raw);
+      FreeHandle it(raw);
       if (!it) return std::nullopt;
       for (;;) {
         char* key = nullptr;
         plist_t val = nullptr;
-        plist_dict_next_item(node, it, &key, &val);
-        if (!val) {
-          if (key) std::free(key);
-          break;
-        }
+        plist_dict_next_item(node, it.get(), &key, &val);
+        FreeHandle keyHandle(key);
+        if (!val) break;
         auto item = convert(val, depth + 1);
-        std::string k = key ? key : "";
-        if (key) std::free(key);
-        if (!item) {
-          std::free(it);
-          return std::nullopt;
-        }
-        (*dict)[k] = std::move(*item);
+        if (!item) return std::nullopt;
+        dict->insert_or_assign(key ? key : "", std::move(*item));
       }
-      std::free(it);
       out.value = std::move(dict);
       break;
     }
