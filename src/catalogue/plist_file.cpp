@@ -106,9 +106,9 @@ bool binaryPlistHasNulInUtf16(const std::uint8_t* data, std::size_t size) {
 // Follows the object references of a binary property list from its top object, without
 // recursion and each object once (what lies below an object is remembered), and refuses a
 // list whose containers nest deeper than kMaxPlistNesting (a cycle nests without end) or
-// that unfolds into more than kMaxPlistValues values; a reference, offset or count that
-// points outside the bytes makes it not a property list. libplist 2.2 itself recurses once
-// per level and parses a shared object again for every reference to it.
+// that unfolds into more values than kMaxPlistValues or its size; a reference, offset or
+// count that points outside the bytes makes it not a property list. libplist 2.2 itself
+// recurses once per level and parses a shared object again for every reference to it.
 PlistRefusal binaryPlistShape(const std::uint8_t* data, std::size_t size) {
   auto t = binaryTrailer(data, size);
   if (!t || t->top >= t->count || t->refWidth == 0 || t->refWidth > 8) {
@@ -125,6 +125,7 @@ PlistRefusal binaryPlistShape(const std::uint8_t* data, std::size_t size) {
     std::uint64_t values = 1;
   };
   std::vector<Open> stack;
+  const std::uint64_t maxValues = std::min<std::uint64_t>(kMaxPlistValues, size);
 
   // A container reached is opened on the stack; any other object is done at once.
   auto reach = [&](std::uint64_t object) {
@@ -154,7 +155,7 @@ PlistRefusal binaryPlistShape(const std::uint8_t* data, std::size_t size) {
   auto fold = [&](Open& into, std::uint64_t object) {
     into.deepest = std::max<std::uint8_t>(into.deepest, nesting[object] - 1);
     into.values += values[object];
-    return into.values <= kMaxPlistValues;
+    return into.values <= maxValues;
   };
 
   if (auto r = reach(t->top); r != PlistRefusal::None) return r;

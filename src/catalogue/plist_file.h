@@ -47,7 +47,9 @@ inline constexpr std::uint64_t kMaxPlistFileSize = 32ull * 1024 * 1024;
 // followed, so that no reader of the tree runs out of stack.
 inline constexpr int kMaxPlistNesting = 64;
 // A binary list may refer to one object from many places; one that would unfold into more
-// values than this (keys included) is refused.
+// values (keys included) than this, or than it has bytes, is refused. Every value but the top
+// one takes a reference of at least a byte unless objects are shared, so the second bound
+// keeps the work in proportion to the file.
 inline constexpr std::uint64_t kMaxPlistValues = 4ull * 1024 * 1024;
 
 // Why a property list was not read.
@@ -57,7 +59,7 @@ enum class PlistRefusal {
   Unreadable,        // not a regular file, or reading it failed
   TooLarge,          // more bytes than the limit
   NestedTooDeep,     // containers nested deeper than kMaxPlistNesting, or in a cycle
-  TooManyValues,     // unfolds into more than kMaxPlistValues values
+  TooManyValues,     // unfolds into more values than kMaxPlistValues or its bytes
   NotAPropertyList,  // malformed, or of neither kind
   NotADictionary,    // read, but the top value is not a dictionary
 };

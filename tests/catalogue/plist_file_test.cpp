@@ -148,9 +148,10 @@ TEST(PlistFile, BinaryReferencesAreFollowedOnceAndWithinTheList) {
   EXPECT_EQ(refusalOf(binaryList({{0xA1, 0x05}}, 1)), PlistRefusal::NotAPropertyList);
   EXPECT_EQ(refusalOf(binaryList({{0xAF, 0x13, 0x7F, 0, 0, 0, 0, 0, 0, 0}}, 1)),
             PlistRefusal::NotAPropertyList);
-  // Forty arrays each holding the next twice unfold into 2^40 values.
+  // Twenty arrays each holding the next twice unfold into 2^21 - 1 values, far more than
+  // the list has bytes.
   std::vector<std::vector<std::uint8_t>> doubling;
-  for (std::uint8_t i = 1; i < 40; ++i) doubling.push_back({0xA2, i, i});
+  for (std::uint8_t i = 1; i < 20; ++i) doubling.push_back({0xA2, i, i});
   doubling.push_back({0x09});
   EXPECT_EQ(refusalOf(binaryList(doubling, 1)), PlistRefusal::TooManyValues);
   // Shared objects within the limit are read wherever they are referred to.
