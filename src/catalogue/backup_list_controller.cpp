@@ -18,23 +18,27 @@ void BackupListController::setSelection(std::optional<std::size_t> row) {
   }
 }
 
-void BackupListController::showIphoneDisk(const std::string& backupRoot) {
+std::vector<SkippedBackup> BackupListController::showIphoneDisk(const std::string& backupRoot) {
   std::error_code ec;
   std::vector<std::string> names;
   for (fs::directory_iterator it(backupRoot, ec), end; !ec && it != end; it.increment(ec)) {
     names.push_back(it->path().filename().string());
   }
+  std::vector<SkippedBackup> skipped;
   for (const std::string& name : names) {
     if (name.empty() || name[0] == '.') continue;
-    catalogue_.addDeviceNodeByPath(backupRoot + "/" + name);
+    std::string refusal;
+    catalogue_.addDeviceNodeByPath(backupRoot + "/" + name, &refusal);
+    if (!refusal.empty()) skipped.push_back({backupRoot + "/" + name, std::move(refusal)});
   }
   if (view_) view_->reloadRows(catalogue_.arrangedObjects());
   setSelection(catalogue_.count() == 0 ? std::nullopt : std::optional<std::size_t>(0));
+  return skipped;
 }
 
-void BackupListController::showIphoneDiskView(const std::string& backupRoot) {
+std::vector<SkippedBackup> BackupListController::showIphoneDiskView(const std::string& backupRoot) {
   catalogue_.removeAllObjects();
-  showIphoneDisk(backupRoot);
+  return showIphoneDisk(backupRoot);
 }
 
 void BackupListController::SelectBackUpAction() {

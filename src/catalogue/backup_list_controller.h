@@ -27,6 +27,12 @@ class BackupListView {
   virtual int showAlert(const std::string& message, const std::vector<std::string>& buttons) = 0;
 };
 
+// A folder of the backup root that holds a backup's property lists but could not be read.
+struct SkippedBackup {
+  std::string folder;
+  std::string reason;  // e.g. "Info.plist nested too deeply"
+};
+
 class BackupListController {
  public:
   BackupListController(MzIOSDeviceController& catalogue, BackupListView* view)
@@ -34,9 +40,10 @@ class BackupListController {
 
   // Lists the backup root: every entry whose name does not begin with "." is offered to
   // the catalogue; then row 0 is selected, or the scan button disabled when there is none.
-  void showIphoneDisk(const std::string& backupRoot);
+  // A folder that cannot be read is left out and returned, the others are listed.
+  std::vector<SkippedBackup> showIphoneDisk(const std::string& backupRoot);
   // Empties the list, then lists the backup root again.
-  void showIphoneDiskView(const std::string& backupRoot);
+  std::vector<SkippedBackup> showIphoneDiskView(const std::string& backupRoot);
   // The folder chooser: a chosen folder is offered to the catalogue and the last row is
   // selected (also when the folder did not qualify).
   void SelectBackUpAction();

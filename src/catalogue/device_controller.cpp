@@ -169,7 +169,9 @@ void MzIOSDeviceController::getSystemVersionMajor(int* major, int* minor, int* b
   if (bugFix) *bugFix = v[2];
 }
 
-std::optional<MzIOSDeviceNode> MzIOSDeviceController::readDeviceNode(const std::string& folder) {
+std::optional<MzIOSDeviceNode> MzIOSDeviceController::readDeviceNode(const std::string& folder,
+                                                                     std::string* refusal) {
+  if (refusal) refusal->clear();
   std::error_code ec;
   if (!fs::exists(folder, ec)) {
     applog::line("Filepath is not exist");
@@ -179,7 +181,8 @@ std::optional<MzIOSDeviceNode> MzIOSDeviceController::readDeviceNode(const std::
 
   const std::string infoPath = folder + "/Info.plist";
   const std::string manifestPath = folder + "/Manifest.plist";
-  auto info = readPlistDictionary(infoPath);
+  PlistProblem infoProblem;
+  auto info = readPlistDictionary(infoPath, &infoProblem);
   MzIOSDeviceNode node;
   if (info) {
     node.strDeviceName = plistString(*info, "Device Name").value_or("");
@@ -191,9 +194,20 @@ std::optional<MzIOSDeviceNode> MzIOSDeviceController::readDeviceNode(const std::
     if (!ec) node.strDeviceSize = std::to_string(size);
     node.strDeviceBackUpTime = backupTime(infoPath);
   } else {
-    auto manifest = readPlistDictionary(manifestPath);
+    PlistProblem manifestProblem;
+    auto manifest = readPlistDictionary(manifestPath, &manifestProblem);
     const PlistDict* lockdown = manifest ? plistDict(*manifest, "Lockdown") : nullptr;
-    if (!lockdown) return std::nullopt;
+    if (!lockdown) {
+      // Say why when a list is there but could not be read; a folder with neither is
+      // simply not a backup.
+      if (refusal && infoProblem.refusal != PlistRefusal::Missing) {
+        *refusal = "Info.plist " + describePlistProblem(infoProblem);
+      } else if (refusal && manifestProblem.refusal != PlistRefusal::Missing &&
+                 manifestProblem.refusal != PlistRefusal::None) {
+        *refusal = "Manifest.plist " + describePlistProblem(manifestProblem);
+      }
+      return std::nullopt;
+    }
     node.strDeviceName = plistString(*lockdown, "DeviceName").value_or("");
     node.strDeviceSerial = plistString(*lockdown, "SerialNumber").value_or("");
     node.strDeviceType = GetDevcieType(plistString(*lockdown, "ProductType")).value_or("");
@@ -206,8 +220,9 @@ std::optional<MzIOSDeviceNode> MzIOSDeviceController::readDeviceNode(const std::
   return node;
 }
 
-void MzIOSDeviceController::addDeviceNodeByPath(const std::string& folderPath) {
-  auto node = readDeviceNode(folderPath);
+void MzIOSDeviceController::addDeviceNodeByPath(const std::string& folderPath,
+                                                std::string* refusal) {
+  auto node = readDeviceNode(folderPath, refusal);
   if (node) addObject(std::make_shared<MzIOSDeviceNode>(std::move(*node)));
 }
 

@@ -20,11 +20,14 @@ class MzIOSDeviceController {
   void removeAllObjects() { content_.clear(); }
 
   // Reads the folder and, if it qualifies, appends one new record. Logs
-  // "Filepath is not exist" for a missing folder.
-  void addDeviceNodeByPath(const std::string& folderPath);
+  // "Filepath is not exist" for a missing folder. `refusal` as for readDeviceNode.
+  void addDeviceNodeByPath(const std::string& folderPath, std::string* refusal = nullptr);
 
-  // The record a qualifying folder gives, without appending it.
-  static std::optional<MzIOSDeviceNode> readDeviceNode(const std::string& folderPath);
+  // The record a qualifying folder gives, without appending it. When the folder holds an
+  // Info.plist or Manifest.plist that could not be read and so gives no record, `refusal`
+  // (if given) is set to why, e.g. "Info.plist nested too deeply"; otherwise it is emptied.
+  static std::optional<MzIOSDeviceNode> readDeviceNode(const std::string& folderPath,
+                                                       std::string* refusal = nullptr);
 
   // The model key of a product type (first hit of a case-insensitive substring search of
   // the product-type table, passed through the localisation), or none when nothing matches.

@@ -21,31 +21,54 @@ struct ListOptions {
   bool json = false;
 };
 
+// Whether `path` is a folder; if not, says why on stderr.
+bool isFolder(const std::string& path) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (std::filesystem::is_directory(status)) return true;
+  std::cerr << "retrievo: "
+            << (std::filesystem::exists(status) ? "not a folder: " : "no such folder: ") << path
+            << '\n';
+  return false;
+}
+
 int runList(const ListOptions& opt) {
   // Folders named on the command line are listed on their own, as when they are picked
-  // by hand; otherwise the backup root is listed.
+  // by hand; otherwise the backup root is listed. A folder that cannot be listed is named
+  // on stderr and the others are still listed; only a folder named on the command line, or
+  // a root that cannot be read, makes the exit status a failure.
   const bool byHand = !opt.folders.empty() && opt.root.empty();
   const std::string root = opt.root.empty() ? paths::backupRoot() : opt.root;
   std::error_code ec;
   MzIOSDeviceController catalogue;
+  int status = kExitOk;
   if (!byHand) {
-    if (!std::filesystem::is_directory(root, ec)) {
-      std::cerr << "retrievo: no such folder: " << root << '\n';
+    if (!isFolder(root)) return kExitFailure;
+    std::filesystem::directory_iterator readable(root, ec);
+    if (ec) {
+      std::cerr << "retrievo: cannot read folder: " << root << ": " << ec.message() << '\n';
       return kExitFailure;
     }
     BackupListController list(catalogue, nullptr);
-    list.showIphoneDisk(root);
+    for (const SkippedBackup& skipped : list.showIphoneDisk(root)) {
+      std::cerr << "retrievo: skipped " << skipped.folder << ": " << skipped.reason << '\n';
+    }
   }
   for (const std::string& folder : opt.folders) {
-    if (!std::filesystem::is_directory(folder, ec)) {
-      std::cerr << "retrievo: no such folder: " << folder << '\n';
-      return kExitFailure;
+    if (!isFolder(folder)) {
+      status = kExitFailure;
+      continue;
     }
     std::size_t before = catalogue.count();
-    catalogue.addDeviceNodeByPath(folder);
+    std::string refusal;
+    catalogue.addDeviceNodeByPath(folder, &refusal);
     if (catalogue.count() == before) {
-      std::cerr << "retrievo: not a device backup: " << folder << '\n';
-      return kExitFailure;
+      if (refusal.empty()) {
+        std::cerr << "retrievo: not a device backup: " << folder << '\n';
+      } else {
+        std::cerr << "retrievo: skipped " << folder << ": " << refusal << '\n';
+      }
+      status = kExitFailure;
     }
   }
 
@@ -53,11 +76,11 @@ int runList(const ListOptions& opt) {
     nlohmann::json out = nlohmann::json::array();
     for (const auto& node : catalogue.arrangedObjects()) out.push_back(toJson(*node));
     std::cout << out.dump(2) << '\n';
-    return kExitOk;
+    return status;
   }
   if (catalogue.count() == 0) {
-    std::cout << "No device backups in " << root << '\n';
-    return kExitOk;
+    if (!byHand) std::cout << "No device backups in " << root << '\n';
+    return status;
   }
   TablePrinter table(
       {"Name", "Model", "Serial", "iOS", "Sync software", "Backup time", "Size", "Path"});
@@ -66,7 +89,7 @@ int runList(const ListOptions& opt) {
                   n->itunesVersion, n->strDeviceBackUpTime, n->strDeviceSize, n->backUpFilePath});
   }
   table.print(std::cout);
-  return kExitOk;
+  return status;
 }
 
 }  // namespace

@@ -188,9 +188,22 @@ TEST(ReadFolder, FoldersThatDoNotQualify) {
   device.deviceName = "From Manifest";
   std::string folder = makeBackup(tmp, "corrupt", device);
   tmp.writeFile("corrupt/Info.plist", "bplist00 this is not a property list");
-  auto node = MzIOSDeviceController::readDeviceNode(folder);
+  std::string refusal = "stale";
+  auto node = MzIOSDeviceController::readDeviceNode(folder, &refusal);
   ASSERT_TRUE(node);
   EXPECT_EQ(node->strDeviceName, "From Manifest");
+  EXPECT_EQ(refusal, "");
+
+  // With neither list readable the folder gives no record and says why; a folder that is
+  // no backup at all gives no reason.
+  tmp.writeFile("corrupt/Manifest.plist", "<plist><dict>");
+  EXPECT_FALSE(MzIOSDeviceController::readDeviceNode(folder, &refusal));
+  EXPECT_EQ(refusal, "Info.plist not a property list");
+  std::filesystem::remove(folder + "/Info.plist");
+  EXPECT_FALSE(MzIOSDeviceController::readDeviceNode(folder, &refusal));
+  EXPECT_EQ(refusal, "Manifest.plist not a property list");
+  EXPECT_FALSE(MzIOSDeviceController::readDeviceNode(tmp.sub("nolockdown"), &refusal));
+  EXPECT_EQ(refusal, "");
 }
 
 }  // namespace

@@ -55,9 +55,9 @@ TEST(CliList, TableAndJsonOfTheRoot) {
   auto doc = nlohmann::json::parse(json.out);
   ASSERT_EQ(doc.size(), 2u);
   for (const auto& rec : doc) {
-    for (const char* key : {"strDeviceName", "strDeviceSize", "strDeviceBackUpTime",
-                            "strDeviceSerial", "strDeviceType", "strIOSVersion", "deviceImage",
-                            "itunesVersion", "backUpFilePath"}) {
+    for (const char* key :
+         {"strDeviceName", "strDeviceSize", "strDeviceBackUpTime", "strDeviceSerial",
+          "strDeviceType", "strIOSVersion", "deviceImage", "itunesVersion", "backUpFilePath"}) {
       EXPECT_TRUE(rec.contains(key)) << key;
     }
   }
@@ -87,6 +87,47 @@ TEST(CliList, FoldersNamedByHandAndFailures) {
   EXPECT_NE(empty.out.find("No device backups"), std::string::npos);
 }
 
+TEST(CliList, AnUnreadableBackupIsSkippedWithAWarning) {
+  TempDir root;
+  fixtures::DeviceInfo good;
+  good.deviceName = "Good Phone";
+  writeBackup(root.sub("good"), good);
+  writeBackup(root.sub("hostile"), fixtures::DeviceInfo{});
+  std::string nested = "<plist>";
+  for (int i = 0; i < 100000; ++i) nested += "<array>";
+  root.writeFile("hostile/Info.plist", nested);
+  root.writeFile("hostile/Manifest.plist", nested);
+
+  for (bool json : {false, true}) {
+    std::vector<std::string> args{"list", "--root", root.path()};
+    if (json) args.push_back("--json");
+    CommandResult r = retrievo(args);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err,
+              "retrievo: skipped " + root.sub("hostile") + ": Info.plist nested too deeply\n");
+    EXPECT_NE(r.out.find("Good Phone"), std::string::npos);
+    if (json) {
+      EXPECT_EQ(nlohmann::json::parse(r.out).size(), 1u);
+    }
+  }
+
+  // Named folders: each bad one is named, the good ones still listed, and the status fails.
+  CommandResult r = retrievo({"list", "--json", root.sub("good"), root.sub("missing"),
+                              root.sub("good/Info.plist"), root.sub("hostile")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "retrievo: no such folder: " + root.sub("missing") +
+                       "\nretrievo: not a folder: " + root.sub("good/Info.plist") +
+                       "\nretrievo: skipped " + root.sub("hostile") +
+                       ": Info.plist nested too deeply\n");
+  auto doc = nlohmann::json::parse(r.out);
+  ASSERT_EQ(doc.size(), 1u);
+  EXPECT_EQ(doc[0]["strDeviceName"], "Good Phone");
+
+  r = retrievo({"list", "--root", root.sub("good/Info.plist")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "retrievo: not a folder: " + root.sub("good/Info.plist") + "\n");
+}
+
 TEST(CliFiles, FileIndexOfBothLayouts) {
   TempDir tmp;
   const std::string smsKey = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
@@ -98,9 +139,9 @@ TEST(CliFiles, FileIndexOfBothLayouts) {
   EXPECT_NE(r.out.find(old + "/" + smsKey), std::string::npos);
   EXPECT_NE(r.out.find("3 entries (Manifest.mbdb)"), std::string::npos);
 
-  std::string current = writeBackup(tmp.sub("new"), fixtures::DeviceInfo{},
-                                    fixtures::ManifestLayout::Db,
-                                    fixtures::StoredLayout::TwoDigitFolders);
+  std::string current =
+      writeBackup(tmp.sub("new"), fixtures::DeviceInfo{}, fixtures::ManifestLayout::Db,
+                  fixtures::StoredLayout::TwoDigitFolders);
   r = retrievo({"files", "--json", current});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   auto doc = nlohmann::json::parse(r.out);
@@ -137,9 +178,8 @@ TEST(CliFiles, RefusesWhatItCannotRead) {
 }
 
 TEST(CliUsage, HelpEverywhereAndBadUsage) {
-  for (std::vector<std::string> args : {std::vector<std::string>{"--help"},
-                                        {"list", "--help"},
-                                        {"files", "--help"}}) {
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"--help"}, {"list", "--help"}, {"files", "--help"}}) {
     CommandResult r = retrievo(args);
     EXPECT_EQ(r.exitCode, 0) << args.back();
     EXPECT_NE(r.out.find("Usage"), std::string::npos) << r.out;
