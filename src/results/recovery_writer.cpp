@@ -100,9 +100,49 @@ void MzRecoveryWriter::reportProgress() {
 void MzRecoveryWriter::beginFolder(const std::string& name) {
   step_ = name;
   recoverFilePath = recoverPath + "/" + name;
-  std::error_code ec;
-  fs::create_directories(recoverFilePath, ec);
+  current_ = LazyFolder{};
+  current_.relative = name;
+  below_ = LazyFolder{};
+  // Every folder is made when it is begun.
+  std::string problem;
+  currentFolder(&problem);
   reportProgress();
+}
+
+const OutputDir* MzRecoveryWriter::rootFolder(std::string* problem) {
+  if (!root_.tried) {
+    root_.tried = true;
+    std::string cause;
+    root_.dir = OutputDir::openRoot(recoverPath, true, &cause);
+    if (!root_.dir) root_.problem = "cannot open the output folder: " + cause;
+  }
+  if (!root_.dir) *problem = root_.problem;
+  return root_.dir ? &*root_.dir : nullptr;
+}
+
+const OutputDir* MzRecoveryWriter::currentFolder(std::string* problem) {
+  if (!current_.tried) {
+    current_.tried = true;
+    if (const OutputDir* root = rootFolder(&current_.problem)) {
+      current_.dir = root->openFolder(current_.relative, &current_.problem);
+    }
+  }
+  if (!current_.dir) *problem = current_.problem;
+  return current_.dir ? &*current_.dir : nullptr;
+}
+
+const OutputDir* MzRecoveryWriter::folderBelow(const std::string& relative, std::string* problem) {
+  if (relative.empty()) return currentFolder(problem);
+  if (!below_.tried || below_.relative != relative) {
+    below_ = LazyFolder{};
+    below_.relative = relative;
+    below_.tried = true;
+    if (const OutputDir* current = currentFolder(&below_.problem)) {
+      below_.dir = current->openFolder(relative, &below_.problem);
+    }
+  }
+  if (!below_.dir) *problem = below_.problem;
+  return below_.dir ? &*below_.dir : nullptr;
 }
 
 void MzRecoveryWriter::count() {
@@ -118,6 +158,7 @@ void MzRecoveryWriter::addIssue(std::string item, std::string reason, bool count
 void MzRecoveryWriter::prepareRun() {
   report_ = RecoveryReport{};
   report_.folder = recoverPath;
+  root_ = LazyFolder{};
   recovred_ = 0;
   results_.recovredFilesNum = 0;
   total_ = results_.selectedFilesNum + static_cast<std::int64_t>(tickedTreeFiles(treeRoots));
@@ -211,9 +252,14 @@ void MzRecoveryWriter::finish() {
 }
 
 void MzRecoveryWriter::copyCounted(const std::string& item, const std::string& source,
-                                   std::uint64_t expected, const std::string& folder,
-                                   const std::string& name, std::size_t index) {
-  CopyResult r = copier_.copyFile(source, expected, folder, name, index);
+                                   std::uint64_t expected, const OutputDir* folder,
+                                   const std::string& problem, const std::string& name,
+                                   std::size_t index) {
+  if (folder == nullptr) {
+    addIssue(item, problem, true);
+    return;
+  }
+  CopyResult r = copier_.copyFile(source, expected, *folder, name, index);
   if (!r.complete()) addIssue(item, copyProblem(r, expected), true);
 }
 
@@ -222,7 +268,9 @@ void MzRecoveryWriter::copyMedia(const MzPhotoAndVideoNode& record, std::size_t 
   reportProgress();
   // A record of size 0 has nothing to copy.
   if (record.fileSizeNumber == 0) return;
-  copyCounted(record.fileNodeName, record.filePath, record.fileSizeNumber, recoverFilePath,
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  copyCounted(record.fileNodeName, record.filePath, record.fileSizeNumber, folder, problem,
               safeFileName(record.fileNodeName), index);
 }
 
@@ -239,8 +287,10 @@ void MzRecoveryWriter::recoverFaceBookAndTwitter(const MzFaceTwitterNode& record
                                                  std::size_t index) {
   count();
   reportProgress();
-  copyCounted(record.faceTwitterFileName, record.faceTwitterFilePath, record.FileSizeNumber,
-              recoverFilePath, safeFileName(record.faceTwitterFileName), index);
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  copyCounted(record.faceTwitterFileName, record.faceTwitterFilePath, record.FileSizeNumber, folder,
+              problem, safeFileName(record.faceTwitterFileName), index);
 }
 
 std::string MzRecoveryWriter::vcardFileName(const MzContactNode& contact) {
@@ -269,9 +319,15 @@ void MzRecoveryWriter::recoverContactNode(const MzContactNode& contact, std::siz
   reportProgress();
   rtf.addRtfContent(contactRecordText(contact));
   MzVCFController card;
-  int error = 0;
   const std::string name = vcardFileName(contact);
-  if (!writeNewFileAtomically(recoverFilePath, name, index, card.buildCard(contact), &error)) {
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  if (folder == nullptr) {
+    addIssue("Contact/" + name, problem, true);
+    return;
+  }
+  int error = 0;
+  if (!writeNewFileAtomically(*folder, name, index, card.buildCard(contact), &error)) {
     addIssue("Contact/" + name, "cannot write the vCard: " + errorText(error), true);
   }
 }
@@ -295,9 +351,15 @@ void MzRecoveryWriter::recoverConversation(const MzMessageTreeNode& conversation
     }
   }
   page.addHtmlContent("<hr/>");
-  int error = 0;
   const std::string name = conversationFileName(conversation);
-  if (!writeNewFileAtomically(recoverFilePath, name, index, page.pageBytes(), &error)) {
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  if (folder == nullptr) {
+    addIssue("Message/" + name, problem, true);
+    return;
+  }
+  int error = 0;
+  if (!writeNewFileAtomically(*folder, name, index, page.pageBytes(), &error)) {
     addIssue("Message/" + name, "cannot write the page: " + errorText(error), true);
   }
 }
@@ -316,7 +378,9 @@ void MzRecoveryWriter::writeMovFile(const MzMessageNode& message) {
     addIssue("Message/" + name, "source cannot be read: " + errorText(errno), true);
     return;
   }
-  copyCounted("Message/" + name, source, static_cast<std::uint64_t>(st.st_size), recoverFilePath,
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  copyCounted("Message/" + name, source, static_cast<std::uint64_t>(st.st_size), folder, problem,
               name, 0);
 }
 
@@ -342,8 +406,14 @@ void MzRecoveryWriter::writeVCFCardNode(const MzMessageNode& message) {
     addIssue("Message/" + name, "card is not UTF-8 text", false);
     return;
   }
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  if (folder == nullptr) {
+    addIssue("Message/" + name, problem, false);
+    return;
+  }
   int error = 0;
-  if (!writeNewFileAtomically(recoverFilePath, name, 0, text, &error)) {
+  if (!writeNewFileAtomically(*folder, name, 0, text, &error)) {
     addIssue("Message/" + name, "cannot write the card: " + errorText(error), false);
   }
 }
@@ -359,19 +429,18 @@ void MzRecoveryWriter::traverseRecoverTreeNode(const MzTreeDirNode& directory) {
       addIssue(file->dirFilePath, "device path leads outside the output folder", file->isFile);
       continue;
     }
-    const std::string target = recoverFilePath + "/" + *relative;
-    std::error_code ec;
+    std::string problem;
     if (!file->isFile) {
-      fs::create_directories(target, ec);
+      if (!folderBelow(*relative, &problem)) addIssue(file->dirFilePath, problem, false);
       continue;
     }
     count();
     reportProgress();
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = target.substr(0, slash);
-    fs::create_directories(folder, ec);
-    copyCounted(file->dirFilePath, file->filePath, file->realFileSize, folder,
-                target.substr(slash + 1), i);
+    const std::size_t slash = relative->rfind('/');
+    const std::string parent = slash == std::string::npos ? "" : relative->substr(0, slash);
+    const OutputDir* folder = folderBelow(parent, &problem);
+    copyCounted(file->dirFilePath, file->filePath, file->realFileSize, folder, problem,
+                relative->substr(slash == std::string::npos ? 0 : slash + 1), i);
   }
   for (const auto& child : directory.children) {
     if (child) traverseRecoverTreeNode(*child);
@@ -405,11 +474,17 @@ void MzRecoveryWriter::recoverCalenderNode(const MzCalenderNode& event, MzRtfCon
 void MzRecoveryWriter::writeCollector(MzRtfController& rtf, const std::string& type,
                                       std::int32_t records) {
   rtf.setRtfEnder();
-  if (int error = rtf.writeRtfInPath(recoverFilePath, type); error != 0) {
-    addIssue(
-        step_ + "/" + MzRtfController::finalFileName(type),
-        "cannot write the text file (" + std::to_string(records) + " records): " + errorText(error),
-        false);
-    report_.incomplete += records;
+  const std::string item = step_ + "/" + MzRtfController::finalFileName(type);
+  const std::string lost = records > 0 ? " (" + std::to_string(records) + " records)" : "";
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  int error = 0;
+  if (folder == nullptr) {
+    addIssue(item, problem + lost, false);
+  } else if (!rtf.writeRtfInPath(*folder, type, &error)) {
+    addIssue(item, "cannot write the text file" + lost + ": " + errorText(error), false);
+  } else {
+    return;
   }
+  report_.incomplete += records;
 }

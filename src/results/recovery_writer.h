@@ -10,8 +10,12 @@
 // Promises:
 // - Every name taken from the data is made safe (output_names.h): nothing is written
 //   outside R, and a backup-browser path that would climb out of its folder is refused.
-// - No recovered item replaces another: a taken name becomes INDEX_NAME, then
-//   INDEX_N_NAME, INDEX being the record's place in its list.
+// - Everything is made through descriptors of R and its folders (output_folder.h): a link
+//   inside R is never followed; an item whose folder is a link or a file fails with that
+//   reason.
+// - Nothing already in R is replaced, recovered item or not: a taken name becomes
+//   INDEX_NAME, then INDEX_N_NAME, INDEX being the record's place in its list (0 for the
+//   text files and attachments).
 // - Copies write exactly the bytes read. A run always goes through every ticked item; the
 //   items that could not be written in full are listed in the report with their reasons.
 // - The backup folder is only read.
@@ -28,6 +32,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +40,7 @@
 #include "catalogue/tree_dir_node.h"
 #include "extract/item_records.h"
 #include "results/file_copy.h"
+#include "results/output_folder.h"
 #include "results/result_view_controller.h"
 #include "results/rtf_controller.h"
 
@@ -132,12 +138,27 @@ class MzRecoveryWriter {
   void reportProgress();
   void addIssue(std::string item, std::string reason, bool counted);
   void copyMedia(const MzPhotoAndVideoNode& record, std::size_t index);
+  // Copies into `folder` (none: the item fails with `problem`).
   void copyCounted(const std::string& item, const std::string& source, std::uint64_t expected,
-                   const std::string& folder, const std::string& name, std::size_t index);
+                   const OutputDir* folder, const std::string& problem, const std::string& name,
+                   std::size_t index);
   // Writes a category's text file; when it cannot be written, its `records` count as
   // incomplete.
   void writeCollector(MzRtfController& rtf, const std::string& type, std::int32_t records);
   void finish();
+
+  // A folder of the output, opened at its first use and kept.
+  struct LazyFolder {
+    std::string relative;  // below its parent
+    bool tried = false;
+    std::optional<OutputDir> dir;
+    std::string problem;  // why it could not be opened
+  };
+  // R (made when missing), the folder begun last, and the last folder below that one (the
+  // backup browser's device paths); none with `*problem` set when one cannot be opened.
+  const OutputDir* rootFolder(std::string* problem);
+  const OutputDir* currentFolder(std::string* problem);
+  const OutputDir* folderBelow(const std::string& relative, std::string* problem);
 
   MzResultViewController& results_;
   ChunkedCopier copier_;
@@ -146,6 +167,9 @@ class MzRecoveryWriter {
   std::atomic<std::int64_t> total_{0};
   std::string step_;
   RecoveryReport report_;
+  LazyFolder root_;
+  LazyFolder current_;
+  LazyFolder below_;
 };
 
 // The number of ticked files of `roots` and everything below them.

@@ -289,8 +289,9 @@ TEST_F(CliRecover, RefusalsAndIncompleteItems) {
   const std::size_t photos = truth_["photos"].size();
   EXPECT_NE(r.out.find("failed: "), std::string::npos);
   EXPECT_NE(r.err.find("items were not written in full:\n"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("\n  IMG_0001.JPG: cannot create the file: Not a directory\n"),
-            std::string::npos);
+  EXPECT_NE(r.err.find("\n  IMG_0001.JPG: not a folder: Photo&Video is a file\n"),
+            std::string::npos)
+      << r.err;
   EXPECT_NE(r.err.find(" more\n"), std::string::npos) << photos;
   EXPECT_FALSE(filesIn(blocked + "/Contact", ".vcf").empty());
 

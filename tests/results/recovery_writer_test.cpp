@@ -133,15 +133,20 @@ TEST_F(Recovery, TextRecordFormatsAndAnEarlierRunsFile) {
   mark->bookMarkURL = "http://www.sj.se/";
   tick(mark->bSelected);
   results.bookMarkArray.push_back(mark);
-  // An earlier recovery into the same folder left its call list.
+  // An earlier recovery into the same folder left its call list; the user keeps a file of
+  // the name the text used to be written under first.
   tmp.writeFile("out/CallHistory/Call History.txt", "earlier run");
+  tmp.writeFile("out/BookMark/TXT.txt", "the user's");
 
   RecoveryReport report = run();
   EXPECT_TRUE(report.issues.empty());
   EXPECT_EQ(slurp(out() + "/CallHistory/Call History.txt"), "earlier run");
-  EXPECT_EQ(slurp(out() + "/CallHistory/TXT.txt"),
+  EXPECT_EQ(slurp(out() + "/CallHistory/0_Call History.txt"),
             "Name:(null)  Phone:+46701119988  Date:06-06-2013 12:47  Type:Incoming  "
             "Duration:00:01:01  \n\n");
+  EXPECT_EQ(names("CallHistory"),
+            (std::set<std::string>{"Call History.txt", "0_Call History.txt"}));
+  EXPECT_EQ(slurp(out() + "/BookMark/TXT.txt"), "the user's");
   EXPECT_EQ(slurp(out() + "/Calendar&Reminder/Calendar&Reminder.txt"),
             "Title:Dentist  Note:  Start Date:06-11-2013 10:30  End Date:06-11-2013 11:15  \n\n");
   EXPECT_EQ(slurp(out() + "/BookMark/BookMark.txt"), "Title:SJ  URL:http://www.sj.se/  \n\n");
@@ -357,6 +362,43 @@ TEST_F(Recovery, BackupBrowserFilesUnderTheirPathsAndNeverOutside) {
   EXPECT_EQ(report.incomplete, 1);
   EXPECT_EQ(total, 5);  // every ticked tree file, the unticked folder's included
   EXPECT_EQ(folderFingerprint(tmp.sub("backup")), before);
+}
+
+TEST_F(Recovery, PlantedLinksInTheOutputFolderAreNeverFollowed) {
+  const std::string elsewhere = tmp.sub("elsewhere");
+  tmp.writeFile("elsewhere/victim.JPG", "keep");
+  fs::create_directories(out() + "/Photo&Video");
+  fs::create_directories(out() + "/Emma's iPhone");
+  fs::create_symlink(elsewhere, out() + "/Contact");
+  fs::create_symlink(elsewhere + "/victim.JPG", out() + "/Photo&Video/0001.JPG");
+  fs::create_symlink(elsewhere, out() + "/Emma's iPhone/HomeDomain");
+
+  auto contact = std::make_shared<MzContactNode>();
+  contact->contactName = "Anna Berg";
+  tick(contact->bSelected);
+  results.contactArray.push_back(contact);
+  const std::string photo = stored("k", 10);
+  results.photoAndVideoArray.push_back(media("0001.JPG", photo, 10));
+  auto root = dir("Emma's iPhone", nullptr, 2);
+  auto home = dir("HomeDomain", root.get(), 2);
+  file(*home, "HomeDomain/Library/a.db", stored("k1", 20), 20, true);
+  roots = {root};
+
+  const auto before = folderFingerprint(elsewhere);
+  RecoveryReport report = run();
+  EXPECT_EQ(folderFingerprint(elsewhere), before);
+  EXPECT_EQ(slurp(elsewhere + "/victim.JPG"), "keep");
+  // The link at the media's name is passed over like any taken name.
+  EXPECT_EQ(slurp(out() + "/Photo&Video/0_0001.JPG"), slurp(photo));
+  std::set<std::string> issues;
+  for (const auto& i : report.issues) issues.insert(i.item + ": " + i.reason);
+  EXPECT_EQ(issues,
+            (std::set<std::string>{
+                "Contact/Anna Berg.vcf: not a folder: Contact is a symbolic link",
+                "Contact/Contacts.txt: not a folder: Contact is a symbolic link",
+                "HomeDomain/Library/a.db: not a folder: Emma's iPhone/HomeDomain is a symbolic "
+                "link"}));
+  EXPECT_EQ(report.incomplete, 2);
 }
 
 TEST(OutputNames, SafeNamesAndPaths) {
