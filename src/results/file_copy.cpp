@@ -175,6 +175,11 @@ CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expe
     result.status = CopyStatus::WriteFailed;
     result.error = cerr;
   }
+  // A copy cut short by the target's side (a full disk) would pass for a whole file.
+  if (result.status == CopyStatus::WriteFailed) {
+    ::unlinkat(folder.fd(), placed->c_str(), 0);
+    result.target.clear();
+  }
   return result;
 }
 

@@ -7,6 +7,7 @@
 // No copy or write replaces a file that is already there: a taken name moves on to the next
 // candidate of output_names.h. New files are made in a folder's descriptor (output_folder.h)
 // with O_EXCL and O_NOFOLLOW, so a link planted at a name is passed over, never followed.
+// A file that could not be written whole (a full disk, a file size limit) is removed.
 #pragma once
 
 #include <cstddef>
@@ -24,14 +25,14 @@ enum class CopyStatus {
   SourceUnreadable,  // the source could not be opened; no target was made
   ReadFailed,        // a read failed; the target keeps what was read before it
   TargetFailed,      // the target could not be created
-  WriteFailed,       // a write failed; the target keeps what was written
+  WriteFailed,       // a write failed; the target was removed
 };
 
 struct CopyResult {
   CopyStatus status = CopyStatus::Complete;
   std::uint64_t written = 0;  // bytes in the target
   int error = 0;              // errno of the failure, 0 when none
-  std::string target;         // full path of the target made, "" when none
+  std::string target;         // full path of the target made, "" when none (or removed)
 
   bool complete() const { return status == CopyStatus::Complete; }
 };

@@ -16,8 +16,9 @@
 // - Nothing already in R is replaced, recovered item or not: a taken name becomes
 //   INDEX_NAME, then INDEX_N_NAME, INDEX being the record's place in its list (0 for the
 //   text files and attachments).
-// - Copies write exactly the bytes read. A run always goes through every ticked item; the
-//   items that could not be written in full are listed in the report with their reasons.
+// - Copies write exactly the bytes read; a file that could not be written whole is removed.
+//   A run always goes through every ticked item; the items that could not be written in
+//   full are listed in the report with their reasons.
 // - The backup folder is only read.
 //
 // Threads: start() runs the recovery on its own thread (recoverFilesThread() runs it on the

@@ -1,7 +1,11 @@
 #include "results/recovery_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -399,6 +403,50 @@ TEST_F(Recovery, PlantedLinksInTheOutputFolderAreNeverFollowed) {
                 "HomeDomain/Library/a.db: not a folder: Emma's iPhone/HomeDomain is a symbolic "
                 "link"}));
   EXPECT_EQ(report.incomplete, 2);
+}
+
+TEST_F(Recovery, FilesCutShortByAFullDiskAreRemoved) {
+  // The child process may write files of at most kLimit bytes, as a nearly full disk would.
+  constexpr rlim_t kLimit = 64 * 1024;
+  results.photoAndVideoArray.push_back(media("big.JPG", stored("big", 200000), 200000));
+  results.photoAndVideoArray.push_back(media("small.JPG", stored("small", 1000), 1000));
+  auto note = std::make_shared<MzNoteNode>();
+  note->noteContent = std::string(100000, 'n');
+  tick(note->bSelected);
+  results.noteArray.push_back(note);
+
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{kLimit, kLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    MzRecoveryWriter writer(results);
+    writer.recoverPath = out();
+    writer.recoverFilesThread();
+    std::string lines;
+    for (const auto& i : writer.report().issues) lines += i.item + ": " + i.reason + "\n";
+    const ssize_t written = ::write(pipeFds[1], lines.data(), lines.size());
+    ::_exit(written == static_cast<ssize_t>(lines.size()) ? 0 : 1);
+  }
+  ::close(pipeFds[1]);
+  std::string lines;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) lines.append(buffer, n);
+  ::close(pipeFds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  EXPECT_EQ(lines,
+            "big.JPG: write failed after 65536 bytes: File too large\n"
+            "Note/Notes.txt: cannot write the text file (1 records): File too large\n");
+  // Nothing partial stays behind: no cut copy, no text file, no temporary file.
+  EXPECT_EQ(names("Photo&Video"), (std::set<std::string>{"small.JPG"}));
+  EXPECT_EQ(names("Note"), std::set<std::string>{});
 }
 
 TEST(OutputNames, SafeNamesAndPaths) {
