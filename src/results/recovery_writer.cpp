@@ -103,9 +103,6 @@ void MzRecoveryWriter::beginFolder(const std::string& name) {
   current_ = LazyFolder{};
   current_.relative = name;
   below_ = LazyFolder{};
-  // Every folder is made when it is begun.
-  std::string problem;
-  currentFolder(&problem);
   reportProgress();
 }
 
@@ -473,6 +470,7 @@ void MzRecoveryWriter::recoverCalenderNode(const MzCalenderNode& event, MzRtfCon
 
 void MzRecoveryWriter::writeCollector(MzRtfController& rtf, const std::string& type,
                                       std::int32_t records) {
+  if (rtf.strRtfContent.empty()) return;
   rtf.setRtfEnder();
   const std::string item = step_ + "/" + MzRtfController::finalFileName(type);
   const std::string lost = records > 0 ? " (" + std::to_string(records) + " records)" : "";

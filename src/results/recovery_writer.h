@@ -1,11 +1,11 @@
 // The recovery writer: writes every ticked item of the results into an output folder.
 //
-// Layout under the output folder R, every folder made whether or not anything in it is
-// ticked: Photo&Video and AppPhoto&Video (media, byte for byte), R/DEVICE NAME (ticked
+// Layout under the output folder R, each folder made when the first item goes into it:
+// Photo&Video and AppPhoto&Video (media, byte for byte), R/DEVICE NAME (ticked
 // backup-browser files under their domain and device path), Contact (Contacts.txt and one
 // vCard per contact), Message (one page per conversation, with its card and movie
-// attachments), Note, CallHistory, BookMark, Calendar&Reminder (one text file each) and
-// FaceBook&Twitter (social-application media).
+// attachments), Note, CallHistory, BookMark, Calendar&Reminder (one text file each, written
+// when the category has ticked records) and FaceBook&Twitter (social-application media).
 //
 // Promises:
 // - Every name taken from the data is made safe (output_names.h): nothing is written
@@ -143,8 +143,8 @@ class MzRecoveryWriter {
   void copyCounted(const std::string& item, const std::string& source, std::uint64_t expected,
                    const OutputDir* folder, const std::string& problem, const std::string& name,
                    std::size_t index);
-  // Writes a category's text file; when it cannot be written, its `records` count as
-  // incomplete.
+  // Writes a category's text file when it holds records; when it cannot be written, its
+  // `records` count as incomplete.
   void writeCollector(MzRtfController& rtf, const std::string& type, std::int32_t records);
   void finish();
 
