@@ -1,6 +1,7 @@
 // retrievo recover, run as a user would run it on a builder-made backup, and its output read
 // back with independent readers.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -267,7 +268,7 @@ TEST_F(CliRecover, RefusalsAndIncompleteItems) {
   CommandResult nothingMatched =
       retrievo({"recover", folder_, "--out", out, "--category", "notes", "--match", "zqzq", "-q"});
   EXPECT_EQ(nothingMatched.exitCode, 2);
-  EXPECT_NE(nothingMatched.err.find("nothing selected"), std::string::npos);
+  EXPECT_EQ(nothingMatched.err, "retrievo: no item matches \"zqzq\"\n");
   EXPECT_EQ(retrievo({"recover", folder_, "--out", out, "--category", "nonsense"}).exitCode, 2);
   CommandResult noFile =
       retrievo({"recover", folder_, "--out", out, "--files", "HomeDomain/No/Such", "-q"});
@@ -298,12 +299,68 @@ TEST_F(CliRecover, RefusalsAndIncompleteItems) {
   EXPECT_NE(r.err.find(" more\n"), std::string::npos) << photos;
   EXPECT_FALSE(filesIn(blocked + "/Contact", ".vcf").empty());
 
+  // The output folder is a file.
+  CommandResult notFolder = retrievo(
+      {"recover", folder_, "--out", blocked + "/Photo&Video", "-q", "--category", "notes"});
+  EXPECT_EQ(notFolder.exitCode, 1);
+  EXPECT_EQ(notFolder.err, "retrievo: cannot write into the output folder " + blocked +
+                               "/Photo&Video: it is not a folder\n");
+
   CommandResult help = retrievo({"recover", "--help"});
   EXPECT_EQ(help.exitCode, 0);
   for (const char* option :
        {"--out", "--all", "--category", "--deleted-only", "--match", "--files", "bookmarks"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
+}
+
+TEST_F(CliRecover, PlantedLinkFailsItsItemsAndVerboseNamesEveryOne) {
+  const std::string out = out_.sub("linked");
+  const std::string elsewhere = out_.sub("elsewhere");
+  fs::create_directories(out);
+  fs::create_directories(elsewhere);
+  fs::create_symlink(elsewhere, out + "/Contact");
+  CommandResult r =
+      retrievo({"-v", "recover", folder_, "--out", out, "--category", "contacts", "-q"});
+  EXPECT_EQ(r.exitCode, 4) << r.err;
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  EXPECT_TRUE(fs::is_symlink(out + "/Contact"));
+  std::size_t named = 0;
+  for (std::size_t at = 0;
+       (at = r.err.find(": not a folder: Contact is a symbolic link\n", at)) != std::string::npos;
+       ++at) {
+    ++named;
+  }
+  // Every card and the text file, more than the five named without --verbose.
+  EXPECT_GT(named, 5u);
+  EXPECT_NE(r.out.find("failed: " + std::to_string(named) + " items\n"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.err.find(" more\n"), std::string::npos);
+}
+
+TEST_F(CliRecover, UnwritableOutputFolderIsSaidOnce) {
+  // Root may write into any folder, so as root the command runs as an unprivileged user.
+  std::string program = RETRIEVO_CLI_PATH;
+  std::vector<std::string> args;
+  if (::geteuid() == 0) {
+    if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "as root this needs setpriv";
+    program = "/usr/bin/setpriv";
+    args = {"--reuid=65534", "--regid=65534", "--clear-groups", RETRIEVO_CLI_PATH};
+  }
+  const std::string out = out_.sub("readonly");
+  fs::create_directories(out);
+  fs::permissions(out, fs::perms(0555));
+  fs::permissions(out_.path(), fs::perms(0755));
+  fs::permissions(tmp_->path(), fs::perms(0755));  // the backup, readable by that user
+  for (const char* a : {"recover", "--all", "--out"}) args.push_back(a);
+  args.push_back(out);
+  args.push_back(folder_);
+  CommandResult r = runCommand(program, args);
+  fs::permissions(tmp_->path(), fs::perms(0700));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err,
+            "retrievo: cannot write into the output folder " + out + ": Permission denied\n");
+  EXPECT_TRUE(fs::is_empty(out));
 }
 
 }  // namespace
