@@ -38,6 +38,23 @@ std::size_t characterCount(const std::string& text) {
 
 std::string errorText(int error) { return std::strerror(error); }
 
+// The extension of a picture's kind by its first bytes, so that the copy opens in an image
+// viewer; "" when the kind is not one of these.
+std::string pictureExtension(const std::string& path) {
+  char head[12] = {};
+  std::ifstream in(path, std::ios::binary);
+  in.read(head, sizeof head);
+  const std::string_view bytes(head, static_cast<std::size_t>(in.gcount()));
+  if (bytes.starts_with("\xFF\xD8\xFF")) return ".jpg";
+  if (bytes.starts_with("\x89PNG")) return ".png";
+  if (bytes.starts_with("GIF8")) return ".gif";
+  if (bytes.size() >= 12 && bytes.substr(4, 4) == "ftyp") {
+    const std::string_view brand = bytes.substr(8, 4);
+    if (brand == "heic" || brand == "heix" || brand == "mif1") return ".heic";
+  }
+  return "";
+}
+
 void countTicked(const MzTreeDirNode& directory, std::size_t* n) {
   for (const auto& f : directory.fileChildren) {
     if (f && f->bSelected) ++*n;
@@ -156,6 +173,7 @@ void MzRecoveryWriter::prepareRun() {
   report_ = RecoveryReport{};
   report_.folder = recoverPath;
   root_ = LazyFolder{};
+  pictureCopies_.clear();
   recovred_ = 0;
   results_.recovredFilesNum = 0;
   total_ = results_.selectedFilesNum + static_cast<std::int64_t>(tickedTreeFiles(treeRoots));
@@ -339,7 +357,9 @@ void MzRecoveryWriter::recoverConversation(const MzMessageTreeNode& conversation
   if (conversation.MessageNodeArray) {
     for (const auto& m : *conversation.MessageNodeArray) {
       if (!m) continue;
-      handleMessageHtml(*m, page, false);
+      std::optional<std::string> picture;
+      if (m->isHasAttach && m->attachType == "Image") picture = writePictureFile(*m);
+      handleMessageHtml(*m, page, false, picture);
       if (m->attachType == "Contact" || m->attachType == "Location") {
         writeVCFCardNode(*m);
       } else if (m->attachType == "Mov") {
@@ -379,6 +399,33 @@ void MzRecoveryWriter::writeMovFile(const MzMessageNode& message) {
   const OutputDir* folder = currentFolder(&problem);
   copyCounted("Message/" + name, source, static_cast<std::uint64_t>(st.st_size), folder, problem,
               name, 0);
+}
+
+std::optional<std::string> MzRecoveryWriter::writePictureFile(const MzMessageNode& message) {
+  if (!message.attachmentPath || message.attachmentPath->empty()) return std::nullopt;
+  const std::string& source = *message.attachmentPath;
+  if (auto known = pictureCopies_.find(source); known != pictureCopies_.end()) {
+    return known->second;
+  }
+  const std::string name = safeFileName(lastPathComponent(source) + pictureExtension(source));
+  struct stat st {};
+  if (::stat(source.c_str(), &st) != 0) {
+    addIssue("Message/" + name, "source cannot be read: " + errorText(errno), false);
+    return std::nullopt;
+  }
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  if (folder == nullptr) {
+    addIssue("Message/" + name, problem, false);
+    return std::nullopt;
+  }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  CopyResult r = copier_.copyFile(source, size, *folder, name, 0);
+  if (!r.complete()) addIssue("Message/" + name, copyProblem(r, size), false);
+  if (r.target.empty()) return std::nullopt;
+  std::string url = relativeUrl(lastPathComponent(r.target));
+  pictureCopies_.emplace(source, url);
+  return url;
 }
 
 void MzRecoveryWriter::writeVCFCardNode(const MzMessageNode& message) {

@@ -3,7 +3,7 @@
 // Layout under the output folder R, each folder made when the first item goes into it:
 // Photo&Video and AppPhoto&Video (media, byte for byte), R/DEVICE NAME (ticked
 // backup-browser files under their domain and device path), Contact (Contacts.txt and one
-// vCard per contact), Message (one page per conversation, with its card and movie
+// vCard per contact), Message (one page per conversation, with its picture, card and movie
 // attachments), Note, CallHistory, BookMark, Calendar&Reminder (one text file each, written
 // when the category has ticked records) and FaceBook&Twitter (social-application media).
 //
@@ -32,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -116,6 +117,11 @@ class MzRecoveryWriter {
   void recoverFaceBookAndTwitter(const MzFaceTwitterNode& record, std::size_t index);
   // A movie attachment, as FILE KEY.mov; counted.
   void writeMovFile(const MzMessageNode& message);
+  // A picture attachment, as FILE KEY with the extension of its kind (.jpg, .png, .gif,
+  // .heic), once per stored file and run; not counted (a conversation may hold many, and
+  // the progress counts what was ticked). Returns the relative URL of the copy for the page,
+  // or none when it was not made.
+  std::optional<std::string> writePictureFile(const MzMessageNode& message);
   // A card or location attachment, copied as FILE KEY.vcf when it is UTF-8 text; not counted.
   void writeVCFCardNode(const MzMessageNode& message);
   // The ticked files of a selected or partly selected directory and of those below it.
@@ -171,6 +177,8 @@ class MzRecoveryWriter {
   LazyFolder root_;
   LazyFolder current_;
   LazyFolder below_;
+  // Stored picture file -> relative URL of its copy, for this run.
+  std::map<std::string, std::string> pictureCopies_;
 };
 
 // The number of ticked files of `roots` and everything below them.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 
 #include "catalogue/sha1.h"
 #include "results/message_html.h"
@@ -241,10 +242,16 @@ TEST_F(CliRecover, BrowserRendersEveryMessageOfAPage) {
   }
   if (browser.empty()) GTEST_SKIP() << "Chromium is not installed (Debian package chromium)";
 
+  // The backup named from its parent folder, as ./run.sh names it.
   const std::string out = out_.sub("pages");
-  ASSERT_EQ(
-      retrievo({"recover", folder_, "--out", out, "--category", "conversations", "-q"}).exitCode,
-      0);
+  {
+    const fs::path cwd = fs::current_path();
+    fs::current_path(tmp_->path());
+    const CommandResult r = retrievo({"recover", fs::relative(folder_).string(), "--out", out,
+                                      "--category", "conversations", "-q"});
+    fs::current_path(cwd);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
   const std::string page = out + "/Message/Anna Berg.html";
   ASSERT_TRUE(fs::exists(page));
   CommandResult dom = runCommand(
@@ -258,6 +265,31 @@ TEST_F(CliRecover, BrowserRendersEveryMessageOfAPage) {
     ++checked;
   }
   EXPECT_GE(checked, 3u);
+
+  // The picture of a conversation shows from its copy beside the page, even with the backup
+  // moved away. A page of our own reads the sizes of the pictures in the conversation page.
+  const std::string pictures = out + "/Message/johan.lindqvist@example.com.html";
+  ASSERT_TRUE(fs::exists(pictures));
+  out_.writeFile("sizes.html",
+                 "<!DOCTYPE html><html><body><iframe id='f' src='" + fileUrl(pictures) +
+                     "'></iframe><script>window.addEventListener('load', function() {"
+                     "var d = document.getElementById('f').contentDocument; var s = [];"
+                     "for (var i = 0; i < d.images.length; ++i) s.push(d.images[i].naturalWidth);"
+                     "document.body.setAttribute('data-widths', s.join(' '));});"
+                     "</script></body></html>");
+  const std::string moved = tmp_->sub("moved");
+  fs::rename(tmp_->sub("Backup"), moved);
+  dom = runCommand(browser,
+                   {"--headless", "--no-sandbox", "--disable-gpu", "--allow-file-access-from-files",
+                    "--dump-dom", fileUrl(out_.sub("sizes.html"))});
+  fs::rename(moved, tmp_->sub("Backup"));
+  ASSERT_EQ(dom.exitCode, 0) << dom.err;
+  const std::size_t at = dom.out.find("data-widths=\"");
+  ASSERT_NE(at, std::string::npos) << dom.out;
+  std::istringstream widths(dom.out.substr(at + 13, dom.out.find('"', at + 13) - at - 13));
+  int shown = 0;
+  for (int width; widths >> width; ++shown) EXPECT_GT(width, 0) << widths.str();
+  EXPECT_EQ(shown, 1) << widths.str();
 }
 
 TEST_F(CliRecover, RefusalsAndIncompleteItems) {

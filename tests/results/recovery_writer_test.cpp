@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "results/html_controller.h"
 #include "results/output_names.h"
 #include "results/vcard_reader.h"
 #include "support/folder_hash.h"
@@ -276,6 +277,11 @@ TEST_F(Recovery, ConversationsPagesAndAttachments) {
   add(a, "\xEF\xBF\xBC", "Mov", movie);
   add(a, "\xEF\xBF\xBC", "Contact", card);
   add(a, "\xEF\xBF\xBC", "Location", notText);
+  // A picture sent twice: one copy beside the pages, which both pictures show.
+  const std::string picture =
+      tmp.writeFile("backup/feedface", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(90, 'p'));
+  add(a, "\xEF\xBF\xBC", "Image", picture);
+  add(a, "\xEF\xBF\xBC", "Image", picture);
   add(conversation("Johan Lindqvist", "j@example.com"), "hej");
   add(conversation("Johan Lindqvist", "+46735559876"), "hallå");
   conversation("", "");  // no name, no address, no messages
@@ -287,13 +293,19 @@ TEST_F(Recovery, ConversationsPagesAndAttachments) {
   ASSERT_EQ(report.issues.size(), 1u);
   EXPECT_EQ(report.issues[0].reason, "card is not UTF-8 text");
   EXPECT_EQ(names("Message"),
-            (std::set<std::string>{"+46705551234.html", "Johan Lindqvist.html",
-                                   "2_Johan Lindqvist.html", "_.html",
-                                   "0123456789abcdef0123456789abcdef01234567.mov", "cardkey.vcf"}));
+            (std::set<std::string>{
+                "+46705551234.html", "Johan Lindqvist.html", "2_Johan Lindqvist.html", "_.html",
+                "0123456789abcdef0123456789abcdef01234567.mov", "cardkey.vcf", "feedface.png"}));
   EXPECT_EQ(slurp(out() + "/Message/0123456789abcdef0123456789abcdef01234567.mov"), slurp(movie));
   EXPECT_EQ(slurp(out() + "/Message/cardkey.vcf"), slurp(card));
+  EXPECT_EQ(slurp(out() + "/Message/feedface.png"), slurp(picture));
   const std::string page = slurp(out() + "/Message/+46705551234.html");
   EXPECT_EQ(page.substr(0, 2), "\xFF\xFE");
+  const auto inPage = [&page](const std::string& text) {
+    return page.find(utf16LittleEndianWithBom(text).substr(2)) != std::string::npos;
+  };
+  EXPECT_TRUE(inPage("<p><img src='feedface.png'/></p><p class='name'>Name: A"));
+  EXPECT_TRUE(inPage("<p><img src='feedface.png'/></p><hr/>"));
   // Attachments count as written items but not as ticked ones: the figure stays at 100.
   EXPECT_EQ(total, 4);
   EXPECT_EQ(maxWritten, 5);
