@@ -4,13 +4,16 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <set>
 #include <system_error>
 
+#include "app/log.h"
 #include "cli/commands.h"
 #include "cli/scan_session.h"
+#include "results/output_folder.h"
 #include "results/recovery_writer.h"
 #include "results/result_record.h"
 #include "results/search_filter.h"
@@ -22,7 +25,7 @@ namespace fs = std::filesystem;
 
 // Some items could not be written in full (the others were).
 constexpr int kExitIncomplete = 4;
-// How many of the items not written in full are named.
+// How many of the items not written in full are named (all of them with --verbose).
 constexpr std::size_t kIssuesShown = 5;
 
 struct RecoverOptions {
@@ -46,6 +49,21 @@ bool isInside(const std::string& inner, const std::string& outer) {
   if (ec) return false;
   const fs::path rel = a.lexically_relative(b);
   return !rel.empty() && *rel.begin() != "..";
+}
+
+// Checks that entries can be made in the output folder, making it when `create`. Prints the
+// cause once and returns false when they cannot, so that a run does not fail item by item.
+bool outputFolderWritable(const std::string& out, bool create) {
+  std::string problem;
+  auto folder = OutputDir::openRoot(out, create, &problem);
+  if (folder) {
+    if (int error = folder->probeWritable(); error != 0) problem = std::strerror(error);
+  }
+  if (!folder || !problem.empty()) {
+    std::cerr << "retrievo: cannot write into the output folder " << out << ": " << problem << '\n';
+    return false;
+  }
+  return true;
 }
 
 ResultRows rowsOf(const MzResultViewController& r, ResultCategory category) {
@@ -148,6 +166,11 @@ int runRecover(const RecoverOptions& opt) {
     std::cerr << "retrievo: the output folder is inside the backup folder: " << opt.out << '\n';
     return kExitUsage;
   }
+  // An output folder that is there already is checked before the scan, which may take long.
+  std::error_code exists;
+  if (fs::exists(fs::symlink_status(opt.out, exists)) && !outputFolderWritable(opt.out, false)) {
+    return kExitFailure;
+  }
 
   ScanSession session;
   session.run(opt.backup, opt.quiet);
@@ -164,16 +187,14 @@ int runRecover(const RecoverOptions& opt) {
     }
   }
   if (results.selectionTotal() == 0) {
-    std::cerr << "retrievo: nothing selected: use --all, --category or --files\n";
+    if (!opt.match.empty()) {
+      std::cerr << "retrievo: no item matches \"" << opt.match << "\"\n";
+    } else {
+      std::cerr << "retrievo: nothing selected: use --all, --category or --files\n";
+    }
     return kExitUsage;
   }
-
-  std::error_code ec;
-  fs::create_directories(opt.out, ec);
-  if (ec || !fs::is_directory(opt.out, ec)) {
-    std::cerr << "retrievo: cannot create the output folder: " << opt.out << '\n';
-    return kExitFailure;
-  }
+  if (!outputFolderWritable(opt.out, true)) return kExitFailure;
 
   MzRecoveryWriter writer(results);
   writer.treeRoots = session.tree().roots();
@@ -192,7 +213,8 @@ int runRecover(const RecoverOptions& opt) {
   if (report.issues.empty()) return kExitOk;
 
   std::cerr << "retrievo: " << report.issues.size() << " items were not written in full:\n";
-  const std::size_t shownIssues = std::min(report.issues.size(), kIssuesShown);
+  const std::size_t shownIssues =
+      applog::verbose() ? report.issues.size() : std::min(report.issues.size(), kIssuesShown);
   for (std::size_t i = 0; i < shownIssues; ++i) {
     std::cerr << "  " << report.issues[i].item << ": " << report.issues[i].reason << '\n';
   }

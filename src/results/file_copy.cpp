@@ -92,7 +92,7 @@ std::string copyProblem(const CopyResult& result, std::uint64_t expected) {
 }
 
 CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expected,
-                                   const std::string& folder, const std::string& name,
+                                   const OutputDir& folder, const std::string& name,
                                    std::size_t index) {
   CopyResult result;
   FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
@@ -103,10 +103,10 @@ CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expe
   }
   int outFd = -1;
   int error = 0;
-  auto placed = placeUnique(
-      folder, name, index,
-      [&outFd](const std::string& path) {
-        outFd = ::open(path.c_str(), kNewFileFlags, kNewFileMode);
+  auto placed = placeUniqueName(
+      name, index,
+      [&](const std::string& candidate) {
+        outFd = ::openat(folder.fd(), candidate.c_str(), kNewFileFlags, kNewFileMode);
         return outFd < 0 ? errno : 0;
       },
       &error);
@@ -116,7 +116,7 @@ CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expe
     result.error = error;
     return result;
   }
-  result.target = *placed;
+  result.target = folder.path() + "/" + *placed;
   ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
   std::uint64_t remaining = expected;
@@ -175,25 +175,47 @@ CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expe
     result.status = CopyStatus::WriteFailed;
     result.error = cerr;
   }
+  // A copy cut short by the target's side (a full disk) would pass for a whole file.
+  if (result.status == CopyStatus::WriteFailed) {
+    ::unlinkat(folder.fd(), placed->c_str(), 0);
+    result.target.clear();
+  }
   return result;
 }
 
 namespace {
 
-// Writes `bytes` into a new temporary file in `folder`; its path is returned in `*temp`.
-int writeTemporary(const std::string& folder, std::string_view bytes, std::string* temp) {
-  std::string pattern = folder + "/.retrievo-XXXXXX";
-  int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return errno;
+// Writes `bytes` into a new temporary file in `dirFd`; its name is returned in `*temp`.
+// Nothing is left behind when the write fails.
+int writeTemporary(int dirFd, std::string_view bytes, std::string* temp) {
+  std::string name;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    name = temporaryEntryName();
+    fd = ::openat(dirFd, name.c_str(), kNewFileFlags, kNewFileMode);
+    if (fd < 0 && errno != EEXIST) return errno;
+  }
+  if (fd < 0) return EEXIST;
   FileDescriptor file(fd);
   int error = writeFully(file.get(), bytes.data(), bytes.size());
   if (int cerr = file.reset(); error == 0) error = cerr;
   if (error != 0) {
-    ::unlink(pattern.c_str());
+    ::unlinkat(dirFd, name.c_str(), 0);
     return error;
   }
-  ::chmod(pattern.c_str(), kNewFileMode);
-  *temp = pattern;
+  *temp = name;
+  return 0;
+}
+
+// Renames `from` to `to` in `dirFd` unless `to` exists. 0 on success, else the errno value
+// (EEXIST when `to` exists).
+int renameWithoutReplacing(int dirFd, const std::string& from, const std::string& to) {
+  if (::renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without the no-replace rename: a hard link fails the same way on a taken
+  // name, and the temporary name is removed afterwards.
+  if (::linkat(dirFd, from.c_str(), dirFd, to.c_str(), 0) != 0) return errno;
+  ::unlinkat(dirFd, from.c_str(), 0);
   return 0;
 }
 
@@ -206,38 +228,37 @@ std::string parentOf(const std::string& path) {
 
 }  // namespace
 
-int renameWithoutReplacing(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  // A file system without the no-replace rename: a hard link fails the same way on a taken
-  // name, and the temporary name is removed afterwards.
-  if (::link(from.c_str(), to.c_str()) != 0) return errno;
-  ::unlink(from.c_str());
-  return 0;
-}
-
 int writeFileAtomically(const std::string& path, std::string_view bytes) {
+  const std::string folder = parentOf(path);
+  FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return errno;
   std::string temp;
-  if (int error = writeTemporary(parentOf(path), bytes, &temp); error != 0) return error;
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
+  if (int error = writeTemporary(dir.get(), bytes, &temp); error != 0) return error;
+  if (::renameat(dir.get(), temp.c_str(), AT_FDCWD, path.c_str()) != 0) {
     int error = errno;
-    ::unlink(temp.c_str());
+    ::unlinkat(dir.get(), temp.c_str(), 0);
     return error;
   }
   return 0;
 }
 
-std::optional<std::string> writeNewFileAtomically(const std::string& folder,
-                                                  const std::string& name, std::size_t index,
-                                                  std::string_view bytes, int* error) {
+std::optional<std::string> writeNewFileAtomically(const OutputDir& folder, const std::string& name,
+                                                  std::size_t index, std::string_view bytes,
+                                                  int* error) {
   std::string temp;
-  if (int werr = writeTemporary(folder, bytes, &temp); werr != 0) {
+  if (int werr = writeTemporary(folder.fd(), bytes, &temp); werr != 0) {
     if (error != nullptr) *error = werr;
     return std::nullopt;
   }
-  auto placed = placeUnique(
-      folder, name, index,
-      [&temp](const std::string& path) { return renameWithoutReplacing(temp, path); }, error);
-  if (!placed) ::unlink(temp.c_str());
-  return placed;
+  auto placed = placeUniqueName(
+      name, index,
+      [&](const std::string& candidate) {
+        return renameWithoutReplacing(folder.fd(), temp, candidate);
+      },
+      error);
+  if (!placed) {
+    ::unlinkat(folder.fd(), temp.c_str(), 0);
+    return std::nullopt;
+  }
+  return folder.path() + "/" + *placed;
 }

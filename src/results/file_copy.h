@@ -5,7 +5,9 @@
 // a source shorter than the size the scan recorded gives a shorter target (never one padded
 // with zeros), and the result says so, so the recovery can report the file as incomplete.
 // No copy or write replaces a file that is already there: a taken name moves on to the next
-// candidate of output_names.h.
+// candidate of output_names.h. New files are made in a folder's descriptor (output_folder.h)
+// with O_EXCL and O_NOFOLLOW, so a link planted at a name is passed over, never followed.
+// A file that could not be written whole (a full disk, a file size limit) is removed.
 #pragma once
 
 #include <cstddef>
@@ -15,20 +17,22 @@
 #include <string>
 #include <string_view>
 
+#include "results/output_folder.h"
+
 enum class CopyStatus {
   Complete,          // every expected byte was copied
   SourceShort,       // the source ended before the expected size; the target keeps what was read
   SourceUnreadable,  // the source could not be opened; no target was made
   ReadFailed,        // a read failed; the target keeps what was read before it
   TargetFailed,      // the target could not be created
-  WriteFailed,       // a write failed; the target keeps what was written
+  WriteFailed,       // a write failed; the target was removed
 };
 
 struct CopyResult {
   CopyStatus status = CopyStatus::Complete;
   std::uint64_t written = 0;  // bytes in the target
   int error = 0;              // errno of the failure, 0 when none
-  std::string target;         // full path of the target made, "" when none
+  std::string target;         // full path of the target made, "" when none (or removed)
 
   bool complete() const { return status == CopyStatus::Complete; }
 };
@@ -43,7 +47,7 @@ class ChunkedCopier {
 
   // Copies the first `expected` bytes of `source` into a new file named `name` (already safe)
   // in `folder`, or into the next free candidate name with `index` (output_names.h).
-  CopyResult copyFile(const std::string& source, std::uint64_t expected, const std::string& folder,
+  CopyResult copyFile(const std::string& source, std::uint64_t expected, const OutputDir& folder,
                       const std::string& name, std::size_t index);
 
  private:
@@ -55,12 +59,10 @@ class ChunkedCopier {
 int writeFileAtomically(const std::string& path, std::string_view bytes);
 
 // Writes `bytes` atomically into a new file named `name` in `folder`, or the next free
-// candidate name with `index`; an existing file is never replaced. Returns the path written,
-// or none with `*error` set.
-std::optional<std::string> writeNewFileAtomically(const std::string& folder,
-                                                  const std::string& name, std::size_t index,
-                                                  std::string_view bytes, int* error);
-
-// Renames `from` to `to` unless `to` exists. 0 on success, else the errno value (EEXIST
-// when `to` exists).
-int renameWithoutReplacing(const std::string& from, const std::string& to);
+// candidate name with `index`: a temporary file made in the folder, then renamed without
+// replacing (a hard link where the file system has no such rename). An existing file is never
+// replaced, and nothing is left behind when the write fails. Returns the path written, or
+// none with `*error` set.
+std::optional<std::string> writeNewFileAtomically(const OutputDir& folder, const std::string& name,
+                                                  std::size_t index, std::string_view bytes,
+                                                  int* error);

@@ -1,5 +1,8 @@
 #include "results/message_html.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace {
 
 // The text a missing name prints as.
@@ -7,6 +10,32 @@ constexpr const char* kMissingText = "(null)";
 
 std::string optionalText(const std::optional<std::string>& value) {
   return value ? *value : std::string(kMissingText);
+}
+
+std::string percentEncoded(std::string_view text, bool keepSlash) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    const bool keep = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
+                      u == '-' || u == '.' || u == '_' || u == '~' || (keepSlash && u == '/');
+    if (keep) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 0x0F];
+    }
+  }
+  return out;
+}
+
+// The stored file's path made absolute, so that the page's link does not depend on the
+// folder the recovery was run from.
+std::string absolutePath(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute.lexically_normal().string();
 }
 
 }  // namespace
@@ -38,23 +67,9 @@ std::string escapeHtml(std::string_view text) {
   return out;
 }
 
-std::string fileUrl(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out = "file://";
-  for (char c : path) {
-    const auto u = static_cast<unsigned char>(c);
-    const bool keep = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
-                      u == '-' || u == '.' || u == '_' || u == '~' || u == '/';
-    if (keep) {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[u >> 4];
-      out += kHex[u & 0x0F];
-    }
-  }
-  return out;
-}
+std::string fileUrl(std::string_view path) { return "file://" + percentEncoded(path, true); }
+
+std::string relativeUrl(std::string_view name) { return percentEncoded(name, false); }
 
 std::string messagePageTitle(const std::string& deviceName) {
   return escapeHtml(deviceName + "'s Message");
@@ -67,7 +82,8 @@ int handleFatherMessageHtml(const MzMessageTreeNode& conversation, MzHtmlControl
   return 0;
 }
 
-int handleMessageHtml(const MzMessageNode& message, MzHtmlController& builder, bool isFarther) {
+int handleMessageHtml(const MzMessageNode& message, MzHtmlController& builder, bool isFarther,
+                      const std::optional<std::string>& pictureUrl) {
   const std::string name = optionalText(message.messageName);
   const std::string date = escapeHtml(message.messageDate);
   if (isFarther) {
@@ -82,8 +98,12 @@ int handleMessageHtml(const MzMessageNode& message, MzHtmlController& builder, b
                            " &nbsp;&nbsp; Date: " + date + " <p>");
   }
   if (message.isHasAttach) {
-    const std::string source =
-        message.attachmentPath ? escapeHtml(fileUrl(*message.attachmentPath)) : std::string();
+    std::string source;
+    if (pictureUrl) {
+      source = escapeHtml(*pictureUrl);
+    } else if (message.attachmentPath) {
+      source = escapeHtml(fileUrl(absolutePath(*message.attachmentPath)));
+    }
     if (message.messageType == "Received") {
       builder.addHtmlContent("<p><img src='" + source + "'/></p>");
     } else {

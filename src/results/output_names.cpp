@@ -77,14 +77,13 @@ std::string candidateName(const std::string& name, std::size_t index, std::size_
   return std::to_string(index) + "_" + std::to_string(k) + "_" + name;
 }
 
-std::optional<std::string> placeUnique(const std::string& folder, const std::string& name,
-                                       std::size_t index,
-                                       const std::function<int(const std::string& path)>& place,
-                                       int* error) {
+std::optional<std::string> placeUniqueName(const std::string& name, std::size_t index,
+                                           const std::function<int(const std::string& name)>& place,
+                                           int* error) {
   for (std::size_t k = 0; k < kMaxCandidates; ++k) {
-    std::string path = folder + "/" + candidateName(name, index, k);
-    const int result = place(path);
-    if (result == 0) return path;
+    std::string candidate = candidateName(name, index, k);
+    const int result = place(candidate);
+    if (result == 0) return candidate;
     if (result != EEXIST) {
       if (error != nullptr) *error = result;
       return std::nullopt;

@@ -28,11 +28,10 @@ std::optional<std::string> safeRelativePath(std::string_view path);
 // k = 0 the name itself, k = 1 "INDEX_NAME", k >= 2 "INDEX_K_NAME".
 std::string candidateName(const std::string& name, std::size_t index, std::size_t k);
 
-// Tries the candidates of `name` in `folder` in order until `place` (given a full path)
-// succeeds or fails for a reason other than a taken name. `place` returns 0 on success,
-// EEXIST when the name is taken, or another errno value. Returns the full path placed, or
-// none with `*error` set to the errno value of the failure.
-std::optional<std::string> placeUnique(const std::string& folder, const std::string& name,
-                                       std::size_t index,
-                                       const std::function<int(const std::string& path)>& place,
-                                       int* error);
+// Tries the candidates of `name` in order until `place` (given a candidate name) succeeds or
+// fails for a reason other than a taken name. `place` returns 0 on success, EEXIST when the
+// name is taken, or another errno value. Returns the name placed, or none with `*error` set
+// to the errno value of the failure.
+std::optional<std::string> placeUniqueName(const std::string& name, std::size_t index,
+                                           const std::function<int(const std::string& name)>& place,
+                                           int* error);

@@ -38,6 +38,23 @@ std::size_t characterCount(const std::string& text) {
 
 std::string errorText(int error) { return std::strerror(error); }
 
+// The extension of a picture's kind by its first bytes, so that the copy opens in an image
+// viewer; "" when the kind is not one of these.
+std::string pictureExtension(const std::string& path) {
+  char head[12] = {};
+  std::ifstream in(path, std::ios::binary);
+  in.read(head, sizeof head);
+  const std::string_view bytes(head, static_cast<std::size_t>(in.gcount()));
+  if (bytes.starts_with("\xFF\xD8\xFF")) return ".jpg";
+  if (bytes.starts_with("\x89PNG")) return ".png";
+  if (bytes.starts_with("GIF8")) return ".gif";
+  if (bytes.size() >= 12 && bytes.substr(4, 4) == "ftyp") {
+    const std::string_view brand = bytes.substr(8, 4);
+    if (brand == "heic" || brand == "heix" || brand == "mif1") return ".heic";
+  }
+  return "";
+}
+
 void countTicked(const MzTreeDirNode& directory, std::size_t* n) {
   for (const auto& f : directory.fileChildren) {
     if (f && f->bSelected) ++*n;
@@ -100,9 +117,46 @@ void MzRecoveryWriter::reportProgress() {
 void MzRecoveryWriter::beginFolder(const std::string& name) {
   step_ = name;
   recoverFilePath = recoverPath + "/" + name;
-  std::error_code ec;
-  fs::create_directories(recoverFilePath, ec);
+  current_ = LazyFolder{};
+  current_.relative = name;
+  below_ = LazyFolder{};
   reportProgress();
+}
+
+const OutputDir* MzRecoveryWriter::rootFolder(std::string* problem) {
+  if (!root_.tried) {
+    root_.tried = true;
+    std::string cause;
+    root_.dir = OutputDir::openRoot(recoverPath, true, &cause);
+    if (!root_.dir) root_.problem = "cannot open the output folder: " + cause;
+  }
+  if (!root_.dir) *problem = root_.problem;
+  return root_.dir ? &*root_.dir : nullptr;
+}
+
+const OutputDir* MzRecoveryWriter::currentFolder(std::string* problem) {
+  if (!current_.tried) {
+    current_.tried = true;
+    if (const OutputDir* root = rootFolder(&current_.problem)) {
+      current_.dir = root->openFolder(current_.relative, &current_.problem);
+    }
+  }
+  if (!current_.dir) *problem = current_.problem;
+  return current_.dir ? &*current_.dir : nullptr;
+}
+
+const OutputDir* MzRecoveryWriter::folderBelow(const std::string& relative, std::string* problem) {
+  if (relative.empty()) return currentFolder(problem);
+  if (!below_.tried || below_.relative != relative) {
+    below_ = LazyFolder{};
+    below_.relative = relative;
+    below_.tried = true;
+    if (const OutputDir* current = currentFolder(&below_.problem)) {
+      below_.dir = current->openFolder(relative, &below_.problem);
+    }
+  }
+  if (!below_.dir) *problem = below_.problem;
+  return below_.dir ? &*below_.dir : nullptr;
 }
 
 void MzRecoveryWriter::count() {
@@ -118,6 +172,8 @@ void MzRecoveryWriter::addIssue(std::string item, std::string reason, bool count
 void MzRecoveryWriter::prepareRun() {
   report_ = RecoveryReport{};
   report_.folder = recoverPath;
+  root_ = LazyFolder{};
+  pictureCopies_.clear();
   recovred_ = 0;
   results_.recovredFilesNum = 0;
   total_ = results_.selectedFilesNum + static_cast<std::int64_t>(tickedTreeFiles(treeRoots));
@@ -211,9 +267,14 @@ void MzRecoveryWriter::finish() {
 }
 
 void MzRecoveryWriter::copyCounted(const std::string& item, const std::string& source,
-                                   std::uint64_t expected, const std::string& folder,
-                                   const std::string& name, std::size_t index) {
-  CopyResult r = copier_.copyFile(source, expected, folder, name, index);
+                                   std::uint64_t expected, const OutputDir* folder,
+                                   const std::string& problem, const std::string& name,
+                                   std::size_t index) {
+  if (folder == nullptr) {
+    addIssue(item, problem, true);
+    return;
+  }
+  CopyResult r = copier_.copyFile(source, expected, *folder, name, index);
   if (!r.complete()) addIssue(item, copyProblem(r, expected), true);
 }
 
@@ -222,7 +283,9 @@ void MzRecoveryWriter::copyMedia(const MzPhotoAndVideoNode& record, std::size_t 
   reportProgress();
   // A record of size 0 has nothing to copy.
   if (record.fileSizeNumber == 0) return;
-  copyCounted(record.fileNodeName, record.filePath, record.fileSizeNumber, recoverFilePath,
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  copyCounted(record.fileNodeName, record.filePath, record.fileSizeNumber, folder, problem,
               safeFileName(record.fileNodeName), index);
 }
 
@@ -239,8 +302,10 @@ void MzRecoveryWriter::recoverFaceBookAndTwitter(const MzFaceTwitterNode& record
                                                  std::size_t index) {
   count();
   reportProgress();
-  copyCounted(record.faceTwitterFileName, record.faceTwitterFilePath, record.FileSizeNumber,
-              recoverFilePath, safeFileName(record.faceTwitterFileName), index);
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  copyCounted(record.faceTwitterFileName, record.faceTwitterFilePath, record.FileSizeNumber, folder,
+              problem, safeFileName(record.faceTwitterFileName), index);
 }
 
 std::string MzRecoveryWriter::vcardFileName(const MzContactNode& contact) {
@@ -269,9 +334,15 @@ void MzRecoveryWriter::recoverContactNode(const MzContactNode& contact, std::siz
   reportProgress();
   rtf.addRtfContent(contactRecordText(contact));
   MzVCFController card;
-  int error = 0;
   const std::string name = vcardFileName(contact);
-  if (!writeNewFileAtomically(recoverFilePath, name, index, card.buildCard(contact), &error)) {
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  if (folder == nullptr) {
+    addIssue("Contact/" + name, problem, true);
+    return;
+  }
+  int error = 0;
+  if (!writeNewFileAtomically(*folder, name, index, card.buildCard(contact), &error)) {
     addIssue("Contact/" + name, "cannot write the vCard: " + errorText(error), true);
   }
 }
@@ -286,7 +357,9 @@ void MzRecoveryWriter::recoverConversation(const MzMessageTreeNode& conversation
   if (conversation.MessageNodeArray) {
     for (const auto& m : *conversation.MessageNodeArray) {
       if (!m) continue;
-      handleMessageHtml(*m, page, false);
+      std::optional<std::string> picture;
+      if (m->isHasAttach && m->attachType == "Image") picture = writePictureFile(*m);
+      handleMessageHtml(*m, page, false, picture);
       if (m->attachType == "Contact" || m->attachType == "Location") {
         writeVCFCardNode(*m);
       } else if (m->attachType == "Mov") {
@@ -295,9 +368,15 @@ void MzRecoveryWriter::recoverConversation(const MzMessageTreeNode& conversation
     }
   }
   page.addHtmlContent("<hr/>");
-  int error = 0;
   const std::string name = conversationFileName(conversation);
-  if (!writeNewFileAtomically(recoverFilePath, name, index, page.pageBytes(), &error)) {
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  if (folder == nullptr) {
+    addIssue("Message/" + name, problem, true);
+    return;
+  }
+  int error = 0;
+  if (!writeNewFileAtomically(*folder, name, index, page.pageBytes(), &error)) {
     addIssue("Message/" + name, "cannot write the page: " + errorText(error), true);
   }
 }
@@ -316,8 +395,37 @@ void MzRecoveryWriter::writeMovFile(const MzMessageNode& message) {
     addIssue("Message/" + name, "source cannot be read: " + errorText(errno), true);
     return;
   }
-  copyCounted("Message/" + name, source, static_cast<std::uint64_t>(st.st_size), recoverFilePath,
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  copyCounted("Message/" + name, source, static_cast<std::uint64_t>(st.st_size), folder, problem,
               name, 0);
+}
+
+std::optional<std::string> MzRecoveryWriter::writePictureFile(const MzMessageNode& message) {
+  if (!message.attachmentPath || message.attachmentPath->empty()) return std::nullopt;
+  const std::string& source = *message.attachmentPath;
+  if (auto known = pictureCopies_.find(source); known != pictureCopies_.end()) {
+    return known->second;
+  }
+  const std::string name = safeFileName(lastPathComponent(source) + pictureExtension(source));
+  struct stat st {};
+  if (::stat(source.c_str(), &st) != 0) {
+    addIssue("Message/" + name, "source cannot be read: " + errorText(errno), false);
+    return std::nullopt;
+  }
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  if (folder == nullptr) {
+    addIssue("Message/" + name, problem, false);
+    return std::nullopt;
+  }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  CopyResult r = copier_.copyFile(source, size, *folder, name, 0);
+  if (!r.complete()) addIssue("Message/" + name, copyProblem(r, size), false);
+  if (r.target.empty()) return std::nullopt;
+  std::string url = relativeUrl(lastPathComponent(r.target));
+  pictureCopies_.emplace(source, url);
+  return url;
 }
 
 void MzRecoveryWriter::writeVCFCardNode(const MzMessageNode& message) {
@@ -342,8 +450,14 @@ void MzRecoveryWriter::writeVCFCardNode(const MzMessageNode& message) {
     addIssue("Message/" + name, "card is not UTF-8 text", false);
     return;
   }
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  if (folder == nullptr) {
+    addIssue("Message/" + name, problem, false);
+    return;
+  }
   int error = 0;
-  if (!writeNewFileAtomically(recoverFilePath, name, 0, text, &error)) {
+  if (!writeNewFileAtomically(*folder, name, 0, text, &error)) {
     addIssue("Message/" + name, "cannot write the card: " + errorText(error), false);
   }
 }
@@ -359,19 +473,18 @@ void MzRecoveryWriter::traverseRecoverTreeNode(const MzTreeDirNode& directory) {
       addIssue(file->dirFilePath, "device path leads outside the output folder", file->isFile);
       continue;
     }
-    const std::string target = recoverFilePath + "/" + *relative;
-    std::error_code ec;
+    std::string problem;
     if (!file->isFile) {
-      fs::create_directories(target, ec);
+      if (!folderBelow(*relative, &problem)) addIssue(file->dirFilePath, problem, false);
       continue;
     }
     count();
     reportProgress();
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = target.substr(0, slash);
-    fs::create_directories(folder, ec);
-    copyCounted(file->dirFilePath, file->filePath, file->realFileSize, folder,
-                target.substr(slash + 1), i);
+    const std::size_t slash = relative->rfind('/');
+    const std::string parent = slash == std::string::npos ? "" : relative->substr(0, slash);
+    const OutputDir* folder = folderBelow(parent, &problem);
+    copyCounted(file->dirFilePath, file->filePath, file->realFileSize, folder, problem,
+                relative->substr(slash == std::string::npos ? 0 : slash + 1), i);
   }
   for (const auto& child : directory.children) {
     if (child) traverseRecoverTreeNode(*child);
@@ -404,12 +517,19 @@ void MzRecoveryWriter::recoverCalenderNode(const MzCalenderNode& event, MzRtfCon
 
 void MzRecoveryWriter::writeCollector(MzRtfController& rtf, const std::string& type,
                                       std::int32_t records) {
+  if (rtf.strRtfContent.empty()) return;
   rtf.setRtfEnder();
-  if (int error = rtf.writeRtfInPath(recoverFilePath, type); error != 0) {
-    addIssue(
-        step_ + "/" + MzRtfController::finalFileName(type),
-        "cannot write the text file (" + std::to_string(records) + " records): " + errorText(error),
-        false);
-    report_.incomplete += records;
+  const std::string item = step_ + "/" + MzRtfController::finalFileName(type);
+  const std::string lost = records > 0 ? " (" + std::to_string(records) + " records)" : "";
+  std::string problem;
+  const OutputDir* folder = currentFolder(&problem);
+  int error = 0;
+  if (folder == nullptr) {
+    addIssue(item, problem + lost, false);
+  } else if (!rtf.writeRtfInPath(*folder, type, &error)) {
+    addIssue(item, "cannot write the text file" + lost + ": " + errorText(error), false);
+  } else {
+    return;
   }
+  report_.incomplete += records;
 }

@@ -1,19 +1,24 @@
 // The recovery writer: writes every ticked item of the results into an output folder.
 //
-// Layout under the output folder R, every folder made whether or not anything in it is
-// ticked: Photo&Video and AppPhoto&Video (media, byte for byte), R/DEVICE NAME (ticked
+// Layout under the output folder R, each folder made when the first item goes into it:
+// Photo&Video and AppPhoto&Video (media, byte for byte), R/DEVICE NAME (ticked
 // backup-browser files under their domain and device path), Contact (Contacts.txt and one
-// vCard per contact), Message (one page per conversation, with its card and movie
-// attachments), Note, CallHistory, BookMark, Calendar&Reminder (one text file each) and
-// FaceBook&Twitter (social-application media).
+// vCard per contact), Message (one page per conversation, with its picture, card and movie
+// attachments), Note, CallHistory, BookMark, Calendar&Reminder (one text file each, written
+// when the category has ticked records) and FaceBook&Twitter (social-application media).
 //
 // Promises:
 // - Every name taken from the data is made safe (output_names.h): nothing is written
 //   outside R, and a backup-browser path that would climb out of its folder is refused.
-// - No recovered item replaces another: a taken name becomes INDEX_NAME, then
-//   INDEX_N_NAME, INDEX being the record's place in its list.
-// - Copies write exactly the bytes read. A run always goes through every ticked item; the
-//   items that could not be written in full are listed in the report with their reasons.
+// - Everything is made through descriptors of R and its folders (output_folder.h): a link
+//   inside R is never followed; an item whose folder is a link or a file fails with that
+//   reason.
+// - Nothing already in R is replaced, recovered item or not: a taken name becomes
+//   INDEX_NAME, then INDEX_N_NAME, INDEX being the record's place in its list (0 for the
+//   text files and attachments).
+// - Copies write exactly the bytes read; a file that could not be written whole is removed.
+//   A run always goes through every ticked item; the items that could not be written in
+//   full are listed in the report with their reasons.
 // - The backup folder is only read.
 //
 // Threads: start() runs the recovery on its own thread (recoverFilesThread() runs it on the
@@ -27,7 +32,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +42,7 @@
 #include "catalogue/tree_dir_node.h"
 #include "extract/item_records.h"
 #include "results/file_copy.h"
+#include "results/output_folder.h"
 #include "results/result_view_controller.h"
 #include "results/rtf_controller.h"
 
@@ -109,6 +117,11 @@ class MzRecoveryWriter {
   void recoverFaceBookAndTwitter(const MzFaceTwitterNode& record, std::size_t index);
   // A movie attachment, as FILE KEY.mov; counted.
   void writeMovFile(const MzMessageNode& message);
+  // A picture attachment, as FILE KEY with the extension of its kind (.jpg, .png, .gif,
+  // .heic), once per stored file and run; not counted (a conversation may hold many, and
+  // the progress counts what was ticked). Returns the relative URL of the copy for the page,
+  // or none when it was not made.
+  std::optional<std::string> writePictureFile(const MzMessageNode& message);
   // A card or location attachment, copied as FILE KEY.vcf when it is UTF-8 text; not counted.
   void writeVCFCardNode(const MzMessageNode& message);
   // The ticked files of a selected or partly selected directory and of those below it.
@@ -132,12 +145,27 @@ class MzRecoveryWriter {
   void reportProgress();
   void addIssue(std::string item, std::string reason, bool counted);
   void copyMedia(const MzPhotoAndVideoNode& record, std::size_t index);
+  // Copies into `folder` (none: the item fails with `problem`).
   void copyCounted(const std::string& item, const std::string& source, std::uint64_t expected,
-                   const std::string& folder, const std::string& name, std::size_t index);
-  // Writes a category's text file; when it cannot be written, its `records` count as
-  // incomplete.
+                   const OutputDir* folder, const std::string& problem, const std::string& name,
+                   std::size_t index);
+  // Writes a category's text file when it holds records; when it cannot be written, its
+  // `records` count as incomplete.
   void writeCollector(MzRtfController& rtf, const std::string& type, std::int32_t records);
   void finish();
+
+  // A folder of the output, opened at its first use and kept.
+  struct LazyFolder {
+    std::string relative;  // below its parent
+    bool tried = false;
+    std::optional<OutputDir> dir;
+    std::string problem;  // why it could not be opened
+  };
+  // R (made when missing), the folder begun last, and the last folder below that one (the
+  // backup browser's device paths); none with `*problem` set when one cannot be opened.
+  const OutputDir* rootFolder(std::string* problem);
+  const OutputDir* currentFolder(std::string* problem);
+  const OutputDir* folderBelow(const std::string& relative, std::string* problem);
 
   MzResultViewController& results_;
   ChunkedCopier copier_;
@@ -146,6 +174,11 @@ class MzRecoveryWriter {
   std::atomic<std::int64_t> total_{0};
   std::string step_;
   RecoveryReport report_;
+  LazyFolder root_;
+  LazyFolder current_;
+  LazyFolder below_;
+  // Stored picture file -> relative URL of its copy, for this run.
+  std::map<std::string, std::string> pictureCopies_;
 };
 
 // The number of ticked files of `roots` and everything below them.

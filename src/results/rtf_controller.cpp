@@ -32,10 +32,7 @@ std::string MzRtfController::finalFileName(const std::string& type) {
   return kCollectedName;
 }
 
-int MzRtfController::writeRtfInPath(const std::string& folder, const std::string& type) {
-  const std::string collected = folder + "/" + kCollectedName;
-  if (int error = writeFileAtomically(collected, strRtfContent); error != 0) return error;
-  const std::string final_name = finalFileName(type);
-  if (final_name != kCollectedName) renameWithoutReplacing(collected, folder + "/" + final_name);
-  return 0;
+std::optional<std::string> MzRtfController::writeRtfInPath(const OutputDir& folder,
+                                                           const std::string& type, int* error) {
+  return writeNewFileAtomically(folder, finalFileName(type), 0, strRtfContent, error);
 }

@@ -2,8 +2,11 @@
 // category (despite its name it writes plain text, not RTF).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "results/output_folder.h"
 
 class MzRtfController {
  public:
@@ -16,15 +19,16 @@ class MzRtfController {
   // Nothing to close in plain text.
   void setRtfEnder() {}
 
-  // Writes the text atomically as UTF-8 to FOLDER/TXT.txt, then renames it by `type` (see
-  // finalFileName); when that name already exists (an earlier recovery into the same
-  // folder) the text stays in TXT.txt and nothing is replaced. 0 when the text was written,
-  // else the errno value of the failed write.
-  int writeRtfInPath(const std::string& folder, const std::string& type);
+  // Writes the text atomically as UTF-8 into a new file of `folder` named by `type` (see
+  // finalFileName); when that name is taken (an earlier recovery into the same folder, a
+  // file of the user's) the next free candidate of output_names.h with index 0 is used
+  // ("0_Notes.txt", "0_2_Notes.txt", ...). Nothing is replaced, and nothing is left behind
+  // when the write fails. Returns the path written, or none with `*error` set.
+  std::optional<std::string> writeRtfInPath(const OutputDir& folder, const std::string& type,
+                                            int* error);
 
   // The final file name of a type: "Contact" Contacts.txt, "Message" Messages.txt,
   // "Callhistory" Call History.txt, "Note" Notes.txt, "BookMark" BookMark.txt,
-  // "Calendar&Reminder" Calendar&Reminder.txt; another type (compared exactly) keeps
-  // TXT.txt.
+  // "Calendar&Reminder" Calendar&Reminder.txt; another type (compared exactly) TXT.txt.
   static std::string finalFileName(const std::string& type);
 };

@@ -1,10 +1,12 @@
 // retrievo recover, run as a user would run it on a builder-made backup, and its output read
 // back with independent readers.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 
 #include "catalogue/sha1.h"
 #include "results/message_html.h"
@@ -210,7 +212,10 @@ TEST_F(CliRecover, OptionsChooseWhatIsTicked) {
   r = retrievo({"recover", folder_, "--out", files, "--files", "HomeDomain/Library/SMS", "-q"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(slurp(files + "/Emma's iPhone/HomeDomain/Library/SMS/sms.db"), stored(*sms));
-  EXPECT_TRUE(filesIn(files + "/Photo&Video").empty());
+  // Only the folder something went into: no empty category folders or text files.
+  std::set<std::string> made;
+  for (const auto& e : fs::directory_iterator(files)) made.insert(e.path().filename());
+  EXPECT_EQ(made, (std::set<std::string>{"Emma's iPhone"}));
 }
 
 // The text as a serialised document shows it: & < > as references, quotes as they are.
@@ -237,10 +242,16 @@ TEST_F(CliRecover, BrowserRendersEveryMessageOfAPage) {
   }
   if (browser.empty()) GTEST_SKIP() << "Chromium is not installed (Debian package chromium)";
 
+  // The backup named from its parent folder, as ./run.sh names it.
   const std::string out = out_.sub("pages");
-  ASSERT_EQ(
-      retrievo({"recover", folder_, "--out", out, "--category", "conversations", "-q"}).exitCode,
-      0);
+  {
+    const fs::path cwd = fs::current_path();
+    fs::current_path(tmp_->path());
+    const CommandResult r = retrievo({"recover", fs::relative(folder_).string(), "--out", out,
+                                      "--category", "conversations", "-q"});
+    fs::current_path(cwd);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
   const std::string page = out + "/Message/Anna Berg.html";
   ASSERT_TRUE(fs::exists(page));
   CommandResult dom = runCommand(
@@ -254,6 +265,31 @@ TEST_F(CliRecover, BrowserRendersEveryMessageOfAPage) {
     ++checked;
   }
   EXPECT_GE(checked, 3u);
+
+  // The picture of a conversation shows from its copy beside the page, even with the backup
+  // moved away. A page of our own reads the sizes of the pictures in the conversation page.
+  const std::string pictures = out + "/Message/johan.lindqvist@example.com.html";
+  ASSERT_TRUE(fs::exists(pictures));
+  out_.writeFile("sizes.html",
+                 "<!DOCTYPE html><html><body><iframe id='f' src='" + fileUrl(pictures) +
+                     "'></iframe><script>window.addEventListener('load', function() {"
+                     "var d = document.getElementById('f').contentDocument; var s = [];"
+                     "for (var i = 0; i < d.images.length; ++i) s.push(d.images[i].naturalWidth);"
+                     "document.body.setAttribute('data-widths', s.join(' '));});"
+                     "</script></body></html>");
+  const std::string moved = tmp_->sub("moved");
+  fs::rename(tmp_->sub("Backup"), moved);
+  dom = runCommand(browser,
+                   {"--headless", "--no-sandbox", "--disable-gpu", "--allow-file-access-from-files",
+                    "--dump-dom", fileUrl(out_.sub("sizes.html"))});
+  fs::rename(moved, tmp_->sub("Backup"));
+  ASSERT_EQ(dom.exitCode, 0) << dom.err;
+  const std::size_t at = dom.out.find("data-widths=\"");
+  ASSERT_NE(at, std::string::npos) << dom.out;
+  std::istringstream widths(dom.out.substr(at + 13, dom.out.find('"', at + 13) - at - 13));
+  int shown = 0;
+  for (int width; widths >> width; ++shown) EXPECT_GT(width, 0) << widths.str();
+  EXPECT_EQ(shown, 1) << widths.str();
 }
 
 TEST_F(CliRecover, RefusalsAndIncompleteItems) {
@@ -264,7 +300,7 @@ TEST_F(CliRecover, RefusalsAndIncompleteItems) {
   CommandResult nothingMatched =
       retrievo({"recover", folder_, "--out", out, "--category", "notes", "--match", "zqzq", "-q"});
   EXPECT_EQ(nothingMatched.exitCode, 2);
-  EXPECT_NE(nothingMatched.err.find("nothing selected"), std::string::npos);
+  EXPECT_EQ(nothingMatched.err, "retrievo: no item matches \"zqzq\"\n");
   EXPECT_EQ(retrievo({"recover", folder_, "--out", out, "--category", "nonsense"}).exitCode, 2);
   CommandResult noFile =
       retrievo({"recover", folder_, "--out", out, "--files", "HomeDomain/No/Such", "-q"});
@@ -289,10 +325,18 @@ TEST_F(CliRecover, RefusalsAndIncompleteItems) {
   const std::size_t photos = truth_["photos"].size();
   EXPECT_NE(r.out.find("failed: "), std::string::npos);
   EXPECT_NE(r.err.find("items were not written in full:\n"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("\n  IMG_0001.JPG: cannot create the file: Not a directory\n"),
-            std::string::npos);
+  EXPECT_NE(r.err.find("\n  IMG_0001.JPG: not a folder: Photo&Video is a file\n"),
+            std::string::npos)
+      << r.err;
   EXPECT_NE(r.err.find(" more\n"), std::string::npos) << photos;
   EXPECT_FALSE(filesIn(blocked + "/Contact", ".vcf").empty());
+
+  // The output folder is a file.
+  CommandResult notFolder = retrievo(
+      {"recover", folder_, "--out", blocked + "/Photo&Video", "-q", "--category", "notes"});
+  EXPECT_EQ(notFolder.exitCode, 1);
+  EXPECT_EQ(notFolder.err, "retrievo: cannot write into the output folder " + blocked +
+                               "/Photo&Video: it is not a folder\n");
 
   CommandResult help = retrievo({"recover", "--help"});
   EXPECT_EQ(help.exitCode, 0);
@@ -300,6 +344,55 @@ TEST_F(CliRecover, RefusalsAndIncompleteItems) {
        {"--out", "--all", "--category", "--deleted-only", "--match", "--files", "bookmarks"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
+}
+
+TEST_F(CliRecover, PlantedLinkFailsItsItemsAndVerboseNamesEveryOne) {
+  const std::string out = out_.sub("linked");
+  const std::string elsewhere = out_.sub("elsewhere");
+  fs::create_directories(out);
+  fs::create_directories(elsewhere);
+  fs::create_symlink(elsewhere, out + "/Contact");
+  CommandResult r =
+      retrievo({"-v", "recover", folder_, "--out", out, "--category", "contacts", "-q"});
+  EXPECT_EQ(r.exitCode, 4) << r.err;
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  EXPECT_TRUE(fs::is_symlink(out + "/Contact"));
+  std::size_t named = 0;
+  for (std::size_t at = 0;
+       (at = r.err.find(": not a folder: Contact is a symbolic link\n", at)) != std::string::npos;
+       ++at) {
+    ++named;
+  }
+  // Every card and the text file, more than the five named without --verbose.
+  EXPECT_GT(named, 5u);
+  EXPECT_NE(r.out.find("failed: " + std::to_string(named) + " items\n"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.err.find(" more\n"), std::string::npos);
+}
+
+TEST_F(CliRecover, UnwritableOutputFolderIsSaidOnce) {
+  // Root may write into any folder, so as root the command runs as an unprivileged user.
+  std::string program = RETRIEVO_CLI_PATH;
+  std::vector<std::string> args;
+  if (::geteuid() == 0) {
+    if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "as root this needs setpriv";
+    program = "/usr/bin/setpriv";
+    args = {"--reuid=65534", "--regid=65534", "--clear-groups", RETRIEVO_CLI_PATH};
+  }
+  const std::string out = out_.sub("readonly");
+  fs::create_directories(out);
+  fs::permissions(out, fs::perms(0555));
+  fs::permissions(out_.path(), fs::perms(0755));
+  fs::permissions(tmp_->path(), fs::perms(0755));  // the backup, readable by that user
+  for (const char* a : {"recover", "--all", "--out"}) args.push_back(a);
+  args.push_back(out);
+  args.push_back(folder_);
+  CommandResult r = runCommand(program, args);
+  fs::permissions(tmp_->path(), fs::perms(0700));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err,
+            "retrievo: cannot write into the output folder " + out + ": Permission denied\n");
+  EXPECT_TRUE(fs::is_empty(out));
 }
 
 }  // namespace

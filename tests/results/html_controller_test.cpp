@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "results/message_html.h"
@@ -102,6 +103,19 @@ TEST(HtmlFragments, BubblesPicturesAndTheMeLabel) {
   MzHtmlController sent;
   handleMessageHtml(pic, sent, false);
   EXPECT_NE(sent.strHtmlContent.find("<p class='imgdic'><img src='file:///"), std::string::npos);
+
+  // A stored file named from the working folder is linked by its absolute path.
+  pic.attachmentPath = "./Backup/ab";
+  MzHtmlController relative;
+  handleMessageHtml(pic, relative, false);
+  const std::string absolute = fileUrl(std::filesystem::current_path().string() + "/Backup/ab");
+  EXPECT_NE(relative.strHtmlContent.find("<img src='" + absolute + "'/>"), std::string::npos)
+      << relative.strHtmlContent;
+  // The copy beside the page, when there is one, by a relative URL.
+  MzHtmlController copied;
+  handleMessageHtml(pic, copied, false, relativeUrl("ab#1 'x'.jpg"));
+  EXPECT_NE(copied.strHtmlContent.find("<img src='ab%231%20%27x%27.jpg'/>"), std::string::npos)
+      << copied.strHtmlContent;
 }
 
 TEST(HtmlFragments, TextFromTheDataIsEscaped) {

@@ -1,11 +1,16 @@
 #include "results/recovery_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <set>
 #include <string>
 
+#include "results/html_controller.h"
 #include "results/output_names.h"
 #include "results/vcard_reader.h"
 #include "support/folder_hash.h"
@@ -86,7 +91,7 @@ class Recovery : public ::testing::Test {
   std::int64_t total = 0;
 };
 
-TEST_F(Recovery, OnlyNotesTickedStillMakesEveryFolderAndTextFile) {
+TEST_F(Recovery, OnlyNotesTickedMakesOnlyTheNoteFolderAndFile) {
   auto note = std::make_shared<MzNoteNode>();
   note->noteTitle = "Shopping";
   note->noteContent = "Milk\nEggs";
@@ -98,18 +103,10 @@ TEST_F(Recovery, OnlyNotesTickedStillMakesEveryFolderAndTextFile) {
   RecoveryReport report = run();
   EXPECT_TRUE(report.issues.empty());
   EXPECT_EQ(report.counted, 1);
-  for (const char* f :
-       {"Photo&Video", "AppPhoto&Video", "Emma's iPhone", "Contact", "Message", "Note",
-        "CallHistory", "BookMark", "Calendar&Reminder", "FaceBook&Twitter"}) {
-    EXPECT_TRUE(fs::is_directory(out() + "/" + f)) << f;
-  }
+  // No empty category folders, no empty text files.
+  EXPECT_EQ(names(""), (std::set<std::string>{"Note"}));
   EXPECT_EQ(slurp(out() + "/Note/Notes.txt"),
             "Title:Shopping  Note:Milk\nEggs  Date:06-04-2013 10:01  \n\n");
-  for (const char* f : {"Contact/Contacts.txt", "CallHistory/Call History.txt",
-                        "BookMark/BookMark.txt", "Calendar&Reminder/Calendar&Reminder.txt"}) {
-    EXPECT_TRUE(fs::is_regular_file(out() + "/" + f)) << f;
-    EXPECT_EQ(fs::file_size(out() + "/" + f), 0u) << f;
-  }
   EXPECT_EQ(names("Note"), (std::set<std::string>{"Notes.txt"}));
 }
 
@@ -133,15 +130,20 @@ TEST_F(Recovery, TextRecordFormatsAndAnEarlierRunsFile) {
   mark->bookMarkURL = "http://www.sj.se/";
   tick(mark->bSelected);
   results.bookMarkArray.push_back(mark);
-  // An earlier recovery into the same folder left its call list.
+  // An earlier recovery into the same folder left its call list; the user keeps a file of
+  // the name the text used to be written under first.
   tmp.writeFile("out/CallHistory/Call History.txt", "earlier run");
+  tmp.writeFile("out/BookMark/TXT.txt", "the user's");
 
   RecoveryReport report = run();
   EXPECT_TRUE(report.issues.empty());
   EXPECT_EQ(slurp(out() + "/CallHistory/Call History.txt"), "earlier run");
-  EXPECT_EQ(slurp(out() + "/CallHistory/TXT.txt"),
+  EXPECT_EQ(slurp(out() + "/CallHistory/0_Call History.txt"),
             "Name:(null)  Phone:+46701119988  Date:06-06-2013 12:47  Type:Incoming  "
             "Duration:00:01:01  \n\n");
+  EXPECT_EQ(names("CallHistory"),
+            (std::set<std::string>{"Call History.txt", "0_Call History.txt"}));
+  EXPECT_EQ(slurp(out() + "/BookMark/TXT.txt"), "the user's");
   EXPECT_EQ(slurp(out() + "/Calendar&Reminder/Calendar&Reminder.txt"),
             "Title:Dentist  Note:  Start Date:06-11-2013 10:30  End Date:06-11-2013 11:15  \n\n");
   EXPECT_EQ(slurp(out() + "/BookMark/BookMark.txt"), "Title:SJ  URL:http://www.sj.se/  \n\n");
@@ -275,6 +277,11 @@ TEST_F(Recovery, ConversationsPagesAndAttachments) {
   add(a, "\xEF\xBF\xBC", "Mov", movie);
   add(a, "\xEF\xBF\xBC", "Contact", card);
   add(a, "\xEF\xBF\xBC", "Location", notText);
+  // A picture sent twice: one copy beside the pages, which both pictures show.
+  const std::string picture =
+      tmp.writeFile("backup/feedface", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(90, 'p'));
+  add(a, "\xEF\xBF\xBC", "Image", picture);
+  add(a, "\xEF\xBF\xBC", "Image", picture);
   add(conversation("Johan Lindqvist", "j@example.com"), "hej");
   add(conversation("Johan Lindqvist", "+46735559876"), "hallå");
   conversation("", "");  // no name, no address, no messages
@@ -286,13 +293,19 @@ TEST_F(Recovery, ConversationsPagesAndAttachments) {
   ASSERT_EQ(report.issues.size(), 1u);
   EXPECT_EQ(report.issues[0].reason, "card is not UTF-8 text");
   EXPECT_EQ(names("Message"),
-            (std::set<std::string>{"+46705551234.html", "Johan Lindqvist.html",
-                                   "2_Johan Lindqvist.html", "_.html",
-                                   "0123456789abcdef0123456789abcdef01234567.mov", "cardkey.vcf"}));
+            (std::set<std::string>{
+                "+46705551234.html", "Johan Lindqvist.html", "2_Johan Lindqvist.html", "_.html",
+                "0123456789abcdef0123456789abcdef01234567.mov", "cardkey.vcf", "feedface.png"}));
   EXPECT_EQ(slurp(out() + "/Message/0123456789abcdef0123456789abcdef01234567.mov"), slurp(movie));
   EXPECT_EQ(slurp(out() + "/Message/cardkey.vcf"), slurp(card));
+  EXPECT_EQ(slurp(out() + "/Message/feedface.png"), slurp(picture));
   const std::string page = slurp(out() + "/Message/+46705551234.html");
   EXPECT_EQ(page.substr(0, 2), "\xFF\xFE");
+  const auto inPage = [&page](const std::string& text) {
+    return page.find(utf16LittleEndianWithBom(text).substr(2)) != std::string::npos;
+  };
+  EXPECT_TRUE(inPage("<p><img src='feedface.png'/></p><p class='name'>Name: A"));
+  EXPECT_TRUE(inPage("<p><img src='feedface.png'/></p><hr/>"));
   // Attachments count as written items but not as ticked ones: the figure stays at 100.
   EXPECT_EQ(total, 4);
   EXPECT_EQ(maxWritten, 5);
@@ -357,6 +370,87 @@ TEST_F(Recovery, BackupBrowserFilesUnderTheirPathsAndNeverOutside) {
   EXPECT_EQ(report.incomplete, 1);
   EXPECT_EQ(total, 5);  // every ticked tree file, the unticked folder's included
   EXPECT_EQ(folderFingerprint(tmp.sub("backup")), before);
+}
+
+TEST_F(Recovery, PlantedLinksInTheOutputFolderAreNeverFollowed) {
+  const std::string elsewhere = tmp.sub("elsewhere");
+  tmp.writeFile("elsewhere/victim.JPG", "keep");
+  fs::create_directories(out() + "/Photo&Video");
+  fs::create_directories(out() + "/Emma's iPhone");
+  fs::create_symlink(elsewhere, out() + "/Contact");
+  fs::create_symlink(elsewhere + "/victim.JPG", out() + "/Photo&Video/0001.JPG");
+  fs::create_symlink(elsewhere, out() + "/Emma's iPhone/HomeDomain");
+
+  auto contact = std::make_shared<MzContactNode>();
+  contact->contactName = "Anna Berg";
+  tick(contact->bSelected);
+  results.contactArray.push_back(contact);
+  const std::string photo = stored("k", 10);
+  results.photoAndVideoArray.push_back(media("0001.JPG", photo, 10));
+  auto root = dir("Emma's iPhone", nullptr, 2);
+  auto home = dir("HomeDomain", root.get(), 2);
+  file(*home, "HomeDomain/Library/a.db", stored("k1", 20), 20, true);
+  roots = {root};
+
+  const auto before = folderFingerprint(elsewhere);
+  RecoveryReport report = run();
+  EXPECT_EQ(folderFingerprint(elsewhere), before);
+  EXPECT_EQ(slurp(elsewhere + "/victim.JPG"), "keep");
+  // The link at the media's name is passed over like any taken name.
+  EXPECT_EQ(slurp(out() + "/Photo&Video/0_0001.JPG"), slurp(photo));
+  std::set<std::string> issues;
+  for (const auto& i : report.issues) issues.insert(i.item + ": " + i.reason);
+  EXPECT_EQ(issues,
+            (std::set<std::string>{
+                "Contact/Anna Berg.vcf: not a folder: Contact is a symbolic link",
+                "Contact/Contacts.txt: not a folder: Contact is a symbolic link",
+                "HomeDomain/Library/a.db: not a folder: Emma's iPhone/HomeDomain is a symbolic "
+                "link"}));
+  EXPECT_EQ(report.incomplete, 2);
+}
+
+TEST_F(Recovery, FilesCutShortByAFullDiskAreRemoved) {
+  // The child process may write files of at most kLimit bytes, as a nearly full disk would.
+  constexpr rlim_t kLimit = 64 * 1024;
+  results.photoAndVideoArray.push_back(media("big.JPG", stored("big", 200000), 200000));
+  results.photoAndVideoArray.push_back(media("small.JPG", stored("small", 1000), 1000));
+  auto note = std::make_shared<MzNoteNode>();
+  note->noteContent = std::string(100000, 'n');
+  tick(note->bSelected);
+  results.noteArray.push_back(note);
+
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{kLimit, kLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    MzRecoveryWriter writer(results);
+    writer.recoverPath = out();
+    writer.recoverFilesThread();
+    std::string lines;
+    for (const auto& i : writer.report().issues) lines += i.item + ": " + i.reason + "\n";
+    const ssize_t written = ::write(pipeFds[1], lines.data(), lines.size());
+    ::_exit(written == static_cast<ssize_t>(lines.size()) ? 0 : 1);
+  }
+  ::close(pipeFds[1]);
+  std::string lines;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) lines.append(buffer, n);
+  ::close(pipeFds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  EXPECT_EQ(lines,
+            "big.JPG: write failed after 65536 bytes: File too large\n"
+            "Note/Notes.txt: cannot write the text file (1 records): File too large\n");
+  // Nothing partial stays behind: no cut copy, no text file, no temporary file.
+  EXPECT_EQ(names("Photo&Video"), (std::set<std::string>{"small.JPG"}));
+  EXPECT_EQ(names("Note"), std::set<std::string>{});
 }
 
 TEST(OutputNames, SafeNamesAndPaths) {
