@@ -173,7 +173,7 @@ int runRecover(const RecoverOptions& opt) {
   }
 
   ScanSession session;
-  session.run(opt.backup, opt.quiet);
+  if (int code = session.run(opt.backup, opt.quiet); code != kExitOk) return code;
   MzResultViewController& results = session.results();
 
   const std::u32string folded = foldedSearchText(opt.match);
