@@ -39,18 +39,6 @@ struct RecoverOptions {
   bool quiet = false;
 };
 
-// Whether `inner` is `outer` or lies below it, both resolved through the file system as far
-// as they exist.
-bool isInside(const std::string& inner, const std::string& outer) {
-  std::error_code ec;
-  const fs::path a = fs::weakly_canonical(fs::absolute(inner, ec), ec);
-  if (ec) return false;
-  const fs::path b = fs::weakly_canonical(fs::absolute(outer, ec), ec);
-  if (ec) return false;
-  const fs::path rel = a.lexically_relative(b);
-  return !rel.empty() && *rel.begin() != "..";
-}
-
 // Checks that entries can be made in the output folder, making it when `create`. Prints the
 // cause once and returns false when they cannot, so that a run does not fail item by item.
 bool outputFolderWritable(const std::string& out, bool create) {
@@ -162,7 +150,7 @@ int runRecover(const RecoverOptions& opt) {
     for (const auto& c : documentCategories()) chosen.insert(c.category);
   }
   if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
-  if (isInside(opt.out, opt.backup)) {
+  if (isInsideFolder(opt.out, opt.backup)) {
     std::cerr << "retrievo: the output folder is inside the backup folder: " << opt.out << '\n';
     return kExitUsage;
   }
