@@ -88,14 +88,18 @@ OpenedStoredFile openStoredFile(const std::string& backupFolder, const std::stri
     }
     dir = next;
   }
-  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-  const int fd =
-      ::openat(dir, parts->back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  const int why = errno;
+  out = openRegularFileAt(dir, parts->back().c_str());
   ::close(dir);
+  return out;
+}
+
+OpenedStoredFile openRegularFileAt(int dirFd, const char* name) {
+  OpenedStoredFile out;
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+  const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    out.error = why;
-    out.refused = why == ELOOP;
+    out.error = errno;
+    out.refused = out.error == ELOOP;
     return out;
   }
   struct stat st {};

@@ -35,3 +35,7 @@ struct OpenedStoredFile {
 // descriptor, so a file swapped in meanwhile is seen). A FIFO or device is never waited on.
 // A path with a ".." component, or one not below `backupFolder`, is refused unopened.
 OpenedStoredFile openStoredFile(const std::string& backupFolder, const std::string& path);
+
+// Opens `name` in the folder of `dirFd` (AT_FDCWD for the working folder) for reading,
+// without following a link at the name, and only when it is a regular file.
+OpenedStoredFile openRegularFileAt(int dirFd, const char* name);

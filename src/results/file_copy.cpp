@@ -81,6 +81,8 @@ std::string copyProblem(const CopyResult& result, std::uint64_t expected) {
              std::to_string(expected) + " bytes";
     case CopyStatus::SourceUnreadable:
       return "source cannot be read" + reason;
+    case CopyStatus::SourceRefused:
+      return "skipped: not a regular file inside the backup";
     case CopyStatus::ReadFailed:
       return "read failed after " + std::to_string(result.written) + " bytes" + reason;
     case CopyStatus::TargetFailed:
@@ -91,14 +93,20 @@ std::string copyProblem(const CopyResult& result, std::uint64_t expected) {
   return "";
 }
 
+OpenedStoredFile openRecoverySource(const std::string& backupFolder, const std::string& path) {
+  if (!backupFolder.empty()) return openStoredFile(backupFolder, path);
+  return openRegularFileAt(AT_FDCWD, path.c_str());
+}
+
 CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expected,
                                    const OutputDir& folder, const std::string& name,
                                    std::size_t index) {
   CopyResult result;
-  FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  const OpenedStoredFile opened = openRecoverySource(sourceFolder_, source);
+  FileDescriptor in(opened.fd);
   if (!in.valid()) {
-    result.status = CopyStatus::SourceUnreadable;
-    result.error = errno;
+    result.status = opened.refused ? CopyStatus::SourceRefused : CopyStatus::SourceUnreadable;
+    result.error = opened.refused ? 0 : opened.error;
     return result;
   }
   int outFd = -1;

@@ -17,12 +17,14 @@
 #include <string>
 #include <string_view>
 
+#include "catalogue/stored_file.h"
 #include "results/output_folder.h"
 
 enum class CopyStatus {
   Complete,          // every expected byte was copied
   SourceShort,       // the source ended before the expected size; the target keeps what was read
   SourceUnreadable,  // the source could not be opened; no target was made
+  SourceRefused,     // the source is a link or not a regular file; no target was made
   ReadFailed,        // a read failed; the target keeps what was read before it
   TargetFailed,      // the target could not be created
   WriteFailed,       // a write failed; the target was removed
@@ -40,10 +42,19 @@ struct CopyResult {
 // A short English text for a result that is not complete ("" when it is).
 std::string copyProblem(const CopyResult& result, std::uint64_t expected);
 
+// Opens a file to be recovered for reading. With a `backupFolder`, through openStoredFile, so
+// that no link inside the backup is followed and a path outside it is refused; without one
+// (files that are not the backup's), the file itself must still be a regular file, never a
+// link, FIFO or device.
+OpenedStoredFile openRecoverySource(const std::string& backupFolder, const std::string& path);
+
 // Copies with one buffer that is reused from file to file. Not shared between threads.
 class ChunkedCopier {
  public:
   static constexpr std::size_t kChunkSize = 0x800000;  // 8 MiB
+
+  // The backup folder the sources lie in (openRecoverySource); "" for none.
+  void setSourceFolder(std::string folder) { sourceFolder_ = std::move(folder); }
 
   // Copies the first `expected` bytes of `source` into a new file named `name` (already safe)
   // in `folder`, or into the next free candidate name with `index` (output_names.h).
@@ -51,6 +62,7 @@ class ChunkedCopier {
                       const std::string& name, std::size_t index);
 
  private:
+  std::string sourceFolder_;
   std::unique_ptr<char[]> buffer_;
 };
 

@@ -52,15 +52,16 @@ std::optional<std::string> safeRelativePath(std::string_view path) {
   while (start <= path.size()) {
     std::size_t slash = path.find('/', start);
     if (slash == std::string_view::npos) slash = path.size();
-    std::string_view part = path.substr(start, slash - start);
+    const std::string_view part = path.substr(start, slash - start);
+    const bool last = slash == path.size();
     start = slash + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      if (parts.empty()) return std::nullopt;
-      parts.pop_back();
-      continue;
+    if (!part.empty()) {
+      parts.push_back(safeFileName(part));
+    } else if (last && !parts.empty()) {
+      // "Library/" names an entry below Library (a device path "Library/." reaches us so);
+      // writing it as "Library" would take the folder's name from every file inside it.
+      parts.emplace_back("_");
     }
-    parts.push_back(safeFileName(part));
   }
   if (parts.empty()) return std::nullopt;
   std::string out;

@@ -19,9 +19,10 @@
 // extension (the text after the last "." when it is at most 16 bytes long).
 std::string safeFileName(std::string_view name);
 
-// A relative path from a domain and device path joined by "/": empty and "." components are
-// dropped, ".." removes the component before it, every other component goes through
-// safeFileName. None when a ".." would climb above the start or nothing is left.
+// A relative path from a domain and device path joined by "/": every component goes through
+// safeFileName, so "." and ".." stay visible as "_" and "__" and never step between folders;
+// empty components are dropped, except a last one after a "/", which becomes "_". None when
+// nothing is left.
 std::optional<std::string> safeRelativePath(std::string_view path);
 
 // The k-th name tried for `name` (already safe) with the record's index in its list:

@@ -1,14 +1,11 @@
 #include "results/recovery_writer.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 
 #include "app/main_thread.h"
 #include "extract/conversions.h"
@@ -19,8 +16,6 @@
 #include "results/vcf_controller.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Card attachments are small text files; anything larger is not a card.
 constexpr std::uintmax_t kMaxCardBytes = 16u << 20;
@@ -40,11 +35,7 @@ std::string errorText(int error) { return std::strerror(error); }
 
 // The extension of a picture's kind by its first bytes, so that the copy opens in an image
 // viewer; "" when the kind is not one of these.
-std::string pictureExtension(const std::string& path) {
-  char head[12] = {};
-  std::ifstream in(path, std::ios::binary);
-  in.read(head, sizeof head);
-  const std::string_view bytes(head, static_cast<std::size_t>(in.gcount()));
+std::string pictureExtension(std::string_view bytes) {
   if (bytes.starts_with("\xFF\xD8\xFF")) return ".jpg";
   if (bytes.starts_with("\x89PNG")) return ".png";
   if (bytes.starts_with("GIF8")) return ".gif";
@@ -174,6 +165,10 @@ void MzRecoveryWriter::prepareRun() {
   report_.folder = recoverPath;
   root_ = LazyFolder{};
   pictureCopies_.clear();
+  // Sources are the backup's stored files: no link inside the backup is followed.
+  const auto& backup = results_.currentBackup();
+  sourceFolder_ = backup ? backup->backUpFilePath : std::string();
+  copier_.setSourceFolder(sourceFolder_);
   recovred_ = 0;
   results_.recovredFilesNum = 0;
   total_ = results_.selectedFilesNum + static_cast<std::int64_t>(tickedTreeFiles(treeRoots));
@@ -264,6 +259,41 @@ void MzRecoveryWriter::finish() {
     results_.recovredFilesNum = 0;
     if (onFinished) onFinished(report_);
   });
+}
+
+std::optional<std::uint64_t> MzRecoveryWriter::sourceBytes(const std::string& source,
+                                                          std::size_t limit, std::string* bytes,
+                                                          std::string* problem) const {
+  const OpenedStoredFile opened = openRecoverySource(sourceFolder_, source);
+  if (opened.fd < 0) {
+    *problem = opened.refused ? "skipped: " + opened.reason()
+                              : "source cannot be read: " + opened.reason();
+    return std::nullopt;
+  }
+  struct stat st {};
+  std::optional<std::uint64_t> size;
+  int error = EIO;
+  if (::fstat(opened.fd, &st) == 0) {
+    size = static_cast<std::uint64_t>(st.st_size);
+  } else {
+    error = errno;
+  }
+  if (size && bytes != nullptr) {
+    bytes->resize(static_cast<std::size_t>(std::min<std::uint64_t>(limit, *size)));
+    std::size_t done = 0;
+    while (done < bytes->size()) {
+      const ssize_t n = ::pread(opened.fd, bytes->data() + done, bytes->size() - done,
+                                static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) error = errno;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    if (done < bytes->size()) size.reset();
+  }
+  if (!size) *problem = "source cannot be read: " + errorText(error);
+  ::close(opened.fd);
+  return size;
 }
 
 void MzRecoveryWriter::copyCounted(const std::string& item, const std::string& source,
@@ -390,15 +420,14 @@ void MzRecoveryWriter::writeMovFile(const MzMessageNode& message) {
   }
   const std::string& source = *message.attachmentPath;
   const std::string name = safeFileName(lastPathComponent(source) + ".mov");
-  struct stat st {};
-  if (::stat(source.c_str(), &st) != 0) {
-    addIssue("Message/" + name, "source cannot be read: " + errorText(errno), true);
+  std::string problem;
+  const auto size = sourceBytes(source, 0, nullptr, &problem);
+  if (!size) {
+    addIssue("Message/" + name, problem, true);
     return;
   }
-  std::string problem;
   const OutputDir* folder = currentFolder(&problem);
-  copyCounted("Message/" + name, source, static_cast<std::uint64_t>(st.st_size), folder, problem,
-              name, 0);
+  copyCounted("Message/" + name, source, *size, folder, problem, name, 0);
 }
 
 std::optional<std::string> MzRecoveryWriter::writePictureFile(const MzMessageNode& message) {
@@ -407,21 +436,21 @@ std::optional<std::string> MzRecoveryWriter::writePictureFile(const MzMessageNod
   if (auto known = pictureCopies_.find(source); known != pictureCopies_.end()) {
     return known->second;
   }
-  const std::string name = safeFileName(lastPathComponent(source) + pictureExtension(source));
-  struct stat st {};
-  if (::stat(source.c_str(), &st) != 0) {
-    addIssue("Message/" + name, "source cannot be read: " + errorText(errno), false);
+  std::string head;
+  std::string problem;
+  const auto size = sourceBytes(source, 12, &head, &problem);
+  const std::string name = safeFileName(lastPathComponent(source) + pictureExtension(head));
+  if (!size) {
+    addIssue("Message/" + name, problem, false);
     return std::nullopt;
   }
-  std::string problem;
   const OutputDir* folder = currentFolder(&problem);
   if (folder == nullptr) {
     addIssue("Message/" + name, problem, false);
     return std::nullopt;
   }
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  CopyResult r = copier_.copyFile(source, size, *folder, name, 0);
-  if (!r.complete()) addIssue("Message/" + name, copyProblem(r, size), false);
+  CopyResult r = copier_.copyFile(source, *size, *folder, name, 0);
+  if (!r.complete()) addIssue("Message/" + name, copyProblem(r, *size), false);
   if (r.target.empty()) return std::nullopt;
   std::string url = relativeUrl(lastPathComponent(r.target));
   pictureCopies_.emplace(source, url);
@@ -432,17 +461,11 @@ void MzRecoveryWriter::writeVCFCardNode(const MzMessageNode& message) {
   if (!message.attachmentPath || message.attachmentPath->empty()) return;
   const std::string& source = *message.attachmentPath;
   const std::string name = safeFileName(lastPathComponent(source) + ".vcf");
-  std::error_code ec;
-  const auto size = fs::file_size(source, ec);
-  if (ec || size > kMaxCardBytes) {
-    addIssue("Message/" + name, ec ? "card cannot be read: " + ec.message() : "card too large",
-             false);
-    return;
-  }
-  std::ifstream in(source, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) {
-    addIssue("Message/" + name, "card cannot be read", false);
+  std::string bytes;
+  std::string problem;
+  const auto size = sourceBytes(source, kMaxCardBytes, &bytes, &problem);
+  if (!size || *size > kMaxCardBytes) {
+    addIssue("Message/" + name, size ? "card too large" : problem, false);
     return;
   }
   const std::string text = GetStringFormChar(std::string_view(bytes));
@@ -450,7 +473,6 @@ void MzRecoveryWriter::writeVCFCardNode(const MzMessageNode& message) {
     addIssue("Message/" + name, "card is not UTF-8 text", false);
     return;
   }
-  std::string problem;
   const OutputDir* folder = currentFolder(&problem);
   if (folder == nullptr) {
     addIssue("Message/" + name, problem, false);
@@ -470,7 +492,7 @@ void MzRecoveryWriter::traverseRecoverTreeNode(const MzTreeDirNode& directory) {
     const auto relative = safeRelativePath(file->dirFilePath);
     if (!relative) {
       if (file->isFile) count();
-      addIssue(file->dirFilePath, "device path leads outside the output folder", file->isFile);
+      addIssue(file->dirFilePath, "the device path names no file", file->isFile);
       continue;
     }
     std::string problem;

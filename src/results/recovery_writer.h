@@ -145,6 +145,10 @@ class MzRecoveryWriter {
   void reportProgress();
   void addIssue(std::string item, std::string reason, bool counted);
   void copyMedia(const MzPhotoAndVideoNode& record, std::size_t index);
+  // The size of a source (opened as openRecoverySource does) and, with `bytes`, its first
+  // `limit` bytes; none with `*problem` set when it cannot be opened or read.
+  std::optional<std::uint64_t> sourceBytes(const std::string& source, std::size_t limit,
+                                           std::string* bytes, std::string* problem) const;
   // Copies into `folder` (none: the item fails with `problem`).
   void copyCounted(const std::string& item, const std::string& source, std::uint64_t expected,
                    const OutputDir* folder, const std::string& problem, const std::string& name,
@@ -169,6 +173,7 @@ class MzRecoveryWriter {
 
   MzResultViewController& results_;
   ChunkedCopier copier_;
+  std::string sourceFolder_;  // the backup folder of the sources, "" for none
   std::thread recoverThread_;
   std::atomic<std::int32_t> recovred_{0};
   std::atomic<std::int64_t> total_{0};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -189,13 +190,14 @@ TEST_F(Recovery, ShortAndUnreadableSourcesAreReportedNotPadded) {
   results.faceTwitterArray.push_back(social);
 
   // A source the kernel cannot copy from directly goes through the read-and-write path.
-  results.photoAndVideoArray.push_back(media("zeros.bin", "/dev/zero", 100));
+  const std::string version = slurp("/proc/version");
+  results.photoAndVideoArray.push_back(media("version.txt", "/proc/version", version.size()));
 
   RecoveryReport report = run();
   EXPECT_EQ(report.counted, 4);
   EXPECT_EQ(report.incomplete, 2);
   EXPECT_EQ(report.writtenInFull(), 2);
-  EXPECT_EQ(slurp(out() + "/Photo&Video/zeros.bin"), std::string(100, '\0'));
+  EXPECT_EQ(slurp(out() + "/Photo&Video/version.txt"), version);
   ASSERT_EQ(report.issues.size(), 2u);
   EXPECT_EQ(report.issues[0].item, "short.JPG");
   EXPECT_EQ(report.issues[0].reason, "source ended after 1000 of 5000 bytes");
@@ -203,7 +205,7 @@ TEST_F(Recovery, ShortAndUnreadableSourcesAreReportedNotPadded) {
   EXPECT_NE(report.issues[1].reason.find("cannot be read"), std::string::npos);
   // Exactly the bytes read, no zero padding; no empty file for the missing source.
   EXPECT_EQ(slurp(out() + "/Photo&Video/short.JPG"), slurp(shortSource));
-  EXPECT_EQ(names("Photo&Video"), (std::set<std::string>{"short.JPG", "zeros.bin"}));
+  EXPECT_EQ(names("Photo&Video"), (std::set<std::string>{"short.JPG", "version.txt"}));
   EXPECT_EQ(slurp(out() + "/FaceBook&Twitter/photo-4501.jpg"), slurp(shortSource));
 }
 
@@ -350,6 +352,7 @@ TEST_F(Recovery, BackupBrowserFilesUnderTheirPathsAndNeverOutside) {
   file(*b, "HomeDomain/Library/b/c.db", cdb, 2048, true);
   file(*b, "HomeDomain/Library/b/missing.db", "", 0, true, /*exists=*/false);
   file(*b, "HomeDomain/../../../escape.db", cdb, 2048, true);
+  file(*home, "HomeDomain/Library/", adb, 4096, true);  // the device path "Library/."
   file(*unticked, "HomeDomain/Library/Caches/x", adb, 4096, true);  // its folder is unticked
   roots = {root};
 
@@ -361,14 +364,15 @@ TEST_F(Recovery, BackupBrowserFilesUnderTheirPathsAndNeverOutside) {
   EXPECT_TRUE(fs::is_directory(base + "/b/missing.db"));  // a folder of its own path, no file
   EXPECT_FALSE(fs::exists(base + "/skip.db"));
   EXPECT_FALSE(fs::exists(base + "/Caches"));
+  // ".." is a visible name, never a step up; "Library/." does not take Library's name.
   EXPECT_FALSE(fs::exists(tmp.sub("escape.db")));
-  EXPECT_FALSE(fs::exists(out() + "/escape.db"));
-  // a.db, c.db and the refused path are counted; the missing file is not.
-  EXPECT_EQ(report.counted, 3);
-  ASSERT_EQ(report.issues.size(), 1u);
-  EXPECT_EQ(report.issues[0].item, "HomeDomain/../../../escape.db");
-  EXPECT_EQ(report.incomplete, 1);
-  EXPECT_EQ(total, 5);  // every ticked tree file, the unticked folder's included
+  EXPECT_EQ(slurp(out() + "/Emma's iPhone/HomeDomain/__/__/__/escape.db"), slurp(cdb));
+  EXPECT_EQ(slurp(base + "/_"), slurp(adb));
+  // Every ticked file is counted but the missing one.
+  EXPECT_EQ(report.counted, 4);
+  EXPECT_TRUE(report.issues.empty());
+  EXPECT_EQ(report.incomplete, 0);
+  EXPECT_EQ(total, 6);  // every ticked tree file, the unticked folder's included
   EXPECT_EQ(folderFingerprint(tmp.sub("backup")), before);
 }
 
@@ -407,6 +411,52 @@ TEST_F(Recovery, PlantedLinksInTheOutputFolderAreNeverFollowed) {
                 "HomeDomain/Library/a.db: not a folder: Emma's iPhone/HomeDomain is a symbolic "
                 "link"}));
   EXPECT_EQ(report.incomplete, 2);
+}
+
+TEST_F(Recovery, StoredFilesThatAreLinksOrNotRegularAreSkipped) {
+  auto backup = std::make_shared<MzIOSDeviceNode>();
+  backup->strDeviceName = "Emma's iPhone";
+  backup->backUpFilePath = tmp.sub("backup");
+  results.setCurrentBackup(backup);
+  const std::string secret = tmp.writeFile("outside/secret", "\x89PNG the owner's system file");
+  stored("placeholder", 1);  // makes the backup folder
+  fs::create_symlink(secret, tmp.sub("backup/link"));
+  fs::create_symlink(tmp.sub("outside"), tmp.sub("backup/dir"));
+  ASSERT_EQ(::mkfifo(tmp.sub("backup/fifo").c_str(), 0600), 0);
+  const std::string photo = stored("photo", 100);
+  for (const char* key : {"link", "dir/secret", "fifo", "photo"}) {
+    results.photoAndVideoArray.push_back(media(std::string(key) + ".JPG", tmp.sub("backup/") + key, 30));
+  }
+  auto c = std::make_shared<MzMessageTreeNode>();
+  c->messageTreeNodeName = "A";
+  tick(c->bSelected);
+  for (const char* type : {"Image", "Contact", "Mov"}) {
+    auto m = std::make_shared<MzMessageNode>();
+    m->messageType = "Received";
+    m->attachType = type;
+    m->attachmentPath = tmp.sub("backup/link");
+    m->isHasAttach = true;
+    c->MessageNodeArray->push_back(m);
+  }
+  results.messageTreeArray.push_back(c);
+  auto root = dir("Emma's iPhone", nullptr, 2);
+  file(*root, "CameraRollDomain/a.jpg", tmp.sub("backup/link"), 30, true);
+  roots = {root};
+
+  RecoveryReport report = run();
+  EXPECT_EQ(slurp(out() + "/Photo&Video/photo.JPG"), slurp(photo).substr(0, 30));
+  std::size_t skipped = 0;
+  for (const auto& i : report.issues) {
+    skipped += i.reason == "skipped: not a regular file inside the backup";
+  }
+  EXPECT_EQ(skipped, 7u);  // three media, three attachments, one browser file
+  EXPECT_EQ(report.issues.size(), skipped);
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(out(), ec)) {
+    if (e.is_regular_file()) {
+      EXPECT_EQ(slurp(e.path().string()).find("system file"), std::string::npos) << e.path();
+    }
+  }
 }
 
 TEST_F(Recovery, FilesCutShortByAFullDiskAreRemoved) {
@@ -468,10 +518,12 @@ TEST(OutputNames, SafeNamesAndPaths) {
   EXPECT_EQ(cut.substr(cut.size() - 5), ".html");
   EXPECT_EQ(cut.substr(0, cut.size() - 5).size() % 2, 0u);
 
-  EXPECT_EQ(safeRelativePath("HomeDomain/Library/./a.db"), "HomeDomain/Library/a.db");
-  EXPECT_EQ(safeRelativePath("HomeDomain//Library/x/../a.db"), "HomeDomain/Library/a.db");
-  EXPECT_EQ(safeRelativePath("HomeDomain/../.."), std::nullopt);
-  EXPECT_EQ(safeRelativePath("../etc/passwd"), std::nullopt);
+  // "." and ".." stay visible names; a trailing "/" names an entry inside the folder.
+  EXPECT_EQ(safeRelativePath("HomeDomain/Library/./a.db"), "HomeDomain/Library/_/a.db");
+  EXPECT_EQ(safeRelativePath("HomeDomain//Library/x/../a.db"), "HomeDomain/Library/x/__/a.db");
+  EXPECT_EQ(safeRelativePath("HomeDomain/../.."), "HomeDomain/__/__");
+  EXPECT_EQ(safeRelativePath("../etc/passwd"), "__/etc/passwd");
+  EXPECT_EQ(safeRelativePath("HomeDomain/Library/"), "HomeDomain/Library/_");
   EXPECT_EQ(safeRelativePath("/"), std::nullopt);
   EXPECT_EQ(safeRelativePath("/HomeDomain/a\nb"), "HomeDomain/a_b");
 }
