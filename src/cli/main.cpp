@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <string_view>
+#include <vector>
 
 #include "app/log.h"
 #include "cli/commands.h"
@@ -23,6 +24,7 @@ std::string_view commandWord(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   CLI::App app{"retrievo - get an iPhone or iPad owner's data back from device backups"};
+  app.name("retrievo");
   app.set_version_flag("--version", std::string(RETRIEVO_VERSION));
   app.require_subcommand(1);
   // Options of the program itself, such as --verbose, are taken after the command too.
@@ -42,20 +44,21 @@ int main(int argc, char** argv) {
 
   // "retrievo help [COMMAND]" shows the help, and a word that names no command says so and
   // lists the commands, instead of the parser's "A subcommand is required".
-  const std::string_view word = commandWord(argc, argv);
+  std::string_view word = commandWord(argc, argv);
+  // "help COMMAND" is read as "COMMAND --help", so both print the same text.
+  std::vector<char*> helpArgs;
   if (word == "help") {
     const std::string_view topic = commandWord(argc - 1, argv + 1);
-    CLI::App* about = &app;
-    if (!topic.empty()) {
-      try {
-        about = app.get_subcommand(std::string(topic));
-      } catch (const CLI::OptionNotFound&) {
-        about = nullptr;
-      }
-    }
-    if (about != nullptr) {
-      std::cout << about->help();
-      return cli::kExitOk;
+    bool known = topic.empty();
+    for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->get_name() == topic;
+    if (known) {
+      static char helpFlag[] = "--help";
+      helpArgs = {argv[0]};
+      if (!topic.empty()) helpArgs.push_back(const_cast<char*>(topic.data()));
+      helpArgs.push_back(helpFlag);
+      argc = static_cast<int>(helpArgs.size());
+      argv = helpArgs.data();
+      word = topic;
     }
   }
   if (!word.empty()) {

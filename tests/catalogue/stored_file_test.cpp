@@ -2,6 +2,10 @@
 #include "catalogue/stored_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "support/temp_dir.h"
 
@@ -32,6 +36,35 @@ TEST(StoredFile, FlatThenTwoDigitFolderThenFlat) {
   EXPECT_EQ(storedFilePath(tmp.path(), key), tmp.path() + "/" + key);
   // A key too short for a two-digit folder.
   EXPECT_EQ(storedFilePath(tmp.path(), "a"), tmp.path() + "/a");
+}
+
+TEST(StoredFile, OpensOnlyRegularFilesInsideTheBackup) {
+  TempDir tmp;
+  const std::string backup = tmp.sub("backup");
+  tmp.writeFile("backup/ab/key", "stored");
+  tmp.writeFile("outside/secret", "not the backup's");
+  std::filesystem::create_symlink(tmp.sub("outside/secret"), tmp.sub("backup/link"));
+  std::filesystem::create_symlink(tmp.sub("outside"), tmp.sub("backup/cd"));
+  ASSERT_EQ(::mkfifo(tmp.sub("backup/fifo").c_str(), 0600), 0);
+
+  OpenedStoredFile ok = openStoredFile(backup + "/", backup + "/ab/key");
+  ASSERT_GE(ok.fd, 0) << ok.reason();
+  char bytes[6] = {};
+  EXPECT_EQ(::read(ok.fd, bytes, 6), 6);
+  ::close(ok.fd);
+  // A link at the name or on the way, a FIFO (never waited on), a folder, a path that leaves
+  // the backup or lies outside it: refused unopened.
+  for (const std::string& path :
+       {backup + "/link", backup + "/cd/secret", backup + "/fifo", backup + "/ab",
+        backup + "/ab/../ab/key", tmp.sub("outside/secret"), backup}) {
+    OpenedStoredFile refused = openStoredFile(backup, path);
+    EXPECT_EQ(refused.fd, -1) << path;
+    EXPECT_TRUE(refused.refused) << path;
+    EXPECT_EQ(refused.reason(), "not a regular file inside the backup");
+  }
+  OpenedStoredFile missing = openStoredFile(backup, backup + "/ab/none");
+  EXPECT_FALSE(missing.refused);
+  EXPECT_EQ(missing.reason(), "No such file or directory");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -111,6 +112,45 @@ TEST(DatabasePreparation, MissingAndDamagedFiles) {
   ASSERT_TRUE(copy);
   EXPECT_EQ(std::filesystem::file_size(*copy), 5000u);
   EXPECT_TRUE(out.empty() || out == "Failed to commit\n") << out;
+}
+
+TEST(DatabasePreparation, SparseCopiesStopsAndLeftoverFolders) {
+  TempDir scratch, backup, parent;
+  // A 1 GiB database of a few pages of data: its copy keeps the hole.
+  const std::string stored = backup.sub(devicedb::kMessagesKey);
+  writeDatabaseWithRowsInLog(scratch.path(), stored, scratch.sub("unused-wal"), 3, 0);
+  ASSERT_EQ(::truncate(stored.c_str(), off_t{1} << 30), 0);
+  {
+    DatabasePreparer prep(backup.path());
+    auto copy = prep.readOnlyCopy(stored, "");
+    ASSERT_TRUE(copy);
+    struct stat st {};
+    ASSERT_EQ(::stat(copy->c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, off_t{1} << 30);
+    EXPECT_LT(st.st_blocks * 512, off_t{4} << 20);
+    EXPECT_EQ(countRows(*copy, "1"), 3);
+  }
+  // A scan told to stop copies nothing and leaves no private folder.
+  std::string workspace;
+  {
+    DatabasePreparer prep(backup.path(), nullptr, [] { return true; });
+    EXPECT_FALSE(prep.commitDB(stored, ""));
+    workspace = prep.workspace();
+  }
+  EXPECT_TRUE(workspace.empty() || !std::filesystem::exists(workspace));
+
+  // Folders of runs that have ended are removed; a running one's, a link and others stay.
+  const std::string prefix = parent.sub(DatabasePreparer::kWorkspacePrefix);
+  parent.writeFile(std::string(DatabasePreparer::kWorkspacePrefix) + "99999999-aaaaaa/copy.db",
+                   "x");
+  const std::string running = prefix + std::to_string(::getpid()) + "-bbbbbb";
+  std::filesystem::create_directories(running);
+  std::filesystem::create_directories(parent.sub("keep"));
+  std::filesystem::create_symlink(parent.sub("keep"), prefix + "99999998-cccccc");
+  EXPECT_EQ(DatabasePreparer::removeStaleWorkspaces(parent.path()), 1);
+  EXPECT_FALSE(std::filesystem::exists(prefix + "99999999-aaaaaa"));
+  EXPECT_TRUE(std::filesystem::exists(running));
+  EXPECT_TRUE(std::filesystem::is_symlink(prefix + "99999998-cccccc"));
 }
 
 }  // namespace
