@@ -5,7 +5,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+
+namespace {
+
+// Lays anonymous memory over the holes of a sparse file in its mapping. A read of a hole
+// through the file mapping fills the page cache with zero pages, so a file that claims
+// gigabytes would still cost gigabytes of memory; untouched anonymous memory reads as zero
+// from one shared page. Only whole pages inside a hole are replaced.
+void unmapHoles(int fd, std::uint8_t* base, off_t length) {
+  const off_t page = sysconf(_SC_PAGESIZE);
+  off_t data = 0;
+  while (data < length) {
+    const off_t hole = lseek(fd, data, SEEK_HOLE);
+    if (hole < 0 || hole >= length) return;
+    off_t next = lseek(fd, hole, SEEK_DATA);
+    if (next < 0) next = length;  // ENXIO: no data after the hole
+    const off_t from = (hole + page - 1) / page * page;
+    const off_t to = next / page * page;
+    if (to > from) {
+      mmap(base + from, static_cast<std::size_t>(to - from), PROT_READ,
+           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    }
+    data = next;
+  }
+}
+
+}  // namespace
 
 DatabaseImage::DatabaseImage(std::vector<std::uint8_t> bytes) {
   auto held = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
@@ -29,8 +56,13 @@ std::optional<DatabaseImage> DatabaseImage::load(const std::string& path) {
   }
   const auto length = static_cast<std::size_t>(info.st_size);
   void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+  const int why = errno;
+  if (mapped != MAP_FAILED) unmapHoles(fd, static_cast<std::uint8_t*>(mapped), info.st_size);
   close(fd);  // the mapping keeps the file
-  if (mapped == MAP_FAILED) return std::nullopt;
+  if (mapped == MAP_FAILED) {
+    errno = why;
+    return std::nullopt;
+  }
   image.data_ = static_cast<const std::uint8_t*>(mapped);
   image.size_ = static_cast<std::int64_t>(length);
   image.owner_ = std::shared_ptr<const void>(mapped, [length](const void* p) {

@@ -4,10 +4,11 @@
 // each probe from memory gives the same bytes as seeking and reading the file for every
 // probe, without millions of small reads. A file is mapped read-only rather than copied
 // into the heap, so memory follows the pages the carvers touch and the kernel can drop
-// them again: a sparse file that claims gigabytes costs no more than the data it holds. Offsets are signed 64-bit so that an offset a
-// carver computes by stepping back from a match (and that may fall before the file) is a
-// plain value, never undefined behaviour: every byte outside [0, size()) reads as 0x00,
-// exactly as a short read past the end of the file leaves a zero-filled buffer.
+// them again; the holes of a sparse file read as zeros without taking memory. Offsets are
+// signed 64-bit so that an offset a carver computes by stepping back from a match (and that
+// may fall before the file) is a plain value, never undefined behaviour: every byte outside
+// [0, size()) reads as 0x00, exactly as a short read past the end of the file leaves a
+// zero-filled buffer.
 #pragma once
 
 #include <cstddef>
@@ -23,8 +24,9 @@ class DatabaseImage {
   // An image of bytes already in memory (tests, fuzzing, benchmarks).
   explicit DatabaseImage(std::vector<std::uint8_t> bytes);
 
-  // Maps the whole file at `path` read-only; none when it cannot be opened or mapped. The
-  // file must not be shortened while the image lives (the scan's private copies are not).
+  // Maps the whole file at `path` read-only; none (errno set) when it cannot be opened or
+  // mapped. The file must not be shortened while the image lives (the scan's private copies
+  // are not).
   static std::optional<DatabaseImage> load(const std::string& path);
 
   std::int64_t size() const { return size_; }

@@ -1,5 +1,8 @@
 #include "carve/page_walk.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "app/log.h"
 #include "carve/carve_primitives.h"
 #include "catalogue/stored_file.h"
@@ -41,6 +44,11 @@ std::optional<CarveDatabase> openCarveDatabase(ScanContext& scan,
                                       location->deviceFile());
   if (!copy) return std::nullopt;
   auto image = DatabaseImage::load(*copy);
-  if (!image) return std::nullopt;
+  if (!image) {
+    scan.databases.report(location->deviceFile(),
+                          std::string("cannot read the database for deleted records (") +
+                              std::strerror(errno) + ")");
+    return std::nullopt;
+  }
   return CarveDatabase::fromImage(std::move(*image));
 }

@@ -53,8 +53,8 @@ std::int64_t carvePageSize(const DatabaseImage& image);
 
 // Finds the database by its fixed file keys (then by device path in the file index, as the
 // live scanners do), folds its log into the scan's private copy and loads that copy.
-// Logs `notExistLog` and gives none when no stored file exists; gives none silently when
-// the copy cannot be made or read.
+// Logs `notExistLog` and gives none when no stored file exists; gives none when the copy
+// cannot be made (the preparer reports why) or mapped (reported here).
 std::optional<CarveDatabase> openCarveDatabase(ScanContext& scan,
                                                const std::vector<DatabaseCandidate>& candidates,
                                                const std::string& notExistLog);

@@ -64,6 +64,9 @@ class DatabasePreparer {
   // step fails.
   const std::string& lastDatabase() const { return lastDatabase_; }
 
+  // Reports that the database `name` (its device file) could not be read, with `reason`.
+  void report(const std::string& name, const std::string& reason);
+
   // The prefix of the private folders' names, followed by the process id and a random part.
   static constexpr const char* kWorkspacePrefix = "retrievo-scan-";
   // Removes the private folders under `parent` that this user's earlier runs left behind
@@ -82,7 +85,6 @@ class DatabasePreparer {
   // Reports a copy that does not hold a whole database.
   void checkCopy(const std::string& copy, const std::string& name);
   std::string nameOf(const std::string& storedFile, const std::string& deviceFile) const;
-  void report(const std::string& name, const std::string& reason);
   bool ensureWorkspace();
 
   std::string backupFolder_;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -48,3 +51,27 @@ TEST(PageWalk, FirstCellIsFoundThroughTheCellPointerEvenOutsideTheFile) {
   EXPECT_TRUE(db.isWalFile());
   EXPECT_EQ(db.firstCellOffset(4096), 4096);  // past the end: pointer reads 0
 }
+
+namespace {
+
+TEST(PageWalk, ASparseFileReadsItsDataAndZerosInItsHoles) {
+  TempDir tmp;
+  const std::string path = tmp.writeFile("sparse.db", "SQLite format 3");
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp((64 << 20) + 5);
+    out << "tail";
+  }
+  const auto image = DatabaseImage::load(path);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->size(), (64 << 20) + 9);
+  EXPECT_TRUE(image->matches(0, reinterpret_cast<const std::uint8_t*>("SQLite"), 6));
+  EXPECT_TRUE(image->matches((64 << 20) + 5, reinterpret_cast<const std::uint8_t*>("tail"), 4));
+  for (std::int64_t at : {std::int64_t{15}, std::int64_t{4096}, std::int64_t{32} << 20,
+                          (std::int64_t{64} << 20) + 4}) {
+    EXPECT_EQ(image->at(at), 0) << at;
+  }
+  EXPECT_FALSE(DatabaseImage::load(tmp.sub("missing")));
+}
+
+}  // namespace
