@@ -19,6 +19,7 @@
 #include "extract/scan_context.h"
 #include "extract/scan_lists.h"
 #include "extract/scan_problems.h"
+#include "extract/step_outcome.h"
 
 class RetrievoAppDelegate {
  public:
@@ -104,8 +105,10 @@ class RetrievoAppDelegate {
   static std::string getFullName(std::uint64_t n) { return ::getFullName(n); }
 
  private:
-  // Runs one step unless a stop was asked for (false then).
-  bool runScanStep(const char* name, const std::function<void()>& run,
+  // Runs one step unless a stop was asked for (false then). A step that does not end as
+  // done is logged with its name, and one whose database is unreadable or cut short is put
+  // on the problem list.
+  bool runScanStep(const char* name, const std::function<StepOutcome()>& run,
                    const DatabasePreparer& databases);
 
   MzIOSDeviceController deviceController_;

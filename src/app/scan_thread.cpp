@@ -3,6 +3,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "app/log.h"
 #include "app/retrievo_app_delegate.h"
 #include "carve/deleted_bookmarks_scanner.h"
 #include "carve/deleted_calendar_scanner.h"
@@ -21,8 +22,16 @@ namespace {
 
 struct ScanStep {
   const char* name;
-  void (*run)(ScanContext&);
+  StepOutcome (*run)(ScanContext&);
 };
+
+// The deleted-record steps read what they can and report no outcome of their own: their
+// database was opened by the live step before them.
+template <void (*Carve)(ScanContext&)>
+StepOutcome carveStep(ScanContext& scan) {
+  Carve(scan);
+  return {};
+}
 
 // The order carries data: contacts come first because later steps look names up in
 // contactArray; the messages step fills chatMessageArray for the deleted-message step; the
@@ -34,12 +43,12 @@ constexpr std::array<ScanStep, 12> kStepsAfterManifest{{
     {"calls", scanCallHistoryThread},
     {"bookmarks", scanBookMarkThread},
     {"calendar", scanCalenderThread},
-    {"deleted contacts", scanDelContactThread},
-    {"deleted messages", scanDelMessageThread},
-    {"deleted notes", scanDelNoteThread},
-    {"deleted calls", scanDelCallHistoryThread},
-    {"deleted bookmarks", ScanDelBookMarkThread},
-    {"deleted calendar events", ScanDelCalenderThread},
+    {"deleted contacts", carveStep<scanDelContactThread>},
+    {"deleted messages", carveStep<scanDelMessageThread>},
+    {"deleted notes", carveStep<scanDelNoteThread>},
+    {"deleted calls", carveStep<scanDelCallHistoryThread>},
+    {"deleted bookmarks", carveStep<ScanDelBookMarkThread>},
+    {"deleted calendar events", carveStep<ScanDelCalenderThread>},
 }};
 
 }  // namespace
@@ -71,20 +80,29 @@ bool RetrievoAppDelegate::scanStopRequested() const {
   return shouldStopScan && shouldStopScan();
 }
 
-bool RetrievoAppDelegate::runScanStep(const char* name, const std::function<void()>& run,
+bool RetrievoAppDelegate::runScanStep(const char* name, const std::function<StepOutcome()>& run,
                                       const DatabasePreparer& databases) {
   if (scanStopRequested()) return false;
+  StepOutcome outcome;
   // A step that runs out of memory (a database far larger than memory allows) is abandoned
   // alone: the scan names it and goes on with the next step.
   try {
-    run();
+    outcome = run();
   } catch (const std::bad_alloc&) {
-    scanProblems.report(databases.lastDatabase().empty() ? name : databases.lastDatabase(),
-                        std::string("not enough memory to read it; the ") + name +
-                            " step was abandoned");
+    outcome = {StepEnd::Unreadable, databases.lastDatabase(),
+               std::string("not enough memory to read it; the ") + name + " step was abandoned"};
   } catch (const std::length_error&) {
-    scanProblems.report(databases.lastDatabase().empty() ? name : databases.lastDatabase(),
-                        std::string("too large to read; the ") + name + " step was abandoned");
+    outcome = {StepEnd::Unreadable, databases.lastDatabase(),
+               std::string("too large to read; the ") + name + " step was abandoned"};
+  }
+  if (!outcome.done()) {
+    applog::line(std::string("The ") + name + " step ended: " + stepEndText(outcome.end) +
+                 (outcome.database.empty() ? "" : ": " + outcome.database) +
+                 (outcome.reason.empty() ? "" : " (" + outcome.reason + ")"));
+  }
+  // A missing database is no fault of the backup; every other end names the database.
+  if (outcome.end == StepEnd::Unreadable || outcome.end == StepEnd::Truncated) {
+    scanProblems.report(outcome.database.empty() ? name : outcome.database, outcome.reason);
   }
   return true;
 }
@@ -100,9 +118,15 @@ void RetrievoAppDelegate::ScanIOSBackUpFilehand(const std::string& backupFolder)
         backupFolder,    nc, *scan, databases, currentNodeIsiOS6Version, bIOS7DeviceNode,
         bIOSRecoveryMode};
     if (!backupFolder.empty()) {
-      runScanStep("manifest", [&] { scanDirAnalyThread(backupFolder); }, databases);
+      runScanStep(
+          "manifest",
+          [&] {
+            scanDirAnalyThread(backupFolder);
+            return StepOutcome{};
+          },
+          databases);
       for (const ScanStep& step : kStepsAfterManifest) {
-        if (!runScanStep(step.name, [&] { step.run(context); }, databases)) break;
+        if (!runScanStep(step.name, [&] { return step.run(context); }, databases)) break;
       }
     }
     databasesCopied_.store(databases.copiesMade());

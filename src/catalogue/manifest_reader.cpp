@@ -1,7 +1,6 @@
 #include "catalogue/manifest_reader.h"
 
 #include <dirent.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include "app/log.h"
 #include "app/notification_center.h"
 #include "catalogue/sha1.h"
+#include "extract/sqlite_reader.h"
 #include "catalogue/stored_file.h"
 #include "extract/conversions.h"
 
@@ -25,7 +25,8 @@ namespace {
 constexpr std::size_t kKeptStringBuffer = 260;  // a kept string keeps at most 259 bytes
 constexpr std::uint16_t kAbsentLength = 0xFFFF;
 constexpr std::size_t kFixedFieldsLength = 39;  // mode .. flags
-constexpr char kMbdbHeaderHex[] = "6D6264620500";
+// "mbdb" and the format version 5.0.
+constexpr std::uint8_t kMbdbHeader[] = {'m', 'b', 'd', 'b', 5, 0};
 
 // A cursor over the manifest bytes that never reads past the end.
 class ByteCursor {
@@ -62,7 +63,6 @@ class ByteCursor {
 
 enum class StringRead { Value, Unset, Truncated };
 
-// One manifest string: a 16-bit big-endian length and that many bytes. 0xFFFF (absent) and
 // How many of `length` bytes of UTF-8 text to keep within the 259-byte bound. A cut that
 // would fall inside a character moves back to the character's start: cutting it in two
 // would make the whole text undecodable and lose the entry's path.
@@ -76,6 +76,7 @@ std::size_t keptLength(const std::uint8_t* bytes, std::size_t length) {
   return keep;
 }
 
+// One manifest string: a 16-bit big-endian length and that many bytes. 0xFFFF (absent) and
 // 0 (empty) leave the field unset. A kept string is cut to its first 259 bytes.
 StringRead readString(ByteCursor& in, std::string* kept) {
   std::uint16_t length = 0;
@@ -262,8 +263,7 @@ ManifestReadResult readManifestMbdbBytes(const std::uint8_t* data, std::size_t s
     result.status = ManifestStatus::BadHeader;
     return result;
   }
-  char header[13];
-  if (toHex(header, data, 6) != 0 || std::strcmp(header, kMbdbHeaderHex) != 0) {
+  if (std::memcmp(data, kMbdbHeader, sizeof kMbdbHeader) != 0) {
     result.status = ManifestStatus::BadHeader;
     return result;
   }
@@ -326,60 +326,36 @@ ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& in
   if (!std::filesystem::is_regular_file(path, ec)) return result;
   result.manifestName = "Manifest.db";
 
-  // Opened as immutable: SQLite then makes no journal or shared-memory file beside it and
-  // never writes to the backup folder.
-  sqlite3* db = nullptr;
-  std::string uri = "file:";
-  for (char c : path) {
-    if (c == '?' || c == '#' || c == '%') {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
-      uri += hex;
-    } else {
-      uri += c;
-    }
-  }
-  uri += "?immutable=1";
-  if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_close(db);
+  SqliteDatabase db = SqliteDatabase::openImmutable(path);
+  if (!db.isOpen()) {
     result.status = ManifestStatus::BadHeader;
     return result;
   }
   std::int64_t rowCount = 0;
-  sqlite3_stmt* count = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Files", -1, &count, nullptr) == SQLITE_OK &&
-      sqlite3_step(count) == SQLITE_ROW) {
-    rowCount = sqlite3_column_int64(count, 0);
+  if (SqliteStatement count = db.prepare("SELECT count(*) FROM Files"); count.step()) {
+    rowCount = count.columnInt(0);
   }
-  sqlite3_finalize(count);
-  sqlite3_stmt* rows = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT fileID, domain, relativePath, flags FROM Files ORDER BY rowid",
-                         -1, &rows, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(rows);
-    sqlite3_close(db);
+  SqliteStatement rows = db.prepare("SELECT fileID, domain, relativePath, flags FROM Files ORDER BY rowid");
+  if (!rows.valid()) {
     result.status = ManifestStatus::BadHeader;
     return result;
   }
-  auto text = [rows](int column) {
-    const unsigned char* t = sqlite3_column_text(rows, column);
-    int n = sqlite3_column_bytes(rows, column);
-    if (!t || n <= 0) return std::string();
-    std::size_t keep = keptLength(t, static_cast<std::size_t>(n));
-    return GetStringFormChar(std::string_view(reinterpret_cast<const char*>(t), keep));
+  auto text = [&rows](int column) {
+    const std::string_view raw = rows.columnRawText(column);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(raw.data());
+    return GetStringFormChar(raw.substr(0, keptLength(bytes, raw.size())));
   };
   SHAH sha;
   StoredFileLocator stored(backupFolder);
   std::int64_t rowNumber = 0;
   result.status = ManifestStatus::Read;
-  int stepResult;
-  while ((stepResult = sqlite3_step(rows)) == SQLITE_ROW) {
+  while (rows.step()) {
     ++rowNumber;
     auto record = std::make_shared<MzTreeDirNode>();
     std::string fileID = text(0);
     record->fileDomain = text(1);
     record->filePath = text(2);
-    const std::int64_t flags = sqlite3_column_int64(rows, 3);
+    const std::int64_t flags = rows.columnInt(3);
     record->isFolder = flags == 2;
     record->isLink = flags == 4;
     std::string digest;
@@ -398,12 +374,10 @@ ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& in
     deliver(record, progress, index, options);
     ++result.entries;
   }
-  if (stepResult != SQLITE_DONE) {
+  if (rows.failed()) {
     applog::line("Manifest.db could not be read past entry " + std::to_string(rowNumber));
     result.status = ManifestStatus::Truncated;
   }
-  sqlite3_finalize(rows);
-  sqlite3_close(db);
   return result;
 }
 
@@ -422,85 +396,4 @@ std::optional<std::string> getFileKeyBytheFilepath(const FileIndex& index,
     if (*it && (*it)->filePath == path) return (*it)->fileKey;
   }
   return std::nullopt;
-}
-
-std::int64_t readBigEndian(const std::uint8_t* buffer, std::size_t bufferSize, std::size_t start,
-                           std::size_t size) {
-  std::uint64_t value = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    std::size_t at = start + i;
-    std::uint8_t byte = (buffer && at >= start && at < bufferSize) ? buffer[at] : 0;
-    value = (value << 8) | byte;
-  }
-  return static_cast<std::int64_t>(value);
-}
-
-int toHex(char* out, const std::uint8_t* cchar, std::size_t lenth) {
-  if (!out || !cchar || lenth == 0) return -1;
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (std::size_t i = 0; i < lenth; ++i) {
-    out[2 * i] = kDigits[cchar[i] >> 4];
-    out[2 * i + 1] = kDigits[cchar[i] & 0xF];
-  }
-  out[2 * lenth] = '\0';
-  return 0;
-}
-
-int getS(std::FILE* file, char* out, bool* truncated) {
-  if (truncated) *truncated = false;
-  if (out) out[0] = '\0';
-  if (!file || !out) return -1;
-  unsigned char lengthBytes[2];
-  if (std::fread(lengthBytes, 1, 2, file) != 2) {
-    if (truncated) *truncated = true;
-    return -1;
-  }
-  std::uint16_t length = static_cast<std::uint16_t>((lengthBytes[0] << 8) | lengthBytes[1]);
-  if (length == kAbsentLength || length == 0) return -1;
-  std::size_t keep = std::min<std::size_t>(length, kKeptStringBuffer - 1);
-  if (std::fread(out, 1, keep, file) != keep) {
-    out[0] = '\0';
-    if (truncated) *truncated = true;
-    return -1;
-  }
-  out[keep] = '\0';
-  // The rest of a long string is read and dropped.
-  char drop[256];
-  std::size_t rest = length - keep;
-  while (rest > 0) {
-    std::size_t n = std::min(rest, sizeof drop);
-    if (std::fread(drop, 1, n, file) != n) {
-      if (truncated) *truncated = true;
-      return -1;
-    }
-    rest -= n;
-  }
-  return 0;
-}
-
-int seekData(std::FILE* file, bool* truncated) {
-  if (truncated) *truncated = false;
-  if (!file) return -1;
-  unsigned char lengthBytes[2];
-  if (std::fread(lengthBytes, 1, 2, file) != 2) {
-    if (truncated) *truncated = true;
-    return -1;
-  }
-  std::uint16_t length = static_cast<std::uint16_t>((lengthBytes[0] << 8) | lengthBytes[1]);
-  if (length == kAbsentLength || length == 0) return -1;
-  // Seeking past the end succeeds on a file, so compare with the file's size first.
-  long here = std::ftell(file);
-  if (here < 0 || std::fseek(file, 0, SEEK_END) != 0) return -1;
-  long end = std::ftell(file);
-  if (end - here < length) {
-    if (truncated) *truncated = true;
-    return -1;
-  }
-  std::fseek(file, here + length, SEEK_SET);
-  return 0;
-}
-
-void stringReset(char* first, char* second) {
-  if (first) std::memset(first, 0, kKeptStringBuffer);
-  if (second) std::memset(second, 0, kKeptStringBuffer);
 }

@@ -14,7 +14,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -66,24 +65,3 @@ ManifestReadResult readManifestMbdbBytes(const std::uint8_t* data, std::size_t s
 // (the domain is not compared), or none.
 std::optional<std::string> getFileKeyBytheFilepath(const FileIndex& index,
                                                    const std::string& path);
-
-// Value of `size` bytes at `start` of `buffer`, big-endian, as a signed 64-bit number.
-// Bytes at or past `bufferSize` read as zero; `size` above 8 keeps only the last 8 bytes'
-// worth (the sum wraps as unsigned arithmetic would).
-std::int64_t readBigEndian(const std::uint8_t* buffer, std::size_t bufferSize, std::size_t start,
-                           std::size_t size);
-
-// Writes `lenth` bytes of `cchar` as "%02X" each into `out` (which must hold 2 * lenth + 1
-// characters) and terminates it. Returns 0, or -1 when `out` or `cchar` is null or
-// `lenth` is 0.
-int toHex(char* out, const std::uint8_t* cchar, std::size_t lenth);
-
-// Reads one manifest string into the 260-byte buffer `out` (at most 259 bytes kept, the
-// rest read and dropped; always terminated). Returns 0, or -1 for an absent or empty
-// string or when the string runs past the end of the file (then `*truncated` is set).
-int getS(std::FILE* file, char* out, bool* truncated = nullptr);
-// Passes over one manifest string. Returns 0, or -1 for an absent or empty one or when it
-// runs past the end of the file (then `*truncated` is set).
-int seekData(std::FILE* file, bool* truncated = nullptr);
-// Clears two 260-byte string buffers.
-void stringReset(char* first, char* second);

@@ -9,6 +9,7 @@
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
 #include "extract/sqlite_reader.h"
+#include "extract/step_database.h"
 
 namespace {
 
@@ -30,12 +31,6 @@ std::vector<DatabaseCandidate> historyCandidates() {
   return {{devicedb::kHistoryKey, kSafariDomain, kHistoryPath}};
 }
 
-SqliteDatabase openCommitted(ScanContext& scan, const DatabaseLocation& location) {
-  auto copy = scan.databases.commitDB(location.storedFile,
-                                      fileKeyFor(location.domain, location.path + "-wal"), location.deviceFile());
-  return copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
-}
-
 void postBookmark(ScanContext& scan, std::string title, std::string url) {
   auto bookmark = std::make_shared<MzBookMarkNode>();
   bookmark->bookMarkTitle = std::move(title);
@@ -44,15 +39,15 @@ void postBookmark(ScanContext& scan, std::string title, std::string url) {
 }
 
 // The rows of the bookmarks table but the two top folders.
-void postDatabaseRows(ScanContext& scan, const DatabaseLocation& location) {
-  SqliteDatabase db = openCommitted(scan, location);
-  if (!db.isOpen()) return;
-  SqliteStatement rows = db.prepare(kBookmarksQuery);
+void postDatabaseRows(ScanContext& scan, StepDatabase& database) {
+  if (!database.isOpen()) return;
+  SqliteStatement rows = database.db().prepare(kBookmarksQuery);
   while (rows.step()) {
     std::string title = rows.columnNonEmptyText(kTitleColumn).value_or("");
     if (title == "Root" || title == "com.apple.ReadingList") continue;
     postBookmark(scan, std::move(title), rows.columnNonEmptyText(kUrlColumn).value_or(""));
   }
+  database.checkRead(rows);
 }
 
 std::string textOrEmpty(const PlistDict& entry, const std::string& key) {
@@ -93,12 +88,14 @@ const std::vector<DefaultBookmark>& defaultBookmarks() {
   return kDefaults;
 }
 
-void scanBookMarkThread(ScanContext& scan) {
-  if (scan.backupFolder.empty()) return;
-  auto location =
-      locateDatabase(scan.backupFolder, bookmarksCandidates(), scan.lists.treeFileArray);
-  if (!location) return;
-  postDatabaseRows(scan, *location);
+StepOutcome scanBookMarkThread(ScanContext& scan) {
+  StepDatabase database(scan, bookmarksCandidates());
+  if (!database.location()) return database.outcome();
+  // Bookmarks.plist, the file of the older devices, holds no table; it is not a damaged
+  // database, so it is not copied as one.
+  if (database.location()->path != kBookmarksPlistPath) database.open();
+  postDatabaseRows(scan, database);
   for (const auto& bookmark : defaultBookmarks()) postBookmark(scan, bookmark.title, bookmark.url);
   postHistory(scan);
+  return database.outcome();
 }

@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "extract/scan_context.h"
+#include "extract/step_outcome.h"
 
-void scanBookMarkThread(ScanContext& scan);
+StepOutcome scanBookMarkThread(ScanContext& scan);
 
 struct DefaultBookmark {
   const char* title;

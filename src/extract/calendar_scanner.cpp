@@ -9,6 +9,7 @@
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
 #include "extract/sqlite_reader.h"
+#include "extract/step_database.h"
 
 namespace {
 
@@ -34,12 +35,6 @@ constexpr int kEndColumn = 4;
 
 using EventList = std::vector<std::shared_ptr<MzCalenderNode>>;
 
-SqliteDatabase openCommitted(ScanContext& scan, const DatabaseLocation& location) {
-  auto copy = scan.databases.commitDB(location.storedFile,
-                                      fileKeyFor(location.domain, location.path + "-wal"), location.deviceFile());
-  return copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
-}
-
 std::string dateCell(const SqliteStatement& row, int column) {
   return row.columnNonEmptyText(column) ? dateText(row.columnInt(column), 1) : std::string();
 }
@@ -55,11 +50,12 @@ std::shared_ptr<MzCalenderNode> eventFromRow(const SqliteStatement& row) {
 }
 
 // The events of the first text that can be prepared and gives rows; none when no text does.
-EventList firstEventsOf(const SqliteDatabase& db, const std::vector<const char*>& queries) {
+EventList firstEventsOf(StepDatabase& database, const std::vector<const char*>& queries) {
   EventList events;
   for (const char* query : queries) {
-    SqliteStatement rows = db.prepare(query);
+    SqliteStatement rows = database.db().prepare(query);
     while (rows.step()) events.push_back(eventFromRow(rows));
+    database.checkRead(rows);
     if (!events.empty()) break;
   }
   return events;
@@ -67,22 +63,17 @@ EventList firstEventsOf(const SqliteDatabase& db, const std::vector<const char*>
 
 }  // namespace
 
-void scanCalenderThread(ScanContext& scan) {
-  if (scan.backupFolder.empty()) return;
+StepOutcome scanCalenderThread(ScanContext& scan) {
   const std::vector<DatabaseCandidate> candidates = {
       {devicedb::kCalendarKey, devicedb::kCalendar.domain, devicedb::kCalendar.path}};
-  auto location = locateDatabase(scan.backupFolder, candidates, scan.lists.treeFileArray);
-  if (!location) {
-    applog::line("CalenderDB is not exist");
-    return;
-  }
-  SqliteDatabase db = openCommitted(scan, *location);
-  if (!db.isOpen()) return;
+  StepDatabase database(scan, candidates, "CalenderDB is not exist");
+  if (!database.open()) return database.outcome();
   const std::vector<const char*> currentLayout = {kCalendarItemQuery};
   const std::vector<const char*> olderLayout = {kJoinedQuery, kEventQuery};
   const auto& promised = scan.currentNodeIsiOS6Version ? currentLayout : olderLayout;
   const auto& other = scan.currentNodeIsiOS6Version ? olderLayout : currentLayout;
-  EventList events = firstEventsOf(db, promised);
-  if (events.empty()) events = firstEventsOf(db, other);
+  EventList events = firstEventsOf(database, promised);
+  if (events.empty()) events = firstEventsOf(database, other);
   for (auto& event : events) scan.nc.post("scanCalenderInfo", std::move(event));
+  return database.outcome();
 }

@@ -14,5 +14,6 @@
 #pragma once
 
 #include "extract/scan_context.h"
+#include "extract/step_outcome.h"
 
-void scanCalenderThread(ScanContext& scan);
+StepOutcome scanCalenderThread(ScanContext& scan);

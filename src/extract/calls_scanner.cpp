@@ -11,6 +11,7 @@
 #include "extract/device_databases.h"
 #include "extract/name_lookup.h"
 #include "extract/sqlite_reader.h"
+#include "extract/step_database.h"
 
 namespace {
 
@@ -27,12 +28,6 @@ constexpr std::int64_t kOutgoingFlags = 5;
 std::vector<DatabaseCandidate> callsCandidates() {
   return {{devicedb::kCallsKey, devicedb::kCalls.domain, devicedb::kCalls.path},
           {devicedb::kCallsSecondKey, devicedb::kCallsSecond.domain, devicedb::kCallsSecond.path}};
-}
-
-SqliteDatabase openCommitted(ScanContext& scan, const DatabaseLocation& location) {
-  auto copy = scan.databases.commitDB(location.storedFile,
-                                      fileKeyFor(location.domain, location.path + "-wal"), location.deviceFile());
-  return copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
 }
 
 std::string formatCount(const char* format, std::int32_t value) {
@@ -79,16 +74,16 @@ std::string getCallHistoryDuration(std::int32_t seconds) {
   return formatCount("%d seconds", rest);
 }
 
-void scanCallHistoryThread(ScanContext& scan) {
-  if (scan.backupFolder.empty()) return;
-  auto location = locateDatabase(scan.backupFolder, callsCandidates(), scan.lists.treeFileArray);
-  if (!location) return;
-  SqliteDatabase db = openCommitted(scan, *location);
-  if (db.isOpen()) {
-    SqliteStatement rows = db.prepare(kCallsQuery);
+StepOutcome scanCallHistoryThread(ScanContext& scan) {
+  StepDatabase database(scan, callsCandidates());
+  if (!database.location()) return database.outcome();
+  if (database.open()) {
+    SqliteStatement rows = database.db().prepare(kCallsQuery);
     while (rows.step()) {
       scan.nc.post("ScanCallHistoryInfo", callFromRow(rows, nameLookupOf(scan.lists)));
     }
+    database.checkRead(rows);
   }
   scan.postProgress(60);
+  return database.outcome();
 }

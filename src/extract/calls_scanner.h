@@ -12,8 +12,9 @@
 #include <string>
 
 #include "extract/scan_context.h"
+#include "extract/step_outcome.h"
 
-void scanCallHistoryThread(ScanContext& scan);
+StepOutcome scanCallHistoryThread(ScanContext& scan);
 
 // The duration text of `seconds`, largest unit only: "2 hours", "1 hour", "5 minutes",
 // "1 minute", "59 seconds", "1 second", "0 second". A negative count (an unknown duration)

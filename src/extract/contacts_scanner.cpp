@@ -9,6 +9,7 @@
 #include "catalogue/stored_file.h"
 #include "extract/device_databases.h"
 #include "extract/sqlite_reader.h"
+#include "extract/step_database.h"
 
 namespace {
 
@@ -96,16 +97,21 @@ void addMultiValues(SqliteStatement& values, MzContactNode& contact) {
 
 }  // namespace
 
-void scanContactThread(ScanContext& scan) {
-  if (scan.backupFolder.empty()) return;
+StepOutcome scanContactThread(ScanContext& scan) {
+  if (scan.backupFolder.empty()) return {};
+  // Only the fixed file key: the address book is never looked up by its device path.
   const std::string contactsFile = storedFilePath(scan.backupFolder, devicedb::kContactsKey);
   std::error_code ec;
-  if (!std::filesystem::exists(std::filesystem::symlink_status(contactsFile, ec))) {
-    applog::line("contactDB is not exist");
-    return;
+  std::optional<DatabaseLocation> location;
+  if (std::filesystem::exists(std::filesystem::symlink_status(contactsFile, ec))) {
+    location = DatabaseLocation{contactsFile, devicedb::kContacts.domain, devicedb::kContacts.path};
   }
-  auto copy = scan.databases.commitDB(contactsFile, devicedb::walKeyFor(devicedb::kContacts),
-                                     devicedb::deviceFileName(devicedb::kContacts));
+  StepDatabase database(scan, location, devicedb::deviceFileName(devicedb::kContacts));
+  if (!location) {
+    applog::line("contactDB is not exist");
+    return database.outcome();
+  }
+  database.open();
 
   readPictures(scan);
   // The later picture of a row id wins, as when the list is walked in order.
@@ -114,10 +120,11 @@ void scanContactThread(ScanContext& scan) {
     pictureByRow[picture->rowid] = picture->imageData;
   }
 
-  SqliteDatabase db = copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
-  if (db.isOpen()) {
+  if (database.isOpen()) {
+    const SqliteDatabase& db = database.db();
     SqliteStatement persons = db.prepare(kPersonsQuery);
     while (persons.step()) scan.lists.contactArray.push_back(personFromRow(persons));
+    database.checkRead(persons);
 
     SqliteStatement values = db.prepare(kMultiValueQuery);
     for (const auto& contact : scan.lists.contactArray) {
@@ -129,4 +136,5 @@ void scanContactThread(ScanContext& scan) {
     }
   }
   scan.postProgress(40);
+  return database.outcome();
 }

@@ -7,5 +7,6 @@
 #pragma once
 
 #include "extract/scan_context.h"
+#include "extract/step_outcome.h"
 
-void scanContactThread(ScanContext& scan);
+StepOutcome scanContactThread(ScanContext& scan);

@@ -171,11 +171,22 @@ int DatabasePreparer::removeStaleWorkspaces(const std::string& parent) {
 }
 
 void DatabasePreparer::report(const std::string& name, const std::string& reason) {
+  report(name, reason, CopyCondition::Unreadable);
+}
+
+void DatabasePreparer::report(const std::string& name, const std::string& reason,
+                              CopyCondition condition) {
+  states_.try_emplace(name, CopyState{condition, reason});
   if (problems_ != nullptr) {
     problems_->report(name, reason);
   } else {
     applog::line(name + ": " + reason);
   }
+}
+
+DatabasePreparer::CopyState DatabasePreparer::stateOf(const std::string& name) const {
+  const auto it = states_.find(name);
+  return it == states_.end() ? CopyState{} : it->second;
 }
 
 std::string DatabasePreparer::nameOf(const std::string& storedFile,
@@ -263,8 +274,10 @@ void DatabasePreparer::checkCopy(const std::string& copy, const std::string& nam
   if (pages != 0 && bigEndian32(header + 92) == bigEndian32(header + 24)) {
     const std::uint64_t claimed = pageSize * pages;
     if (claimed > static_cast<std::uint64_t>(st.st_size)) {
-      report(name, "the database is cut short (" + std::to_string(st.st_size) + " of " +
-                       std::to_string(claimed) + " bytes)");
+      report(name,
+             "the database is cut short (" + std::to_string(st.st_size) + " of " +
+                 std::to_string(claimed) + " bytes)",
+             CopyCondition::CutShort);
       return;
     }
   }

@@ -67,6 +67,15 @@ class DatabasePreparer {
   // Reports that the database `name` (its device file) could not be read, with `reason`.
   void report(const std::string& name, const std::string& reason);
 
+  // How the copy of the database `name` (its device file) came out: whole, cut short (its
+  // rows are read as far as they go) or unreadable, with the reason reported first.
+  enum class CopyCondition { Whole, CutShort, Unreadable };
+  struct CopyState {
+    CopyCondition condition = CopyCondition::Whole;
+    std::string reason;
+  };
+  CopyState stateOf(const std::string& name) const;
+
   // The prefix of the private folders' names, followed by the process id and a random part.
   static constexpr const char* kWorkspacePrefix = "retrievo-scan-";
   // Removes the private folders under `parent` that this user's earlier runs left behind
@@ -85,6 +94,7 @@ class DatabasePreparer {
   // Reports a copy that does not hold a whole database.
   void checkCopy(const std::string& copy, const std::string& name);
   std::string nameOf(const std::string& storedFile, const std::string& deviceFile) const;
+  void report(const std::string& name, const std::string& reason, CopyCondition condition);
   bool ensureWorkspace();
 
   std::string backupFolder_;
@@ -95,5 +105,6 @@ class DatabasePreparer {
   std::string lastDatabase_;
   std::map<std::string, std::string> copies_;  // stored file -> private copy
   std::map<std::string, bool> committed_;      // private copy -> checkpoint done
+  std::map<std::string, CopyState> states_;    // database name -> what was reported first
   int nextId_ = 0;
 };

@@ -13,6 +13,7 @@
 #include "extract/message_attachments.h"
 #include "extract/name_lookup.h"
 #include "extract/sqlite_reader.h"
+#include "extract/step_database.h"
 
 namespace {
 
@@ -185,7 +186,9 @@ void lookUpName(ScanLists& lists, NameLookup& names, MzMessageNode& message) {
   lists.messageContactData = nullptr;
 }
 
-void readMessages(ScanContext& scan, const SqliteDatabase& db, const std::string& databasePath) {
+void readMessages(ScanContext& scan, StepDatabase& database) {
+  const SqliteDatabase& db = database.db();
+  const std::string& databasePath = database.copyPath();
   std::optional<MessageRows> prepared = prepareMessageRows(db, scan.currentNodeIsiOS6Version);
   // The attachment and handle tables belong to the iOS 6 layout: read them when the flag
   // says so or when that layout's texts are the ones that fit.
@@ -202,25 +205,18 @@ void readMessages(ScanContext& scan, const SqliteDatabase& db, const std::string
       if (message->isHasAttach) attachments.attachTo(*message);
       scan.nc.post("ScanMessageInfo", std::any(std::move(message)));
     }
+    database.checkRead(prepared->rows);
   }
   if (chatTables) selectROWIDandIDFromHandleTablewithSqlite(db, scan.lists);
 }
 
 }  // namespace
 
-void scanMessageThread(ScanContext& scan) {
-  if (scan.backupFolder.empty()) return;
-  const auto location = locateDatabase(
-      scan.backupFolder,
-      {{devicedb::kMessagesKey, devicedb::kMessages.domain, devicedb::kMessages.path}},
-      scan.lists.treeFileArray);
-  if (!location) return;
-  const auto copy = scan.databases.readOnlyCopy(
-      location->storedFile, fileKeyFor(location->domain, location->path + "-wal"),
-      location->deviceFile());
-  if (copy) {
-    SqliteDatabase db = SqliteDatabase::openReadOnly(*copy);
-    if (db.isOpen()) readMessages(scan, db, *copy);
-  }
+StepOutcome scanMessageThread(ScanContext& scan) {
+  StepDatabase database(
+      scan, {{devicedb::kMessagesKey, devicedb::kMessages.domain, devicedb::kMessages.path}});
+  if (!database.location()) return database.outcome();
+  if (database.open(StepDatabase::Log::Keep)) readMessages(scan, database);
   scan.postProgress(50);
+  return database.outcome();
 }

@@ -15,5 +15,6 @@
 #pragma once
 
 #include "extract/scan_context.h"
+#include "extract/step_outcome.h"
 
-void scanMessageThread(ScanContext& scan);
+StepOutcome scanMessageThread(ScanContext& scan);

@@ -11,6 +11,7 @@
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
 #include "extract/sqlite_reader.h"
+#include "extract/step_database.h"
 
 namespace {
 
@@ -29,12 +30,6 @@ constexpr int kBodyColumn = 4;
 std::vector<DatabaseCandidate> notesCandidates() {
   return {{devicedb::kNotesKey, devicedb::kNotes.domain, devicedb::kNotes.path},
           {devicedb::kNotesSecondKey, devicedb::kNotesSecond.domain, devicedb::kNotesSecond.path}};
-}
-
-SqliteDatabase openCommitted(ScanContext& scan, const DatabaseLocation& location) {
-  auto copy = scan.databases.commitDB(location.storedFile,
-                                      fileKeyFor(location.domain, location.path + "-wal"), location.deviceFile());
-  return copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
 }
 
 // Every occurrence of `from`, left to right and not overlapping, replaced by `to`; the text
@@ -79,19 +74,16 @@ std::string cleanNoteBody(const std::string& body) {
   return text;
 }
 
-void scanNoteThread(ScanContext& scan) {
-  if (scan.backupFolder.empty()) return;
-  auto location = locateDatabase(scan.backupFolder, notesCandidates(), scan.lists.treeFileArray);
-  if (!location) {
-    applog::line("NoteDB is not exist");
-    return;
-  }
-  SqliteDatabase db = openCommitted(scan, *location);
-  if (db.isOpen()) {
+StepOutcome scanNoteThread(ScanContext& scan) {
+  StepDatabase database(scan, notesCandidates(), "NoteDB is not exist");
+  if (!database.location()) return database.outcome();
+  if (database.open()) {
     // The older layout's text first; the Core Data text only when that one cannot run.
-    SqliteStatement rows = db.prepare(kNotesDbQuery);
-    if (!rows.valid()) rows = db.prepare(kCoreDataQuery);
+    SqliteStatement rows = database.db().prepare(kNotesDbQuery);
+    if (!rows.valid()) rows = database.db().prepare(kCoreDataQuery);
     while (rows.step()) scan.nc.post("ScanNoteInfo", noteFromRow(rows));
+    database.checkRead(rows);
   }
   scan.postProgress(70);
+  return database.outcome();
 }

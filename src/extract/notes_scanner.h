@@ -11,8 +11,9 @@
 #include <string>
 
 #include "extract/scan_context.h"
+#include "extract/step_outcome.h"
 
-void scanNoteThread(ScanContext& scan);
+StepOutcome scanNoteThread(ScanContext& scan);
 
 // The body as the note list shows it: "<div>" and "</div>" removed, "&nbsp;", "<br>" and
 // "</br>" each replaced by one blank, in that order. No other markup is touched.

@@ -2,17 +2,19 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <utility>
 
 #include "extract/conversions.h"
 
 SqliteStatement::SqliteStatement(SqliteStatement&& other) noexcept
-    : stmt_(std::exchange(other.stmt_, nullptr)) {}
+    : stmt_(std::exchange(other.stmt_, nullptr)), error_(std::move(other.error_)) {}
 
 SqliteStatement& SqliteStatement::operator=(SqliteStatement&& other) noexcept {
   if (this != &other) {
     if (stmt_) sqlite3_finalize(stmt_);
     stmt_ = std::exchange(other.stmt_, nullptr);
+    error_ = std::move(other.error_);
   }
   return *this;
 }
@@ -21,9 +23,19 @@ SqliteStatement::~SqliteStatement() {
   if (stmt_) sqlite3_finalize(stmt_);
 }
 
-bool SqliteStatement::step() { return stmt_ && sqlite3_step(stmt_) == SQLITE_ROW; }
+bool SqliteStatement::step() {
+  if (!stmt_) return false;
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc != SQLITE_DONE) {
+    const char* message = sqlite3_errmsg(sqlite3_db_handle(stmt_));
+    error_ = message != nullptr && *message != '\0' ? message : sqlite3_errstr(rc);
+  }
+  return false;
+}
 
 void SqliteStatement::reset() {
+  error_.clear();
   if (!stmt_) return;
   sqlite3_reset(stmt_);
   sqlite3_clear_bindings(stmt_);
@@ -58,6 +70,14 @@ std::optional<std::string> SqliteStatement::columnNonEmptyText(int column) const
   return text;
 }
 
+std::string_view SqliteStatement::columnRawText(int column) const {
+  if (columnIsNull(column)) return {};
+  const unsigned char* text = sqlite3_column_text(stmt_, column);
+  const int n = sqlite3_column_bytes(stmt_, column);
+  if (!text || n <= 0) return {};
+  return {reinterpret_cast<const char*>(text), static_cast<std::size_t>(n)};
+}
+
 Bytes SqliteStatement::columnBlob(int column) const {
   if (columnIsNull(column)) return nullptr;
   const void* data = sqlite3_column_blob(stmt_, column);
@@ -86,6 +106,29 @@ SqliteDatabase SqliteDatabase::openReadOnly(const std::string& path) {
   SqliteDatabase out;
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return out;
+  }
+  out.db_ = db;
+  return out;
+}
+
+SqliteDatabase SqliteDatabase::openImmutable(const std::string& path) {
+  std::string uri = "file:";
+  for (char c : path) {
+    if (c == '?' || c == '#' || c == '%') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      uri += hex;
+    } else {
+      uri += c;
+    }
+  }
+  uri += "?immutable=1";
+  SqliteDatabase out;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) !=
+      SQLITE_OK) {
     sqlite3_close(db);
     return out;
   }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "extract/bytes.h"
@@ -24,8 +25,12 @@ class SqliteStatement {
   ~SqliteStatement();
 
   bool valid() const { return stmt_ != nullptr; }
-  // Advances to the next row; false at the end or on an error.
+  // Advances to the next row: true on a row, false at the end of the rows or on an error,
+  // which failed() tells apart (a damaged table must not read as an empty one).
   bool step();
+  // True when the last step() failed; error() is SQLite's message for it.
+  bool failed() const { return !error_.empty(); }
+  const std::string& error() const { return error_; }
   void reset();
   bool bindInt(int index, std::int64_t value);
 
@@ -36,6 +41,8 @@ class SqliteStatement {
   std::optional<std::string> columnNonEmptyText(int column) const;
   // The column's bytes; none when it is NULL or has no bytes.
   Bytes columnBlob(int column) const;
+  // The column's text as stored, undecoded; valid until the next step. Empty for NULL.
+  std::string_view columnRawText(int column) const;
   bool columnIsNull(int column) const;
   int columnCount() const;
 
@@ -43,6 +50,7 @@ class SqliteStatement {
   friend class SqliteDatabase;
   explicit SqliteStatement(sqlite3_stmt* stmt) : stmt_(stmt) {}
   sqlite3_stmt* stmt_ = nullptr;
+  std::string error_;
 };
 
 class SqliteDatabase {
@@ -56,6 +64,9 @@ class SqliteDatabase {
 
   // Opens `path` read-only; check isOpen().
   static SqliteDatabase openReadOnly(const std::string& path);
+  // Opens `path` read-only as an immutable file: SQLite then makes no journal or
+  // shared-memory file beside it and never writes to its folder (a backup's Manifest.db).
+  static SqliteDatabase openImmutable(const std::string& path);
 
   bool isOpen() const { return db_ != nullptr; }
   // A prepared statement, or an invalid one when `sql` cannot be prepared.

@@ -11,6 +11,7 @@
 #include "fixture_support.h"
 #include "sample_backup.h"
 #include "support/folder_hash.h"
+#include "support/run_command.h"
 #include "support/step_harness.h"
 #include "support/temp_dir.h"
 
@@ -21,6 +22,7 @@ using nlohmann::json;
 struct CallsRun {
   std::vector<std::shared_ptr<MzCallHistoryNode>> posted;
   std::vector<std::int32_t> progress;
+  StepOutcome outcome;
 };
 
 // Reads the index and the contacts first, as the scan does, then runs the calls step.
@@ -36,7 +38,7 @@ CallsRun runCallsStep(const std::string& folder, ScanLists lists = {}) {
   step.center.addObserver("ScanProgressInfo", [&](const std::any& o) {
     r.progress.push_back(std::any_cast<std::int32_t>(o));
   });
-  step.run(scanCallHistoryThread);
+  r.outcome = step.run(scanCallHistoryThread);
   return r;
 }
 
@@ -120,14 +122,50 @@ TEST(CallsStep, NamesComeFromTheContactsAndTheSecondKeyIsRead) {
 
 TEST(CallsStep, MissingAndUnreadableDatabases) {
   TempDir backup;
+  const std::string device = "WirelessDomain-Library/CallHistory/call_history.db";
   CallsRun missing = runCallsStep(backup.path());
   EXPECT_TRUE(missing.posted.empty());
   EXPECT_TRUE(missing.progress.empty());  // silently, without progress
+  EXPECT_EQ(missing.outcome.end, StepEnd::DatabaseMissing);
+  EXPECT_EQ(missing.outcome.database, device);
 
   backup.writeFile(devicedb::kCallsKey, std::string(4096, 'c'));
   CallsRun junk = runCallsStep(backup.path());
   EXPECT_TRUE(junk.posted.empty());
   EXPECT_EQ(junk.progress, std::vector<std::int32_t>{60});
+  EXPECT_EQ(junk.outcome.end, StepEnd::Unreadable);
+  EXPECT_EQ(junk.outcome.reason, "cannot read the database (not a SQLite database)");
+
+  // 400 calls over a dozen pages.
+  std::string rows = "PRAGMA page_size=1024;";
+  for (int i = 0; i < 400; ++i) {
+    rows += "INSERT INTO call(address,date,duration,flags) VALUES('+4670555" +
+            std::to_string(1000 + i) + "',1300000000,60,4);";
+  }
+  const std::string stored = backup.sub(devicedb::kCallsKey);
+  std::filesystem::remove(stored);
+  makeCallDatabase(stored, rows);
+  CallsRun whole = runCallsStep(backup.path());
+  EXPECT_EQ(whole.posted.size(), 400u);
+  EXPECT_TRUE(whole.outcome.done());
+  const std::uintmax_t size = std::filesystem::file_size(stored);
+  ASSERT_GT(size, 8u * 1024);
+
+  // A page of the table overwritten: the rows before it are read, the step is unreadable.
+  const std::string original = slurp(stored);
+  std::string bytes = original;
+  std::fill(bytes.begin() + 4 * 1024, bytes.begin() + 5 * 1024, '\xFF');
+  backup.writeFile(devicedb::kCallsKey, bytes);
+  CallsRun damaged = runCallsStep(backup.path());
+  EXPECT_LT(damaged.posted.size(), 400u);
+  EXPECT_EQ(damaged.outcome.end, StepEnd::Unreadable);
+  EXPECT_EQ(damaged.outcome.reason, "cannot read the database (database disk image is malformed)");
+
+  // Cut short after a few pages: truncated, whatever the reading met.
+  backup.writeFile(devicedb::kCallsKey, original.substr(0, 6 * 1024));
+  CallsRun cut = runCallsStep(backup.path());
+  EXPECT_EQ(cut.outcome.end, StepEnd::Truncated);
+  EXPECT_EQ(cut.outcome.reason.rfind("the database is cut short (6144 of ", 0), 0u);
 }
 
 class CallsOfEveryGeneration : public testing::TestWithParam<int> {};

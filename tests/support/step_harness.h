@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/log.h"
@@ -16,6 +17,7 @@
 #include "catalogue/manifest_reader.h"
 #include "extract/contacts_scanner.h"
 #include "extract/scan_context.h"
+#include "extract/step_outcome.h"
 
 class StepHarness {
   std::string folder_;  // first: the database copies below are made for it
@@ -38,14 +40,22 @@ class StepHarness {
     scanContactThread(context);
   }
 
-  // Runs `step` with the given OS flags; the lines it logs land in `logged`.
-  void run(void (*step)(ScanContext&), bool iOS6Layout = false, bool iOS7 = false) {
+  // Runs `step` with the given OS flags; the lines it logs land in `logged`. Returns how
+  // the step ended (done for a step that does not say).
+  template <typename Step>
+  StepOutcome run(Step step, bool iOS6Layout = false, bool iOS7 = false) {
     applog::setSink([this](const std::string& line) { logged.push_back(line); });
     ScanContext context{folder_, center, lists, databases};
     context.currentNodeIsiOS6Version = iOS6Layout;
     context.bIOS7DeviceNode = iOS7;
-    step(context);
+    StepOutcome outcome;
+    if constexpr (std::is_void_v<decltype(step(context))>) {
+      step(context);
+    } else {
+      outcome = step(context);
+    }
     applog::setSink({});
+    return outcome;
   }
 
   NotificationCenter center;
