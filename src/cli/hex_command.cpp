@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/scan_session.h"
+#include "results/file_copy.h"
 #include "results/hex_preview.h"
 
 namespace cli {

@@ -6,6 +6,7 @@
 #include "cli/scan_document.h"
 #include "cli/scan_session.h"
 #include "cli/table_printer.h"
+#include "results/file_copy.h"
 #include "results/hex_preview.h"
 
 namespace cli {

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 
 #include "results/output_names.h"
 
@@ -227,27 +229,57 @@ int renameWithoutReplacing(int dirFd, const std::string& from, const std::string
   return 0;
 }
 
-std::string parentOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 }  // namespace
 
-int writeFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::string folder = parentOf(path);
-  FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.valid()) return errno;
-  std::string temp;
-  if (int error = writeTemporary(dir.get(), bytes, &temp); error != 0) return error;
-  if (::renameat(dir.get(), temp.c_str(), AT_FDCWD, path.c_str()) != 0) {
-    int error = errno;
-    ::unlinkat(dir.get(), temp.c_str(), 0);
-    return error;
+bool writeFileAtomicallyWith(
+    const std::string& path,
+    const std::function<bool(const std::function<bool(std::string_view)>& write)>& produce,
+    std::string* error, int* errorNumber) {
+  int number = 0;
+  auto fail = [error, errorNumber, &number](const std::string& why) {
+    if (error != nullptr) *error = why;
+    if (errorNumber != nullptr) *errorNumber = number != 0 ? number : EIO;
+    return false;
+  };
+  const std::filesystem::path target(path);
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  // A hidden name beside the target; built by appending (g++ 12 warns falsely on "." + s).
+  std::string hidden(1, '.');
+  hidden += target.filename().string();
+  hidden += ".XXXXXX";
+  std::string pattern = (folder / hidden).string();
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // mode 0600, a new file
+  if (fd < 0) {
+    number = errno;
+    return fail("cannot create a file in " + folder.string() + ": " + std::strerror(number));
   }
-  return 0;
+  int writeError = 0;
+  const bool produced = produce([fd, &writeError](std::string_view text) {
+    if (writeError == 0) writeError = writeFully(fd, text.data(), text.size());
+    return writeError == 0;
+  });
+  if (produced && writeError == 0 && ::fsync(fd) != 0) writeError = errno;
+  if (::close(fd) != 0 && writeError == 0) writeError = errno;
+  if (!produced || writeError != 0) {
+    ::unlink(pattern.c_str());
+    number = writeError;
+    if (writeError != 0) return fail("cannot write " + path + ": " + std::strerror(writeError));
+    return fail("the text of " + path + " could not be made");
+  }
+  if (::rename(pattern.c_str(), path.c_str()) != 0) {
+    number = errno;
+    ::unlink(pattern.c_str());
+    return fail("cannot write " + path + ": " + std::strerror(number));
+  }
+  return true;
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view text, std::string* error,
+                         int* errorNumber) {
+  return writeFileAtomicallyWith(
+      path, [text](const std::function<bool(std::string_view)>& write) { return write(text); },
+      error, errorNumber);
 }
 
 std::optional<std::string> writeNewFileAtomically(const OutputDir& folder, const std::string& name,

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,9 +67,18 @@ class ChunkedCopier {
   std::unique_ptr<char[]> buffer_;
 };
 
-// Writes `bytes` to `path` atomically (a temporary file in the same folder, then a rename),
-// replacing a file of that name. 0 on success, else the errno value.
-int writeFileAtomically(const std::string& path, std::string_view bytes);
+// Writes `text` to `path` atomically: a new file in the same folder (mode 0600), synced
+// and renamed over `path`, so readers see the old file or the whole new one. False with a
+// reason (and its errno value in `*errorNumber`) on failure; the old file is left as it was.
+bool writeFileAtomically(const std::string& path, std::string_view text,
+                         std::string* error = nullptr, int* errorNumber = nullptr);
+
+// The same, the text coming from `produce`, which writes it through the given writer (that
+// returns false once a write failed) and returns false to abandon the file.
+bool writeFileAtomicallyWith(
+    const std::string& path,
+    const std::function<bool(const std::function<bool(std::string_view)>& write)>& produce,
+    std::string* error = nullptr, int* errorNumber = nullptr);
 
 // Writes `bytes` atomically into a new file named `name` in `folder`, or the next free
 // candidate name with `index`: a temporary file made in the folder, then renamed without

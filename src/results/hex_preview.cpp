@@ -20,6 +20,7 @@
 #include "app/paths.h"
 #include "catalogue/stored_file.h"
 #include "extract/device_databases.h"
+#include "results/file_copy.h"
 #include "results/result_view_controller.h"
 
 extern char** environ;
@@ -76,18 +77,6 @@ class ReadOnlyFile {
   int fd_ = -1;
   std::uint64_t size_ = 0;
 };
-
-bool writeAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t put = ::write(fd, text.data(), text.size());
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(put));
-  }
-  return true;
-}
 
 // Creates the missing folders of `folder`, each with mode 0700. True when it then is a
 // folder (an existing one is used as it is).
@@ -203,51 +192,6 @@ bool streamHexPreview(const std::string& path, ByteWindow window,
     done += static_cast<std::uint64_t>(got);
   }
   return true;
-}
-
-bool writeFileAtomicallyWith(
-    const std::string& path,
-    const std::function<bool(const std::function<bool(std::string_view)>& write)>& produce,
-    std::string* error) {
-  auto fail = [error](const std::string& why) {
-    if (error != nullptr) *error = why;
-    return false;
-  };
-  const std::filesystem::path target(path);
-  std::filesystem::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-  // A hidden name beside the target; built by appending (g++ 12 warns falsely on "." + s).
-  std::string hidden(1, '.');
-  hidden += target.filename().string();
-  hidden += ".XXXXXX";
-  std::string pattern = (folder / hidden).string();
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // mode 0600, a new file
-  if (fd < 0)
-    return fail("cannot create a file in " + folder.string() + ": " + std::strerror(errno));
-  int writeError = 0;
-  const bool produced = produce([fd, &writeError](std::string_view text) {
-    if (writeError == 0 && !writeAll(fd, text)) writeError = errno != 0 ? errno : EIO;
-    return writeError == 0;
-  });
-  if (produced && writeError == 0 && ::fsync(fd) != 0) writeError = errno;
-  if (::close(fd) != 0 && writeError == 0) writeError = errno;
-  if (!produced || writeError != 0) {
-    ::unlink(pattern.c_str());
-    if (writeError != 0) return fail("cannot write " + path + ": " + std::strerror(writeError));
-    return fail("the text of " + path + " could not be made");
-  }
-  if (::rename(pattern.c_str(), path.c_str()) != 0) {
-    const int why = errno;
-    ::unlink(pattern.c_str());
-    return fail("cannot write " + path + ": " + std::strerror(why));
-  }
-  return true;
-}
-
-bool writeFileAtomically(const std::string& path, std::string_view text, std::string* error) {
-  return writeFileAtomicallyWith(
-      path, [text](const std::function<bool(std::string_view)>& write) { return write(text); },
-      error);
 }
 
 void openWithDesktopTextEditor(const std::string& path) {

@@ -75,19 +75,6 @@ bool streamHexPreview(const std::string& path, ByteWindow window,
 // The size of the regular file at `path`, or none.
 std::optional<std::uint64_t> regularFileSize(const std::string& path);
 
-// Writes `text` to `path` atomically: a new file in the same folder (mode 0600), synced
-// and renamed over `path`, so readers see the old file or the whole new one. False with a
-// reason on failure (the old file is left as it was).
-bool writeFileAtomically(const std::string& path, std::string_view text,
-                         std::string* error = nullptr);
-
-// The same, the text coming from `produce`, which writes it through the given writer (that
-// returns false once a write failed) and returns false to abandon the file.
-bool writeFileAtomicallyWith(
-    const std::string& path,
-    const std::function<bool(const std::function<bool(std::string_view)>& write)>& produce,
-    std::string* error = nullptr);
-
 // Opens `path` with the desktop's default application for text (xdg-open), without
 // waiting for the editor.
 void openWithDesktopTextEditor(const std::string& path);

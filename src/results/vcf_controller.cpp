@@ -99,5 +99,6 @@ const std::string& MzVCFController::buildCard(const MzContactNode& contact) {
 }
 
 int MzVCFController::creatFile(const MzContactNode& contact, const std::string& path) {
-  return writeFileAtomically(path, buildCard(contact));
+  int error = 0;
+  return writeFileAtomically(path, buildCard(contact), nullptr, &error) ? 0 : error;
 }

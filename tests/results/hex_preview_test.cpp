@@ -11,6 +11,7 @@
 #include "app/notification_center.h"
 #include "extract/device_databases.h"
 #include "results/fake_result_view.h"
+#include "results/file_copy.h"
 #include "results/result_view_controller.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
