@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "results/tree_controller.h"
 
 namespace {

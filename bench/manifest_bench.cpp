@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "backup_writer.h"
 #include "catalogue/manifest_reader.h"
 #include "catalogue/stored_file.h"

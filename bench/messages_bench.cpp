@@ -13,8 +13,9 @@
 #include <string>
 
 #include "catalogue/stored_file.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/device_databases.h"
+#include "extract/phone_names.h"
 #include "extract/messages_scanner.h"
 #include "schema_database.h"
 #include "schema_file.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "results/recovery_writer.h"
 #include "results/result_view_controller.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "read_reference.h"
 #include "results/deleted_record_filter.h"
 #include "results/result_view_controller.h"

@@ -1,7 +1,8 @@
 #include "app/retrievo_app_delegate.h"
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "extract/media_scanner.h"
+#include "extract/phone_names.h"
 
 RetrievoAppDelegate& RetrievoAppDelegate::GetAppControllor() {
   static RetrievoAppDelegate delegate;

@@ -3,7 +3,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/retrievo_app_delegate.h"
 #include "carve/deleted_bookmarks_scanner.h"
 #include "carve/deleted_calendar_scanner.h"

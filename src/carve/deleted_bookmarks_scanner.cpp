@@ -9,7 +9,7 @@
 
 #include "carve/carve_primitives.h"
 #include "carve/deleted_calls_scanner.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/device_databases.h"
 
 namespace {

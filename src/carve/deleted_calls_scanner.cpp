@@ -16,7 +16,7 @@
 #include "carve/page_runs.h"
 #include "carve/record_blocks.h"
 #include "extract/calls_scanner.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/device_databases.h"
 #include "extract/name_lookup.h"
 

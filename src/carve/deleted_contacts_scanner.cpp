@@ -10,7 +10,7 @@
 
 #include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/device_databases.h"
 
 namespace {

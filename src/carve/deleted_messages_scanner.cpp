@@ -13,7 +13,7 @@
 
 #include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/device_databases.h"
 #include "extract/name_lookup.h"
 

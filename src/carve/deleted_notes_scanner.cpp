@@ -11,7 +11,7 @@
 
 #include "carve/carve_primitives.h"
 #include "carve/page_runs.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/device_databases.h"
 #include "extract/notes_scanner.h"
 

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "carve/carve_primitives.h"
 #include "catalogue/stored_file.h"
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/localization.h"
+#include "base/localization.h"
 
 namespace fs = std::filesystem;
 

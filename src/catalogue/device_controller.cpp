@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/localization.h"
-#include "app/log.h"
+#include "base/localization.h"
+#include "base/log.h"
 #include "catalogue/plist_file.h"
 
 namespace fs = std::filesystem;

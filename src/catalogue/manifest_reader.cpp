@@ -13,12 +13,12 @@
 #include <system_error>
 #include <vector>
 
-#include "app/log.h"
-#include "app/notification_center.h"
+#include "base/log.h"
+#include "base/notification_center.h"
 #include "catalogue/sha1.h"
-#include "extract/sqlite_reader.h"
+#include "base/sqlite_reader.h"
 #include "catalogue/stored_file.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "catalogue/device_controller.h"
 #include "catalogue/manifest_reader.h"
 #include "cli/commands.h"

@@ -5,7 +5,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "catalogue/backup_list_controller.h"
 #include "catalogue/device_controller.h"
 #include "cli/commands.h"

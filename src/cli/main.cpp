@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "cli/commands.h"
 #include "cli/terminal_text.h"
 

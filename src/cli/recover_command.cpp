@@ -10,7 +10,7 @@
 #include <set>
 #include <system_error>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "cli/commands.h"
 #include "cli/scan_session.h"
 #include "results/output_folder.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "catalogue/device_node.h"
 #include "extract/scan_problems.h"
 #include "results/result_view_controller.h"

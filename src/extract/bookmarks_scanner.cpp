@@ -3,12 +3,12 @@
 #include <memory>
 #include <string>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "catalogue/plist_file.h"
 #include "catalogue/stored_file.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
-#include "extract/sqlite_reader.h"
+#include "base/sqlite_reader.h"
 #include "extract/step_database.h"
 
 namespace {

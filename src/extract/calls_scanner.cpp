@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "catalogue/stored_file.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
 #include "extract/name_lookup.h"
-#include "extract/sqlite_reader.h"
+#include "base/sqlite_reader.h"
 #include "extract/step_database.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "catalogue/stored_file.h"
 #include "extract/device_databases.h"
-#include "extract/sqlite_reader.h"
+#include "base/sqlite_reader.h"
 #include "extract/step_database.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "catalogue/stored_file.h"
 
 namespace {

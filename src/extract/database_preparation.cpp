@@ -15,7 +15,7 @@
 #include <memory>
 #include <system_error>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "catalogue/stored_file.h"
 
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/bytes.h"
+#include "base/bytes.h"
 
 // One contact, live or carved from free space.
 struct MzContactNode {

@@ -9,8 +9,8 @@
 #include <system_error>
 #include <vector>
 
-#include "app/log.h"
-#include "extract/conversions.h"
+#include "base/log.h"
+#include "base/conversions.h"
 #include "extract/item_records.h"
 #include "extract/media_types.h"
 

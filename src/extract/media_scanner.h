@@ -26,7 +26,7 @@
 #include <memory>
 #include <string>
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "extract/scan_problems.h"
 #include "catalogue/tree_dir_node.h"
 

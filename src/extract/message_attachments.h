@@ -11,7 +11,7 @@
 #include "catalogue/tree_dir_node.h"
 #include "extract/item_records.h"
 #include "extract/scan_lists.h"
-#include "extract/sqlite_reader.h"
+#include "base/sqlite_reader.h"
 
 // The type of an attachment by its device path: "Image" or "Mov" by the extension of the
 // file name (images first, then videos and audio), else "Contact" for a file named

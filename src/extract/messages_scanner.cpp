@@ -7,12 +7,12 @@
 #include <string>
 
 #include "catalogue/stored_file.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
 #include "extract/message_attachments.h"
 #include "extract/name_lookup.h"
-#include "extract/sqlite_reader.h"
+#include "base/sqlite_reader.h"
 #include "extract/step_database.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Contact names (and pictures) by phone number, remembered for the rest of a scan.
 //
 // NameLookup answers exactly what getNameByPhoneNumber() and getNameByPhoneNumberWithData()
-// (conversions.h) answer for the same contact list, but without walking every contact for
+// (phone_names.h) answer for the same contact list, but without walking every contact for
 // every question: the contacts' numbers are normalised once and indexed by their
 // substrings, and the answer for each normalised number is remembered. The contact list of
 // a scan does not change after the contacts step, so one lookup serves the messages, calls
@@ -17,8 +17,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "extract/bytes.h"
-#include "extract/conversions.h"
+#include "base/bytes.h"
+#include "extract/phone_names.h"
+#include "extract/phone_names.h"
 
 struct ScanLists;
 

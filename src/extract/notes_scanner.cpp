@@ -5,12 +5,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "catalogue/stored_file.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
-#include "extract/sqlite_reader.h"
+#include "base/sqlite_reader.h"
 #include "extract/step_database.h"
 
 namespace {

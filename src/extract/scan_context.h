@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "extract/database_preparation.h"
 #include "extract/scan_lists.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "catalogue/tree_dir_node.h"
-#include "extract/bytes.h"
+#include "base/bytes.h"
 #include "extract/item_records.h"
 
 class NameLookup;

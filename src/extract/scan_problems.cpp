@@ -1,6 +1,6 @@
 #include "extract/scan_problems.h"
 
-#include "app/log.h"
+#include "base/log.h"
 
 void ScanProblems::report(const std::string& file, const std::string& reason) {
   {

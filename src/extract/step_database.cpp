@@ -1,6 +1,6 @@
 #include "extract/step_database.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "catalogue/stored_file.h"
 
 const char* stepEndText(StepEnd end) {

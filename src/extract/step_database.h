@@ -12,7 +12,7 @@
 
 #include "extract/database_location.h"
 #include "extract/scan_context.h"
-#include "extract/sqlite_reader.h"
+#include "base/sqlite_reader.h"
 #include "extract/step_outcome.h"
 
 class StepDatabase {

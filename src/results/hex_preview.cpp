@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/log.h"
-#include "app/main_thread.h"
-#include "app/paths.h"
+#include "base/log.h"
+#include "base/main_thread.h"
+#include "base/paths.h"
 #include "catalogue/stored_file.h"
 #include "extract/device_databases.h"
 #include "results/file_copy.h"

@@ -65,7 +65,10 @@ std::string MzHtmlController::pageBytes() const {
 
 int MzHtmlController::writeHtmlInPath(const std::string& path) {
   strHtmlContent += kPageTail;
-  return writeFileAtomically(path, utf16LittleEndianWithBom(strHtmlContent));
+  int error = 0;
+  return writeFileAtomically(path, utf16LittleEndianWithBom(strHtmlContent), nullptr, &error)
+             ? 0
+             : error;
 }
 
 namespace {

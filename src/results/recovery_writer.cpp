@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/main_thread.h"
-#include "extract/conversions.h"
+#include "base/main_thread.h"
+#include "base/conversions.h"
 #include "results/html_controller.h"
 #include "results/message_html.h"
 #include "results/output_names.h"

@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "catalogue/device_node.h"
 #include "catalogue/tree_dir_node.h"
 #include "extract/item_records.h"

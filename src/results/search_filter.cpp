@@ -6,7 +6,7 @@
 #include <utility>
 #include <variant>
 
-#include "app/main_thread.h"
+#include "base/main_thread.h"
 #include "results/result_view_controller.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "extract/conversions.h"
+#include "base/conversions.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "results/file_copy.h"
 
 std::size_t MzVCFController::encodedLength(std::size_t srcLen, bool padded) {

@@ -2,11 +2,11 @@
 
 #include <thread>
 
-#include "app/localization.h"
-#include "app/log.h"
-#include "app/main_thread.h"
-#include "app/notification_center.h"
-#include "app/paths.h"
+#include "base/localization.h"
+#include "base/log.h"
+#include "base/main_thread.h"
+#include "base/notification_center.h"
+#include "base/paths.h"
 #include "support/temp_dir.h"
 
 namespace {

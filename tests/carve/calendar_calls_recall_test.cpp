@@ -18,7 +18,7 @@
 #include "calendar_calls_volume.h"
 #include "carve/deleted_calendar_scanner.h"
 #include "carve/deleted_calls_scanner.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/device_databases.h"
 #include "support/step_harness.h"
 #include "support/temp_dir.h"

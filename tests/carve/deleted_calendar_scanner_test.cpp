@@ -10,7 +10,7 @@
 #include "backup_builder.h"
 #include "calendar_calls_volume.h"
 #include "carve/deleted_calls_scanner.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/device_databases.h"
 #include "fixture_support.h"
 #include "support/folder_hash.h"

@@ -14,7 +14,7 @@
 #include "carve/carve_primitives.h"
 #include "carve/deleted_calendar_scanner.h"
 #include "extract/calls_scanner.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "support/folder_hash.h"
 #include "support/step_harness.h"
 #include "support/temp_dir.h"

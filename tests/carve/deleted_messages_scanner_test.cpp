@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "carve/carve_primitives.h"
-#include "extract/conversions.h"
+#include "base/conversions.h"
 #include "extract/device_databases.h"
 #include "fixture_support.h"
 #include "sample_backup.h"

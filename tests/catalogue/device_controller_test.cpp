@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "app/localization.h"
-#include "app/log.h"
+#include "base/localization.h"
+#include "base/log.h"
 #include "backup_writer.h"
 #include "support/temp_dir.h"
 

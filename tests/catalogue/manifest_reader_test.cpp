@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/notification_center.h"
+#include "base/log.h"
+#include "base/notification_center.h"
 #include "backup_writer.h"
 #include "catalogue/stored_file.h"
 #include "support/folder_hash.h"

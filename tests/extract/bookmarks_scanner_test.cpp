@@ -4,7 +4,7 @@
 #include <plist/plist.h>
 #include <sqlite3.h>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "catalogue/manifest_reader.h"
 #include "catalogue/stored_file.h"
 #include "extract/device_databases.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "catalogue/manifest_reader.h"
 #include "extract/device_databases.h"
 #include "fixture_support.h"

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "catalogue/sha1.h"
 #include "catalogue/stored_file.h"
 #include "extract/device_databases.h"

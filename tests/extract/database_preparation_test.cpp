@@ -9,7 +9,7 @@
 
 #include "catalogue/stored_file.h"
 #include "extract/device_databases.h"
-#include "extract/sqlite_reader.h"
+#include "base/sqlite_reader.h"
 #include "support/folder_hash.h"
 #include "support/temp_dir.h"
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "catalogue/manifest_reader.h"
 #include "extract/device_databases.h"
 #include "fixture_support.h"

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "catalogue/manifest_reader.h"
 #include "catalogue/plist_file.h"
 

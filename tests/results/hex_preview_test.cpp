@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <random>
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "extract/device_databases.h"
 #include "results/fake_result_view.h"
 #include "results/file_copy.h"

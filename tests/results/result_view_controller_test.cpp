@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/main_thread.h"
+#include "base/main_thread.h"
 #include "fake_result_view.h"
 #include "support/temp_dir.h"
 

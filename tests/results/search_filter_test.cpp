@@ -11,8 +11,8 @@
 #include <mutex>
 #include <thread>
 
-#include "app/main_thread.h"
-#include "app/notification_center.h"
+#include "base/main_thread.h"
+#include "base/notification_center.h"
 #include "results/fake_result_view.h"
 #include "results/result_view_controller.h"
 

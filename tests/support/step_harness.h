@@ -12,8 +12,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "app/log.h"
-#include "app/notification_center.h"
+#include "base/log.h"
+#include "base/notification_center.h"
 #include "catalogue/manifest_reader.h"
 #include "extract/contacts_scanner.h"
 #include "extract/scan_context.h"

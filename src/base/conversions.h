@@ -1,5 +1,5 @@
 // Conversions every scanner shares: UTF-8 bytes to text, device times to the date text,
-// byte counts to the size text, zero-padded numbers, and contact names by phone number.
+// byte counts to the size text, and zero-padded numbers.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "extract/bytes.h"
-#include "extract/item_records.h"
+#include "base/bytes.h"
 
 // Seconds between 1970-01-01 00:00:00 UTC and 2001-01-01 00:00:00 UTC, the device's epoch.
 inline constexpr std::int64_t kSecondsFrom1970To2001 = 978307200;
@@ -137,19 +136,3 @@ std::string sizeText(std::uint64_t n);
 // The number as decimal text padded with leading zeros to 8 characters; a number of more
 // than 8 digits is returned unpadded.
 std::string getFullName(std::uint64_t number);
-
-using ContactList = std::vector<std::shared_ptr<MzContactNode>>;
-
-// The name of the first contact in `contacts` whose numbers match `phone`, or none.
-// Both texts are compared without "-", "(", ")" and " ". Of the two, the shorter one S (the
-// phone when the contact's text is not shorter) gives the key: its characters from n/4 on,
-// n/2 + n/4 of them (n the length of S); the contact matches when the other text contains
-// the key, ignoring ASCII case. Contacts without numbers are skipped. An empty phone, and
-// an empty key (S shorter than 2 characters), never match.
-std::optional<std::string> getNameByPhoneNumber(const std::string& phone,
-                                                const ContactList& contacts);
-// The same, but a match needs a key of at least 6 characters, and on a match the contact's
-// picture is stored in `messageContactData` (left unchanged when nothing matches).
-std::optional<std::string> getNameByPhoneNumberWithData(const std::string& phone,
-                                                        const ContactList& contacts,
-                                                        Bytes& messageContactData);

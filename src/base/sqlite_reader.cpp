@@ -1,11 +1,11 @@
-#include "extract/sqlite_reader.h"
+#include "base/sqlite_reader.h"
 
 #include <sqlite3.h>
 
 #include <cstdio>
 #include <utility>
 
-#include "extract/conversions.h"
+#include "base/conversions.h"
 
 SqliteStatement::SqliteStatement(SqliteStatement&& other) noexcept
     : stmt_(std::exchange(other.stmt_, nullptr)), error_(std::move(other.error_)) {}

@@ -1,4 +1,4 @@
-#include "app/localization.h"
+#include "base/localization.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "app/main_thread.h"
+#include "base/main_thread.h"
 
 #include <mutex>
 

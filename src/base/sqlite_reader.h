@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "extract/bytes.h"
+#include "base/bytes.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
