@@ -11,6 +11,7 @@
 
 #include "carve/carve_primitives.h"
 #include "carve/page_runs.h"
+#include "carve/varint.h"
 #include "extract/conversions.h"
 #include "extract/device_databases.h"
 #include "extract/notes_scanner.h"
@@ -47,30 +48,36 @@ std::int32_t decimalValue(std::string_view text) {
 // A text field as text: UTF-8 decoded, empty for bytes that are not UTF-8.
 std::string fieldText(const FieldBuffer& field) { return GetStringFormChar(field.text()); }
 
-// One carved record: its header start, serial-type count and running data offset, and the
-// buffer every field is read into. With `bodiless`, the serial types 8 and 9 are the integers
-// 0 and 1, as schema format 4 writes them: they read as "0" and "1" and take no body bytes,
-// so the record reads as its schema format 1 twin (type 1 with a body of 0 or 1) does.
+// One carved record: its header start, serial-type count and running data offset, the end
+// of its page (no field is read past it: see the field readers) and the buffer every field
+// is read into. With `bodiless`, the serial types 8 and 9 are the integers 0 and 1, as
+// schema format 4 writes them: they read as "0" and "1" and take no body bytes, so the
+// record reads as its schema format 1 twin (type 1 with a body of 0 or 1) does.
 class RecordReader {
  public:
-  RecordReader(const DatabaseImage& file, std::int64_t header, std::int64_t count,
+  RecordReader(const DatabaseImage& file, std::int64_t header, std::int64_t count, std::int64_t end,
                FieldBuffer& field, bool bodiless)
-      : file_(file), header_(header), count_(count), field_(field), bodiless_(bodiless) {}
+      : file_(file),
+        header_(header),
+        count_(count),
+        end_(end),
+        field_(field),
+        bodiless_(bodiless) {}
 
   // One-byte serial type at header + position.
   const FieldBuffer& oneByte(std::int64_t position) {
     if (bodilessInteger(position)) return field_;
-    carve::AnalyseDBDataFile(file_, position, dataOffset_, header_, count_, field_);
+    carve::AnalyseDBDataFile(file_, position, dataOffset_, header_, count_, field_, end_);
     return field_;
   }
   // Two-byte serial type at header + position.
   const FieldBuffer& twoByte(std::int64_t position) {
-    carve::AnalyseAlterbleDB(file_, position, dataOffset_, header_, count_, field_);
+    carve::AnalyseAlterbleDB(file_, position, dataOffset_, header_, count_, field_, end_);
     return field_;
   }
   // Two-byte serial type with a moved base and a head adjustment.
   const FieldBuffer& twoByteFrom(std::int64_t base, std::int64_t head, std::int64_t position) {
-    carve::AnalyseAlterbleDBFile(file_, position, dataOffset_, base, head, count_, field_);
+    carve::AnalyseAlterbleDBFile(file_, position, dataOffset_, base, head, count_, field_, end_);
     return field_;
   }
   const FieldBuffer& read(std::int64_t position, bool twoBytes) {
@@ -94,14 +101,17 @@ class RecordReader {
 
   // The value the one-byte reader's decimal text at `position` gives, read without the
   // text for an integer type: its body cut to signed 32 bits (0 and 1 for the bodiless
-  // types). Other types go through the text (0 when there is none).
+  // types; 0 for a body the reader refuses). Other types go through the text (0 when there
+  // is none).
   std::int32_t integer(std::int64_t position) {
-    const std::uint8_t type = file_.at(header_ + position);
+    const std::uint8_t type = typeAt(position);
     if (type >= 1 && type <= 7 && field_.capacity() > kDecimalRoom) {
       const std::int64_t length = carve::getFieldDataLengthBy(type);
-      std::uint8_t raw[8];
-      file_.copy(header_ + count_ + dataOffset_, static_cast<std::size_t>(length), raw);
+      const std::int64_t at = header_ + count_ + dataOffset_;
       dataOffset_ += length;
+      if (at > end_ - length) return 0;
+      std::uint8_t raw[8];
+      file_.copy(at, static_cast<std::size_t>(length), raw);
       const std::uint64_t value = carve::readBigEndian(raw, 0, static_cast<std::size_t>(length));
       return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
     }
@@ -112,17 +122,22 @@ class RecordReader {
   // The modification date at `position` as the date text. Core Data writes its timestamps
   // as reals; SQLite keeps a whole-second value as an integer but one with a fraction of a
   // second as an 8-byte float (serial type 7), whose bits read as an integer would give a
-  // nonsense date. Such a body is read as the float it is, its whole seconds taken.
+  // nonsense date. Such a body is read as the float it is, its whole seconds taken. No date
+  // for a body the reader refuses.
   std::string date(std::int64_t position) {
     const std::int64_t bodyAt = header_ + count_ + dataOffset_;
-    const std::uint8_t type = file_.at(header_ + position);
+    const std::uint8_t type = typeAt(position);
     const bool integerType = (type >= 1 && type <= 7) || (bodiless_ && (type == 8 || type == 9));
     if (!integerType) {
       // A text read as a number, or nothing for types without a body.
-      if (!carve::AnalyseDBDataFile(file_, position, dataOffset_, header_, count_, field_)) {
+      if (!carve::AnalyseDBDataFile(file_, position, dataOffset_, header_, count_, field_, end_)) {
         return {};
       }
       return dateText(decimalValue(field_.text()), 1);
+    }
+    if (type <= 7 && bodyAt > end_ - carve::getFieldDataLengthBy(type)) {
+      integer(position);  // moves the data offset past the refused body
+      return {};
     }
     std::int64_t seconds = integer(position);
     if (type == 7) {
@@ -143,11 +158,17 @@ class RecordReader {
   // field buffer of less would cut it, so then the text is read as it is.
   static constexpr std::size_t kDecimalRoom = 12;
 
+  // The one-byte serial type at `position`; a byte at or past the end reads as 0 (no field),
+  // as the field readers read it.
+  std::uint8_t typeAt(std::int64_t position) const {
+    return header_ + position < end_ ? file_.at(header_ + position) : 0;
+  }
+
   // True when the serial type at `position` is 8 or 9 and the file writes those: the field
   // then holds "0" or "1" and the data offset stays.
   bool bodilessInteger(std::int64_t position) {
     if (!bodiless_) return false;
-    const std::uint8_t type = file_.at(header_ + position);
+    const std::uint8_t type = typeAt(position);
     if (type != 8 && type != 9) return false;
     field_.assignText(type == 8 ? "0" : "1");
     return true;
@@ -156,6 +177,7 @@ class RecordReader {
   const DatabaseImage& file_;
   std::int64_t header_;
   std::int64_t count_;
+  std::int64_t end_;
   std::int64_t dataOffset_ = 0;
   FieldBuffer& field_;
   bool bodiless_;
@@ -236,7 +258,7 @@ bool bodyPageTestPasses(const DatabaseImage& file, std::int64_t at, bool bodiles
 // Write-ahead branch, before iOS 7: a record whose header begins (after the rowid column)
 // with six one-byte integers and a 6-byte integer.
 std::shared_ptr<MzNoteNode> noteBeforeIOS7(const DatabaseImage& file, std::int64_t l,
-                                           FieldBuffer& field, bool bodiless) {
+                                           std::int64_t end, FieldBuffer& field, bool bodiless) {
   const std::int64_t m = bIsAlterbleDBFileVersion(file, l + 18, 1);
   std::int64_t head = 0;
   std::int64_t count = 0;
@@ -250,7 +272,7 @@ std::shared_ptr<MzNoteNode> noteBeforeIOS7(const DatabaseImage& file, std::int64
     count = 21;
   }
   auto note = std::make_shared<MzNoteNode>();
-  RecordReader record(file, l - 1, count, field, bodiless);
+  RecordReader record(file, l - 1, count, end, field, bodiless);
   for (std::int64_t position = 1; position <= 19; ++position) {
     switch (position) {
       case 10:
@@ -282,12 +304,12 @@ std::shared_ptr<MzNoteNode> noteBeforeIOS7(const DatabaseImage& file, std::int64
 
 // Write-ahead branch, iOS 7: one more integer column; the summary and the title may each
 // take a two-byte serial type.
-std::shared_ptr<MzNoteNode> noteOfIOS7(const DatabaseImage& file, std::int64_t l,
+std::shared_ptr<MzNoteNode> noteOfIOS7(const DatabaseImage& file, std::int64_t l, std::int64_t end,
                                        FieldBuffer& field, bool bodiless) {
   const int s = bIsbSummeryChanged(file, l + 17);
   const int t = bIsbTitleChanged(file, s == 1 ? l + 19 : l + 18);
   auto note = std::make_shared<MzNoteNode>();
-  RecordReader record(file, l - 1, 20 + s + t, field, bodiless);
+  RecordReader record(file, l - 1, 20 + s + t, end, field, bodiless);
   for (std::int64_t position = 1; position <= 20; ++position) {
     switch (position) {
       case 11:
@@ -315,7 +337,8 @@ std::shared_ptr<MzNoteNode> noteOfIOS7(const DatabaseImage& file, std::int64_t l
 // Rollback-journal branch: the title's place depends on whether the byte 13 after the
 // match is zero (p 19) or not (p 15).
 std::shared_ptr<MzNoteNode> noteOfRollbackFile(const DatabaseImage& file, std::int64_t i,
-                                               FieldBuffer& field, bool bodiless) {
+                                               std::int64_t end, FieldBuffer& field,
+                                               bool bodiless) {
   const int p = CheckTitlePostion(file, i + 13);
   const std::int64_t a =
       p == 15 ? checkTitleAlterable(file, i + 14, 15) : checkTitleAlterable(file, i + 18, 19);
@@ -330,7 +353,7 @@ std::shared_ptr<MzNoteNode> noteOfRollbackFile(const DatabaseImage& file, std::i
     u = CheckAlterSummary(file, i + 18, 0);
   }
   auto note = std::make_shared<MzNoteNode>();
-  RecordReader record(file, i - 1, baseCount + (u > 0 ? 1 : 0), field, bodiless);
+  RecordReader record(file, i - 1, baseCount + (u > 0 ? 1 : 0), end, field, bodiless);
   const std::int64_t last = p == 15 ? 18 : 19;
   for (std::int64_t position = 1; position <= last; ++position) {
     if (p == 15) {
@@ -378,24 +401,6 @@ std::shared_ptr<MzNoteNode> noteOfRollbackFile(const DatabaseImage& file, std::i
   return note;
 }
 
-// The serial type of the varint at `offset` (at most 9 bytes, as the record format has it).
-std::uint64_t serialTypeAt(const DatabaseImage& file, std::int64_t offset) {
-  std::uint64_t value = 0;
-  for (int k = 0; k < 8; ++k) {
-    const std::uint8_t byte = file.at(offset + k);
-    value = (value << 7) | (byte & 0x7F);
-    if ((byte & 0x80) == 0) return value;
-  }
-  return (value << 8) | file.at(offset + 8);
-}
-
-// The number of bytes of the varint at `offset`.
-std::int64_t varintLength(const DatabaseImage& file, std::int64_t offset) {
-  std::int64_t length = 1;
-  while (length < 9 && (file.at(offset + length - 1) & 0x80) != 0) ++length;
-  return length;
-}
-
 bool isText(std::uint64_t type) { return type >= 13 && type % 2 == 1; }
 bool isNullOrText(std::uint64_t type) { return type == 0 || isText(type); }
 bool isNullOrBlob(std::uint64_t type) { return type == 0 || (type >= 12 && type % 2 == 0); }
@@ -405,13 +410,16 @@ bool isNullOrBlob(std::uint64_t type) { return type == 0 || (type >= 12 && type 
 // from, then ZEXTERNALCONTENTREF NULL or a text and ZEXTERNALREPRESENTATION NULL or a blob.
 // Rows of other tables that begin with small integers and a text fail it, as the store's
 // account and store rows do: read as a body, the account row's last column is a text, and
-// the store row's "two-byte" content type is two one-byte types.
-bool fitsBodyColumns(const DatabaseImage& file, std::int64_t i, std::int64_t w) {
-  const std::int64_t content = i + 3;
-  if (varintLength(file, content) != w + 1 || !isText(serialTypeAt(file, content))) return false;
-  const std::int64_t ref = content + w + 1;
-  if (!isNullOrText(serialTypeAt(file, ref))) return false;
-  return isNullOrBlob(serialTypeAt(file, ref + varintLength(file, ref)));
+// the store row's "two-byte" content type is two one-byte types. The serial types must end
+// before `end`, the end of the page.
+bool fitsBodyColumns(const DatabaseImage& file, std::int64_t i, std::int64_t w, std::int64_t end) {
+  const carve::Varint content = carve::varintAt(file, i + 3, end);
+  if (!content || content.length != w + 1 || !isText(content.value)) return false;
+  const std::int64_t refAt = i + 3 + content.length;
+  const carve::Varint ref = carve::varintAt(file, refAt, end);
+  if (!ref || !isNullOrText(ref.value)) return false;
+  const carve::Varint representation = carve::varintAt(file, refAt + ref.length, end);
+  return representation && isNullOrBlob(representation.value);
 }
 
 // SQLite writes an integer in the fewest bytes that hold it, and a primary key is never
@@ -423,13 +431,14 @@ bool ownerIdInRange(std::uint8_t type, std::int32_t id) {
   return true;
 }
 
-// A body record at `i` (which passed the body signature), read as the body layout has it:
-// none when its serial types are not those of a ZNOTEBODY row.
-std::shared_ptr<MzNoteValueNode> bodyAt(const DatabaseImage& file, std::int64_t i,
+// A body record at `i` (which passed the body signature), read as the body layout has it
+// within its page (which ends at `end`): none when its serial types are not those of a
+// ZNOTEBODY row.
+std::shared_ptr<MzNoteValueNode> bodyAt(const DatabaseImage& file, std::int64_t i, std::int64_t end,
                                         FieldBuffer& field, bool bodiless) {
   const std::int64_t w = carve::bIsAlterbleDBFile(file, i + 4, 6);
-  if (!fitsBodyColumns(file, i, w)) return nullptr;
-  RecordReader record(file, i - 1, w + 7, field, bodiless);
+  if (!fitsBodyColumns(file, i, w, end)) return nullptr;
+  RecordReader record(file, i - 1, w + 7, end, field, bodiless);
   auto body = std::make_shared<MzNoteValueNode>();
   record.skip(1);
   record.skip(2);
@@ -518,32 +527,33 @@ class NotePageCarver {
     const std::uint8_t* bytes = pageBytes(page);
     const auto size = static_cast<std::size_t>(db_.pageSize);
     findNoteCandidates(bytes, size, bodiless_, candidates_);
+    const std::int64_t end = page + db_.pageSize;
     for (const std::uint32_t k : candidates_) {
       const std::uint8_t* b = bytes + k;
       const std::int64_t at = page + k;
-      if (notes) carveNote(b, at);
+      if (notes) carveNote(b, at, end);
       if (bodies && isBodySignature(b, bodiless_)) {
-        if (auto body = bodyAt(file_, at, field_, bodiless_)) {
+        if (auto body = bodyAt(file_, at, end, field_, bodiless_)) {
           noteValueArray_->push_back(std::move(body));
         }
       }
     }
   }
 
-  void carveNote(const std::uint8_t* b, std::int64_t at) {
+  void carveNote(const std::uint8_t* b, std::int64_t at, std::int64_t end) {
     if (!writeAhead_) {
       if (isRollbackNoteSignature(b, bodiless_)) {
-        noteArray_->push_back(noteOfRollbackFile(file_, at, field_, bodiless_));
+        noteArray_->push_back(noteOfRollbackFile(file_, at, end, field_, bodiless_));
       }
       return;
     }
     const bool six = isNoteSignature(b, bodiless_);
     if (!iOS7_) {
-      if (six) noteArray_->push_back(noteBeforeIOS7(file_, at, field_, bodiless_));
+      if (six) noteArray_->push_back(noteBeforeIOS7(file_, at, end, field_, bodiless_));
       return;
     }
     if (six || isIOS7NoteSignature(b, bodiless_)) {
-      noteArray_->push_back(noteOfIOS7(file_, at, field_, bodiless_));
+      noteArray_->push_back(noteOfIOS7(file_, at, end, field_, bodiless_));
     }
   }
 
