@@ -70,4 +70,14 @@ void findCandidates(const std::uint8_t* bytes, std::size_t n, std::size_t readab
   }
 }
 
+// The prefilter of the note and body signatures, which a ByteTest list cannot hold in one
+// pass: the offsets k in [0, n), ascending, at which byte k is 0x01, byte k + 1 a small
+// integer column (0x01, or 0x08 and 0x09 with `bodiless`) and byte k + 2 a small, two-byte or
+// three-byte integer column (0x01, 0x02, 0x03, and with `bodiless` 0x08 and 0x09). Every
+// offset a note or body signature accepts is among them. As with findCandidates, `readable`
+// is how many bytes from `bytes` may be read and an offset whose bytes reach it fails.
+// Replaces the contents of `out`.
+void findNoteCandidates(const std::uint8_t* bytes, std::size_t n, std::size_t readable,
+                        bool bodiless, std::vector<std::uint32_t>& out);
+
 }  // namespace carve

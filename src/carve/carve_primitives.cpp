@@ -107,13 +107,23 @@ std::int32_t integerBody(const DatabaseImage& file, std::int64_t offset, std::in
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
+// True when a body of `length` bytes at `at` runs past `end`; the data offset then moves past
+// it as a read would.
+bool runsPast(std::int64_t at, std::int64_t length, std::int64_t end, std::int64_t& dataoff) {
+  if (at <= end - length) return false;
+  dataoff += length;
+  return true;
+}
+
 // The one-byte readers with the serial type at `typeAt` and the body at `bodyAt`.
 bool readOneByteField(const DatabaseImage& file, std::int64_t typeAt, std::int64_t bodyAt,
-                      std::int64_t& dataoff, FieldBuffer& data) {
+                      std::int64_t& dataoff, FieldBuffer& data, std::int64_t end) {
   data.clear();
+  if (typeAt >= end) return false;
   const std::int64_t type = file.at(typeAt);
   const std::int64_t length = getFieldDataLengthBy(type);
   if (length == 0) return false;
+  if (runsPast(bodyAt + dataoff, length, end, dataoff)) return false;
   if (type <= 13) {
     if (type < 1 || type > 7) return false;
     assignDecimal(data, integerBody(file, bodyAt + dataoff, length));
@@ -125,11 +135,13 @@ bool readOneByteField(const DatabaseImage& file, std::int64_t typeAt, std::int64
 }
 
 bool readTwoByteField(const DatabaseImage& file, std::int64_t typeAt, std::int64_t bodyAt,
-                      std::int64_t& dataoff, FieldBuffer& data) {
+                      std::int64_t& dataoff, FieldBuffer& data, std::int64_t end) {
   data.clear();
+  if (typeAt >= end - 1) return false;
   const std::int32_t type = getAlterInteger(file.at(typeAt), file.at(typeAt + 1));
   if (type > 4095) return false;
   const std::int64_t length = getFieldDataLengthBy(type);
+  if (runsPast(bodyAt + dataoff, length, end, dataoff)) return false;
   data.assignBody(file, bodyAt + dataoff, length);
   dataoff += length;
   return length > 0;
@@ -252,8 +264,9 @@ void FieldBuffer::assignText(std::string_view text) {
 }
 
 bool AnalyseDBDataFile(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
-                       std::int64_t offset, std::int64_t length, FieldBuffer& data) {
-  return readOneByteField(file, offset + postion, offset + length, dataoff, data);
+                       std::int64_t offset, std::int64_t length, FieldBuffer& data,
+                       std::int64_t end) {
+  return readOneByteField(file, offset + postion, offset + length, dataoff, data, end);
 }
 
 void skipDBDataField(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
@@ -263,13 +276,15 @@ void skipDBDataField(const DatabaseImage& file, std::int64_t postion, std::int64
 
 bool AnalyseTheDBDataFile(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
                           std::int64_t offset, std::int64_t head, std::int64_t length,
-                          FieldBuffer& data) {
-  return readOneByteField(file, offset + head + postion, offset + head + length, dataoff, data);
+                          FieldBuffer& data, std::int64_t end) {
+  return readOneByteField(file, offset + head + postion, offset + head + length, dataoff, data,
+                          end);
 }
 
 bool AnalyseAlterbleDB(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataOff,
-                       std::int64_t offset, std::int64_t length, FieldBuffer& Data) {
-  return readTwoByteField(file, offset + postion, offset + length, dataOff, Data);
+                       std::int64_t offset, std::int64_t length, FieldBuffer& Data,
+                       std::int64_t end) {
+  return readTwoByteField(file, offset + postion, offset + length, dataOff, Data, end);
 }
 
 void skipAlterbleField(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataOff,
@@ -281,16 +296,19 @@ void skipAlterbleField(const DatabaseImage& file, std::int64_t postion, std::int
 
 bool AnalyseAlterbleDBFile(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
                            std::int64_t offset, std::int64_t Head, std::int64_t length,
-                           FieldBuffer& data) {
-  return readTwoByteField(file, offset + Head + postion, offset + Head + length, dataoff, data);
+                           FieldBuffer& data, std::int64_t end) {
+  return readTwoByteField(file, offset + Head + postion, offset + Head + length, dataoff, data,
+                          end);
 }
 
 bool AnalyseMessageDBDataFile(const DatabaseImage& file, std::int64_t postion,
                               std::int64_t& dataoff, std::int64_t offset, std::int64_t length,
-                              FieldBuffer& data) {
+                              FieldBuffer& data, std::int64_t end) {
   data.clear();
+  if (offset + postion >= end) return false;
   const int type = file.at(offset + postion);
   if (type == 0 || (type >= 10 && type <= 13)) return false;
+  if (runsPast(offset + length + dataoff, 1, end, dataoff)) return false;
   const std::uint8_t byte = file.at(offset + length + dataoff);
   if (type <= 9) {
     assignDecimal(data, byte);

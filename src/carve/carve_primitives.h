@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,6 +77,15 @@ int getPageType(const DatabaseImage& file, std::int64_t offset);
 bool checkSQliteVersion(const DatabaseImage& file, std::int64_t offset);
 
 // ---- Field readers ------------------------------------------------------------------------
+//
+// Every reader takes `end`, the end of the page (or cell) the record lies in: a serial type
+// at or past it reads as no field, and a field whose body runs past it is refused (no result,
+// the data offset moved past it as a read would, so the fields after it stay where they are
+// and are refused too). A record's header and local bodies never cross its page's end, so
+// what lies past it belongs to another page. Without an end (kNoEnd) a field is read as far
+// as its body goes, bytes past the end of the file as zero.
+
+inline constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
 
 // The output of a field reader: a zero-filled buffer of fixed capacity (the page size for
 // text fields; at least 260 bytes where an integer may come back as decimal text), reused
@@ -110,7 +120,8 @@ class FieldBuffer {
 // result and leave D unchanged; otherwise D grows by the body length. True when a result
 // was produced.
 bool AnalyseDBDataFile(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
-                       std::int64_t offset, std::int64_t length, FieldBuffer& data);
+                       std::int64_t offset, std::int64_t length, FieldBuffer& data,
+                       std::int64_t end = kNoEnd);
 
 // Moves D past the field AnalyseDBDataFile would read at H + P without reading it: by the
 // body length of the one-byte serial type there (nothing for types 0 and 8 to 13). For the
@@ -122,13 +133,14 @@ void skipDBDataField(const DatabaseImage& file, std::int64_t postion, std::int64
 // at H + A + P, body at H + A + L + D.
 bool AnalyseTheDBDataFile(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
                           std::int64_t offset, std::int64_t head, std::int64_t length,
-                          FieldBuffer& data);
+                          FieldBuffer& data, std::int64_t end = kNoEnd);
 
 // Two-byte serial type at H + P and H + P + 1 (getAlterInteger), body at H + L + D copied
 // raw. A decoded type above 4095 gives no result and leaves D unchanged; otherwise D grows
 // by the body length (a body of length 0 still counts as no result).
 bool AnalyseAlterbleDB(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataOff,
-                       std::int64_t offset, std::int64_t length, FieldBuffer& Data);
+                       std::int64_t offset, std::int64_t length, FieldBuffer& Data,
+                       std::int64_t end = kNoEnd);
 
 // Moves D past the field AnalyseAlterbleDB would read at H + P without reading it.
 void skipAlterbleField(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataOff,
@@ -138,14 +150,14 @@ void skipAlterbleField(const DatabaseImage& file, std::int64_t postion, std::int
 // after it, body at H + A + L + D.
 bool AnalyseAlterbleDBFile(const DatabaseImage& file, std::int64_t postion, std::int64_t& dataoff,
                            std::int64_t offset, std::int64_t Head, std::int64_t length,
-                           FieldBuffer& data);
+                           FieldBuffer& data, std::int64_t end = kNoEnd);
 
 // One-byte serial type at H + P; reads only the one byte at H + L + D. Types 1..9 give
 // that byte as decimal text, types 14 and above the byte itself as a one-character text;
 // 0 and 10..13 give no result. D grows by exactly 1 when a result is produced.
 bool AnalyseMessageDBDataFile(const DatabaseImage& file, std::int64_t postion,
                               std::int64_t& dataoff, std::int64_t offset, std::int64_t length,
-                              FieldBuffer& data);
+                              FieldBuffer& data, std::int64_t end = kNoEnd);
 
 // ---- Signature families --------------------------------------------------------------------
 

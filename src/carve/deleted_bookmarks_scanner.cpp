@@ -10,6 +10,7 @@
 #include "carve/carve_primitives.h"
 #include "carve/deleted_calls_scanner.h"
 #include "base/conversions.h"
+#include "carve/varint.h"
 #include "extract/device_databases.h"
 
 namespace {
@@ -105,8 +106,9 @@ CandidateBytes candidateBytes(const DatabaseImage& file, std::int64_t i) {
   return m;
 }
 
+// The record at candidate `i`, no field read past `end` (the end of its page).
 std::shared_ptr<MzBookMarkNode> bookmarkAt(const DatabaseImage& file, std::int64_t i, int width,
-                                           FieldBuffer& field) {
+                                           FieldBuffer& field, std::int64_t end) {
   const std::int64_t v = TitleAndUrlIsAlterbleDBFile(file, i - 3);
   const std::int64_t back = v == 1 ? 10 : v == 2 ? 11 : 9;
   const std::int64_t count = width +
@@ -119,11 +121,11 @@ std::shared_ptr<MzBookMarkNode> bookmarkAt(const DatabaseImage& file, std::int64
   constexpr std::int64_t kHead = 3;
   std::int64_t dataOffset = 0;
   auto oneByte = [&](std::int64_t position) -> const FieldBuffer& {
-    carve::AnalyseTheDBDataFile(file, position, dataOffset, base, kHead, count, field);
+    carve::AnalyseTheDBDataFile(file, position, dataOffset, base, kHead, count, field, end);
     return field;
   };
   auto twoByte = [&](std::int64_t position) -> const FieldBuffer& {
-    carve::AnalyseAlterbleDBFile(file, position, dataOffset, base, kHead, count, field);
+    carve::AnalyseAlterbleDBFile(file, position, dataOffset, base, kHead, count, field, end);
     return field;
   };
   auto bookmark = std::make_shared<MzBookMarkNode>();
@@ -157,7 +159,7 @@ class BookmarkPage {
     for (std::int64_t i = nextOne(file_, page_, end); i < end; i = nextOne(file_, i + 1, end)) {
       const CandidateBytes m = candidateBytes(file_, i);
       if (!isCandidate(m)) continue;
-      if (takeCandidate(i, m)) out.push_back(bookmarkAt(file_, i, width_, field_));
+      if (takeCandidate(i, m)) out.push_back(bookmarkAt(file_, i, width_, field_, end));
     }
   }
 
@@ -263,26 +265,9 @@ constexpr std::int64_t kUrlColumn = 5;
 
 // The real widths of the table, as the live first cell shows them; 0 for any other count.
 std::int64_t liveBookmarkWidth(const CarveDatabase& db, std::int64_t page) {
-  const std::int64_t columns = cellColumnCount(db.image, db.firstCellOffset(page));
+  const std::int64_t columns =
+      cellColumnCount(db.image, db.firstCellOffset(page), page + db.pageSize);
   return columns == 21 || columns == 29 ? columns : 0;
-}
-
-// A varint of at most 9 bytes at `offset`, read no further than `end`; false when it does
-// not end there.
-bool varintWithin(const DatabaseImage& file, std::int64_t& offset, std::int64_t end,
-                  std::uint64_t& value) {
-  value = 0;
-  for (int i = 0; i < 9; ++i) {
-    if (offset >= end) return false;
-    const std::uint8_t byte = file.at(offset++);
-    if (i == 8) {
-      value = (value << 8) | byte;
-      return true;
-    }
-    value = (value << 7) | (byte & 0x7F);
-    if ((byte & 0x80) == 0) return true;
-  }
-  return true;
 }
 
 bool isTextType(std::uint64_t type) { return type >= 13 && type % 2 == 1; }
@@ -366,8 +351,10 @@ std::optional<LiveRecord> liveRecordAt(const DatabaseImage& file, std::int64_t a
   std::uint64_t types[kUrlColumn + 1];
   std::int64_t offset = at;
   for (std::int64_t column = 1; column < width; ++column) {
-    std::uint64_t type = 0;
-    if (!varintWithin(file, offset, end, type)) return std::nullopt;
+    const carve::Varint read = carve::varint32At(file, offset, end);
+    if (!read) return std::nullopt;
+    offset += read.length;
+    const std::uint64_t type = read.value;
     if (!typeFits(kBookmarkColumns[column], type)) return std::nullopt;
     if (column > kUrlColumn) continue;
     types[column] = type;

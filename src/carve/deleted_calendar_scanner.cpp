@@ -26,7 +26,8 @@ constexpr std::int64_t kMostColumns = 200;
 constexpr std::size_t kEventSpill = 8;
 
 std::int64_t liveEventColumns(const CarveDatabase& db, std::int64_t page) {
-  const std::int64_t columns = cellColumnCount(db.image, db.firstCellOffset(page));
+  const std::int64_t columns =
+      cellColumnCount(db.image, db.firstCellOffset(page), page + db.pageSize);
   return columns >= kLegacyColumns && columns <= kMostColumns ? columns : 0;
 }
 
@@ -60,14 +61,14 @@ bool isWriteAheadCandidate(const std::uint8_t* b) {
 
 // Layout without write-ahead log: the candidate j lies 11 header bytes past the header
 // start, 12 when the note's serial type takes two bytes (m = 1). Fields are read at base
-// j - 14 - m with head adjustment 3 and count columns + m.
+// j - 14 - m with head adjustment 3 and count columns + m, none past `end` (the page's end).
 std::shared_ptr<MzCalenderNode> legacyEventAt(EventCarve& carve, std::int64_t j,
-                                              std::int64_t liveColumns) {
+                                              std::int64_t liveColumns, std::int64_t end) {
   const DatabaseImage& file = carve.db.image;
   const std::int64_t m = DescriptionIsAlterbleDBFile(file, j - 9, 0) ? 1 : 0;
   const std::int64_t columns = liveColumns >= kLegacyColumns ? liveColumns : kLegacyColumns;
   const std::int64_t base = j - 14 - m + 3;
-  RecordReader fields(file, base, base + columns + m, carve.capacity);
+  RecordReader fields(file, base, base + columns + m, carve.capacity, end);
   // Every member has its own initialiser: no zeroing first.
   auto event = std::make_shared_for_overwrite<MzCalenderNode>();
   event->calTitle = fields.oneByte(1).text();
@@ -88,9 +89,9 @@ std::shared_ptr<MzCalenderNode> legacyEventAt(EventCarve& carve, std::int64_t j,
 // Layout with write-ahead log: the back distance to the record's base and the serial-type
 // count depend on whether the note (d) and the title (t) take two-byte serial types. Fields
 // are read at base k - back with head adjustment 4. The reads after the end date would only
-// move the data offset, so they are left out.
+// move the data offset, so they are left out. No field is read past `end` (the page's end).
 std::shared_ptr<MzCalenderNode> writeAheadEventAt(EventCarve& carve, std::int64_t k, bool iOS6,
-                                                  std::int64_t liveColumns) {
+                                                  std::int64_t liveColumns, std::int64_t end) {
   const DatabaseImage& file = carve.db.image;
   const bool d = DescriptionIsAlterbleDBFile(file, k - 9, 1);
   std::int64_t back = d ? 16 : 15;
@@ -114,7 +115,7 @@ std::shared_ptr<MzCalenderNode> writeAheadEventAt(EventCarve& carve, std::int64_
   }
 
   const std::int64_t base = k - back + 4;
-  RecordReader fields(file, base, base + count, carve.capacity);
+  RecordReader fields(file, base, base + count, carve.capacity, end);
   // Every member has its own initialiser: no zeroing first.
   auto event = std::make_shared_for_overwrite<MzCalenderNode>();
   event->calTitle = (t ? fields.twoByte(1) : fields.oneByte(1)).text();
@@ -194,10 +195,10 @@ void carveEventPages(EventCarve& carve, bool writeAhead, bool currentNodeIsiOS6V
       const std::uint8_t* b = bytes + (at - page);
       if (writeAhead) {
         if (!isWriteAheadCandidate(b)) continue;
-        emit(writeAheadEventAt(carve, at, currentNodeIsiOS6Version, liveColumns));
+        emit(writeAheadEventAt(carve, at, currentNodeIsiOS6Version, liveColumns, end));
       } else {
         if (!isLegacyCandidate(b, at)) continue;
-        emit(legacyEventAt(carve, at, liveColumns));
+        emit(legacyEventAt(carve, at, liveColumns, end));
       }
     }
   }

@@ -15,6 +15,7 @@
 #include "carve/carve_primitives.h"
 #include "carve/page_runs.h"
 #include "carve/record_blocks.h"
+#include "carve/varint.h"
 #include "extract/calls_scanner.h"
 #include "base/conversions.h"
 #include "extract/device_databases.h"
@@ -67,10 +68,10 @@ struct CallCarve {
 // The call whose header starts at `header`, or none when it has no number: such a call
 // cannot be named either, and the results reject a call with neither number nor name as
 // empty, so making it would be work thrown away (a quarter of the matches on a large file).
-std::shared_ptr<MzCallHistoryNode> callAt(CallCarve& carve, std::int64_t header,
-                                          std::int64_t count) {
+std::shared_ptr<MzCallHistoryNode> callAt(CallCarve& carve, std::int64_t header, std::int64_t count,
+                                          std::int64_t end) {
   const DatabaseImage& file = carve.db.image;
-  carve::RecordReader fields(file, header, header + count, carve.capacity);
+  carve::RecordReader fields(file, header, header + count, carve.capacity, end);
   const carve::RecordField phone = fields.oneByte(1);
   if (phone.empty()) return nullptr;
   std::string number = phone.text();
@@ -91,45 +92,44 @@ std::shared_ptr<MzCallHistoryNode> callAt(CallCarve& carve, std::int64_t header,
   return call;
 }
 
-// A varint of at most 9 bytes at `offset`, which moves past it.
-std::uint64_t readVarint(const DatabaseImage& file, std::int64_t& offset) {
-  std::uint64_t value = 0;
-  for (int i = 0; i < 9; ++i) {
-    const std::uint8_t byte = file.at(offset++);
-    if (i == 8) return (value << 8) | byte;
-    value = (value << 7) | (byte & 0x7F);
-    if ((byte & 0x80) == 0) break;
-  }
-  return value;
-}
-
 // The column count of the page's live first cell when it is a call table's width.
 std::int64_t liveCallColumns(const CarveDatabase& db, std::int64_t page) {
-  const std::int64_t columns = cellColumnCount(db.image, db.firstCellOffset(page));
+  const std::int64_t columns =
+      cellColumnCount(db.image, db.firstCellOffset(page), page + db.pageSize);
   return columns >= kFewestCallColumns && columns <= kMostCallColumns ? columns : 0;
 }
 
 }  // namespace
 
-std::int64_t cellColumnCount(const DatabaseImage& file, std::int64_t cell) {
+std::int64_t cellColumnCount(const DatabaseImage& file, std::int64_t cell, std::int64_t end) {
   std::int64_t at = cell;
-  const std::uint64_t payload = readVarint(file, at);
-  readVarint(file, at);  // rowid
+  // The next varint, moving past it; none when it does not end before `end`.
+  auto next = [&]() -> std::optional<std::uint64_t> {
+    const carve::Varint varint = carve::varintAt(file, at, end);
+    if (!varint) return std::nullopt;
+    at += varint.length;
+    return varint.value;
+  };
+  const auto payload = next();
+  if (!payload || !next()) return 0;  // the payload length and the rowid
   const std::int64_t headerStart = at;
-  const std::uint64_t headerLength = readVarint(file, at);
-  if (headerLength < 2 || headerLength > 2048 || headerLength > payload) return 0;
-  const std::int64_t headerEnd = headerStart + static_cast<std::int64_t>(headerLength);
+  const auto headerLength = next();
+  if (!headerLength || *headerLength < 2 || *headerLength > 2048 || *headerLength > *payload) {
+    return 0;
+  }
+  const std::int64_t headerEnd = headerStart + static_cast<std::int64_t>(*headerLength);
   std::int64_t columns = 0;
   std::uint64_t bodies = 0;
   while (at < headerEnd) {
-    const std::uint64_t type = readVarint(file, at);
-    if (type > 0xFFFFFFFFULL) return 0;
+    const auto read = next();
+    if (!read || *read > 0xFFFFFFFFULL) return 0;
+    const std::uint64_t type = *read;
     bodies +=
         static_cast<std::uint64_t>(carve::getFieldDataLengthBy(static_cast<std::int64_t>(type)));
     ++columns;
   }
   // The header must end where its length says and, with the bodies, fill the payload.
-  return at == headerEnd && headerLength + bodies == payload ? columns : 0;
+  return at == headerEnd && *headerLength + bodies == *payload ? columns : 0;
 }
 
 std::int64_t accquireFieldLength(const DatabaseImage& file, std::int64_t offset) {
@@ -181,7 +181,7 @@ void carveCallPages(CallCarve& carve, bool currentNodeIsiOS6Version, std::int64_
         if (pageCount == 0) pageCount = accquireFieldLength(db.image, i - 5);
         count = pageCount != 0 ? pageCount : (accquireField(db.image, i + 4) ? 9 : 8);
       }
-      if (auto call = callAt(carve, i - 4, count)) post(std::move(call));
+      if (auto call = callAt(carve, i - 4, count, page + db.pageSize)) post(std::move(call));
     }
   }
 }
@@ -291,15 +291,20 @@ std::int64_t RecordField::number() const {
 }
 
 RecordField RecordReader::oneByte(std::int64_t position) {
+  if (typeBase_ + position >= end_) return {};
   const std::int64_t type = file_.at(typeBase_ + position);
   const std::int64_t length = getFieldDataLengthBy(type);
   if (length == 0) return {};
   if (type > 13) return body(length);
   RecordField field;
   if (type < 1 || type > 7) return field;
+  const std::int64_t at = bodyBase_ + dataOffset_;
+  if (at > end_ - length) {
+    dataOffset_ += length;
+    return field;
+  }
   field.kind = RecordField::Kind::kInteger;
   field.cut = cut_;
-  const std::int64_t at = bodyBase_ + dataOffset_;
   std::uint64_t value = 0;
   if (at >= 0 && at + length <= file_.size()) {
     const std::uint8_t* body = file_.data() + at;
@@ -314,18 +319,19 @@ RecordField RecordReader::oneByte(std::int64_t position) {
 
 RecordField RecordReader::twoByte(std::int64_t position) {
   const std::int64_t at = typeBase_ + position;
+  if (at >= end_ - 1) return {};
   const std::int32_t type = getAlterInteger(file_.at(at), file_.at(at + 1));
   if (type > 4095) return {};
   return body(getFieldDataLengthBy(type));
 }
 
 // A body of `length` bytes at the data offset: its bytes up to the first zero byte, within
-// the cut; the bytes outside the file read as zero.
+// the cut; the bytes outside the file read as zero. None when it runs past the end.
 RecordField RecordReader::body(std::int64_t length) {
   RecordField field;
   const std::int64_t at = bodyBase_ + dataOffset_;
   dataOffset_ += length;
-  if (length <= 0) return field;
+  if (length <= 0 || at > end_ - length) return field;
   field.kind = RecordField::Kind::kBytes;
   std::int64_t n =
       length < static_cast<std::int64_t>(cut_) ? length : static_cast<std::int64_t>(cut_);

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "carve/carve_primitives.h"
 #include "carve/database_image.h"
 #include "carve/page_walk.h"
 #include "extract/item_records.h"
@@ -61,10 +62,12 @@ std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Ve
                                const CallCarvers& carvers = {});
 
 // The number of columns of the record in the table leaf cell at `cell` (payload-length and
-// rowid varints, then the record header), or 0 when the header does not parse: a length
-// below 2 or above 2048, serial types that do not end where the header length says, or a
-// header and bodies that do not fill the payload exactly.
-std::int64_t cellColumnCount(const DatabaseImage& file, std::int64_t cell);
+// rowid varints, then the record header), or 0 when the header does not parse: a varint
+// that does not end before `end` (the end of the cell's page), a length below 2 or above
+// 2048, serial types that do not end where the header length says, or a header and bodies
+// that do not fill the payload exactly.
+std::int64_t cellColumnCount(const DatabaseImage& file, std::int64_t cell,
+                             std::int64_t end = carve::kNoEnd);
 
 // ---- Byte probes of the call layout ---------------------------------------------------------
 
@@ -116,12 +119,14 @@ struct RecordField {
 
 // The readers AnalyseDBDataFile (and AnalyseTheDBDataFile, AnalyseAlterbleDBFile) over one
 // record: serial type at typeBase + position, body at bodyBase + D with the running data
-// offset D starting at 0, bodies cut where a field buffer of `capacity` bytes cuts them.
+// offset D starting at 0, bodies cut where a field buffer of `capacity` bytes cuts them, and
+// a field that runs past `end` (the end of the record's page) refused as those readers
+// refuse it.
 class RecordReader {
  public:
   RecordReader(const DatabaseImage& file, std::int64_t typeBase, std::int64_t bodyBase,
-               std::size_t capacity)
-      : file_(file), typeBase_(typeBase), bodyBase_(bodyBase), cut_(capacity - 1) {}
+               std::size_t capacity, std::int64_t end = kNoEnd)
+      : file_(file), typeBase_(typeBase), bodyBase_(bodyBase), cut_(capacity - 1), end_(end) {}
 
   // One-byte serial type.
   RecordField oneByte(std::int64_t position);
@@ -135,6 +140,7 @@ class RecordReader {
   std::int64_t typeBase_;
   std::int64_t bodyBase_;
   std::size_t cut_;
+  std::int64_t end_;
   std::int64_t dataOffset_ = 0;
 };
 

@@ -213,7 +213,7 @@ class ContactCarver {
         s = (j - 12) - z;
         if (s > size) continue;
       }
-      carvePerson(j, s);
+      carvePerson(j, s, page + size);
     }
   }
 
@@ -245,7 +245,8 @@ class ContactCarver {
     std::int64_t zero_ = kNone;
   };
 
-  void carvePerson(std::int64_t j, std::int64_t s) {
+  // The person whose candidate is at `j`, no field read past `end` (the end of its page).
+  void carvePerson(std::int64_t j, std::int64_t s, std::int64_t end) {
     const std::int64_t n = carve::bNoteAlter(file_, j - 19 - s);
     const std::int64_t u = carve::bImageURLAlter(file_, j + 6);
     const std::int64_t h = j - (27 + s + n);
@@ -255,11 +256,11 @@ class ContactCarver {
     std::int64_t d = 0;
     for (std::int64_t position = 1; position <= 34; ++position) {
       if (position == 9 && n == 1) {
-        carve::AnalyseAlterbleDB(file_, position, d, h, count, field_);
+        carve::AnalyseAlterbleDB(file_, position, d, h, count, field_, end);
       } else if (position == 10 && n == 1) {
         continue;  // the two-byte note serial type covers positions 9 and 10
       } else if (kPersonColumnKept[static_cast<std::size_t>(position)]) {
-        carve::AnalyseDBDataFile(file_, position, d, h, count, field_);
+        carve::AnalyseDBDataFile(file_, position, d, h, count, field_, end);
       } else {
         carve::skipDBDataField(file_, position, d, h);
         continue;
@@ -344,7 +345,8 @@ class ContactCarver {
           carve::skipDBDataField(file_, position, d, a - 4 + 3);
           continue;
         }
-        carve::AnalyseTheDBDataFile(file_, position, d, a - 4, 3, count, field_);
+        carve::AnalyseTheDBDataFile(file_, position, d, a - 4, 3, count, field_,
+                                    page + db_.pageSize);
         if (position == 1) {
           value->rowID = decimalValue(field_.text());
           if (value->rowID == 0) value->rowID = 1;

@@ -110,14 +110,18 @@ void lookUpName(MzMessageNode& message, const DelMessageSink& sink) {
 
 // ---- Chat layout (iOS 6 and later) ----------------------------------------------------------
 
-// A rowid varint that ends at `last`: the bytes before it with the high bit set belong to
-// it (the payload-length varint before the rowid ends in a byte without). Rowids of 128 and
-// more take two or more bytes; reading only the last one would give the wrong handle.
-std::int32_t rowidEndingAt(const DatabaseImage& file, std::int64_t last) {
+// A rowid varint that ends at `last`, read backwards from it: the bytes before it with the
+// high bit set belong to it (the payload-length varint before the rowid ends in a byte
+// without). Rowids of 128 and more take two or more bytes; reading only the last one would
+// give the wrong handle. The varint is read no further back than `first` (the start of the
+// page the cell lies in): a byte before it belongs to no cell of the page. 0 when `last`
+// itself lies before `first`.
+std::int32_t rowidEndingAt(const DatabaseImage& file, std::int64_t first, std::int64_t last) {
+  if (last < first) return 0;
   const std::uint8_t end = file.at(last);
   if (end & 0x80) return end;
   int length = 1;
-  while (length < 4 && (file.at(last - length) & 0x80)) ++length;
+  while (length < 4 && last - length >= first && (file.at(last - length) & 0x80)) ++length;
   std::int32_t value = 0;
   for (std::int64_t i = last - length + 1; i <= last; ++i)
     value = (value << 7) | (file.at(i) & 0x7F);
@@ -132,9 +136,9 @@ void carveChats(const DatabaseImage& file, const PageFrame& frame, std::int64_t 
   for (std::int64_t u; (u = candidates.next()) != ByteCursor::kNone;) {
     if (file.at(u + 1) != 0x00) continue;
     auto chat = std::make_shared<MzChatMessageNode>();
-    chat->rowid = rowidEndingAt(file, u - 1);
+    chat->rowid = rowidEndingAt(file, frame.page, u - 1);
     std::int64_t dataOffset = 0;
-    AnalyseDBDataFile(file, 1, dataOffset, u + 1, 5, phone);
+    AnalyseDBDataFile(file, 1, dataOffset, u + 1, 5, phone, frame.end);
     chat->phoneValue = textOf(phone);
     if (rowids.insert(chat->rowid).second) chats.push_back(std::move(chat));
   }
@@ -160,12 +164,19 @@ bool isChatMessageSignature(const DatabaseImage& file, std::int64_t j) {
 
 // Reads the columns of one message record in order. A column's header position is its
 // index, moved on by one after a text whose serial type takes two bytes (cm) and again after
-// an attributedBody whose serial type does (cl).
+// an attributedBody whose serial type does (cl). No field is read past `end`, the end of the
+// record's page.
 class ChatMessageColumns {
  public:
   ChatMessageColumns(const DatabaseImage& file, std::int64_t headerStart, int cm, int cl,
-                     FieldBuffer& field)
-      : file_(file), h_(headerStart), l_(38 + cm + cl), cm_(cm), cl_(cl), field_(field) {}
+                     FieldBuffer& field, std::int64_t end)
+      : file_(file),
+        h_(headerStart),
+        l_(38 + cm + cl),
+        end_(end),
+        cm_(cm),
+        cl_(cl),
+        field_(field) {}
 
   std::int64_t position(int column) const {
     return column + (column >= 3 ? cm_ : 0) + (column >= 9 ? cl_ : 0);
@@ -175,8 +186,8 @@ class ChatMessageColumns {
   // The column's body (text, blob, or an integer as decimal text) in the field buffer.
   bool read(int column) {
     const std::int64_t p = position(column);
-    if (twoByte(column)) return AnalyseAlterbleDB(file_, p, d_, h_, l_, field_);
-    return AnalyseDBDataFile(file_, p, d_, h_, l_, field_);
+    if (twoByte(column)) return AnalyseAlterbleDB(file_, p, d_, h_, l_, field_, end_);
+    return AnalyseDBDataFile(file_, p, d_, h_, l_, field_, end_);
   }
 
   // Steps over the column's body without reading it.
@@ -201,7 +212,7 @@ class ChatMessageColumns {
 
  private:
   const DatabaseImage& file_;
-  std::int64_t h_, l_, d_ = 0;
+  std::int64_t h_, l_, end_, d_ = 0;
   int cm_, cl_;
   FieldBuffer& field_;
 };
@@ -210,11 +221,11 @@ class ChatMessageColumns {
 // 5 handle_id, 6 subject, 7 country, 8 attributedBody, 9 version, 10 type, 11 service,
 // 12 account, 13 account_guid, 14 error, 15 date, ..., 21 is_from_me.
 std::shared_ptr<MzMessageNode> carveChatMessage(const DatabaseImage& file, std::int64_t j,
-                                                FieldBuffer& field) {
+                                                FieldBuffer& field, std::int64_t end) {
   const int cm = ISAlterMessageContentFiled(file, j - 2);
   // attributedBody's serial type takes two bytes when its first byte has the high bit set.
   const int cl = file.at(j + 5) >= 0x80 ? 1 : 0;
-  ChatMessageColumns columns(file, j - 3 - cm, cm, cl, field);
+  ChatMessageColumns columns(file, j - 3 - cm, cm, cl, field, end);
   auto message = std::make_shared<MzMessageNode>();
   columns.skip(1);
   if (columns.read(2)) message->messageContent = textOf(field);
@@ -262,7 +273,9 @@ void carveChatLayout(const CarveDatabase& db, RecordList<MzChatMessageNode>& cha
                    static_cast<std::size_t>(file.size() - page), kChatMessagePrefilter, candidates);
     for (const std::uint32_t k : candidates) {
       const std::int64_t j = page + k;
-      if (isChatMessageSignature(file, j)) messages.push_back(carveChatMessage(file, j, field));
+      if (isChatMessageSignature(file, j)) {
+        messages.push_back(carveChatMessage(file, j, field, frame.end));
+      }
     }
   }
   // Each message's address from its handle; a later handle of the same rowid wins.
@@ -350,12 +363,12 @@ class OlderLayoutCarver {
         if (v == nextMadrid) nextMadrid = madrid.next();
         if (isSmsSignature(f, v)) {
           if (fields == 0) fields = fieldCountAt(f, v - 14, 33);
-          carveSmsForm(v, fields);
+          carveSmsForm(v, fields, frame.end);
           lastSms = v;
         } else if (isMadridSignature(f, v)) {
           std::int64_t madridFields = fields;
           if (madridFields == 0) madridFields = fields = fieldCountAt(f, v - 14, 34);
-          carveMadridForm(v, madridFields, lastSms);
+          carveMadridForm(v, madridFields, lastSms, frame.end);
         }
       }
     });
@@ -373,7 +386,7 @@ class OlderLayoutCarver {
       const std::int64_t fields = fieldCountAt(f, frame.f1 + 3, 33) == 33 ? 33 : 17;
       ByteCursor candidates(f, frame.page, frame.end, 1, 0x11);
       for (std::int64_t m; (m = candidates.next()) != ByteCursor::kNone;) {
-        if (isSmsSignature(f, m)) carveLegacyRecord(m, fields);
+        if (isSmsSignature(f, m)) carveLegacyRecord(m, fields, frame.end);
       }
     });
   }
@@ -393,8 +406,9 @@ class OlderLayoutCarver {
   }
 
   // Form 1: an SMS record, matched on subject NULL, a two-letter country, headers and
-  // recipients NULL. Its header starts 12 bytes before (13 after a two-byte text type).
-  void carveSmsForm(std::int64_t v, std::int64_t fields) {
+  // recipients NULL. Its header starts 12 bytes before (13 after a two-byte text type). No
+  // field is read past `end` (the end of the page), here and in the forms below.
+  void carveSmsForm(std::int64_t v, std::int64_t fields, std::int64_t end) {
     const int z = twoByteTextBefore(file_, v);
     const std::int64_t count = fields + z;
     const std::int64_t base = v - 15 - z;
@@ -403,8 +417,8 @@ class OlderLayoutCarver {
     std::int64_t d = 0;
     auto message = std::make_shared<MzMessageNode>();
     auto oneByte = [&](std::int64_t p) {
-      return useAlternate ? AnalyseDBDataFile(file_, p, d, alternate, count, field_)
-                          : AnalyseTheDBDataFile(file_, p, d, base, 3, count, field_);
+      return useAlternate ? AnalyseDBDataFile(file_, p, d, alternate, count, field_, end)
+                          : AnalyseTheDBDataFile(file_, p, d, base, 3, count, field_, end);
     };
     const std::int64_t before = d;
     oneByte(1);
@@ -418,8 +432,8 @@ class OlderLayoutCarver {
     setDate(*message, field_);
     bool content;
     if (z == 1) {
-      content = useAlternate ? AnalyseAlterbleDB(file_, 3, d, alternate, count, field_)
-                             : AnalyseAlterbleDBFile(file_, 3, d, base, 3, count, field_);
+      content = useAlternate ? AnalyseAlterbleDB(file_, 3, d, alternate, count, field_, end)
+                             : AnalyseAlterbleDBFile(file_, 3, d, base, 3, count, field_, end);
     } else {
       content = oneByte(3);
     }
@@ -432,7 +446,8 @@ class OlderLayoutCarver {
 
   // Form 2: an iMessage record, matched on flags, replace, service centre, group, association,
   // height, UI flags and version. Header start 4 bytes before (5 after a two-byte text type).
-  void carveMadridForm(std::int64_t v, std::int64_t fields, std::int64_t lastSms) {
+  void carveMadridForm(std::int64_t v, std::int64_t fields, std::int64_t lastSms,
+                       std::int64_t end) {
     const int a = IsAlterAboutContent(file_, v - 2);
     const std::int64_t count = (fields != 0 && fields != 33 ? fields : 34) + a;
     const std::int64_t h = a == 1 ? v - 5 : v - 4;
@@ -448,8 +463,8 @@ class OlderLayoutCarver {
         continue;
       }
       const bool twoByte = (p == 3 && a == 1) || p == 17 || p == 18;
-      const bool got = twoByte ? AnalyseAlterbleDB(file_, p, d, h, count, field_)
-                               : AnalyseDBDataFile(file_, p, d, h, count, field_);
+      const bool got = twoByte ? AnalyseAlterbleDB(file_, p, d, h, count, field_, end)
+                               : AnalyseDBDataFile(file_, p, d, h, count, field_, end);
       if (p == 2) {
         setDate(*message, field_);
       } else if (p == 3) {
@@ -467,21 +482,21 @@ class OlderLayoutCarver {
     }
   }
 
-  void carveLegacyRecord(std::int64_t m, std::int64_t fields) {
+  void carveLegacyRecord(std::int64_t m, std::int64_t fields, std::int64_t end) {
     const int z = twoByteTextBefore(file_, m);
     const std::int64_t count = fields + z;
     const std::int64_t h = m - 12 - z;
     std::int64_t d = 0;
     auto message = std::make_shared<MzMessageNode>();
-    if (AnalyseDBDataFile(file_, 1, d, h, count, field_) && !field_.empty()) {
+    if (AnalyseDBDataFile(file_, 1, d, h, count, field_, end) && !field_.empty()) {
       message->messagePhone = textOf(field_);
     }
-    AnalyseDBDataFile(file_, 2, d, h, count, field_);
+    AnalyseDBDataFile(file_, 2, d, h, count, field_, end);
     setDate(*message, field_);
-    const bool content = z == 1 ? AnalyseAlterbleDB(file_, 3, d, h, count, field_)
-                                : AnalyseDBDataFile(file_, 3, d, h, count, field_);
+    const bool content = z == 1 ? AnalyseAlterbleDB(file_, 3, d, h, count, field_, end)
+                                : AnalyseDBDataFile(file_, 3, d, h, count, field_, end);
     if (content) message->messageContent = textOf(field_);
-    AnalyseDBDataFile(file_, z == 1 ? 5 : 4, d, h, count, field_);
+    AnalyseDBDataFile(file_, z == 1 ? 5 : 4, d, h, count, field_, end);
     message->messageType = directionOfFlags(decimalOf(field_.text()));
     if (!message->messagePhone.empty()) lookUpName(*message, sink_);
     post(std::move(message));

@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 #include "base/log.h"
@@ -32,23 +31,6 @@ std::vector<DatabaseCandidate> notesCandidates() {
           {devicedb::kNotesSecondKey, devicedb::kNotesSecond.domain, devicedb::kNotesSecond.path}};
 }
 
-// Every occurrence of `from`, left to right and not overlapping, replaced by `to`; the text
-// is built anew in one pass rather than shifted at each replacement.
-void replaceAll(std::string& text, std::string_view from, std::string_view to) {
-  std::size_t at = text.find(from);
-  if (at == std::string::npos) return;
-  std::string out;
-  out.reserve(text.size());
-  std::size_t done = 0;
-  for (; at != std::string::npos; at = text.find(from, done)) {
-    out.append(text, done, at - done);
-    out += to;
-    done = at + from.size();
-  }
-  out.append(text, done, std::string::npos);
-  text = std::move(out);
-}
-
 std::shared_ptr<MzNoteNode> noteFromRow(const SqliteStatement& row) {
   auto note = std::make_shared<MzNoteNode>();
   if (auto title = row.columnNonEmptyText(kTitleColumn)) note->noteTitle = *title;
@@ -61,18 +43,6 @@ std::shared_ptr<MzNoteNode> noteFromRow(const SqliteStatement& row) {
 }
 
 }  // namespace
-
-std::string cleanNoteBody(const std::string& body) {
-  // Every mark removed below begins with '<' or '&'.
-  if (body.find_first_of("<&") == std::string::npos) return body;
-  std::string text = body;
-  replaceAll(text, "<div>", "");
-  replaceAll(text, "</div>", "");
-  replaceAll(text, "&nbsp;", " ");
-  replaceAll(text, "<br>", " ");
-  replaceAll(text, "</br>", " ");
-  return text;
-}
 
 StepOutcome scanNoteThread(ScanContext& scan) {
   StepDatabase database(scan, notesCandidates(), "NoteDB is not exist");

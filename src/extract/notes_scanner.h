@@ -6,15 +6,12 @@
 // "ScanProgressInfo" 70 at the end, also when the database cannot be read; a backup without
 // either file logs "NoteDB is not exist" and posts nothing. Reads a private copy of the
 // database, never the backup folder.
+//
+// The body text is cleaned as the note list shows it (cleanNoteBody, note_body_text.h).
 #pragma once
 
-#include <string>
-
+#include "extract/note_body_text.h"
 #include "extract/scan_context.h"
 #include "extract/step_outcome.h"
 
 StepOutcome scanNoteThread(ScanContext& scan);
-
-// The body as the note list shows it: "<div>" and "</div>" removed, "&nbsp;", "<br>" and
-// "</br>" each replaced by one blank, in that order. No other markup is touched.
-std::string cleanNoteBody(const std::string& body);

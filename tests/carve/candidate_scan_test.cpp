@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -72,4 +74,41 @@ TEST(DatabaseImage, LoadsTheWholeFileAndRefusesWhatIsNotOne) {
   EXPECT_EQ(empty->size(), 0);
   EXPECT_FALSE(DatabaseImage::load(dir.sub("missing.sqlite")));
   EXPECT_FALSE(DatabaseImage::load(dir.path()));
+}
+
+TEST(DeletedNotesCarving, NoteCandidatesAreThoseOfTheGenericPrefilter) {
+  // Bytes drawn mostly from those the signatures are made of, so that runs of them meet the
+  // ends of the 16-byte blocks; lengths that are and are not whole blocks.
+  const std::uint8_t drawn[] = {0x00, 0x01, 0x01, 0x01, 0x02, 0x08, 0x09, 0x03, 0x05, 0x7F};
+  std::uint64_t state = 99;
+  std::vector<std::uint32_t> fast;
+  std::vector<std::uint32_t> generic;
+  for (const std::size_t n : {0u, 1u, 15u, 16u, 17u, 31u, 47u, 512u, 1021u, 4096u}) {
+    for (int round = 0; round < 20; ++round) {
+      std::vector<std::uint8_t> bytes(n + 8, 0);
+      for (auto& b : bytes) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        b = drawn[(state >> 33) % sizeof drawn];
+      }
+      for (const bool bodiless : {false, true}) {
+        // The third byte takes one of 0x01 to 0x03, and 0x08 or 0x09 with `bodiless`: more
+        // values than one generic test holds, so the candidates are those of two.
+        const std::uint8_t small = bodiless ? 3 : 1;
+        const std::array<carve::ByteTest, 3> lowThird = {
+            {{0, 1, {0x01}}, {1, small, {0x01, 0x08, 0x09}}, {2, 3, {0x01, 0x02, 0x03}}}};
+        const std::array<carve::ByteTest, 3> bodilessThird = {
+            {{0, 1, {0x01}}, {1, small, {0x01, 0x08, 0x09}}, {2, 2, {0x08, 0x09}}}};
+        carve::findCandidates(bytes.data(), n, n + 8, lowThird, generic);
+        if (bodiless) {
+          std::vector<std::uint32_t> more;
+          carve::findCandidates(bytes.data(), n, n + 8, bodilessThird, more);
+          generic.insert(generic.end(), more.begin(), more.end());
+          std::sort(generic.begin(), generic.end());
+        }
+        fast.assign(3, 7);  // replaced, not appended to
+        carve::findNoteCandidates(bytes.data(), n, n + 8, bodiless, fast);
+        ASSERT_EQ(fast, generic) << "n " << n << (bodiless ? ", bodiless" : "");
+      }
+    }
+  }
 }

@@ -231,3 +231,37 @@ TEST(CarvePrimitives, PageTextAndTheTextAfterAName) {
       "ann" + std::string(22, 'x') + " " + std::string(40, '.') + "ann777 " + std::string(20, '.');
   EXPECT_EQ(getNextSubStringInString(shortLater, "ann"), "777 ");
 }
+
+namespace {
+
+// A field whose body runs past the end of its page is refused, not read on into the next
+// page; the fields after it move on as if it had been read, so they are refused too.
+TEST(CarvePrimitives, FieldsRunningPastThePageEndAreRefused) {
+  // Header at 1: serial types 0x17 (5-byte text), 1, 0x81 0x19 (70-byte text); bodies from
+  // 1 + 5, the page ending after the first text's body or one byte before.
+  std::vector<std::uint8_t> bytes = {0x00, 0x00, 0x17, 0x01, 0x81, 0x19, 'H', 'e', 'l', 'l', 'o'};
+  bytes.resize(120, 'x');  // the next page's bytes
+  const DatabaseImage file(bytes);
+  FieldBuffer field(260);
+  for (const std::int64_t end : {std::int64_t{11}, std::int64_t{10}}) {
+    std::int64_t d = 0;
+    const bool whole = end == 11;
+    EXPECT_EQ(AnalyseDBDataFile(file, 1, d, 1, 5, field, end), whole) << end;
+    EXPECT_EQ(field.text(), whole ? "Hello" : "");
+    EXPECT_EQ(d, 5);
+    EXPECT_FALSE(AnalyseDBDataFile(file, 2, d, 1, 5, field, end));  // its body byte is past it
+    EXPECT_EQ(d, 6);
+    EXPECT_FALSE(AnalyseAlterbleDB(file, 3, d, 1, 5, field, end));
+    EXPECT_TRUE(field.empty());
+    EXPECT_EQ(d, 76);
+    // With no end the text reads on into the next page, as it always could.
+    d = 6;
+    EXPECT_TRUE(AnalyseAlterbleDB(file, 3, d, 1, 5, field));
+  }
+  // A serial type that lies past the end is no field at all.
+  std::int64_t d = 0;
+  EXPECT_FALSE(AnalyseDBDataFile(file, 1, d, 1, 5, field, 2));
+  EXPECT_EQ(d, 0);
+}
+
+}  // namespace

@@ -41,21 +41,6 @@ NotesRun runNotesStep(const std::string& folder, bool readIndex = false) {
 
 void makeDatabase(const std::string& path, const std::string& sql) { writeSqlDatabase(path, sql); }
 
-TEST(NoteBody, DivsAndLineBreaksGoNothingElseIsTouched) {
-  EXPECT_EQ(cleanNoteBody("<div>Milk</div><div>Eggs&nbsp;x2<br></div>"), "MilkEggs x2 ");
-  EXPECT_EQ(cleanNoteBody("a</br>b<br>c&nbsp;&nbsp;d"), "a b c  d");
-  // One mark after the other: a mark formed by removing another is removed only by a later
-  // mark's pass ("</" + "div>" after "<div>" goes), not by its own ("<di" + "v>" stays).
-  EXPECT_EQ(cleanNoteBody("</<div>div>x<di<div>v>"), "x<div>");
-  EXPECT_EQ(cleanNoteBody("plain text, no marks"), "plain text, no marks");
-  // Other markup and entities stay as the device wrote them.
-  EXPECT_EQ(cleanNoteBody("<p>x &amp; y</p><br/><DIV>z</DIV>"),
-            "<p>x &amp; y</p><br/><DIV>z</DIV>");
-  // Each replacement runs once over the text: a tag that only forms after a removal stays.
-  EXPECT_EQ(cleanNoteBody("<di<div>v>"), "<div>");
-  EXPECT_EQ(cleanNoteBody(""), "");
-}
-
 class NotesOfEveryGeneration : public testing::TestWithParam<int> {};
 
 TEST_P(NotesOfEveryGeneration, EveryLiveNoteWithItsFieldsAndTheBackupUntouched) {
