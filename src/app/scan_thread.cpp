@@ -4,13 +4,8 @@
 #include <stdexcept>
 
 #include "base/log.h"
+#include "app/carve_steps.h"
 #include "app/retrievo_app_delegate.h"
-#include "carve/deleted_bookmarks_scanner.h"
-#include "carve/deleted_calendar_scanner.h"
-#include "carve/deleted_calls_scanner.h"
-#include "carve/deleted_contacts_scanner.h"
-#include "carve/deleted_messages_scanner.h"
-#include "carve/deleted_notes_scanner.h"
 #include "extract/bookmarks_scanner.h"
 #include "extract/calendar_scanner.h"
 #include "extract/calls_scanner.h"
@@ -25,14 +20,6 @@ struct ScanStep {
   StepOutcome (*run)(ScanContext&);
 };
 
-// The deleted-record steps read what they can and report no outcome of their own: their
-// database was opened by the live step before them.
-template <void (*Carve)(ScanContext&)>
-StepOutcome carveStep(ScanContext& scan) {
-  Carve(scan);
-  return {};
-}
-
 // The order carries data: contacts come first because later steps look names up in
 // contactArray; the messages step fills chatMessageArray for the deleted-message step; the
 // results de-duplicate deleted records against those filed before them.
@@ -43,12 +30,12 @@ constexpr std::array<ScanStep, 12> kStepsAfterManifest{{
     {"calls", scanCallHistoryThread},
     {"bookmarks", scanBookMarkThread},
     {"calendar", scanCalenderThread},
-    {"deleted contacts", carveStep<scanDelContactThread>},
-    {"deleted messages", carveStep<scanDelMessageThread>},
-    {"deleted notes", carveStep<scanDelNoteThread>},
-    {"deleted calls", carveStep<scanDelCallHistoryThread>},
-    {"deleted bookmarks", carveStep<ScanDelBookMarkThread>},
-    {"deleted calendar events", carveStep<ScanDelCalenderThread>},
+    {"deleted contacts", scanDelContactThread},
+    {"deleted messages", scanDelMessageThread},
+    {"deleted notes", scanDelNoteThread},
+    {"deleted calls", scanDelCallHistoryThread},
+    {"deleted bookmarks", ScanDelBookMarkThread},
+    {"deleted calendar events", ScanDelCalenderThread},
 }};
 
 }  // namespace

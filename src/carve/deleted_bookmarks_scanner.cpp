@@ -562,17 +562,3 @@ std::vector<std::shared_ptr<MzBookMarkNode>> carveDeletedBookmarks(const CarveDa
   }
   return carved;
 }
-
-void ScanDelBookMarkThread(ScanContext& scan) {
-  // Only Bookmarks.db: the second key of the notes database would have this step carve
-  // notes as bookmarks.
-  const std::vector<DatabaseCandidate> candidates = {
-      {devicedb::kBookmarksKey, devicedb::kBookmarks.domain, devicedb::kBookmarks.path}};
-  auto db = openCarveDatabase(scan, candidates, "NoteDB is not exist");
-  if (!db) return;
-  for (auto& bookmark : carveDeletedBookmarks(*db)) {
-    if (isTopBookmarkFolder(*bookmark)) continue;
-    scan.nc.post("scanDelBookMarkInfo", std::move(bookmark));
-  }
-  scan.postProgress(95);
-}

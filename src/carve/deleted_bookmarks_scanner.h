@@ -29,7 +29,6 @@
 #include "extract/item_records.h"
 #include "extract/scan_context.h"
 
-void ScanDelBookMarkThread(ScanContext& scan);
 
 // The carving itself, for tests, the fuzz target and the benchmark: every bookmark record
 // carved from the table leaf pages of `db`, in file order, the two top folders included.

@@ -230,15 +230,3 @@ std::int64_t carveDeletedCalendarEvents(const CarveDatabase& db, bool writeAhead
       [&](Event&& event, bool) { postEvent(std::move(event)); });
   return carved;
 }
-
-void ScanDelCalenderThread(ScanContext& scan) {
-  const std::vector<DatabaseCandidate> candidates = {
-      {devicedb::kCalendarKey, devicedb::kCalendar.domain, devicedb::kCalendar.path}};
-  auto db = openCarveDatabase(scan, candidates, "NoteDB is not exist");
-  if (!db) return;
-  carveDeletedCalendarEvents(*db, db->isWalFile(), scan.currentNodeIsiOS6Version,
-                             [&scan](std::shared_ptr<MzCalenderNode> event) {
-                               scan.nc.post("scanDelCalenderInfo", std::move(event));
-                             });
-  scan.postProgress(100);
-}

@@ -26,7 +26,6 @@
 #include "extract/item_records.h"
 #include "extract/scan_context.h"
 
-void ScanDelCalenderThread(ScanContext& scan);
 
 using CalenderPost = std::function<void(std::shared_ptr<MzCalenderNode>)>;
 

@@ -228,29 +228,6 @@ std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Ve
   return carved;
 }
 
-void scanDelCallHistoryThread(ScanContext& scan) {
-  const std::vector<DatabaseCandidate> candidates = {
-      {devicedb::kCallsKey, devicedb::kCalls.domain, devicedb::kCalls.path},
-      {devicedb::kCallsSecondKey, devicedb::kCallsSecond.domain, devicedb::kCallsSecond.path}};
-  auto db = openCarveDatabase(scan, candidates, "messageDB is not exist");
-  if (!db) return;
-  NameLookup& names = nameLookupOf(scan.lists);
-  // The second carver's own lookup over the same contacts: the lookups remember answers as
-  // they go and are not shared between threads.
-  auto secondNames = std::make_shared<NameLookup>(scan.lists.contactArray);
-  CallCarvers carvers;
-  carvers.secondNameOf = [secondNames](const std::string& phone) {
-    return secondNames->name(phone);
-  };
-  carveDeletedCalls(
-      *db, scan.currentNodeIsiOS6Version,
-      [&names](const std::string& phone) { return names.name(phone); },
-      [&scan](std::shared_ptr<MzCallHistoryNode> call) {
-        scan.nc.post("ScanDelCallHistoryInfo", std::move(call));
-      },
-      carvers);
-  scan.postProgress(90);
-}
 
 // ---- What the call and calendar carvers share ------------------------------------------------
 

@@ -440,18 +440,8 @@ class ContactCarver {
   bool unknownNumbered_ = false;
 };
 
-std::vector<DatabaseCandidate> contactsCandidates() {
-  return {{devicedb::kContactsKey, devicedb::kContacts.domain, devicedb::kContacts.path}};
-}
-
 }  // namespace
 
 void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan) {
   ContactCarver(db, scan).run();
-}
-
-void scanDelContactThread(ScanContext& scan) {
-  auto db = openCarveDatabase(scan, contactsCandidates(), "contactDB is not exist");
-  if (!db) return;
-  carveDeletedContacts(*db, scan);
 }

@@ -13,7 +13,6 @@
 #include "carve/page_walk.h"
 #include "extract/scan_context.h"
 
-void scanDelContactThread(ScanContext& scan);
 
 // The carving on a database already in memory: fills delContactArray,
 // delUnKnowContactArray and delContactValueArray of `scan.lists` and posts as above.

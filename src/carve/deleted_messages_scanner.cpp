@@ -6,7 +6,6 @@
 #include <charconv>
 #include <climits>
 #include <cstring>
-#include <fstream>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -508,15 +507,6 @@ class OlderLayoutCarver {
   FieldBuffer field_;
 };
 
-// Byte 18 of the database as the device wrote it. The private copy cannot say: folding the
-// log in switches the copy to write-ahead logging whatever the device used.
-std::optional<bool> deviceWroteWal(const std::string& storedFile) {
-  std::ifstream in(storedFile, std::ios::binary);
-  char header[19] = {};
-  if (!in.read(header, sizeof header)) return std::nullopt;
-  return header[18] == 0x02;
-}
-
 }  // namespace
 
 DelMessageLayout delMessageLayoutFor(bool iOS6Version, bool walHeader) {
@@ -542,24 +532,3 @@ void carveDeletedMessages(const CarveDatabase& db, DelMessageLayout layout,
 }
 
 }  // namespace carve
-
-void scanDelMessageThread(ScanContext& scan) {
-  const std::vector<DatabaseCandidate> candidates = {
-      {devicedb::kMessagesKey, devicedb::kMessages.domain, devicedb::kMessages.path}};
-  std::optional<CarveDatabase> db = openCarveDatabase(scan, candidates, "messageDB is not exist");
-  if (!db) return;
-  bool wal = db->isWalFile();
-  if (!scan.currentNodeIsiOS6Version) {
-    if (auto location = locateDatabase(scan.backupFolder, candidates, scan.lists.treeFileArray)) {
-      wal = carve::deviceWroteWal(location->storedFile).value_or(wal);
-    }
-  }
-  NameLookup& names = nameLookupOf(scan.lists);
-  carve::DelMessageSink sink{[&names](const std::string& phone) { return names.name(phone); },
-                             [&scan](std::shared_ptr<MzMessageNode> message) {
-                               scan.nc.post("ScanDelMessageInfo", std::any(std::move(message)));
-                             }};
-  carve::carveDeletedMessages(*db, carve::delMessageLayoutFor(scan.currentNodeIsiOS6Version, wal),
-                              scan.lists.chatMessageArray, scan.lists.messageArray, sink);
-  scan.postProgress(80);
-}

@@ -24,8 +24,6 @@
 #include "carve/page_walk.h"
 #include "extract/scan_context.h"
 
-void scanDelMessageThread(ScanContext& scan);
-
 namespace carve {
 
 enum class DelMessageLayout { Chat, WalForms, Legacy };

@@ -1,5 +1,6 @@
-// The deleted-notes step of a scan: carves freed records out of the raw pages of the
-// database's private copy and posts each one.
+// Deleted notes: the parts of the carver, for the scan's deleted-notes step
+// (app/carve_steps.h), which carves freed records out of the raw pages of the database's
+// private copy and posts each one.
 //
 // A note lives in two tables: a note record (id, modification date, title) and a body
 // record (the note's id and its HTML body). The step carves both kinds from every table
@@ -12,6 +13,3 @@
 #include "carve/deleted_note_join.h"
 #include "carve/note_page_carver.h"
 #include "carve/note_record_layouts.h"
-#include "extract/scan_context.h"
-
-void scanDelNoteThread(ScanContext& scan);

@@ -1,11 +1,6 @@
 #include "carve/page_walk.h"
 
-#include <cerrno>
-#include <cstring>
-
-#include "base/log.h"
 #include "carve/carve_primitives.h"
-#include "catalogue/stored_file.h"
 
 std::int64_t carvePageSize(const DatabaseImage& image) {
   char hex[5] = {};
@@ -29,26 +24,3 @@ std::int64_t CarveDatabase::firstCellOffset(std::int64_t pageOffset) const {
 }
 
 bool CarveDatabase::isWalFile() const { return carve::checkSQliteVersion(image, 18); }
-
-std::optional<CarveDatabase> openCarveDatabase(ScanContext& scan,
-                                               const std::vector<DatabaseCandidate>& candidates,
-                                               const std::string& notExistLog) {
-  if (scan.backupFolder.empty()) return std::nullopt;
-  auto location = locateDatabase(scan.backupFolder, candidates, scan.lists.treeFileArray);
-  if (!location) {
-    applog::line(notExistLog);
-    return std::nullopt;
-  }
-  auto copy = scan.databases.commitDB(location->storedFile,
-                                      fileKeyFor(location->domain, location->path + "-wal"),
-                                      location->deviceFile());
-  if (!copy) return std::nullopt;
-  auto image = DatabaseImage::load(*copy);
-  if (!image) {
-    scan.databases.report(location->deviceFile(),
-                          std::string("cannot read the database for deleted records (") +
-                              std::strerror(errno) + ")");
-    return std::nullopt;
-  }
-  return CarveDatabase::fromImage(std::move(*image));
-}

@@ -1,16 +1,14 @@
-// The frame every deleted-record carver shares: find the scanner's database, fold its
-// write-ahead log into the scan's private copy, hold that copy in memory and describe its
-// pages.
+// The frame every deleted-record carver shares: a database's private copy held as an image,
+// with its page size and page count.
 //
 // The carvers read only the private copy that DatabasePreparer::commitDB() makes, never the
-// backup folder. A carver typically does:
+// backup folder (the scan's carve steps in app/carve_steps.h open it). A carver typically
+// does:
 //
-//   auto db = openCarveDatabase(scan, candidates, "contactDB is not exist");
-//   if (!db) return;                       // missing (logged) or unreadable: no results
-//   for (std::int64_t k = db->pageCount; k >= 1; --k) {
-//     const std::int64_t page = db->pageOffset(k);
-//     if (carve::getPageType(db->image, page) != 1) continue;
-//     const std::int64_t first = db->firstCellOffset(page);
+//   for (std::int64_t k = db.pageCount; k >= 1; --k) {
+//     const std::int64_t page = db.pageOffset(k);
+//     if (carve::getPageType(db.image, page) != 1) continue;
+//     const std::int64_t first = db.firstCellOffset(page);
 //     ...
 //   }
 //
@@ -26,8 +24,6 @@
 #include <vector>
 
 #include "carve/database_image.h"
-#include "extract/database_location.h"
-#include "extract/scan_context.h"
 
 struct CarveDatabase {
   DatabaseImage image;
@@ -50,11 +46,3 @@ struct CarveDatabase {
 // The page size of a database header: the 16-bit big-endian number at offset 16. The file
 // format stores 65536 as 1, which is read as 65536; 0 stays 0 (no pages).
 std::int64_t carvePageSize(const DatabaseImage& image);
-
-// Finds the database by its fixed file keys (then by device path in the file index, as the
-// live scanners do), folds its log into the scan's private copy and loads that copy.
-// Logs `notExistLog` and gives none when no stored file exists; gives none when the copy
-// cannot be made (the preparer reports why) or mapped (reported here).
-std::optional<CarveDatabase> openCarveDatabase(ScanContext& scan,
-                                               const std::vector<DatabaseCandidate>& candidates,
-                                               const std::string& notExistLog);

@@ -17,6 +17,7 @@
 #include "backup_builder.h"
 #include "calendar_calls_volume.h"
 #include "carve/deleted_calendar_scanner.h"
+#include "app/carve_steps.h"
 #include "carve/deleted_calls_scanner.h"
 #include "base/conversions.h"
 #include "extract/device_databases.h"

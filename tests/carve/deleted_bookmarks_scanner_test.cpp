@@ -1,4 +1,5 @@
 #include "carve/deleted_bookmarks_scanner.h"
+#include "app/carve_steps.h"
 
 #include <gtest/gtest.h>
 

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "carve/deleted_messages_scanner.h"
+#include "app/carve_steps.h"
 #include "extract/messages_scanner.h"
 #include "fixture_support.h"
 #include "messages_volume.h"

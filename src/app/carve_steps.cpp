@@ -1,0 +1,169 @@
+#include "app/carve_steps.h"
+
+#include <unistd.h>
+
+#include <any>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "carve/deleted_bookmarks_scanner.h"
+#include "carve/deleted_calendar_scanner.h"
+#include "carve/deleted_calls_scanner.h"
+#include "carve/deleted_contacts_scanner.h"
+#include "carve/deleted_messages_scanner.h"
+#include "carve/deleted_notes_scanner.h"
+#include "carve/page_walk.h"
+#include "catalogue/stored_file.h"
+#include "extract/device_databases.h"
+#include "extract/name_lookup.h"
+#include "extract/step_database.h"
+
+namespace {
+
+// A step's database as the carvers read it, and how opening it went.
+struct CarveOpening {
+  std::optional<CarveDatabase> db;
+  std::optional<DatabaseLocation> location;
+  StepOutcome outcome;
+};
+
+// Finds the database by `candidates` (logging `missingLog` when the backup has none), folds
+// its log into the private copy and maps the copy. A copy SQLite cannot open is carved all
+// the same.
+CarveOpening openCarveDatabase(ScanContext& scan, const std::vector<DatabaseCandidate>& candidates,
+                               const char* missingLog) {
+  CarveOpening out;
+  StepDatabase database(scan, candidates, missingLog);
+  database.open(StepDatabase::Log::Commit);
+  out.outcome = database.outcome();
+  out.location = database.location();
+  if (database.copyPath().empty()) return out;
+  auto image = DatabaseImage::load(database.copyPath());
+  if (!image) {
+    const std::string reason = std::string("cannot read the database for deleted records (") +
+                               std::strerror(errno) + ")";
+    scan.databases.report(out.outcome.database, reason);
+    out.outcome.end = StepEnd::Unreadable;
+    out.outcome.reason = reason;
+    return out;
+  }
+  out.db = CarveDatabase::fromImage(std::move(*image));
+  return out;
+}
+
+// Byte 18 of the database as the device wrote it. The private copy cannot say: folding the
+// log in switches the copy to write-ahead logging whatever the device used.
+std::optional<bool> deviceWroteWal(const std::string& backupFolder, const std::string& storedFile) {
+  const OpenedStoredFile file = openStoredFile(backupFolder, storedFile);
+  if (file.fd < 0) return std::nullopt;
+  unsigned char version = 0;
+  const bool read = ::pread(file.fd, &version, 1, 18) == 1;
+  ::close(file.fd);
+  if (!read) return std::nullopt;
+  return version == 0x02;
+}
+
+}  // namespace
+
+StepOutcome scanDelContactThread(ScanContext& scan) {
+  const std::vector<DatabaseCandidate> candidates = {
+      {devicedb::kContactsKey, devicedb::kContacts.domain, devicedb::kContacts.path}};
+  CarveOpening opened = openCarveDatabase(scan, candidates, "contactDB is not exist");
+  if (opened.db) carveDeletedContacts(*opened.db, scan);
+  return opened.outcome;
+}
+
+StepOutcome scanDelMessageThread(ScanContext& scan) {
+  const std::vector<DatabaseCandidate> candidates = {
+      {devicedb::kMessagesKey, devicedb::kMessages.domain, devicedb::kMessages.path}};
+  CarveOpening opened = openCarveDatabase(scan, candidates, "messageDB is not exist");
+  if (!opened.db) return opened.outcome;
+  bool wal = opened.db->isWalFile();
+  // Before the iOS 6 layout the log header of the stored file, not of the copy, says how the
+  // device wrote the database.
+  if (!scan.currentNodeIsiOS6Version && opened.location) {
+    wal = deviceWroteWal(scan.backupFolder, opened.location->storedFile).value_or(wal);
+  }
+  NameLookup& names = nameLookupOf(scan.lists);
+  carve::DelMessageSink sink{[&names](const std::string& phone) { return names.name(phone); },
+                             [&scan](std::shared_ptr<MzMessageNode> message) {
+                               scan.nc.post("ScanDelMessageInfo", std::any(std::move(message)));
+                             }};
+  carve::carveDeletedMessages(*opened.db,
+                              carve::delMessageLayoutFor(scan.currentNodeIsiOS6Version, wal),
+                              scan.lists.chatMessageArray, scan.lists.messageArray, sink);
+  scan.postProgress(80);
+  return opened.outcome;
+}
+
+StepOutcome scanDelNoteThread(ScanContext& scan) {
+  const std::vector<DatabaseCandidate> candidates = {
+      {devicedb::kNotesKey, devicedb::kNotes.domain, devicedb::kNotes.path},
+      {devicedb::kNotesSecondKey, devicedb::kNotesSecond.domain, devicedb::kNotesSecond.path}};
+  CarveOpening opened = openCarveDatabase(scan, candidates, "NoteDB is not exist");
+  if (!opened.db) return opened.outcome;
+  carveDeletedNotePages(*opened.db, opened.db->isWalFile(), scan.bIOS7DeviceNode,
+                        scan.lists.noteArray, scan.lists.noteValueArray);
+  for (auto& note : assembleDeletedNotes(scan.lists.noteArray, scan.lists.noteValueArray)) {
+    scan.nc.post("ScanDelNoteInfo", std::move(note));
+  }
+  scan.postProgress(85);
+  return opened.outcome;
+}
+
+StepOutcome scanDelCallHistoryThread(ScanContext& scan) {
+  const std::vector<DatabaseCandidate> candidates = {
+      {devicedb::kCallsKey, devicedb::kCalls.domain, devicedb::kCalls.path},
+      {devicedb::kCallsSecondKey, devicedb::kCallsSecond.domain, devicedb::kCallsSecond.path}};
+  CarveOpening opened = openCarveDatabase(scan, candidates, "messageDB is not exist");
+  if (!opened.db) return opened.outcome;
+  NameLookup& names = nameLookupOf(scan.lists);
+  // The second carver's own lookup over the same contacts: the lookups remember answers as
+  // they go and are not shared between threads.
+  auto secondNames = std::make_shared<NameLookup>(scan.lists.contactArray);
+  CallCarvers carvers;
+  carvers.secondNameOf = [secondNames](const std::string& phone) {
+    return secondNames->name(phone);
+  };
+  carveDeletedCalls(
+      *opened.db, scan.currentNodeIsiOS6Version,
+      [&names](const std::string& phone) { return names.name(phone); },
+      [&scan](std::shared_ptr<MzCallHistoryNode> call) {
+        scan.nc.post("ScanDelCallHistoryInfo", std::move(call));
+      },
+      carvers);
+  scan.postProgress(90);
+  return opened.outcome;
+}
+
+StepOutcome ScanDelBookMarkThread(ScanContext& scan) {
+  // Only Bookmarks.db: the second key of the notes database would have this step carve
+  // notes as bookmarks.
+  const std::vector<DatabaseCandidate> candidates = {
+      {devicedb::kBookmarksKey, devicedb::kBookmarks.domain, devicedb::kBookmarks.path}};
+  CarveOpening opened = openCarveDatabase(scan, candidates, "NoteDB is not exist");
+  if (!opened.db) return opened.outcome;
+  for (auto& bookmark : carveDeletedBookmarks(*opened.db)) {
+    if (isTopBookmarkFolder(*bookmark)) continue;
+    scan.nc.post("scanDelBookMarkInfo", std::move(bookmark));
+  }
+  scan.postProgress(95);
+  return opened.outcome;
+}
+
+StepOutcome ScanDelCalenderThread(ScanContext& scan) {
+  const std::vector<DatabaseCandidate> candidates = {
+      {devicedb::kCalendarKey, devicedb::kCalendar.domain, devicedb::kCalendar.path}};
+  CarveOpening opened = openCarveDatabase(scan, candidates, "NoteDB is not exist");
+  if (!opened.db) return opened.outcome;
+  carveDeletedCalendarEvents(*opened.db, opened.db->isWalFile(), scan.currentNodeIsiOS6Version,
+                             [&scan](std::shared_ptr<MzCalenderNode> event) {
+                               scan.nc.post("scanDelCalenderInfo", std::move(event));
+                             });
+  scan.postProgress(100);
+  return opened.outcome;
+}
