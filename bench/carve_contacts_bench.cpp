@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/carve_steps.h"
 #include "carve/deleted_contacts_scanner.h"
 #include "carve/page_walk.h"
 #include "contacts_volume.h"

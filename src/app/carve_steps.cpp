@@ -69,6 +69,15 @@ std::optional<bool> deviceWroteWal(const std::string& backupFolder, const std::s
 
 }  // namespace
 
+void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan) {
+  const DelContactSink sink{
+      [&scan](const std::shared_ptr<MzContactNode>& contact) {
+        scan.nc.post("ScanDelContactInfo", contact);
+      },
+      [&scan](std::int32_t percent) { scan.postProgress(percent); }};
+  carveDeletedContacts(db, scan.bIOS7DeviceNode, scan.lists, sink);
+}
+
 StepOutcome scanDelContactThread(ScanContext& scan) {
   const std::vector<DatabaseCandidate> candidates = {
       {devicedb::kContactsKey, devicedb::kContacts.domain, devicedb::kContacts.path}};

@@ -8,6 +8,7 @@
 // what carving is for) and the step ends "truncated" or "unreadable" with the copy's reason.
 #pragma once
 
+#include "carve/page_walk.h"
 #include "extract/scan_context.h"
 #include "extract/step_outcome.h"
 
@@ -17,3 +18,6 @@ StepOutcome scanDelNoteThread(ScanContext& scan);
 StepOutcome scanDelCallHistoryThread(ScanContext& scan);
 StepOutcome ScanDelBookMarkThread(ScanContext& scan);
 StepOutcome ScanDelCalenderThread(ScanContext& scan);
+
+// The contacts carving of the step on a database already in memory, posting to the scan.
+void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan);

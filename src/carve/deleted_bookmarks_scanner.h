@@ -27,7 +27,7 @@
 #include "carve/database_image.h"
 #include "carve/page_walk.h"
 #include "extract/item_records.h"
-#include "extract/scan_context.h"
+#include "extract/scan_lists.h"
 
 
 // The carving itself, for tests, the fuzz target and the benchmark: every bookmark record

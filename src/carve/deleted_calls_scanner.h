@@ -30,7 +30,7 @@
 #include "carve/database_image.h"
 #include "carve/page_walk.h"
 #include "extract/item_records.h"
-#include "extract/scan_context.h"
+#include "extract/scan_lists.h"
 
 
 using CallHistoryPost = std::function<void(std::shared_ptr<MzCallHistoryNode>)>;

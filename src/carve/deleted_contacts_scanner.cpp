@@ -155,12 +155,12 @@ std::string withoutBlanks(const std::string& text) {
 
 class ContactCarver {
  public:
-  ContactCarver(const CarveDatabase& db, ScanContext& scan)
+  ContactCarver(const CarveDatabase& db, bool iOS7, ScanLists& lists, const DelContactSink& sink)
       : db_(db),
         file_(db.image),
-        scan_(scan),
-        lists_(scan.lists),
-        iOS7_(scan.bIOS7DeviceNode),
+        sink_(sink),
+        lists_(lists),
+        iOS7_(iOS7),
         field_(static_cast<std::size_t>(db.pageSize > 260 ? db.pageSize : 260) + 1),
         scratch_(static_cast<std::size_t>(db.pageSize) + kSpill, 0) {}
 
@@ -179,7 +179,7 @@ class ContactCarver {
       if (carve::subStringIsValidAt(file_, firstCell + 4, 8, 4, 8)) scanValues(page);
     }
     matchAndPost();
-    scan_.postProgress(75);
+    if (sink_.progress) sink_.progress(75);
   }
 
  private:
@@ -373,7 +373,7 @@ class ContactCarver {
         contact->contactPhone =
             pageText_.after(withoutBlanks(contact->contactName)).value_or(std::string());
       }
-      scan_.nc.post(kPostName, contact);
+      if (sink_.post) sink_.post(contact);
     }
 
     // Copies made per record id, counted at the id's first entry in valuesById.
@@ -392,7 +392,7 @@ class ContactCarver {
       unknown->rowid = id;
       for (const auto& entry : sameId) addValue(*unknown, *values[entry.second]);
       lists_.delContactArray.push_back(unknown);
-      scan_.nc.post(kPostName, unknown);
+      if (sink_.post) sink_.post(unknown);
     }
   }
 
@@ -424,11 +424,10 @@ class ContactCarver {
     std::vector<Entry> entries_;
   };
 
-  inline static const std::string kPostName = "ScanDelContactInfo";
 
   const CarveDatabase& db_;
   const DatabaseImage& file_;
-  ScanContext& scan_;
+  const DelContactSink& sink_;
   ScanLists& lists_;
   const bool iOS7_;
   FieldBuffer field_;
@@ -442,6 +441,7 @@ class ContactCarver {
 
 }  // namespace
 
-void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan) {
-  ContactCarver(db, scan).run();
+void carveDeletedContacts(const CarveDatabase& db, bool iOS7, ScanLists& lists,
+                          const DelContactSink& sink) {
+  ContactCarver(db, iOS7, lists, sink).run();
 }

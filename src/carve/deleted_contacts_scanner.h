@@ -10,10 +10,21 @@
 // claims come back as contacts named "Unknown".
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+
 #include "carve/page_walk.h"
-#include "extract/scan_context.h"
+#include "extract/scan_lists.h"
 
+// What the carver hands on: each recovered contact, and the progress when it is done.
+struct DelContactSink {
+  std::function<void(const std::shared_ptr<MzContactNode>&)> post;
+  std::function<void(std::int32_t)> progress;
+};
 
-// The carving on a database already in memory: fills delContactArray,
-// delUnKnowContactArray and delContactValueArray of `scan.lists` and posts as above.
-void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan);
+// The carving on a database already in memory, of the iOS 7 record layout when `iOS7`:
+// fills delContactArray, delUnKnowContactArray and delContactValueArray of `lists` and
+// hands each contact and the progress to `sink`.
+void carveDeletedContacts(const CarveDatabase& db, bool iOS7, ScanLists& lists,
+                          const DelContactSink& sink);

@@ -22,7 +22,7 @@
 #include <string>
 
 #include "carve/page_walk.h"
-#include "extract/scan_context.h"
+#include "extract/scan_lists.h"
 
 namespace carve {
 

@@ -13,6 +13,7 @@
 #include <set>
 #include <vector>
 
+#include "app/carve_steps.h"
 #include "carve/deleted_contacts_scanner.h"
 #include "carve/page_walk.h"
 
