@@ -14,6 +14,7 @@
 #include "carve/carve_primitives.h"
 #include "base/conversions.h"
 #include "extract/device_databases.h"
+#include "extract/message_direction.h"
 #include "extract/name_lookup.h"
 
 namespace carve {
@@ -86,19 +87,6 @@ std::string textOf(const FieldBuffer& field) { return GetStringFormChar(field.te
 
 void setDate(MzMessageNode& message, const FieldBuffer& field) {
   if (!field.empty()) message.messageDate = dateText(decimalOf(field.text()), 0);
-}
-
-// Direction of an SMS by its flags, and of an iOS 6 message by is_from_me.
-const char* directionOfFlags(std::int64_t flags) {
-  if (flags == 2 || flags == 22) return "Received";
-  if (flags == 3 || flags == 16387) return "Send";
-  return "unknown";
-}
-
-const char* directionOfFromMe(std::optional<std::int64_t> fromMe) {
-  if (fromMe == 0) return "Received";
-  if (fromMe == 1) return "Send";
-  return "Unknowed";
 }
 
 void lookUpName(MzMessageNode& message, const DelMessageSink& sink) {
@@ -236,7 +224,7 @@ std::shared_ptr<MzMessageNode> carveChatMessage(const DatabaseImage& file, std::
   for (int column = 12; column <= 14; ++column) columns.skip(column);
   if (auto date = columns.integer(15)) message->messageDate = dateText(*date, 0);
   for (int column = 16; column <= 20; ++column) columns.skip(column);
-  message->messageType = directionOfFromMe(columns.integer(21));
+  message->messageType = messageDirectionOfFromMe(columns.integer(21), "Unknowed");
   return message;
 }
 
@@ -438,7 +426,7 @@ class OlderLayoutCarver {
     }
     if (content && !field_.empty()) message->messageContent = textOf(field_);
     oneByte(z == 1 ? 5 : 4);
-    message->messageType = directionOfFlags(decimalOf(field_.text()));
+    message->messageType = messageDirectionOfFlags(decimalOf(field_.text()));
     lookUpName(*message, sink_);
     post(std::move(message));
   }
@@ -471,7 +459,7 @@ class OlderLayoutCarver {
       } else if (p == 19 + a) {
         message->messagePhone = textOf(field_);
       } else if ((a == 0 && (p == 20 || p == 26)) || (a == 1 && p == 27)) {
-        message->messageType = directionOfFlags(decimalOf(field_.text()));
+        message->messageType = messageDirectionOfFlags(decimalOf(field_.text()));
       }
     }
     message->bImessage = true;
@@ -496,7 +484,7 @@ class OlderLayoutCarver {
                                 : AnalyseDBDataFile(file_, 3, d, h, count, field_, end);
     if (content) message->messageContent = textOf(field_);
     AnalyseDBDataFile(file_, z == 1 ? 5 : 4, d, h, count, field_, end);
-    message->messageType = directionOfFlags(decimalOf(field_.text()));
+    message->messageType = messageDirectionOfFlags(decimalOf(field_.text()));
     if (!message->messagePhone.empty()) lookUpName(*message, sink_);
     post(std::move(message));
   }

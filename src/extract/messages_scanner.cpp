@@ -10,6 +10,7 @@
 #include "base/conversions.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
+#include "extract/message_direction.h"
 #include "extract/message_attachments.h"
 #include "extract/name_lookup.h"
 #include "base/sqlite_reader.h"
@@ -89,19 +90,6 @@ std::optional<std::string> presentText(const SqliteStatement& row, int column) {
   return row.columnNonEmptyText(column);
 }
 
-// The direction of an older row by its flags (SMS) or iMessage flags.
-const char* directionOfFlags(std::int64_t flags) {
-  if (flags == 2 || flags == 22) return "Received";
-  if (flags == 3 || flags == 16387) return "Send";
-  return "unknown";
-}
-
-const char* directionOfFromMe(std::int64_t isFromMe) {
-  if (isFromMe == 0) return "Received";
-  if (isFromMe == 1) return "Send";
-  return "unknown";
-}
-
 void setDate(MzMessageNode& message, const SqliteStatement& row, int column) {
   if (auto date = presentInt(row, column)) message.messageDate = dateText(*date, 0);
 }
@@ -113,7 +101,7 @@ void readChatRow(const SqliteStatement& row, MzMessageNode& message) {
   if (auto text = presentText(row, 2)) message.messageContent = std::move(*text);
   setDate(message, row, 3);
   if (auto address = presentText(row, 5)) message.messagePhone = std::move(*address);
-  if (auto fromMe = presentInt(row, 6)) message.messageType = directionOfFromMe(*fromMe);
+  if (auto fromMe = presentInt(row, 6)) message.messageType = messageDirectionOfFromMe(*fromMe);
 }
 
 // ROWID, cache_has_attachments, group_id, subject, text, date, group_member.address,
@@ -125,7 +113,7 @@ void readChatGroupRow(const SqliteStatement& row, MzMessageNode& message) {
   if (auto text = presentText(row, 4)) message.messageContent = std::move(*text);
   setDate(message, row, 5);
   if (auto address = presentText(row, 6)) message.messagePhone = std::move(*address);
-  if (auto flags = presentInt(row, 8)) message.messageType = directionOfFlags(*flags);
+  if (auto flags = presentInt(row, 8)) message.messageType = messageDirectionOfFlags(*flags);
 }
 
 // The iMessage attachment information as text: its bytes without the zero bytes.
@@ -146,11 +134,11 @@ void readOlderRow(const SqliteStatement& row, MzMessageNode& message) {
   if (auto text = presentText(row, 3)) message.messageContent = std::move(*text);
   setDate(message, row, 4);
   if (auto address = presentText(row, 5)) message.messagePhone = std::move(*address);
-  if (auto flags = presentInt(row, 7)) message.messageType = directionOfFlags(*flags);
+  if (auto flags = presentInt(row, 7)) message.messageType = messageDirectionOfFlags(*flags);
   if (presentInt(row, 9) != 1) return;
   message.bImessage = true;
   if (auto handle = presentText(row, 10)) message.messagePhone = std::move(*handle);
-  if (auto flags = presentInt(row, 12)) message.messageType = directionOfFlags(*flags);
+  if (auto flags = presentInt(row, 12)) message.messageType = messageDirectionOfFlags(*flags);
   // The attachment information replaces the text when it decodes to text. Bytes that are
   // not text (an archived property list) would wipe the message's own text out, so they
   // leave it as it is.
