@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "base/notification_center.h"
 #include "backup_writer.h"
+#include "base/notification_center.h"
 #include "catalogue/manifest_reader.h"
 #include "catalogue/stored_file.h"
 

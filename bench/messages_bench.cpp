@@ -12,11 +12,11 @@
 #include <iostream>
 #include <string>
 
-#include "catalogue/stored_file.h"
 #include "base/conversions.h"
+#include "catalogue/stored_file.h"
 #include "extract/device_databases.h"
-#include "extract/phone_names.h"
 #include "extract/messages_scanner.h"
+#include "extract/phone_names.h"
 #include "schema_database.h"
 #include "schema_file.h"
 

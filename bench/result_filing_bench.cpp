@@ -22,8 +22,8 @@ namespace {
 std::shared_ptr<MzMessageNode> message(int i) {
   auto m = std::make_shared<MzMessageNode>();
   m->messagePhone = "+46705" + std::to_string(100000 + i % 3000);
-  m->messageContent = "See you at " + std::to_string(i % 24) + " by the station, message " +
-                      std::to_string(i);
+  m->messageContent =
+      "See you at " + std::to_string(i % 24) + " by the station, message " + std::to_string(i);
   m->messageDate = "06-03-2013 09:" + std::to_string(10 + i % 50);
   return m;
 }

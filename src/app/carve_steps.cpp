@@ -44,8 +44,8 @@ CarveOpening openCarveDatabase(ScanContext& scan, const std::vector<DatabaseCand
   if (database.copyPath().empty()) return out;
   auto image = DatabaseImage::load(database.copyPath());
   if (!image) {
-    const std::string reason = std::string("cannot read the database for deleted records (") +
-                               std::strerror(errno) + ")";
+    const std::string reason =
+        std::string("cannot read the database for deleted records (") + std::strerror(errno) + ")";
     scan.databases.report(out.outcome.database, reason);
     out.outcome.end = StepEnd::Unreadable;
     out.outcome.reason = reason;
@@ -70,11 +70,10 @@ std::optional<bool> deviceWroteWal(const std::string& backupFolder, const std::s
 }  // namespace
 
 void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan) {
-  const DelContactSink sink{
-      [&scan](const std::shared_ptr<MzContactNode>& contact) {
-        scan.nc.post("ScanDelContactInfo", contact);
-      },
-      [&scan](std::int32_t percent) { scan.postProgress(percent); }};
+  const DelContactSink sink{[&scan](const std::shared_ptr<MzContactNode>& contact) {
+                              scan.nc.post("ScanDelContactInfo", contact);
+                            },
+                            [&scan](std::int32_t percent) { scan.postProgress(percent); }};
   carveDeletedContacts(db, scan.bIOS7DeviceNode, scan.lists, sink);
 }
 

@@ -12,9 +12,7 @@ RetrievoAppDelegate& RetrievoAppDelegate::GetAppControllor() {
 RetrievoAppDelegate::RetrievoAppDelegate(NotificationCenter& center)
     : nc(center), backupList_(deviceController_, nullptr) {}
 
-void RetrievoAppDelegate::setBackupListView(BackupListView* view) {
-  backupList_.setView(view);
-}
+void RetrievoAppDelegate::setBackupListView(BackupListView* view) { backupList_.setView(view); }
 
 void RetrievoAppDelegate::showIphoneDisk() { backupList_.showIphoneDisk(paths::backupRoot()); }
 
@@ -28,8 +26,7 @@ bool RetrievoAppDelegate::IOSVersionIOS6(const std::optional<std::string>& versi
 
 void RetrievoAppDelegate::setCurrentNodeForScan(std::shared_ptr<MzIOSDeviceNode> node) {
   currentNode = std::move(node);
-  currentNodeIsiOS6Version =
-      currentNode ? IOSVersionIOS6(currentNode->strIOSVersion) : false;
+  currentNodeIsiOS6Version = currentNode ? IOSVersionIOS6(currentNode->strIOSVersion) : false;
 }
 
 void RetrievoAppDelegate::createScanLists() { scan = std::make_unique<ScanLists>(); }

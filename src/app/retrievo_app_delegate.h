@@ -11,11 +11,11 @@
 #include <string>
 #include <thread>
 
+#include "base/conversions.h"
 #include "base/notification_center.h"
 #include "catalogue/backup_list_controller.h"
 #include "catalogue/device_controller.h"
 #include "catalogue/manifest_reader.h"
-#include "base/conversions.h"
 #include "extract/scan_context.h"
 #include "extract/scan_lists.h"
 #include "extract/scan_problems.h"

@@ -3,9 +3,9 @@
 #include <new>
 #include <stdexcept>
 
-#include "base/log.h"
 #include "app/carve_steps.h"
 #include "app/retrievo_app_delegate.h"
+#include "base/log.h"
 #include "extract/bookmarks_scanner.h"
 #include "extract/calendar_scanner.h"
 #include "extract/calls_scanner.h"
@@ -63,9 +63,7 @@ bool RetrievoAppDelegate::ScanIOSBackFile(const std::string& backupFolder) {
   return true;
 }
 
-bool RetrievoAppDelegate::scanStopRequested() const {
-  return shouldStopScan && shouldStopScan();
-}
+bool RetrievoAppDelegate::scanStopRequested() const { return shouldStopScan && shouldStopScan(); }
 
 bool RetrievoAppDelegate::runScanStep(const char* name, const std::function<StepOutcome()>& run,
                                       const DatabasePreparer& databases) {
@@ -113,7 +111,9 @@ void RetrievoAppDelegate::ScanIOSBackUpFilehand(const std::string& backupFolder)
           },
           databases);
       for (const ScanStep& step : kStepsAfterManifest) {
-        if (!runScanStep(step.name, [&] { return step.run(context); }, databases)) break;
+        if (!runScanStep(
+                step.name, [&] { return step.run(context); }, databases))
+          break;
       }
     }
     databasesCopied_.store(databases.copiesMade());

@@ -60,8 +60,8 @@ std::optional<std::string> SqliteStatement::columnText(int column) const {
   const unsigned char* text = sqlite3_column_text(stmt_, column);
   int n = sqlite3_column_bytes(stmt_, column);
   if (!text) return std::nullopt;
-  return GetStringFormChar(std::string_view(reinterpret_cast<const char*>(text),
-                                            static_cast<std::size_t>(n)));
+  return GetStringFormChar(
+      std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(n)));
 }
 
 std::optional<std::string> SqliteStatement::columnNonEmptyText(int column) const {

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "base/conversions.h"
 #include "carve/carve_primitives.h"
 #include "carve/deleted_calls_scanner.h"
-#include "base/conversions.h"
 #include "carve/varint.h"
 #include "extract/device_databases.h"
 

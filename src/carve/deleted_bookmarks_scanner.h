@@ -29,7 +29,6 @@
 #include "extract/item_records.h"
 #include "extract/scan_lists.h"
 
-
 // The carving itself, for tests, the fuzz target and the benchmark: every bookmark record
 // carved from the table leaf pages of `db`, in file order, the two top folders included.
 std::vector<std::shared_ptr<MzBookMarkNode>> carveDeletedBookmarks(const CarveDatabase& db);

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "base/conversions.h"
 #include "carve/carve_primitives.h"
 #include "carve/deleted_calls_scanner.h"
 #include "carve/page_runs.h"
-#include "base/conversions.h"
 #include "extract/device_databases.h"
 
 namespace {
@@ -221,7 +221,10 @@ std::int64_t carveDeletedCalendarEvents(const CarveDatabase& db, bool writeAhead
   }
   using Event = std::shared_ptr<MzCalenderNode>;
   carve::carveInTwoRuns<Event>(
-      db.pageCount, own, [&] { return EventCarve{db, carve::fieldCapacity(db), {}}; },
+      db.pageCount, own,
+      [&] {
+        return EventCarve{db, carve::fieldCapacity(db), {}};
+      },
       [&](EventCarve& carve, std::int64_t first, std::int64_t last, std::vector<Event>& events) {
         carveEventPages(carve, writeAhead, currentNodeIsiOS6Version, first, last,
                         [&](Event event) { events.push_back(std::move(event)); });

@@ -26,7 +26,6 @@
 #include "extract/item_records.h"
 #include "extract/scan_lists.h"
 
-
 using CalenderPost = std::function<void(std::shared_ptr<MzCalenderNode>)>;
 
 // The carving itself, for tests, the fuzz target and the benchmark: hands every event

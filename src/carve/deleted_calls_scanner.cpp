@@ -11,13 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/conversions.h"
 #include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
 #include "carve/page_runs.h"
 #include "carve/record_blocks.h"
 #include "carve/varint.h"
 #include "extract/calls_scanner.h"
-#include "base/conversions.h"
 #include "extract/device_databases.h"
 #include "extract/name_lookup.h"
 
@@ -48,8 +48,8 @@ bool isCandidate(const std::uint8_t* bytes, std::int64_t offset) {
 }
 
 // What the block prefilter lets through: the first two bytes of isCandidate().
-constexpr std::array<carve::ByteTest, 2> kCallTests = {
-    carve::ByteTest{0, 2, {0x01, 0x03}}, carve::ByteTest{1, 3, {0x01, 0x02, 0x09}}};
+constexpr std::array<carve::ByteTest, 2> kCallTests = {carve::ByteTest{0, 2, {0x01, 0x03}},
+                                                       carve::ByteTest{1, 3, {0x01, 0x02, 0x09}}};
 
 bool isCallPage(const CarveDatabase& db, std::int64_t page) {
   return carve::subStringIsValidAt(db.image, db.firstCellOffset(page) + 7, 6, 1, 6);
@@ -212,7 +212,9 @@ std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Ve
   using Call = std::shared_ptr<MzCallHistoryNode>;
   carve::carveInTwoRuns<Call>(
       db.pageCount, own,
-      [&] { return CallCarve{db, carve::fieldCapacity(db), {}, {}, secondLookup}; },
+      [&] {
+        return CallCarve{db, carve::fieldCapacity(db), {}, {}, secondLookup};
+      },
       [&](CallCarve& carve, std::int64_t first, std::int64_t last, std::vector<Call>& calls) {
         carveCallPages(carve, currentNodeIsiOS6Version, first, last, [&](Call call) {
           if (carve.lookup) name(*carve.lookup, *call);
@@ -227,7 +229,6 @@ std::int64_t carveDeletedCalls(const CarveDatabase& db, bool currentNodeIsiOS6Ve
       });
   return carved;
 }
-
 
 // ---- What the call and calendar carvers share ------------------------------------------------
 

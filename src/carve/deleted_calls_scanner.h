@@ -32,7 +32,6 @@
 #include "extract/item_records.h"
 #include "extract/scan_lists.h"
 
-
 using CallHistoryPost = std::function<void(std::shared_ptr<MzCallHistoryNode>)>;
 using CallNameLookup = std::function<std::optional<std::string>(const std::string& phone)>;
 

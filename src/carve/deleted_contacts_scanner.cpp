@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/conversions.h"
 #include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
-#include "base/conversions.h"
 #include "extract/device_databases.h"
 
 namespace {
@@ -423,7 +423,6 @@ class ContactCarver {
    private:
     std::vector<Entry> entries_;
   };
-
 
   const CarveDatabase& db_;
   const DatabaseImage& file_;

@@ -10,9 +10,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "base/conversions.h"
 #include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
-#include "base/conversions.h"
 #include "extract/device_databases.h"
 #include "extract/message_direction.h"
 #include "extract/name_lookup.h"

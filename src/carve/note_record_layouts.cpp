@@ -1,8 +1,8 @@
 #include "carve/note_record_layouts.h"
 
+#include "base/conversions.h"
 #include "carve/note_record_reader.h"
 #include "carve/varint.h"
-#include "base/conversions.h"
 
 namespace {
 

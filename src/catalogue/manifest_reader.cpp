@@ -13,12 +13,12 @@
 #include <system_error>
 #include <vector>
 
+#include "base/conversions.h"
 #include "base/log.h"
 #include "base/notification_center.h"
-#include "catalogue/sha1.h"
 #include "base/sqlite_reader.h"
+#include "catalogue/sha1.h"
 #include "catalogue/stored_file.h"
-#include "base/conversions.h"
 
 namespace {
 
@@ -335,7 +335,8 @@ ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& in
   if (SqliteStatement count = db.prepare("SELECT count(*) FROM Files"); count.step()) {
     rowCount = count.columnInt(0);
   }
-  SqliteStatement rows = db.prepare("SELECT fileID, domain, relativePath, flags FROM Files ORDER BY rowid");
+  SqliteStatement rows =
+      db.prepare("SELECT fileID, domain, relativePath, flags FROM Files ORDER BY rowid");
   if (!rows.valid()) {
     result.status = ManifestStatus::BadHeader;
     return result;

@@ -39,7 +39,7 @@ enum class ManifestStatus {
 
 struct ManifestReadResult {
   ManifestStatus status = ManifestStatus::Missing;
-  std::size_t entries = 0;  // records appended to the index
+  std::size_t entries = 0;   // records appended to the index
   std::string manifestName;  // "Manifest.mbdb", "Manifest.db" or "" when none was read
 };
 
@@ -63,5 +63,4 @@ ManifestReadResult readManifestMbdbBytes(const std::uint8_t* data, std::size_t s
 
 // The fileKey of the latest record in `index` whose filePath equals `path` exactly
 // (the domain is not compared), or none.
-std::optional<std::string> getFileKeyBytheFilepath(const FileIndex& index,
-                                                   const std::string& path);
+std::optional<std::string> getFileKeyBytheFilepath(const FileIndex& index, const std::string& path);

@@ -165,8 +165,8 @@ int runBrowse(const BrowseOptions& opt) {
   }
 
   if (dir != nullptr) {
-    std::cout << tickMark(dir->isSelected) << ' ' << terminalSafe(treePathOf(*dir)) << ": " << folders.size()
-              << " folders, " << dir->fileChildren.size() << " files, "
+    std::cout << tickMark(dir->isSelected) << ' ' << terminalSafe(treePathOf(*dir)) << ": "
+              << folders.size() << " folders, " << dir->fileChildren.size() << " files, "
               << MzTreeController::countFiles(*dir) << " with subfolders\n";
   } else {
     std::cout << terminalSafe(opt.node) << ": " << counted(files.size(), "file", "files") << '\n';

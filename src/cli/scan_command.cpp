@@ -45,7 +45,8 @@ int runScan(const ScanOptions& opt) {
   MzResultViewController& results = session.results();
 
   if (!opt.json.empty()) {
-    int code = writeDocument(scanDocument(*session.backup(), results, session.problems()), opt.json);
+    int code =
+        writeDocument(scanDocument(*session.backup(), results, session.problems()), opt.json);
     if (code != kExitOk || opt.json == "-") return code;
   }
   TablePrinter table({"Category", "Live", "Deleted"});
@@ -64,9 +65,10 @@ void addScanCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand(
       "scan", "Scan a backup folder and print the live and deleted records found per category");
   cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
-  cmd->add_option("--json", opt->json,
-                  "Also write the whole result as JSON to FILE, replacing it (\"-\" for stdout only); "
-                  "never a file inside the backup folder or a symbolic link");
+  cmd->add_option(
+      "--json", opt->json,
+      "Also write the whole result as JSON to FILE, replacing it (\"-\" for stdout only); "
+      "never a file inside the backup folder or a symbolic link");
   cmd->add_flag("-q,--quiet", opt->quiet, "No progress on stderr");
   cmd->callback([opt] { exitCode() = runScan(*opt); });
 }

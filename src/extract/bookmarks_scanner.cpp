@@ -4,11 +4,11 @@
 #include <string>
 
 #include "base/log.h"
+#include "base/sqlite_reader.h"
 #include "catalogue/plist_file.h"
 #include "catalogue/stored_file.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
-#include "base/sqlite_reader.h"
 #include "extract/step_database.h"
 
 namespace {

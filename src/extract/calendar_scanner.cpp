@@ -3,12 +3,12 @@
 #include <memory>
 #include <vector>
 
-#include "base/log.h"
-#include "catalogue/stored_file.h"
 #include "base/conversions.h"
+#include "base/log.h"
+#include "base/sqlite_reader.h"
+#include "catalogue/stored_file.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
-#include "base/sqlite_reader.h"
 #include "extract/step_database.h"
 
 namespace {

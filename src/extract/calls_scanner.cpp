@@ -5,12 +5,12 @@
 #include <memory>
 #include <vector>
 
-#include "catalogue/stored_file.h"
 #include "base/conversions.h"
+#include "base/sqlite_reader.h"
+#include "catalogue/stored_file.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
 #include "extract/name_lookup.h"
-#include "base/sqlite_reader.h"
 #include "extract/step_database.h"
 
 namespace {

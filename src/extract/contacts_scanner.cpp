@@ -6,9 +6,9 @@
 #include <unordered_map>
 
 #include "base/log.h"
+#include "base/sqlite_reader.h"
 #include "catalogue/stored_file.h"
 #include "extract/device_databases.h"
-#include "base/sqlite_reader.h"
 #include "extract/step_database.h"
 
 namespace {
@@ -42,7 +42,7 @@ void readPictures(ScanContext& scan) {
     return;
   }
   auto copy = scan.databases.readOnlyCopy(file, devicedb::walKeyFor(devicedb::kContactPictures),
-                                           devicedb::deviceFileName(devicedb::kContactPictures));
+                                          devicedb::deviceFileName(devicedb::kContactPictures));
   if (!copy) return;
   SqliteDatabase db = SqliteDatabase::openReadOnly(*copy);
   if (!db.isOpen()) return;

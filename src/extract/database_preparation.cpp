@@ -74,8 +74,8 @@ int copyRange(int in, int out, off_t from, off_t to, std::unique_ptr<char[]>& bu
     if (got < 0) return errno;
     if (got == 0) return 0;
     for (ssize_t done = 0; done < got;) {
-      const ssize_t put = ::pwrite(out, buffer.get() + done, static_cast<std::size_t>(got - done),
-                                   from + done);
+      const ssize_t put =
+          ::pwrite(out, buffer.get() + done, static_cast<std::size_t>(got - done), from + done);
       if (put < 0 && errno == EINTR) continue;
       if (put < 0) return errno;
       done += put;
@@ -211,8 +211,9 @@ bool DatabasePreparer::ensureWorkspace() {
     const int why = errno;
     applog::line("Cannot create the scan's private folder");
     workspaceFailed_ = true;
-    const std::string reason = std::string("cannot make a private folder for the database "
-                                           "copies in this temporary folder (") +
+    const std::string reason = std::string(
+                                   "cannot make a private folder for the database "
+                                   "copies in this temporary folder (") +
                                std::strerror(why) + ")";
     if (problems_ != nullptr) problems_->reportEnvironment(parent, reason);
     return false;
@@ -243,8 +244,8 @@ bool DatabasePreparer::copyStored(const std::string& from, const std::string& to
   fs::remove(to, ec);
   if (error == ECANCELED) return false;
   if (isNoSpace(error) && problems_ != nullptr) {
-    problems_->reportEnvironment(name, "no space left for its copy in " + temporaryFolder() +
-                                           " (" + std::strerror(error) + ")");
+    problems_->reportEnvironment(name, "no space left for its copy in " + temporaryFolder() + " (" +
+                                           std::strerror(error) + ")");
   } else {
     report(name, "cannot copy the database (" + std::string(std::strerror(error)) + ")");
   }

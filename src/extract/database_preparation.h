@@ -49,8 +49,7 @@ class DatabasePreparer {
                                       const std::string& deviceFile = {});
 
   // The same copy without the checkpoint, for readers that open it read-only.
-  std::optional<std::string> readOnlyCopy(const std::string& storedFile,
-                                          const std::string& walKey,
+  std::optional<std::string> readOnlyCopy(const std::string& storedFile, const std::string& walKey,
                                           const std::string& deviceFile = {});
 
   // The copy made of `storedFile` in this scan, or none.

@@ -9,8 +9,8 @@
 #include <system_error>
 #include <vector>
 
-#include "base/log.h"
 #include "base/conversions.h"
+#include "base/log.h"
 #include "extract/item_records.h"
 #include "extract/media_types.h"
 

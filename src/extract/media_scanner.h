@@ -27,8 +27,8 @@
 #include <string>
 
 #include "base/notification_center.h"
-#include "extract/scan_problems.h"
 #include "catalogue/tree_dir_node.h"
+#include "extract/scan_problems.h"
 
 // Files of the cloud folder smaller than this are not reported.
 inline constexpr std::uint64_t kCloudMediaMinimumBytes = 20000;

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "base/sqlite_reader.h"
 #include "catalogue/tree_dir_node.h"
 #include "extract/item_records.h"
 #include "extract/scan_lists.h"
-#include "base/sqlite_reader.h"
 
 // The type of an attachment by its device path: "Image" or "Mov" by the extension of the
 // file name (images first, then videos and audio), else "Contact" for a file named

@@ -19,7 +19,6 @@
 
 #include "base/bytes.h"
 #include "extract/phone_names.h"
-#include "extract/phone_names.h"
 
 struct ScanLists;
 

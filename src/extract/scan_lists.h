@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "catalogue/tree_dir_node.h"
 #include "base/bytes.h"
+#include "catalogue/tree_dir_node.h"
 #include "extract/item_records.h"
 
 class NameLookup;

@@ -10,9 +10,9 @@
 #include <optional>
 #include <vector>
 
+#include "base/sqlite_reader.h"
 #include "extract/database_location.h"
 #include "extract/scan_context.h"
-#include "base/sqlite_reader.h"
 #include "extract/step_outcome.h"
 
 class StepDatabase {

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/main_thread.h"
 #include "base/conversions.h"
+#include "base/main_thread.h"
 #include "results/html_controller.h"
 #include "results/message_html.h"
 #include "results/output_names.h"
@@ -262,8 +262,8 @@ void MzRecoveryWriter::finish() {
 }
 
 std::optional<std::uint64_t> MzRecoveryWriter::sourceBytes(const std::string& source,
-                                                          std::size_t limit, std::string* bytes,
-                                                          std::string* problem) const {
+                                                           std::size_t limit, std::string* bytes,
+                                                           std::string* problem) const {
   const OpenedStoredFile opened = openRecoverySource(sourceFolder_, source);
   if (opened.fd < 0) {
     *problem = opened.refused ? "skipped: " + opened.reason()
@@ -282,8 +282,8 @@ std::optional<std::uint64_t> MzRecoveryWriter::sourceBytes(const std::string& so
     bytes->resize(static_cast<std::size_t>(std::min<std::uint64_t>(limit, *size)));
     std::size_t done = 0;
     while (done < bytes->size()) {
-      const ssize_t n = ::pread(opened.fd, bytes->data() + done, bytes->size() - done,
-                                static_cast<off_t>(done));
+      const ssize_t n =
+          ::pread(opened.fd, bytes->data() + done, bytes->size() - done, static_cast<off_t>(done));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) error = errno;
       if (n <= 0) break;

@@ -7,9 +7,9 @@
 #include <system_error>
 #include <utility>
 
+#include "base/conversions.h"
 #include "base/localization.h"
 #include "base/main_thread.h"
-#include "base/conversions.h"
 #include "results/conversation_grouping.h"
 #include "results/deleted_record_filter.h"
 #include "results/media_signature.h"

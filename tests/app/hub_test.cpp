@@ -39,9 +39,8 @@ TEST(NotificationCenter, DeliversInRegistrationOrderOnThePostersThread) {
 TEST(NotificationCenter, ObserversMayRegisterWhileBeingCalled) {
   NotificationCenter center;
   int late = 0;
-  center.addObserver("X", [&](const std::any&) {
-    center.addObserver("X", [&](const std::any&) { ++late; });
-  });
+  center.addObserver(
+      "X", [&](const std::any&) { center.addObserver("X", [&](const std::any&) { ++late; }); });
   center.post("X");
   EXPECT_EQ(late, 0);  // added during delivery: called from the next post on
   center.post("X");
@@ -69,7 +68,8 @@ TEST(Log, OneLinePerCallToTheSink) {
   applog::setSink([&](const std::string& l) { lines.push_back(l); });
   applog::line("AnalyzerFile hash1 could not compute message digest.\n");
   applog::setSink({});
-  EXPECT_EQ(lines, std::vector<std::string>{"AnalyzerFile hash1 could not compute message digest."});
+  EXPECT_EQ(lines,
+            std::vector<std::string>{"AnalyzerFile hash1 could not compute message digest."});
 }
 
 TEST(Paths, BackupRootFollowsTheEnvironment) {

@@ -14,12 +14,12 @@
 #include <string>
 #include <utility>
 
+#include "app/carve_steps.h"
 #include "backup_builder.h"
+#include "base/conversions.h"
 #include "calendar_calls_volume.h"
 #include "carve/deleted_calendar_scanner.h"
-#include "app/carve_steps.h"
 #include "carve/deleted_calls_scanner.h"
-#include "base/conversions.h"
 #include "extract/device_databases.h"
 #include "support/step_harness.h"
 #include "support/temp_dir.h"

@@ -13,9 +13,9 @@
 #include <set>
 #include <string>
 
+#include "app/carve_steps.h"
 #include "backup_builder.h"
 #include "carve/deleted_contacts_scanner.h"
-#include "app/carve_steps.h"
 #include "contacts_volume.h"
 #include "support/step_harness.h"
 #include "support/temp_dir.h"

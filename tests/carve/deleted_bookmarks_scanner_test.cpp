@@ -1,11 +1,11 @@
 #include "carve/deleted_bookmarks_scanner.h"
-#include "app/carve_steps.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "app/carve_steps.h"
 #include "extract/device_databases.h"
 #include "notes_volume.h"
 #include "support/step_harness.h"

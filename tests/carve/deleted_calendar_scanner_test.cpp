@@ -1,5 +1,4 @@
 #include "carve/deleted_calendar_scanner.h"
-#include "app/carve_steps.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +7,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/carve_steps.h"
 #include "backup_builder.h"
+#include "base/conversions.h"
 #include "calendar_calls_volume.h"
 #include "carve/deleted_calls_scanner.h"
-#include "base/conversions.h"
 #include "extract/device_databases.h"
 #include "fixture_support.h"
 #include "support/folder_hash.h"
@@ -314,8 +314,8 @@ TEST(DeletedCalendarPages, TwoCarversGiveWhatOneGives) {
           file, writeAhead, true,
           [&](std::shared_ptr<MzCalenderNode> e) {
             if (std::this_thread::get_id() != caller) postedElsewhere = true;
-            out.push_back(e->calTitle + "|" + e->location + "|" + e->calNote + "|" +
-                          e->startDate + "|" + e->endDate);
+            out.push_back(e->calTitle + "|" + e->location + "|" + e->calNote + "|" + e->startDate +
+                          "|" + e->endDate);
           },
           oneCarver);
       EXPECT_EQ(carved, static_cast<std::int64_t>(out.size()));

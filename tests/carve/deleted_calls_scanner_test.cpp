@@ -1,5 +1,4 @@
 #include "carve/deleted_calls_scanner.h"
-#include "app/carve_steps.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "app/carve_steps.h"
 #include "backup_builder.h"
+#include "base/conversions.h"
 #include "calendar_calls_volume.h"
 #include "carve/carve_primitives.h"
 #include "carve/deleted_calendar_scanner.h"
 #include "extract/calls_scanner.h"
-#include "base/conversions.h"
 #include "support/folder_hash.h"
 #include "support/step_harness.h"
 #include "support/temp_dir.h"
@@ -238,8 +238,8 @@ TEST(DeletedCalls, TwoCarversGiveWhatOneGives) {
         file, true, names,
         [&](std::shared_ptr<MzCallHistoryNode> c) {
           if (std::this_thread::get_id() != caller) postedElsewhere = true;
-          out.push_back(c->callPhone + "|" + c->callDate + "|" + std::to_string(c->callTime) +
-                        "|" + c->callType + "|" + c->callDuration + "|" +
+          out.push_back(c->callPhone + "|" + c->callDate + "|" + std::to_string(c->callTime) + "|" +
+                        c->callType + "|" + c->callDuration + "|" +
                         (c->callName ? "=" + *c->callName : "none"));
         },
         carvers);

@@ -1,5 +1,4 @@
 #include "carve/deleted_contacts_scanner.h"
-#include "app/carve_steps.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/carve_steps.h"
 #include "carve/page_walk.h"
 #include "support/step_harness.h"
 #include "support/temp_dir.h"

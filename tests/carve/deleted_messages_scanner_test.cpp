@@ -1,5 +1,4 @@
 #include "carve/deleted_messages_scanner.h"
-#include "app/carve_steps.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +6,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "carve/carve_primitives.h"
+#include "app/carve_steps.h"
 #include "base/conversions.h"
+#include "carve/carve_primitives.h"
 #include "extract/device_databases.h"
 #include "fixture_support.h"
 #include "sample_backup.h"

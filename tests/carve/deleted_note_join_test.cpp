@@ -57,8 +57,8 @@ TEST(DeletedNotesAssembly, RepeatedIdsAreRaisedAndTheLastRecordOfAnIdWins) {
 TEST(DeletedNotesAssembly, IdsFarApartAndAtTheEndsOfTheRange) {
   // Ids past any table indexed by id (large, negative) next to small ones: the last record of
   // an id still wins, and an id no record has finds none, also between and outside the ids.
-  RecordList<MzNoteNode> notes = {note(5, "five"),      note(2000000000, "far"),
-                                  note(5, "five again"), note(-7, "negative"),
+  RecordList<MzNoteNode> notes = {note(5, "five"),        note(2000000000, "far"),
+                                  note(5, "five again"),  note(-7, "negative"),
                                   note(INT32_MAX, "max"), note(INT32_MAX, "wrapped")};
   RecordList<MzNoteValueNode> bodies = {body(5, ""),         body(2000000000, ""), body(-7, ""),
                                         body(INT32_MAX, ""), body(INT32_MIN, ""),  body(6, ""),
@@ -76,8 +76,8 @@ TEST(DeletedNotesAssembly, IdsFarApartAndAtTheEndsOfTheRange) {
 
   // Close ids (a table by id) with a gap and bodies outside them.
   RecordList<MzNoteNode> close = {note(3, "three"), note(9, "nine"), note(3, "three again")};
-  posted = assembleDeletedNotes(close, {body(3, ""), body(9, ""), body(4, ""), body(2, ""),
-                                        body(10, "")});
+  posted = assembleDeletedNotes(close,
+                                {body(3, ""), body(9, ""), body(4, ""), body(2, ""), body(10, "")});
   ASSERT_EQ(posted.size(), 5u);
   EXPECT_EQ(posted[0]->noteTitle, "three again");
   EXPECT_EQ(posted[1]->noteTitle, "nine");

@@ -1,5 +1,4 @@
 #include "carve/deleted_notes_scanner.h"
-#include "app/carve_steps.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/carve_steps.h"
 #include "extract/device_databases.h"
 #include "notes_volume.h"
 #include "support/note_rows.h"

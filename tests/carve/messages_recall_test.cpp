@@ -14,8 +14,8 @@
 #include <map>
 #include <set>
 
-#include "carve/deleted_messages_scanner.h"
 #include "app/carve_steps.h"
+#include "carve/deleted_messages_scanner.h"
 #include "extract/messages_scanner.h"
 #include "fixture_support.h"
 #include "messages_volume.h"

@@ -87,7 +87,8 @@ TEST(DeletedNotesCarving, TwoCarversGiveWhatOneGives) {
       Carved c;
       carveDeletedNotePages(db, writeAhead, iOS7, c.notes, c.bodies, oneCarver);
       std::vector<std::string> out;
-      for (const auto& n : c.notes) out.push_back(std::to_string(n->uid) + n->noteTitle + n->noteDate);
+      for (const auto& n : c.notes)
+        out.push_back(std::to_string(n->uid) + n->noteTitle + n->noteDate);
       for (const auto& b : c.bodies) out.push_back(std::to_string(b->uid) + "|" + b->noteValue);
       return out;
     };
@@ -363,8 +364,9 @@ TEST(DeletedNotesCarving, OwnerIdsFrom32768OnAreThreeByteIntegers) {
       EXPECT_EQ(c.notes[0]->noteTitle, "Spare parts");
       EXPECT_EQ(c.notes[0]->noteDate, "03-29-2013 10:30");
       const std::vector<std::pair<std::int32_t, std::string>> expected = {
-          {40001, longBody},    {32768, "Mooring<div>Berth 14</div>"}, {40000, listBody},
-          {8388607, "Last id"}, {32767, "Two-byte id"},                {5, "One-byte id"}};
+          {40001, longBody},      {32768, "Mooring<div>Berth 14</div>"},
+          {40000, listBody},      {8388607, "Last id"},
+          {32767, "Two-byte id"}, {5, "One-byte id"}};
       ASSERT_EQ(c.bodies.size(), expected.size());
       for (std::size_t k = 0; k < expected.size(); ++k) {
         EXPECT_EQ(c.bodies[k]->uid, expected[k].first) << k;
@@ -396,8 +398,8 @@ TEST(DeletedNotesCarving, ALargeOwnerFirstCellIsFoundWhereverItsVarintsEnd) {
         live.resize(std::min<std::size_t>(live.size(), 600));  // the rest would overflow
         image.setFirstCell(1, 100);
         const std::int64_t at = image.put(image.pageOffset(1) + 100, live);
-        image.put(at,
-                  freed(cellOf(owner + 1, encodeRecord(bodyRow(owner + 1, "Anchor chain"), format4))));
+        image.put(at, freed(cellOf(owner + 1,
+                                   encodeRecord(bodyRow(owner + 1, "Anchor chain"), format4))));
         const Carved c = carve(image, true, false);
         ASSERT_FALSE(c.bodies.empty()) << owner << " " << contentLength;
         EXPECT_EQ(c.bodies.back()->uid, owner + 1) << contentLength;

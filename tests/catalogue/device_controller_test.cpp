@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
+#include "backup_writer.h"
 #include "base/localization.h"
 #include "base/log.h"
-#include "backup_writer.h"
 #include "support/temp_dir.h"
 
 namespace {

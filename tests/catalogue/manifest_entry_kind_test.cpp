@@ -1,8 +1,8 @@
 // Index records say whether their manifest entry is a folder or a link, in both layouts.
 #include <gtest/gtest.h>
 
-#include "base/notification_center.h"
 #include "backup_writer.h"
+#include "base/notification_center.h"
 #include "catalogue/manifest_reader.h"
 #include "support/temp_dir.h"
 

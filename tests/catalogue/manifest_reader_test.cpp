@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "backup_writer.h"
 #include "base/log.h"
 #include "base/notification_center.h"
-#include "backup_writer.h"
 #include "catalogue/stored_file.h"
 #include "support/folder_hash.h"
 #include "support/temp_dir.h"

@@ -29,8 +29,9 @@ ScanResult runContactsStep(const std::string& folder) {
   center.addObserver("ScanContactInfo", [&](const std::any& o) {
     r.posted.push_back(std::any_cast<std::shared_ptr<MzContactNode>>(o));
   });
-  center.addObserver("ScanProgressInfo",
-                     [&](const std::any& o) { r.progress.push_back(std::any_cast<std::int32_t>(o)); });
+  center.addObserver("ScanProgressInfo", [&](const std::any& o) {
+    r.progress.push_back(std::any_cast<std::int32_t>(o));
+  });
   DatabasePreparer databases(folder);
   ScanContext context{folder, center, r.lists, databases};
   scanContactThread(context);
@@ -79,9 +80,8 @@ TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
       continue;
     }
     ++live;
-    auto it = std::find_if(r.posted.begin(), r.posted.end(), [&](const auto& c) {
-      return c->rowid == truth["rowid"].get<int>();
-    });
+    auto it = std::find_if(r.posted.begin(), r.posted.end(),
+                           [&](const auto& c) { return c->rowid == truth["rowid"].get<int>(); });
     ASSERT_NE(it, r.posted.end()) << truth.dump();
     const MzContactNode& c = **it;
     EXPECT_EQ(c.contactName, expectedName(truth));
@@ -94,8 +94,8 @@ TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
     EXPECT_EQ(c.contactJobtitle, "");
     if (truth["picture_bytes"].get<int>() > 0) {
       ASSERT_TRUE(c.imageData) << c.contactName;
-      EXPECT_EQ(SHAH::hexDigest(std::string_view(
-                    reinterpret_cast<const char*>(c.imageData->data()), c.imageData->size())),
+      EXPECT_EQ(SHAH::hexDigest(std::string_view(reinterpret_cast<const char*>(c.imageData->data()),
+                                                 c.imageData->size())),
                 truth["picture_sha1"]);
     } else {
       EXPECT_FALSE(c.imageData) << c.contactName;
@@ -130,11 +130,14 @@ void makePictureDatabase(const std::string& path, const char* table,
                          const std::vector<std::pair<int, std::string>>& rows) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  sqlite3_exec(db, (std::string("CREATE TABLE ") + table + " (record_id INTEGER, data BLOB)").c_str(),
+  sqlite3_exec(db,
+               (std::string("CREATE TABLE ") + table + " (record_id INTEGER, data BLOB)").c_str(),
                nullptr, nullptr, nullptr);
   for (const auto& [id, bytes] : rows) {
-    sqlite3_exec(db, (std::string("INSERT INTO ") + table + " VALUES(" + std::to_string(id) +
-                      ", X'" + bytes + "')").c_str(),
+    sqlite3_exec(db,
+                 (std::string("INSERT INTO ") + table + " VALUES(" + std::to_string(id) + ", X'" +
+                  bytes + "')")
+                     .c_str(),
                  nullptr, nullptr, nullptr);
   }
   sqlite3_close(db);
@@ -157,8 +160,8 @@ TEST(ContactsStep, FieldRulesRowIdZeroAndPicturesFromTheMddataFile) {
        "INSERT INTO ABMultiValue(record_id, property, value) VALUES(5, 5, NULL)",
        "INSERT INTO ABMultiValue(record_id, property, value) VALUES(5, 3, '')",
        "INSERT INTO ABMultiValue(record_id, property, value) VALUES(5, 16, 'other kind')"});
-  makePictureDatabase(backup.sub(std::string(devicedb::kContactPicturesKey) + ".mddata"),
-                      "ABImage", {{5, "AA"}, {5, "BBCC"}, {0, "DD"}});
+  makePictureDatabase(backup.sub(std::string(devicedb::kContactPicturesKey) + ".mddata"), "ABImage",
+                      {{5, "AA"}, {5, "BBCC"}, {0, "DD"}});
 
   ScanResult r = runContactsStep(backup.path());
   ASSERT_EQ(r.posted.size(), 3u);

@@ -7,9 +7,9 @@
 
 #include <filesystem>
 
+#include "base/sqlite_reader.h"
 #include "catalogue/stored_file.h"
 #include "extract/device_databases.h"
-#include "base/sqlite_reader.h"
 #include "support/folder_hash.h"
 #include "support/temp_dir.h"
 
@@ -22,17 +22,21 @@ void writeDatabaseWithRowsInLog(const std::string& scratch, const std::string& d
   const std::string path = scratch + "/live.db";
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  sqlite3_exec(db, "PRAGMA journal_mode=WAL; CREATE TABLE message(ROWID INTEGER PRIMARY KEY, text);",
+  sqlite3_exec(db,
+               "PRAGMA journal_mode=WAL; CREATE TABLE message(ROWID INTEGER PRIMARY KEY, text);",
                nullptr, nullptr, nullptr);
   for (int i = 0; i < inFile; ++i) {
-    sqlite3_exec(db, ("INSERT INTO message(text) VALUES('checkpointed " + std::to_string(i) + "')").c_str(),
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(
+        db, ("INSERT INTO message(text) VALUES('checkpointed " + std::to_string(i) + "')").c_str(),
+        nullptr, nullptr, nullptr);
   }
   sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
   sqlite3_wal_autocheckpoint(db, 0);
   for (int i = 0; i < inLog; ++i) {
-    sqlite3_exec(db, ("INSERT INTO message(text) VALUES('only in the log " + std::to_string(i) + "')").c_str(),
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(
+        db,
+        ("INSERT INTO message(text) VALUES('only in the log " + std::to_string(i) + "')").c_str(),
+        nullptr, nullptr, nullptr);
   }
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(dbOut).parent_path(), ec);

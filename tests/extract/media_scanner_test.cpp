@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/conversions.h"
 #include "base/log.h"
 #include "catalogue/manifest_reader.h"
 #include "catalogue/stored_file.h"
-#include "base/conversions.h"
 #include "extract/item_records.h"
 #include "sample_backup.h"
 #include "support/folder_hash.h"

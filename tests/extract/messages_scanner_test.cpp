@@ -7,14 +7,14 @@
 #include <functional>
 #include <set>
 
+#include "base/conversions.h"
 #include "catalogue/device_controller.h"
 #include "catalogue/manifest_reader.h"
 #include "catalogue/stored_file.h"
 #include "extract/contacts_scanner.h"
-#include "base/conversions.h"
 #include "extract/device_databases.h"
-#include "extract/phone_names.h"
 #include "extract/message_attachments.h"
+#include "extract/phone_names.h"
 #include "fixture_support.h"
 #include "sample_backup.h"
 #include "support/folder_hash.h"
