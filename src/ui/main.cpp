@@ -1,0 +1,22 @@
+// retrievo-gui: the desktop application.
+#include <QApplication>
+#include <QTimer>
+
+#include "app/retrievo_app_delegate.h"
+#include "ui/mz_window.h"
+#include "ui/qt_main_thread.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Retrievo");
+  QApplication::setOrganizationName("Retrievo");
+  QApplication::setApplicationVersion(RETRIEVO_VERSION);
+  QApplication::setDesktopFileName("retrievo-gui");
+  installQtMainThreadExecutor();
+
+  RetrievoAppDelegate& delegate = RetrievoAppDelegate::GetAppControllor();
+  MzWindow window(delegate);
+  window.show();
+  QTimer::singleShot(0, &window, [&window] { window.applicationDidFinishLaunching(); });
+  return QApplication::exec();
+}

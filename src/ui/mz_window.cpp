@@ -1,0 +1,413 @@
+#include "ui/mz_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <any>
+
+#include "app/retrievo_app_delegate.h"
+#include "base/paths.h"
+#include "ui/backup_folder_view.h"
+#include "ui/mz_button.h"
+
+namespace {
+
+constexpr QSize kSourceButtonSize(150, 96);
+constexpr QSize kScanButtonSize(150, 40);
+constexpr QSize kCloseButtonSize(22, 22);
+
+// A panel with a heading and a line of explanation, for the entry views.
+QWidget* notePanel(const QString& name, const QString& heading, const QString& note,
+                   QWidget* parent) {
+  auto* panel = new QWidget(parent);
+  panel->setAccessibleName(name);
+  auto* layout = new QVBoxLayout(panel);
+  auto* title = new QLabel(heading, panel);
+  QFont font = title->font();
+  font.setPointSizeF(font.pointSizeF() * 1.3);
+  font.setBold(true);
+  title->setFont(font);
+  title->setWordWrap(true);
+  auto* text = new QLabel(note, panel);
+  text->setWordWrap(true);
+  layout->addWidget(title);
+  layout->addWidget(text);
+  layout->addStretch(1);
+  return panel;
+}
+
+MzButton* buttonFrom(const std::any& object) {
+  const auto* button = std::any_cast<MzButton*>(&object);
+  return button != nullptr ? *button : nullptr;
+}
+
+}  // namespace
+
+bool CopyDylibToUserDir() { return true; }
+
+MzWindow::MzWindow(RetrievoAppDelegate& delegate, QWidget* parent)
+    : QMainWindow(parent), delegate_(delegate) {
+  setWindowTitle(tr("Retrievo"));
+  setAccessibleName(tr("Retrievo"));
+  // The window posts through the delegate's centre; its handlers run on the main thread,
+  // where the buttons post.
+  observers_.push_back(delegate_.nc.addObserver("MzbuttonMouseEntered", [this](const std::any& o) {
+    MzbuttonMouseEnteredHandle(buttonFrom(o));
+  }));
+  observers_.push_back(delegate_.nc.addObserver("MzbuttonMouseExited", [this](const std::any& o) {
+    MzbuttonMouseExitedHandle(buttonFrom(o));
+  }));
+  observers_.push_back(delegate_.nc.addObserver(
+      "MzbuttonMouseDown", [this](const std::any& o) { MzbuttonMouseDownHandle(buttonFrom(o)); }));
+
+  pages_ = new QStackedWidget(this);
+  setCentralWidget(pages_);
+  buildEntryViews();
+  buildMenus();
+
+  delegate_.hideMainView = [this] { hideMainView(); };
+  delegate_.showResultView = [this] { showResultView(); };
+
+  // Interface loaded: only the cloud view's sign-in panel, then the cloud view.
+  scansignInCloudView_->show();
+  scanDownloadCloudView_->hide();
+  scaniCloudBackupView_->hide();
+  scanAnalyCloudView_->hide();
+  scanIntType = -1;
+  ChangeToICloudView();
+
+  QSettings settings;
+  if (!restoreGeometry(settings.value("window/geometry").toByteArray())) resize(960, 640);
+}
+
+MzWindow::~MzWindow() {
+  for (std::size_t id : observers_) delegate_.nc.removeObserver(id);
+  delegate_.setBackupListView(nullptr);
+  delegate_.hideMainView = nullptr;
+  delegate_.showResultView = nullptr;
+}
+
+void MzWindow::buildEntryViews() {
+  entryPage_ = new QWidget(pages_);
+  auto* layout = new QVBoxLayout(entryPage_);
+  layout->setContentsMargins(18, 12, 18, 18);
+
+  // The title line: the product's name and the close button.
+  auto* titleRow = new QHBoxLayout;
+  auto* title = new QLabel(tr("Retrievo \u2014 get your iPhone or iPad data back"), entryPage_);
+  QFont titleFont = title->font();
+  titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
+  titleFont.setBold(true);
+  title->setFont(titleFont);
+  closeWindowBtn_ = new MzButton(delegate_.nc, tr("Exit Retrievo"), kCloseButtonSize, entryPage_);
+  closeWindowBtn_->setImage("titlebarred.png");
+  titleRow->addWidget(title, 1);
+  titleRow->addWidget(closeWindowBtn_, 0, Qt::AlignTop);
+  layout->addLayout(titleRow);
+
+  // The three sources.
+  sourceBar_ = new QWidget(entryPage_);
+  auto* sources = new QHBoxLayout(sourceBar_);
+  sources->setContentsMargins(0, 0, 0, 0);
+  iOSBtn_ =
+      new MzButton(delegate_.nc, tr("Recover from an iOS device"), kSourceButtonSize, sourceBar_);
+  itunesBtn_ =
+      new MzButton(delegate_.nc, tr("Recover from a backup folder"), kSourceButtonSize, sourceBar_);
+  icloudBtn_ =
+      new MzButton(delegate_.nc, tr("Recover from a cloud backup"), kSourceButtonSize, sourceBar_);
+  iOSBtn_->setImage("recoveriosdeviceNom.png");
+  itunesBtn_->setImage("recoveritunesbackupNom.png");
+  icloudBtn_->setImage("recovericloudbackupDown.png");
+  sources->addWidget(iOSBtn_);
+  sources->addWidget(itunesBtn_);
+  sources->addWidget(icloudBtn_);
+  sources->addStretch(1);
+  layout->addWidget(sourceBar_);
+
+  // The entry views, one shown at a time.
+  imageView_ = new QWidget(entryPage_);
+  imageView_->setAccessibleName(tr("Entry views"));
+  auto* views = new QVBoxLayout(imageView_);
+  views->setContentsMargins(0, 8, 0, 0);
+  scanDeviceNoDeviceView_ = notePanel(
+      tr("No device connected"), tr("No device is connected"),
+      tr("Connect your iPhone or iPad with its cable and unlock it. When asked on the device, "
+         "trust this computer."),
+      imageView_);
+  scanDeviceHasDeviceView_ =
+      notePanel(tr("Device connected"), tr("Your device is connected"),
+                tr("Start the scan to read the data of the device."), imageView_);
+  scanItunesView_ = new BackupFolderView(delegate_.backupList(), imageView_);
+  delegate_.setBackupListView(scanItunesView_);
+
+  scanIcloudView_ = new QWidget(imageView_);
+  scanIcloudView_->setAccessibleName(tr("Cloud backups"));
+  auto* cloud = new QVBoxLayout(scanIcloudView_);
+  cloud->setContentsMargins(0, 0, 0, 0);
+  scansignInCloudView_ = new QWidget(scanIcloudView_);
+  scansignInCloudView_->setAccessibleName(tr("Sign in to the cloud"));
+  scansignInCloudView_->setMaximumWidth(560);
+  auto* signIn = new QFormLayout(scansignInCloudView_);
+  auto* signInNote =
+      new QLabel(tr("Sign in with your Apple ID to list the backups of your devices in the cloud."),
+                 scansignInCloudView_);
+  signInNote->setWordWrap(true);
+  signIn->addRow(signInNote);
+  auto* account = new QLineEdit(scansignInCloudView_);
+  account->setAccessibleName(tr("Apple ID"));
+  account->setPlaceholderText(tr("name@example.com"));
+  auto* password = new QLineEdit(scansignInCloudView_);
+  password->setAccessibleName(tr("Password"));
+  password->setEchoMode(QLineEdit::Password);
+  signIn->addRow(tr("Apple ID:"), account);
+  signIn->addRow(tr("Password:"), password);
+  auto* signInButton = new QPushButton(tr("Sign In"), scansignInCloudView_);
+  signInButton->setAccessibleName(tr("Sign in"));
+  signInButton->setEnabled(false);
+  signInButton->setToolTip(tr("Reading cloud backups comes in a later version."));
+  signIn->addRow(QString(), signInButton);
+  scanDownloadCloudView_ =
+      notePanel(tr("Downloading"), tr("Downloading"), QString(), scanIcloudView_);
+  scaniCloudBackupView_ =
+      notePanel(tr("Cloud backup list"), tr("Your cloud backups"), QString(), scanIcloudView_);
+  scanAnalyCloudView_ =
+      notePanel(tr("Reading the download"), tr("Reading the download"), QString(), scanIcloudView_);
+  for (QWidget* w :
+       {scansignInCloudView_, scanDownloadCloudView_, scaniCloudBackupView_, scanAnalyCloudView_}) {
+    cloud->addWidget(w);
+  }
+  cloud->addStretch(1);
+
+  for (QWidget* w : {scanDeviceNoDeviceView_, scanDeviceHasDeviceView_,
+                     static_cast<QWidget*>(scanItunesView_), scanIcloudView_}) {
+    views->addWidget(w, 1);
+  }
+  layout->addWidget(imageView_, 1);
+
+  // The backup-folder view's scan button, under the entry views.
+  auto* scanRow = new QHBoxLayout;
+  button_ = new MzButton(delegate_.nc, tr("Scan the selected backup"), kScanButtonSize, entryPage_);
+  button_->setImage("startscanNom.png");
+  button_->setEnabled(false);
+  scanItunesView_->setScanButton(button_);
+  scanRow->addStretch(1);
+  scanRow->addWidget(button_);
+  layout->addLayout(scanRow);
+  connect(scanItunesView_, &BackupFolderView::scanRequested, this, [this] {
+    if (button_->isEnabled() && button_->isVisible()) MzbuttonMouseDownHandle(button_);
+  });
+
+  // The results view; its own issue fills it in.
+  resultPage_ = new QWidget(pages_);
+  resultPage_->setAccessibleName(tr("Results"));
+  auto* results = new QVBoxLayout(resultPage_);
+  auto* back = new QPushButton(tr("\u2190 Back"), resultPage_);
+  back->setAccessibleName(tr("Back to the start"));
+  resultTitle_ = new QLabel(resultPage_);
+  auto* backRow = new QHBoxLayout;
+  backRow->addWidget(back);
+  backRow->addWidget(resultTitle_, 1);
+  results->addLayout(backRow);
+  results->addStretch(1);
+  connect(back, &QPushButton::clicked, this, [this] {
+    if (ask(tr("Go back to the start? The results of this scan will be closed."),
+            {tr("Back"), tr("Cancel")}) == 0) {
+      delegate_.waitForScan();
+      showMainView();
+    }
+  });
+
+  pages_->addWidget(entryPage_);
+  pages_->addWidget(resultPage_);
+  pages_->setCurrentWidget(entryPage_);
+
+  // Tab order: the sources, the view's controls, the scan button.
+  setTabOrder(iOSBtn_, itunesBtn_);
+  setTabOrder(itunesBtn_, icloudBtn_);
+}
+
+void MzWindow::buildMenus() {
+  QMenu* file = menuBar()->addMenu(tr("&File"));
+  QAction* quit = file->addAction(tr("&Quit"));
+  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  connect(quit, &QAction::triggered, this, [this] { CloseApplication(); });
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  QAction* manual = help->addAction(tr("Retrievo &Help"));
+  manual->setShortcut(QKeySequence::HelpContents);
+  connect(manual, &QAction::triggered, this, [this] { showHelp(); });
+  QAction* about = help->addAction(tr("&About Retrievo"));
+  connect(about, &QAction::triggered, this, [this] { showAbout(); });
+}
+
+void MzWindow::applicationDidFinishLaunching() {
+  delegate_.showIphoneDiskView();
+  if (QScreen* screen = QGuiApplication::primaryScreen();
+      screen && !QSettings().contains("window/geometry")) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  CopyDylibToUserDir();
+}
+
+QWidget* MzWindow::scanItunesView() const { return scanItunesView_; }
+
+void MzWindow::showScanDeviceView() {
+  // No device backend is connected to the window yet: the no-device panel.
+  const bool connected = false;
+  scanDeviceHasDeviceView_->setVisible(connected);
+  scanDeviceNoDeviceView_->setVisible(!connected);
+  scanItunesView_->hide();
+  scanIcloudView_->hide();
+  button_->hide();
+  scanIntType = 1;
+}
+
+void MzWindow::showScanItunesView() {
+  scanDeviceHasDeviceView_->hide();
+  scanDeviceNoDeviceView_->hide();
+  scanIcloudView_->hide();
+  scanItunesView_->show();
+  button_->show();
+  scanIntType = 2;
+}
+
+void MzWindow::showScanICloudView() {
+  scanDeviceHasDeviceView_->hide();
+  scanDeviceNoDeviceView_->hide();
+  scanItunesView_->hide();
+  scanIcloudView_->show();
+  button_->hide();
+  scanIntType = 3;
+}
+
+void MzWindow::hideMainView() {
+  for (QWidget* w : {imageView_, static_cast<QWidget*>(button_), sourceBar_}) w->hide();
+}
+
+void MzWindow::showMainView() {
+  for (QWidget* w : {imageView_, sourceBar_}) w->show();
+  button_->setVisible(scanIntType == 2);
+  pages_->setCurrentWidget(entryPage_);
+}
+
+void MzWindow::showResultView() {
+  const auto& node = delegate_.currentNode;
+  resultTitle_->setText(node ? tr("Results of %1").arg(QString::fromStdString(node->strDeviceName))
+                             : tr("Results"));
+  pages_->setCurrentWidget(resultPage_);
+}
+
+void MzWindow::setSourceImages(MzButton* down) {
+  iOSBtn_->setImage(down == iOSBtn_ ? "recoveriosdeviceDown.png" : "recoveriosdeviceNom.png");
+  itunesBtn_->setImage(down == itunesBtn_ ? "recoveritunesbackupDown.png"
+                                          : "recoveritunesbackupNom.png");
+  icloudBtn_->setImage(down == icloudBtn_ ? "recovericloudbackupDown.png"
+                                          : "recovericloudbackupNom.png");
+}
+
+void MzWindow::MzbuttonMouseEnteredHandle(MzButton* button) {
+  if (button == itunesBtn_) itunesBtn_->setImage("recoveritunesbackupDown.png");
+  if (button == iOSBtn_) iOSBtn_->setImage("recoveriosdeviceDown.png");
+}
+
+void MzWindow::MzbuttonMouseExitedHandle(MzButton* button) {
+  // Hovering lights a source up; leaving it puts back the face of the view shown.
+  if (button == itunesBtn_ && scanIntType != 2) itunesBtn_->setImage("recoveritunesbackupNom.png");
+  if (button == iOSBtn_ && scanIntType != 1) iOSBtn_->setImage("recoveriosdeviceNom.png");
+}
+
+void MzWindow::MzbuttonMouseDownHandle(MzButton* button) {
+  if (button == nullptr) return;
+  if (button == itunesBtn_) {
+    setSourceImages(itunesBtn_);
+    ChangeToItunesView();
+  } else if (button == iOSBtn_) {
+    setSourceImages(iOSBtn_);
+    ChangeToDeviceView();
+  } else if (button == icloudBtn_) {
+    setSourceImages(icloudBtn_);
+    ChangeToICloudView();
+  } else if (button == closeWindowBtn_) {
+    closeWindowBtn_->setImage("titlebarreddown.png");
+    CloseApplication();
+  } else if (button == button_) {
+    button_->setImage("startscanDown.png");
+    delegate_.actScanIOSBackupFile();
+    button_->setImage("startscanNom.png");
+  }
+}
+
+int MzWindow::ask(const QString& message, const QStringList& buttons) {
+  if (askQuestion) return askQuestion(message, buttons);
+  QMessageBox box(QMessageBox::Question, tr("Retrievo"), message, QMessageBox::NoButton, this);
+  QList<QAbstractButton*> added;
+  for (int i = 0; i < buttons.size(); ++i) {
+    added.push_back(
+        box.addButton(buttons[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
+  }
+  if (!added.isEmpty()) box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+  box.exec();
+  const int pressed = static_cast<int>(added.indexOf(box.clickedButton()));
+  return pressed < 0 ? static_cast<int>(buttons.size()) - 1 : pressed;
+}
+
+void MzWindow::CloseApplication() {
+  if (ask(tr("Are you sure you want to Exit ?"), {tr(" Exit "), tr("Cancel")}) == 1) {
+    closeWindowBtn_->setImage("titlebarred.png");
+    return;
+  }
+  quitting_ = true;
+  close();
+  QApplication::quit();
+}
+
+bool MzWindow::windowShouldClose() {
+  return ask(tr("Are you sure you want to Exit ?"), {tr(" Exit "), tr("Cancel")}) != 1;
+}
+
+void MzWindow::closeEvent(QCloseEvent* event) {
+  if (!quitting_ && !windowShouldClose()) {
+    event->ignore();
+    return;
+  }
+  QSettings().setValue("window/geometry", saveGeometry());
+  delegate_.shouldStopScan = [] { return true; };
+  delegate_.waitForScan();
+  event->accept();
+}
+
+void MzWindow::showAbout() {
+  QMessageBox::about(this, tr("About Retrievo"),
+                     tr("<b>Retrievo %1</b><p>Gets an iPhone or iPad owner's data back from "
+                        "device backups: contacts, messages, calls, notes, bookmarks, calendar "
+                        "events, photos and videos, and the records deleted from them.</p>")
+                         .arg(QStringLiteral(RETRIEVO_VERSION)));
+}
+
+void MzWindow::showHelp() {
+  // The README installed beside the program, else the one of the source tree it was built in.
+  const QStringList candidates = {
+      QApplication::applicationDirPath() + "/../share/doc/retrievo/README.md",
+      QStringLiteral(RETRIEVO_SOURCE_README)};
+  for (const QString& path : candidates) {
+    if (QFileInfo::exists(path)) {
+      QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath()));
+      return;
+    }
+  }
+}

@@ -1,0 +1,114 @@
+// The main window and the application shell around it: the three entry views (connected
+// device, backup folder, cloud) with their source buttons, the switch to the results view
+// and back, and the exit question.
+//
+// The window opens on the cloud view with only its sign-in panel shown (scanIntType 3);
+// the backup list is filled once the window is up. The close button and the window's own
+// close control both ask "Are you sure you want to Exit ?" (" Exit " / "Cancel"); Cancel
+// keeps the window and gives the close button its normal image again.
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+
+class BackupFolderView;
+class MzButton;
+class QLabel;
+class QStackedWidget;
+class QWidget;
+class RetrievoAppDelegate;
+
+class MzWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit MzWindow(RetrievoAppDelegate& delegate, QWidget* parent = nullptr);
+  ~MzWindow() override;
+
+  // The entry view shown: 1 device, 2 backup folder, 3 cloud; -1 before the first.
+  std::int32_t scanIntType = -1;
+
+  // Fills the backup list and places the window; called once the event loop runs.
+  void applicationDidFinishLaunching();
+
+  void showScanDeviceView();
+  void showScanItunesView();
+  void showScanICloudView();
+  void ChangeToDeviceView() { showScanDeviceView(); }
+  void ChangeToItunesView() { showScanItunesView(); }
+  void ChangeToICloudView() { showScanICloudView(); }
+
+  void hideMainView();
+  void showMainView();
+  void showResultView();
+
+  // Asks the exit question and quits unless the answer is "Cancel".
+  void CloseApplication();
+  // The same question for the window's close control: true lets the window close.
+  bool windowShouldClose();
+
+  // The modal questions of the window; tests answer them instead of a user. Returns the
+  // index of the pressed button.
+  std::function<int(const QString& message, const QStringList& buttons)> askQuestion;
+
+  // The widgets the shell switches (for the tests and the screenshots).
+  QWidget* imageView() const { return imageView_; }
+  QWidget* scanDeviceNoDeviceView() const { return scanDeviceNoDeviceView_; }
+  QWidget* scanDeviceHasDeviceView() const { return scanDeviceHasDeviceView_; }
+  QWidget* scanItunesView() const;
+  QWidget* scanIcloudView() const { return scanIcloudView_; }
+  QWidget* scansignInCloudView() const { return scansignInCloudView_; }
+  QWidget* scanDownloadCloudView() const { return scanDownloadCloudView_; }
+  QWidget* scaniCloudBackupView() const { return scaniCloudBackupView_; }
+  QWidget* scanAnalyCloudView() const { return scanAnalyCloudView_; }
+  MzButton* button() const { return button_; }
+  MzButton* closeWindowBtn() const { return closeWindowBtn_; }
+  MzButton* iOSBtn() const { return iOSBtn_; }
+  MzButton* itunesBtn() const { return itunesBtn_; }
+  MzButton* icloudBtn() const { return icloudBtn_; }
+  QWidget* resultView() const { return resultPage_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildEntryViews();
+  void buildMenus();
+  void MzbuttonMouseEnteredHandle(MzButton* button);
+  void MzbuttonMouseExitedHandle(MzButton* button);
+  void MzbuttonMouseDownHandle(MzButton* button);
+  void setSourceImages(MzButton* down);
+  int ask(const QString& message, const QStringList& buttons);
+  void showAbout();
+  void showHelp();
+
+  RetrievoAppDelegate& delegate_;
+  std::vector<std::size_t> observers_;
+  QStackedWidget* pages_ = nullptr;  // the entry page and the results page
+  QWidget* entryPage_ = nullptr;
+  QWidget* resultPage_ = nullptr;
+  QLabel* resultTitle_ = nullptr;
+  QWidget* imageView_ = nullptr;
+  QWidget* sourceBar_ = nullptr;
+  QWidget* scanDeviceNoDeviceView_ = nullptr;
+  QWidget* scanDeviceHasDeviceView_ = nullptr;
+  BackupFolderView* scanItunesView_ = nullptr;
+  QWidget* scanIcloudView_ = nullptr;
+  QWidget* scansignInCloudView_ = nullptr;
+  QWidget* scanDownloadCloudView_ = nullptr;
+  QWidget* scaniCloudBackupView_ = nullptr;
+  QWidget* scanAnalyCloudView_ = nullptr;
+  MzButton* iOSBtn_ = nullptr;
+  MzButton* itunesBtn_ = nullptr;
+  MzButton* icloudBtn_ = nullptr;
+  MzButton* button_ = nullptr;  // the backup-folder view's scan button
+  MzButton* closeWindowBtn_ = nullptr;
+  bool quitting_ = false;
+};
+
+// Places the libraries of the cloud script module where it loads them from. The script
+// bridge here links the system's Lua and protobuf libraries, so nothing is copied and no
+// folder's permissions are changed; this only reports success.
+bool CopyDylibToUserDir();
