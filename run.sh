@@ -3,15 +3,19 @@
 #   ./run.sh                            works on the embedded sample backup (built under ./sample)
 #   ./run.sh BACKUP_FOLDER              works on your own backup folder
 #   ./run.sh [BACKUP_FOLDER] --out DIR  recovers into DIR instead of ./recovered
+#   ./run.sh --gui [BACKUP_FOLDER]      opens the desktop application, its backup list
+#                                       showing the sample backup (or BACKUP_FOLDER's root)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 BACKUP=
 OUT=
+GUI=
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) [ $# -ge 2 ] || { echo "run.sh: --out needs a folder" >&2; exit 2; }; OUT=$2; shift 2 ;;
     --out=*) OUT=${1#--out=}; shift ;;
+    --gui) GUI=1; shift ;;
     -*) echo "run.sh: unknown option: $1" >&2; exit 2 ;;
     *) BACKUP=$1; shift ;;
   esac
@@ -21,7 +25,7 @@ done
 if [ ! -f build/build.ninja ]; then
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-ninja -C build retrievo make-sample-backup >/dev/null
+ninja -C build retrievo make-sample-backup $([ -n "$GUI" ] && echo retrievo-gui) >/dev/null
 
 RETRIEVO=build/retrievo
 if [ -z "$BACKUP" ]; then
@@ -30,6 +34,12 @@ if [ -z "$BACKUP" ]; then
     rm -rf sample
     build/make-sample-backup "$BACKUP" --truth sample/truth.json
   fi
+fi
+if [ -n "$GUI" ]; then
+  # The application lists the backups of a backup root: the folder holding the backup.
+  export RETRIEVO_BACKUP_ROOT
+  RETRIEVO_BACKUP_ROOT=$(cd "$(dirname "$BACKUP")" && pwd)
+  exec build/retrievo-gui
 fi
 if [ -z "$OUT" ]; then
   # The default folder belongs to this script: each run starts it afresh, so that the names

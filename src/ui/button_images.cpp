@@ -101,3 +101,33 @@ QPixmap buttonImage(const QString& name, QSize size, qreal pixelRatio) {
   }
   return pixmap;
 }
+
+QIcon applicationIcon() {
+  QIcon icon;
+  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 256.0, size / 256.0);
+    QLinearGradient face(0, 16, 0, 240);
+    face.setColorAt(0, QColor(0x2F, 0x7B, 0xD0));
+    face.setColorAt(1, QColor(0x17, 0x4A, 0x86));
+    QPainterPath tile;
+    tile.addRoundedRect(QRectF(16, 16, 224, 224), 48, 48);
+    p.fillPath(tile, face);
+    QPainterPath phone;
+    phone.addRoundedRect(QRectF(84, 44, 88, 152), 16, 16);
+    p.fillPath(phone, Qt::white);
+    p.fillRect(QRectF(94, 62, 68, 108), QColor(0xDF, 0xE9, 0xF5));
+    p.setBrush(QColor(0x17, 0x4A, 0x86));
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QPointF(128, 182), 6, 6);
+    p.setPen(QPen(QColor(0x17, 0x4A, 0x86), 9, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(98, 86, 60, 60), 30 * 16, 300 * 16);
+    p.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}

@@ -4,6 +4,7 @@
 // screens without a file per size.
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 #include <QSize>
 #include <QString>
@@ -11,3 +12,6 @@
 // The image called `name`, `size` in device-independent pixels at `pixelRatio`. An unknown
 // name gives a plain button face.
 QPixmap buttonImage(const QString& name, QSize size, qreal pixelRatio);
+
+// The application's icon (the picture of resources/retrievo.svg), drawn at the usual sizes.
+QIcon applicationIcon();

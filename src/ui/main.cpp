@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "app/retrievo_app_delegate.h"
+#include "ui/button_images.h"
 #include "ui/mz_window.h"
 #include "ui/qt_main_thread.h"
 
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName("Retrievo");
   QApplication::setApplicationVersion(RETRIEVO_VERSION);
   QApplication::setDesktopFileName("retrievo-gui");
+  QApplication::setWindowIcon(applicationIcon());
   installQtMainThreadExecutor();
 
   RetrievoAppDelegate& delegate = RetrievoAppDelegate::GetAppControllor();

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGuiApplication>
@@ -23,8 +25,10 @@
 
 #include "app/retrievo_app_delegate.h"
 #include "base/paths.h"
+#include "results/result_view_controller.h"
 #include "ui/backup_folder_view.h"
 #include "ui/mz_button.h"
+#include "ui/results_view.h"
 
 namespace {
 
@@ -97,6 +101,8 @@ MzWindow::MzWindow(RetrievoAppDelegate& delegate, QWidget* parent)
 }
 
 MzWindow::~MzWindow() {
+  stopScan();
+  results_->setView(nullptr);
   for (std::size_t id : observers_) delegate_.nc.removeObserver(id);
   delegate_.setBackupListView(nullptr);
   delegate_.hideMainView = nullptr;
@@ -213,25 +219,11 @@ void MzWindow::buildEntryViews() {
     if (button_->isEnabled() && button_->isVisible()) MzbuttonMouseDownHandle(button_);
   });
 
-  // The results view; its own issue fills it in.
-  resultPage_ = new QWidget(pages_);
-  resultPage_->setAccessibleName(tr("Results"));
-  auto* results = new QVBoxLayout(resultPage_);
-  auto* back = new QPushButton(tr("\u2190 Back"), resultPage_);
-  back->setAccessibleName(tr("Back to the start"));
-  resultTitle_ = new QLabel(resultPage_);
-  auto* backRow = new QHBoxLayout;
-  backRow->addWidget(back);
-  backRow->addWidget(resultTitle_, 1);
-  results->addLayout(backRow);
-  results->addStretch(1);
-  connect(back, &QPushButton::clicked, this, [this] {
-    if (ask(tr("Go back to the start? The results of this scan will be closed."),
-            {tr("Back"), tr("Cancel")}) == 0) {
-      delegate_.waitForScan();
-      showMainView();
-    }
-  });
+  // The results view.
+  results_ = std::make_unique<MzResultViewController>(delegate_.nc);
+  resultPage_ = new ResultsView(*results_, pages_);
+  results_->setView(resultPage_);
+  results_->showEntryView = [this] { showMainView(); };
 
   pages_->addWidget(entryPage_);
   pages_->addWidget(resultPage_);
@@ -306,10 +298,21 @@ void MzWindow::showMainView() {
 }
 
 void MzWindow::showResultView() {
-  const auto& node = delegate_.currentNode;
-  resultTitle_->setText(node ? tr("Results of %1").arg(QString::fromStdString(node->strDeviceName))
-                             : tr("Results"));
+  // The scan about to start files into a fresh results controller state; it reports its
+  // end on the main thread.
+  results_->setCurrentBackup(delegate_.currentNode);
+  results_->prepareForScan();
+  delegate_.ScanThreadFinish = [this] { results_->ScanThreadFinish(); };
   pages_->setCurrentWidget(resultPage_);
+}
+
+void MzWindow::stopScan() {
+  // The scan thread waits on the main thread for its progress and its end: keep the event
+  // loop turning until it has stopped, then join it.
+  delegate_.shouldStopScan = [] { return true; };
+  while (delegate_.scanRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  delegate_.waitForScan();
+  delegate_.shouldStopScan = nullptr;
 }
 
 void MzWindow::setSourceImages(MzButton* down) {
@@ -386,8 +389,7 @@ void MzWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   QSettings().setValue("window/geometry", saveGeometry());
-  delegate_.shouldStopScan = [] { return true; };
-  delegate_.waitForScan();
+  stopScan();
   event->accept();
 }
 

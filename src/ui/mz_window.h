@@ -12,8 +12,11 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class BackupFolderView;
+class MzResultViewController;
+class ResultsView;
 class MzButton;
 class QLabel;
 class QStackedWidget;
@@ -68,7 +71,8 @@ class MzWindow : public QMainWindow {
   MzButton* iOSBtn() const { return iOSBtn_; }
   MzButton* itunesBtn() const { return itunesBtn_; }
   MzButton* icloudBtn() const { return icloudBtn_; }
-  QWidget* resultView() const { return resultPage_; }
+  ResultsView* resultView() const { return resultPage_; }
+  MzResultViewController& results() { return *results_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -82,14 +86,16 @@ class MzWindow : public QMainWindow {
   void setSourceImages(MzButton* down);
   int ask(const QString& message, const QStringList& buttons);
   void showAbout();
+  // Asks a running scan to stop and waits for it, the event loop still turning.
+  void stopScan();
   void showHelp();
 
   RetrievoAppDelegate& delegate_;
   std::vector<std::size_t> observers_;
   QStackedWidget* pages_ = nullptr;  // the entry page and the results page
   QWidget* entryPage_ = nullptr;
-  QWidget* resultPage_ = nullptr;
-  QLabel* resultTitle_ = nullptr;
+  std::unique_ptr<MzResultViewController> results_;
+  ResultsView* resultPage_ = nullptr;
   QWidget* imageView_ = nullptr;
   QWidget* sourceBar_ = nullptr;
   QWidget* scanDeviceNoDeviceView_ = nullptr;

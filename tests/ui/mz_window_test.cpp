@@ -4,16 +4,28 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
 #include <QSettings>
 #include <QTableView>
 #include <QTest>
+#include <map>
+#include <nlohmann/json.hpp>
 
 #include "app/retrievo_app_delegate.h"
 #include "backup_writer.h"
+#include "results/result_view_controller.h"
+#include "sample_backup.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "ui/mz_button.h"
+#include "ui/result_rows_model.h"
+#include "ui/results_view.h"
 
 namespace {
 
@@ -118,6 +130,75 @@ TEST_F(Shell, AnEmptyBackupRootLeavesTheScanButtonOff) {
   window->iOSBtn()->setFocus();
   QTest::keyClick(window->iOSBtn(), Qt::Key_Space);
   EXPECT_EQ(window->scanIntType, 1);
+}
+
+// Scans through the window: waits for the end with the event loop turning.
+void scanSelected(MzWindow& window, RetrievoAppDelegate& delegate) {
+  QTest::mouseClick(window.itunesBtn(), Qt::LeftButton);
+  ASSERT_TRUE(window.button()->isEnabled());
+  QTest::mouseClick(window.button(), Qt::LeftButton);
+  QElapsedTimer timer;
+  timer.start();
+  while ((delegate.scanRunning() || !window.results().bScanFinished) && timer.elapsed() < 60000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  delegate.waitForScan();
+  QApplication::processEvents();
+}
+
+TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
+  const std::string folder = root.sub(fixtures::sampleBackupFolderName());
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildSampleBackup(folder, {}, &built, &error)) << error;
+  auto window = open();
+  scanSelected(*window, delegate);
+  ResultsView* results = window->resultView();
+  EXPECT_TRUE(results->isVisible());
+
+  CommandResult cli = runCommand(RETRIEVO_CLI_PATH, {"scan", folder, "--json", "-", "--quiet"});
+  ASSERT_EQ(cli.exitCode, 0) << cli.err;
+  const auto doc = nlohmann::json::parse(cli.out);
+  const std::map<std::string, ResultCategory> byName = {
+      {"contacts", ResultCategory::Contact},   {"conversations", ResultCategory::Message},
+      {"calls", ResultCategory::CallHistory},  {"notes", ResultCategory::Note},
+      {"bookmarks", ResultCategory::BookMark}, {"calendar", ResultCategory::Calender},
+      {"photos", ResultCategory::Photo},       {"appPhotos", ResultCategory::AppPhoto},
+      {"social", ResultCategory::FaceTwitter}};
+  for (const auto& [name, category] : byName) {
+    const auto counts = window->results().countsFor(category);
+    EXPECT_EQ(counts.live, doc["counts"][name]["live"].get<std::size_t>()) << name;
+    EXPECT_EQ(counts.deleted, doc["counts"][name]["deleted"].get<std::size_t>()) << name;
+  }
+  // The list says the same; the contacts' table holds them, deleted ones in red.
+  const auto contacts = window->results().countsFor(ResultCategory::Contact);
+  results->categoryList()->setCurrentRow(2);
+  EXPECT_EQ(results->model()->rowCount(), static_cast<int>(contacts.live + contacts.deleted));
+  EXPECT_TRUE(results->categoryList()->item(2)->text().startsWith(
+      QString("Contacts  (%1").arg(contacts.live + contacts.deleted)));
+
+  // Pictures of the results for a person to look at (screenshots/ under the build tree).
+  QDir().mkpath(RETRIEVO_SCREENSHOT_DIR);
+  window->resize(1100, 700);
+  for (int row : {2, 5}) {
+    results->categoryList()->setCurrentRow(row);
+    QApplication::processEvents();
+    EXPECT_TRUE(window->grab().save(QString(RETRIEVO_SCREENSHOT_DIR "/results-%1.png").arg(row)));
+  }
+  results->categoryList()->setCurrentRow(2);
+
+  // Ticking a row counts it; the deleted-only switch narrows the table.
+  results->model()->setData(results->model()->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+  EXPECT_EQ(window->results().selectedFilesNum, 1);
+  EXPECT_TRUE(results->selectionLabel()->isVisible());
+  QTest::mouseClick(results->deletedOnlySwitch(), Qt::LeftButton);
+  EXPECT_EQ(results->model()->rowCount(), static_cast<int>(contacts.deleted));
+
+  // The way back asks first.
+  results->askHook = [](const QString&, const QStringList&) { return 0; };
+  QTest::mouseClick(results->findChild<QPushButton*>(), Qt::LeftButton);
+  EXPECT_FALSE(results->isVisible());
+  EXPECT_TRUE(window->button()->isVisible());
 }
 
 // Saves a picture of every entry view under the build tree (screenshots/), for a person to

@@ -1,0 +1,191 @@
+#include "ui/result_rows_model.h"
+
+#include <QColor>
+
+#include "results/result_view.h"
+#include "results/result_view_controller.h"
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// The first line of a text, for a table cell.
+QString firstLine(const std::string& s) {
+  const QString text = q(s).trimmed();
+  const qsizetype end = text.indexOf('\n');
+  return end < 0 ? text : text.left(end);
+}
+
+}  // namespace
+
+ResultRowsModel::ResultRowsModel(MzResultViewController& controller, QObject* parent)
+    : QAbstractTableModel(parent), controller_(controller) {}
+
+void ResultRowsModel::setRows(ResultCategory category, const ResultRows& rows) {
+  beginResetModel();
+  category_ = category;
+  rows_ = rows;
+  switch (category) {
+    case ResultCategory::Photo:
+    case ResultCategory::AppPhoto:
+    case ResultCategory::FaceTwitter:
+      headers_ = {QString(), tr("Name"), tr("Size")};
+      keys_ = {"bSelected", "Name", "Size"};
+      break;
+    case ResultCategory::Contact:
+      headers_ = {QString(), tr("Name"), tr("Phone"), tr("E-mail"), tr("Company")};
+      keys_ = {"bSelected", "Name", "Phone", "Email", "Company"};
+      break;
+    case ResultCategory::Message:
+      headers_ = {QString(), tr("Conversation"), tr("Address")};
+      keys_ = {"bSelected", "Name", "Address"};
+      break;
+    case ResultCategory::Note:
+      headers_ = {QString(), tr("Title"), tr("Date"), tr("Text")};
+      keys_ = {"bSelected", "Title", "Date", "Text"};
+      break;
+    case ResultCategory::CallHistory:
+      headers_ = {QString(), tr("Name"), tr("Number"), tr("Date"), tr("Type"), tr("Duration")};
+      keys_ = {"bSelected", "Name", "Number", "Date", "Type", "Duration"};
+      break;
+    case ResultCategory::BookMark:
+      headers_ = {QString(), tr("Title"), tr("Address")};
+      keys_ = {"bSelected", "Title", "URL"};
+      break;
+    case ResultCategory::Calender:
+      headers_ = {QString(), tr("Title"), tr("Start"), tr("End"), tr("Location")};
+      keys_ = {"bSelected", "Title", "Start", "End", "Location"};
+      break;
+    case ResultCategory::BackUpBrowser:
+      headers_ = {QString()};
+      keys_ = {"bSelected"};
+      break;
+  }
+  endResetModel();
+}
+
+void ResultRowsModel::redrawTicks() {
+  if (rows_.empty()) return;
+  emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+}
+
+QString ResultRowsModel::columnKey(int column) const {
+  return column >= 0 && column < keys_.size() ? keys_[column] : QString();
+}
+
+int ResultRowsModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int ResultRowsModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(headers_.size());
+}
+
+QString ResultRowsModel::cellText(const ResultRecord& record, int column) const {
+  return std::visit(
+      [column](const auto& r) -> QString {
+        using T = std::decay_t<decltype(*r)>;
+        if (!r) return {};
+        if constexpr (std::is_same_v<T, MzPhotoAndVideoNode>) {
+          return column == 1 ? q(r->fileNodeName) : q(r->fileNodeSize);
+        } else if constexpr (std::is_same_v<T, MzFaceTwitterNode>) {
+          return column == 1 ? q(r->faceTwitterFileName) : q(r->fileSize);
+        } else if constexpr (std::is_same_v<T, MzContactNode>) {
+          switch (column) {
+            case 1:
+              return q(r->contactName);
+            case 2:
+              return q(r->contactPhone).trimmed();
+            case 3:
+              return q(r->contactEmail).trimmed();
+            default:
+              return q(r->contactCompany).trimmed();
+          }
+        } else if constexpr (std::is_same_v<T, MzMessageTreeNode>) {
+          return column == 1 ? q(r->messageTreeNodeName) : q(r->messageTreeNodeAdress);
+        } else if constexpr (std::is_same_v<T, MzNoteNode>) {
+          switch (column) {
+            case 1:
+              return firstLine(r->noteTitle);
+            case 2:
+              return q(r->noteDate);
+            default:
+              return firstLine(r->noteContent);
+          }
+        } else if constexpr (std::is_same_v<T, MzCallHistoryNode>) {
+          switch (column) {
+            case 1:
+              return q(r->callName.value_or(std::string()));
+            case 2:
+              return q(r->callPhone);
+            case 3:
+              return q(r->callDate);
+            case 4:
+              return q(r->callType);
+            default:
+              return q(r->callDuration);
+          }
+        } else if constexpr (std::is_same_v<T, MzBookMarkNode>) {
+          return column == 1 ? firstLine(r->bookMarkTitle) : q(r->bookMarkURL);
+        } else if constexpr (std::is_same_v<T, MzCalenderNode>) {
+          switch (column) {
+            case 1:
+              return firstLine(r->calTitle);
+            case 2:
+              return q(r->startDate);
+            case 3:
+              return q(r->endDate);
+            default:
+              return firstLine(r->location);
+          }
+        }
+        return {};
+      },
+      record);
+}
+
+QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const ResultRecord& record = rows_[static_cast<std::size_t>(index.row())];
+  if (index.column() == 0) {
+    if (role == Qt::CheckStateRole) return isSelected(record) ? Qt::Checked : Qt::Unchecked;
+    if (role == Qt::AccessibleTextRole) return isSelected(record) ? tr("ticked") : tr("not ticked");
+    return {};
+  }
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+      return cellText(record, index.column());
+    case Qt::ForegroundRole:
+      if (isDeletedRecord(record)) {
+        return QColor::fromRgbF(static_cast<float>(kDeletedRowRed),
+                                static_cast<float>(kDeletedRowGreen),
+                                static_cast<float>(kDeletedRowBlue));
+      }
+      return {};
+    default:
+      return {};
+  }
+}
+
+bool ResultRowsModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
+  const bool on = value.toInt() == Qt::Checked;
+  controller_.tableViewSetObjectValue(on ? 1 : 0, "bSelected",
+                                      static_cast<std::size_t>(index.row()));
+  redrawTicks();
+  return true;
+}
+
+Qt::ItemFlags ResultRowsModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  if (index.column() == 0) f |= Qt::ItemIsUserCheckable;
+  return f;
+}
+
+QVariant ResultRowsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= headers_.size()) return {};
+  if (role == Qt::DisplayRole) return headers_[section];
+  if (role == Qt::ToolTipRole && section == 0) return tr("Tick to recover");
+  return {};
+}

@@ -1,0 +1,221 @@
+#include "ui/results_view.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "results/result_view_controller.h"
+#include "ui/result_rows_model.h"
+
+const std::vector<CategoryEntry>& resultCategoryEntries() {
+  static const std::vector<CategoryEntry> kEntries = {
+      {ResultCategory::Photo, QT_TRANSLATE_NOOP("ResultsView", "Photos & Videos")},
+      {ResultCategory::AppPhoto, QT_TRANSLATE_NOOP("ResultsView", "App Photos & Videos")},
+      {ResultCategory::Contact, QT_TRANSLATE_NOOP("ResultsView", "Contacts")},
+      {ResultCategory::Message, QT_TRANSLATE_NOOP("ResultsView", "Messages")},
+      {ResultCategory::Note, QT_TRANSLATE_NOOP("ResultsView", "Notes")},
+      {ResultCategory::CallHistory, QT_TRANSLATE_NOOP("ResultsView", "Call History")},
+      {ResultCategory::BookMark, QT_TRANSLATE_NOOP("ResultsView", "Bookmarks & History")},
+      {ResultCategory::Calender, QT_TRANSLATE_NOOP("ResultsView", "Calendar")},
+      {ResultCategory::FaceTwitter, QT_TRANSLATE_NOOP("ResultsView", "Social Media")},
+  };
+  return kEntries;
+}
+
+ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
+    : QWidget(parent),
+      controller_(controller),
+      back_(new QPushButton(tr("\u2190 Back"), this)),
+      device_(new QLabel(this)),
+      categories_(new QListWidget(this)),
+      table_(new QTableView(this)),
+      model_(new ResultRowsModel(controller, this)),
+      progressPane_(new QWidget(this)),
+      progress_(new QProgressBar(progressPane_)),
+      counts_(new QLabel(progressPane_)),
+      selectAll_(new QCheckBox(tr("Select all"), this)),
+      deletedOnly_(new QCheckBox(tr("Only show deleted items"), this)),
+      selection_(new QLabel(this)) {
+  setAccessibleName(tr("Results"));
+  back_->setAccessibleName(tr("Back to the start"));
+  device_->setTextFormat(Qt::PlainText);
+  categories_->setAccessibleName(tr("Categories"));
+  for (const CategoryEntry& entry : resultCategoryEntries()) {
+    categories_->addItem(tr(entry.name));
+  }
+  categories_->setMinimumWidth(220);
+  categories_->setSpacing(3);
+  table_->setModel(model_);
+  table_->setAccessibleName(tr("Items of the category"));
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->verticalHeader()->hide();
+  table_->verticalHeader()->setDefaultSectionSize(22);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  table_->horizontalHeader()->setSectionsClickable(true);
+  table_->setAlternatingRowColors(true);
+  table_->setWordWrap(false);
+  progress_->setAccessibleName(tr("Scan progress"));
+  counts_->setWordWrap(true);
+  selectAll_->setAccessibleName(tr("Select every item of the category"));
+  deletedOnly_->setAccessibleName(tr("Only show deleted items"));
+  selection_->setAccessibleName(tr("Selection"));
+
+  auto* top = new QHBoxLayout;
+  top->addWidget(back_);
+  top->addWidget(device_, 1);
+  auto* progressLayout = new QVBoxLayout(progressPane_);
+  progressLayout->setContentsMargins(0, 0, 0, 0);
+  progressLayout->addWidget(progress_);
+  progressLayout->addWidget(counts_);
+  auto* splitter = new QSplitter(this);
+  splitter->addWidget(categories_);
+  splitter->addWidget(table_);
+  splitter->setStretchFactor(1, 1);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(selectAll_);
+  bottom->addWidget(deletedOnly_);
+  bottom->addStretch(1);
+  bottom->addWidget(selection_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(splitter, 1);
+  layout->addWidget(progressPane_);
+  layout->addLayout(bottom);
+
+  connect(back_, &QPushButton::clicked, this, [this] { controller_.actHome(); });
+  connect(categories_, &QListWidget::currentRowChanged, this, [this](int row) {
+    if (!updating_) categoryChosen(row);
+  });
+  connect(table_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
+    const QString key = model_->columnKey(section);
+    if (!key.isEmpty()) controller_.tableViewDidClickTableColumn(key.toStdString());
+  });
+  connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    if (updating_) return;
+    std::vector<std::size_t> rows;
+    for (const QModelIndex& index : table_->selectionModel()->selectedRows()) {
+      rows.push_back(static_cast<std::size_t>(index.row()));
+    }
+    std::sort(rows.begin(), rows.end());
+    controller_.tableViewSelectionDidChange(rows);
+  });
+  connect(selectAll_, &QCheckBox::clicked, this,
+          [this](bool on) { controller_.ClickSelectAll(on ? 1 : 0); });
+  connect(deletedOnly_, &QCheckBox::clicked, this, [this](bool on) { controller_.actCheck(on); });
+}
+
+void ResultsView::categoryChosen(int row) {
+  const auto& entries = resultCategoryEntries();
+  if (row < 0 || row >= static_cast<int>(entries.size())) return;
+  controller_.openCategory(entries[static_cast<std::size_t>(row)].category);
+}
+
+void ResultsView::refreshCategoryCounts() {
+  const auto& entries = resultCategoryEntries();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto counts = controller_.countsFor(entries[i].category);
+    QString text = tr(entries[i].name) + QString("  (%1").arg(counts.live + counts.deleted);
+    if (counts.deleted > 0) text += tr(", %1 deleted").arg(counts.deleted);
+    text += ")";
+    categories_->item(static_cast<int>(i))->setText(text);
+  }
+}
+
+void ResultsView::setControls(const ResultControls& controls) {
+  updating_ = true;
+  back_->setEnabled(controls.homeEnabled);
+  categories_->setEnabled(controls.categoriesEnabled);
+  progressPane_->setVisible(controls.progressViewShown);
+  selectAll_->setVisible(controls.selectAllShown);
+  selectAll_->setChecked(controls.selectAllOn);
+  deletedOnly_->setVisible(controls.deletedOnlyShown);
+  deletedOnly_->setChecked(controls.deletedOnlyOn);
+  selection_->setText(QString::fromStdString(controls.selectionLabel));
+  selection_->setVisible(!controls.selectionLabelHidden);
+  updating_ = false;
+  if (controls.categoriesEnabled) refreshCategoryCounts();
+}
+
+void ResultsView::setProgress(double fraction, const std::string& text) {
+  progress_->setRange(0, 1000);
+  progress_->setValue(static_cast<int>(fraction * 1000));
+  progress_->setFormat(QString::fromStdString(text));
+}
+
+void ResultsView::setCountLabels(const CountLabels& labels) {
+  const auto line = [](const CountLabelTexts& t) {
+    return QStringList{QString::fromStdString(t.photoVideo), QString::fromStdString(t.contacts),
+                       QString::fromStdString(t.messages), QString::fromStdString(t.notes),
+                       QString::fromStdString(t.callHistory)}
+        .join("    ");
+  };
+  counts_->setText(tr("Found: %1\nDeleted: %2").arg(line(labels.live), line(labels.deleted)));
+}
+
+void ResultsView::setDeviceInfo(const DeviceInfoLabels& labels) {
+  QStringList parts;
+  for (const std::string& s : {labels.deviceName, labels.deviceType, labels.iosVersion,
+                               labels.serialNumber, labels.backupTime}) {
+    if (!s.empty()) parts << QString::fromStdString(s);
+  }
+  device_->setText(parts.join("  \u00B7  "));
+}
+
+void ResultsView::showCategory(ResultCategory category) {
+  const auto& entries = resultCategoryEntries();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].category == category) {
+      updating_ = true;
+      categories_->setCurrentRow(static_cast<int>(i));
+      updating_ = false;
+    }
+  }
+}
+
+void ResultsView::setTableRows(ResultCategory category, const ResultRows& rows) {
+  updating_ = true;
+  model_->setRows(category, rows);
+  table_->setColumnWidth(0, 28);
+  for (int c = 1; c + 1 < model_->columnCount(); ++c) table_->setColumnWidth(c, 180);
+  updating_ = false;
+}
+
+void ResultsView::setHighlightedRows(const std::vector<std::size_t>& rows) {
+  updating_ = true;
+  QItemSelection selection;
+  for (std::size_t row : rows) {
+    const QModelIndex index = model_->index(static_cast<int>(row), 0);
+    if (index.isValid()) selection.select(index, index);
+  }
+  table_->selectionModel()->select(selection,
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  updating_ = false;
+}
+
+void ResultsView::redrawTicks() { model_->redrawTicks(); }
+
+int ResultsView::askQuestion(const std::string& message, const std::vector<std::string>& buttons) {
+  QStringList labels;
+  for (const std::string& b : buttons) labels << QString::fromStdString(b);
+  if (askHook) return askHook(QString::fromStdString(message), labels);
+  QMessageBox box(QMessageBox::Question, tr("Retrievo"), QString::fromStdString(message),
+                  QMessageBox::NoButton, this);
+  QList<QAbstractButton*> added;
+  for (int i = 0; i < labels.size(); ++i) {
+    added << box.addButton(labels[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+  }
+  box.exec();
+  const int pressed = static_cast<int>(added.indexOf(box.clickedButton()));
+  return pressed < 0 ? static_cast<int>(labels.size()) - 1 : pressed;
+}

@@ -1,0 +1,74 @@
+// The results view: the categories with their live and deleted counts on the left, the
+// table of the chosen category in the middle, and below them the scan's progress while it
+// runs, then the tick-all and deleted-only switches and the selection label. It draws what
+// MzResultViewController tells it (ResultView) and hands every click back to it.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "results/result_view.h"
+
+class MzResultViewController;
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+class ResultRowsModel;
+
+class ResultsView : public QWidget, public ResultView {
+  Q_OBJECT
+
+ public:
+  explicit ResultsView(MzResultViewController& controller, QWidget* parent = nullptr);
+
+  // The window's questions (the way back); tests answer them instead of a user.
+  std::function<int(const QString& message, const QStringList& buttons)> askHook;
+
+  // Shows the live and deleted counts of every category again (after a scan).
+  void refreshCategoryCounts();
+
+  QListWidget* categoryList() const { return categories_; }
+  QTableView* table() const { return table_; }
+  ResultRowsModel* model() const { return model_; }
+  QCheckBox* deletedOnlySwitch() const { return deletedOnly_; }
+  QCheckBox* selectAllSwitch() const { return selectAll_; }
+  QLabel* selectionLabel() const { return selection_; }
+
+  // ResultView
+  void setControls(const ResultControls& controls) override;
+  void setProgress(double fraction, const std::string& text) override;
+  void setCountLabels(const CountLabels& labels) override;
+  void setDeviceInfo(const DeviceInfoLabels& labels) override;
+  void showCategory(ResultCategory category) override;
+  void setTableRows(ResultCategory category, const ResultRows& rows) override;
+  void setHighlightedRows(const std::vector<std::size_t>& rows) override;
+  void redrawTicks() override;
+  int askQuestion(const std::string& message, const std::vector<std::string>& buttons) override;
+
+ private:
+  void categoryChosen(int row);
+
+  MzResultViewController& controller_;
+  QPushButton* back_;
+  QLabel* device_;
+  QListWidget* categories_;
+  QTableView* table_;
+  ResultRowsModel* model_;
+  QWidget* progressPane_;
+  QProgressBar* progress_;
+  QLabel* counts_;
+  QCheckBox* selectAll_;
+  QCheckBox* deletedOnly_;
+  QLabel* selection_;
+  bool updating_ = false;  // the view is drawing what the controller said
+};
+
+// The categories of the list, in their order, with their names as the list shows them.
+struct CategoryEntry {
+  ResultCategory category;
+  const char* name;
+};
+const std::vector<CategoryEntry>& resultCategoryEntries();
