@@ -39,3 +39,14 @@ std::string backupFolderProblem(BackupFolderKind kind, const std::string& folder
   }
   return {};
 }
+
+bool isInsideFolder(const std::string& inner, const std::string& outer) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path a = fs::weakly_canonical(fs::absolute(inner, ec), ec);
+  if (ec) return false;
+  const fs::path b = fs::weakly_canonical(fs::absolute(outer, ec), ec);
+  if (ec) return false;
+  const fs::path rel = a.lexically_relative(b);
+  return !rel.empty() && *rel.begin() != "..";
+}

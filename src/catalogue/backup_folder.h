@@ -20,3 +20,7 @@ bool isEncryptedBackup(const std::string& folder);
 // The one-line reason shown when a folder of this kind cannot be read, or "" for a
 // readable backup.
 std::string backupFolderProblem(BackupFolderKind kind, const std::string& folder);
+
+// True when `inner` lies inside `outer` (or is it), both resolved through links and "..":
+// the check every writer makes before it writes anywhere near a backup.
+bool isInsideFolder(const std::string& inner, const std::string& outer);

@@ -23,17 +23,6 @@ int checkBackupFolder(const std::string& folder) {
   return kind == BackupFolderKind::EncryptedBackup ? kExitEncrypted : kExitFailure;
 }
 
-bool isInsideFolder(const std::string& inner, const std::string& outer) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path a = fs::weakly_canonical(fs::absolute(inner, ec), ec);
-  if (ec) return false;
-  const fs::path b = fs::weakly_canonical(fs::absolute(outer, ec), ec);
-  if (ec) return false;
-  const fs::path rel = a.lexically_relative(b);
-  return !rel.empty() && *rel.begin() != "..";
-}
-
 std::string outputFileProblem(const std::string& target, const std::string& backup) {
   struct stat st {};
   if (::lstat(target.c_str(), &st) == 0) {

@@ -32,9 +32,6 @@ void addHexCommand(CLI::App& app);
 // exit code when it is not; returns kExitOk when it is.
 int checkBackupFolder(const std::string& folder);
 
-// Whether `inner` is `outer` or lies below it, both resolved through links and ".." as far
-// as they exist.
-bool isInsideFolder(const std::string& inner, const std::string& outer);
 
 // Why the file `target` must not be written by a command reading `backup`, or "" when it
 // may: a target inside the backup folder (the backup is evidence and is never written), a

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "base/log.h"
+#include "catalogue/backup_folder.h"
 #include "cli/commands.h"
 #include "cli/scan_session.h"
 #include "results/output_folder.h"

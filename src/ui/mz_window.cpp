@@ -5,8 +5,10 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGuiApplication>
@@ -15,16 +17,22 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <any>
+#include <mutex>
 
 #include "app/retrievo_app_delegate.h"
 #include "base/paths.h"
+#include "catalogue/backup_folder.h"
+#include "results/recovery_writer.h"
 #include "results/result_view_controller.h"
 #include "ui/backup_folder_view.h"
 #include "ui/mz_button.h"
@@ -224,6 +232,10 @@ void MzWindow::buildEntryViews() {
   resultPage_ = new ResultsView(*results_, pages_);
   results_->setView(resultPage_);
   results_->showEntryView = [this] { showMainView(); };
+  connect(resultPage_, &ResultsView::recoverRequested, this, [this] { actRecovery(); });
+  resultPage_->askHook = [this](const QString& message, const QStringList& buttons) {
+    return ask(message, buttons);
+  };
 
   pages_->addWidget(entryPage_);
   pages_->addWidget(resultPage_);
@@ -350,6 +362,18 @@ void MzWindow::MzbuttonMouseDownHandle(MzButton* button) {
     CloseApplication();
   } else if (button == button_) {
     button_->setImage("startscanDown.png");
+    // A folder that is gone, not a backup or encrypted gets one message and no scan.
+    const auto row = delegate_.backupList().selectedRow();
+    const auto& records = delegate_.GetMzIOSDeviceController().arrangedObjects();
+    if (row && *row < records.size() && records[*row]) {
+      const std::string& folder = records[*row]->backUpFilePath;
+      const BackupFolderKind kind = classifyBackupFolder(folder);
+      if (kind != BackupFolderKind::Backup) {
+        ask(QString::fromStdString(backupFolderProblem(kind, folder)), {tr("OK")});
+        button_->setImage("startscanNom.png");
+        return;
+      }
+    }
     delegate_.actScanIOSBackupFile();
     button_->setImage("startscanNom.png");
   }
@@ -391,6 +415,80 @@ void MzWindow::closeEvent(QCloseEvent* event) {
   QSettings().setValue("window/geometry", saveGeometry());
   stopScan();
   event->accept();
+}
+
+void MzWindow::actRecovery() {
+  if (writer_ || !results_->bScanFinished || results_->selectionTotal() == 0) return;
+  const QDateTime now = QDateTime::currentDateTime();
+  const QString proposed =
+      QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/" +
+      tr("Retrievo %1 - %2").arg(now.toString("yyyy-MM-dd"), now.toString("HH.mm.ss"));
+  const QString folder =
+      chooseRecoveryFolder
+          ? chooseRecoveryFolder(proposed)
+          : QFileDialog::getSaveFileName(this, tr("Recover the ticked items into"), proposed);
+  if (folder.isEmpty()) return;
+  const auto& backup = results_->currentBackup();
+  if (backup && isInsideFolder(folder.toStdString(), backup->backUpFilePath)) {
+    ask(tr("The recovered items cannot be written inside the backup folder. Choose a folder "
+           "outside it."),
+        {tr("OK")});
+    return;
+  }
+
+  writer_ = std::make_unique<MzRecoveryWriter>(*results_);
+  std::mutex stepMutex;
+  QString step;
+  bool finished = false;
+  RecoveryReport report;
+  writer_->onProgress = [&](const RecoveryProgress& p) {
+    std::lock_guard lock(stepMutex);
+    step = QString::fromStdString(p.step);
+  };
+  writer_->onFinished = [&](const RecoveryReport& r) {
+    report = r;
+    finished = true;
+  };
+  QProgressDialog sheet(tr("Recovering\u2026"), QString(), 0, 100, this);
+  sheet.setWindowTitle(tr("Recover"));
+  sheet.setWindowModality(Qt::WindowModal);
+  sheet.setMinimumDuration(0);
+  sheet.setAutoClose(false);
+  sheet.setAutoReset(false);
+  sheet.setValue(0);
+  QTimer timer;
+  timer.setInterval(1000);
+  connect(&timer, &QTimer::timeout, &sheet, [&] {
+    std::lock_guard lock(stepMutex);
+    sheet.setValue(writer_->progressPercent());
+    sheet.setLabelText(step.isEmpty() ? tr("Recovering\u2026") : tr("Writing %1\u2026").arg(step));
+  });
+  timer.start();
+  writer_->start(folder.toStdString());
+  while (!finished)
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  timer.stop();
+  writer_->wait();
+  writer_.reset();
+  sheet.close();
+
+  if (!report.issues.empty()) {
+    QStringList lines;
+    for (std::size_t i = 0; i < report.issues.size() && i < 12; ++i) {
+      lines << QString::fromStdString(report.issues[i].item + ": " + report.issues[i].reason);
+    }
+    if (report.issues.size() > 12) lines << tr("and %1 more").arg(report.issues.size() - 12);
+    ask(tr("%1 items were written in full; these were not:\n\n%2\n\nEverything that was "
+           "written is in %3.")
+            .arg(report.writtenInFull())
+            .arg(lines.join("\n"), folder),
+        {tr("OK")});
+  }
+  if (revealFolder) {
+    revealFolder(folder);
+  } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder))) {
+    ask(tr("The recovered items are in %1").arg(folder), {tr("OK")});
+  }
 }
 
 void MzWindow::showAbout() {

@@ -15,6 +15,7 @@
 #include <memory>
 
 class BackupFolderView;
+class MzRecoveryWriter;
 class MzResultViewController;
 class ResultsView;
 class MzButton;
@@ -52,9 +53,19 @@ class MzWindow : public QMainWindow {
   // The same question for the window's close control: true lets the window close.
   bool windowShouldClose();
 
-  // The modal questions of the window; tests answer them instead of a user. Returns the
-  // index of the pressed button.
+  // The modal questions and messages of the window; tests answer them instead of a user.
+  // Returns the index of the pressed button.
   std::function<int(const QString& message, const QStringList& buttons)> askQuestion;
+
+  // Recover: asks for the output folder (proposing "Retrievo YYYY-MM-DD - HH.MM.SS" in the
+  // Documents folder), writes every ticked item on the recovery thread behind a modal
+  // progress sheet that shows the percentage and the item being written once a second, then
+  // names what could not be written and shows the folder.
+  void actRecovery();
+  // The save dialog; tests answer it with a path ("" cancels).
+  std::function<QString(const QString& proposedPath)> chooseRecoveryFolder;
+  // Shows the written folder in the file manager; tests record it instead.
+  std::function<void(const QString& folder)> revealFolder;
 
   // The widgets the shell switches (for the tests and the screenshots).
   QWidget* imageView() const { return imageView_; }
@@ -95,6 +106,7 @@ class MzWindow : public QMainWindow {
   QStackedWidget* pages_ = nullptr;  // the entry page and the results page
   QWidget* entryPage_ = nullptr;
   std::unique_ptr<MzResultViewController> results_;
+  std::unique_ptr<MzRecoveryWriter> writer_;
   ResultsView* resultPage_ = nullptr;
   QWidget* imageView_ = nullptr;
   QWidget* sourceBar_ = nullptr;

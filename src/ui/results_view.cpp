@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -44,7 +45,8 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
       counts_(new QLabel(progressPane_)),
       selectAll_(new QCheckBox(tr("Select all"), this)),
       deletedOnly_(new QCheckBox(tr("Only show deleted items"), this)),
-      selection_(new QLabel(this)) {
+      selection_(new QLabel(this)),
+      recover_(new QPushButton(tr("Recover\u2026"), this)) {
   setAccessibleName(tr("Results"));
   back_->setAccessibleName(tr("Back to the start"));
   device_->setTextFormat(Qt::PlainText);
@@ -70,6 +72,10 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   selectAll_->setAccessibleName(tr("Select every item of the category"));
   deletedOnly_->setAccessibleName(tr("Only show deleted items"));
   selection_->setAccessibleName(tr("Selection"));
+  recover_->setAccessibleName(tr("Recover the ticked items"));
+  recover_->setToolTip(tr("Write the ticked items into a folder (Ctrl+R)"));
+  recover_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  recover_->setEnabled(false);
 
   auto* top = new QHBoxLayout;
   top->addWidget(back_);
@@ -87,6 +93,7 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   bottom->addWidget(deletedOnly_);
   bottom->addStretch(1);
   bottom->addWidget(selection_);
+  bottom->addWidget(recover_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addWidget(splitter, 1);
@@ -110,9 +117,29 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
     std::sort(rows.begin(), rows.end());
     controller_.tableViewSelectionDidChange(rows);
   });
+  connect(recover_, &QPushButton::clicked, this, [this] {
+    if (recover_->isEnabled()) emit recoverRequested();
+  });
+  auto* tickAll = new QShortcut(QKeySequence::SelectAll, this);
+  connect(tickAll, &QShortcut::activated, this, [this] {
+    if (!selectAll_->isVisible()) return;
+    selectAll_->setChecked(true);
+    controller_.ClickSelectAll(1);
+  });
+  auto* space =
+      new QShortcut(QKeySequence(Qt::Key_Space), table_, nullptr, nullptr, Qt::WidgetShortcut);
+  connect(space, &QShortcut::activated, this, [this] { toggleHighlightedTicks(); });
   connect(selectAll_, &QCheckBox::clicked, this,
           [this](bool on) { controller_.ClickSelectAll(on ? 1 : 0); });
   connect(deletedOnly_, &QCheckBox::clicked, this, [this](bool on) { controller_.actCheck(on); });
+}
+
+void ResultsView::toggleHighlightedTicks() {
+  const QModelIndexList rows = table_->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return;
+  const bool on = !isSelected(model_->rows()[static_cast<std::size_t>(rows.first().row())]);
+  model_->setData(model_->index(rows.first().row(), 0), on ? Qt::Checked : Qt::Unchecked,
+                  Qt::CheckStateRole);
 }
 
 void ResultsView::categoryChosen(int row) {
@@ -143,6 +170,7 @@ void ResultsView::setControls(const ResultControls& controls) {
   deletedOnly_->setChecked(controls.deletedOnlyOn);
   selection_->setText(QString::fromStdString(controls.selectionLabel));
   selection_->setVisible(!controls.selectionLabelHidden);
+  recover_->setEnabled(controls.recoverEnabled);
   updating_ = false;
   if (controls.categoriesEnabled) refreshCategoryCounts();
 }

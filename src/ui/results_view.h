@@ -36,6 +36,7 @@ class ResultsView : public QWidget, public ResultView {
   QCheckBox* deletedOnlySwitch() const { return deletedOnly_; }
   QCheckBox* selectAllSwitch() const { return selectAll_; }
   QLabel* selectionLabel() const { return selection_; }
+  QPushButton* recoverButton() const { return recover_; }
 
   // ResultView
   void setControls(const ResultControls& controls) override;
@@ -48,8 +49,14 @@ class ResultsView : public QWidget, public ResultView {
   void redrawTicks() override;
   int askQuestion(const std::string& message, const std::vector<std::string>& buttons) override;
 
+ signals:
+  // The recover button (or Ctrl+R) with at least one item ticked.
+  void recoverRequested();
+
  private:
   void categoryChosen(int row);
+  // Space: the highlighted rows take the opposite of the first one's tick.
+  void toggleHighlightedTicks();
 
   MzResultViewController& controller_;
   QPushButton* back_;
@@ -63,6 +70,7 @@ class ResultsView : public QWidget, public ResultView {
   QCheckBox* selectAll_;
   QCheckBox* deletedOnly_;
   QLabel* selection_;
+  QPushButton* recover_;
   bool updating_ = false;  // the view is drawing what the controller said
 };
 

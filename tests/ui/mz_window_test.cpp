@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -14,8 +15,10 @@
 #include <QSettings>
 #include <QTableView>
 #include <QTest>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "app/retrievo_app_delegate.h"
 #include "backup_writer.h"
@@ -54,6 +57,7 @@ class Shell : public testing::Test {
       return answer;
     };
     window->show();
+    QApplication::setActiveWindow(window.get());
     window->applicationDidFinishLaunching();
     return window;
   }
@@ -199,6 +203,49 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   QTest::mouseClick(results->findChild<QPushButton*>(), Qt::LeftButton);
   EXPECT_FALSE(results->isVisible());
   EXPECT_TRUE(window->button()->isVisible());
+}
+
+TEST_F(Shell, RecoveringATickedConversationWritesWhatTheCommandLineWrites) {
+  const std::string folder = root.sub(fixtures::sampleBackupFolderName());
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildSampleBackup(folder, {}, &built, &error)) << error;
+  auto window = open();
+  scanSelected(*window, delegate);
+  ResultsView* results = window->resultView();
+  results->categoryList()->setCurrentRow(3);  // messages
+  ASSERT_GT(results->model()->rowCount(), 0);
+  EXPECT_FALSE(results->recoverButton()->isEnabled());
+  results->table()->selectRow(0);
+  results->table()->setFocus();
+  QTest::keyClick(results->table(), Qt::Key_Space);
+  EXPECT_TRUE(results->recoverButton()->isEnabled());
+
+  TempDir out;
+  QString proposed;
+  window->chooseRecoveryFolder = [&](const QString& p) {
+    proposed = p;
+    return QString::fromStdString(out.sub("gui"));
+  };
+  QString revealed;
+  window->revealFolder = [&](const QString& f) { revealed = f; };
+  QTest::mouseClick(results->recoverButton(), Qt::LeftButton);
+  EXPECT_TRUE(QFileInfo(proposed).fileName().startsWith("Retrievo ")) << proposed.toStdString();
+  EXPECT_EQ(revealed.toStdString(), out.sub("gui"));
+  EXPECT_TRUE(questions.isEmpty()) << questions.join("\n").toStdString();
+
+  CommandResult cli =
+      runCommand(RETRIEVO_CLI_PATH, {"recover", folder, "--out", out.sub("cli"), "--all", "-q"});
+  ASSERT_EQ(cli.exitCode, 0) << cli.err;
+  std::set<std::string> written;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(out.sub("gui"))) {
+    if (!e.is_regular_file()) continue;
+    const std::string relative = std::filesystem::relative(e.path(), out.sub("gui")).string();
+    written.insert(relative);
+    EXPECT_EQ(slurp(e.path().string()), slurp(out.sub("cli/" + relative))) << relative;
+  }
+  ASSERT_FALSE(written.empty());
+  for (const std::string& f : written) EXPECT_EQ(f.rfind("Message/", 0), 0u) << f;
 }
 
 // Saves a picture of every entry view under the build tree (screenshots/), for a person to
