@@ -126,6 +126,22 @@ TEST_F(Shell, CancelToTheExitQuestionKeepsTheWindow) {
   EXPECT_EQ(questions.size(), 3);
 }
 
+TEST_F(Shell, AnEncryptedBackupGetsOneMessageAndNoScan) {
+  fixtures::BackupWriter writer(root.sub("locked"));
+  fixtures::DeviceInfo device;
+  device.encrypted = true;
+  writer.setDevice(device);
+  ASSERT_TRUE(writer.write());
+  auto window = open();
+  QTest::mouseClick(window->itunesBtn(), Qt::LeftButton);
+  QTest::mouseClick(window->button(), Qt::LeftButton);
+  ASSERT_EQ(questions.size(), 1);
+  EXPECT_TRUE(questions[0].startsWith("encrypted backups are not supported yet: ")) << questions[0].toStdString();
+  EXPECT_FALSE(delegate.scanRunning());
+  EXPECT_FALSE(window->resultView()->isVisible());
+  EXPECT_EQ(window->button()->imageName(), "startscanNom.png");
+}
+
 TEST_F(Shell, AnEmptyBackupRootLeavesTheScanButtonOff) {
   auto window = open();
   QTest::mouseClick(window->itunesBtn(), Qt::LeftButton);
