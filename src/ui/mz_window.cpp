@@ -111,6 +111,9 @@ MzWindow::MzWindow(RetrievoAppDelegate& delegate, QWidget* parent)
 MzWindow::~MzWindow() {
   stopScan();
   results_->setView(nullptr);
+  // The results view (and its search) goes before the controller it reads.
+  delete resultPage_;
+  resultPage_ = nullptr;
   for (std::size_t id : observers_) delegate_.nc.removeObserver(id);
   delegate_.setBackupListView(nullptr);
   delegate_.hideMainView = nullptr;

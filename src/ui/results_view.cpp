@@ -1,10 +1,13 @@
 #include "ui/results_view.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -12,9 +15,12 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QVBoxLayout>
 
 #include "results/result_view_controller.h"
+#include "results/search_filter.h"
+#include "ui/record_preview.h"
 #include "ui/result_rows_model.h"
 
 const std::vector<CategoryEntry>& resultCategoryEntries() {
@@ -46,7 +52,17 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
       selectAll_(new QCheckBox(tr("Select all"), this)),
       deletedOnly_(new QCheckBox(tr("Only show deleted items"), this)),
       selection_(new QLabel(this)),
-      recover_(new QPushButton(tr("Recover\u2026"), this)) {
+      recover_(new QPushButton(tr("Recover\u2026"), this)),
+      search_(new QLineEdit(this)),
+      preview_(new QTextBrowser(this)),
+      searchFilter_(std::make_unique<MzSearchFilter>(controller)) {
+  search_->setPlaceholderText(tr("Search (Ctrl+F)"));
+  search_->setAccessibleName(tr("Search the items of the category"));
+  search_->setClearButtonEnabled(true);
+  search_->setMaximumWidth(280);
+  preview_->setAccessibleName(tr("Preview"));
+  preview_->setOpenLinks(false);
+  preview_->setMinimumWidth(300);
   setAccessibleName(tr("Results"));
   back_->setAccessibleName(tr("Back to the start"));
   device_->setTextFormat(Qt::PlainText);
@@ -80,6 +96,7 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   auto* top = new QHBoxLayout;
   top->addWidget(back_);
   top->addWidget(device_, 1);
+  top->addWidget(search_);
   auto* progressLayout = new QVBoxLayout(progressPane_);
   progressLayout->setContentsMargins(0, 0, 0, 0);
   progressLayout->addWidget(progress_);
@@ -87,7 +104,9 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   auto* splitter = new QSplitter(this);
   splitter->addWidget(categories_);
   splitter->addWidget(table_);
+  splitter->addWidget(preview_);
   splitter->setStretchFactor(1, 1);
+  splitter->setStretchFactor(2, 1);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(selectAll_);
   bottom->addWidget(deletedOnly_);
@@ -116,6 +135,14 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
     }
     std::sort(rows.begin(), rows.end());
     controller_.tableViewSelectionDidChange(rows);
+    showPreview();
+  });
+  connect(search_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { searchFilter_->controlTextDidChange(text.toStdString()); });
+  auto* find = new QShortcut(QKeySequence::Find, this);
+  connect(find, &QShortcut::activated, this, [this] {
+    search_->setFocus();
+    search_->selectAll();
   });
   connect(recover_, &QPushButton::clicked, this, [this] {
     if (recover_->isEnabled()) emit recoverRequested();
@@ -132,6 +159,24 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   connect(selectAll_, &QCheckBox::clicked, this,
           [this](bool on) { controller_.ClickSelectAll(on ? 1 : 0); });
   connect(deletedOnly_, &QCheckBox::clicked, this, [this](bool on) { controller_.actCheck(on); });
+}
+
+ResultsView::~ResultsView() {
+  searchFilter_->bSearchStop = true;
+  while (searchFilter_->bSearchThreadStart) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  searchFilter_.reset();
+}
+
+void ResultsView::showPreview() {
+  const QModelIndexList rows = table_->selectionModel()->selectedRows();
+  if (rows.isEmpty() || rows.first().row() >= static_cast<int>(model_->rows().size())) {
+    preview_->clear();
+    return;
+  }
+  preview_->setHtml(
+      recordPreviewHtml(model_->rows()[static_cast<std::size_t>(rows.first().row())]));
 }
 
 void ResultsView::toggleHighlightedTicks() {
@@ -229,9 +274,12 @@ void ResultsView::setHighlightedRows(const std::vector<std::size_t>& rows) {
   table_->selectionModel()->select(selection,
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   updating_ = false;
+  showPreview();
 }
 
 void ResultsView::redrawTicks() { model_->redrawTicks(); }
+
+void ResultsView::clearChatPreview() { preview_->clear(); }
 
 int ResultsView::askQuestion(const std::string& message, const std::vector<std::string>& buttons) {
   QStringList labels;

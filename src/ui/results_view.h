@@ -6,11 +6,15 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 #include "results/result_view.h"
 
 class MzResultViewController;
+class MzSearchFilter;
 class QCheckBox;
+class QLineEdit;
+class QTextBrowser;
 class QLabel;
 class QListWidget;
 class QProgressBar;
@@ -23,6 +27,8 @@ class ResultsView : public QWidget, public ResultView {
 
  public:
   explicit ResultsView(MzResultViewController& controller, QWidget* parent = nullptr);
+  // Stops a running search first, the event loop turning: it waits on the main thread.
+  ~ResultsView() override;
 
   // The window's questions (the way back); tests answer them instead of a user.
   std::function<int(const QString& message, const QStringList& buttons)> askHook;
@@ -37,6 +43,8 @@ class ResultsView : public QWidget, public ResultView {
   QCheckBox* selectAllSwitch() const { return selectAll_; }
   QLabel* selectionLabel() const { return selection_; }
   QPushButton* recoverButton() const { return recover_; }
+  QLineEdit* searchField() const { return search_; }
+  QTextBrowser* preview() const { return preview_; }
 
   // ResultView
   void setControls(const ResultControls& controls) override;
@@ -47,6 +55,7 @@ class ResultsView : public QWidget, public ResultView {
   void setTableRows(ResultCategory category, const ResultRows& rows) override;
   void setHighlightedRows(const std::vector<std::size_t>& rows) override;
   void redrawTicks() override;
+  void clearChatPreview() override;
   int askQuestion(const std::string& message, const std::vector<std::string>& buttons) override;
 
  signals:
@@ -57,6 +66,8 @@ class ResultsView : public QWidget, public ResultView {
   void categoryChosen(int row);
   // Space: the highlighted rows take the opposite of the first one's tick.
   void toggleHighlightedTicks();
+  // Shows the first highlighted row in the preview pane.
+  void showPreview();
 
   MzResultViewController& controller_;
   QPushButton* back_;
@@ -71,6 +82,9 @@ class ResultsView : public QWidget, public ResultView {
   QCheckBox* deletedOnly_;
   QLabel* selection_;
   QPushButton* recover_;
+  QLineEdit* search_;
+  QTextBrowser* preview_;
+  std::unique_ptr<MzSearchFilter> searchFilter_;
   bool updating_ = false;  // the view is drawing what the controller said
 };
 

@@ -10,11 +10,13 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
 #include <QTest>
+#include <QTextBrowser>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -136,7 +138,8 @@ TEST_F(Shell, AnEncryptedBackupGetsOneMessageAndNoScan) {
   QTest::mouseClick(window->itunesBtn(), Qt::LeftButton);
   QTest::mouseClick(window->button(), Qt::LeftButton);
   ASSERT_EQ(questions.size(), 1);
-  EXPECT_TRUE(questions[0].startsWith("encrypted backups are not supported yet: ")) << questions[0].toStdString();
+  EXPECT_TRUE(questions[0].startsWith("encrypted backups are not supported yet: "))
+      << questions[0].toStdString();
   EXPECT_FALSE(delegate.scanRunning());
   EXPECT_FALSE(window->resultView()->isVisible());
   EXPECT_EQ(window->button()->imageName(), "startscanNom.png");
@@ -213,6 +216,26 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   EXPECT_TRUE(results->selectionLabel()->isVisible());
   QTest::mouseClick(results->deletedOnlySwitch(), Qt::LeftButton);
   EXPECT_EQ(results->model()->rowCount(), static_cast<int>(contacts.deleted));
+
+  // Search narrows the table (its thread hands the rows over on the main thread); the
+  // preview shows the highlighted row.
+  QTest::mouseClick(results->deletedOnlySwitch(), Qt::LeftButton);
+  results->searchField()->setText("anna");
+  QElapsedTimer timer;
+  timer.start();
+  while (results->model()->rowCount() != 1 && timer.elapsed() < 10000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  EXPECT_EQ(results->model()->rowCount(), 1);
+  results->table()->selectRow(0);
+  EXPECT_TRUE(results->preview()->toPlainText().contains("Anna"))
+      << results->preview()->toPlainText().toStdString();
+  results->searchField()->clear();
+  QApplication::processEvents();
+  results->categoryList()->setCurrentRow(3);
+  results->table()->selectRow(0);
+  EXPECT_FALSE(results->preview()->toPlainText().isEmpty());
+  window->grab().save(RETRIEVO_SCREENSHOT_DIR "/results-messages-preview.png");
 
   // The way back asks first.
   results->askHook = [](const QString&, const QStringList&) { return 0; };

@@ -1,0 +1,12 @@
+// The preview of one result record as rich text for the results view's preview pane: a
+// contact card with its picture, a conversation as chat bubbles (sent on the right, received
+// on the left, a line for each new day, attachments named, deleted messages marked), and the
+// fields of a note, call, bookmark, calendar event or media file as a readable list. Every
+// text from the backup is escaped: the pane never runs markup found in the data.
+#pragma once
+
+#include <QString>
+
+#include "results/result_record.h"
+
+QString recordPreviewHtml(const ResultRecord& record);
