@@ -1,9 +1,13 @@
 #include "ui/result_rows_model.h"
 
+#include <QApplication>
 #include <QColor>
+#include <QImage>
+#include <QStyle>
 
 #include "results/result_view.h"
 #include "results/result_view_controller.h"
+#include "ui/thumbnail_cache.h"
 
 namespace {
 
@@ -21,10 +25,28 @@ QString firstLine(const std::string& s) {
 ResultRowsModel::ResultRowsModel(MzResultViewController& controller, QObject* parent)
     : QAbstractTableModel(parent), controller_(controller) {}
 
+void ResultRowsModel::setThumbnails(ThumbnailCache* cache) {
+  thumbnails_ = cache;
+  connect(cache, &ThumbnailCache::ready, this, [this](const QString& path) {
+    for (int row : rowsOfPath_.value(path)) {
+      emit dataChanged(index(row, 1), index(row, 1), {Qt::DecorationRole});
+    }
+  });
+}
+
 void ResultRowsModel::setRows(ResultCategory category, const ResultRows& rows) {
   beginResetModel();
   category_ = category;
   rows_ = rows;
+  media_ = category == ResultCategory::Photo || category == ResultCategory::AppPhoto;
+  rowsOfPath_.clear();
+  if (media_) {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+      if (const auto* m = std::get_if<std::shared_ptr<MzPhotoAndVideoNode>>(&rows_[i]); m && *m) {
+        rowsOfPath_[q((*m)->filePath)].push_back(static_cast<int>(i));
+      }
+    }
+  }
   switch (category) {
     case ResultCategory::Photo:
     case ResultCategory::AppPhoto:
@@ -66,7 +88,7 @@ void ResultRowsModel::setRows(ResultCategory category, const ResultRows& rows) {
 
 void ResultRowsModel::redrawTicks() {
   if (rows_.empty()) return;
-  emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+  emit dataChanged(index(0, 0), index(rowCount() - 1, media_ ? 1 : 0), {Qt::CheckStateRole});
 }
 
 QString ResultRowsModel::columnKey(int column) const {
@@ -147,6 +169,19 @@ QString ResultRowsModel::cellText(const ResultRecord& record, int column) const 
 QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   const ResultRecord& record = rows_[static_cast<std::size_t>(index.row())];
+  // The grid of a media category shows column 1: its cells carry the tick and the picture.
+  if (media_ && index.column() == 1) {
+    if (role == Qt::CheckStateRole) return isSelected(record) ? Qt::Checked : Qt::Unchecked;
+    if (role == Qt::DecorationRole) {
+      const auto& m = std::get<std::shared_ptr<MzPhotoAndVideoNode>>(record);
+      if (m && !m->bmov && thumbnails_ != nullptr) {
+        const QImage image = thumbnails_->thumbnail(q(m->filePath));
+        if (!image.isNull()) return image;
+      }
+      return QApplication::style()->standardIcon(m && m->bmov ? QStyle::SP_MediaPlay
+                                                              : QStyle::SP_FileIcon);
+    }
+  }
   if (index.column() == 0) {
     if (role == Qt::CheckStateRole) return isSelected(record) ? Qt::Checked : Qt::Unchecked;
     if (role == Qt::AccessibleTextRole) return isSelected(record) ? tr("ticked") : tr("not ticked");
@@ -169,7 +204,8 @@ QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
 }
 
 bool ResultRowsModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-  if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
+  const bool tickColumn = index.column() == 0 || (media_ && index.column() == 1);
+  if (!index.isValid() || !tickColumn || role != Qt::CheckStateRole) return false;
   const bool on = value.toInt() == Qt::Checked;
   controller_.tableViewSetObjectValue(on ? 1 : 0, "bSelected",
                                       static_cast<std::size_t>(index.row()));
@@ -179,7 +215,7 @@ bool ResultRowsModel::setData(const QModelIndex& index, const QVariant& value, i
 
 Qt::ItemFlags ResultRowsModel::flags(const QModelIndex& index) const {
   Qt::ItemFlags f = QAbstractTableModel::flags(index);
-  if (index.column() == 0) f |= Qt::ItemIsUserCheckable;
+  if (index.column() == 0 || (media_ && index.column() == 1)) f |= Qt::ItemIsUserCheckable;
   return f;
 }
 

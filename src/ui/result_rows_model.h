@@ -5,11 +5,14 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
+#include <QList>
 #include <QStringList>
 
 #include "results/result_record.h"
 
 class MzResultViewController;
+class ThumbnailCache;
 
 class ResultRowsModel : public QAbstractTableModel {
   Q_OBJECT
@@ -19,6 +22,8 @@ class ResultRowsModel : public QAbstractTableModel {
 
   // Shows `rows` of `category`.
   void setRows(ResultCategory category, const ResultRows& rows);
+  // Thumbnails for the media categories (none: a symbol for each).
+  void setThumbnails(ThumbnailCache* cache);
   // Ticks changed: the tick column is drawn again.
   void redrawTicks();
   ResultCategory category() const { return category_; }
@@ -41,4 +46,7 @@ class ResultRowsModel : public QAbstractTableModel {
   ResultRows rows_;
   QStringList headers_;
   QStringList keys_;
+  ThumbnailCache* thumbnails_ = nullptr;
+  QHash<QString, QList<int>> rowsOfPath_;  // media rows by stored file
+  bool media_ = false;
 };

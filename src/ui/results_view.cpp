@@ -8,12 +8,14 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -22,6 +24,7 @@
 #include "results/search_filter.h"
 #include "ui/record_preview.h"
 #include "ui/result_rows_model.h"
+#include "ui/thumbnail_cache.h"
 
 const std::vector<CategoryEntry>& resultCategoryEntries() {
   static const std::vector<CategoryEntry> kEntries = {
@@ -45,6 +48,9 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
       device_(new QLabel(this)),
       categories_(new QListWidget(this)),
       table_(new QTableView(this)),
+      grid_(new QListView(this)),
+      itemViews_(new QStackedWidget(this)),
+      thumbnails_(new ThumbnailCache(this)),
       model_(new ResultRowsModel(controller, this)),
       progressPane_(new QWidget(this)),
       progress_(new QProgressBar(progressPane_)),
@@ -83,6 +89,19 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   table_->horizontalHeader()->setSectionsClickable(true);
   table_->setAlternatingRowColors(true);
   table_->setWordWrap(false);
+  model_->setThumbnails(thumbnails_);
+  grid_->setModel(model_);
+  grid_->setSelectionModel(table_->selectionModel());
+  grid_->setViewMode(QListView::IconMode);
+  grid_->setIconSize(QSize(ThumbnailCache::kSize, ThumbnailCache::kSize));
+  grid_->setGridSize(QSize(ThumbnailCache::kSize + 28, ThumbnailCache::kSize + 44));
+  grid_->setResizeMode(QListView::Adjust);
+  grid_->setMovement(QListView::Static);
+  grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  grid_->setWordWrap(true);
+  grid_->setAccessibleName(tr("Photos and videos"));
+  itemViews_->addWidget(table_);
+  itemViews_->addWidget(grid_);
   progress_->setAccessibleName(tr("Scan progress"));
   counts_->setWordWrap(true);
   selectAll_->setAccessibleName(tr("Select every item of the category"));
@@ -103,7 +122,7 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   progressLayout->addWidget(counts_);
   auto* splitter = new QSplitter(this);
   splitter->addWidget(categories_);
-  splitter->addWidget(table_);
+  splitter->addWidget(itemViews_);
   splitter->addWidget(preview_);
   splitter->setStretchFactor(1, 1);
   splitter->setStretchFactor(2, 1);
@@ -129,12 +148,7 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   });
   connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
     if (updating_) return;
-    std::vector<std::size_t> rows;
-    for (const QModelIndex& index : table_->selectionModel()->selectedRows()) {
-      rows.push_back(static_cast<std::size_t>(index.row()));
-    }
-    std::sort(rows.begin(), rows.end());
-    controller_.tableViewSelectionDidChange(rows);
+    controller_.tableViewSelectionDidChange(highlightedRows());
     showPreview();
   });
   connect(search_, &QLineEdit::textChanged, this,
@@ -153,9 +167,11 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
     selectAll_->setChecked(true);
     controller_.ClickSelectAll(1);
   });
-  auto* space =
-      new QShortcut(QKeySequence(Qt::Key_Space), table_, nullptr, nullptr, Qt::WidgetShortcut);
-  connect(space, &QShortcut::activated, this, [this] { toggleHighlightedTicks(); });
+  for (QWidget* view : {static_cast<QWidget*>(table_), static_cast<QWidget*>(grid_)}) {
+    auto* space =
+        new QShortcut(QKeySequence(Qt::Key_Space), view, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(space, &QShortcut::activated, this, [this] { toggleHighlightedTicks(); });
+  }
   connect(selectAll_, &QCheckBox::clicked, this,
           [this](bool on) { controller_.ClickSelectAll(on ? 1 : 0); });
   connect(deletedOnly_, &QCheckBox::clicked, this, [this](bool on) { controller_.actCheck(on); });
@@ -169,22 +185,31 @@ ResultsView::~ResultsView() {
   searchFilter_.reset();
 }
 
+std::vector<std::size_t> ResultsView::highlightedRows() const {
+  std::vector<std::size_t> rows;
+  for (const QModelIndex& index : table_->selectionModel()->selectedIndexes()) {
+    rows.push_back(static_cast<std::size_t>(index.row()));
+  }
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
 void ResultsView::showPreview() {
-  const QModelIndexList rows = table_->selectionModel()->selectedRows();
-  if (rows.isEmpty() || rows.first().row() >= static_cast<int>(model_->rows().size())) {
+  const std::vector<std::size_t> rows = highlightedRows();
+  if (rows.empty() || rows.front() >= model_->rows().size()) {
     preview_->clear();
     return;
   }
-  preview_->setHtml(
-      recordPreviewHtml(model_->rows()[static_cast<std::size_t>(rows.first().row())]));
+  preview_->setHtml(recordPreviewHtml(model_->rows()[rows.front()]));
 }
 
 void ResultsView::toggleHighlightedTicks() {
-  const QModelIndexList rows = table_->selectionModel()->selectedRows();
-  if (rows.isEmpty()) return;
-  const bool on = !isSelected(model_->rows()[static_cast<std::size_t>(rows.first().row())]);
-  model_->setData(model_->index(rows.first().row(), 0), on ? Qt::Checked : Qt::Unchecked,
-                  Qt::CheckStateRole);
+  const std::vector<std::size_t> rows = highlightedRows();
+  if (rows.empty() || rows.front() >= model_->rows().size()) return;
+  const bool on = !isSelected(model_->rows()[rows.front()]);
+  model_->setData(model_->index(static_cast<int>(rows.front()), 0),
+                  on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
 }
 
 void ResultsView::categoryChosen(int row) {
@@ -257,8 +282,18 @@ void ResultsView::showCategory(ResultCategory category) {
 }
 
 void ResultsView::setTableRows(ResultCategory category, const ResultRows& rows) {
+  const bool media = category == ResultCategory::Photo || category == ResultCategory::AppPhoto;
+  if (media && controller_.currentBackup() &&
+      controller_.currentBackup()->backUpFilePath != thumbnailFolder_) {
+    thumbnailFolder_ = controller_.currentBackup()->backUpFilePath;
+    thumbnails_->setBackupFolder(thumbnailFolder_);
+  }
+  itemViews_->setCurrentWidget(media ? static_cast<QWidget*>(grid_) : table_);
   updating_ = true;
   model_->setRows(category, rows);
+  // The grid shows the name column, which also carries the tick and the thumbnail; it can be
+  // chosen only once the model has it.
+  if (media) grid_->setModelColumn(1);
   table_->setColumnWidth(0, 28);
   for (int c = 1; c + 1 < model_->columnCount(); ++c) table_->setColumnWidth(c, 180);
   updating_ = false;

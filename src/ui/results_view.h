@@ -14,6 +14,9 @@ class MzResultViewController;
 class MzSearchFilter;
 class QCheckBox;
 class QLineEdit;
+class QListView;
+class QStackedWidget;
+class ThumbnailCache;
 class QTextBrowser;
 class QLabel;
 class QListWidget;
@@ -38,6 +41,8 @@ class ResultsView : public QWidget, public ResultView {
 
   QListWidget* categoryList() const { return categories_; }
   QTableView* table() const { return table_; }
+  QListView* grid() const { return grid_; }
+  ThumbnailCache* thumbnails() const { return thumbnails_; }
   ResultRowsModel* model() const { return model_; }
   QCheckBox* deletedOnlySwitch() const { return deletedOnly_; }
   QCheckBox* selectAllSwitch() const { return selectAll_; }
@@ -68,12 +73,18 @@ class ResultsView : public QWidget, public ResultView {
   void toggleHighlightedTicks();
   // Shows the first highlighted row in the preview pane.
   void showPreview();
+  // The highlighted rows of the table or grid, ascending.
+  std::vector<std::size_t> highlightedRows() const;
 
   MzResultViewController& controller_;
   QPushButton* back_;
   QLabel* device_;
   QListWidget* categories_;
   QTableView* table_;
+  QListView* grid_;
+  QStackedWidget* itemViews_;
+  ThumbnailCache* thumbnails_;
+  std::string thumbnailFolder_;
   ResultRowsModel* model_;
   QWidget* progressPane_;
   QProgressBar* progress_;

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
@@ -31,6 +32,7 @@
 #include "ui/mz_button.h"
 #include "ui/result_rows_model.h"
 #include "ui/results_view.h"
+#include "ui/thumbnail_cache.h"
 
 namespace {
 
@@ -199,6 +201,21 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   EXPECT_EQ(results->model()->rowCount(), static_cast<int>(contacts.live + contacts.deleted));
   EXPECT_TRUE(results->categoryList()->item(2)->text().startsWith(
       QString("Contacts  (%1").arg(contacts.live + contacts.deleted)));
+
+  // Photos come as a grid of thumbnails, decoded off the main thread.
+  results->categoryList()->setCurrentRow(0);
+  EXPECT_TRUE(results->grid()->isVisible());
+  ASSERT_GT(results->model()->rowCount(), 0);
+  results->model()->index(0, 1).data(Qt::DecorationRole);  // asks for the first thumbnail
+  results->thumbnails()->waitForLoads();
+  QApplication::processEvents();
+  EXPECT_EQ(results->model()->index(0, 1).data(Qt::DecorationRole).typeId(), QMetaType::QImage);
+  EXPECT_FALSE(results->grid()->visualRect(results->model()->index(0, 1)).isEmpty());
+  window->resize(1100, 700);
+  QApplication::processEvents();
+  results->thumbnails()->waitForLoads();
+  QApplication::processEvents();
+  EXPECT_TRUE(window->grab().save(RETRIEVO_SCREENSHOT_DIR "/results-photos.png"));
 
   // Pictures of the results for a person to look at (screenshots/ under the build tree).
   QDir().mkpath(RETRIEVO_SCREENSHOT_DIR);

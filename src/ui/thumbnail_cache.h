@@ -1,0 +1,48 @@
+// Thumbnails of the photos and videos of a backup, made off the main thread and kept.
+//
+// A grid asks for the thumbnail of each cell it draws; one that is not made yet is queued
+// for the worker threads and `ready` reports it once it is. Only the cells drawn are asked
+// for, so a backup of 50,000 photos costs the thumbnails in view, not 50,000 decodings. The
+// stored files are opened as every other reader of the backup opens them (no link inside
+// the backup is followed), and each picture is decoded at its thumbnail size. Videos get a
+// film symbol.
+#pragma once
+
+#include <QCache>
+#include <QImage>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QThreadPool>
+#include <string>
+
+class ThumbnailCache : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr int kSize = 112;
+
+  explicit ThumbnailCache(QObject* parent = nullptr);
+  ~ThumbnailCache() override;
+
+  // The backup folder the stored files lie in; forgets every thumbnail.
+  void setBackupFolder(const std::string& folder);
+
+  // The thumbnail of the stored file `path`; a null image while it is being made (or when
+  // the file is no picture Qt can read).
+  QImage thumbnail(const QString& path);
+
+  // Waits for the queued work (tests).
+  void waitForLoads() { pool_.waitForDone(); }
+
+ signals:
+  void ready(const QString& path);
+
+ private:
+  std::string backupFolder_;
+  QCache<QString, QImage> images_;
+  QSet<QString> pending_;
+  QSet<QString> failed_;
+  QThreadPool pool_;
+  int generation_ = 0;
+};
