@@ -34,6 +34,7 @@
 #include "catalogue/backup_folder.h"
 #include "results/recovery_writer.h"
 #include "results/result_view_controller.h"
+#include "ui/backup_browser_pane.h"
 #include "ui/backup_folder_view.h"
 #include "ui/mz_button.h"
 #include "ui/results_view.h"
@@ -111,6 +112,7 @@ MzWindow::MzWindow(RetrievoAppDelegate& delegate, QWidget* parent)
 MzWindow::~MzWindow() {
   stopScan();
   results_->setView(nullptr);
+  tree_.setView(nullptr);
   // The results view (and its search) goes before the controller it reads.
   delete resultPage_;
   resultPage_ = nullptr;
@@ -235,6 +237,17 @@ void MzWindow::buildEntryViews() {
   resultPage_ = new ResultsView(*results_, pages_);
   results_->setView(resultPage_);
   results_->showEntryView = [this] { showMainView(); };
+  results_->setBackupBrowserTree(&tree_);
+  tree_.currentDeviceName = [this]() -> std::string {
+    const auto& backup = results_->currentBackup();
+    if (!backup) return {};
+    if (!backup->strDeviceName.empty()) return backup->strDeviceName;
+    return QFileInfo(QString::fromStdString(backup->backUpFilePath)).fileName().toStdString();
+  };
+  tree_.selectionChanged = [this] { results_->updateSelectionCount(); };
+  browser_ = new BackupBrowserPane(tree_, resultPage_);
+  tree_.setView(browser_);
+  resultPage_->setBrowserPane(browser_);
   connect(resultPage_, &ResultsView::recoverRequested, this, [this] { actRecovery(); });
   resultPage_->askHook = [this](const QString& message, const QStringList& buttons) {
     return ask(message, buttons);
@@ -317,6 +330,7 @@ void MzWindow::showResultView() {
   // end on the main thread.
   results_->setCurrentBackup(delegate_.currentNode);
   results_->prepareForScan();
+  tree_.releaseTree();
   delegate_.ScanThreadFinish = [this] { results_->ScanThreadFinish(); };
   pages_->setCurrentWidget(resultPage_);
 }
@@ -440,6 +454,7 @@ void MzWindow::actRecovery() {
   }
 
   writer_ = std::make_unique<MzRecoveryWriter>(*results_);
+  writer_->treeRoots = tree_.roots();
   std::mutex stepMutex;
   QString step;
   bool finished = false;

@@ -14,6 +14,9 @@
 #include <functional>
 #include <memory>
 
+#include "results/tree_controller.h"
+
+class BackupBrowserPane;
 class BackupFolderView;
 class MzRecoveryWriter;
 class MzResultViewController;
@@ -105,6 +108,8 @@ class MzWindow : public QMainWindow {
   std::vector<std::size_t> observers_;
   QStackedWidget* pages_ = nullptr;  // the entry page and the results page
   QWidget* entryPage_ = nullptr;
+  MzTreeController tree_;  // before the results controller, which points to it
+  BackupBrowserPane* browser_ = nullptr;
   std::unique_ptr<MzResultViewController> results_;
   std::unique_ptr<MzRecoveryWriter> writer_;
   ResultsView* resultPage_ = nullptr;

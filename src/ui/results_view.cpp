@@ -37,6 +37,7 @@ const std::vector<CategoryEntry>& resultCategoryEntries() {
       {ResultCategory::BookMark, QT_TRANSLATE_NOOP("ResultsView", "Bookmarks & History")},
       {ResultCategory::Calender, QT_TRANSLATE_NOOP("ResultsView", "Calendar")},
       {ResultCategory::FaceTwitter, QT_TRANSLATE_NOOP("ResultsView", "Social Media")},
+      {ResultCategory::BackUpBrowser, QT_TRANSLATE_NOOP("ResultsView", "Backup Browser")},
   };
   return kEntries;
 }
@@ -204,6 +205,11 @@ void ResultsView::showPreview() {
   preview_->setHtml(recordPreviewHtml(model_->rows()[rows.front()]));
 }
 
+void ResultsView::setBrowserPane(QWidget* pane) {
+  browserPane_ = pane;
+  itemViews_->addWidget(pane);
+}
+
 void ResultsView::toggleHighlightedTicks() {
   const std::vector<std::size_t> rows = highlightedRows();
   if (rows.empty() || rows.front() >= model_->rows().size()) return;
@@ -221,6 +227,7 @@ void ResultsView::categoryChosen(int row) {
 void ResultsView::refreshCategoryCounts() {
   const auto& entries = resultCategoryEntries();
   for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].category == ResultCategory::BackUpBrowser) continue;  // files, not records
     const auto counts = controller_.countsFor(entries[i].category);
     QString text = tr(entries[i].name) + QString("  (%1").arg(counts.live + counts.deleted);
     if (counts.deleted > 0) text += tr(", %1 deleted").arg(counts.deleted);
@@ -288,7 +295,10 @@ void ResultsView::setTableRows(ResultCategory category, const ResultRows& rows) 
     thumbnailFolder_ = controller_.currentBackup()->backUpFilePath;
     thumbnails_->setBackupFolder(thumbnailFolder_);
   }
-  itemViews_->setCurrentWidget(media ? static_cast<QWidget*>(grid_) : table_);
+  QWidget* shown = media ? static_cast<QWidget*>(grid_) : table_;
+  if (category == ResultCategory::BackUpBrowser && browserPane_ != nullptr) shown = browserPane_;
+  itemViews_->setCurrentWidget(shown);
+  preview_->setVisible(shown != browserPane_);  // the browser's file table is its own preview
   updating_ = true;
   model_->setRows(category, rows);
   // The grid shows the name column, which also carries the tick and the thumbnail; it can be

@@ -42,6 +42,8 @@ class ResultsView : public QWidget, public ResultView {
   QListWidget* categoryList() const { return categories_; }
   QTableView* table() const { return table_; }
   QListView* grid() const { return grid_; }
+  // The backup browser, shown for its category.
+  void setBrowserPane(QWidget* pane);
   ThumbnailCache* thumbnails() const { return thumbnails_; }
   ResultRowsModel* model() const { return model_; }
   QCheckBox* deletedOnlySwitch() const { return deletedOnly_; }
@@ -85,6 +87,7 @@ class ResultsView : public QWidget, public ResultView {
   QStackedWidget* itemViews_;
   ThumbnailCache* thumbnails_;
   std::string thumbnailFolder_;
+  QWidget* browserPane_ = nullptr;
   ResultRowsModel* model_;
   QWidget* progressPane_;
   QProgressBar* progress_;

@@ -18,6 +18,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTreeView>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -29,6 +30,7 @@
 #include "sample_backup.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
+#include "ui/backup_browser_pane.h"
 #include "ui/mz_button.h"
 #include "ui/result_rows_model.h"
 #include "ui/results_view.h"
@@ -216,6 +218,28 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   results->thumbnails()->waitForLoads();
   QApplication::processEvents();
   EXPECT_TRUE(window->grab().save(RETRIEVO_SCREENSHOT_DIR "/results-photos.png"));
+
+  // The backup browser: the device's folders with tri-state ticks that count as a selection.
+  results->categoryList()->setCurrentRow(9);
+  auto* browser = window->findChild<BackupBrowserPane*>();
+  ASSERT_NE(browser, nullptr);
+  QApplication::processEvents();  // the tree is rebuilt once per turn of the event loop
+  EXPECT_TRUE(browser->isVisible());
+  ASSERT_EQ(browser->treeModel()->rowCount(), 1);
+  const QModelIndex device = browser->treeModel()->index(0, 0);
+  EXPECT_EQ(device.data().toString(), "Emma's iPhone");
+  ASSERT_GT(browser->treeModel()->rowCount(device), 0);
+  const QModelIndex domain = browser->treeModel()->index(0, 0, device);
+  browser->treeModel()->setData(domain, Qt::Checked, Qt::CheckStateRole);
+  EXPECT_EQ(domain.data(Qt::CheckStateRole).toInt(), Qt::Checked);
+  EXPECT_EQ(device.data(Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
+  EXPECT_GT(window->results().selectionTotal(), 0);
+  browser->tree()->setCurrentIndex(domain);
+  window->resize(1100, 700);
+  QApplication::processEvents();
+  EXPECT_TRUE(window->grab().save(RETRIEVO_SCREENSHOT_DIR "/results-browser.png"));
+  browser->treeModel()->setData(domain, Qt::Unchecked, Qt::CheckStateRole);
+  EXPECT_EQ(window->results().selectionTotal(), 0);
 
   // Pictures of the results for a person to look at (screenshots/ under the build tree).
   QDir().mkpath(RETRIEVO_SCREENSHOT_DIR);
