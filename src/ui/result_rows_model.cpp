@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QIcon>
 #include <QImage>
 #include <QStyle>
 
@@ -178,8 +179,9 @@ QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
         const QImage image = thumbnails_->thumbnail(q(m->filePath));
         if (!image.isNull()) return image;
       }
-      return QApplication::style()->standardIcon(m && m->bmov ? QStyle::SP_MediaPlay
-                                                              : QStyle::SP_FileIcon);
+      static const QIcon film = QApplication::style()->standardIcon(QStyle::SP_MediaPlay);
+      static const QIcon picture = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+      return m && m->bmov ? film : picture;
     }
   }
   if (index.column() == 0) {

@@ -98,6 +98,10 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   grid_->setGridSize(QSize(ThumbnailCache::kSize + 28, ThumbnailCache::kSize + 44));
   grid_->setResizeMode(QListView::Adjust);
   grid_->setMovement(QListView::Static);
+  // Every cell has the grid's size: the layout of 50,000 cells needs no size of each.
+  grid_->setUniformItemSizes(true);
+  grid_->setLayoutMode(QListView::Batched);
+  grid_->setBatchSize(2000);
   grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   grid_->setWordWrap(true);
   grid_->setAccessibleName(tr("Photos and videos"));
