@@ -232,13 +232,16 @@ std::shared_ptr<const std::string> MzHexPreview::previewText() const {
 
 bool MzHexPreview::startAfter(std::thread& slot, std::function<void()> work) {
   auto previous = std::make_shared<std::thread>(std::move(slot));
+  ++running_;
   try {
-    slot = std::thread([previous, work = std::move(work)] {
+    slot = std::thread([this, previous, work = std::move(work)] {
       if (previous->joinable()) previous->join();
       work();
+      --running_;
     });
     return true;
   } catch (const std::system_error&) {
+    --running_;
     slot = std::move(*previous);
     return false;
   }

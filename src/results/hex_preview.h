@@ -114,6 +114,10 @@ class MzHexPreview {
   // Returns when no preview is being built and no export runs. For callers without an
   // event loop (the command line, tests).
   void waitForWork();
+  // Whether a preview is being built or an export runs. A caller with an event loop keeps it
+  // turning until this is false before it destroys the preview: the workers hand their
+  // results to the main thread and wait for it.
+  bool workRunning() const { return running_.load() > 0; }
 
   // The preview is shown instead of the category view. Main thread.
   bool bHexPreview = false;
@@ -133,12 +137,13 @@ class MzHexPreview {
   void showPreviewLocked();
   // Starts `work` on a new thread that first waits for `slot`'s thread; false when no
   // thread could be started.
-  static bool startAfter(std::thread& slot, std::function<void()> work);
+  bool startAfter(std::thread& slot, std::function<void()> work);
 
   MzResultViewController& results_;
   mutable std::mutex mutex_;  // serialises the main-thread steps with the hand-overs
   std::atomic<std::uint64_t> generation_{0};
   std::shared_ptr<const std::string> previewText_;
+  std::atomic<int> running_{0};  // work started and not yet ended
   std::thread buildThread_;
   std::thread exportThread_;
 };

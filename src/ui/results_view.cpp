@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -11,6 +12,7 @@
 #include <QListView>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -20,6 +22,7 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
+#include "results/hex_preview.h"
 #include "results/result_view_controller.h"
 #include "results/search_filter.h"
 #include "ui/record_preview.h"
@@ -62,7 +65,19 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
       recover_(new QPushButton(tr("Recover\u2026"), this)),
       search_(new QLineEdit(this)),
       preview_(new QTextBrowser(this)),
-      searchFilter_(std::make_unique<MzSearchFilter>(controller)) {
+      searchFilter_(std::make_unique<MzSearchFilter>(controller)),
+      hex_(std::make_unique<MzHexPreview>(controller)),
+      hexButton_(new QPushButton(tr("Database Bytes"), this)),
+      exportButton_(new QPushButton(tr("Export Bytes\u2026"), this)),
+      hexView_(new QPlainTextEdit(this)) {
+  hexButton_->setCheckable(true);
+  hexButton_->setAccessibleName(tr("Show the bytes of the category's database"));
+  hexButton_->setToolTip(tr("Show the raw bytes of the database this category comes from"));
+  exportButton_->setAccessibleName(tr("Export the bytes shown to a text file"));
+  exportButton_->hide();
+  hexView_->setReadOnly(true);
+  hexView_->setAccessibleName(tr("Bytes of the database"));
+  hexView_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   search_->setPlaceholderText(tr("Search (Ctrl+F)"));
   search_->setAccessibleName(tr("Search the items of the category"));
   search_->setClearButtonEnabled(true);
@@ -107,6 +122,7 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   grid_->setAccessibleName(tr("Photos and videos"));
   itemViews_->addWidget(table_);
   itemViews_->addWidget(grid_);
+  itemViews_->addWidget(hexView_);
   progress_->setAccessibleName(tr("Scan progress"));
   counts_->setWordWrap(true);
   selectAll_->setAccessibleName(tr("Select every item of the category"));
@@ -134,6 +150,8 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(selectAll_);
   bottom->addWidget(deletedOnly_);
+  bottom->addWidget(hexButton_);
+  bottom->addWidget(exportButton_);
   bottom->addStretch(1);
   bottom->addWidget(selection_);
   bottom->addWidget(recover_);
@@ -177,17 +195,43 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
         new QShortcut(QKeySequence(Qt::Key_Space), view, nullptr, nullptr, Qt::WidgetShortcut);
     connect(space, &QShortcut::activated, this, [this] { toggleHighlightedTicks(); });
   }
+  connect(hexButton_, &QPushButton::clicked, this, [this](bool on) {
+    if (on) {
+      hex_->ActHexPreviewAction();
+    } else {
+      hex_->ActNormAction();
+    }
+    hexButton_->setChecked(hex_->bHexPreview);
+  });
+  connect(exportButton_, &QPushButton::clicked, this, [this] { hex_->actExportImage(); });
   connect(selectAll_, &QCheckBox::clicked, this,
           [this](bool on) { controller_.ClickSelectAll(on ? 1 : 0); });
   connect(deletedOnly_, &QCheckBox::clicked, this, [this](bool on) { controller_.actCheck(on); });
 }
 
 ResultsView::~ResultsView() {
+  // Both workers hand their results to the main thread and wait for it.
   searchFilter_->bSearchStop = true;
-  while (searchFilter_->bSearchThreadStart) {
+  while (searchFilter_->bSearchThreadStart || hex_->workRunning()) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
   searchFilter_.reset();
+  hex_.reset();
+}
+
+void ResultsView::setHexPreviewShown(bool shown) {
+  if (shown) {
+    if (itemViews_->currentWidget() != hexView_) beforeHex_ = itemViews_->currentWidget();
+    itemViews_->setCurrentWidget(hexView_);
+  } else if (itemViews_->currentWidget() == hexView_) {
+    itemViews_->setCurrentWidget(beforeHex_ != nullptr ? beforeHex_ : table_);
+  }
+  exportButton_->setVisible(shown);
+  hexButton_->setChecked(shown);
+}
+
+void ResultsView::setHexPreviewText(const std::string& text) {
+  hexView_->setPlainText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 std::vector<std::size_t> ResultsView::highlightedRows() const {
@@ -225,6 +269,7 @@ void ResultsView::toggleHighlightedTicks() {
 void ResultsView::categoryChosen(int row) {
   const auto& entries = resultCategoryEntries();
   if (row < 0 || row >= static_cast<int>(entries.size())) return;
+  if (hex_->bHexPreview) hex_->ActNormAction();
   controller_.openCategory(entries[static_cast<std::size_t>(row)].category);
 }
 

@@ -11,7 +11,9 @@
 #include "results/result_view.h"
 
 class MzResultViewController;
+class MzHexPreview;
 class MzSearchFilter;
+class QPlainTextEdit;
 class QCheckBox;
 class QLineEdit;
 class QListView;
@@ -52,6 +54,10 @@ class ResultsView : public QWidget, public ResultView {
   QPushButton* recoverButton() const { return recover_; }
   QLineEdit* searchField() const { return search_; }
   QTextBrowser* preview() const { return preview_; }
+  MzHexPreview& hexPreview() { return *hex_; }
+  QPushButton* hexButton() const { return hexButton_; }
+  QPushButton* exportButton() const { return exportButton_; }
+  QPlainTextEdit* hexView() const { return hexView_; }
 
   // ResultView
   void setControls(const ResultControls& controls) override;
@@ -63,6 +69,8 @@ class ResultsView : public QWidget, public ResultView {
   void setHighlightedRows(const std::vector<std::size_t>& rows) override;
   void redrawTicks() override;
   void clearChatPreview() override;
+  void setHexPreviewShown(bool shown) override;
+  void setHexPreviewText(const std::string& text) override;
   int askQuestion(const std::string& message, const std::vector<std::string>& buttons) override;
 
  signals:
@@ -99,7 +107,12 @@ class ResultsView : public QWidget, public ResultView {
   QLineEdit* search_;
   QTextBrowser* preview_;
   std::unique_ptr<MzSearchFilter> searchFilter_;
-  bool updating_ = false;  // the view is drawing what the controller said
+  std::unique_ptr<MzHexPreview> hex_;
+  QPushButton* hexButton_;
+  QPushButton* exportButton_;
+  QPlainTextEdit* hexView_;
+  QWidget* beforeHex_ = nullptr;  // the view the preview took the place of
+  bool updating_ = false;         // the view is drawing what the controller said
 };
 
 // The categories of the list, in their order, with their names as the list shows them.

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
@@ -26,6 +27,7 @@
 
 #include "app/retrievo_app_delegate.h"
 #include "backup_writer.h"
+#include "results/hex_preview.h"
 #include "results/result_view_controller.h"
 #include "sample_backup.h"
 #include "support/run_command.h"
@@ -277,6 +279,30 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   results->table()->selectRow(0);
   EXPECT_FALSE(results->preview()->toPlainText().isEmpty());
   window->grab().save(RETRIEVO_SCREENSHOT_DIR "/results-messages-preview.png");
+
+  // The bytes of the contacts' database, and their export.
+  results->categoryList()->setCurrentRow(2);
+  TempDir exports;
+  results->hexPreview().exportFolder = exports.path();
+  std::string opened;
+  results->hexPreview().fileOpener = [&opened](const std::string& path) { opened = path; };
+  QTest::mouseClick(results->hexButton(), Qt::LeftButton);
+  timer.restart();
+  while (results->hexView()->toPlainText().isEmpty() && timer.elapsed() < 10000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  EXPECT_TRUE(results->hexView()->isVisible());
+  EXPECT_TRUE(results->hexView()->toPlainText().startsWith("SQLite format 3"));
+  QTest::mouseClick(results->exportButton(), Qt::LeftButton);
+  timer.restart();
+  while (opened.empty() && timer.elapsed() < 10000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  EXPECT_EQ(opened, exports.sub("hexFile.txt"));
+  EXPECT_EQ(QString::fromStdString(slurp(opened)), results->hexView()->toPlainText());
+  QTest::mouseClick(results->hexButton(), Qt::LeftButton);
+  EXPECT_FALSE(results->hexView()->isVisible());
+  EXPECT_TRUE(results->table()->isVisible());
 
   // The way back asks first.
   results->askHook = [](const QString&, const QStringList&) { return 0; };
