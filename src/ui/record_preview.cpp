@@ -1,8 +1,17 @@
 #include "ui/record_preview.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
 #include <QStringList>
+
+#include "catalogue/stored_file.h"
 
 namespace {
 
@@ -44,10 +53,35 @@ QString picture(const Bytes& bytes) {
       .arg(QString::fromLatin1(data.toBase64()));
 }
 
+// A picture attachment as an inline image, read from the backup and scaled down; "" when it
+// cannot be read as a picture.
+QString inlinePicture(const std::string& backupFolder, const std::string& path) {
+  const OpenedStoredFile opened = backupFolder.empty() ? openRegularFileAt(AT_FDCWD, path.c_str())
+                                                       : openStoredFile(backupFolder, path);
+  if (opened.fd < 0) return {};
+  QFile file;
+  if (!file.open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(opened.fd);
+    return {};
+  }
+  QImageReader reader(&file);
+  reader.setAutoTransform(true);
+  const QSize size = reader.size();
+  if (size.isValid() && size.width() > 240)
+    reader.setScaledSize(size.scaled(240, 240 * 4, Qt::KeepAspectRatio));
+  const QImage image = reader.read();
+  if (image.isNull()) return {};
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return QString("<img src='data:image/png;base64,%1'/>").arg(QString::fromLatin1(png.toBase64()));
+}
+
 // The day of a "MM-DD-YYYY HH:MM" date, "" for none.
 std::string dayOf(const std::string& date) { return date.size() >= 10 ? date.substr(0, 10) : ""; }
 
-QString conversation(const MzMessageTreeNode& c) {
+QString conversation(const MzMessageTreeNode& c, const std::string& backupFolder) {
   QString html = heading(
       c.messageTreeNodeName.empty() ? c.messageTreeNodeAdress : c.messageTreeNodeName, c.bdeleted);
   if (!c.messageTreeNodeName.empty() && !c.messageTreeNodeAdress.empty()) {
@@ -65,10 +99,18 @@ QString conversation(const MzMessageTreeNode& c) {
     if (m->isHasAttach || m->attachType) {
       const QString kind = QString::fromStdString(m->attachType.value_or("Attachment"));
       body = body.remove(QChar(0xFFFC)).trimmed();
-      body += QString(
-                  "%1<span style='background:#ffffff;color:#1f3b5c;border:1px solid "
-                  "#aeb8c6'>&nbsp;%2&nbsp;</span>")
-                  .arg(body.isEmpty() ? "" : "<br/>", kind.toHtmlEscaped());
+      QString inlined;
+      if (m->attachType == "Image" && m->attachmentPath) {
+        inlined = inlinePicture(backupFolder, *m->attachmentPath);
+      }
+      if (!inlined.isEmpty()) {
+        body = inlined + (body.isEmpty() ? "" : "<br/>" + body);
+      } else {
+        body += QString(
+                    "%1<span style='background:#ffffff;color:#1f3b5c;border:1px solid "
+                    "#aeb8c6'>&nbsp;%2&nbsp;</span>")
+                    .arg(body.isEmpty() ? "" : "<br/>", kind.toHtmlEscaped());
+      }
     }
     const QString time = QString::fromStdString(
         m->messageDate.size() > 11 ? m->messageDate.substr(11) : m->messageDate);
@@ -90,9 +132,9 @@ QString conversation(const MzMessageTreeNode& c) {
 
 }  // namespace
 
-QString recordPreviewHtml(const ResultRecord& record) {
+QString recordPreviewHtml(const ResultRecord& record, const std::string& backupFolder) {
   return std::visit(
-      [](const auto& r) -> QString {
+      [&backupFolder](const auto& r) -> QString {
         using T = std::decay_t<decltype(*r)>;
         if (!r) return {};
         if constexpr (std::is_same_v<T, MzContactNode>) {
@@ -102,7 +144,7 @@ QString recordPreviewHtml(const ResultRecord& record) {
                         field("Address", r->contactAdress), field("Home page", r->contactHomepage),
                         field("Birthday", r->contactBirthday), field("Note", r->contactNote)});
         } else if constexpr (std::is_same_v<T, MzMessageTreeNode>) {
-          return conversation(*r);
+          return conversation(*r, backupFolder);
         } else if constexpr (std::is_same_v<T, MzNoteNode>) {
           return heading(r->noteTitle, r->bDeleted) + table({field("Date", r->noteDate)}) + "<p>" +
                  esc(r->noteContent) + "</p>";

@@ -9,4 +9,6 @@
 
 #include "results/result_record.h"
 
-QString recordPreviewHtml(const ResultRecord& record);
+// `backupFolder` is where the stored files of picture attachments lie; each picture is read
+// from there (never through a link) and shown inline, at most 240 pixels wide.
+QString recordPreviewHtml(const ResultRecord& record, const std::string& backupFolder = {});

@@ -250,7 +250,9 @@ void ResultsView::showPreview() {
     preview_->clear();
     return;
   }
-  preview_->setHtml(recordPreviewHtml(model_->rows()[rows.front()]));
+  const auto& backup = controller_.currentBackup();
+  preview_->setHtml(
+      recordPreviewHtml(model_->rows()[rows.front()], backup ? backup->backUpFilePath : ""));
 }
 
 void ResultsView::setBrowserPane(QWidget* pane) {

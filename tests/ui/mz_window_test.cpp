@@ -278,6 +278,13 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   results->categoryList()->setCurrentRow(3);
   results->table()->selectRow(0);
   EXPECT_FALSE(results->preview()->toPlainText().isEmpty());
+  // A picture sent in a conversation shows in its bubble.
+  bool pictureShown = false;
+  for (int row = 0; row < results->model()->rowCount() && !pictureShown; ++row) {
+    results->table()->selectRow(row);
+    pictureShown = results->preview()->toHtml().contains("<img");
+  }
+  EXPECT_TRUE(pictureShown);
   window->grab().save(RETRIEVO_SCREENSHOT_DIR "/results-messages-preview.png");
 
   // The bytes of the contacts' database, and their export.
