@@ -249,6 +249,23 @@ void MzWindow::buildEntryViews() {
   tree_.setView(browser_);
   resultPage_->setBrowserPane(browser_);
   connect(resultPage_, &ResultsView::recoverRequested, this, [this] { actRecovery(); });
+  connect(resultPage_, &ResultsView::backupChosen, this, [this](int index) {
+    const auto& records = delegate_.GetMzIOSDeviceController().arrangedObjects();
+    if (index < 0 || static_cast<std::size_t>(index) >= records.size()) return;
+    const auto& chosen = records[static_cast<std::size_t>(index)];
+    const BackupFolderKind kind = classifyBackupFolder(chosen->backUpFilePath);
+    if (kind != BackupFolderKind::Backup) {
+      ask(QString::fromStdString(backupFolderProblem(kind, chosen->backUpFilePath)), {tr("OK")});
+      showResultView();  // the pop-up shows the backup still shown
+      return;
+    }
+    results_->actSelectBackUpBtn(chosen);
+  });
+  results_->startScan = [this](const std::shared_ptr<MzIOSDeviceNode>& node) {
+    delegate_.setCurrentNodeForScan(node);
+    showResultView();
+    delegate_.ScanIOSBackFile(node->backUpFilePath);
+  };
   resultPage_->askHook = [this](const QString& message, const QStringList& buttons) {
     return ask(message, buttons);
   };
@@ -332,6 +349,19 @@ void MzWindow::showResultView() {
   results_->prepareForScan();
   tree_.releaseTree();
   delegate_.ScanThreadFinish = [this] { results_->ScanThreadFinish(); };
+  // The pop-up of the backups, the one being scanned chosen.
+  QStringList names;
+  int current = -1;
+  const auto& records = delegate_.GetMzIOSDeviceController().arrangedObjects();
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    names << QString::fromStdString(records[i]->strDeviceName.empty() ? records[i]->backUpFilePath
+                                                                      : records[i]->strDeviceName);
+    if (delegate_.currentNode &&
+        records[i]->backUpFilePath == delegate_.currentNode->backUpFilePath) {
+      current = static_cast<int>(i);
+    }
+  }
+  resultPage_->setBackupChoices(names, current);
   pages_->setCurrentWidget(resultPage_);
 }
 

@@ -1,6 +1,7 @@
 #include "ui/results_view.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFontDatabase>
@@ -49,6 +50,7 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
     : QWidget(parent),
       controller_(controller),
       back_(new QPushButton(tr("\u2190 Back"), this)),
+      backupMenu_(new QComboBox(this)),
       device_(new QLabel(this)),
       categories_(new QListWidget(this)),
       table_(new QTableView(this)),
@@ -88,6 +90,9 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   setAccessibleName(tr("Results"));
   back_->setAccessibleName(tr("Back to the start"));
   device_->setTextFormat(Qt::PlainText);
+  backupMenu_->setAccessibleName(tr("Show another backup"));
+  backupMenu_->setToolTip(tr("Scan another backup of the list"));
+  backupMenu_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   categories_->setAccessibleName(tr("Categories"));
   for (const CategoryEntry& entry : resultCategoryEntries()) {
     categories_->addItem(tr(entry.name));
@@ -135,6 +140,7 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
 
   auto* top = new QHBoxLayout;
   top->addWidget(back_);
+  top->addWidget(backupMenu_);
   top->addWidget(device_, 1);
   top->addWidget(search_);
   auto* progressLayout = new QVBoxLayout(progressPane_);
@@ -162,6 +168,9 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   layout->addLayout(bottom);
 
   connect(back_, &QPushButton::clicked, this, [this] { controller_.actHome(); });
+  connect(backupMenu_, &QComboBox::activated, this, [this](int index) {
+    if (!updating_) emit backupChosen(index);
+  });
   connect(categories_, &QListWidget::currentRowChanged, this, [this](int row) {
     if (!updating_) categoryChosen(row);
   });
@@ -255,6 +264,15 @@ void ResultsView::showPreview() {
       recordPreviewHtml(model_->rows()[rows.front()], backup ? backup->backUpFilePath : ""));
 }
 
+void ResultsView::setBackupChoices(const QStringList& names, int current) {
+  updating_ = true;
+  backupMenu_->clear();
+  backupMenu_->addItems(names);
+  backupMenu_->setCurrentIndex(current);
+  backupMenu_->setVisible(names.size() > 1);
+  updating_ = false;
+}
+
 void ResultsView::setBrowserPane(QWidget* pane) {
   browserPane_ = pane;
   itemViews_->addWidget(pane);
@@ -290,6 +308,7 @@ void ResultsView::refreshCategoryCounts() {
 void ResultsView::setControls(const ResultControls& controls) {
   updating_ = true;
   back_->setEnabled(controls.homeEnabled);
+  backupMenu_->setEnabled(controls.backupMenuEnabled);
   categories_->setEnabled(controls.categoriesEnabled);
   progressPane_->setVisible(controls.progressViewShown);
   selectAll_->setVisible(controls.selectAllShown);

@@ -15,6 +15,7 @@ class MzHexPreview;
 class MzSearchFilter;
 class QPlainTextEdit;
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QListView;
 class QStackedWidget;
@@ -44,6 +45,9 @@ class ResultsView : public QWidget, public ResultView {
   QListWidget* categoryList() const { return categories_; }
   QTableView* table() const { return table_; }
   QListView* grid() const { return grid_; }
+  // The backups the pop-up offers (their names), and the one shown.
+  void setBackupChoices(const QStringList& names, int current);
+  QComboBox* backupMenu() const { return backupMenu_; }
   // The backup browser, shown for its category.
   void setBrowserPane(QWidget* pane);
   ThumbnailCache* thumbnails() const { return thumbnails_; }
@@ -76,6 +80,8 @@ class ResultsView : public QWidget, public ResultView {
  signals:
   // The recover button (or Ctrl+R) with at least one item ticked.
   void recoverRequested();
+  // The user chose entry `index` of the backup pop-up.
+  void backupChosen(int index);
 
  private:
   void categoryChosen(int row);
@@ -88,6 +94,7 @@ class ResultsView : public QWidget, public ResultView {
 
   MzResultViewController& controller_;
   QPushButton* back_;
+  QComboBox* backupMenu_;
   QLabel* device_;
   QListWidget* categories_;
   QTableView* table_;

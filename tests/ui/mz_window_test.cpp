@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -359,6 +360,36 @@ TEST_F(Shell, RecoveringATickedConversationWritesWhatTheCommandLineWrites) {
   }
   ASSERT_FALSE(written.empty());
   for (const std::string& f : written) EXPECT_EQ(f.rfind("Message/", 0), 0u) << f;
+}
+
+TEST_F(Shell, TheResultsSwitchToAnotherBackupOfTheList) {
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildSampleBackup(root.sub("first"), {}, &built, &error)) << error;
+  addBackup("Work iPad");
+  auto window = open();
+  QTest::mouseClick(window->itunesBtn(), Qt::LeftButton);
+  auto* table = window->scanItunesView()->findChild<QTableView*>();
+  ASSERT_EQ(table->model()->rowCount(), 2);
+  table->selectRow(table->model()->index(0, 1).data().toString() == "Work iPad" ? 1 : 0);
+  scanSelected(*window, delegate);
+  ResultsView* results = window->resultView();
+  ASSERT_TRUE(results->backupMenu()->isVisible());
+  EXPECT_GT(window->results().countsFor(ResultCategory::Contact).live, 0u);
+  const int other = results->backupMenu()->findText("Work iPad");
+  ASSERT_GE(other, 0);
+  results->backupMenu()->setCurrentIndex(other);
+  emit results->backupMenu()->activated(other);
+  QElapsedTimer timer;
+  timer.start();
+  while ((delegate.scanRunning() || !window->results().bScanFinished) && timer.elapsed() < 60000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  delegate.waitForScan();
+  ASSERT_TRUE(window->results().currentBackup());
+  EXPECT_EQ(window->results().currentBackup()->backUpFilePath, root.sub("Work iPad"));
+  EXPECT_EQ(window->results().countsFor(ResultCategory::Contact).live, 0u);
+  EXPECT_EQ(results->backupMenu()->currentText(), "Work iPad");
 }
 
 // Saves a picture of every entry view under the build tree (screenshots/), for a person to
