@@ -1,17 +1,12 @@
 #include "ui/record_preview.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QFile>
 #include <QImage>
-#include <QImageReader>
 #include <QStringList>
 
-#include "catalogue/stored_file.h"
+#include "ui/stored_image.h"
 
 namespace {
 
@@ -56,20 +51,7 @@ QString picture(const Bytes& bytes) {
 // A picture attachment as an inline image, read from the backup and scaled down; "" when it
 // cannot be read as a picture.
 QString inlinePicture(const std::string& backupFolder, const std::string& path) {
-  const OpenedStoredFile opened = backupFolder.empty() ? openRegularFileAt(AT_FDCWD, path.c_str())
-                                                       : openStoredFile(backupFolder, path);
-  if (opened.fd < 0) return {};
-  QFile file;
-  if (!file.open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-    ::close(opened.fd);
-    return {};
-  }
-  QImageReader reader(&file);
-  reader.setAutoTransform(true);
-  const QSize size = reader.size();
-  if (size.isValid() && size.width() > 240)
-    reader.setScaledSize(size.scaled(240, 240 * 4, Qt::KeepAspectRatio));
-  const QImage image = reader.read();
+  const QImage image = readStoredImage(backupFolder, path, QSize(240, 960));
   if (image.isNull()) return {};
   QByteArray png;
   QBuffer buffer(&png);

@@ -162,11 +162,8 @@ TEST_F(Shell, AnEmptyBackupRootLeavesTheScanButtonOff) {
   EXPECT_EQ(window->scanIntType, 1);
 }
 
-// Scans through the window: waits for the end with the event loop turning.
-void scanSelected(MzWindow& window, RetrievoAppDelegate& delegate) {
-  QTest::mouseClick(window.itunesBtn(), Qt::LeftButton);
-  ASSERT_TRUE(window.button()->isEnabled());
-  QTest::mouseClick(window.button(), Qt::LeftButton);
+// Waits for the running scan to end, the event loop turning (the scan waits on it).
+void waitForTheScan(MzWindow& window, RetrievoAppDelegate& delegate) {
   QElapsedTimer timer;
   timer.start();
   while ((delegate.scanRunning() || !window.results().bScanFinished) && timer.elapsed() < 60000) {
@@ -174,6 +171,14 @@ void scanSelected(MzWindow& window, RetrievoAppDelegate& delegate) {
   }
   delegate.waitForScan();
   QApplication::processEvents();
+}
+
+// Scans the selected backup through the window.
+void scanSelected(MzWindow& window, RetrievoAppDelegate& delegate) {
+  QTest::mouseClick(window.itunesBtn(), Qt::LeftButton);
+  ASSERT_TRUE(window.button()->isEnabled());
+  QTest::mouseClick(window.button(), Qt::LeftButton);
+  waitForTheScan(window, delegate);
 }
 
 TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
@@ -380,12 +385,7 @@ TEST_F(Shell, TheResultsSwitchToAnotherBackupOfTheList) {
   ASSERT_GE(other, 0);
   results->backupMenu()->setCurrentIndex(other);
   emit results->backupMenu()->activated(other);
-  QElapsedTimer timer;
-  timer.start();
-  while ((delegate.scanRunning() || !window->results().bScanFinished) && timer.elapsed() < 60000) {
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  delegate.waitForScan();
+  waitForTheScan(*window, delegate);
   ASSERT_TRUE(window->results().currentBackup());
   EXPECT_EQ(window->results().currentBackup()->backUpFilePath, root.sub("Work iPad"));
   EXPECT_EQ(window->results().countsFor(ResultCategory::Contact).live, 0u);
