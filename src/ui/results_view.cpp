@@ -167,6 +167,10 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   layout->addWidget(progressPane_);
   layout->addLayout(bottom);
 
+  // Tab runs left to right, top to bottom.
+  QWidget* order[] = {back_,    backupMenu_, search_,      categories_, table_,        grid_,
+                      preview_, selectAll_,  deletedOnly_, hexButton_,  exportButton_, recover_};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
   connect(back_, &QPushButton::clicked, this, [this] { controller_.actHome(); });
   connect(backupMenu_, &QComboBox::activated, this, [this](int index) {
     if (!updating_) emit backupChosen(index);
