@@ -6,6 +6,10 @@
 // measured, not the scanners).
 //
 // Usage: ui_results_bench [--messages N] [--photos N] [--contacts N]
+//        ui_results_bench --backup FOLDER   scans FOLDER through the whole window and prints
+//                                           the peak memory, to set beside `retrievo scan`'s
+#include <sys/resource.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QListView>
@@ -16,11 +20,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "app/retrievo_app_delegate.h"
 #include "base/notification_center.h"
 #include "results/result_view_controller.h"
+#include "ui/mz_window.h"
 #include "ui/qt_main_thread.h"
 #include "ui/results_view.h"
 
@@ -110,6 +117,48 @@ Timings measure(const Sizes& n) {
   return t;
 }
 
+// Scans `folder` as a user would through the window, opens the messages and the photos, and
+// prints the time and the process's peak memory.
+int scanThroughTheWindow(const std::string& folder) {
+  const std::filesystem::path path = std::filesystem::absolute(folder);
+  setenv("RETRIEVO_BACKUP_ROOT", path.parent_path().c_str(), 1);
+  NotificationCenter center;
+  RetrievoAppDelegate delegate(center);
+  MzWindow window(delegate);
+  window.askQuestion = [](const QString&, const QStringList&) { return 0; };
+  window.resize(1100, 700);
+  window.show();
+  window.applicationDidFinishLaunching();
+  window.ChangeToItunesView();
+  const auto& records = delegate.GetMzIOSDeviceController().arrangedObjects();
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (std::filesystem::path(records[i]->backUpFilePath) == path) {
+      delegate.backupList().tableViewSelectionDidChange(i);
+    }
+  }
+  QElapsedTimer timer;
+  timer.start();
+  if (!delegate.actScanIOSBackupFile()) {
+    std::fprintf(stderr, "ui_results_bench: the backup could not be scanned\n");
+    return 1;
+  }
+  while (delegate.scanRunning() || !window.results().bScanFinished) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  delegate.waitForScan();
+  const double scan = timer.nsecsElapsed() / 1e9;
+  for (int row : {3, 0, 2}) {
+    window.resultView()->categoryList()->setCurrentRow(row);
+    QApplication::processEvents();
+    window.resultView()->repaint();
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("window scan of %s: %.1f s, peak memory %ld KB\n", folder.c_str(), scan,
+              usage.ru_maxrss);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,6 +167,7 @@ int main(int argc, char** argv) {
   installQtMainThreadExecutor();
   Sizes full;
   for (int k = 1; k + 1 < argc; k += 2) {
+    if (std::strcmp(argv[k], "--backup") == 0) return scanThroughTheWindow(argv[k + 1]);
     if (std::strcmp(argv[k], "--messages") == 0) full.messages = std::atoi(argv[k + 1]);
     if (std::strcmp(argv[k], "--photos") == 0) full.photos = std::atoi(argv[k + 1]);
     if (std::strcmp(argv[k], "--contacts") == 0) full.contacts = std::atoi(argv[k + 1]);

@@ -21,6 +21,7 @@
 #include <QStackedWidget>
 #include <QTableView>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "results/hex_preview.h"
@@ -72,6 +73,10 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
       hexButton_(new QPushButton(tr("Database Bytes"), this)),
       exportButton_(new QPushButton(tr("Export Bytes\u2026"), this)),
       hexView_(new QPlainTextEdit(this)) {
+  labelTimer_ = new QTimer(this);
+  labelTimer_->setSingleShot(true);
+  labelTimer_->setInterval(100);
+  connect(labelTimer_, &QTimer::timeout, this, [this] { showLabels(); });
   hexButton_->setCheckable(true);
   hexButton_->setAccessibleName(tr("Show the bytes of the category's database"));
   hexButton_->setToolTip(tr("Show the raw bytes of the database this category comes from"));
@@ -310,6 +315,10 @@ void ResultsView::refreshCategoryCounts() {
 }
 
 void ResultsView::setControls(const ResultControls& controls) {
+  if (labelTimer_->isActive()) {  // the figures are drawn before the view changes state
+    labelTimer_->stop();
+    showLabels();
+  }
   updating_ = true;
   back_->setEnabled(controls.homeEnabled);
   backupMenu_->setEnabled(controls.backupMenuEnabled);
@@ -327,9 +336,9 @@ void ResultsView::setControls(const ResultControls& controls) {
 }
 
 void ResultsView::setProgress(double fraction, const std::string& text) {
-  progress_->setRange(0, 1000);
-  progress_->setValue(static_cast<int>(fraction * 1000));
-  progress_->setFormat(QString::fromStdString(text));
+  pendingFraction_ = fraction;
+  pendingProgressText_ = QString::fromStdString(text);
+  scheduleLabels();
 }
 
 void ResultsView::setCountLabels(const CountLabels& labels) {
@@ -339,7 +348,22 @@ void ResultsView::setCountLabels(const CountLabels& labels) {
                        QString::fromStdString(t.callHistory)}
         .join("    ");
   };
-  counts_->setText(tr("Found: %1\nDeleted: %2").arg(line(labels.live), line(labels.deleted)));
+  pendingCounts_ = tr("Found: %1\nDeleted: %2").arg(line(labels.live), line(labels.deleted));
+  scheduleLabels();
+}
+
+void ResultsView::scheduleLabels() {
+  // A scan reports its progress and counts with every record it files, tens of thousands a
+  // second; laying out the labels each time cost more than the scan. They show the newest
+  // figures ten times a second instead.
+  if (!labelTimer_->isActive()) labelTimer_->start();
+}
+
+void ResultsView::showLabels() {
+  progress_->setRange(0, 1000);
+  progress_->setValue(static_cast<int>(pendingFraction_ * 1000));
+  progress_->setFormat(pendingProgressText_);
+  if (counts_->text() != pendingCounts_) counts_->setText(pendingCounts_);
 }
 
 void ResultsView::setDeviceInfo(const DeviceInfoLabels& labels) {

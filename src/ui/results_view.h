@@ -21,6 +21,7 @@ class QListView;
 class QStackedWidget;
 class ThumbnailCache;
 class QTextBrowser;
+class QTimer;
 class QLabel;
 class QListWidget;
 class QProgressBar;
@@ -85,6 +86,8 @@ class ResultsView : public QWidget, public ResultView {
 
  private:
   void categoryChosen(int row);
+  void scheduleLabels();
+  void showLabels();
   // Space: the highlighted rows take the opposite of the first one's tick.
   void toggleHighlightedTicks();
   // Shows the first highlighted row in the preview pane.
@@ -120,6 +123,10 @@ class ResultsView : public QWidget, public ResultView {
   QPlainTextEdit* hexView_;
   QWidget* beforeHex_ = nullptr;  // the view the preview took the place of
   bool updating_ = false;         // the view is drawing what the controller said
+  QTimer* labelTimer_ = nullptr;  // draws the newest progress and counts
+  double pendingFraction_ = 0;
+  QString pendingProgressText_;
+  QString pendingCounts_;
 };
 
 // The categories of the list, in their order, with their names as the list shows them.
