@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
@@ -348,7 +349,12 @@ void MzWindow::showResultView() {
   results_->setCurrentBackup(delegate_.currentNode);
   results_->prepareForScan();
   tree_.releaseTree();
-  delegate_.ScanThreadFinish = [this] { results_->ScanThreadFinish(); };
+  delegate_.ScanThreadFinish = [this] {
+    results_->ScanThreadFinish();
+    // Named once the results are up, from the main thread, never from the scan's.
+    QMetaObject::invokeMethod(
+        this, [this] { showScanProblems(); }, Qt::QueuedConnection);
+  };
   // The pop-up of the backups, the one being scanned chosen.
   QStringList names;
   int current = -1;
@@ -363,6 +369,22 @@ void MzWindow::showResultView() {
   }
   resultPage_->setBackupChoices(names, current);
   pages_->setCurrentWidget(resultPage_);
+}
+
+void MzWindow::showScanProblems() {
+  const std::vector<ScanProblem> problems = delegate_.scanProblems.problems();
+  if (problems.empty()) return;
+  QStringList lines;
+  for (std::size_t i = 0; i < problems.size() && i < 12; ++i) {
+    lines << QString::fromStdString(problems[i].file + ": " + problems[i].reason);
+  }
+  if (problems.size() > 12) lines << tr("and %1 more").arg(problems.size() - 12);
+  const bool nothingRead =
+      delegate_.scanProblems.environmentFailed() && delegate_.databasesCopied() == 0;
+  ask((nothingRead ? tr("The scan could read no database.")
+                   : tr("Some of the backup could not be read; the results show what could.")) +
+          "\n\n" + lines.join("\n"),
+      {tr("OK")});
 }
 
 void MzWindow::stopScan() {

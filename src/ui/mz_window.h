@@ -100,6 +100,8 @@ class MzWindow : public QMainWindow {
   void setSourceImages(MzButton* down);
   int ask(const QString& message, const QStringList& buttons);
   void showAbout();
+  // Names what the scan could not read, if anything, in one dialog.
+  void showScanProblems();
   // Asks a running scan to stop and waits for it, the event loop still turning.
   void stopScan();
   void showHelp();

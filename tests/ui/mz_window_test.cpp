@@ -324,6 +324,19 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   EXPECT_TRUE(window->button()->isVisible());
 }
 
+TEST_F(Shell, ADamagedDatabaseIsNamedInOneDialogAfterTheScan) {
+  fixtures::BackupWriter writer(root.sub("damaged"));
+  writer.addFile("HomeDomain", "Library/SMS/sms.db", {'S', 'Q', 'L'});
+  ASSERT_TRUE(writer.write());
+  auto window = open();
+  scanSelected(*window, delegate);
+  QApplication::processEvents();
+  ASSERT_EQ(questions.size(), 1);
+  EXPECT_TRUE(questions[0].contains("HomeDomain-Library/SMS/sms.db: cannot read the database"))
+      << questions[0].toStdString();
+  EXPECT_TRUE(window->resultView()->isVisible());
+}
+
 TEST_F(Shell, RecoveringATickedConversationWritesWhatTheCommandLineWrites) {
   const std::string folder = root.sub(fixtures::sampleBackupFolderName());
   fixtures::BackupBuildResult built;
