@@ -289,6 +289,16 @@ void MzWindow::buildMenus() {
   QAction* manual = help->addAction(tr("Retrievo &Help"));
   manual->setShortcut(QKeySequence::HelpContents);
   connect(manual, &QAction::triggered, this, [this] { showHelp(); });
+  // The maker's web pages are settings ("links/homePage", "links/learnMore" in the
+  // application's settings file); an entry without an address is not offered.
+  const QSettings settings;
+  for (const auto& [key, label] : {std::pair{"links/homePage", tr("Retrievo &Home Page")},
+                                   std::pair{"links/learnMore", tr("&Learn More Online")}}) {
+    const QUrl url(settings.value(key).toString());
+    if (!url.isValid() || url.isEmpty()) continue;
+    QAction* link = help->addAction(label);
+    connect(link, &QAction::triggered, this, [url] { QDesktopServices::openUrl(url); });
+  }
   QAction* about = help->addAction(tr("&About Retrievo"));
   connect(about, &QAction::triggered, this, [this] { showAbout(); });
 }
