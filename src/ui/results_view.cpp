@@ -140,7 +140,10 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
   selection_->setAccessibleName(tr("Selection"));
   recover_->setAccessibleName(tr("Recover the ticked items"));
   recover_->setToolTip(tr("Write the ticked items into a folder (Ctrl+R)"));
-  recover_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  auto* recoverKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
+  connect(recoverKey, &QShortcut::activated, this, [this] {
+    if (recover_->isEnabled()) emit recoverRequested();
+  });
   recover_->setEnabled(false);
 
   auto* top = new QHBoxLayout;

@@ -293,6 +293,14 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   EXPECT_TRUE(pictureShown);
   window->grab().save(RETRIEVO_SCREENSHOT_DIR "/results-messages-preview.png");
 
+  // Ctrl+A ticks the whole category, from the keyboard as the window system delivers it.
+  results->categoryList()->setCurrentRow(4);  // notes
+  results->table()->setFocus();
+  const int before = window->results().selectedFilesNum;
+  QTest::keyClick(window->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(window->results().selectedFilesNum, before + results->model()->rowCount());
+  EXPECT_TRUE(results->selectAllSwitch()->isChecked());
+
   // The bytes of the contacts' database, and their export.
   results->categoryList()->setCurrentRow(2);
   TempDir exports;
@@ -361,7 +369,8 @@ TEST_F(Shell, RecoveringATickedConversationWritesWhatTheCommandLineWrites) {
   };
   QString revealed;
   window->revealFolder = [&](const QString& f) { revealed = f; };
-  QTest::mouseClick(results->recoverButton(), Qt::LeftButton);
+  // Ctrl+R, as the window system delivers it.
+  QTest::keyClick(window->windowHandle(), Qt::Key_R, Qt::ControlModifier);
   EXPECT_TRUE(QFileInfo(proposed).fileName().startsWith("Retrievo ")) << proposed.toStdString();
   EXPECT_EQ(revealed.toStdString(), out.sub("gui"));
   EXPECT_TRUE(questions.isEmpty()) << questions.join("\n").toStdString();
