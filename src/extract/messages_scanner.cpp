@@ -15,6 +15,7 @@
 #include "extract/message_direction.h"
 #include "extract/name_lookup.h"
 #include "extract/step_database.h"
+#include "extract/typedstream.h"
 
 namespace {
 
@@ -94,12 +95,22 @@ void setDate(MzMessageNode& message, const SqliteStatement& row, int column) {
   if (auto date = presentInt(row, column)) message.messageDate = dateText(*date, 0);
 }
 
+// The same for the message/handle layout, whose dates may be nanoseconds. A nanosecond date
+// is known to count from 2001 and is read so; a date in seconds keeps the rule of the
+// older dates.
+void setChatDate(MzMessageNode& message, const SqliteStatement& row, int column) {
+  if (auto date = presentInt(row, column)) {
+    const bool nanoseconds = *date > kNanosecondDateThreshold;
+    message.messageDate = dateText(messageDateSeconds(*date), nanoseconds ? 1 : 0);
+  }
+}
+
 // ROWID, cache_has_attachments, text, date, handle_id, handle.id, is_from_me.
 void readChatRow(const SqliteStatement& row, MzMessageNode& message) {
   if (auto id = presentInt(row, 0)) message.rowId = static_cast<std::int32_t>(*id);
   if (auto has = presentInt(row, 1)) message.isHasAttach = *has != 0;
   if (auto text = presentText(row, 2)) message.messageContent = std::move(*text);
-  setDate(message, row, 3);
+  setChatDate(message, row, 3);
   if (auto address = presentText(row, 5)) message.messagePhone = std::move(*address);
   if (auto fromMe = presentInt(row, 6)) message.messageType = messageDirectionOfFromMe(*fromMe);
 }
@@ -185,10 +196,27 @@ void readMessages(ScanContext& scan, StepDatabase& database) {
   if (chatTables) scanMessageAttachThread(databasePath, scan.lists);
   MessageAttachments attachments(scan.lists.meesageAttachArray, scan.lists.treeFileArray);
   NameLookup& names = nameLookupOf(scan.lists);
+  // Current devices leave `text` empty for many messages and keep it only in the archived
+  // attributed string; databases without that column prepare nothing here.
+  SqliteStatement archivedBody =
+      prepared && prepared->layout == MessageLayout::Chat
+          ? db.prepare("select attributedBody from message where ROWID=?")
+          : SqliteStatement();
   if (prepared) {
     while (prepared->rows.step()) {
       auto message = std::make_shared<MzMessageNode>();
       readRow(prepared->layout, prepared->rows, *message);
+      if (message->messageContent.empty() && archivedBody.valid() && message->rowId >= 0) {
+        archivedBody.reset();
+        archivedBody.bindInt(1, message->rowId);
+        if (archivedBody.step()) {
+          if (const Bytes blob = archivedBody.columnBlob(0)) {
+            if (auto text = attributedBodyText(blob->data(), blob->size())) {
+              message->messageContent = std::move(*text);
+            }
+          }
+        }
+      }
       lookUpName(scan.lists, names, *message);
       if (message->isHasAttach) attachments.attachTo(*message);
       scan.nc.post("ScanMessageInfo", std::any(std::move(message)));
@@ -199,6 +227,10 @@ void readMessages(ScanContext& scan, StepDatabase& database) {
 }
 
 }  // namespace
+
+std::int64_t messageDateSeconds(std::int64_t value) {
+  return value > kNanosecondDateThreshold ? value / 1'000'000'000 : value;
+}
 
 StepOutcome scanMessageThread(ScanContext& scan) {
   StepDatabase database(

@@ -14,7 +14,17 @@
 // the handles in lists.chatMessageArray for the deleted-message carver.
 #pragma once
 
+#include <cstdint>
+
 #include "extract/scan_context.h"
 #include "extract/step_outcome.h"
 
 StepOutcome scanMessageThread(ScanContext& scan);
+
+// A message date of the message/handle layout as seconds: iOS 6 to 10 store seconds since
+// 2001, iOS 11 and later nanoseconds since 2001. The rule goes by the value itself, as the
+// databases say nothing of their unit: a value above kNanosecondDateThreshold is
+// nanoseconds (as seconds it would lie past the year 5000; as nanoseconds the threshold is
+// 100 seconds into 2001), anything else seconds, both counted from 2001.
+inline constexpr std::int64_t kNanosecondDateThreshold = 100'000'000'000;
+std::int64_t messageDateSeconds(std::int64_t value);

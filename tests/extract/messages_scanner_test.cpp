@@ -19,6 +19,7 @@
 #include "sample_backup.h"
 #include "support/folder_hash.h"
 #include "support/temp_dir.h"
+#include "support/typedstream_blob.h"
 
 namespace {
 
@@ -342,6 +343,47 @@ const char* kMadridSchema =
     "madrid_attachmentInfo BLOB, is_madrid INTEGER);"
     "CREATE TABLE group_member (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, group_id INTEGER, "
     "address TEXT);";
+
+// Hex of `bytes` for an SQL blob literal.
+std::string hexOf(const std::vector<std::uint8_t>& bytes) {
+  static const char* kDigits = "0123456789ABCDEF";
+  std::string out;
+  for (std::uint8_t b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 0xF];
+  }
+  return out;
+}
+
+TEST(MessagesStep, CurrentDatabasesGiveNanosecondDatesAndArchivedTexts) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir backup;
+  auto cut = typedstreamBlob("Cut short");
+  cut.resize(cut.size() - 30);
+  // 2023-06-01 12:00 UTC is 707,313,600 seconds after 2001.
+  execAll(
+      backup.sub(devicedb::kMessagesKey),
+      {std::string(kChatSchema) + "ALTER TABLE message ADD COLUMN attributedBody BLOB;",
+       "INSERT INTO handle VALUES(1, '+46 70 555 12 34')",
+       "INSERT INTO message VALUES(1, 'plain', 1, 1262304000, 0, 0, NULL)",
+       "INSERT INTO message VALUES(2, NULL, 1, 707313600000000000, 1, 0, X'" +
+           hexOf(typedstreamBlob("Only in the archive \xEF\xBF\xBC")) + "')",
+       "INSERT INTO message VALUES(3, '', 1, 707313600000000000, 0, 0, X'" + hexOf(cut) + "')"});
+  MessagesRun r = runMessagesStep(backup.path(), true);
+  ASSERT_EQ(r.posted.size(), 3u);
+  EXPECT_EQ(r.posted[0]->messageContent, "plain");
+  EXPECT_EQ(r.posted[0]->messageDate, "01-01-2010 00:00");  // seconds keep their rule
+  EXPECT_EQ(r.posted[1]->messageContent, "Only in the archive \xEF\xBF\xBC");
+  EXPECT_EQ(r.posted[1]->messageDate, "06-01-2023 12:00");
+  EXPECT_EQ(r.posted[1]->messageType, "Send");
+  EXPECT_EQ(r.posted[2]->messageContent, "");  // a damaged archive gives no invented text
+  EXPECT_EQ(r.posted[2]->messageDate, "06-01-2023 12:00");
+
+  // The unit goes by the value: the threshold itself is seconds, one more is nanoseconds.
+  EXPECT_EQ(messageDateSeconds(kNanosecondDateThreshold), kNanosecondDateThreshold);
+  EXPECT_EQ(messageDateSeconds(kNanosecondDateThreshold + 1), 100);
+  EXPECT_EQ(messageDateSeconds(0), 0);
+}
 
 TEST(MessagesStep, FlagsAndIMessageColumnsOfTheOlderLayout) {
   TempDir backup;
