@@ -25,8 +25,11 @@ struct ProductTypeRow {
   const char* model;
 };
 
-// Tested in this order; the first row whose fragment occurs in the product type wins.
-constexpr std::array<ProductTypeRow, 16> kProductTypes{{
+// Tested in this order; the first row whose fragment occurs in the product type wins. The
+// rows after the first sixteen name the later iPhones and iPod touches; within them a
+// product type with a two-digit number comes before any it contains ("iPhone17,2" before
+// "iPhone7,2").
+constexpr std::array<ProductTypeRow, 66> kProductTypes{{
     {"iPhone1,1", "iPhone"},
     {"iPhone1,2", "iPhone3G"},
     {"iPhone2,1", "iPhone3GS"},
@@ -43,6 +46,56 @@ constexpr std::array<ProductTypeRow, 16> kProductTypes{{
     {"iPad3", "NewiPad"},
     {"iPad4", "iPad4"},
     {"iPad5", "iPad5"},
+    {"iPhone17,5", "iPhone 16e"},
+    {"iPhone17,4", "iPhone 16 Plus"},
+    {"iPhone17,3", "iPhone 16"},
+    {"iPhone17,2", "iPhone 16 Pro Max"},
+    {"iPhone17,1", "iPhone 16 Pro"},
+    {"iPhone16,2", "iPhone 15 Pro Max"},
+    {"iPhone16,1", "iPhone 15 Pro"},
+    {"iPhone15,5", "iPhone 15 Plus"},
+    {"iPhone15,4", "iPhone 15"},
+    {"iPhone15,3", "iPhone 14 Pro Max"},
+    {"iPhone15,2", "iPhone 14 Pro"},
+    {"iPhone14,8", "iPhone 14 Plus"},
+    {"iPhone14,7", "iPhone 14"},
+    {"iPhone14,6", "iPhone SE (3rd generation)"},
+    {"iPhone14,5", "iPhone 13"},
+    {"iPhone14,4", "iPhone 13 mini"},
+    {"iPhone14,3", "iPhone 13 Pro Max"},
+    {"iPhone14,2", "iPhone 13 Pro"},
+    {"iPhone13,4", "iPhone 12 Pro Max"},
+    {"iPhone13,3", "iPhone 12 Pro"},
+    {"iPhone13,2", "iPhone 12"},
+    {"iPhone13,1", "iPhone 12 mini"},
+    {"iPhone12,8", "iPhone SE (2nd generation)"},
+    {"iPhone12,5", "iPhone 11 Pro Max"},
+    {"iPhone12,3", "iPhone 11 Pro"},
+    {"iPhone12,1", "iPhone 11"},
+    {"iPhone11,8", "iPhone XR"},
+    {"iPhone11,6", "iPhone XS Max"},
+    {"iPhone11,4", "iPhone XS Max"},
+    {"iPhone11,2", "iPhone XS"},
+    {"iPhone10,6", "iPhone X"},
+    {"iPhone10,3", "iPhone X"},
+    {"iPhone10,5", "iPhone 8 Plus"},
+    {"iPhone10,2", "iPhone 8 Plus"},
+    {"iPhone10,4", "iPhone 8"},
+    {"iPhone10,1", "iPhone 8"},
+    {"iPhone9,4", "iPhone 7 Plus"},
+    {"iPhone9,2", "iPhone 7 Plus"},
+    {"iPhone9,3", "iPhone 7"},
+    {"iPhone9,1", "iPhone 7"},
+    {"iPhone8,4", "iPhone SE"},
+    {"iPhone8,2", "iPhone 6s Plus"},
+    {"iPhone8,1", "iPhone 6s"},
+    {"iPhone7,1", "iPhone 6 Plus"},
+    {"iPhone7,2", "iPhone 6"},
+    {"iPhone6,2", "iPhone 5s"},
+    {"iPhone6,1", "iPhone 5s"},
+    {"iPod9,1", "iPod touch (7th generation)"},
+    {"iPod7,1", "iPod touch (6th generation)"},
+    {"iPod5,1", "iPod touch (5th generation)"},
 }};
 
 std::string lower(std::string s) {

@@ -30,8 +30,13 @@ TEST(ProductTypeTable, ModelsIconsAndCase) {
   EXPECT_EQ(model("iPod3,1"), "IpodTouch3G");
   EXPECT_EQ(MzIOSDeviceController::GetDevcieType(std::string()), "iPhone");
   EXPECT_EQ(MzIOSDeviceController::GetDevcieType(std::nullopt), "iPhone");
-  EXPECT_EQ(model("iPod5,1"), std::nullopt);
-  EXPECT_EQ(model("iPhone10,3"), std::nullopt);
+  EXPECT_EQ(model("iPod5,1"), "iPod touch (5th generation)");
+  // Current devices; a two-digit product type is not read as the one it contains.
+  EXPECT_EQ(model("iPhone10,3"), "iPhone X");
+  EXPECT_EQ(model("iPhone17,2"), "iPhone 16 Pro Max");
+  EXPECT_EQ(model("iPhone7,2"), "iPhone 6");
+  EXPECT_EQ(model("iPhone15,2"), "iPhone 14 Pro");
+  EXPECT_EQ(model("iPhone99,1"), std::nullopt);
 
   EXPECT_EQ(MzIOSDeviceController::iconForModel("NewiPad"), "ipad");
   EXPECT_EQ(MzIOSDeviceController::iconForModel("iPad5"), "ipad");
