@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 
+#include "extract/phone_names.h"
 #include "extract/scan_lists.h"
 
 namespace {
@@ -120,7 +121,8 @@ TEST(NameLookup, RemembersEachAskedTextApart) {
   }
   std::mt19937 random(7);
   std::vector<std::string> questions;
-  for (int round = 0; round < 3; ++round) questions.insert(questions.end(), texts.begin(), texts.end());
+  for (int round = 0; round < 3; ++round)
+    questions.insert(questions.end(), texts.begin(), texts.end());
   std::shuffle(questions.begin(), questions.end(), random);
   NameLookup lookup(contacts);
   for (const std::string& phone : questions) expectSameAnswers(lookup, contacts, phone);
@@ -159,8 +161,8 @@ TEST(NameLookup, RulesOutOnlyNumbersNobodyMatches) {
   for (int i = 0; i < 5000; ++i) huge += static_cast<char>('0' + (i * 13 + i / 7) % 10);
   const ContactList withHuge = {contact("Huge", " " + huge), contacts[1]};
   NameLookup hugeLookup(withHuge);
-  for (const std::string& phone : {huge.substr(2000, 12), huge.substr(4990), std::string("+46705551234"),
-                                   std::string("0000000000")}) {
+  for (const std::string& phone : {huge.substr(2000, 12), huge.substr(4990),
+                                   std::string("+46705551234"), std::string("0000000000")}) {
     expectSameAnswers(hugeLookup, withHuge, phone);
   }
   EXPECT_EQ(hugeLookup.name(huge.substr(2000, 12)), "Huge");
@@ -175,6 +177,53 @@ TEST(NameLookup, TheScansLookupFollowsTheContactList) {
   NameLookup& first = nameLookupOf(lists);
   EXPECT_EQ(first.name("5550100"), "Ann");
   EXPECT_EQ(&nameLookupOf(lists), &first);  // the same lookup while the list is unchanged
+}
+
+// The matching rule itself, which the lookup answers as.
+TEST(PhoneLookupTest, ShortKeyMatchesOnlyWithoutPicture) {
+  const ContactList contacts = {contact("Ann", " 5551234 5559999", makeBytes({1, 2, 3}))};
+  EXPECT_EQ(getNameByPhoneNumber("555-1234", contacts), "Ann");
+  Bytes picture = makeBytes({9});
+  const Bytes before = picture;
+  EXPECT_EQ(getNameByPhoneNumberWithData("555-1234", contacts, picture), std::nullopt);
+  EXPECT_EQ(picture, before);  // unchanged without a match
+}
+
+TEST(PhoneLookupTest, PictureVariantStoresTheMatchingContactsPicture) {
+  const Bytes annPicture = makeBytes({1, 2, 3});
+  const ContactList contacts = {contact("Bob", " +1 (212) 555-0000"),
+                                contact("Ann", " +1 (415) 555-0199", annPicture),
+                                contact("Eve", " +1 (415) 555-0199")};
+  Bytes picture;
+  EXPECT_EQ(getNameByPhoneNumberWithData("4155550199", contacts, picture), "Ann");
+  EXPECT_EQ(picture, annPicture);
+  // The first match wins, also without a picture.
+  EXPECT_EQ(getNameByPhoneNumber("(415) 555-0199", contacts), "Ann");
+  EXPECT_EQ(getNameByPhoneNumber("+1-415-555-0199", contacts), "Ann");
+  EXPECT_EQ(getNameByPhoneNumber("2125550000", contacts), "Bob");
+  EXPECT_EQ(getNameByPhoneNumber("3105550123", contacts), std::nullopt);
+}
+
+TEST(PhoneLookupTest, EmptyNumbersAndKeysNeverMatch) {
+  const ContactList contacts = {contact("Nobody", ""), contact("Blank", " - "),
+                                contact("One", " 5"), contact("Ann", " 5551234")};
+  Bytes picture;
+  EXPECT_EQ(getNameByPhoneNumber("", contacts), std::nullopt);
+  EXPECT_EQ(getNameByPhoneNumber(" (-) ", contacts), std::nullopt);
+  EXPECT_EQ(getNameByPhoneNumberWithData("", contacts, picture), std::nullopt);
+  // A one-character text gives an empty key: no match, the lookup goes on to Ann.
+  EXPECT_EQ(getNameByPhoneNumber("5551234", contacts), "Ann");
+  EXPECT_EQ(getNameByPhoneNumber("5", contacts), std::nullopt);
+  EXPECT_EQ(getNameByPhoneNumber("1234", ContactList{}), std::nullopt);
+  EXPECT_EQ(getNameByPhoneNumber("1234", ContactList{nullptr}), std::nullopt);
+}
+
+TEST(PhoneLookupTest, HandlesCompareWithoutCase) {
+  const ContactList contacts = {contact("Ann", " Ann.Smith@Example.com")};
+  EXPECT_EQ(getNameByPhoneNumber("ann.smith@example.com", contacts), "Ann");
+  Bytes picture;
+  EXPECT_EQ(getNameByPhoneNumberWithData("ANN.SMITH@EXAMPLE.COM", contacts, picture), "Ann");
+  EXPECT_EQ(getNameByPhoneNumber("bob@example.org", contacts), std::nullopt);
 }
 
 }  // namespace

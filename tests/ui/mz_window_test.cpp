@@ -59,6 +59,15 @@ class Shell : public testing::Test {
     ASSERT_TRUE(writer.write());
   }
 
+  // The sample backup in the root; returns its folder.
+  std::string addSample() {
+    const std::string folder = root.sub(fixtures::sampleBackupFolderName());
+    fixtures::BackupBuildResult built;
+    std::string error;
+    EXPECT_TRUE(fixtures::buildSampleBackup(folder, {}, &built, &error)) << error;
+    return folder;
+  }
+
   std::unique_ptr<MzWindow> open() {
     auto window = std::make_unique<MzWindow>(delegate);
     window->askQuestion = [this](const QString& message, const QStringList& buttons) {
@@ -182,10 +191,7 @@ void scanSelected(MzWindow& window, RetrievoAppDelegate& delegate) {
 }
 
 TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
-  const std::string folder = root.sub(fixtures::sampleBackupFolderName());
-  fixtures::BackupBuildResult built;
-  std::string error;
-  ASSERT_TRUE(fixtures::buildSampleBackup(folder, {}, &built, &error)) << error;
+  const std::string folder = addSample();
   auto window = open();
   scanSelected(*window, delegate);
   ResultsView* results = window->resultView();
@@ -346,10 +352,7 @@ TEST_F(Shell, ADamagedDatabaseIsNamedInOneDialogAfterTheScan) {
 }
 
 TEST_F(Shell, RecoveringATickedConversationWritesWhatTheCommandLineWrites) {
-  const std::string folder = root.sub(fixtures::sampleBackupFolderName());
-  fixtures::BackupBuildResult built;
-  std::string error;
-  ASSERT_TRUE(fixtures::buildSampleBackup(folder, {}, &built, &error)) << error;
+  const std::string folder = addSample();
   auto window = open();
   scanSelected(*window, delegate);
   ResultsView* results = window->resultView();
