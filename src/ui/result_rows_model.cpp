@@ -176,11 +176,13 @@ QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DecorationRole) {
       const auto& m = std::get<std::shared_ptr<MzPhotoAndVideoNode>>(record);
       if (m && !m->bmov && thumbnails_ != nullptr) {
-        const QImage image = thumbnails_->thumbnail(q(m->filePath));
-        if (!image.isNull()) return image;
+        const QIcon icon = thumbnails_->thumbnail(q(m->filePath));
+        if (!icon.isNull()) return icon;
       }
-      static const QIcon film = QApplication::style()->standardIcon(QStyle::SP_MediaPlay);
-      static const QIcon picture = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+      static const QIcon film(
+          thumbnailTile(QApplication::style()->standardIcon(QStyle::SP_MediaPlay).pixmap(48, 48)));
+      static const QIcon picture(
+          thumbnailTile(QApplication::style()->standardIcon(QStyle::SP_FileIcon).pixmap(48, 48)));
       return m && m->bmov ? film : picture;
     }
   }

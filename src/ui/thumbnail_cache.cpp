@@ -1,9 +1,24 @@
 #include "ui/thumbnail_cache.h"
 
+#include <QImage>
 #include <QMetaObject>
+#include <QPainter>
+#include <QPixmap>
 #include <QThread>
 
 #include "ui/stored_image.h"
+
+QPixmap thumbnailTile(const QPixmap& picture) {
+  QPixmap tile(ThumbnailCache::kSize, ThumbnailCache::kSize);
+  tile.fill(Qt::transparent);
+  QPainter p(&tile);
+  const QSize size =
+      picture.size().scaled(tile.size(), Qt::KeepAspectRatio).boundedTo(picture.size());
+  const QRect target(QPoint((tile.width() - size.width()) / 2, (tile.height() - size.height()) / 2),
+                     size);
+  p.drawPixmap(target, picture);
+  return tile;
+}
 
 ThumbnailCache::ThumbnailCache(QObject* parent) : QObject(parent), images_(4000) {
   pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
@@ -24,8 +39,8 @@ void ThumbnailCache::setBackupFolder(const std::string& folder) {
   ++generation_;
 }
 
-QImage ThumbnailCache::thumbnail(const QString& path) {
-  if (const QImage* image = images_.object(path)) return *image;
+QIcon ThumbnailCache::thumbnail(const QString& path) {
+  if (const QIcon* icon = images_.object(path)) return *icon;
   if (pending_.contains(path) || failed_.contains(path)) return {};
   pending_.insert(path);
   const std::string folder = backupFolder_;
@@ -43,7 +58,8 @@ QImage ThumbnailCache::thumbnail(const QString& path) {
             failed_.insert(path);
             return;
           }
-          images_.insert(path, new QImage(image));
+          // Pixmaps are made on the main thread only.
+          images_.insert(path, new QIcon(thumbnailTile(QPixmap::fromImage(image))));
           emit ready(path);
         },
         Qt::QueuedConnection);

@@ -9,12 +9,17 @@
 #pragma once
 
 #include <QCache>
-#include <QImage>
+#include <QIcon>
 #include <QObject>
+#include <QPixmap>
 #include <QSet>
 #include <QString>
 #include <QThreadPool>
 #include <string>
+
+// `picture` centred on a transparent square of the thumbnail size: every cell of the grid
+// then has a picture of one size, whatever the photo's shape, and lays out alike.
+QPixmap thumbnailTile(const QPixmap& picture);
 
 class ThumbnailCache : public QObject {
   Q_OBJECT
@@ -28,9 +33,10 @@ class ThumbnailCache : public QObject {
   // The backup folder the stored files lie in; forgets every thumbnail.
   void setBackupFolder(const std::string& folder);
 
-  // The thumbnail of the stored file `path`; a null image while it is being made (or when
-  // the file is no picture Qt can read).
-  QImage thumbnail(const QString& path);
+  // The thumbnail of the stored file `path`, as an icon of the grid's icon size (so every
+  // cell keeps the same layout whatever the picture's shape); a null icon while it is being
+  // made, or when the file is no picture Qt can read.
+  QIcon thumbnail(const QString& path);
 
   // Waits for the queued work (tests).
   void waitForLoads() { pool_.waitForDone(); }
@@ -40,7 +46,7 @@ class ThumbnailCache : public QObject {
 
  private:
   std::string backupFolder_;
-  QCache<QString, QImage> images_;
+  QCache<QString, QIcon> images_;
   QSet<QString> pending_;
   QSet<QString> failed_;
   QThreadPool pool_;

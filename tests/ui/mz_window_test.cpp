@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -225,7 +226,16 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   results->model()->index(0, 1).data(Qt::DecorationRole);  // asks for the first thumbnail
   results->thumbnails()->waitForLoads();
   QApplication::processEvents();
-  EXPECT_EQ(results->model()->index(0, 1).data(Qt::DecorationRole).typeId(), QMetaType::QImage);
+  const QIcon thumbnail = results->model()->index(0, 1).data(Qt::DecorationRole).value<QIcon>();
+  EXPECT_FALSE(thumbnail.isNull());
+  // Every cell's picture is one square of the thumbnail size, loaded or not; this one is the
+  // photo itself (its corners are the transparent margin of a landscape picture).
+  ASSERT_FALSE(thumbnail.availableSizes().isEmpty());
+  EXPECT_EQ(thumbnail.availableSizes().first(),
+            QSize(ThumbnailCache::kSize, ThumbnailCache::kSize));
+  const QImage tile = thumbnail.pixmap(ThumbnailCache::kSize).toImage();
+  EXPECT_EQ(qAlpha(tile.pixel(0, 0)), 0);
+  EXPECT_EQ(qAlpha(tile.pixel(ThumbnailCache::kSize / 2, ThumbnailCache::kSize / 2)), 255);
   EXPECT_FALSE(results->grid()->visualRect(results->model()->index(0, 1)).isEmpty());
   window->resize(1100, 700);
   QApplication::processEvents();
