@@ -42,6 +42,15 @@
 
 namespace {
 
+// Saves a picture of `widget` as NAME.png under the build tree (screenshots/), for a person to
+// look at; the folder is made on first use, whichever test runs first.
+bool saveScreenshot(QWidget& widget, const QString& name) {
+  const QString folder = QStringLiteral(RETRIEVO_SCREENSHOT_DIR);
+  QDir().mkpath(folder);
+  const QImage image = widget.grab().toImage();
+  return !image.isNull() && image.save(folder + "/" + name + ".png");
+}
+
 // A window over a backup root of its own that holds `backups` backups.
 class Shell : public testing::Test {
  protected:
@@ -241,7 +250,7 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   QApplication::processEvents();
   results->thumbnails()->waitForLoads();
   QApplication::processEvents();
-  EXPECT_TRUE(window->grab().save(RETRIEVO_SCREENSHOT_DIR "/results-photos.png"));
+  EXPECT_TRUE(saveScreenshot(*window, "results-photos"));
 
   // The backup browser: the device's folders with tri-state ticks that count as a selection.
   results->categoryList()->setCurrentRow(9);
@@ -261,17 +270,16 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   browser->tree()->setCurrentIndex(domain);
   window->resize(1100, 700);
   QApplication::processEvents();
-  EXPECT_TRUE(window->grab().save(RETRIEVO_SCREENSHOT_DIR "/results-browser.png"));
+  EXPECT_TRUE(saveScreenshot(*window, "results-browser"));
   browser->treeModel()->setData(domain, Qt::Unchecked, Qt::CheckStateRole);
   EXPECT_EQ(window->results().selectionTotal(), 0);
 
-  // Pictures of the results for a person to look at (screenshots/ under the build tree).
-  QDir().mkpath(RETRIEVO_SCREENSHOT_DIR);
+  // Pictures of the results for a person to look at.
   window->resize(1100, 700);
   for (int row : {2, 5}) {
     results->categoryList()->setCurrentRow(row);
     QApplication::processEvents();
-    EXPECT_TRUE(window->grab().save(QString(RETRIEVO_SCREENSHOT_DIR "/results-%1.png").arg(row)));
+    EXPECT_TRUE(saveScreenshot(*window, QString("results-%1").arg(row)));
   }
   results->categoryList()->setCurrentRow(2);
 
@@ -307,7 +315,7 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
     pictureShown = results->preview()->toHtml().contains("<img");
   }
   EXPECT_TRUE(pictureShown);
-  window->grab().save(RETRIEVO_SCREENSHOT_DIR "/results-messages-preview.png");
+  EXPECT_TRUE(saveScreenshot(*window, "results-messages-preview"));
 
   // Ctrl+A ticks the whole category, from the keyboard as the window system delivers it.
   results->categoryList()->setCurrentRow(4);  // notes
@@ -434,13 +442,9 @@ TEST_F(Shell, ScreenshotsOfTheEntryViews) {
   addBackup("Work iPad");
   auto window = open();
   window->resize(960, 640);
-  const QString folder = QStringLiteral(RETRIEVO_SCREENSHOT_DIR);
-  QDir().mkpath(folder);
   const auto save = [&](const QString& name) {
     QApplication::processEvents();
-    const QImage image = window->grab().toImage();
-    EXPECT_FALSE(image.isNull());
-    EXPECT_TRUE(image.save(folder + "/" + name + ".png")) << name.toStdString();
+    EXPECT_TRUE(saveScreenshot(*window, name)) << name.toStdString();
   };
   save("entry-cloud");
   QTest::mouseClick(window->itunesBtn(), Qt::LeftButton);
