@@ -78,6 +78,14 @@ std::string_view SqliteStatement::columnRawText(int column) const {
   return {reinterpret_cast<const char*>(text), static_cast<std::size_t>(n)};
 }
 
+std::span<const std::uint8_t> SqliteStatement::columnRawBlob(int column) const {
+  if (columnIsNull(column)) return {};
+  const void* data = sqlite3_column_blob(stmt_, column);
+  const int n = sqlite3_column_bytes(stmt_, column);
+  if (!data || n <= 0) return {};
+  return {static_cast<const std::uint8_t*>(data), static_cast<std::size_t>(n)};
+}
+
 Bytes SqliteStatement::columnBlob(int column) const {
   if (columnIsNull(column)) return nullptr;
   const void* data = sqlite3_column_blob(stmt_, column);
@@ -144,4 +152,18 @@ SqliteStatement SqliteDatabase::prepare(const std::string& sql) const {
     return {};
   }
   return SqliteStatement(stmt);
+}
+
+std::vector<std::string> SqliteDatabase::columnsOf(const std::string& table) const {
+  std::vector<std::string> names;
+  std::string quoted;
+  for (char c : table) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  SqliteStatement rows = prepare("PRAGMA table_info(\"" + quoted + "\")");
+  while (rows.step()) {
+    if (auto name = rows.columnText(1)) names.push_back(std::move(*name));
+  }
+  return names;
 }

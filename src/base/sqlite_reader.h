@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,8 @@ class SqliteStatement {
   Bytes columnBlob(int column) const;
   // The column's text as stored, undecoded; valid until the next step. Empty for NULL.
   std::string_view columnRawText(int column) const;
+  // The column's bytes in place; valid until the next step. Empty for NULL.
+  std::span<const std::uint8_t> columnRawBlob(int column) const;
   bool columnIsNull(int column) const;
   int columnCount() const;
 
@@ -71,6 +74,8 @@ class SqliteDatabase {
   bool isOpen() const { return db_ != nullptr; }
   // A prepared statement, or an invalid one when `sql` cannot be prepared.
   SqliteStatement prepare(const std::string& sql) const;
+  // The names of the columns of `table`, in their order; empty when there is no such table.
+  std::vector<std::string> columnsOf(const std::string& table) const;
 
  private:
   sqlite3* db_ = nullptr;

@@ -58,21 +58,67 @@ nlohmann::json toJson(const MzContactNode& r) {
           {"bSelected", r.bSelected}};
 }
 
+namespace {
+
+nlohmann::json toJson(const MzMessageAttachment& a) {
+  return {{"name", a.name},
+          {"kind", a.kind},
+          {"mimeType", a.mimeType},
+          {"uti", a.uti},
+          {"devicePath", a.devicePath},
+          {"storedPath", orNull(a.storedPath)},
+          {"missing", !a.storedPath},
+          {"sticker", a.sticker}};
+}
+
+nlohmann::json toJson(const MzMessageReaction& r) {
+  return {{"kind", r.kind},
+          {"emoji", emptyAsNull(r.emoji)},
+          {"sender", r.sender},
+          {"date", r.date},
+          {"stickerPath", orNull(r.stickerPath)}};
+}
+
+// The fields only current databases fill, added to the messages that came from one so the
+// documents of older backups keep their form.
+void addCurrentFields(const MzMessageNode& r, nlohmann::json& out) {
+  if (!r.chat && r.service.empty()) return;
+  out["service"] = r.service;
+  out["sender"] = r.sender;
+  out["readDate"] = emptyAsNull(r.readDate);
+  out["deliveredDate"] = emptyAsNull(r.deliveredDate);
+  out["chatName"] = r.chat ? nlohmann::json(r.chat->name) : nlohmann::json(nullptr);
+  nlohmann::json attachments = nlohmann::json::array();
+  for (const auto& a : r.attachments) attachments.push_back(toJson(a));
+  out["attachments"] = std::move(attachments);
+  nlohmann::json reactions = nlohmann::json::array();
+  for (const auto& reaction : r.reactions) reactions.push_back(toJson(reaction));
+  out["reactions"] = std::move(reactions);
+  out["edited"] = r.edited;
+  out["unsent"] = r.unsent;
+  out["previousTexts"] = r.previousTexts;
+  out["replyTo"] = orNull(r.replyTo);
+}
+
+}  // namespace
+
 nlohmann::json toJson(const MzMessageNode& r) {
-  return {{"messageName", orNull(r.messageName)},
-          {"messagePhone", r.messagePhone},
-          {"messageContent", r.messageContent},
-          {"messageDate", r.messageDate},
-          {"messageType", r.messageType},
-          {"bImessage", r.bImessage},
-          {"bSelected", r.bSelected},
-          {"bDeleted", r.bDeleted},
-          {"handle_id", r.handle_id},
-          {"isHasAttach", r.isHasAttach},
-          {"attachmentPath", orNull(r.attachmentPath)},
-          {"attachType", orNull(r.attachType)},
-          {"rowId", r.rowId},
-          {"contactImageData", byteCount(r.contactImageData)}};
+  nlohmann::json out = {{"messageName", orNull(r.messageName)},
+                        {"messagePhone", r.messagePhone},
+                        {"messageContent", r.messageContent},
+                        {"messageDate", r.messageDate},
+                        {"messageType", r.messageType},
+                        {"bImessage", r.bImessage},
+                        {"bSelected", r.bSelected},
+                        {"bDeleted", r.bDeleted},
+                        {"handle_id", r.handle_id},
+                        {"isHasAttach", r.isHasAttach},
+                        {"attachmentPath", orNull(r.attachmentPath)},
+                        {"attachType", orNull(r.attachType)},
+                        {"rowId", r.rowId},
+                        {"contactImageData", byteCount(r.contactImageData)}};
+  addCurrentFields(r, out);
+  return out;
 }
 
 nlohmann::json toJson(const MzMessageTreeNode& r) {
@@ -82,11 +128,18 @@ nlohmann::json toJson(const MzMessageTreeNode& r) {
       if (m) messages.push_back(toJson(*m));
     }
   }
-  return {{"messageTreeNodeName", r.messageTreeNodeName},
-          {"messageTreeNodeAdress", r.messageTreeNodeAdress},
-          {"bSelected", r.bSelected},
-          {"bdeleted", r.bdeleted},
-          {"MessageNodeArray", std::move(messages)}};
+  nlohmann::json out = {{"messageTreeNodeName", r.messageTreeNodeName},
+                        {"messageTreeNodeAdress", r.messageTreeNodeAdress},
+                        {"bSelected", r.bSelected},
+                        {"bdeleted", r.bdeleted},
+                        {"MessageNodeArray", std::move(messages)}};
+  if (r.chat) {
+    out["service"] = r.chat->service;
+    out["groupChat"] = r.chat->group;
+    out["participants"] = r.chat->participants;
+    out["chatIdentifier"] = r.chat->identifier;
+  }
+  return out;
 }
 
 nlohmann::json toJson(const MzCallHistoryNode& r) {
@@ -97,8 +150,9 @@ nlohmann::json toJson(const MzCallHistoryNode& r) {
 }
 
 nlohmann::json toJson(const MzNoteNode& r) {
-  return {{"noteTitle", r.noteTitle}, {"noteContent", r.noteContent}, {"noteDate", r.noteDate},
-          {"uid", r.uid},             {"bSelected", r.bSelected},     {"bDeleted", r.bDeleted}};
+  return {{"noteTitle", r.noteTitle}, {"noteContent", r.noteContent},
+          {"noteDate", r.noteDate},   {"uid", r.uid},
+          {"bSelected", r.bSelected}, {"bDeleted", r.bDeleted}};
 }
 
 nlohmann::json toJson(const MzBookMarkNode& r) {
@@ -109,8 +163,8 @@ nlohmann::json toJson(const MzBookMarkNode& r) {
 }
 
 nlohmann::json toJson(const MzCalenderNode& r) {
-  return {{"calTitle", r.calTitle},   {"calNote", r.calNote},     {"location", r.location},
-          {"startDate", r.startDate}, {"endDate", r.endDate},     {"bDeleted", r.bDeleted},
+  return {{"calTitle", r.calTitle},   {"calNote", r.calNote}, {"location", r.location},
+          {"startDate", r.startDate}, {"endDate", r.endDate}, {"bDeleted", r.bDeleted},
           {"bSelected", r.bSelected}};
 }
 

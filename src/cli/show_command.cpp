@@ -31,6 +31,27 @@ bool keep(const T& r, bool deletedOnly) {
   return !deletedOnly || r.bDeleted;
 }
 
+// A message of a current database: its sender and service, then what it carries.
+void printCurrentMessage(const MzMessageNode& m) {
+  std::cout << "  " << terminalSafe(m.messageDate) << "  " << terminalSafe(m.sender);
+  if (!m.service.empty()) std::cout << " (" << terminalSafe(m.service) << ")";
+  std::cout << ":  ";
+  if (m.replyTo) std::cout << "[reply to \"" << terminalSafe(*m.replyTo) << "\"] ";
+  std::cout << (m.unsent ? std::string("[unsent]") : terminalSafe(m.messageContent));
+  if (m.edited) std::cout << "  [edited]";
+  if (m.bDeleted) std::cout << "  (deleted)";
+  std::cout << '\n';
+  for (const auto& a : m.attachments) {
+    std::cout << "      [" << terminalSafe(a.kind) << ": " << terminalSafe(a.name) << ", "
+              << terminalSafe(a.storedPath.value_or("not in the backup")) << "]\n";
+  }
+  for (const auto& r : m.reactions) {
+    std::cout << "      " << terminalSafe(r.kind);
+    if (!r.emoji.empty()) std::cout << " " << terminalSafe(r.emoji);
+    std::cout << " by " << terminalSafe(r.sender) << '\n';
+  }
+}
+
 void printConversations(const MzResultViewController& results, bool deletedOnly) {
   TablePrinter list({"Name", "Address", "Messages", ""});
   for (const auto& c : results.messageTreeArray) {
@@ -46,6 +67,10 @@ void printConversations(const MzResultViewController& results, bool deletedOnly)
                                                              : c->messageTreeNodeName)
               << " (" << terminalSafe(c->messageTreeNodeAdress) << ")\n";
     for (const auto& m : *c->MessageNodeArray) {
+      if (m->chat || !m->service.empty()) {
+        printCurrentMessage(*m);
+        continue;
+      }
       std::cout << "  " << terminalSafe(m->messageDate) << "  " << terminalSafe(m->messageType)
                 << "  " << terminalSafe(m->messageContent);
       if (m->isHasAttach) {

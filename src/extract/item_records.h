@@ -31,6 +31,38 @@ struct MzContactNode {
   bool bSelected = false;
 };
 
+// One chat of a current messages database (iOS 8 and later), shared by its messages and
+// the conversation they make.
+struct MzChatInfo {
+  std::int64_t rowId = -1;
+  std::string identifier;  // the chat's address, or its room name for a group
+  std::string service;     // "SMS", "iMessage", "RCS", …
+  std::string name;        // display name, else the participants' names (or addresses) joined
+  std::vector<std::string> participants;  // the other parties' addresses
+  bool group = false;                     // more than one other party, or a named room
+};
+
+// One attachment of a message of a current database.
+struct MzMessageAttachment {
+  std::string devicePath;                 // as the attachment row names it
+  std::optional<std::string> storedPath;  // the stored file; none when not in the backup
+  std::string kind;  // "Image", "Mov", "Audio", "Contact", "Location", "PDF" or "File"
+  std::string mimeType;
+  std::string uti;
+  std::string name;  // the name it was sent under, else the path's last component
+  bool sticker = false;
+};
+
+// A tapback or sticker someone left on a message.
+struct MzMessageReaction {
+  std::string kind;                        // "Loved", "Liked", "Disliked", "Laughed", "Emphasized",
+                                           // "Questioned", "Reacted" (an emoji) or "Sticker"
+  std::string emoji;                       // the emoji of "Reacted"
+  std::string sender;                      // "Me", or the sender's name or address
+  std::string date;                        // MM-DD-YYYY HH:MM
+  std::optional<std::string> stickerPath;  // the sticker's stored file
+};
+
 // One text or iMessage message.
 struct MzMessageNode {
   std::optional<std::string> messageName = std::string();  // none when no contact matches
@@ -47,6 +79,18 @@ struct MzMessageNode {
   std::optional<std::string> attachType;      // "Image", "Mov", "Contact" or "Location"
   std::int32_t rowId = -1;
   Bytes contactImageData;
+  // Read from current databases (iOS 8 and later) only; older ones leave them as they are.
+  std::string service;        // "SMS", "iMessage", "RCS", …; empty when none is named
+  std::string readDate;       // MM-DD-YYYY HH:MM; empty when unread or unknown
+  std::string deliveredDate;  // MM-DD-YYYY HH:MM; empty when unknown
+  std::string sender;         // "Me", or the sender's name or address
+  std::shared_ptr<const MzChatInfo> chat;  // the chat it belongs to, when it names one
+  std::vector<MzMessageAttachment> attachments;
+  std::vector<MzMessageReaction> reactions;
+  bool edited = false;
+  bool unsent = false;
+  std::vector<std::string> previousTexts;  // earlier versions of an edited text, oldest first
+  std::optional<std::string> replyTo;      // the text of the message this one answers
 };
 
 // One conversation, made by the results from posted messages.
@@ -57,6 +101,7 @@ struct MzMessageTreeNode {
   std::string messageTreeNodeAdress;
   bool bSelected = false;
   bool bdeleted = false;
+  std::shared_ptr<const MzChatInfo> chat;  // the chat of a current database, when known
 };
 
 // One call.

@@ -1,5 +1,6 @@
 #include "extract/message_attachments.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "extract/media_types.h"
@@ -48,6 +49,49 @@ std::optional<std::string> messageAttachType(std::string_view attachpath) {
   if (name == "Contact.vcf") return "Contact";
   if (name == "Current Location.loc.vcf") return "Location";
   return std::nullopt;
+}
+
+std::string attachmentKind(std::string_view mimeType, std::string_view uti, std::string_view name) {
+  const std::string_view file = lastComponent(name);
+  if (uti == "public.vlocation" || file.ends_with(".loc.vcf")) return "Location";
+  if (uti == "public.vcard" || mimeType == "text/vcard" || mimeType == "text/x-vcard") {
+    return "Contact";
+  }
+  if (mimeType.starts_with("image/") || uti == "public.heic" || uti == "public.jpeg" ||
+      uti == "public.png") {
+    return "Image";
+  }
+  if (mimeType.starts_with("video/") || uti == "com.apple.quicktime-movie") return "Mov";
+  if (mimeType.starts_with("audio/") || uti == "com.apple.coreaudio-format") return "Audio";
+  if (mimeType == "application/pdf" || uti == "com.adobe.pdf") return "PDF";
+  const std::string extension = extensionOf(file);
+  if (GetImageType(extension.c_str()) >= 0) return "Image";
+  if (GetViedoType(extension.c_str()) >= 0) return "Mov";
+  if (GetAudioType(extension.c_str()) >= 0) return "Audio";
+  if (file.ends_with(".vcf")) return "Contact";
+  if (extension == "pdf" || extension == "PDF") return "PDF";
+  return "File";
+}
+
+std::optional<std::string> mediaDomainPath(std::string_view filename) {
+  std::string_view path = filename;
+  if (path.starts_with("~/")) {
+    path.remove_prefix(2);
+  } else if (path.starts_with("/var/mobile/")) {
+    path.remove_prefix(12);
+  } else if (path.starts_with("/private/var/mobile/")) {
+    path.remove_prefix(20);
+  } else {
+    return std::nullopt;
+  }
+  if (!path.starts_with("Library/")) return std::nullopt;
+  for (std::size_t start = 0; start <= path.size();) {
+    const std::size_t slash = std::min(path.find('/', start), path.size());
+    const std::string_view part = path.substr(start, slash - start);
+    if (part.empty() || part == "." || part == "..") return std::nullopt;
+    start = slash + 1;
+  }
+  return std::string(path);
 }
 
 void scanMessageAttachThread(const std::string& databasePath, ScanLists& lists) {

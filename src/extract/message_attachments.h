@@ -18,6 +18,16 @@
 // "Contact.vcf", "Location" for "Current Location.loc.vcf", else none.
 std::optional<std::string> messageAttachType(std::string_view attachpath);
 
+// The kind of an attachment of a current database: "Location" for a shared location,
+// "Contact" for a card, "Image", "Mov", "Audio" or "PDF" by its MIME type or UTI, else by the
+// extension of its name, else "File".
+std::string attachmentKind(std::string_view mimeType, std::string_view uti, std::string_view name);
+
+// Where the file an attachment row names lies in MediaDomain: "~/Library/SMS/…" and
+// "/var/mobile/Library/SMS/…" give "Library/SMS/…". None for a path outside the owner's
+// Library, or one with an empty, "." or ".." component.
+std::optional<std::string> mediaDomainPath(std::string_view filename);
+
 // Reads the attachment join of the messages database at `databasePath` (a private copy)
 // into lists.meesageAttachArray, in query order, each with its device path (every "~/"
 // removed) and type. A database without the attachment tables leaves the list as it is.

@@ -9,6 +9,7 @@
 #include "base/conversions.h"
 #include "base/sqlite_reader.h"
 #include "catalogue/stored_file.h"
+#include "extract/current_messages.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
 #include "extract/message_attachments.h"
@@ -194,8 +195,17 @@ void readMessages(ScanContext& scan, StepDatabase& database) {
   const bool chatTables =
       scan.currentNodeIsiOS6Version || (prepared && isChatLayout(prepared->layout));
   if (chatTables) scanMessageAttachThread(databasePath, scan.lists);
-  MessageAttachments attachments(scan.lists.meesageAttachArray, scan.lists.treeFileArray);
   NameLookup& names = nameLookupOf(scan.lists);
+  if (prepared && prepared->layout == MessageLayout::Chat && hasCurrentMessageTable(db)) {
+    CurrentMessages current = readCurrentMessages(db, names, scan.lists.treeFileArray, scan.lists);
+    for (auto& message : current.messages) {
+      scan.nc.post("ScanMessageInfo", std::any(std::move(message)));
+    }
+    if (current.readFailed) database.noteFailedRead(current.error);
+    selectROWIDandIDFromHandleTablewithSqlite(db, scan.lists);
+    return;
+  }
+  MessageAttachments attachments(scan.lists.meesageAttachArray, scan.lists.treeFileArray);
   // Current devices leave `text` empty for many messages and keep it only in the archived
   // attributed string; databases without that column prepare nothing here.
   SqliteStatement archivedBody =

@@ -67,8 +67,12 @@ bool StepDatabase::open(Log log) {
 }
 
 void StepDatabase::checkRead(const SqliteStatement& rows) {
+  if (rows.failed()) noteFailedRead(rows.error());
+}
+
+void StepDatabase::noteFailedRead(const std::string& error) {
   // A database cut short fails where its pages end; it stays "truncated".
-  if (!rows.failed() || outcome_.end != StepEnd::Done) return;
+  if (outcome_.end != StepEnd::Done) return;
   outcome_.end = StepEnd::Unreadable;
-  outcome_.reason = "cannot read the database (" + rows.error() + ")";
+  outcome_.reason = "cannot read the database (" + error + ")";
 }

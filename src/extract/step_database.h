@@ -38,6 +38,8 @@ class StepDatabase {
 
   // Notes a statement whose rows have been read: one that failed makes the step unreadable.
   void checkRead(const SqliteStatement& rows);
+  // The same for rows that stopped with SQLite's message `error`.
+  void noteFailedRead(const std::string& error);
 
   const StepOutcome& outcome() const { return outcome_; }
 

@@ -38,8 +38,14 @@ std::shared_ptr<MzMessageTreeNode> openConversation(ConversationList& conversati
                                                     const std::shared_ptr<MzMessageNode>& m,
                                                     bool deleted) {
   auto c = std::make_shared<MzMessageTreeNode>();
-  c->messageTreeNodeName = m->messageName.value_or(std::string());
-  c->messageTreeNodeAdress = m->messagePhone;
+  if (m->chat) {
+    c->chat = m->chat;
+    c->messageTreeNodeName = m->chat->name;
+    c->messageTreeNodeAdress = chatConversationAddress(*m->chat);
+  } else {
+    c->messageTreeNodeName = m->messageName.value_or(std::string());
+    c->messageTreeNodeAdress = m->messagePhone;
+  }
   c->bdeleted = deleted;
   appendMessage(*c, m);
   conversations.push_back(c);
@@ -64,11 +70,33 @@ std::string cleanDeletedAddress(const std::string& phone) {
   return characterLength(compact) <= 2 ? std::string("Unknown") : phone;
 }
 
+std::string chatConversationAddress(const MzChatInfo& chat) {
+  if (!chat.group) return chat.participants.empty() ? chat.identifier : chat.participants.front();
+  std::string joined;
+  for (const auto& address : chat.participants) {
+    if (!joined.empty()) joined += ", ";
+    joined += address;
+  }
+  return joined.empty() ? chat.identifier : joined;
+}
+
 std::shared_ptr<MzMessageTreeNode> groupLiveMessage(ConversationList& conversations,
                                                     const std::shared_ptr<MzMessageNode>& message) {
   if (message == nullptr) return nullptr;
+  if (message->chat) {
+    // One conversation per chat: a group's messages stay together whoever sent them, and
+    // the SMS and iMessage chats with one person stay apart, as the device shows them.
+    for (const auto& c : conversations) {
+      if (c != nullptr && c->chat && c->chat->rowId == message->chat->rowId) {
+        appendMessage(*c, message);
+        return c;
+      }
+    }
+    return openConversation(conversations, message, false);
+  }
   for (const auto& c : conversations) {
-    if (c != nullptr && addressMatches(c->messageTreeNodeAdress, message->messagePhone)) {
+    if (c != nullptr && !c->chat &&
+        addressMatches(c->messageTreeNodeAdress, message->messagePhone)) {
       appendMessage(*c, message);
       return c;
     }

@@ -1,4 +1,5 @@
-// Grouping messages into conversations by the other party's address.
+// Grouping messages into conversations: by chat for current databases, otherwise by the
+// other party's address.
 //
 // A message joins the first conversation, in list order, whose address matches its own;
 // otherwise it opens a new conversation at the end of the list. Live messages may join any
@@ -25,8 +26,14 @@ bool addressMatches(std::string_view address, std::string_view phone);
 // blanks has at most 2 characters, otherwise the address unchanged (blanks included).
 std::string cleanDeletedAddress(const std::string& phone);
 
-// Files a live message into `conversations` (considering every conversation) and returns
-// the conversation it joined or opened. A null message files nothing and returns null.
+// The address of the conversation of a chat of a current database: a group's participants'
+// addresses joined by ", ", a one-to-one chat's other party. The conversation's name is the
+// chat's (its display name, its participants' names, or the other party's contact name).
+std::string chatConversationAddress(const MzChatInfo& chat);
+
+// Files a live message into `conversations` and returns the conversation it joined or
+// opened. A message of a chat joins that chat's conversation; any other message considers
+// every conversation not made from a chat. A null message files nothing and returns null.
 std::shared_ptr<MzMessageTreeNode> groupLiveMessage(ConversationList& conversations,
                                                     const std::shared_ptr<MzMessageNode>& message);
 

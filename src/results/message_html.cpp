@@ -118,3 +118,86 @@ int handleMessageHtml(const MzMessageNode& message, MzHtmlController& builder, b
   }
   return 0;
 }
+
+std::string reactionMark(const MzMessageReaction& reaction) {
+  static const std::pair<const char*, const char*> kMarks[] = {
+      {"Loved", "\u2665"},       {"Liked", "\U0001F44D"},  {"Disliked", "\U0001F44E"},
+      {"Laughed", "\U0001F602"}, {"Emphasized", "\u203C"}, {"Questioned", "?"},
+      {"Sticker", "\U0001F5BC"}};
+  if (!reaction.emoji.empty()) return reaction.emoji;
+  for (const auto& [kind, mark] : kMarks) {
+    if (reaction.kind == kind) return mark;
+  }
+  return "*";
+}
+
+namespace {
+
+constexpr std::string_view kPlaceHolder = "\xEF\xBF\xBC";
+
+std::string attachmentHtml(const MzMessageAttachment& attachment,
+                           const std::optional<std::string>& url) {
+  const std::string name = escapeHtml(attachment.name);
+  if (!url) {
+    return "<span style='color:#999'>[" + escapeHtml(attachment.kind) + ": " + name +
+           (attachment.storedPath ? "" : ", not in the backup") + "]</span>";
+  }
+  if (attachment.kind == "Image") {
+    return "<img style='max-width:200px' alt='" + name + "' src='" + escapeHtml(*url) + "'/>";
+  }
+  return "<a href='" + escapeHtml(*url) + "'>[" + escapeHtml(attachment.kind) + ": " + name +
+         "]</a>";
+}
+
+}  // namespace
+
+void handleCurrentMessageHtml(const MzMessageNode& message, MzHtmlController& builder,
+                              const AttachmentUrls& urls) {
+  std::string line =
+      "<p class='name'>" + escapeHtml(message.sender.empty() ? std::string("Me") : message.sender);
+  line += " &nbsp;&nbsp; Date: " + escapeHtml(message.messageDate);
+  if (!message.service.empty()) line += " &nbsp;&nbsp; " + escapeHtml(message.service);
+  if (message.bDeleted) line += " &nbsp;&nbsp; (deleted)";
+  builder.addHtmlContent(line + "</p>");
+  if (message.replyTo) {
+    builder.addHtmlContent("<p style='color:#777;margin:0'>&#8618; " +
+                           escapeHtml(*message.replyTo) + "</p>");
+  }
+  const bool sent = message.messageType == "Send";
+  std::string body;
+  if (message.unsent) {
+    body = "<i>Unsent</i>";
+  } else {
+    std::size_t next = 0;
+    std::string_view text = message.messageContent;
+    for (std::size_t at = text.find(kPlaceHolder); at != std::string_view::npos;
+         at = text.find(kPlaceHolder)) {
+      body += escapeHtml(text.substr(0, at));
+      if (next < message.attachments.size()) {
+        body += attachmentHtml(message.attachments[next],
+                               next < urls.size() ? urls[next] : std::nullopt);
+        ++next;
+      }
+      text.remove_prefix(at + kPlaceHolder.size());
+    }
+    body += escapeHtml(text);
+    for (; next < message.attachments.size(); ++next) {
+      body += "<br/>" + attachmentHtml(message.attachments[next],
+                                       next < urls.size() ? urls[next] : std::nullopt);
+    }
+  }
+  builder.addHtmlContent(std::string("<p class='") +
+                         (sent ? "triangle-isosceles2" : "triangle-isosceles") + "'> " + body +
+                         " </p>");
+  std::string under;
+  for (const auto& reaction : message.reactions) {
+    if (!under.empty()) under += " &nbsp;";
+    under += escapeHtml(reactionMark(reaction)) + " " + escapeHtml(reaction.kind) + " by " +
+             escapeHtml(reaction.sender);
+  }
+  if (message.edited) under += std::string(under.empty() ? "" : " &nbsp;") + "Edited";
+  if (!under.empty()) {
+    builder.addHtmlContent(std::string("<p style='color:#777;margin-top:-2.5em") +
+                           (sent ? ";text-align:right" : "") + "'>" + under + "</p>");
+  }
+}

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "extract/item_records.h"
 #include "results/html_controller.h"
@@ -35,3 +36,18 @@ int handleFatherMessageHtml(const MzMessageTreeNode& conversation, MzHtmlControl
 // `pictureUrl` when given, else the file URL of the stored attachment made absolute.
 int handleMessageHtml(const MzMessageNode& message, MzHtmlController& builder, bool isFarther,
                       const std::optional<std::string>& pictureUrl = std::nullopt);
+
+// Where the recovery put each attachment of a message, in the message's order: the relative
+// URL of the copy beside the page, or none when nothing was copied.
+using AttachmentUrls = std::vector<std::optional<std::string>>;
+
+// Appends a message of a current database: its sender, date and service; the message it
+// replies to; its text in the bubble of its direction, with each attachment at its place
+// holder (U+FFFC) in the text (pictures shown, other files linked, files missing from the
+// backup named as missing) and any attachment without a place holder after the text; its
+// reactions as small marks with their senders; "Edited" or "Unsent" under it.
+void handleCurrentMessageHtml(const MzMessageNode& message, MzHtmlController& builder,
+                              const AttachmentUrls& urls);
+
+// The mark a reaction shows as ("♥" for "Loved", …; the emoji of "Reacted").
+std::string reactionMark(const MzMessageReaction& reaction);

@@ -387,6 +387,13 @@ void MzRecoveryWriter::recoverConversation(const MzMessageTreeNode& conversation
   if (conversation.MessageNodeArray) {
     for (const auto& m : *conversation.MessageNodeArray) {
       if (!m) continue;
+      if (m->chat || !m->service.empty()) {
+        AttachmentUrls urls;
+        for (const auto& attachment : m->attachments)
+          urls.push_back(writeAttachmentFile(attachment));
+        handleCurrentMessageHtml(*m, page, urls);
+        continue;
+      }
       std::optional<std::string> picture;
       if (m->isHasAttach && m->attachType == "Image") picture = writePictureFile(*m);
       handleMessageHtml(*m, page, false, picture);
@@ -440,6 +447,34 @@ std::optional<std::string> MzRecoveryWriter::writePictureFile(const MzMessageNod
   std::string problem;
   const auto size = sourceBytes(source, 12, &head, &problem);
   const std::string name = safeFileName(lastPathComponent(source) + pictureExtension(head));
+  if (!size) {
+    addIssue("Message/" + name, problem, false);
+    return std::nullopt;
+  }
+  const OutputDir* folder = currentFolder(&problem);
+  if (folder == nullptr) {
+    addIssue("Message/" + name, problem, false);
+    return std::nullopt;
+  }
+  CopyResult r = copier_.copyFile(source, *size, *folder, name, 0);
+  if (!r.complete()) addIssue("Message/" + name, copyProblem(r, *size), false);
+  if (r.target.empty()) return std::nullopt;
+  std::string url = relativeUrl(lastPathComponent(r.target));
+  pictureCopies_.emplace(source, url);
+  return url;
+}
+
+std::optional<std::string> MzRecoveryWriter::writeAttachmentFile(
+    const MzMessageAttachment& attachment) {
+  if (!attachment.storedPath || attachment.storedPath->empty()) return std::nullopt;
+  const std::string& source = *attachment.storedPath;
+  if (auto known = pictureCopies_.find(source); known != pictureCopies_.end()) {
+    return known->second;
+  }
+  const std::string name =
+      safeFileName(attachment.name.empty() ? lastPathComponent(source) : attachment.name);
+  std::string problem;
+  const auto size = sourceBytes(source, 0, nullptr, &problem);
   if (!size) {
     addIssue("Message/" + name, problem, false);
     return std::nullopt;

@@ -122,6 +122,11 @@ class MzRecoveryWriter {
   // the progress counts what was ticked). Returns the relative URL of the copy for the page,
   // or none when it was not made.
   std::optional<std::string> writePictureFile(const MzMessageNode& message);
+  // Copies an attachment of a current database beside the conversation page under the name
+  // it was sent with, once per stored file, and returns the copy's relative URL; none when
+  // the file is not in the backup or could not be copied (a problem is noted for the latter).
+  // Not counted, as pictures are not.
+  std::optional<std::string> writeAttachmentFile(const MzMessageAttachment& attachment);
   // A card or location attachment, copied as FILE KEY.vcf when it is UTF-8 text; not counted.
   void writeVCFCardNode(const MzMessageNode& message);
   // The ticked files of a selected or partly selected directory and of those below it.

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QStringList>
 
+#include "results/message_html.h"
 #include "ui/stored_image.h"
 
 namespace {
@@ -63,12 +64,71 @@ QString inlinePicture(const std::string& backupFolder, const std::string& path) 
 // The day of a "MM-DD-YYYY HH:MM" date, "" for none.
 std::string dayOf(const std::string& date) { return date.size() >= 10 ? date.substr(0, 10) : ""; }
 
+QString chip(const QString& text) {
+  return QString(
+             "<span style='background:#ffffff;color:#1f3b5c;border:1px solid "
+             "#aeb8c6'>&nbsp;%1&nbsp;</span>")
+      .arg(text.toHtmlEscaped());
+}
+
+// One attachment of a current message: the picture itself, else a chip with its kind and
+// name ("not in the backup" when its file is missing).
+QString attachmentView(const MzMessageAttachment& a, const std::string& backupFolder) {
+  if (a.kind == "Image" && a.storedPath) {
+    const QString inlined = inlinePicture(backupFolder, *a.storedPath);
+    if (!inlined.isEmpty()) return inlined;
+  }
+  QString label = tr(a.kind.c_str()) + ": " + QString::fromStdString(a.name);
+  if (!a.storedPath) label += " " + tr("(not in the backup)");
+  return chip(label);
+}
+
+// The body of a current message: the text with each attachment at its place holder, any
+// attachment without one after it; "Unsent" for an unsent message; the message it replies
+// to above.
+QString currentBody(const MzMessageNode& m, const std::string& backupFolder) {
+  QString body;
+  if (m.replyTo) {
+    body +=
+        QString("<div style='font-size:small;opacity:0.8'>&#8618; %1</div>").arg(esc(*m.replyTo));
+  }
+  if (m.unsent) return body + "<i>" + tr("Unsent").toHtmlEscaped() + "</i>";
+  const QStringList pieces = QString::fromStdString(m.messageContent).split(QChar(0xFFFC));
+  std::size_t next = 0;
+  for (qsizetype i = 0; i < pieces.size(); ++i) {
+    body += pieces[i].toHtmlEscaped().replace('\n', "<br/>");
+    if (i + 1 < pieces.size() && next < m.attachments.size()) {
+      body += attachmentView(m.attachments[next++], backupFolder);
+    }
+  }
+  for (; next < m.attachments.size(); ++next) {
+    body += "<br/>" + attachmentView(m.attachments[next], backupFolder);
+  }
+  return body;
+}
+
+// The reactions on a current message as small marks, each with its sender in words.
+QString reactionMarks(const MzMessageNode& m) {
+  QStringList marks;
+  for (const auto& r : m.reactions) {
+    marks << QString("<span title='%1'>%2</span>")
+                 .arg((tr(r.kind.c_str()) + " " + tr("by") + " " + QString::fromStdString(r.sender))
+                          .toHtmlEscaped(),
+                      QString::fromStdString(reactionMark(r)).toHtmlEscaped());
+  }
+  return marks.join(' ');
+}
+
 QString conversation(const MzMessageTreeNode& c, const std::string& backupFolder) {
   QString html = heading(
       c.messageTreeNodeName.empty() ? c.messageTreeNodeAdress : c.messageTreeNodeName, c.bdeleted);
+  QStringList about;
   if (!c.messageTreeNodeName.empty() && !c.messageTreeNodeAdress.empty()) {
-    html += "<p style='color:#5a6675'>" + esc(c.messageTreeNodeAdress) + "</p>";
+    about << esc(c.messageTreeNodeAdress);
   }
+  if (c.chat && !c.chat->service.empty()) about << esc(c.chat->service);
+  if (!about.isEmpty()) html += "<p style='color:#5a6675'>" + about.join(" &middot; ") + "</p>";
+  const bool group = c.chat && c.chat->group;
   std::string day;
   for (const auto& m : *c.MessageNodeArray) {
     if (!m) continue;
@@ -77,8 +137,21 @@ QString conversation(const MzMessageTreeNode& c, const std::string& backupFolder
       html += QString("<p align='center' style='color:#7a8594'>%1</p>").arg(esc(d));
     }
     const bool sent = m->messageType == "Send";
+    const bool current = m->chat || !m->service.empty();
     QString body = esc(m->messageContent);
-    if (m->isHasAttach || m->attachType) {
+    QString notes;  // under the time: reactions, "Edited"
+    if (current) {
+      body = currentBody(*m, backupFolder);
+      if (group && !sent && !m->sender.empty()) {
+        body = QString("<div style='font-size:small;font-weight:bold;color:#1f3b5c'>%1</div>")
+                   .arg(esc(m->sender)) +
+               body;
+      }
+      QStringList under;
+      if (!m->reactions.empty()) under << reactionMarks(*m);
+      if (m->edited) under << tr("Edited").toHtmlEscaped();
+      if (!under.isEmpty()) notes = " &middot; " + under.join(" &middot; ");
+    } else if (m->isHasAttach || m->attachType) {
       const QString kind = QString::fromStdString(m->attachType.value_or("Attachment"));
       body = body.remove(QChar(0xFFFC)).trimmed();
       QString inlined;
@@ -99,10 +172,10 @@ QString conversation(const MzMessageTreeNode& c, const std::string& backupFolder
     const QString bubble =
         QString(
             "<td width='75%' %1 style='background:%2;color:%3;padding:6px 10px'>%4%5"
-            "<div style='font-size:small;color:%6'>%7</div></td>")
+            "<div style='font-size:small;color:%6'>%7%8</div></td>")
             .arg(sent ? "align='right'" : "", sent ? "#2f7bd0" : "#e6e9ee",
                  sent ? "#ffffff" : "#1b1f24", body, deletedTag(m->bDeleted),
-                 sent ? "#dbe8f7" : "#6b7480", time.toHtmlEscaped());
+                 sent ? "#dbe8f7" : "#6b7480", time.toHtmlEscaped(), notes);
     // A table of its own per message: the columns of one table would be shared by both
     // sides' bubbles.
     html += "<table width='100%' cellspacing='2'><tr>" +
