@@ -7,13 +7,16 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "base/localization.h"
 #include "base/log.h"
+#include "catalogue/folder_size.h"
 #include "catalogue/plist_file.h"
 
 namespace fs = std::filesystem;
@@ -25,11 +28,14 @@ struct ProductTypeRow {
   const char* model;
 };
 
-// Tested in this order; the first row whose fragment occurs in the product type wins. The
-// rows after the first sixteen name the later iPhones and iPod touches; within them a
+// Tested in this order; the first row whose fragment occurs in the product type wins. A
+// fragment without a comma ("iPad1") names a whole family and counts only where it is
+// followed by ',' or the end, so that "iPad13,4" is no "iPad1". A fragment with a comma also
+// occurs in longer product types ("iPad13,1" in "iPad13,10"), so those come first. The rows
+// after the first sixteen name the later iPhones, iPod touches and iPads; within them a
 // product type with a two-digit number comes before any it contains ("iPhone17,2" before
 // "iPhone7,2").
-constexpr std::array<ProductTypeRow, 66> kProductTypes{{
+constexpr std::array<ProductTypeRow, 136> kProductTypes{{
     {"iPhone1,1", "iPhone"},
     {"iPhone1,2", "iPhone3G"},
     {"iPhone2,1", "iPhone3GS"},
@@ -96,6 +102,76 @@ constexpr std::array<ProductTypeRow, 66> kProductTypes{{
     {"iPod9,1", "iPod touch (7th generation)"},
     {"iPod7,1", "iPod touch (6th generation)"},
     {"iPod5,1", "iPod touch (5th generation)"},
+    {"iPad16,6", "iPad Pro 13-inch (M4)"},
+    {"iPad16,5", "iPad Pro 13-inch (M4)"},
+    {"iPad16,4", "iPad Pro 11-inch (M4)"},
+    {"iPad16,3", "iPad Pro 11-inch (M4)"},
+    {"iPad16,2", "iPad mini (A17 Pro)"},
+    {"iPad16,1", "iPad mini (A17 Pro)"},
+    {"iPad15,8", "iPad (A16)"},
+    {"iPad15,7", "iPad (A16)"},
+    {"iPad15,6", "iPad Air 13-inch (M3)"},
+    {"iPad15,5", "iPad Air 13-inch (M3)"},
+    {"iPad15,4", "iPad Air 11-inch (M3)"},
+    {"iPad15,3", "iPad Air 11-inch (M3)"},
+    {"iPad14,11", "iPad Air 13-inch (M2)"},
+    {"iPad14,10", "iPad Air 13-inch (M2)"},
+    {"iPad14,9", "iPad Air 11-inch (M2)"},
+    {"iPad14,8", "iPad Air 11-inch (M2)"},
+    {"iPad14,6", "iPad Pro 12.9-inch (6th generation)"},
+    {"iPad14,5", "iPad Pro 12.9-inch (6th generation)"},
+    {"iPad14,4", "iPad Pro 11-inch (4th generation)"},
+    {"iPad14,3", "iPad Pro 11-inch (4th generation)"},
+    {"iPad14,2", "iPad mini (6th generation)"},
+    {"iPad14,1", "iPad mini (6th generation)"},
+    {"iPad13,19", "iPad (10th generation)"},
+    {"iPad13,18", "iPad (10th generation)"},
+    {"iPad13,17", "iPad Air (5th generation)"},
+    {"iPad13,16", "iPad Air (5th generation)"},
+    {"iPad13,11", "iPad Pro 12.9-inch (5th generation)"},
+    {"iPad13,10", "iPad Pro 12.9-inch (5th generation)"},
+    {"iPad13,9", "iPad Pro 12.9-inch (5th generation)"},
+    {"iPad13,8", "iPad Pro 12.9-inch (5th generation)"},
+    {"iPad13,7", "iPad Pro 11-inch (3rd generation)"},
+    {"iPad13,6", "iPad Pro 11-inch (3rd generation)"},
+    {"iPad13,5", "iPad Pro 11-inch (3rd generation)"},
+    {"iPad13,4", "iPad Pro 11-inch (3rd generation)"},
+    {"iPad13,2", "iPad Air (4th generation)"},
+    {"iPad13,1", "iPad Air (4th generation)"},
+    {"iPad12,2", "iPad (9th generation)"},
+    {"iPad12,1", "iPad (9th generation)"},
+    {"iPad11,7", "iPad (8th generation)"},
+    {"iPad11,6", "iPad (8th generation)"},
+    {"iPad11,4", "iPad Air (3rd generation)"},
+    {"iPad11,3", "iPad Air (3rd generation)"},
+    {"iPad11,2", "iPad mini (5th generation)"},
+    {"iPad11,1", "iPad mini (5th generation)"},
+    {"iPad8,12", "iPad Pro 12.9-inch (4th generation)"},
+    {"iPad8,11", "iPad Pro 12.9-inch (4th generation)"},
+    {"iPad8,10", "iPad Pro 11-inch (2nd generation)"},
+    {"iPad8,9", "iPad Pro 11-inch (2nd generation)"},
+    {"iPad8,8", "iPad Pro 12.9-inch (3rd generation)"},
+    {"iPad8,7", "iPad Pro 12.9-inch (3rd generation)"},
+    {"iPad8,6", "iPad Pro 12.9-inch (3rd generation)"},
+    {"iPad8,5", "iPad Pro 12.9-inch (3rd generation)"},
+    {"iPad8,4", "iPad Pro 11-inch"},
+    {"iPad8,3", "iPad Pro 11-inch"},
+    {"iPad8,2", "iPad Pro 11-inch"},
+    {"iPad8,1", "iPad Pro 11-inch"},
+    {"iPad7,12", "iPad (7th generation)"},
+    {"iPad7,11", "iPad (7th generation)"},
+    {"iPad7,6", "iPad (6th generation)"},
+    {"iPad7,5", "iPad (6th generation)"},
+    {"iPad7,4", "iPad Pro (10.5-inch)"},
+    {"iPad7,3", "iPad Pro (10.5-inch)"},
+    {"iPad7,2", "iPad Pro 12.9-inch (2nd generation)"},
+    {"iPad7,1", "iPad Pro 12.9-inch (2nd generation)"},
+    {"iPad6,12", "iPad (5th generation)"},
+    {"iPad6,11", "iPad (5th generation)"},
+    {"iPad6,8", "iPad Pro (12.9-inch)"},
+    {"iPad6,7", "iPad Pro (12.9-inch)"},
+    {"iPad6,4", "iPad Pro (9.7-inch)"},
+    {"iPad6,3", "iPad Pro (9.7-inch)"},
 }};
 
 std::string lower(std::string s) {
@@ -104,10 +180,20 @@ std::string lower(std::string s) {
   return s;
 }
 
-// A file time as the platform prints a date: YYYY-MM-DD HH:MM:SS +0000.
-std::string utcDateText(fs::file_time_type t) {
-  auto sys = std::chrono::file_clock::to_sys(t);
-  std::time_t secs = std::chrono::system_clock::to_time_t(sys);
+// Whether the row's fragment occurs in the product type (both lower case); a fragment without
+// a comma only where ',' or the end follows it.
+bool rowMatches(const std::string& productType, const std::string& fragment) {
+  const bool wholeFamily = fragment.find(',') == std::string::npos;
+  for (std::size_t at = productType.find(fragment); at != std::string::npos;
+       at = productType.find(fragment, at + 1)) {
+    const std::size_t after = at + fragment.size();
+    if (!wholeFamily || after == productType.size() || productType[after] == ',') return true;
+  }
+  return false;
+}
+
+// A time as the platform prints a date: YYYY-MM-DD HH:MM:SS +0000.
+std::string utcDateText(std::time_t secs) {
   std::tm tm{};
   if (!gmtime_r(&secs, &tm)) return {};
   char buf[64];
@@ -115,11 +201,9 @@ std::string utcDateText(fs::file_time_type t) {
   return buf;
 }
 
-std::string backupTime(const std::string& file) {
-  std::error_code ec;
-  auto t = fs::last_write_time(file, ec);
-  if (ec) return {};
-  std::string converted = MzIOSDeviceController::convertCurrentTimeZone2(utcDateText(t));
+// A time as the backup list shows it: local date and minutes.
+std::string listTimeText(std::time_t secs) {
+  std::string converted = MzIOSDeviceController::convertCurrentTimeZone2(utcDateText(secs));
   // Keep date and time when the conversion left a zone behind.
   std::vector<std::string> pieces;
   std::size_t start = 0;
@@ -131,6 +215,25 @@ std::string backupTime(const std::string& file) {
   }
   if (!converted.empty() && pieces.size() >= 3) return pieces[0] + " " + pieces[1];
   return converted;
+}
+
+std::string backupTime(const std::string& file) {
+  std::error_code ec;
+  auto t = fs::last_write_time(file, ec);
+  if (ec) return {};
+  auto sys = std::chrono::file_clock::to_sys(t);
+  return listTimeText(std::chrono::system_clock::to_time_t(sys));
+}
+
+// A property-list date as whole seconds since 1970, or none when it is not a date of the
+// years 1 to 9999 (which the list's text form cannot hold).
+std::optional<std::int64_t> wholeSeconds(const std::optional<PlistDate>& date) {
+  constexpr double kFirst = -62135596800.0;  // 0001-01-01 00:00:00 UTC
+  constexpr double kLast = 253402300799.0;   // 9999-12-31 23:59:59 UTC
+  if (!date || !std::isfinite(date->secondsSince1970)) return std::nullopt;
+  const double secs = std::floor(date->secondsSince1970);
+  if (secs < kFirst || secs > kLast) return std::nullopt;
+  return static_cast<std::int64_t>(secs);
 }
 
 std::size_t countEntries(const std::string& folder, std::size_t stopAt) {
@@ -149,16 +252,15 @@ std::optional<std::string> MzIOSDeviceController::GetDevcieType(
   if (!productType || productType->empty()) return localizedString("iPhone");
   const std::string haystack = lower(*productType);
   for (const auto& row : kProductTypes) {
-    if (haystack.find(lower(row.fragment)) != std::string::npos) {
-      return localizedString(row.model);
-    }
+    if (rowMatches(haystack, lower(row.fragment))) return localizedString(row.model);
   }
   return std::nullopt;
 }
 
 std::string MzIOSDeviceController::iconForModel(const std::string& model) {
-  for (const char* ipad : {"iPad1", "iPad2", "NewiPad", "iPad4", "iPad5"}) {
-    if (model == ipad) return "ipad";
+  // The models of the table's iPad rows, from the written "iPad1" to the current ones.
+  for (const auto& row : kProductTypes) {
+    if (model == row.model && std::string_view(row.fragment).substr(0, 4) == "iPad") return "ipad";
   }
   return "iphone";
 }
@@ -246,6 +348,7 @@ std::optional<MzIOSDeviceNode> MzIOSDeviceController::readDeviceNode(const std::
     auto size = fs::file_size(infoPath, ec);
     if (!ec) node.strDeviceSize = std::to_string(size);
     node.strDeviceBackUpTime = backupTime(infoPath);
+    node.lastBackupDate = wholeSeconds(plistDate(*info, "Last Backup Date"));
   } else {
     PlistProblem manifestProblem;
     auto manifest = readPlistDictionary(manifestPath, &manifestProblem);
@@ -276,7 +379,18 @@ std::optional<MzIOSDeviceNode> MzIOSDeviceController::readDeviceNode(const std::
 void MzIOSDeviceController::addDeviceNodeByPath(const std::string& folderPath,
                                                 std::string* refusal) {
   auto node = readDeviceNode(folderPath, refusal);
-  if (node) addObject(std::make_shared<MzIOSDeviceNode>(std::move(*node)));
+  if (!node) return;
+  node->storedBytes = regularFilesSize(folderPath);
+  addObject(std::make_shared<MzIOSDeviceNode>(std::move(*node)));
+}
+
+std::string MzIOSDeviceController::listedBackupTime(const MzIOSDeviceNode& node) {
+  if (!node.lastBackupDate) return node.strDeviceBackUpTime;
+  return listTimeText(static_cast<std::time_t>(*node.lastBackupDate));
+}
+
+std::string MzIOSDeviceController::listedSize(const MzIOSDeviceNode& node) {
+  return node.storedBytes ? std::to_string(*node.storedBytes) : node.strDeviceSize;
 }
 
 bool IOSVersionIOS6(const std::optional<std::string>& version, bool& bIOS7DeviceNode) {

@@ -2,7 +2,7 @@
 //
 // A folder qualifies when it holds at least two entries and an Info.plist, or a
 // Manifest.plist with a "Lockdown" dictionary; Info.plist is preferred. Records made from
-// Manifest.plist carry the device OS build in itunesVersion and no size.
+// Manifest.plist carry the device OS build in itunesVersion and no strDeviceSize.
 #pragma once
 
 #include <memory>
@@ -19,13 +19,15 @@ class MzIOSDeviceController {
   void addObject(std::shared_ptr<MzIOSDeviceNode> node) { content_.push_back(std::move(node)); }
   void removeAllObjects() { content_.clear(); }
 
-  // Reads the folder and, if it qualifies, appends one new record. Logs
-  // "Filepath is not exist" for a missing folder. `refusal` as for readDeviceNode.
+  // Reads the folder and, if it qualifies, appends one new record with the size of its
+  // stored files (storedBytes, from one walk of the folder). Logs "Filepath is not exist"
+  // for a missing folder. `refusal` as for readDeviceNode.
   void addDeviceNodeByPath(const std::string& folderPath, std::string* refusal = nullptr);
 
-  // The record a qualifying folder gives, without appending it. When the folder holds an
-  // Info.plist or Manifest.plist that could not be read and so gives no record, `refusal`
-  // (if given) is set to why, e.g. "Info.plist nested too deeply"; otherwise it is emptied.
+  // The record a qualifying folder gives, without appending it and without storedBytes. When the
+  // folder holds an Info.plist or Manifest.plist that could not be read and so gives no record,
+  // `refusal` (if given) is set to why, e.g. "Info.plist nested too deeply"; otherwise it is
+  // emptied.
   static std::optional<MzIOSDeviceNode> readDeviceNode(const std::string& folderPath,
                                                        std::string* refusal = nullptr);
 
@@ -35,6 +37,14 @@ class MzIOSDeviceController {
 
   // The icon resource for a model text: "ipad" for the iPad models, else "iphone".
   static std::string iconForModel(const std::string& model);
+
+  // The backup time a list shows: Info.plist's "Last Backup Date" when the record has one
+  // (a backup copied from another computer keeps the time it was made), else
+  // strDeviceBackUpTime; local time, YYYY-MM-DD HH:MM.
+  static std::string listedBackupTime(const MzIOSDeviceNode& node);
+  // The size a list shows, in bytes as decimal text: storedBytes when the record has it,
+  // else strDeviceSize.
+  static std::string listedSize(const MzIOSDeviceNode& node);
 
   // A date text "YYYY-MM-DD HH:MM[:SS] [+ZZZZ]" (UTC when it has no zone) as
   // "YYYY-MM-DD HH:MM" in the local time zone. Text that is not such a date comes back

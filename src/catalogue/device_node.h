@@ -8,7 +8,11 @@
 struct MzIOSDeviceNode {
   std::string strDeviceName;
   std::string strDeviceSize;        // Info.plist's size in bytes; empty from Manifest.plist
-  std::string strDeviceBackUpTime;  // local time, YYYY-MM-DD HH:MM
+  std::string strDeviceBackUpTime;  // the plist's last write, local time, YYYY-MM-DD HH:MM
+  // Info.plist's "Last Backup Date", in whole seconds since 1970-01-01 UTC.
+  std::optional<std::int64_t> lastBackupDate;
+  // The regular files under the backup folder, their sizes summed; set when listed.
+  std::optional<std::uint64_t> storedBytes;
   std::string strDeviceSerial;
   std::string strDeviceType;  // model from the product-type table; empty when none matches
   std::string strIOSVersion;

@@ -399,6 +399,13 @@ std::optional<bool> plistBool(const PlistDict& dict, const std::string& key) {
   return std::nullopt;
 }
 
+std::optional<PlistDate> plistDate(const PlistDict& dict, const std::string& key) {
+  auto it = dict.find(key);
+  if (it == dict.end()) return std::nullopt;
+  if (const auto* d = std::get_if<PlistDate>(&it->second.value)) return *d;
+  return std::nullopt;
+}
+
 const PlistDict* plistDict(const PlistDict& dict, const std::string& key) {
   auto it = dict.find(key);
   if (it == dict.end()) return nullptr;

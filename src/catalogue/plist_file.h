@@ -90,5 +90,7 @@ std::optional<PlistDict> readPlistDictionary(const std::string& path,
 std::optional<std::string> plistString(const PlistDict& dict, const std::string& key);
 // Looks up a boolean value; none when absent or of another kind.
 std::optional<bool> plistBool(const PlistDict& dict, const std::string& key);
+// Looks up a date value; none when absent or of another kind.
+std::optional<PlistDate> plistDate(const PlistDict& dict, const std::string& key);
 // Looks up a dictionary value; null when absent or of another kind.
 const PlistDict* plistDict(const PlistDict& dict, const std::string& key);

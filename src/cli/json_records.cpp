@@ -22,6 +22,8 @@ nlohmann::json toJson(const MzIOSDeviceNode& n) {
       {"strDeviceName", n.strDeviceName},
       {"strDeviceSize", n.strDeviceSize},
       {"strDeviceBackUpTime", n.strDeviceBackUpTime},
+      {"lastBackupDate", orNull(n.lastBackupDate)},
+      {"storedBytes", orNull(n.storedBytes)},
       {"strDeviceSerial", n.strDeviceSerial},
       {"strDeviceType", n.strDeviceType},
       {"strIOSVersion", n.strIOSVersion},

@@ -86,7 +86,8 @@ int runList(const ListOptions& opt) {
       {"Name", "Model", "Serial", "iOS", "Sync software", "Backup time", "Size", "Path"});
   for (const auto& n : catalogue.arrangedObjects()) {
     table.addRow({n->strDeviceName, n->strDeviceType, n->strDeviceSerial, n->strIOSVersion,
-                  n->itunesVersion, n->strDeviceBackUpTime, n->strDeviceSize, n->backUpFilePath});
+                  n->itunesVersion, MzIOSDeviceController::listedBackupTime(*n),
+                  MzIOSDeviceController::listedSize(*n), n->backUpFilePath});
   }
   table.print(std::cout);
   return status;

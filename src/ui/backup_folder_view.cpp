@@ -66,9 +66,9 @@ QVariant BackupListModel::data(const QModelIndex& index, int role) const {
     case Version:
       return text(node.strIOSVersion);
     case BackupTime:
-      return text(node.strDeviceBackUpTime);
+      return text(MzIOSDeviceController::listedBackupTime(node));
     case Size:
-      return sizeText(node.strDeviceSize);
+      return sizeText(MzIOSDeviceController::listedSize(node));
     case Folder:
       return text(node.backUpFilePath);
     default:

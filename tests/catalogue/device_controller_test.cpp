@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "backup_writer.h"
 #include "base/localization.h"
 #include "base/log.h"
+#include "catalogue/folder_size.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -42,6 +44,34 @@ TEST(ProductTypeTable, ModelsIconsAndCase) {
   EXPECT_EQ(MzIOSDeviceController::iconForModel("iPad5"), "ipad");
   EXPECT_EQ(MzIOSDeviceController::iconForModel("iPhone 5"), "iphone");
   EXPECT_EQ(MzIOSDeviceController::iconForModel(""), "iphone");
+}
+
+TEST(ProductTypeTable, CurrentIpadsAreNotTheFirstOnes) {
+  auto model = [](const char* t) { return MzIOSDeviceController::GetDevcieType(std::string(t)); };
+  // The family rows still name their own product types...
+  EXPECT_EQ(model("iPad1,1"), "iPad1");
+  EXPECT_EQ(model("iPad2,5"), "iPad2");
+  EXPECT_EQ(model("iPad3,4"), "NewiPad");
+  EXPECT_EQ(model("iPad5,3"), "iPad5");
+  EXPECT_EQ(model("iPhone5"), "iPhone 5");
+  // ...but not the two-digit ones that begin like them.
+  EXPECT_EQ(model("iPad11,6"), "iPad (8th generation)");
+  EXPECT_EQ(model("iPad13,4"), "iPad Pro 11-inch (3rd generation)");
+  EXPECT_EQ(model("iPad14,1"), "iPad mini (6th generation)");
+  EXPECT_EQ(model("ipad16,6"), "iPad Pro 13-inch (M4)");
+  EXPECT_EQ(model("iPad15,3"), "iPad Air 11-inch (M3)");
+  EXPECT_EQ(model("iPad16,2"), "iPad mini (A17 Pro)");
+  EXPECT_EQ(model("iPad19,1"), std::nullopt);
+  // A two-digit second number is not read as the one it begins with.
+  EXPECT_EQ(model("iPad13,1"), "iPad Air (4th generation)");
+  EXPECT_EQ(model("iPad13,10"), "iPad Pro 12.9-inch (5th generation)");
+  EXPECT_EQ(model("iPad7,1"), "iPad Pro 12.9-inch (2nd generation)");
+  EXPECT_EQ(model("iPad7,11"), "iPad (7th generation)");
+  EXPECT_EQ(model("iPad6,12"), "iPad (5th generation)");
+
+  EXPECT_EQ(MzIOSDeviceController::iconForModel("iPad Pro 13-inch (M4)"), "ipad");
+  EXPECT_EQ(MzIOSDeviceController::iconForModel("iPad mini (A17 Pro)"), "ipad");
+  EXPECT_EQ(MzIOSDeviceController::iconForModel("iPod touch (7th generation)"), "iphone");
 }
 
 TEST(ProductTypeTable, TranslationReplacesTheModelKey) {
@@ -121,6 +151,57 @@ TEST(ReadFolder, InfoPlistRecord) {
   EXPECT_EQ(node->strDeviceBackUpTime[4], '-');
   EXPECT_EQ(node->strDeviceBackUpTime[10], ' ');
   EXPECT_EQ(node->strDeviceBackUpTime[13], ':');
+}
+
+TEST(ReadFolder, TheListShowsLastBackupDateElseTheFileTime) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir tmp;
+  fixtures::DeviceInfo device;
+  device.infoPlistFormat = fixtures::PlistFormat::Binary;
+  auto node = MzIOSDeviceController::readDeviceNode(makeBackup(tmp, "dated", device));
+  ASSERT_TRUE(node);
+  EXPECT_EQ(node->lastBackupDate, fixtures::kBackupUnixTime);
+  EXPECT_EQ(MzIOSDeviceController::listedBackupTime(*node), "2013-05-31 11:33");
+
+  // Without the key the list keeps the time Info.plist was written.
+  device.lastBackupDate.reset();
+  device.infoPlistFormat = fixtures::PlistFormat::Xml;
+  std::string folder = makeBackup(tmp, "undated", device);
+  const std::chrono::sys_seconds written = std::chrono::sys_days{std::chrono::year{2020} / 2 / 3} +
+                                           std::chrono::hours{4} + std::chrono::minutes{5};
+  std::filesystem::last_write_time(folder + "/Info.plist",
+                                   std::chrono::file_clock::from_sys(written));
+  node = MzIOSDeviceController::readDeviceNode(folder);
+  ASSERT_TRUE(node);
+  EXPECT_EQ(node->lastBackupDate, std::nullopt);
+  EXPECT_EQ(MzIOSDeviceController::listedBackupTime(*node), "2020-02-03 04:05");
+}
+
+TEST(ReadFolder, ListedRecordsCarryTheStoredFilesSize) {
+  TempDir tmp;
+  fixtures::DeviceInfo device;
+  std::string folder = makeBackup(tmp, "a", device);
+  device.writeInfoPlist = false;
+  std::string fromManifest = makeBackup(tmp, "b", device);
+
+  // A record read alone has no stored size; the list then shows Info.plist's size.
+  auto alone = MzIOSDeviceController::readDeviceNode(folder);
+  ASSERT_TRUE(alone);
+  EXPECT_EQ(alone->storedBytes, std::nullopt);
+  EXPECT_EQ(MzIOSDeviceController::listedSize(*alone), alone->strDeviceSize);
+
+  MzIOSDeviceController catalogue;
+  catalogue.addDeviceNodeByPath(folder);
+  catalogue.addDeviceNodeByPath(fromManifest);
+  ASSERT_EQ(catalogue.count(), 2u);
+  for (const auto& node : catalogue.arrangedObjects()) {
+    ASSERT_TRUE(node->storedBytes);
+    EXPECT_EQ(*node->storedBytes, regularFilesSize(node->backUpFilePath));
+    EXPECT_EQ(MzIOSDeviceController::listedSize(*node), std::to_string(*node->storedBytes));
+  }
+  EXPECT_GT(*catalogue.arrangedObjects()[0]->storedBytes,
+            std::filesystem::file_size(folder + "/Info.plist"));
+  EXPECT_EQ(catalogue.arrangedObjects()[1]->strDeviceSize, "");
 }
 
 TEST(ReadFolder, ManifestPlistFallbackShowsBuildAndNoSize) {

@@ -1,6 +1,9 @@
 // The command line's catalogue commands, run as a user would run them.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "backup_writer.h"
@@ -63,6 +66,41 @@ TEST(CliList, TableAndJsonOfTheRoot) {
   }
   std::set<std::string> names{doc[0]["strDeviceName"], doc[1]["strDeviceName"]};
   EXPECT_TRUE(names.count("Office iPad"));
+}
+
+// The backup time is the one the backup was made, when Info.plist says it; the size is that
+// of every stored file, the two-digit folders' too.
+TEST(CliList, BackupTimeAndStoredSize) {
+  TempDir root;
+  fixtures::DeviceInfo dated;
+  dated.deviceName = "Dated";
+  const std::string folder = writeBackup(root.sub("dated"), dated, fixtures::ManifestLayout::Db,
+                                         fixtures::StoredLayout::TwoDigitFolders);
+  fixtures::DeviceInfo undated;
+  undated.deviceName = "Undated";
+  undated.lastBackupDate.reset();
+  writeBackup(root.sub("undated"), undated);
+
+  std::uint64_t stored = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+    if (e.is_regular_file()) stored += e.file_size();
+  }
+  const std::vector<std::string> env{"TZ=UTC"};
+  CommandResult json = retrievo({"list", "--json", "--root", root.path()}, env);
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  std::map<std::string, nlohmann::json> byName;
+  for (const auto& rec : nlohmann::json::parse(json.out)) byName[rec["strDeviceName"]] = rec;
+  ASSERT_EQ(byName.size(), 2u);
+  EXPECT_EQ(byName["Dated"]["lastBackupDate"], fixtures::kBackupUnixTime);
+  EXPECT_EQ(byName["Dated"]["storedBytes"], stored);
+  EXPECT_TRUE(byName["Undated"]["lastBackupDate"].is_null());
+
+  CommandResult table = retrievo({"list", "--root", root.path()}, env);
+  ASSERT_EQ(table.exitCode, 0) << table.err;
+  EXPECT_NE(table.out.find("2013-05-31 11:33"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find(" " + std::to_string(stored) + " "), std::string::npos) << table.out;
+  const std::string fileTime = byName["Undated"]["strDeviceBackUpTime"];
+  EXPECT_NE(table.out.find(fileTime), std::string::npos) << table.out;
 }
 
 TEST(CliList, FoldersNamedByHandAndFailures) {

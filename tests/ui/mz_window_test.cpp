@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -35,6 +36,7 @@
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "ui/backup_browser_pane.h"
+#include "ui/backup_folder_view.h"
 #include "ui/mz_button.h"
 #include "ui/result_rows_model.h"
 #include "ui/results_view.h"
@@ -433,6 +435,30 @@ TEST_F(Shell, TheResultsSwitchToAnotherBackupOfTheList) {
   EXPECT_EQ(window->results().currentBackup()->backUpFilePath, root.sub("Work iPad"));
   EXPECT_EQ(window->results().countsFor(ResultCategory::Contact).live, 0u);
   EXPECT_EQ(results->backupMenu()->currentText(), "Work iPad");
+}
+
+// The backup list's time and size columns: the date the backup was made and the size of its
+// stored files when the record has them, else the property list's file time and size.
+TEST(BackupListModel, ShowsTheBackupDateAndTheStoredSize) {
+  ScopedEnv tz("TZ", "UTC");
+  auto copied = std::make_shared<MzIOSDeviceNode>();
+  copied->strDeviceBackUpTime = "2024-01-02 03:04";
+  copied->strDeviceSize = "900";
+  copied->lastBackupDate = fixtures::kBackupUnixTime;
+  copied->storedBytes = 2500000;
+  auto plain = std::make_shared<MzIOSDeviceNode>(*copied);
+  plain->lastBackupDate.reset();
+  plain->storedBytes.reset();
+
+  BackupListModel model;
+  model.setRows({copied, plain});
+  const auto cell = [&](int row, int column) { return model.index(row, column).data().toString(); };
+  EXPECT_EQ(cell(0, BackupListModel::BackupTime), "2013-05-31 11:33");
+  EXPECT_EQ(cell(0, BackupListModel::Size),
+            QLocale().formattedDataSize(2500000, 1, QLocale::DataSizeSIFormat));
+  EXPECT_EQ(cell(1, BackupListModel::BackupTime), "2024-01-02 03:04");
+  EXPECT_EQ(cell(1, BackupListModel::Size),
+            QLocale().formattedDataSize(900, 1, QLocale::DataSizeSIFormat));
 }
 
 // Saves a picture of every entry view under the build tree (screenshots/), for a person to
