@@ -10,6 +10,7 @@
 #include "base/conversions.h"
 #include "base/localization.h"
 #include "base/main_thread.h"
+#include "catalogue/device_controller.h"
 #include "results/conversation_grouping.h"
 #include "results/deleted_record_filter.h"
 #include "results/media_signature.h"
@@ -244,7 +245,7 @@ void MzResultViewController::setCurrentBackup(std::shared_ptr<MzIOSDeviceNode> n
   copyPresent(deviceInfo_.serialNumber, currentBackup_->strDeviceSerial);
   copyPresent(deviceInfo_.deviceType, currentBackup_->strDeviceType);
   copyPresent(deviceInfo_.iosVersion, currentBackup_->strIOSVersion);
-  copyPresent(deviceInfo_.backupTime, currentBackup_->strDeviceBackUpTime);
+  copyPresent(deviceInfo_.backupTime, MzIOSDeviceController::listedBackupTime(*currentBackup_));
   view().setDeviceInfo(deviceInfo_);
 }
 
