@@ -2,6 +2,7 @@
 // (an iOS 6 sms.db made from the device schema, 2 % of the messages with a picture
 // attachment) and 10,000 contacts to look the names up in. Reference, measured in the same
 // run: the sqlite3 shell running the step's message text on the same file.
+#include <plist/plist.h>
 #include <sqlite3.h>
 
 #include <chrono>
@@ -10,10 +11,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "base/conversions.h"
+#include "base/sqlite_reader.h"
 #include "catalogue/stored_file.h"
+#include "device_builders.h"
+#include "extract/current_messages.h"
 #include "extract/device_databases.h"
 #include "extract/messages_scanner.h"
 #include "extract/phone_names.h"
@@ -227,45 +232,205 @@ double seconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-}  // namespace
-
-int main() {
-  const std::string root =
-      (std::filesystem::temp_directory_path() / "retrievo-messages-bench").string();
-  std::error_code ec;
-  std::filesystem::remove_all(root, ec);
-  const std::string folder = root + "/" + std::string(40, 'b');
-  std::filesystem::create_directories(folder, ec);
-  const std::string db = folder + "/" + devicedb::kMessagesKey;
-  std::cerr << "building the messages database...\n";
-  if (!makeMessagesDatabase(db)) {
-    std::cerr << "cannot build the messages database\n";
-    return 1;
+// Binds the values of one row in order (integers, texts, blobs, NULL) and steps it.
+struct Row {
+  sqlite3_stmt* statement;
+  int next = 1;
+  Row& operator<<(std::int64_t v) {
+    sqlite3_bind_int64(statement, next++, v);
+    return *this;
   }
-  const ContactList contacts = makeContacts();
-  const FileIndex index = makeIndex(folder);
+  Row& operator<<(const std::string& v) {
+    sqlite3_bind_text(statement, next++, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Row& operator<<(const std::vector<std::uint8_t>& v) {
+    if (v.empty()) {
+      sqlite3_bind_null(statement, next++);
+    } else {
+      sqlite3_bind_blob(statement, next++, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    }
+    return *this;
+  }
+  bool step(sqlite3* db) {
+    const bool ok = check(sqlite3_step(statement), db, "insert");
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    return ok;
+  }
+};
 
-  const std::string script = root + "/m6.sql";
-  std::ofstream(script) << kChatMessageQuery << ";\n";
+// A current database of the same size: 200,000 message rows in 2,000 chats (one in ten a
+// group of three), dates in nanoseconds, a third of the texts only in the archived body,
+// one row in twenty-five a tapback, one in two hundred an edited message with its summary,
+// 2 % of the messages with an attachment of one of five kinds.
+bool makeCurrentMessagesDatabase(const std::string& path) {
+  std::string error;
+  auto schema = fixtures::loadSchema(fixtures::schemaPath(17, "sms.db"), &error);
+  if (!schema) {
+    std::cerr << error << "\n";
+    return false;
+  }
+  fixtures::DatabaseOptions options;
+  auto database = fixtures::SchemaDatabase::create(path, *schema, options, &error);
+  if (!database) {
+    std::cerr << error << "\n";
+    return false;
+  }
+  sqlite3* db = database->handle();
+  database->begin();
+  const auto prepare = [&](const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    check(sqlite3_prepare_v2(db, sql, -1, &s, nullptr), db, sql);
+    return s;
+  };
+  sqlite3_stmt* handle =
+      prepare("INSERT INTO handle(ROWID, id, country, service) VALUES(?, ?, 'se', ?)");
+  sqlite3_stmt* chat = prepare(
+      "INSERT INTO chat(ROWID, guid, style, state, chat_identifier, service_name, display_name, "
+      "room_name) VALUES(?, ?, ?, 3, ?, ?, ?, ?)");
+  sqlite3_stmt* chatHandle = prepare("INSERT INTO chat_handle_join VALUES(?, ?)");
+  sqlite3_stmt* message = prepare(
+      "INSERT INTO message(ROWID, guid, text, attributedBody, handle_id, service, date, "
+      "date_read, date_delivered, is_from_me, is_read, is_sent, associated_message_guid, "
+      "associated_message_type, message_summary_info, date_edited, item_type) "
+      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)");
+  sqlite3_stmt* chatMessage =
+      prepare("INSERT INTO chat_message_join(chat_id, message_id) VALUES(?, ?)");
+  sqlite3_stmt* attachment = prepare(
+      "INSERT INTO attachment(ROWID, guid, original_guid, created_date, filename, uti, "
+      "mime_type, transfer_name, transfer_state, is_outgoing) VALUES(?, ?, ?, ?, ?, ?, ?, ?, 5, "
+      "0)");
+  sqlite3_stmt* messageAttachment = prepare("INSERT INTO message_attachment_join VALUES(?, ?)");
+  bool ok =
+      handle && chat && chatHandle && message && chatMessage && attachment && messageAttachment;
+  const char* services[] = {"SMS", "iMessage", "iMessage", "RCS"};
+  // Handle h is conversation h's other party; groups add two more handles after the chats.
+  for (int c = 1; ok && c <= kConversations; ++c) {
+    const char* service = services[c % 4];
+    const bool group = c % 10 == 3;
+    const std::string address = handleOf(c);
+    ok = (Row{handle} << c << address << std::string(service)).step(db);
+    const std::string identifier = group ? "chat" + std::to_string(c) : address;
+    ok = ok && (Row{chat} << c << std::string(service) + (group ? ";+;" : ";-;") + identifier
+                          << std::int64_t{group ? 43 : 45} << identifier << std::string(service)
+                          << (c % 20 == 3 ? std::string("Climbing club") : std::string())
+                          << (group ? identifier : std::string()))
+                   .step(db);
+    ok = ok && (Row{chatHandle} << c << c).step(db);
+    if (group) {
+      for (int other : {1, 2}) {
+        ok = ok && (Row{chatHandle} << c << (c + other) % kConversations + 1).step(db);
+      }
+    }
+  }
+  const std::string words =
+      "see you at the station tomorrow, the train leaves at eight and I still have your "
+      "umbrella from last week";
+  const char* kinds[][3] = {{"IMG_%04d.HEIC", "public.heic", "image/heic"},
+                            {"IMG_%04d.MOV", "com.apple.quicktime-movie", "video/quicktime"},
+                            {"Audio Message %04d.caf", "com.apple.coreaudio-format", "audio/x-caf"},
+                            {"Plan %04d.pdf", "com.adobe.pdf", "application/pdf"},
+                            {"Contact %04d.vcf", "public.vcard", "text/vcard"}};
+  int attachments = 0;
+  for (int m = 1; ok && m <= kMessages; ++m) {
+    const int c = (m - 1) % kConversations + 1;
+    const bool fromMe = m % 3 == 0;
+    const std::string text = words.substr(m % 17, 30 + m % 60);
+    const std::int64_t date = (700000000 + std::int64_t{m} * 97) * 1000000000;
+    const bool reaction = m % 25 == 7 && m > kConversations;
+    const bool edited = m % 200 == 11;
+    const bool bodyOnly = m % 3 == 1;
+    Row row{message};
+    row << m << "MSG-" + std::to_string(m);
+    if (bodyOnly) {
+      row << std::vector<std::uint8_t>{};
+    } else {
+      row << text;
+    }
+    row << fixtures::attributedBody(text) << (fromMe && c % 10 == 3 ? 0 : c)
+        << std::string(services[c % 4]) << date << (fromMe ? 0 : date + 42000000000)
+        << (fromMe ? date + 2000000000 : 0) << (fromMe ? 1 : 0) << (fromMe ? 0 : 1)
+        << (fromMe ? 1 : 0);
+    if (reaction) {
+      row << "p:0/MSG-" + std::to_string(m - kConversations) << std::int64_t{2000 + m % 6};
+    } else {
+      row << std::vector<std::uint8_t>{} << std::int64_t{0};
+    }
+    if (edited) {
+      plist_t root = plist_new_dict();
+      plist_t parts = plist_new_dict();
+      plist_t versions = plist_new_array();
+      for (const std::string& version : {std::string("first try"), text}) {
+        const auto body = fixtures::attributedBody(version);
+        plist_t entry = plist_new_dict();
+        plist_dict_set_item(
+            entry, "t", plist_new_data(reinterpret_cast<const char*>(body.data()), body.size()));
+        plist_array_append_item(versions, entry);
+      }
+      plist_dict_set_item(parts, "0", versions);
+      plist_dict_set_item(root, "ec", parts);
+      char* data = nullptr;
+      uint32_t size = 0;
+      plist_to_bin(root, &data, &size);
+      row << std::vector<std::uint8_t>(data, data + size) << date + 60000000000;
+      std::free(data);
+      plist_free(root);
+    } else {
+      row << std::vector<std::uint8_t>{} << std::int64_t{0};
+    }
+    ok = row.step(db) && (Row{chatMessage} << c << m).step(db);
+    if (m % 50 != 0 || reaction) continue;
+    const auto& kind = kinds[m / 50 % 5];
+    char name[64];
+    std::snprintf(name, sizeof name, kind[0], m % 10000);
+    const std::string guid = "ATT-" + std::to_string(m);
+    ++attachments;
+    ok =
+        ok && (Row{attachment} << attachments << guid << guid << date << "~/" + attachmentPath(m)
+                               << std::string(kind[1]) << std::string(kind[2]) << std::string(name))
+                  .step(db);
+    ok = ok && (Row{messageAttachment} << m << attachments).step(db);
+  }
+  for (sqlite3_stmt* s :
+       {handle, chat, chatHandle, message, chatMessage, attachment, messageAttachment}) {
+    sqlite3_finalize(s);
+  }
+  database->commit();
+  return ok && database->close();
+}
+
+struct Measured {
+  double step = 1e9;       // best seconds of the messages step
+  double reference = 1e9;  // best seconds of the sqlite3 shell
+  std::size_t messages = 0, withAttachment = 0, named = 0, reactions = 0;
+};
+
+// The messages step on the database in `folder` against the sqlite3 shell running `queries`
+// on the same file, best of kRuns each.
+std::optional<Measured> measure(const std::string& folder, const std::string& script,
+                                const std::string& queries, const ContactList& contacts,
+                                const FileIndex& index) {
+  const std::string db = folder + "/" + devicedb::kMessagesKey;
+  std::ofstream(script) << queries;
   const std::string command = "sqlite3 -readonly '" + db + "' < '" + script + "' > /dev/null";
-
-  double best = 1e9, bestRef = 1e9;
-  std::size_t messages = 0, withAttachment = 0, named = 0;
+  Measured result;
   for (int run = 0; run < kRuns; ++run) {
     auto t0 = std::chrono::steady_clock::now();
     if (std::system(command.c_str()) != 0) {
       std::cerr << "the sqlite3 shell failed\n";
-      return 1;
+      return std::nullopt;
     }
-    bestRef = std::min(bestRef, seconds(std::chrono::steady_clock::now() - t0));
+    result.reference = std::min(result.reference, seconds(std::chrono::steady_clock::now() - t0));
 
     NotificationCenter center;
-    std::size_t posted = 0, attached = 0, names = 0;
+    Measured counts;
     center.addObserver("ScanMessageInfo", [&](const std::any& o) {
       const auto& m = std::any_cast<const std::shared_ptr<MzMessageNode>&>(o);
-      ++posted;
-      if (m->attachmentPath) ++attached;
-      if (m->messageName) ++names;
+      ++counts.messages;
+      if (m->attachmentPath) ++counts.withAttachment;
+      if (m->messageName) ++counts.named;
+      counts.reactions += m->reactions.size();
     });
     ScanLists lists;
     lists.contactArray = contacts;
@@ -276,18 +441,63 @@ int main() {
       ScanContext context{folder, center, lists, databases, true, false, false};
       scanMessageThread(context);
     }
-    best = std::min(best, seconds(std::chrono::steady_clock::now() - t1));
-    messages = posted;
-    withAttachment = attached;
-    named = names;
+    result.step = std::min(result.step, seconds(std::chrono::steady_clock::now() - t1));
+    result.messages = counts.messages;
+    result.withAttachment = counts.withAttachment;
+    result.named = counts.named;
+    result.reactions = counts.reactions;
   }
-  std::filesystem::remove_all(root, ec);
+  return result;
+}
+
+void report(const char* what, const Measured& m) {
   std::printf(
-      "messages step: %zu messages (%zu with a stored attachment, %zu named) in %.3f s "
+      "%s: %zu messages (%zu with a stored attachment, %zu named, %zu reactions) in %.3f s "
       "= %.0f messages/s\n",
-      messages, withAttachment, named, best, messages / best);
-  std::printf("reference (sqlite3 shell, the same message text): %.3f s = %.0f messages/s\n",
-              bestRef, kMessages / bestRef);
-  std::printf("ratio messages step / reference: %.2f (target <= 2)\n", best / bestRef);
-  return messages == static_cast<std::size_t>(kMessages) ? 0 : 1;
+      what, m.messages, m.withAttachment, m.named, m.reactions, m.step, m.messages / m.step);
+  std::printf("  reference (sqlite3 shell, the same texts): %.3f s\n", m.reference);
+  std::printf("  ratio messages step / reference: %.2f (target <= 2)\n", m.step / m.reference);
+}
+
+}  // namespace
+
+int main() {
+  const std::string root =
+      (std::filesystem::temp_directory_path() / "retrievo-messages-bench").string();
+  std::error_code ec;
+  std::filesystem::remove_all(root, ec);
+  const std::string older = root + "/" + std::string(40, 'b');
+  const std::string current = root + "/" + std::string(40, 'c');
+  std::filesystem::create_directories(older, ec);
+  std::filesystem::create_directories(current, ec);
+  std::cerr << "building the messages databases...\n";
+  if (!makeMessagesDatabase(older + "/" + devicedb::kMessagesKey) ||
+      !makeCurrentMessagesDatabase(current + "/" + devicedb::kMessagesKey)) {
+    std::cerr << "cannot build the messages databases\n";
+    return 1;
+  }
+  const ContactList contacts = makeContacts();
+
+  const auto olderResult = measure(older, root + "/m6.sql", std::string(kChatMessageQuery) + ";\n",
+                                   contacts, makeIndex(older));
+  std::string currentTexts;
+  {
+    const SqliteDatabase db = SqliteDatabase::openReadOnly(current + "/" + devicedb::kMessagesKey);
+    const CurrentMessageQueries q = currentMessageQueries(db);
+    for (const std::string* text :
+         {&q.chats, &q.chatMembers, &q.chatMessages, &q.attachments, &q.messages}) {
+      currentTexts += *text + ";\n";
+    }
+  }
+  const auto currentResult =
+      measure(current, root + "/m17.sql", currentTexts, contacts, makeIndex(current));
+  std::filesystem::remove_all(root, ec);
+  if (!olderResult || !currentResult) return 1;
+  report("messages step, iOS 6 database", *olderResult);
+  report("messages step, current database", *currentResult);
+  const std::size_t currentMessages = kMessages - (kMessages - kConversations) / 25;
+  return olderResult->messages == static_cast<std::size_t>(kMessages) &&
+                 currentResult->messages + 8 >= currentMessages
+             ? 0
+             : 1;
 }

@@ -39,7 +39,8 @@ std::string messageDateText(DateTexts& dates, std::int64_t value) {
   return dates.text(messageDateSeconds(value), nanoseconds ? 1 : 0);
 }
 
-// A read or delivered date: 0 says the message was not read or not delivered.
+// A date column as text. 0 says there is none (a message not read, not delivered, or a
+// date the device never wrote): it is shown as nothing rather than as 2001-01-01.
 std::string eventDateText(DateTexts& dates, const SqliteStatement& row, int column) {
   const auto value = presentInt(row, column);
   if (!value || *value <= 0) return std::string();
@@ -288,8 +289,7 @@ CurrentMessages readCurrentMessages(const SqliteDatabase& db, NameLookup& names,
       reaction.senderKey = fromMe ? std::string() : address;
       reaction.reaction.sender =
           senderName(fromMe, fromMe ? std::nullopt : names.name(address), address);
-      if (auto date = presentInt(rows, kDate))
-        reaction.reaction.date = messageDateText(dates, *date);
+      reaction.reaction.date = eventDateText(dates, rows, kDate);
       reaction.reaction.emoji = rows.columnText(kAssociatedEmoji).value_or(std::string());
       for (const MzMessageAttachment& file : attachments.take(rowId)) {
         if (file.storedPath) reaction.reaction.stickerPath = file.storedPath;
@@ -307,7 +307,7 @@ CurrentMessages readCurrentMessages(const SqliteDatabase& db, NameLookup& names,
         message->messageContent = std::move(*text);
       }
     }
-    if (auto date = presentInt(rows, kDate)) message->messageDate = messageDateText(dates, *date);
+    message->messageDate = eventDateText(dates, rows, kDate);
     message->readDate = eventDateText(dates, rows, kDateRead);
     message->deliveredDate = eventDateText(dates, rows, kDateDelivered);
     if (auto fromMeValue = presentInt(rows, kFromMe)) {

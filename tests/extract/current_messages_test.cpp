@@ -204,6 +204,8 @@ TEST(CurrentMessages, ChatsSendersServicesDatesAndTexts) {
   EXPECT_EQ(m[4]->sender, "Me");
   EXPECT_EQ(m[4]->messagePhone, "");
   EXPECT_EQ(m[6]->service, "RCS");
+  EXPECT_EQ(m[6]->messageDate, "");            // a date of 0 is none, not 2001-01-01
+  EXPECT_FALSE(m[7]->messageDate.empty());     // far ahead, but what the row says
   EXPECT_EQ(m[7]->messageContent, "No chat");  // text wins; the cut body is never read
   EXPECT_EQ(m[7]->chat, nullptr);
 
