@@ -16,7 +16,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: make-sample-backup OUT_FOLDER [--description FILE] [--ios 5|6|7]\n"
+    "usage: make-sample-backup OUT_FOLDER [--description FILE] [--ios 5|6|7|17]\n"
     "                          [--manifest mbdb|db] [--layout flat|nested] [--truth FILE]\n"
     "\n"
     "Writes a device backup into OUT_FOLDER (which must be missing or empty) and the truth\n"
@@ -24,8 +24,10 @@ constexpr char kUsage[] =
     "\n"
     "  --description FILE   data description (JSON); default: the embedded sample\n"
     "  --ios N              device generation whose database schemas are used\n"
-    "  --manifest KIND      Manifest.mbdb (default) or Manifest.db\n"
+    "                       (--generation N is the same)\n"
+    "  --manifest KIND      Manifest.mbdb (default) or Manifest.db (default with --ios 17)\n"
     "  --layout KIND        stored files flat in the folder (default) or in two-digit folders\n"
+    "                       (default with --ios 17)\n"
     "  --truth FILE         where to write the truth file\n"
     "  --help               this text\n";
 
@@ -40,24 +42,26 @@ int main(int argc, char** argv) {
   std::optional<std::string> out;
   std::optional<std::string> descriptionPath;
   fixtures::BackupBuildOptions options;
+  bool manifestGiven = false, layoutGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    const bool takesValue = arg == "--description" || arg == "--ios" || arg == "--manifest" ||
-                            arg == "--layout" || arg == "--truth";
+    const bool takesValue = arg == "--description" || arg == "--ios" || arg == "--generation" ||
+                            arg == "--manifest" || arg == "--layout" || arg == "--truth";
     if (takesValue) {
       if (i + 1 >= argc) return usageError(arg + " needs a value");
       const std::string value = argv[++i];
       if (arg == "--description") {
         descriptionPath = value;
-      } else if (arg == "--ios") {
-        if (value != "5" && value != "6" && value != "7")
-          return usageError("--ios takes 5, 6 or 7");
+      } else if (arg == "--ios" || arg == "--generation") {
+        if (value != "5" && value != "6" && value != "7" && value != "17")
+          return usageError(arg + " takes 5, 6, 7 or 17");
         options.generation = std::stoi(value);
       } else if (arg == "--manifest") {
+        manifestGiven = true;
         if (value == "mbdb") {
           options.manifest = fixtures::ManifestLayout::Mbdb;
         } else if (value == "db") {
@@ -66,6 +70,7 @@ int main(int argc, char** argv) {
           return usageError("--manifest takes mbdb or db");
         }
       } else if (arg == "--layout") {
+        layoutGiven = true;
         if (value == "flat") {
           options.layout = fixtures::StoredLayout::Flat;
         } else if (value == "nested") {
@@ -83,6 +88,11 @@ int main(int argc, char** argv) {
     out = arg;
   }
   if (!out || out->empty()) return usageError("no OUT_FOLDER given");
+  // A current device writes Manifest.db and keeps the files in two-digit folders.
+  if (options.generation == 17) {
+    if (!manifestGiven) options.manifest = fixtures::ManifestLayout::Db;
+    if (!layoutGiven) options.layout = fixtures::StoredLayout::TwoDigitFolders;
+  }
 
   nlohmann::json description;
   if (descriptionPath) {
