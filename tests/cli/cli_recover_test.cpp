@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
 #include "catalogue/sha1.h"
+#include "fixture_support.h"
 #include "results/message_html.h"
 #include "results/vcard_reader.h"
 #include "sample_backup.h"
@@ -290,6 +292,83 @@ TEST_F(CliRecover, BrowserRendersEveryMessageOfAPage) {
   int shown = 0;
   for (int width; widths >> width; ++shown) EXPECT_GT(width, 0) << widths.str();
   EXPECT_EQ(shown, 1) << widths.str();
+}
+
+// An iOS 17 backup as a user meets it: `scan --json` gives the chats with their senders,
+// services, attachments, tapbacks, edits, unsends and replies; `recover` writes each chat's
+// page with its attachments beside it, the pictures shown and the other files linked.
+TEST(CliCurrentMessages, TheJsonDocumentAndTheRecoveredPages) {
+  TempDir tmp;
+  const std::string folder = tmp.sub("Backup/" + fixtures::sampleBackupFolderName());
+  fixtures::BackupBuildOptions options;
+  options.generation = 17;
+  options.manifest = fixtures::ManifestLayout::Db;
+  options.layout = fixtures::StoredLayout::TwoDigitFolders;
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildBackup(fixtures::currentMessagesDescription(), folder, options, &built,
+                                    &error))
+      << error;
+
+  const CommandResult scan = retrievo({"scan", folder, "--json", "-", "--quiet"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  const json doc = json::parse(scan.out);
+  std::map<std::string, json> messages;
+  json padel;
+  for (const auto& c : doc["conversations"]) {
+    if (c["bdeleted"].get<bool>()) continue;
+    if (c["messageTreeNodeName"] == "Padel") padel = c;
+    for (const auto& m : c["MessageNodeArray"]) messages[m["messageContent"]] = m;
+  }
+  ASSERT_TRUE(padel.is_object()) << scan.out;
+  EXPECT_TRUE(padel["groupChat"].get<bool>());
+  EXPECT_EQ(padel["service"], "RCS");
+  EXPECT_EQ(padel["participants"], json::array({"+46735550101", "+46735550202"}));
+  EXPECT_EQ(padel["MessageNodeArray"][0]["sender"], "+46735550202");
+  EXPECT_EQ(padel["MessageNodeArray"][1]["sender"], "Me");
+
+  const json& lunch = messages["Lunch tomorrow?"];
+  ASSERT_EQ(lunch["reactions"].size(), 1u);  // the question mark was taken back
+  EXPECT_EQ(lunch["reactions"][0]["kind"], "Loved");
+  EXPECT_EQ(lunch["reactions"][0]["sender"], "Me");
+  EXPECT_EQ(lunch["service"], "iMessage");
+  EXPECT_TRUE(messages["Sure, 12:00"]["edited"].get<bool>());
+  EXPECT_EQ(messages["Sure, 12:00"]["previousTexts"], json::array({"Sure, 11:30", "Sure, 12"}));
+  EXPECT_EQ(messages["At the usual place"]["replyTo"], "Lunch tomorrow?");
+  EXPECT_TRUE(messages[""]["unsent"].get<bool>());
+  EXPECT_EQ(messages["Nice"]["reactions"][0]["kind"], "Sticker");
+  std::string placeHolders;
+  for (int i = 0; i < 8; ++i) placeHolders += "\xEF\xBF\xBC";
+  const json& files = messages[placeHolders + "Files"]["attachments"];
+  ASSERT_EQ(files.size(), 8u);
+  std::vector<std::string> kinds;
+  for (const auto& a : files) {
+    kinds.push_back(a["kind"]);
+    EXPECT_EQ(a["missing"].get<bool>(), a["name"] == "Photos.zip") << a;
+  }
+  EXPECT_EQ(kinds, (std::vector<std::string>{"Image", "Image", "Mov", "Audio", "Contact",
+                                             "Location", "PDF", "File"}));
+
+  const std::string out = tmp.sub("out");
+  const CommandResult recover =
+      retrievo({"recover", folder, "--out", out, "--category", "conversations", "-q"});
+  ASSERT_EQ(recover.exitCode, 0) << recover.err;
+  const std::string page = pageText(slurp(out + "/Message/+46705551234.html"));
+  ASSERT_FALSE(page.empty());
+  EXPECT_NE(page.find("<img style='max-width:200px' alt='IMG_0101.JPG' src='IMG_0101.JPG'/>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<a href='Invoice.pdf'>[PDF: Invoice.pdf]</a>"), std::string::npos);
+  EXPECT_NE(page.find("[File: Photos.zip, not in the backup]"), std::string::npos);
+  EXPECT_NE(page.find("Edited"), std::string::npos);
+  EXPECT_NE(page.find("<i>Unsent</i>"), std::string::npos);
+  EXPECT_NE(page.find("Loved by Me"), std::string::npos);
+  for (const auto& record : built.truth["messages"]) {
+    for (const auto& a : record["attachments"]) {
+      if (!a["stored"].get<bool>() || record["deleted"].get<bool>()) continue;
+      const std::string copy = slurp(out + "/Message/" + a["name"].get<std::string>());
+      EXPECT_EQ(fixtures::sha1Hex(copy), a["sha1"]) << a["name"];
+    }
+  }
 }
 
 TEST_F(CliRecover, RefusalsAndIncompleteItems) {
