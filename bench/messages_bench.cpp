@@ -262,7 +262,7 @@ struct Row {
 
 // A current database of the same size: 200,000 message rows in 2,000 chats (one in ten a
 // group of three), dates in nanoseconds, a third of the texts only in the archived body,
-// one row in twenty-five a tapback, one in two hundred an edited message with its summary,
+// one row in twenty-seven a tapback, one in two hundred an edited message with its summary,
 // 2 % of the messages with an attachment of one of five kinds.
 bool makeCurrentMessagesDatabase(const std::string& path) {
   std::string error;
@@ -338,7 +338,8 @@ bool makeCurrentMessagesDatabase(const std::string& path) {
     const bool fromMe = m % 3 == 0;
     const std::string text = words.substr(m % 17, 30 + m % 60);
     const std::int64_t date = (700000000 + std::int64_t{m} * 97) * 1000000000;
-    const bool reaction = m % 25 == 7 && m > kConversations;
+    // Every 27th row a tapback on the chat's message one round before (never a tapback itself).
+    const bool reaction = m % 27 == 7 && m > kConversations;
     const bool edited = m % 200 == 11;
     const bool bodyOnly = m % 3 == 1;
     Row row{message};
@@ -495,7 +496,8 @@ int main() {
   if (!olderResult || !currentResult) return 1;
   report("messages step, iOS 6 database", *olderResult);
   report("messages step, current database", *currentResult);
-  const std::size_t currentMessages = kMessages - (kMessages - kConversations) / 25;
+  std::size_t currentMessages = kMessages;
+  for (int m = kConversations + 1; m <= kMessages; ++m) currentMessages -= m % 27 == 7 ? 1 : 0;
   return olderResult->messages == static_cast<std::size_t>(kMessages) &&
                  currentResult->messages + 8 >= currentMessages
              ? 0

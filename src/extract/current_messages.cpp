@@ -225,6 +225,7 @@ void fillFirstAttachment(MzMessageNode& message) {
 }
 
 constexpr std::size_t kReplyExcerpt = 80;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 std::string excerpt(const std::string& text) {
   if (text.size() <= kReplyExcerpt) return text;
@@ -274,7 +275,7 @@ CurrentMessages readCurrentMessages(const SqliteDatabase& db, NameLookup& names,
   DateTexts dates;
   std::vector<ReactionRow> reactions;
   std::vector<std::pair<std::size_t, std::string>> replies;  // message and its original's GUID
-  std::unordered_map<std::string, std::size_t> byGuid;
+  std::vector<std::string> guids;                            // of every message, in order
 
   SqliteStatement rows = db.prepare(queries.messages);
   while (rows.step()) {
@@ -333,9 +334,9 @@ CurrentMessages readCurrentMessages(const SqliteDatabase& db, NameLookup& names,
       message->messageContent = edits.versions.back();
     }
     const bool editedAt = presentInt(rows, kDateEdited).value_or(0) > 0;
-    const bool hasBody = !rows.columnRawBlob(kBody).empty();
-    message->unsent = presentInt(rows, kDateRetracted).value_or(0) > 0 || edits.retracted ||
-                      (editedAt && message->messageContent.empty() && !hasBody);
+    message->unsent =
+        presentInt(rows, kDateRetracted).value_or(0) > 0 || edits.retracted ||
+        (editedAt && message->messageContent.empty() && rows.columnRawBlob(kBody).empty());
     message->edited = !message->unsent && (editedAt || edits.versions.size() > 1);
     if (message->edited && edits.versions.size() > 1) {
       message->previousTexts.assign(edits.versions.begin(), edits.versions.end() - 1);
@@ -343,8 +344,7 @@ CurrentMessages readCurrentMessages(const SqliteDatabase& db, NameLookup& names,
     if (auto original = rows.columnNonEmptyText(kThreadOriginator)) {
       replies.emplace_back(out.messages.size(), std::move(*original));
     }
-    if (auto guid = rows.columnNonEmptyText(kGuid))
-      byGuid.try_emplace(std::move(*guid), out.messages.size());
+    guids.emplace_back(rows.columnRawText(kGuid));
     out.messages.push_back(std::move(message));
   }
   if (rows.failed()) {
@@ -352,14 +352,27 @@ CurrentMessages readCurrentMessages(const SqliteDatabase& db, NameLookup& names,
     out.error = rows.error();
   }
 
-  for (auto& [guid, standing] : foldReactions(reactions)) {
-    if (auto it = byGuid.find(guid); it != byGuid.end()) {
-      out.messages[it->second]->reactions = std::move(standing);
+  // Only the messages something points at are looked up by GUID: a few among many.
+  auto standing = foldReactions(reactions);
+  std::unordered_map<std::string_view, std::size_t> pointedAt;
+  for (const auto& [guid, unused] : standing) pointedAt.emplace(guid, kNone);
+  for (const auto& [at, original] : replies) pointedAt.emplace(original, kNone);
+  if (!pointedAt.empty()) {
+    for (std::size_t i = 0; i < guids.size(); ++i) {
+      auto it = pointedAt.find(guids[i]);
+      if (it != pointedAt.end() && it->second == kNone) it->second = i;
     }
   }
+  const auto messageOf = [&](std::string_view guid) -> MzMessageNode* {
+    auto it = pointedAt.find(guid);
+    return it == pointedAt.end() || it->second == kNone ? nullptr : out.messages[it->second].get();
+  };
+  for (auto& [guid, reactionsOn] : standing) {
+    if (MzMessageNode* target = messageOf(guid)) target->reactions = std::move(reactionsOn);
+  }
   for (const auto& [at, original] : replies) {
-    if (auto it = byGuid.find(original); it != byGuid.end()) {
-      out.messages[at]->replyTo = excerpt(out.messages[it->second]->messageContent);
+    if (const MzMessageNode* target = messageOf(original)) {
+      out.messages[at]->replyTo = excerpt(target->messageContent);
     }
   }
   for (auto& message : out.messages) {
