@@ -53,11 +53,20 @@ void printCurrentMessage(const MzMessageNode& m) {
 }
 
 void printConversations(const MzResultViewController& results, bool deletedOnly) {
-  TablePrinter list({"Name", "Address", "Messages", ""});
+  // Chats of current databases name their service: the SMS and the iMessage chat with one
+  // person are two conversations.
+  bool services = false;
+  for (const auto& c : results.messageTreeArray) services = services || c->chat != nullptr;
+  TablePrinter list(services
+                        ? std::vector<std::string>{"Name", "Address", "Service", "Messages", ""}
+                        : std::vector<std::string>{"Name", "Address", "Messages", ""});
   for (const auto& c : results.messageTreeArray) {
     if (deletedOnly && !c->bdeleted) continue;
-    list.addRow({c->messageTreeNodeName, c->messageTreeNodeAdress,
-                 std::to_string(c->MessageNodeArray->size()), mark(c->bdeleted)});
+    std::vector<std::string> row = {c->messageTreeNodeName, c->messageTreeNodeAdress};
+    if (services) row.push_back(c->chat ? c->chat->service : std::string());
+    row.push_back(std::to_string(c->MessageNodeArray->size()));
+    row.push_back(mark(c->bdeleted));
+    list.addRow(row);
   }
   list.print(std::cout);
   for (const auto& c : results.messageTreeArray) {
@@ -65,7 +74,10 @@ void printConversations(const MzResultViewController& results, bool deletedOnly)
     std::cout << "\n== "
               << terminalSafe(c->messageTreeNodeName.empty() ? c->messageTreeNodeAdress
                                                              : c->messageTreeNodeName)
-              << " (" << terminalSafe(c->messageTreeNodeAdress) << ")\n";
+              << " (" << terminalSafe(c->messageTreeNodeAdress)
+              << (c->chat && !c->chat->service.empty() ? ", " + terminalSafe(c->chat->service)
+                                                       : std::string())
+              << ")\n";
     for (const auto& m : *c->MessageNodeArray) {
       if (m->chat || !m->service.empty()) {
         printCurrentMessage(*m);

@@ -120,10 +120,11 @@ int handleMessageHtml(const MzMessageNode& message, MzHtmlController& builder, b
 }
 
 std::string reactionMark(const MzMessageReaction& reaction) {
+  // The marks the device draws where a font has them: a heart, thumbs, "HA HA", "!!", "?".
   static const std::pair<const char*, const char*> kMarks[] = {
-      {"Loved", "\u2665"},       {"Liked", "\U0001F44D"},  {"Disliked", "\U0001F44E"},
-      {"Laughed", "\U0001F602"}, {"Emphasized", "\u203C"}, {"Questioned", "?"},
-      {"Sticker", "\U0001F5BC"}};
+      {"Loved", "\u2665"},  {"Liked", "\U0001F44D"},  {"Disliked", "\U0001F44E"},
+      {"Laughed", "HA HA"}, {"Emphasized", "\u203C"}, {"Questioned", "?"},
+      {"Sticker", "\u25A3"}};
   if (!reaction.emoji.empty()) return reaction.emoji;
   for (const auto& [kind, mark] : kMarks) {
     if (reaction.kind == kind) return mark;

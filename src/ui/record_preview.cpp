@@ -51,8 +51,8 @@ QString picture(const Bytes& bytes) {
 
 // A picture attachment as an inline image, read from the backup and scaled down; "" when it
 // cannot be read as a picture.
-QString inlinePicture(const std::string& backupFolder, const std::string& path) {
-  const QImage image = readStoredImage(backupFolder, path, QSize(240, 960));
+QString inlinePicture(const std::string& backupFolder, const std::string& path, int width = 240) {
+  const QImage image = readStoredImage(backupFolder, path, QSize(width, width * 4));
   if (image.isNull()) return {};
   QByteArray png;
   QBuffer buffer(&png);
@@ -89,8 +89,7 @@ QString attachmentView(const MzMessageAttachment& a, const std::string& backupFo
 QString currentBody(const MzMessageNode& m, const std::string& backupFolder) {
   QString body;
   if (m.replyTo) {
-    body +=
-        QString("<div style='font-size:small;opacity:0.8'>&#8618; %1</div>").arg(esc(*m.replyTo));
+    body += QString("<span style='font-size:small'>&#8618; %1</span><br/>").arg(esc(*m.replyTo));
   }
   if (m.unsent) return body + "<i>" + tr("Unsent").toHtmlEscaped() + "</i>";
   const QStringList pieces = QString::fromStdString(m.messageContent).split(QChar(0xFFFC));
@@ -98,7 +97,7 @@ QString currentBody(const MzMessageNode& m, const std::string& backupFolder) {
   for (qsizetype i = 0; i < pieces.size(); ++i) {
     body += pieces[i].toHtmlEscaped().replace('\n', "<br/>");
     if (i + 1 < pieces.size() && next < m.attachments.size()) {
-      body += attachmentView(m.attachments[next++], backupFolder);
+      body += attachmentView(m.attachments[next++], backupFolder) + "<br/>";
     }
   }
   for (; next < m.attachments.size(); ++next) {
@@ -108,9 +107,16 @@ QString currentBody(const MzMessageNode& m, const std::string& backupFolder) {
 }
 
 // The reactions on a current message as small marks, each with its sender in words.
-QString reactionMarks(const MzMessageNode& m) {
+QString reactionMarks(const MzMessageNode& m, const std::string& backupFolder) {
   QStringList marks;
   for (const auto& r : m.reactions) {
+    if (r.kind == "Sticker" && r.stickerPath) {
+      const QString sticker = inlinePicture(backupFolder, *r.stickerPath, 24);
+      if (!sticker.isEmpty()) {
+        marks << sticker;
+        continue;
+      }
+    }
     marks << QString("<span title='%1'>%2</span>")
                  .arg((tr(r.kind.c_str()) + " " + tr("by") + " " + QString::fromStdString(r.sender))
                           .toHtmlEscaped(),
@@ -143,12 +149,13 @@ QString conversation(const MzMessageTreeNode& c, const std::string& backupFolder
     if (current) {
       body = currentBody(*m, backupFolder);
       if (group && !sent && !m->sender.empty()) {
-        body = QString("<div style='font-size:small;font-weight:bold;color:#1f3b5c'>%1</div>")
-                   .arg(esc(m->sender)) +
-               body;
+        body =
+            QString("<span style='font-size:small;font-weight:bold;color:#1f3b5c'>%1</span><br/>")
+                .arg(esc(m->sender)) +
+            body;
       }
       QStringList under;
-      if (!m->reactions.empty()) under << reactionMarks(*m);
+      if (!m->reactions.empty()) under << reactionMarks(*m, backupFolder);
       if (m->edited) under << tr("Edited").toHtmlEscaped();
       if (!under.isEmpty()) notes = " &middot; " + under.join(" &middot; ");
     } else if (m->isHasAttach || m->attachType) {

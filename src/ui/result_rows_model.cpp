@@ -125,7 +125,13 @@ QString ResultRowsModel::cellText(const ResultRecord& record, int column) const 
               return q(r->contactCompany).trimmed();
           }
         } else if constexpr (std::is_same_v<T, MzMessageTreeNode>) {
-          return column == 1 ? q(r->messageTreeNodeName) : q(r->messageTreeNodeAdress);
+          if (column != 1) return q(r->messageTreeNodeAdress);
+          // A chat names its service: the SMS and the iMessage chat with one person are two.
+          if (r->chat && !r->chat->service.empty()) {
+            return (r->messageTreeNodeName.empty() ? QString() : q(r->messageTreeNodeName) + "  ") +
+                   "(" + q(r->chat->service) + ")";
+          }
+          return q(r->messageTreeNodeName);
         } else if constexpr (std::is_same_v<T, MzNoteNode>) {
           switch (column) {
             case 1:
