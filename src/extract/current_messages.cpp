@@ -33,10 +33,11 @@ std::optional<std::int64_t> presentInt(const SqliteStatement& row, int column) {
   return row.columnInt(column);
 }
 
-// The message's date as the older layouts show theirs; a nanosecond date counts from 2001.
+// A date of a current database. Seconds (iOS 8 to 10) and nanoseconds (iOS 11 and later)
+// both count from 2001 here, so a date in seconds of 2021 or later keeps its year: the rule
+// for older databases would read it as counting from 1970.
 std::string messageDateText(DateTexts& dates, std::int64_t value) {
-  const bool nanoseconds = value > kNanosecondDateThreshold;
-  return dates.text(messageDateSeconds(value), nanoseconds ? 1 : 0);
+  return dates.text(messageDateSeconds(value), 1);
 }
 
 // A date column as text. 0 says there is none (a message not read, not delivered, or a

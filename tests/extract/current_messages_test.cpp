@@ -167,17 +167,14 @@ TEST(CurrentMessages, ChatsSendersServicesDatesAndTexts) {
            message(6, "G6", "'Named group'", 1, false, "iMessage"),
            message(7, "G7", "'Orphan'", 0, false, "RCS"),
            message(8, "G8", "'No chat'", 2, false, "SMS"),
-           "UPDATE message SET date = 500000000 WHERE ROWID = 3",  // seconds, iOS 8 to 10
+           // Seconds since 2001 (iOS 8 to 10) past 2021, which count from 1970 would put
+           // in 1993.
+           "UPDATE message SET date = 700000000 WHERE ROWID = 3",
            "UPDATE message SET date = 0 WHERE ROWID = 7",
            "UPDATE message SET date = 9000000000000000000 WHERE ROWID = 8",
            "UPDATE message SET date_delivered = " + std::string(kJune) + " WHERE ROWID = 2",
            "UPDATE message SET attributedBody = X'040B73747265616D' WHERE ROWID = 8",  // cut
-           inChat(1, 1),
-           inChat(1, 2),
-           inChat(2, 3),
-           inChat(3, 4),
-           inChat(3, 5),
-           inChat(4, 6),
+           inChat(1, 1), inChat(1, 2), inChat(2, 3), inChat(3, 4), inChat(3, 5), inChat(4, 6),
            inChat(5, 7)});
   Read r = readAll(path, {});
   ASSERT_FALSE(r.current.readFailed);
@@ -198,7 +195,7 @@ TEST(CurrentMessages, ChatsSendersServicesDatesAndTexts) {
   EXPECT_EQ(m[1]->messagePhone, "+46701111111");
   EXPECT_EQ(m[1]->sender, "Me");
   EXPECT_EQ(m[1]->deliveredDate, "06-01-2023 12:00");
-  EXPECT_EQ(m[2]->messageDate, "11-05-2016 00:53");  // seconds since 2001
+  EXPECT_EQ(m[2]->messageDate, "03-08-2023 20:26");
   EXPECT_FALSE(m[2]->bImessage);
   EXPECT_EQ(m[3]->sender, "+46702222222");
   EXPECT_EQ(m[4]->sender, "Me");
