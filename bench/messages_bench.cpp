@@ -2,7 +2,6 @@
 // (an iOS 6 sms.db made from the device schema, 2 % of the messages with a picture
 // attachment) and 10,000 contacts to look the names up in. Reference, measured in the same
 // run: the sqlite3 shell running the step's message text on the same file.
-#include <plist/plist.h>
 #include <sqlite3.h>
 
 #include <chrono>
@@ -24,6 +23,7 @@
 #include "extract/phone_names.h"
 #include "schema_database.h"
 #include "schema_file.h"
+#include "sms_parts.h"
 
 namespace {
 
@@ -359,24 +359,8 @@ bool makeCurrentMessagesDatabase(const std::string& path) {
       row << std::vector<std::uint8_t>{} << std::int64_t{0};
     }
     if (edited) {
-      plist_t root = plist_new_dict();
-      plist_t parts = plist_new_dict();
-      plist_t versions = plist_new_array();
-      for (const std::string& version : {std::string("first try"), text}) {
-        const auto body = fixtures::attributedBody(version);
-        plist_t entry = plist_new_dict();
-        plist_dict_set_item(
-            entry, "t", plist_new_data(reinterpret_cast<const char*>(body.data()), body.size()));
-        plist_array_append_item(versions, entry);
-      }
-      plist_dict_set_item(parts, "0", versions);
-      plist_dict_set_item(root, "ec", parts);
-      char* data = nullptr;
-      uint32_t size = 0;
-      plist_to_bin(root, &data, &size);
-      row << std::vector<std::uint8_t>(data, data + size) << date + 60000000000;
-      std::free(data);
-      plist_free(root);
+      row << fixtures::editHistoryInfo({{700000000.0, "first try"}, {700000060.0, text}})
+          << date + 60000000000;
     } else {
       row << std::vector<std::uint8_t>{} << std::int64_t{0};
     }

@@ -451,13 +451,20 @@ std::optional<std::string> MzRecoveryWriter::writePictureFile(const MzMessageNod
     addIssue("Message/" + name, problem, false);
     return std::nullopt;
   }
+  return copyBesidePage(source, *size, name);
+}
+
+std::optional<std::string> MzRecoveryWriter::copyBesidePage(const std::string& source,
+                                                            std::uint64_t size,
+                                                            const std::string& name) {
+  std::string problem;
   const OutputDir* folder = currentFolder(&problem);
   if (folder == nullptr) {
     addIssue("Message/" + name, problem, false);
     return std::nullopt;
   }
-  CopyResult r = copier_.copyFile(source, *size, *folder, name, 0);
-  if (!r.complete()) addIssue("Message/" + name, copyProblem(r, *size), false);
+  CopyResult r = copier_.copyFile(source, size, *folder, name, 0);
+  if (!r.complete()) addIssue("Message/" + name, copyProblem(r, size), false);
   if (r.target.empty()) return std::nullopt;
   std::string url = relativeUrl(lastPathComponent(r.target));
   pictureCopies_.emplace(source, url);
@@ -479,17 +486,7 @@ std::optional<std::string> MzRecoveryWriter::writeAttachmentFile(
     addIssue("Message/" + name, problem, false);
     return std::nullopt;
   }
-  const OutputDir* folder = currentFolder(&problem);
-  if (folder == nullptr) {
-    addIssue("Message/" + name, problem, false);
-    return std::nullopt;
-  }
-  CopyResult r = copier_.copyFile(source, *size, *folder, name, 0);
-  if (!r.complete()) addIssue("Message/" + name, copyProblem(r, *size), false);
-  if (r.target.empty()) return std::nullopt;
-  std::string url = relativeUrl(lastPathComponent(r.target));
-  pictureCopies_.emplace(source, url);
-  return url;
+  return copyBesidePage(source, *size, name);
 }
 
 void MzRecoveryWriter::writeVCFCardNode(const MzMessageNode& message) {

@@ -127,6 +127,10 @@ class MzRecoveryWriter {
   // the file is not in the backup or could not be copied (a problem is noted for the latter).
   // Not counted, as pictures are not.
   std::optional<std::string> writeAttachmentFile(const MzMessageAttachment& attachment);
+  // Copies `source` (`size` bytes) beside the conversation page as `name` and remembers it
+  // for the run; the copy's relative URL, or none (with a problem noted).
+  std::optional<std::string> copyBesidePage(const std::string& source, std::uint64_t size,
+                                            const std::string& name);
   // A card or location attachment, copied as FILE KEY.vcf when it is UTF-8 text; not counted.
   void writeVCFCardNode(const MzMessageNode& message);
   // The ticked files of a selected or partly selected directory and of those below it.

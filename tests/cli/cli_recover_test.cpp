@@ -300,10 +300,7 @@ TEST_F(CliRecover, BrowserRendersEveryMessageOfAPage) {
 TEST(CliCurrentMessages, TheJsonDocumentAndTheRecoveredPages) {
   TempDir tmp;
   const std::string folder = tmp.sub("Backup/" + fixtures::sampleBackupFolderName());
-  fixtures::BackupBuildOptions options;
-  options.generation = 17;
-  options.manifest = fixtures::ManifestLayout::Db;
-  options.layout = fixtures::StoredLayout::TwoDigitFolders;
+  const fixtures::BackupBuildOptions options = fixtures::currentDeviceBackup();
   fixtures::BackupBuildResult built;
   std::string error;
   ASSERT_TRUE(fixtures::buildBackup(fixtures::currentMessagesDescription(), folder, options, &built,

@@ -1,14 +1,12 @@
 #include "extract/current_messages.h"
 
 #include <gtest/gtest.h>
-#include <plist/plist.h>
 #include <sqlite3.h>
-
-#include <cstdlib>
 
 #include "extract/message_attachments.h"
 #include "extract/message_reactions.h"
 #include "results/conversation_grouping.h"
+#include "sms_parts.h"
 #include "support/temp_dir.h"
 #include "support/typedstream_blob.h"
 
@@ -26,36 +24,13 @@ std::string hexOf(const std::vector<std::uint8_t>& bytes) {
   return out + "'";
 }
 
-// A binary property list as the device keeps in message_summary_info: the versions of an
-// edited first part ("ec"), or the parts that were unsent ("rp").
+// message_summary_info as the device keeps it: the versions of an edited first part, or
+// the parts that were unsent.
 std::vector<std::uint8_t> summaryPlist(const std::vector<std::string>& versions, bool unsent) {
-  plist_t root = plist_new_dict();
-  if (!versions.empty()) {
-    plist_t parts = plist_new_dict();
-    plist_t list = plist_new_array();
-    for (const auto& text : versions) {
-      plist_t version = plist_new_dict();
-      const auto body = typedstreamBlob(text);
-      plist_dict_set_item(version, "d", plist_new_real(700000000));
-      plist_dict_set_item(version, "t",
-                          plist_new_data(reinterpret_cast<const char*>(body.data()), body.size()));
-      plist_array_append_item(list, version);
-    }
-    plist_dict_set_item(parts, "0", list);
-    plist_dict_set_item(root, "ec", parts);
-  }
-  if (unsent) {
-    plist_t parts = plist_new_array();
-    plist_array_append_item(parts, plist_new_uint(0));
-    plist_dict_set_item(root, "rp", parts);
-  }
-  char* data = nullptr;
-  uint32_t size = 0;
-  plist_to_bin(root, &data, &size);
-  std::vector<std::uint8_t> bytes(data, data + size);
-  free(data);
-  plist_free(root);
-  return bytes;
+  if (unsent) return fixtures::unsentInfo();
+  std::vector<std::pair<double, std::string>> dated;
+  for (const auto& text : versions) dated.emplace_back(700000000.0, text);
+  return fixtures::editHistoryInfo(dated);
 }
 
 // The tables of a current messages database with the columns the reader asks for, an

@@ -204,10 +204,7 @@ TEST(MessagesStep, AnIOS17DatabaseOfTenThousandMessagesAgainstTheTruth) {
   volume.deletedShare = 0.05;  // the carver's business; here the live rows count
   volume.deletedConversationShare = 0.01;
   const json description = fixtures::withMessagesVolume(fixtures::sampleDescription(), volume);
-  fixtures::BackupBuildOptions options;
-  options.generation = 17;
-  options.manifest = fixtures::ManifestLayout::Db;
-  options.layout = fixtures::StoredLayout::TwoDigitFolders;
+  const fixtures::BackupBuildOptions options = fixtures::currentDeviceBackup();
   fixtures::BackupBuildResult built;
   std::string error;
   ASSERT_TRUE(fixtures::buildBackup(description, tmp.sub("Backup/b"), options, &built, &error))
