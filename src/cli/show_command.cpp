@@ -21,6 +21,19 @@ struct ShowOptions {
 const char* mark(bool deleted) { return deleted ? "deleted" : ""; }
 
 // Multi-value fields keep one blank before every value; shown without the leading one.
+// A text of several lines on one table row: its lines joined by " / ".
+std::string oneLine(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\n') {
+      out += " / ";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string trimmed(const std::string& s) {
   std::size_t b = s.find_first_not_of(' ');
   return b == std::string::npos ? std::string() : s.substr(b);
@@ -126,7 +139,8 @@ void printCategory(const MzResultViewController& r, ResultCategory category, boo
       TablePrinter t({"Title", "Date", "Text", ""});
       for (const auto& n : r.noteArray) {
         if (keep(*n, deletedOnly)) {
-          t.addRow({n->noteTitle, n->noteDate, n->noteContent.substr(0, 60), mark(n->bDeleted)});
+          t.addRow({n->noteTitle, n->noteDate, oneLine(n->noteContent).substr(0, 60),
+                    mark(n->bDeleted)});
         }
       }
       t.print(std::cout);

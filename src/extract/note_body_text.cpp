@@ -40,19 +40,31 @@ std::size_t nextMarkStart(std::string_view text, std::size_t at) {
   return at;
 }
 
-// The length of the mark of kNoteBodyMarks that begins at `at` (a '<' or '&'), 0 for none;
-// `removed` tells a mark dropped without a trace from one that becomes a blank. Spelled out
-// rather than looked up in the table: a carve cleans thousands of long bodies.
-std::size_t noteMarkAt(std::string_view text, std::size_t at, bool& removed) {
+// The length of the mark of kNoteBodyMarks that begins at `at` (a '<' or '&'), 0 for none,
+// and in `becomes` what it becomes ('\0' for the mark that is removed). Spelled out rather
+// than looked up in the table: a carve cleans thousands of long bodies.
+std::size_t noteMarkAt(std::string_view text, std::size_t at, char& becomes) {
   const std::string_view rest = text.substr(at);
-  removed = false;
-  if (rest[0] == '&') return rest.starts_with("&nbsp;") ? 6 : 0;
+  becomes = '\n';
+  if (rest[0] == '&') {
+    becomes = ' ';
+    return rest.starts_with("&nbsp;") ? 6 : 0;
+  }
+  if (rest.starts_with("<div><br></div>")) return 15;
+  if (rest.starts_with("<div>")) return 5;
   if (rest.starts_with("<br>")) return 4;
   if (rest.starts_with("</br>")) return 5;
-  removed = true;
-  if (rest.starts_with("<div>")) return 5;
+  becomes = '\0';
   if (rest.starts_with("</div>")) return 6;
   return 0;
+}
+
+// The text without the newlines at its start and end.
+std::string withoutOuterNewlines(std::string text) {
+  const std::size_t first = text.find_first_not_of('\n');
+  if (first == std::string::npos) return std::string();
+  const std::size_t last = text.find_last_not_of('\n');
+  return text.substr(first, last - first + 1);
 }
 
 }  // namespace
@@ -62,14 +74,14 @@ std::string cleanNoteBody(const std::string& body) {
   if (body.find_first_of("<&") == std::string::npos) return body;
   std::string text = body;
   for (const NoteBodyMark& mark : kNoteBodyMarks) replaceAll(text, mark.text, mark.replacement);
-  return text;
+  return withoutOuterNewlines(std::move(text));
 }
 
 std::string cleanDeletedNoteBody(const std::string& body) {
   const std::string_view text(body);
   const std::size_t n = text.size();
   std::size_t at = nextMarkStart(text, 0);
-  if (at == n) return body;
+  if (at == n) return withoutOuterNewlines(body);
   std::string out;
   out.reserve(n);
   std::size_t copied = 0;  // the body up to here is in `out`
@@ -77,8 +89,9 @@ std::string cleanDeletedNoteBody(const std::string& body) {
   std::size_t stray = 0;
   bool anyStray = false;
   while (at < n) {
-    bool removed = false;
-    const std::size_t length = noteMarkAt(text, at, removed);
+    char becomes = '\0';
+    const std::size_t length = noteMarkAt(text, at, becomes);
+    const bool removed = becomes == '\0';
     if (length == 0) {
       stray = out.size() + (at - copied);
       anyStray = true;
@@ -88,12 +101,12 @@ std::string cleanDeletedNoteBody(const std::string& body) {
       // The five-pass cleaning would see the text on both sides of the removal joined:
       // with a stray '<' or '&' close enough before the join that may be a new mark.
       if (removed && anyStray && out.size() - stray <= 5) return cleanNoteBody(body);
-      if (!removed) out += ' ';
+      if (!removed) out += becomes;
       at += length;
       copied = at;
     }
     at = nextMarkStart(text, at);
   }
   out.append(text, copied, std::string_view::npos);
-  return out;
+  return withoutOuterNewlines(std::move(out));
 }

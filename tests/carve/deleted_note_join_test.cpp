@@ -88,7 +88,7 @@ TEST(DeletedNotesAssembly, BodiesAreCleanedAsLiveNotesAre) {
   RecordList<MzNoteNode> notes;
   auto posted = assembleDeletedNotes(notes, {body(1, "<div>Milk&nbsp;2<br></div>a</br><p>b</p>")});
   ASSERT_EQ(posted.size(), 1u);
-  EXPECT_EQ(posted[0]->noteContent, "Milk 2 a <p>b</p>");
+  EXPECT_EQ(posted[0]->noteContent, "Milk 2\na\n<p>b</p>");
 }
 
 }  // namespace

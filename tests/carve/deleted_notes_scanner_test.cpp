@@ -45,7 +45,7 @@ TEST(DeletedNotesStep, PostsOneNotePerBodyThenProgress85) {
   step.run(scanDelNoteThread);
   ASSERT_EQ(posted.size(), 1u);
   EXPECT_EQ(posted[0]->noteTitle, "Shopping");
-  EXPECT_EQ(posted[0]->noteContent, "ShoppingMilkEggs x2 ");
+  EXPECT_EQ(posted[0]->noteContent, "Shopping\nMilk\nEggs x2");
   EXPECT_EQ(progress, std::vector<std::int32_t>{85});
   EXPECT_EQ(step.lists.noteArray.size(), 1u);
   EXPECT_EQ(step.lists.noteValueArray.size(), 1u);

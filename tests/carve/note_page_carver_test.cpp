@@ -268,7 +268,7 @@ TEST(DeletedNotesCarving, OwnerIdsFrom128OnAreTwoByteIntegers) {
       ASSERT_EQ(posted.size(), 3u);
       EXPECT_EQ(posted[0]->noteTitle, "Tax return");
       EXPECT_EQ(posted[0]->noteDate, "03-29-2013 10:30");
-      EXPECT_EQ(posted[0]->noteContent, "Tax returnReceipts");
+      EXPECT_EQ(posted[0]->noteContent, "Tax return\nReceipts");
       EXPECT_TRUE(posted[1]->noteTitle.empty());
     }
   }
@@ -376,7 +376,7 @@ TEST(DeletedNotesCarving, OwnerIdsFrom32768OnAreThreeByteIntegers) {
       ASSERT_EQ(posted.size(), expected.size());
       EXPECT_EQ(posted[2]->noteTitle, "Spare parts");
       EXPECT_EQ(posted[2]->noteDate, "03-29-2013 10:30");
-      EXPECT_EQ(posted[2]->noteContent, "Spare partsImpeller, fuel filter and two shackles");
+      EXPECT_EQ(posted[2]->noteContent, "Spare parts\nImpeller, fuel filter and two shackles");
       EXPECT_TRUE(posted[0]->noteTitle.empty());
     }
   }

@@ -7,26 +7,32 @@
 
 namespace {
 
-TEST(NoteBody, DivsAndLineBreaksGoNothingElseIsTouched) {
-  EXPECT_EQ(cleanNoteBody("<div>Milk</div><div>Eggs&nbsp;x2<br></div>"), "MilkEggs x2 ");
-  EXPECT_EQ(cleanNoteBody("a</br>b<br>c&nbsp;&nbsp;d"), "a b c  d");
-  // One mark after the other: a mark formed by removing another is removed only by a later
-  // mark's pass ("</" + "div>" after "<div>" goes), not by its own ("<di" + "v>" stays).
-  EXPECT_EQ(cleanNoteBody("</<div>div>x<di<div>v>"), "x<div>");
+TEST(NoteBody, LinesStayLinesNothingElseIsTouched) {
+  // Each <div> a line, an empty line one line break, <br> a break inside a line.
+  EXPECT_EQ(cleanNoteBody("Shopping<div>Milk</div><div>Eggs&nbsp;x2<br></div>"),
+            "Shopping\nMilk\nEggs x2");
+  EXPECT_EQ(cleanNoteBody("<div>Trip</div><div><br></div><div>Pack the tent</div>"),
+            "Trip\n\nPack the tent");
+  EXPECT_EQ(cleanNoteBody("a</br>b<br>c&nbsp;&nbsp;d"), "a\nb\nc  d");
+  // One mark after the other: a mark formed by removing "</div>" is replaced by a later
+  // mark's pass ("<" + "br>" becomes a break), not by an earlier one ("<di" + "v>" stays).
+  EXPECT_EQ(cleanNoteBody("a<</div>br>x<di</div>v>"), "a\nx<div>");
   EXPECT_EQ(cleanNoteBody("plain text, no marks"), "plain text, no marks");
   // Other markup and entities stay as the device wrote them.
   EXPECT_EQ(cleanNoteBody("<p>x &amp; y</p><br/><DIV>z</DIV>"),
             "<p>x &amp; y</p><br/><DIV>z</DIV>");
-  // Each replacement runs once over the text: a tag that only forms after a removal stays.
-  EXPECT_EQ(cleanNoteBody("<di<div>v>"), "<div>");
+  EXPECT_EQ(cleanNoteBody("<div><br></div>"), "");
   EXPECT_EQ(cleanNoteBody(""), "");
 }
 
-TEST(DeletedNotesAssembly, OnePassCleaningGivesTheFivePassText) {
+TEST(DeletedNotesAssembly, OnePassCleaningGivesTheTextOfAPassPerMark) {
   const std::string cases[] = {
       "",
       "plain text, no marks",
       "<div>Milk&nbsp;2<br></div>a</br><p>b</p>",
+      "<div><div><br></div>",
+      "<div<div><br></div></div>",
+      "<div><br></div><br></div>",
       "<div><div></div></div><br><br>&nbsp;&nbsp;",
       "a < b & c > d",  // strays far from any removal
       "<div>x</div>&amp;<br>",
@@ -69,9 +75,9 @@ TEST(DeletedNotesAssembly, OnePassCleaningGivesTheFivePassText) {
     const int length = static_cast<int>((state >> 33) % 24);
     for (int k = 0; k < length; ++k) {
       state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-      const auto pick = (state >> 33) % (alphabet.size() + 5);
+      const auto pick = (state >> 33) % (alphabet.size() + 6);
       // Whole marks now and then, so that they meet each other and the strays.
-      const char* marks[] = {"<div>", "</div>", "&nbsp;", "<br>", "</br>"};
+      const char* marks[] = {"<div>", "</div>", "&nbsp;", "<br>", "</br>", "<div><br></div>"};
       if (pick >= alphabet.size()) {
         text += marks[pick - alphabet.size()];
       } else {

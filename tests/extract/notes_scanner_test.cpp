@@ -76,7 +76,7 @@ TEST_P(NotesOfEveryGeneration, EveryLiveNoteWithItsFieldsAndTheBackupUntouched) 
   EXPECT_EQ(r.posted.size(), live);
   EXPECT_GE(live, 3u);
   // The first note's body, cleaned, as the user reads it.
-  EXPECT_EQ(r.posted.front()->noteContent, "ShoppingMilkEggs x2 Cinnamon buns");
+  EXPECT_EQ(r.posted.front()->noteContent, "Shopping\nMilk\nEggs x2\n\nCinnamon buns");
   EXPECT_EQ(folderFingerprint(built.backupFolder), before);
 }
 
@@ -98,7 +98,7 @@ TEST(NotesStep, TheOlderNotesDatabaseIsReadWithItsOwnText) {
   ASSERT_EQ(r.posted.size(), 2u);
   EXPECT_EQ(r.posted[0]->noteTitle, "Keys");
   EXPECT_EQ(r.posted[0]->noteDate, "01-01-2015 00:00");
-  EXPECT_EQ(r.posted[0]->noteContent, "KeysUnder the mat");
+  EXPECT_EQ(r.posted[0]->noteContent, "Keys\nUnder the mat");
   // A note without title, date or body keeps the empty texts.
   EXPECT_EQ(r.posted[1]->noteTitle, "");
   EXPECT_EQ(r.posted[1]->noteDate, "");
