@@ -8,7 +8,9 @@ namespace {
 
 // Upper-case extensions, in the order the lookups answer with.
 // clang-format off
-constexpr std::array<std::string_view, 138> kImageTypes = {
+// The written list, then the formats of current cameras after it (a written entry keeps
+// its position).
+constexpr std::array<std::string_view, 141> kImageTypes = {
     "3DM", "3DMF", "3DS", "ABM", "AFX", "AI", "ANI", "ART", "ARW", "BLD", "BLEND", "BMP", "BOO",
     "BR5", "CDR", "CDR", "CDT", "CGM", "CIFF", "CLP", "CMX", "CONT", "CPT", "CR2", "CRW", "CUR",
     "CVX", "DCM", "DCR", "DCR", "DIB", "DNG", "DRW", "DS4", "DSC", "DT2", "DWF", "DWG", "EMF",
@@ -20,6 +22,7 @@ constexpr std::array<std::string_view, 138> kImageTypes = {
     "RAF", "RAS", "RAW", "RELS", "RGB", "RLE", "RTD", "SCT", "SHP", "SKF", "SKP", "SR2", "SRF",
     "STP", "SVG", "SVGZ", "TEX", "TGA", "THM", "TIF", "TIFF", "VWX", "WB1", "WBC", "WBD", "WBMP",
     "WBZ", "WEBP", "WMF", "WP", "WPG", "X3F", "XBM", "XCF", "XPM", "XPS",
+    "HEIC", "HEIF", "AVIF",
 };
 
 constexpr std::array<std::string_view, 55> kVideoTypes = {
