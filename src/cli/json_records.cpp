@@ -158,10 +158,17 @@ nlohmann::json toJson(const MzNoteNode& r) {
 }
 
 nlohmann::json toJson(const MzBookMarkNode& r) {
-  return {{"bookMarkTitle", r.bookMarkTitle},
-          {"bookMarkURL", r.bookMarkURL},
-          {"bSelected", r.bSelected},
-          {"bDeleted", r.bDeleted}};
+  nlohmann::json out = {{"bookMarkTitle", r.bookMarkTitle},
+                        {"bookMarkURL", r.bookMarkURL},
+                        {"bSelected", r.bSelected},
+                        {"bDeleted", r.bDeleted}};
+  // The history of current devices says what it is; older records keep their form.
+  if (!r.kind.empty()) {
+    out["kind"] = r.kind;
+    out["lastVisit"] = emptyAsNull(r.lastVisit);
+    out["visitCount"] = r.visitCount;
+  }
+  return out;
 }
 
 nlohmann::json toJson(const MzCalenderNode& r) {

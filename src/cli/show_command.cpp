@@ -147,9 +147,19 @@ void printCategory(const MzResultViewController& r, ResultCategory category, boo
       return;
     }
     case ResultCategory::BookMark: {
-      TablePrinter t({"Title", "Address", ""});
+      // The history of current devices is marked as such, with its last visit.
+      bool history = false;
+      for (const auto& b : r.bookMarkArray) history = history || !b->kind.empty();
+      TablePrinter t(history
+                         ? std::vector<std::string>{"Title", "Address", "Kind", "Last visit", ""}
+                         : std::vector<std::string>{"Title", "Address", ""});
       for (const auto& b : r.bookMarkArray) {
-        if (keep(*b, deletedOnly)) t.addRow({b->bookMarkTitle, b->bookMarkURL, mark(b->bDeleted)});
+        if (!keep(*b, deletedOnly)) continue;
+        if (history) {
+          t.addRow({b->bookMarkTitle, b->bookMarkURL, b->kind, b->lastVisit, mark(b->bDeleted)});
+        } else {
+          t.addRow({b->bookMarkTitle, b->bookMarkURL, mark(b->bDeleted)});
+        }
       }
       t.print(std::cout);
       return;

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "base/conversions.h"
 #include "base/log.h"
 #include "base/sqlite_reader.h"
 #include "catalogue/plist_file.h"
@@ -21,6 +22,14 @@ constexpr int kUrlColumn = 1;
 constexpr const char* kSafariDomain = "HomeDomain";
 constexpr const char* kBookmarksPlistPath = "Library/Safari/Bookmarks.plist";
 constexpr const char* kHistoryPath = "Library/Safari/History.plist";
+constexpr const char* kHistoryDatabasePath = "Library/Safari/History.db";
+
+// Each address once, with the title and time of its latest visit (SQLite takes the bare
+// columns of the row whose visit_time is the largest), the latest first.
+constexpr const char* kHistoryDatabaseQuery =
+    "select i.url, v.title, max(v.visit_time), i.visit_count from history_items i left join "
+    "history_visits v on v.history_item = i.id group by i.id order by max(v.visit_time) desc, "
+    "i.id";
 
 std::vector<DatabaseCandidate> bookmarksCandidates() {
   return {{devicedb::kBookmarksKey, devicedb::kBookmarks.domain, devicedb::kBookmarks.path},
@@ -75,6 +84,36 @@ void postHistory(ScanContext& scan) {
   }
 }
 
+// The history of current devices: History.db, one record per address, marked "History".
+// Returns the outcome of reading it; a backup without it reads as done.
+StepOutcome postHistoryDatabase(ScanContext& scan) {
+  StepDatabase database(scan, {{fileKeyFor(kSafariDomain, kHistoryDatabasePath), kSafariDomain,
+                                kHistoryDatabasePath}});
+  if (!database.location()) return StepOutcome{};
+  if (!database.open()) return database.outcome();
+  SqliteStatement rows = database.db().prepare(kHistoryDatabaseQuery);
+  if (!rows.valid()) {
+    // A damaged file, or one without the history tables: named, never an empty history.
+    database.noteFailedRead("no readable history tables");
+    return database.outcome();
+  }
+  DateTexts dates;
+  while (rows.step()) {
+    auto entry = std::make_shared<MzBookMarkNode>();
+    entry->bookMarkURL = rows.columnText(0).value_or("");
+    entry->bookMarkTitle = rows.columnText(1).value_or("");
+    entry->kind = "History";
+    if (!rows.columnIsNull(2)) {
+      // Seconds since 2001, with a fraction.
+      entry->lastVisit = dates.text(rows.columnInt(2), 1);
+    }
+    entry->visitCount = static_cast<std::int32_t>(rows.columnInt(3));
+    scan.nc.post("scanBookMarkInfo", std::move(entry));
+  }
+  database.checkRead(rows);
+  return database.outcome();
+}
+
 }  // namespace
 
 const std::vector<DefaultBookmark>& defaultBookmarks() {
@@ -97,5 +136,6 @@ StepOutcome scanBookMarkThread(ScanContext& scan) {
   postDatabaseRows(scan, database);
   for (const auto& bookmark : defaultBookmarks()) postBookmark(scan, bookmark.title, bookmark.url);
   postHistory(scan);
-  return database.outcome();
+  const StepOutcome history = postHistoryDatabase(scan);
+  return database.outcome().end == StepEnd::Done ? history : database.outcome();
 }

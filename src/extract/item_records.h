@@ -132,6 +132,10 @@ struct MzBookMarkNode {
   std::string bookMarkURL;
   bool bSelected = false;
   bool bDeleted = false;
+  // Read from the history database of current devices (History.db) only.
+  std::string kind;       // "History"; empty for the records of the older files
+  std::string lastVisit;  // MM-DD-YYYY HH:MM
+  std::int32_t visitCount = -1;
 };
 
 // One calendar event.

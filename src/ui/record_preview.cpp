@@ -215,7 +215,10 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
                  table({field("Number", r->callPhone), field("Date", r->callDate),
                         field("Type", r->callType), field("Duration", r->callDuration)});
         } else if constexpr (std::is_same_v<T, MzBookMarkNode>) {
-          return heading(r->bookMarkTitle, r->bDeleted) + table({field("Address", r->bookMarkURL)});
+          return heading(r->bookMarkTitle, r->bDeleted) +
+                 table({field("Address", r->bookMarkURL), field("Kind", r->kind),
+                        field("Last visit", r->lastVisit),
+                        field("Visits", r->visitCount >= 0 ? std::to_string(r->visitCount) : "")});
         } else if constexpr (std::is_same_v<T, MzCalenderNode>) {
           return heading(r->calTitle, r->bDeleted) +
                  table({field("Starts", r->startDate), field("Ends", r->endDate),

@@ -116,6 +116,48 @@ TEST(BookmarksStep, TheTopFoldersAreLeftOutFoldersAndReadingListEntriesAreNot) {
   EXPECT_EQ(r.progressPosts, 0);
 }
 
+// The history of current devices: History.db (the device's tables), one record per
+// address with the title and time of its latest visit, latest first, marked as history.
+TEST(BookmarksStep, TheHistoryDatabaseOfCurrentDevices) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir backup;
+  makeBookmarksDatabase(backup.sub(devicedb::kBookmarksKey), "");
+  writeSqlDatabase(
+      backup.sub(fileKeyFor("HomeDomain", "Library/Safari/History.db")),
+      "CREATE TABLE history_items (id INTEGER PRIMARY KEY AUTOINCREMENT, url TEXT NOT NULL "
+      "UNIQUE, domain_expansion TEXT NULL, visit_count INTEGER NOT NULL, daily_visit_counts "
+      "BLOB NOT NULL, weekly_visit_counts BLOB NULL, autocomplete_triggers BLOB NULL, "
+      "should_recompute_derived_visit_counts INTEGER NOT NULL);"
+      "CREATE TABLE history_visits (id INTEGER PRIMARY KEY AUTOINCREMENT, history_item INTEGER "
+      "NOT NULL, visit_time REAL NOT NULL, title TEXT NULL, load_successful BOOLEAN NOT NULL "
+      "DEFAULT 1);"
+      "INSERT INTO history_items VALUES (1, 'https://www.sj.se/', 'sj', 2, X'', NULL, NULL, 0),"
+      "(2, 'https://www.svt.se/', 'svt', 1, X'', NULL, NULL, 0);"
+      // 2023-06-01 12:00:00.5 UTC and a day earlier; the SJ page's title changed.
+      "INSERT INTO history_visits VALUES (1, 1, 707227200.5, 'SJ old', 1),"
+      "(2, 2, 707270400.25, 'SVT Nyheter', 1), (3, 1, 707313600.5, 'SJ - Biljetter', 1);");
+  StepHarness step(backup.path());
+  std::vector<std::shared_ptr<MzBookMarkNode>> history;
+  step.center.addObserver("scanBookMarkInfo", [&](const std::any& o) {
+    auto entry = std::any_cast<std::shared_ptr<MzBookMarkNode>>(o);
+    if (!entry->kind.empty()) history.push_back(entry);
+  });
+  EXPECT_TRUE(step.run(scanBookMarkThread).done());
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0]->bookMarkTitle, "SJ - Biljetter");
+  EXPECT_EQ(history[0]->bookMarkURL, "https://www.sj.se/");
+  EXPECT_EQ(history[0]->kind, "History");
+  EXPECT_EQ(history[0]->lastVisit, "06-01-2023 12:00");
+  EXPECT_EQ(history[0]->visitCount, 2);
+  EXPECT_EQ(history[1]->bookMarkTitle, "SVT Nyheter");
+
+  // A damaged history is named, not shown as an empty one.
+  backup.writeFile(fileKeyFor("HomeDomain", "Library/Safari/History.db"),
+                   std::string("SQLite format 3\0", 16) + std::string(4000, 'x'));
+  StepHarness again(backup.path());  // a harness of its own: the first kept its copy
+  EXPECT_FALSE(again.run(scanBookMarkThread).done());
+}
+
 TEST(BookmarksStep, DefaultsComeWheneverABookmarksFileExists) {
   TempDir backup;
   // Only the two top folders: the defaults alone, and the missing history is logged.
