@@ -20,6 +20,7 @@ using nlohmann::json;
 
 struct NotesRun {
   std::vector<std::shared_ptr<MzNoteNode>> posted;
+  std::vector<std::shared_ptr<MzNoteNode>> deleted;  // "ScanDelNoteInfo"
   std::vector<std::int32_t> progress;
   std::vector<std::string> logged;
 };
@@ -30,6 +31,9 @@ NotesRun runNotesStep(const std::string& folder, bool readIndex = false) {
   if (readIndex) step.readIndex();
   step.center.addObserver("ScanNoteInfo", [&](const std::any& o) {
     r.posted.push_back(std::any_cast<std::shared_ptr<MzNoteNode>>(o));
+  });
+  step.center.addObserver("ScanDelNoteInfo", [&](const std::any& o) {
+    r.deleted.push_back(std::any_cast<std::shared_ptr<MzNoteNode>>(o));
   });
   step.center.addObserver("ScanProgressInfo", [&](const std::any& o) {
     r.progress.push_back(std::any_cast<std::int32_t>(o));
@@ -81,6 +85,47 @@ TEST_P(NotesOfEveryGeneration, EveryLiveNoteWithItsFieldsAndTheBackupUntouched) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, NotesOfEveryGeneration, testing::Values(5, 6, 7));
+
+// A current device's NoteStore.sqlite: every note with its folder, account, dates and body;
+// the locked note without its (encrypted) body, the note in Recently Deleted as a deleted one.
+TEST(NotesStep, EveryNoteOfTheCurrentStoreAgainstTheTruth) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir tmp;
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildBackup(fixtures::currentNotesDescription(), tmp.sub("Backup/b"),
+                                    fixtures::currentDeviceBackup(), &built, &error))
+      << error;
+  NotesRun r = runNotesStep(built.backupFolder, true);
+  EXPECT_EQ(r.progress, std::vector<std::int32_t>{70});
+
+  std::size_t locked = 0, deleted = 0;
+  for (const json& truth : built.truth["notes"]) {
+    const std::string title = truth["title"];
+    const bool isDeleted = truth["deleted"].get<bool>();
+    const auto& list = isDeleted ? r.deleted : r.posted;
+    auto it = std::find_if(list.begin(), list.end(),
+                           [&](const auto& n) { return n->noteTitle == title; });
+    ASSERT_NE(it, list.end()) << title;
+    const MzNoteNode& note = **it;
+    EXPECT_EQ(note.noteDate, fixtures::formatUtcDateText(truth["modified_unix"].get<double>()));
+    EXPECT_EQ(note.createdDate, fixtures::formatUtcDateText(truth["created_unix"].get<double>()));
+    EXPECT_EQ(note.folder, truth["folder"].get<std::string>()) << title;
+    EXPECT_EQ(note.account, "iCloud");
+    EXPECT_EQ(note.locked, truth["locked"].get<bool>()) << title;
+    EXPECT_EQ(note.noteContent, truth["body"].get<std::string>()) << title;
+    EXPECT_EQ(note.bDeleted, isDeleted);
+    locked += note.locked;
+    deleted += isDeleted;
+  }
+  EXPECT_EQ(r.posted.size() + r.deleted.size(), built.truth["notes"].size());
+  EXPECT_EQ(locked, 1u);
+  EXPECT_EQ(deleted, 1u);
+  // The body as the app keeps it: plain lines; the locked note keeps no text.
+  EXPECT_EQ(r.posted.front()->noteContent, "Shopping\nMilk\nEggs x2\nCinnamon buns");
+  EXPECT_EQ(r.posted[1]->folder, "Travel");
+  EXPECT_TRUE(r.posted[2]->noteContent.empty());
+}
 
 TEST(NotesStep, TheOlderNotesDatabaseIsReadWithItsOwnText) {
   ScopedEnv tz("TZ", "UTC");
