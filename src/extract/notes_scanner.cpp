@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/conversions.h"
@@ -110,6 +111,37 @@ bool hasColumn(const std::vector<std::string>& columns, const char* name) {
   return std::find(columns.begin(), columns.end(), name) != columns.end();
 }
 
+// Whether `name` is "Z_", a number, then `suffix` (the name of a Core Data join table or of
+// one of its columns: Z_12NOTES, Z_12FOLDERS).
+bool isJoinName(const std::string& name, std::string_view suffix) {
+  if (name.size() <= 2 + suffix.size() || name.compare(0, 2, "Z_") != 0) return false;
+  if (name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
+  const std::string number = name.substr(2, name.size() - 2 - suffix.size());
+  return std::all_of(number.begin(), number.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// The SQL of the Z_PK of the note row n's folder, or "" when the store does not tell it. The
+// note's ZFOLDER where it has one; iOS 9 files notes in folders through a join table
+// Z_<n>NOTES (Z_<n>FOLDERS, Z_<m>NOTES) instead.
+std::string folderIdOf(const SqliteDatabase& db, const std::vector<std::string>& columns) {
+  if (hasColumn(columns, "ZFOLDER")) return "n.ZFOLDER";
+  SqliteStatement tables = db.prepare("SELECT name FROM sqlite_master WHERE type = 'table'");
+  while (tables.step()) {
+    const std::string table = tables.columnText(0).value_or("");
+    if (!isJoinName(table, "NOTES")) continue;
+    std::string folders, notes;
+    for (const auto& column : db.columnsOf(table)) {
+      if (isJoinName(column, "FOLDERS")) folders = column;
+      if (isJoinName(column, "NOTES")) notes = column;
+    }
+    if (!folders.empty() && !notes.empty()) {
+      return "(SELECT " + folders + " FROM " + table + " WHERE " + notes + " = n.Z_PK LIMIT 1)";
+    }
+  }
+  return "";
+}
+
 // The query of the store's notes in the columns of CurrentColumn, or "" when the store lacks
 // what a note needs (its note data).
 std::string currentNotesQuery(const SqliteDatabase& db) {
@@ -117,10 +149,11 @@ std::string currentNotesQuery(const SqliteDatabase& db) {
   const auto dataColumns = db.columnsOf("ZICNOTEDATA");
   if (!hasColumn(columns, "ZNOTEDATA") || !hasColumn(dataColumns, "ZDATA")) return "";
   const auto titles = numberedColumns(columns, "ZTITLE", false);
-  const bool hasFolder = hasColumn(columns, "ZFOLDER");
+  const std::string folderId = folderIdOf(db, columns);
+  const bool hasFolder = !folderId.empty();
   const bool hasOwner = hasColumn(columns, "ZOWNER");
-  const char* folderJoin =
-      hasFolder ? " LEFT JOIN ZICCLOUDSYNCINGOBJECT f ON f.Z_PK = n.ZFOLDER" : "";
+  const std::string folderJoin =
+      hasFolder ? " LEFT JOIN ZICCLOUDSYNCINGOBJECT f ON f.Z_PK = " + folderId : "";
   const char* accountJoin =
       hasFolder && hasOwner ? " LEFT JOIN ZICCLOUDSYNCINGOBJECT a ON a.Z_PK = f.ZOWNER" : "";
   const bool hasName = hasFolder && hasOwner && hasColumn(columns, "ZNAME");

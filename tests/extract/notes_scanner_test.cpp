@@ -7,9 +7,13 @@
 
 #include "base/log.h"
 #include "catalogue/manifest_reader.h"
+#include "catalogue/stored_file.h"
+#include "device_builders.h"
 #include "extract/device_databases.h"
+#include "extract/note_store_body.h"
 #include "fixture_support.h"
 #include "sample_backup.h"
+#include "schema_file.h"
 #include "support/folder_hash.h"
 #include "support/step_harness.h"
 #include "support/temp_dir.h"
@@ -125,6 +129,54 @@ TEST(NotesStep, EveryNoteOfTheCurrentStoreAgainstTheTruth) {
   EXPECT_EQ(r.posted.front()->noteContent, "Shopping\nMilk\nEggs x2\nCinnamon buns");
   EXPECT_EQ(r.posted[1]->folder, "Travel");
   EXPECT_TRUE(r.posted[2]->noteContent.empty());
+}
+
+// The iOS 9 store's table has half the columns of the iOS 17 one (the creation date is the
+// bare ZCREATIONDATE) and files notes in folders through the join table Z_12NOTES; a body
+// that does not inflate leaves the note without text, one over the limit shows the marker.
+TEST(NotesStep, TheIos9StoreAndBodiesThatCannotBeShown) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir backup;
+  const auto schema = fixtures::loadSchema(fixtures::schemaPath(9, "NoteStore.sqlite"));
+  ASSERT_TRUE(schema);
+  auto db = fixtures::SchemaDatabase::create(
+      backup.sub(fileKeyFor(devicedb::kNoteStore.domain, devicedb::kNoteStore.path)), *schema, {});
+  ASSERT_TRUE(db);
+  db->insert("ZICCLOUDSYNCINGOBJECT",
+             {{"Z_PK", std::int64_t{1}}, {"ZNAME", "On My iPhone"}, {"ZIDENTIFIER", "A"}});
+  db->insert("ZICCLOUDSYNCINGOBJECT", {{"Z_PK", std::int64_t{2}},
+                                       {"ZOWNER", std::int64_t{1}},
+                                       {"ZTITLE2", "Notes"},
+                                       {"ZIDENTIFIER", "F"}});
+  const std::vector<std::vector<std::uint8_t>> bodies = {
+      fixtures::gzipped(fixtures::noteStoreProtobuf("Keys\nUnder the mat")),
+      {0x1f, 0x8b, 0x08, 0x00},
+      fixtures::gzipped(fixtures::noteStoreProtobuf(std::string(kNoteBodyInflateLimit, 'x')))};
+  for (std::int64_t i = 0; i < 3; ++i) {
+    db->insert("ZICCLOUDSYNCINGOBJECT", {{"Z_PK", 10 + i},
+                                         {"ZNOTEDATA", 20 + i},
+                                         {"ZCREATIONDATE", 441763100.0},
+                                         {"ZMODIFICATIONDATE1", 441763200.5},
+                                         {"ZTITLE1", "Note " + std::to_string(i)},
+                                         {"ZIDENTIFIER", "N" + std::to_string(i)}});
+    db->insert("Z_12NOTES", {{"Z_12FOLDERS", std::int64_t{2}}, {"Z_9NOTES", 10 + i}});
+    db->insert("ZICNOTEDATA", {{"Z_PK", 20 + i},
+                               {"ZNOTE", 10 + i},
+                               {"ZDATA", fixtures::Blob{bodies[static_cast<std::size_t>(i)]}}});
+  }
+  ASSERT_TRUE(db->close()) << db->error();
+
+  NotesRun r = runNotesStep(backup.path());
+  ASSERT_EQ(r.posted.size(), 3u);
+  EXPECT_EQ(r.posted[0]->noteTitle, "Note 0");
+  EXPECT_EQ(r.posted[0]->noteContent, "Keys\nUnder the mat");
+  EXPECT_EQ(r.posted[0]->createdDate, "12-31-2014 23:58");
+  EXPECT_EQ(r.posted[0]->noteDate, "01-01-2015 00:00");
+  EXPECT_EQ(r.posted[0]->folder, "Notes");
+  EXPECT_EQ(r.posted[0]->account, "On My iPhone");
+  EXPECT_EQ(r.posted[1]->noteContent, "");
+  EXPECT_EQ(r.posted[2]->noteContent, kNoteBodyTooLargeMark);
+  EXPECT_TRUE(r.deleted.empty());
 }
 
 TEST(NotesStep, TheOlderNotesDatabaseIsReadWithItsOwnText) {
