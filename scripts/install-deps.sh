@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-base-dev fonts-dejavu-core fonts-noto-color-emoji xvfb imagemagick
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev libssl-dev
+  libprotobuf-dev protobuf-compiler zlib1g-dev
   chromium
 )
 

@@ -152,9 +152,15 @@ nlohmann::json toJson(const MzCallHistoryNode& r) {
 }
 
 nlohmann::json toJson(const MzNoteNode& r) {
-  return {{"noteTitle", r.noteTitle}, {"noteContent", r.noteContent},
-          {"noteDate", r.noteDate},   {"uid", r.uid},
-          {"bSelected", r.bSelected}, {"bDeleted", r.bDeleted}};
+  nlohmann::json out = {{"noteTitle", r.noteTitle}, {"noteContent", r.noteContent},
+                        {"noteDate", r.noteDate},   {"uid", r.uid},
+                        {"bSelected", r.bSelected}, {"bDeleted", r.bDeleted}};
+  // What only the current Notes store tells; older documents keep their form.
+  if (!r.folder.empty()) out["folder"] = r.folder;
+  if (!r.account.empty()) out["account"] = r.account;
+  if (!r.createdDate.empty()) out["createdDate"] = r.createdDate;
+  if (r.locked) out["locked"] = true;
+  return out;
 }
 
 nlohmann::json toJson(const MzBookMarkNode& r) {

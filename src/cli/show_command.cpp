@@ -1,5 +1,6 @@
 // retrievo show: one category of a backup as a readable table.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
 
 #include "cli/commands.h"
@@ -136,11 +137,22 @@ void printCategory(const MzResultViewController& r, ResultCategory category, boo
       return;
     }
     case ResultCategory::Note: {
-      TablePrinter t({"Title", "Date", "Text", ""});
+      // Notes of the current store have a folder and an account (and may be locked); the
+      // older stores' notes keep the three columns.
+      const bool current = std::any_of(r.noteArray.begin(), r.noteArray.end(), [](const auto& n) {
+        return !n->folder.empty() || !n->account.empty() || n->locked;
+      });
+      TablePrinter t(current ? std::vector<std::string>{"Title", "Folder", "Account", "Created",
+                                                        "Modified", "Text", ""}
+                             : std::vector<std::string>{"Title", "Date", "Text", ""});
       for (const auto& n : r.noteArray) {
-        if (keep(*n, deletedOnly)) {
-          t.addRow({n->noteTitle, n->noteDate, oneLine(n->noteContent).substr(0, 60),
+        if (!keep(*n, deletedOnly)) continue;
+        const std::string text = n->locked ? "Locked" : oneLine(n->noteContent).substr(0, 60);
+        if (current) {
+          t.addRow({n->noteTitle, n->folder, n->account, n->createdDate, n->noteDate, text,
                     mark(n->bDeleted)});
+        } else {
+          t.addRow({n->noteTitle, n->noteDate, text, mark(n->bDeleted)});
         }
       }
       t.print(std::cout);

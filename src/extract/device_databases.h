@@ -31,6 +31,8 @@ inline constexpr DeviceFile kCalls{"WirelessDomain", "Library/CallHistory/call_h
 inline constexpr DeviceFile kCallsSecond{"HomeDomain", "Library/CallHistory/call_history.db"};
 inline constexpr DeviceFile kNotes{"HomeDomain", "Library/Notes/notes.sqlite"};
 inline constexpr DeviceFile kNotesSecond{"HomeDomain", "Library/Notes/notes.db"};
+// The current Notes store (iOS 9 and later), in the Notes app's group container.
+inline constexpr DeviceFile kNoteStore{"AppDomainGroup-group.com.apple.notes", "NoteStore.sqlite"};
 inline constexpr DeviceFile kBookmarks{"HomeDomain", "Library/Safari/Bookmarks.db"};
 inline constexpr DeviceFile kCalendar{"HomeDomain", "Library/Calendar/Calendar.sqlitedb"};
 

@@ -116,7 +116,9 @@ struct MzCallHistoryNode {
   bool bDeleted = false;
 };
 
-// One note.
+// One note. noteDate is the modification date. The folder, account, creation date and the
+// locked mark come only from the current Notes store (NoteStore.sqlite); a locked note's
+// noteContent stays empty, since its body is encrypted.
 struct MzNoteNode {
   std::string noteTitle;
   std::string noteContent;
@@ -124,6 +126,10 @@ struct MzNoteNode {
   std::int32_t uid = -1;
   bool bSelected = false;
   bool bDeleted = false;
+  std::string folder;
+  std::string account;
+  std::string createdDate;
+  bool locked = false;
 };
 
 // One bookmark, reading-list entry or history entry.

@@ -38,7 +38,11 @@ std::string contactRecordText(const MzContactNode& c) {
 std::string noteRecordText(const MzNoteNode& n) {
   std::string out;
   field(out, "Title", n.noteTitle);
-  field(out, "Note", n.noteContent);
+  // Only the current store's notes have these; the older notes' text stays as it was.
+  if (!n.folder.empty()) field(out, "Folder", n.folder);
+  if (!n.account.empty()) field(out, "Account", n.account);
+  if (!n.createdDate.empty()) field(out, "Created", n.createdDate);
+  field(out, "Note", n.locked ? std::string("Locked") : n.noteContent);
   field(out, "Date", n.noteDate);
   return out;
 }

@@ -208,8 +208,12 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
         } else if constexpr (std::is_same_v<T, MzMessageTreeNode>) {
           return conversation(*r, backupFolder);
         } else if constexpr (std::is_same_v<T, MzNoteNode>) {
-          return heading(r->noteTitle, r->bDeleted) + table({field("Date", r->noteDate)}) + "<p>" +
-                 esc(r->noteContent) + "</p>";
+          // Folder, account and creation date come with the current store's notes only.
+          return heading(r->noteTitle, r->bDeleted) +
+                 table({field("Folder", r->folder), field("Account", r->account),
+                        field("Created", r->createdDate), field("Date", r->noteDate)}) +
+                 (r->locked ? "<p><i>" + tr("Locked").toHtmlEscaped() + "</i></p>"
+                            : "<p>" + esc(r->noteContent) + "</p>");
         } else if constexpr (std::is_same_v<T, MzCallHistoryNode>) {
           return heading(r->callName.value_or(r->callPhone), r->bDeleted) +
                  table({field("Number", r->callPhone), field("Date", r->callDate),

@@ -294,6 +294,37 @@ TEST_F(CliRecover, BrowserRendersEveryMessageOfAPage) {
   EXPECT_EQ(shown, 1) << widths.str();
 }
 
+// An iOS 17 backup's notes: the JSON document and `show` give each note's folder, account and
+// creation date, the locked note as locked and without a body, the deleted one marked.
+TEST(CliCurrentNotes, TheJsonDocumentAndTheShowTable) {
+  TempDir tmp;
+  const std::string folder = tmp.sub("Backup/" + fixtures::sampleBackupFolderName());
+  ASSERT_TRUE(fixtures::buildBackup(fixtures::currentNotesDescription(), folder,
+                                    fixtures::currentDeviceBackup()));
+  const CommandResult scan = retrievo({"scan", folder, "--json", "-", "--quiet"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  std::map<std::string, json> notes;
+  const json doc = json::parse(scan.out);
+  for (const auto& n : doc["notes"]) notes[n["noteTitle"]] = n;
+  ASSERT_EQ(notes.size(), 4u) << scan.out;
+  EXPECT_EQ(notes["Gotland packing list"]["folder"], "Travel");
+  EXPECT_EQ(notes["Shopping"]["folder"], "Notes");
+  EXPECT_EQ(notes["Shopping"]["account"], "iCloud");
+  EXPECT_FALSE(notes["Shopping"].contains("locked"));
+  EXPECT_EQ(notes["Books"]["locked"], true);
+  EXPECT_EQ(notes["Books"]["noteContent"], "");
+  EXPECT_TRUE(notes["Books"].contains("createdDate"));
+  EXPECT_EQ(notes["Door code"]["folder"], "Recently Deleted");
+  EXPECT_TRUE(notes["Door code"]["bDeleted"].get<bool>());
+
+  const CommandResult show = retrievo({"show", folder, "notes"});
+  ASSERT_EQ(show.exitCode, 0) << show.err;
+  for (const char* text :
+       {"Folder", "Account", "Created", "Travel", "Recently Deleted", "Locked"}) {
+    EXPECT_NE(show.out.find(text), std::string::npos) << text << "\n" << show.out;
+  }
+}
+
 // An iOS 17 backup as a user meets it: `scan --json` gives the chats with their senders,
 // services, attachments, tapbacks, edits, unsends and replies; `recover` writes each chat's
 // page with its attachments beside it, the pictures shown and the other files linked.
