@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev fonts-dejavu-core xvfb imagemagick
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev libssl-dev
-  chromium
+  chromium python3-vobject
 )
 
 missing=()
