@@ -64,6 +64,7 @@ class ContactsOfEveryGeneration : public testing::TestWithParam<int> {};
 TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
   TempDir tmp;
   fixtures::BackupBuildOptions options;
+  if (GetParam() == 17) options = fixtures::currentDeviceBackup();
   options.generation = GetParam();
   fixtures::BackupBuildResult built;
   std::string error;
@@ -131,7 +132,7 @@ TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
   EXPECT_EQ((*johan)->values[3].postcode, "113 34");
 }
 
-INSTANTIATE_TEST_SUITE_P(Generations, ContactsOfEveryGeneration, testing::Values(5, 6, 7));
+INSTANTIATE_TEST_SUITE_P(Generations, ContactsOfEveryGeneration, testing::Values(5, 6, 7, 17));
 
 // A small contacts database with only the columns the queries read.
 void makeMinimalAddressBook(const std::string& path, const std::vector<std::string>& statements) {

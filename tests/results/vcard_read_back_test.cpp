@@ -91,6 +91,7 @@ TEST_P(VCardsReadBack, EveryNameValueAndLabelOfTheContacts) {
   }
   TempDir tmp;
   fixtures::BackupBuildOptions options;
+  if (GetParam() == 17) options = fixtures::currentDeviceBackup();
   options.generation = GetParam();
   fixtures::BackupBuildResult built;
   std::string error;
@@ -161,6 +162,6 @@ TEST_P(VCardsReadBack, EveryNameValueAndLabelOfTheContacts) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Generations, VCardsReadBack, testing::Values(6, 7));
+INSTANTIATE_TEST_SUITE_P(Generations, VCardsReadBack, testing::Values(6, 7, 17));
 
 }  // namespace
