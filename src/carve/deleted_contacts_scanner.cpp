@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/conversions.h"
@@ -129,19 +130,25 @@ bool isShortText(const FieldBuffer& field, std::size_t limit) {
 }
 
 void addValue(MzContactNode& contact, const DelContactValue& value) {
+  MzContactValue item;
+  item.value = value.contactValue;
   switch (value.valueType) {
     case kPhoneType:
       appendWithBlank(contact.contactPhone, value.contactValue);
+      item.kind = MzContactValue::Kind::Phone;
       break;
     case kEmailType:
       appendWithBlank(contact.contactEmail, value.contactValue);
+      item.kind = MzContactValue::Kind::Email;
       break;
     case kHomepageType:
       appendWithBlank(contact.contactHomepage, value.contactValue);
+      item.kind = MzContactValue::Kind::Url;
       break;
     default:
-      break;
+      return;
   }
+  contact.values.push_back(std::move(item));
 }
 
 std::string withoutBlanks(const std::string& text) {
@@ -372,6 +379,10 @@ class ContactCarver {
       if (contact->contactPhone.size() <= 2) {
         contact->contactPhone =
             pageText_.after(withoutBlanks(contact->contactName)).value_or(std::string());
+        // The string no longer holds the numbers read before; the card takes it whole.
+        std::erase_if(contact->values, [](const MzContactValue& v) {
+          return v.kind == MzContactValue::Kind::Phone;
+        });
       }
       if (sink_.post) sink_.post(contact);
     }

@@ -1,5 +1,7 @@
 #include "cli/json_records.h"
 
+#include <utility>
+
 namespace {
 
 template <typename T>
@@ -44,20 +46,60 @@ nlohmann::json toJson(const MzTreeDirNode& r, bool storedFileExists) {
           {"exists", storedFileExists}};
 }
 
+namespace {
+
+const char* kindName(MzContactValue::Kind kind) {
+  switch (kind) {
+    case MzContactValue::Kind::Phone:
+      return "phone";
+    case MzContactValue::Kind::Email:
+      return "email";
+    case MzContactValue::Kind::Url:
+      return "url";
+    case MzContactValue::Kind::Address:
+      return "address";
+  }
+  return "";
+}
+
+// Each value with its kind and its label where it has one; an address also with the parts
+// that are known.
+nlohmann::json valuesJson(const std::vector<MzContactValue>& values) {
+  nlohmann::json out = nlohmann::json::array();
+  for (const auto& v : values) {
+    nlohmann::json item = {{"kind", kindName(v.kind)}, {"value", v.value}};
+    if (!v.label.empty()) item["label"] = v.label;
+    for (const auto& [key, part] : {std::pair<const char*, const std::string*>{"street", &v.street},
+                                    {"city", &v.city},
+                                    {"state", &v.state},
+                                    {"postcode", &v.postcode},
+                                    {"country", &v.country}}) {
+      if (!part->empty()) item[key] = *part;
+    }
+    out.push_back(std::move(item));
+  }
+  return out;
+}
+
+}  // namespace
+
 nlohmann::json toJson(const MzContactNode& r) {
-  return {{"rowid", r.rowid},
-          {"contactName", r.contactName},
-          {"contactPhone", r.contactPhone},
-          {"contactEmail", r.contactEmail},
-          {"contactHomepage", r.contactHomepage},
-          {"contactCompany", r.contactCompany},
-          {"contactBirthday", r.contactBirthday},
-          {"contactJobtitle", r.contactJobtitle},
-          {"contactNote", r.contactNote},
-          {"contactAdress", r.contactAdress},
-          {"imageData", byteCount(r.imageData)},
-          {"bDeleted", r.bDeleted},
-          {"bSelected", r.bSelected}};
+  nlohmann::json out = {{"rowid", r.rowid},
+                        {"contactName", r.contactName},
+                        {"contactPhone", r.contactPhone},
+                        {"contactEmail", r.contactEmail},
+                        {"contactHomepage", r.contactHomepage},
+                        {"contactCompany", r.contactCompany},
+                        {"contactBirthday", r.contactBirthday},
+                        {"contactJobtitle", r.contactJobtitle},
+                        {"contactNote", r.contactNote},
+                        {"contactAdress", r.contactAdress},
+                        {"imageData", byteCount(r.imageData)},
+                        {"bDeleted", r.bDeleted},
+                        {"bSelected", r.bSelected}};
+  // The labelled values only where the record has them.
+  if (!r.values.empty()) out["contactValues"] = valuesJson(r.values);
+  return out;
 }
 
 namespace {

@@ -14,6 +14,21 @@
 
 #include "base/bytes.h"
 
+// One phone number, e-mail address, web address or postal address of a contact, with the
+// label the person gave it.
+struct MzContactValue {
+  enum class Kind { Phone, Email, Url, Address };
+  Kind kind = Kind::Phone;
+  std::string label;  // "Mobile", "Home", "Work", … for the usual labels, else as typed
+  std::string value;  // an address as one readable line: street, postcode city, state, country
+  // An address's parts, empty for the other kinds.
+  std::string street;
+  std::string city;
+  std::string state;
+  std::string postcode;
+  std::string country;
+};
+
 // One contact, live or carved from free space.
 struct MzContactNode {
   std::int32_t rowid = -1;
@@ -27,7 +42,17 @@ struct MzContactNode {
   std::string contactNote;
   std::string contactAdress;  // address values, each preceded by one blank
   Bytes imageData;            // the contact's picture, or none
-  bool bDeleted = false;      // set by the results when it files a carved record
+  // The name's parts as the address book keeps them; empty for a carved record.
+  std::string firstName;
+  std::string middleName;
+  std::string lastName;
+  std::string namePrefix;
+  std::string nameSuffix;
+  // The phone, e-mail, web and postal values above one by one with their labels, in the
+  // order the strings hold them; a value of the strings may be missing here for a carved
+  // record.
+  std::vector<MzContactValue> values;
+  bool bDeleted = false;  // set by the results when it files a carved record
   bool bSelected = false;
 };
 

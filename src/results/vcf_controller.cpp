@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "base/log.h"
 #include "results/file_copy.h"
@@ -77,15 +78,99 @@ std::string MzVCFController::escapeValue(std::string_view value) {
   return out;
 }
 
+namespace {
+
+// The TYPE parameters of a value with `label`: the vCard names of the usual labels, else the
+// label itself, quoted when it holds a character a parameter cannot carry bare.
+std::string typeParameters(const std::string& label) {
+  static const std::pair<const char*, const char*> kTypes[] = {{"Mobile", "CELL"},
+                                                               {"Home", "HOME"},
+                                                               {"Work", "WORK"},
+                                                               {"Main", "MAIN"},
+                                                               {"Other", "OTHER"},
+                                                               {"HomePage", "HOME"},
+                                                               {"Pager", "PAGER"},
+                                                               {"HomeFAX", "HOME;TYPE=FAX"},
+                                                               {"WorkFAX", "WORK;TYPE=FAX"},
+                                                               {"iPhone", "IPHONE"}};
+  if (label.empty()) return "";
+  for (const auto& [name, type] : kTypes) {
+    if (label == name) return std::string(";TYPE=") + type;
+  }
+  std::string text;
+  bool quote = false;
+  for (char c : label) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || u < 0x20 || u == 0x7F) {
+      text += ' ';  // a parameter value cannot hold these even quoted
+      continue;
+    }
+    if (c == ';' || c == ':' || c == ',') quote = true;
+    text += c;
+  }
+  return ";TYPE=" + (quote ? '"' + text + '"' : text);
+}
+
+std::string trimmedBlanks(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
 const std::string& MzVCFController::buildCard(const MzContactNode& contact) {
-  const std::string name = escapeValue(contact.contactName);
   strContent = "BEGIN:VCARD\r\nVERSION:3.0\r\n";
-  strContent += "N:" + name + "\r\n";
-  strContent += "FN:" + name + "\r\n";
+  const bool hasParts = !contact.firstName.empty() || !contact.middleName.empty() ||
+                        !contact.lastName.empty() || !contact.namePrefix.empty() ||
+                        !contact.nameSuffix.empty();
+  if (hasParts) {
+    strContent += "N:" + escapeValue(contact.lastName) + ";" + escapeValue(contact.firstName) +
+                  ";" + escapeValue(contact.middleName) + ";" + escapeValue(contact.namePrefix) +
+                  ";" + escapeValue(contact.nameSuffix) + "\r\n";
+  } else {
+    // A carved record knows only the whole name: it stands as the family name.
+    strContent += "N:" + escapeValue(contact.contactName) + ";;;;\r\n";
+  }
+  strContent += "FN:" + escapeValue(contact.contactName) + "\r\n";
   strContent += "ORG:" + escapeValue(contact.contactCompany) + "\r\n";
-  strContent += "EMAIL;INTERNET;HOME;PREF:" + escapeValue(contact.contactEmail) + "\r\n";
-  strContent += "TEL;CELL;PREF:" + escapeValue(contact.contactPhone) + "\r\n";
-  strContent += "URL:" + escapeValue(contact.contactHomepage) + "\r\n";
+
+  using Kind = MzContactValue::Kind;
+  // One line per value; the first of a kind is the preferred one. A kind with no values but
+  // text in its string (a carved record) gives one line with that text.
+  const auto writeKind = [&](Kind kind, const char* name, const char* fixedType,
+                             const std::string& whole) {
+    bool first = true;
+    for (const auto& v : contact.values) {
+      if (v.kind != kind) continue;
+      strContent += name;
+      strContent += fixedType;
+      strContent += typeParameters(v.label);
+      if (first) strContent += ";TYPE=PREF";
+      first = false;
+      if (kind == Kind::Address) {
+        const bool hasAddressParts = !v.street.empty() || !v.city.empty() || !v.state.empty() ||
+                                     !v.postcode.empty() || !v.country.empty();
+        strContent += ":;;" + escapeValue(hasAddressParts ? v.street : v.value) + ";" +
+                      escapeValue(v.city) + ";" + escapeValue(v.state) + ";" +
+                      escapeValue(v.postcode) + ";" + escapeValue(v.country) + "\r\n";
+      } else {
+        strContent += ":" + escapeValue(v.value) + "\r\n";
+      }
+    }
+    const std::string text = trimmedBlanks(whole);
+    if (first && !text.empty()) {
+      strContent += name;
+      strContent += fixedType;
+      strContent += ";TYPE=PREF:";
+      strContent += kind == Kind::Address ? ";;" + escapeValue(text) + ";;;;" : escapeValue(text);
+      strContent += "\r\n";
+    }
+  };
+  writeKind(Kind::Email, "EMAIL", ";TYPE=INTERNET", contact.contactEmail);
+  writeKind(Kind::Phone, "TEL", "", contact.contactPhone);
+  writeKind(Kind::Address, "ADR", "", contact.contactAdress);
+  writeKind(Kind::Url, "URL", "", contact.contactHomepage);
   if (contact.imageData && !contact.imageData->empty()) {
     const auto& bytes = *contact.imageData;
     std::string encoded(encodedLength(bytes.size(), true), '\0');

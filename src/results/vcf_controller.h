@@ -1,11 +1,15 @@
 // The vCard writer: one contact as a vCard 3.0 card with its photo embedded as Base64.
 //
-// Card layout, each line but the last ending in CR LF: BEGIN:VCARD, VERSION:3.0, N: and FN:
-// with the contact's whole display name, ORG:, EMAIL;INTERNET;HOME;PREF:, TEL;CELL;PREF:,
-// URL:, PHOTO;ENCODING=b;TYPE=JPEG: (only with a photo, one unbroken line), END:VCARD. The
-// lines N to URL are always written, empty values included. Values are escaped as vCard 3.0
-// requires (backslash, comma, semicolon, line breaks), so a name such as "Berg, Anna" stays
-// one value for every reader.
+// Card layout, each line but the last ending in CR LF: BEGIN:VCARD, VERSION:3.0, N: with the
+// name's parts (family;given;middle;prefix;suffix; a record without parts has its whole name
+// as the family name), FN: with the whole display name, ORG: (written even when empty), then
+// one line per value: EMAIL;TYPE=INTERNET, TEL, ADR (;;street;city;state;postcode;country)
+// and URL, each with its label as TYPE (CELL, HOME, WORK, … or the label as typed) and the
+// first of each kind marked TYPE=PREF; a kind without values but with text in the record's
+// string gives one line with that text. Then PHOTO;ENCODING=b;TYPE=JPEG: (only with a
+// photo, one unbroken line) and END:VCARD. Values are escaped as vCard 3.0 requires
+// (backslash, comma, semicolon, line breaks), so a name such as "Berg, Anna" stays one value
+// for every reader.
 #pragma once
 
 #include <cstddef>

@@ -27,6 +27,23 @@ QString field(const char* label, const std::string& value) {
       .arg(tr(label).toHtmlEscaped(), v.toHtmlEscaped().replace('\n', "<br/>"));
 }
 
+// One row per value of `kind`, titled by its label (`title` when it has none); the string
+// `whole` as one row when the record has no value of the kind.
+QStringList valueRows(const MzContactNode& contact, MzContactValue::Kind kind, const char* title,
+                      const std::string& whole) {
+  QStringList rows;
+  for (const auto& v : contact.values) {
+    if (v.kind != kind || v.value.empty()) continue;
+    const QString label = v.label.empty() ? tr(title) : QString::fromStdString(v.label);
+    rows << QString(
+                "<tr><td style='color:#5a6675;padding-right:12px;vertical-align:top'>%1</td>"
+                "<td>%2</td></tr>")
+                .arg(label.toHtmlEscaped(), esc(v.value));
+  }
+  if (rows.isEmpty()) rows << field(title, whole);
+  return rows;
+}
+
 QString deletedTag(bool deleted) {
   return deleted ? QString(" <span style='color:#d9511e;font-weight:bold'>%1</span>")
                        .arg(tr("(deleted)"))
@@ -201,10 +218,14 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
         if (!r) return {};
         if constexpr (std::is_same_v<T, MzContactNode>) {
           return picture(r->imageData) + heading(r->contactName, r->bDeleted) +
-                 table({field("Phone", r->contactPhone), field("E-mail", r->contactEmail),
-                        field("Company", r->contactCompany), field("Job title", r->contactJobtitle),
-                        field("Address", r->contactAdress), field("Home page", r->contactHomepage),
-                        field("Birthday", r->contactBirthday), field("Note", r->contactNote)});
+                 table(valueRows(*r, MzContactValue::Kind::Phone, "Phone", r->contactPhone) +
+                       valueRows(*r, MzContactValue::Kind::Email, "E-mail", r->contactEmail) +
+                       QStringList{field("Company", r->contactCompany),
+                                   field("Job title", r->contactJobtitle)} +
+                       valueRows(*r, MzContactValue::Kind::Address, "Address", r->contactAdress) +
+                       valueRows(*r, MzContactValue::Kind::Url, "Home page", r->contactHomepage) +
+                       QStringList{field("Birthday", r->contactBirthday),
+                                   field("Note", r->contactNote)});
         } else if constexpr (std::is_same_v<T, MzMessageTreeNode>) {
           return conversation(*r, backupFolder);
         } else if constexpr (std::is_same_v<T, MzNoteNode>) {

@@ -80,6 +80,8 @@ TEST_F(CliScan, JsonDocumentLayoutAndCounts) {
     EXPECT_TRUE(anna.contains(key)) << key;
   }
   EXPECT_EQ(anna["imageData"], truth_["contacts"][0]["picture_bytes"]);  // bytes as a count
+  EXPECT_EQ(anna["contactValues"][0],
+            (json{{"kind", "phone"}, {"label", "Mobile"}, {"value", "+46 70 555 12 34"}}));
   EXPECT_TRUE(doc["contacts"][1]["imageData"].is_null());
   EXPECT_EQ(folderFingerprint(folder_), before);
 }

@@ -64,6 +64,7 @@ class ContactsOfEveryGeneration : public testing::TestWithParam<int> {};
 TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
   TempDir tmp;
   fixtures::BackupBuildOptions options;
+  if (GetParam() == 17) options = fixtures::currentDeviceBackup();
   options.generation = GetParam();
   fixtures::BackupBuildResult built;
   std::string error;
@@ -92,6 +93,22 @@ TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
     EXPECT_EQ(c.contactNote, truth.value("note", ""));
     EXPECT_EQ(c.contactBirthday, truth.value("birthday", ""));
     EXPECT_EQ(c.contactJobtitle, "");
+    // Each value with its label; addresses from their parts, as one line each.
+    json values = json::array();
+    std::string addresses;
+    for (const auto& v : c.values) {
+      static const char* const kKinds[] = {"phone", "email", "url", "address"};
+      values.push_back(
+          {{"kind", kKinds[static_cast<int>(v.kind)]}, {"label", v.label}, {"value", v.value}});
+    }
+    for (const auto& v : truth["values"]) {
+      if (v["kind"] == "address") addresses += " " + v["value"].get<std::string>();
+    }
+    EXPECT_EQ(values, truth["values"]) << c.contactName;
+    EXPECT_EQ(c.contactAdress, addresses);
+    EXPECT_EQ(c.firstName, truth.value("first", ""));
+    EXPECT_EQ(c.lastName, truth.value("last", ""));
+    EXPECT_EQ(c.namePrefix, truth.value("prefix", ""));
     if (truth["picture_bytes"].get<int>() > 0) {
       ASSERT_TRUE(c.imageData) << c.contactName;
       EXPECT_EQ(SHAH::hexDigest(std::string_view(reinterpret_cast<const char*>(c.imageData->data()),
@@ -103,9 +120,19 @@ TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
   }
   EXPECT_EQ(r.posted.size(), live);
   EXPECT_GT(live, 3u);
+  // The sample has a postal address, and labels of both kinds.
+  const auto johan = std::find_if(r.posted.begin(), r.posted.end(), [](const auto& c) {
+    return c->contactName == "Johan Lindqvist";
+  });
+  ASSERT_NE(johan, r.posted.end());
+  EXPECT_EQ((*johan)->contactAdress, " Sankt Eriksgatan 61, 113 34 Stockholm, Sweden");
+  ASSERT_EQ((*johan)->values.size(), 4u);
+  EXPECT_EQ((*johan)->values[0].label, "Mobile");
+  EXPECT_EQ((*johan)->values[3].city, "Stockholm");
+  EXPECT_EQ((*johan)->values[3].postcode, "113 34");
 }
 
-INSTANTIATE_TEST_SUITE_P(Generations, ContactsOfEveryGeneration, testing::Values(5, 6, 7));
+INSTANTIATE_TEST_SUITE_P(Generations, ContactsOfEveryGeneration, testing::Values(5, 6, 7, 17));
 
 // A small contacts database with only the columns the queries read.
 void makeMinimalAddressBook(const std::string& path, const std::vector<std::string>& statements) {

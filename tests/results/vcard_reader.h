@@ -22,6 +22,14 @@ struct VCard {
     }
     return nullptr;
   }
+  // The values of every line called `name`, in order.
+  std::vector<std::string> all(const std::string& name) const {
+    std::vector<std::string> out;
+    for (const auto& l : lines) {
+      if (l.name == name) out.push_back(l.value);
+    }
+    return out;
+  }
 };
 
 inline std::string unescapeVCardValue(const std::string& v) {

@@ -62,17 +62,45 @@ MzContactNode annLee() {
   return c;
 }
 
-TEST(VcfCard, LayoutOfACardWithoutPhoto) {
+TEST(VcfCard, OneLinePerValueWithItsLabel) {
+  // A record with no parts or values (as carved) keeps its whole name and strings.
   MzVCFController vcf;
   EXPECT_EQ(vcf.buildCard(annLee()),
-            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Ann Lee\r\nFN:Ann Lee\r\nORG:\r\n"
-            "EMAIL;INTERNET;HOME;PREF: ann@example.com\r\nTEL;CELL;PREF: +1 555 0100\r\n"
-            "URL:\r\nEND:VCARD");
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Ann Lee;;;;\r\nFN:Ann Lee\r\nORG:\r\n"
+            "EMAIL;TYPE=INTERNET;TYPE=PREF:ann@example.com\r\nTEL;TYPE=PREF:+1 555 0100\r\n"
+            "END:VCARD");
 
-  MzContactNode two = annLee();
-  two.contactPhone = " +1 555 0100 +1 555 0199";
-  EXPECT_NE(vcf.buildCard(two).find("\r\nTEL;CELL;PREF: +1 555 0100 +1 555 0199\r\n"),
-            std::string::npos);
+  MzContactNode c = annLee();
+  c.firstName = "Ann";
+  c.lastName = "Lee";
+  c.nameSuffix = "Jr.";
+  using Kind = MzContactValue::Kind;
+  const auto value = [](Kind kind, const char* label, const char* text) {
+    MzContactValue v;
+    v.kind = kind;
+    v.label = label;
+    v.value = text;
+    return v;
+  };
+  MzContactValue address = value(Kind::Address, "Summer, house", "Storgatan 1, Visby");
+  address.street = "Storgatan 1\nBox 3";
+  address.city = "Visby";
+  address.postcode = "111 22";
+  address.country = "Sweden";
+  c.values = {value(Kind::Phone, "Mobile", "+46 76 555 44 21"),
+              value(Kind::Phone, "Home", "+46 70 555 12 34"),
+              value(Kind::Phone, "", "112"),
+              value(Kind::Email, "Work", "ann@example.com"),
+              value(Kind::Url, "HomePage", "http://ann.example"),
+              address};
+  c.contactPhone = " +46 76 555 44 21 +46 70 555 12 34 112";
+  EXPECT_EQ(vcf.buildCard(c),
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;Jr.\r\nFN:Ann Lee\r\nORG:\r\n"
+            "EMAIL;TYPE=INTERNET;TYPE=WORK;TYPE=PREF:ann@example.com\r\n"
+            "TEL;TYPE=CELL;TYPE=PREF:+46 76 555 44 21\r\nTEL;TYPE=HOME:+46 70 555 12 34\r\n"
+            "TEL:112\r\n"
+            "ADR;TYPE=\"Summer, house\";TYPE=PREF:;;Storgatan 1\\nBox 3;Visby;;111 22;Sweden\r\n"
+            "URL;TYPE=HOME;TYPE=PREF:http://ann.example\r\nEND:VCARD");
 }
 
 TEST(VcfCard, ValuesAreEscapedAndAReaderGetsThemBack) {
@@ -88,7 +116,7 @@ TEST(VcfCard, ValuesAreEscapedAndAReaderGetsThemBack) {
 
   MzVCFController vcf;
   const std::string text = vcf.buildCard(c);
-  EXPECT_NE(text.find("N:Berg\\, Anna\\; \\\\ the 2nd\r\n"), std::string::npos);
+  EXPECT_NE(text.find("N:Berg\\, Anna\\; \\\\ the 2nd;;;;\r\n"), std::string::npos);
   EXPECT_NE(text.find("ORG:Holm & Partners\\,\\nStockholm\r\n"), std::string::npos);
   EXPECT_EQ(text.substr(text.size() - 9), "END:VCARD");
 
@@ -96,11 +124,11 @@ TEST(VcfCard, ValuesAreEscapedAndAReaderGetsThemBack) {
   ASSERT_TRUE(card.wellFormed);
   ASSERT_NE(card.find("N"), nullptr);
   ASSERT_NE(card.find("FN"), nullptr);
-  EXPECT_EQ(card.find("N")->value, c.contactName);
+  EXPECT_EQ(card.find("N")->value, c.contactName + ";;;;");
   EXPECT_EQ(card.find("FN")->value, c.contactName);
   EXPECT_EQ(card.find("ORG")->value, c.contactCompany);
-  EXPECT_EQ(card.find("URL")->value, c.contactHomepage);
-  EXPECT_EQ(card.find("TEL")->value, c.contactPhone);
+  EXPECT_EQ(card.find("URL")->value, c.contactHomepage.substr(1));
+  EXPECT_EQ(card.find("TEL")->value, c.contactPhone.substr(1));
   const VCardLine* p = card.find("PHOTO");
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->params, (std::vector<std::string>{"ENCODING=b", "TYPE=JPEG"}));

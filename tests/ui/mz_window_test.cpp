@@ -18,6 +18,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTableView>
 #include <QTest>
@@ -304,6 +305,10 @@ TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
   EXPECT_EQ(results->model()->rowCount(), 1);
   results->table()->selectRow(0);
   EXPECT_TRUE(results->preview()->toPlainText().contains("Anna"))
+      << results->preview()->toPlainText().toStdString();
+  // Each number beside its label.
+  EXPECT_TRUE(results->preview()->toPlainText().contains(
+      QRegularExpression("Mobile\\s+\\+46 70 555 12 34")))
       << results->preview()->toPlainText().toStdString();
   results->searchField()->clear();
   QApplication::processEvents();
