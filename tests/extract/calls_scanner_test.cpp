@@ -273,6 +273,12 @@ TEST(CurrentCalls, EveryLiveCallOfTheStoreWithItsKind) {
       EXPECT_EQ(call.callName, std::optional<std::string>(expectedName(*person)));
     }
   }
+  // The builder stored those addresses as blobs, not as text.
+  int blobs = 0;
+  for (const json& row : built.truth["databases"]["calls"]["tables"]["ZCALLRECORD"]["inserted"]) {
+    blobs += row["ZADDRESS"].is_object() ? 1 : 0;
+  }
+  EXPECT_EQ(blobs, 2);
   for (const char* wanted :
        {"blob", "missed", "Phone", "FaceTime Video", "FaceTime Audio", "net.whatsapp.WhatsApp"}) {
     EXPECT_TRUE(seen.count(wanted)) << wanted;
