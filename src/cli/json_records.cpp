@@ -187,10 +187,13 @@ nlohmann::json toJson(const MzMessageTreeNode& r) {
 }
 
 nlohmann::json toJson(const MzCallHistoryNode& r) {
-  return {{"callName", orNull(r.callName)}, {"callPhone", r.callPhone},
-          {"callDate", r.callDate},         {"callType", r.callType},
-          {"callTime", r.callTime},         {"callDuration", r.callDuration},
-          {"bSelected", r.bSelected},       {"bDeleted", r.bDeleted}};
+  nlohmann::json out = {{"callName", orNull(r.callName)}, {"callPhone", r.callPhone},
+                        {"callDate", r.callDate},         {"callType", r.callType},
+                        {"callTime", r.callTime},         {"callDuration", r.callDuration},
+                        {"bSelected", r.bSelected},       {"bDeleted", r.bDeleted}};
+  // Only calls of the current store know their kind; older documents keep their keys.
+  if (!r.callKind.empty()) out["callKind"] = r.callKind;
+  return out;
 }
 
 nlohmann::json toJson(const MzNoteNode& r) {

@@ -8,6 +8,7 @@
 #include "cli/scan_session.h"
 #include "cli/table_printer.h"
 #include "cli/terminal_text.h"
+#include "results/text_records.h"
 
 namespace cli {
 namespace {
@@ -129,7 +130,7 @@ void printCategory(const MzResultViewController& r, ResultCategory category, boo
       TablePrinter t({"Name", "Number", "Date", "Type", "Duration", ""});
       for (const auto& c : r.callHistoryArray) {
         if (keep(*c, deletedOnly)) {
-          t.addRow({c->callName.value_or(""), c->callPhone, c->callDate, c->callType,
+          t.addRow({c->callName.value_or(""), c->callPhone, c->callDate, callTypeText(*c),
                     c->callDuration, mark(c->bDeleted)});
         }
       }

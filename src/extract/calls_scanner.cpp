@@ -1,5 +1,6 @@
 #include "extract/calls_scanner.h"
 
+#include <cctype>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -24,6 +25,20 @@ constexpr int kFlagsColumn = 3;
 
 // The flags value of a call the owner made.
 constexpr std::int64_t kOutgoingFlags = 5;
+
+// ZCALLRECORD's columns that the current reading uses, in the order it selects them.
+constexpr const char* kRecordColumns[] = {
+    "ZADDRESS", "ZDATE", "ZDURATION", "ZORIGINATED", "ZANSWERED", "ZCALLTYPE", "ZSERVICE_PROVIDER"};
+enum RecordColumn { kAddress, kDate, kDuration, kOriginated, kAnswered, kCallType, kProvider };
+
+// ZCALLTYPE values.
+constexpr std::int64_t kPhoneCall = 1;
+constexpr std::int64_t kFaceTimeVideo = 8;
+constexpr std::int64_t kFaceTimeAudio = 16;
+
+std::vector<DatabaseCandidate> callStoreCandidates() {
+  return {{devicedb::kCallStoreKey, devicedb::kCallStore.domain, devicedb::kCallStore.path}};
+}
 
 std::vector<DatabaseCandidate> callsCandidates() {
   return {{devicedb::kCallsKey, devicedb::kCalls.domain, devicedb::kCalls.path},
@@ -61,6 +76,109 @@ std::shared_ptr<MzCallHistoryNode> callFromRow(const SqliteStatement& row, NameL
   return call;
 }
 
+bool sameName(const std::string& a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+// The select of ZCALLRECORD with the columns it has; a column the table lacks reads as NULL.
+// Empty when the table is missing.
+std::string recordQuery(const SqliteDatabase& db) {
+  const std::vector<std::string> columns = db.columnsOf("ZCALLRECORD");
+  if (columns.empty()) return "";
+  std::string query = "select ";
+  for (const char* wanted : kRecordColumns) {
+    bool present = false;
+    for (const std::string& column : columns) present = present || sameName(column, wanted);
+    if (query.size() > 7) query += ',';
+    query += present ? wanted : "NULL";
+  }
+  return query + " from ZCALLRECORD";
+}
+
+// ZADDRESS holds the number or address as text, or as a blob of its UTF-8 bytes.
+std::string addressOf(const SqliteStatement& row) {
+  const std::span<const std::uint8_t> bytes = row.columnRawBlob(kAddress);
+  return GetStringFormChar(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+std::string callKindOf(const SqliteStatement& row) {
+  const std::string provider = row.columnText(kProvider).value_or("");
+  // A call another app placed through the system keeps that app's bundle id.
+  if (!provider.empty() && provider.rfind("com.apple.", 0) != 0) return provider;
+  if (!row.columnIsNull(kCallType)) {
+    switch (row.columnInt(kCallType)) {
+      case kPhoneCall:
+        return "Phone";
+      case kFaceTimeVideo:
+        return "FaceTime Video";
+      case kFaceTimeAudio:
+        return "FaceTime Audio";
+      default:
+        break;
+    }
+  }
+  if (provider == "com.apple.FaceTime") return "FaceTime";
+  if (provider == "com.apple.Telephony") return "Phone";
+  return provider;
+}
+
+std::shared_ptr<MzCallHistoryNode> callFromRecord(const SqliteStatement& row, NameLookup& names) {
+  auto call = std::make_shared<MzCallHistoryNode>();
+  call->callPhone = addressOf(row);
+  // ZDATE counts seconds from 2001 as a real number; the seconds are kept.
+  if (!row.columnIsNull(kDate)) call->callDate = dateText(row.columnInt(kDate), 1);
+  if (!row.columnIsNull(kDuration)) call->callTime = secondsOf(row.columnInt(kDuration));
+  const bool outgoing = !row.columnIsNull(kOriginated) && row.columnInt(kOriginated) == 1;
+  call->callType = outgoing ? "Outgoing" : "Incoming";
+  const bool unanswered = !row.columnIsNull(kAnswered) && row.columnInt(kAnswered) == 0;
+  if (!outgoing && unanswered) {
+    call->callDuration = "Missed";
+  } else if (call->callTime != 0) {
+    call->callDuration = getCallHistoryDuration(call->callTime);
+  } else {
+    call->callDuration = outgoing ? "Cancelled" : "Missed";
+  }
+  call->callKind = callKindOf(row);
+  call->callName = names.name(call->callPhone);
+  return call;
+}
+
+// Reads the current call store when the backup has one with a ZCALLRECORD table. A device
+// that moved to it keeps call_history.db only as the leftover of before its upgrade, so the
+// current store wins when both are present; call_history.db is read only when the store is
+// missing, cannot be opened or has no such table. None when call_history.db is to be read.
+std::optional<StepOutcome> readCallStore(ScanContext& scan, bool olderPresent) {
+  StepDatabase store(scan, callStoreCandidates());
+  if (!store.location()) return std::nullopt;
+  const bool open = store.open();
+  const std::string query = open ? recordQuery(store.db()) : "";
+  if (query.empty()) {
+    if (olderPresent) return std::nullopt;
+    scan.postProgress(60);
+    StepOutcome outcome = store.outcome();
+    if (outcome.end == StepEnd::Done) {
+      outcome.end = StepEnd::Unreadable;
+      outcome.reason = "the database has no call records";
+    }
+    return outcome;
+  }
+  SqliteStatement rows = store.db().prepare(query);
+  while (rows.step()) {
+    scan.nc.post("ScanCallHistoryInfo", callFromRecord(rows, nameLookupOf(scan.lists)));
+  }
+  store.checkRead(rows);
+  scan.postProgress(60);
+  return store.outcome();
+}
+
 }  // namespace
 
 std::string getCallHistoryDuration(std::int32_t seconds) {
@@ -76,6 +194,7 @@ std::string getCallHistoryDuration(std::int32_t seconds) {
 
 StepOutcome scanCallHistoryThread(ScanContext& scan) {
   StepDatabase database(scan, callsCandidates());
+  if (auto current = readCallStore(scan, database.location().has_value())) return *current;
   if (!database.location()) return database.outcome();
   if (database.open()) {
     SqliteStatement rows = database.db().prepare(kCallsQuery);

@@ -10,6 +10,7 @@ inline constexpr const char* kContactPicturesKey = "cd6702cea29fe89cf280a7679440
 inline constexpr const char* kMessagesKey = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
 inline constexpr const char* kCallsKey = "2b2b0084a1bc3a5ac8c27afdf14afb42c61a19ca";
 inline constexpr const char* kCallsSecondKey = "ff1324e6b949111b2fb449ecddb50c89c3699a78";
+inline constexpr const char* kCallStoreKey = "5a4935c78a5255723f707230a451d79c540d2741";
 inline constexpr const char* kNotesKey = "ca3bc056d4da0bbf88b5fb3be254f3b7147e639c";
 inline constexpr const char* kNotesSecondKey = "740b7eaf93d6ea5d305e88bb349c8e9643f48c3b";
 inline constexpr const char* kBookmarksKey = "d1f062e2da26192a6625d968274bfda8d07821e4";
@@ -29,6 +30,7 @@ inline constexpr DeviceFile kContactPictures{"HomeDomain",
 inline constexpr DeviceFile kMessages{"HomeDomain", "Library/SMS/sms.db"};
 inline constexpr DeviceFile kCalls{"WirelessDomain", "Library/CallHistory/call_history.db"};
 inline constexpr DeviceFile kCallsSecond{"HomeDomain", "Library/CallHistory/call_history.db"};
+inline constexpr DeviceFile kCallStore{"HomeDomain", "Library/CallHistoryDB/CallHistory.storedata"};
 inline constexpr DeviceFile kNotes{"HomeDomain", "Library/Notes/notes.sqlite"};
 inline constexpr DeviceFile kNotesSecond{"HomeDomain", "Library/Notes/notes.db"};
 // The current Notes store (iOS 9 and later), in the Notes app's group container.

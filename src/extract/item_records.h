@@ -137,6 +137,9 @@ struct MzCallHistoryNode {
   std::string callType;  // "Outgoing" or "Incoming"
   std::int32_t callTime = -1;
   std::string callDuration;  // duration text, "Cancelled" or "Missed"
+  // How the call was made, read from CallHistory.storedata only: "Phone", "FaceTime Audio",
+  // "FaceTime Video", or the bundle id of the app that placed it. Empty for call_history.db.
+  std::string callKind;
   bool bSelected = false;
   bool bDeleted = false;
 };

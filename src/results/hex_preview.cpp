@@ -136,6 +136,12 @@ const char* hexPreviewDatabaseKey(ResultCategory category) {
 std::string hexPreviewDatabasePath(const std::string& backupFolder, ResultCategory category) {
   const char* key = hexPreviewDatabaseKey(category);
   if (key == nullptr || backupFolder.empty()) return {};
+  // The calls of a current device are in CallHistory.storedata, which the calls step reads
+  // before call_history.db; the preview shows the file the calls came from.
+  if (category == ResultCategory::CallHistory) {
+    std::string store = storedFilePath(backupFolder, devicedb::kCallStoreKey);
+    if (regularFileSize(store)) return store;
+  }
   std::string path = storedFilePath(backupFolder, key);
   return regularFileSize(path) ? path : std::string();
 }

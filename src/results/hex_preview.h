@@ -51,7 +51,8 @@ void toHexPreviewCharacters(char* data, std::size_t size);
 const char* hexPreviewDatabaseKey(ResultCategory category);
 
 // The stored file of the category's database in `backupFolder`, or "" when the category
-// has no database or its file is not there.
+// has no database or its file is not there. For calls, CallHistory.storedata when the backup
+// holds it, else call_history.db.
 std::string hexPreviewDatabasePath(const std::string& backupFolder, ResultCategory category);
 
 // A part of a file: `length` bytes from `offset` (none: to the end of the file).

@@ -52,9 +52,14 @@ std::string callRecordText(const MzCallHistoryNode& c) {
   field(out, "Name", c.callName);
   field(out, "Phone", c.callPhone);
   field(out, "Date", c.callDate);
-  field(out, "Type", c.callType);
+  field(out, "Type", callTypeText(c));
   field(out, "Duration", c.callDuration);
   return out;
+}
+
+std::string callTypeText(const MzCallHistoryNode& c) {
+  if (c.callKind.empty()) return c.callType;
+  return c.callType + " (" + c.callKind + ")";
 }
 
 std::string bookMarkRecordText(const MzBookMarkNode& b) {

@@ -10,5 +10,8 @@
 std::string contactRecordText(const MzContactNode& contact);
 std::string noteRecordText(const MzNoteNode& note);
 std::string callRecordText(const MzCallHistoryNode& call);
+// The direction of a call with its kind when known: "Outgoing (FaceTime Video)", else the
+// direction alone ("Incoming").
+std::string callTypeText(const MzCallHistoryNode& call);
 std::string bookMarkRecordText(const MzBookMarkNode& bookMark);
 std::string calenderRecordText(const MzCalenderNode& event);

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "results/message_html.h"
+#include "results/text_records.h"
 #include "ui/stored_image.h"
 
 namespace {
@@ -238,7 +239,7 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
         } else if constexpr (std::is_same_v<T, MzCallHistoryNode>) {
           return heading(r->callName.value_or(r->callPhone), r->bDeleted) +
                  table({field("Number", r->callPhone), field("Date", r->callDate),
-                        field("Type", r->callType), field("Duration", r->callDuration)});
+                        field("Type", callTypeText(*r)), field("Duration", r->callDuration)});
         } else if constexpr (std::is_same_v<T, MzBookMarkNode>) {
           return heading(r->bookMarkTitle, r->bDeleted) +
                  table({field("Address", r->bookMarkURL), field("Kind", r->kind),

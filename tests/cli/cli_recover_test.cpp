@@ -396,6 +396,41 @@ TEST(CliCurrentMessages, TheJsonDocumentAndTheRecoveredPages) {
   }
 }
 
+// The calls of an iOS 17 backup with their kind: in `show`, in the JSON document (the key only
+// where the kind is known) and in the recovered list.
+TEST(CliCurrentCalls, TheKindInShowTheDocumentAndTheRecoveredList) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir tmp;
+  const std::string folder = tmp.sub("Backup/" + fixtures::sampleBackupFolderName());
+  std::string error;
+  ASSERT_TRUE(fixtures::buildBackup(fixtures::currentCallsDescription(), folder,
+                                    fixtures::currentDeviceBackup(), nullptr, &error))
+      << error;
+
+  const CommandResult show = retrievo({"show", folder, "calls"});
+  ASSERT_EQ(show.exitCode, 0) << show.err;
+  EXPECT_NE(show.out.find("Outgoing (FaceTime Video)"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("Incoming (net.whatsapp.WhatsApp)"), std::string::npos) << show.out;
+
+  const CommandResult scan = retrievo({"scan", folder, "--json", "-", "--quiet"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  const json doc = json::parse(scan.out);
+  std::map<std::string, std::string> kinds;
+  for (const auto& c : doc["calls"]) {
+    if (!c["bDeleted"].get<bool>())
+      kinds[c["callDate"].get<std::string>()] = c.value("callKind", "(none)");
+  }
+  EXPECT_EQ(kinds["03-03-2024 11:00"], "FaceTime Audio") << scan.out;
+  EXPECT_EQ(kinds["05-27-2013 17:40"], "Phone");
+
+  const std::string out = tmp.sub("out");
+  ASSERT_EQ(retrievo({"recover", folder, "--out", out, "--category", "calls", "-q"}).exitCode, 0);
+  const std::string list = slurp(out + "/CallHistory/Call History.txt");
+  EXPECT_NE(list.find("Date:03-03-2024 11:00  Type:Incoming (FaceTime Audio)  Duration:Missed  "),
+            std::string::npos)
+      << list;
+}
+
 TEST_F(CliRecover, RefusalsAndIncompleteItems) {
   const std::string out = out_.sub("x");
   CommandResult none = retrievo({"recover", folder_, "--out", out});

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <set>
 
 #include "catalogue/manifest_reader.h"
 #include "extract/contacts_scanner.h"
@@ -219,5 +220,110 @@ TEST_P(CallsOfEveryGeneration, EveryLiveCallWithItsFieldsAndTheBackupUntouched) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, CallsOfEveryGeneration, testing::Values(5, 6, 7));
+
+// A current device's store: every live call with its number (text or blob), date, direction,
+// duration or missed mark, name and kind, and the older database's texts for the same facts.
+TEST(CurrentCalls, EveryLiveCallOfTheStoreWithItsKind) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir tmp;
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildBackup(fixtures::currentCallsDescription(), tmp.sub("Backup/b"),
+                                    fixtures::currentDeviceBackup(), &built, &error))
+      << error;
+  CallsRun r = runCallsStep(built.backupFolder);
+  EXPECT_TRUE(r.outcome.done()) << r.outcome.reason;
+  EXPECT_EQ(r.outcome.database, "HomeDomain-Library/CallHistoryDB/CallHistory.storedata");
+  EXPECT_EQ(r.progress, std::vector<std::int32_t>{60});
+
+  std::vector<json> live;
+  for (const json& call : built.truth["calls"]) {
+    if (!call["deleted"].get<bool>()) live.push_back(call);
+  }
+  ASSERT_EQ(r.posted.size(), live.size());
+  std::set<std::string> seen;
+  for (std::size_t i = 0; i < live.size(); ++i) {
+    const json& truth = live[i];
+    const MzCallHistoryNode& call = *r.posted[i];
+    SCOPED_TRACE(truth.dump());
+    EXPECT_EQ(call.callPhone, truth["address"]);
+    EXPECT_EQ(call.callDate, fixtures::formatUtcDateText(truth["date_unix"].get<double>()));
+    EXPECT_EQ(call.callTime, truth["duration"].get<int>());
+    const bool outgoing = truth["direction"] == "outgoing";
+    EXPECT_EQ(call.callType, outgoing ? "Outgoing" : "Incoming");
+    const bool missed = !outgoing && !truth["answered"].get<bool>();
+    if (missed) {
+      EXPECT_EQ(call.callDuration, "Missed");
+      seen.insert("missed");
+    } else if (truth["duration"].get<int>() == 0) {
+      EXPECT_EQ(call.callDuration, "Cancelled");
+    } else {
+      EXPECT_EQ(call.callDuration, getCallHistoryDuration(truth["duration"].get<int>()));
+    }
+    EXPECT_EQ(call.callKind, truth["call_kind"]);
+    seen.insert(call.callKind);
+    if (truth["address_blob"].get<bool>()) seen.insert("blob");
+    const int contactRow = truth["contact_rowid"].get<int>();
+    const auto& contacts = built.truth["contacts"];
+    auto person = std::find_if(contacts.begin(), contacts.end(),
+                               [&](const json& c) { return c["rowid"].get<int>() == contactRow; });
+    if (person == contacts.end()) {
+      EXPECT_FALSE(call.callName.has_value());
+    } else {
+      EXPECT_EQ(call.callName, std::optional<std::string>(expectedName(*person)));
+    }
+  }
+  // The builder stored those addresses as blobs, not as text.
+  int blobs = 0;
+  for (const json& row : built.truth["databases"]["calls"]["tables"]["ZCALLRECORD"]["inserted"]) {
+    blobs += row["ZADDRESS"].is_object() ? 1 : 0;
+  }
+  EXPECT_EQ(blobs, 2);
+  for (const char* wanted :
+       {"blob", "missed", "Phone", "FaceTime Video", "FaceTime Audio", "net.whatsapp.WhatsApp"}) {
+    EXPECT_TRUE(seen.count(wanted)) << wanted;
+  }
+}
+
+// Stores of other make-ups: a table without the optional columns, NULL and blob cells, the
+// older database beside the store, and a store without call records.
+TEST(CurrentCalls, SparseStoresAndTheOlderDatabaseBeside) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir backup;
+  const std::string store = backup.sub(devicedb::kCallStoreKey);
+  writeSqlDatabase(store,
+                   "CREATE TABLE ZCALLRECORD (Z_PK INTEGER PRIMARY KEY, ZDATE TIMESTAMP, "
+                   "ZADDRESS BLOB);"
+                   "INSERT INTO ZCALLRECORD VALUES(1, 283996800.5, CAST('+4670' AS BLOB)),"
+                   "(2, NULL, NULL), (3, 'x', X'FF00');");
+  makeCallDatabase(backup.sub(devicedb::kCallsKey),
+                   "INSERT INTO call(address, duration, flags) VALUES('0701', 10, 5);");
+  CallsRun sparse = runCallsStep(backup.path());
+  EXPECT_TRUE(sparse.outcome.done());
+  ASSERT_EQ(sparse.posted.size(), 3u);  // the store's rows only
+  EXPECT_EQ(sparse.posted[0]->callPhone, "+4670");
+  EXPECT_EQ(sparse.posted[0]->callDate, "01-01-2010 00:00");
+  EXPECT_EQ(sparse.posted[0]->callType, "Incoming");
+  EXPECT_EQ(sparse.posted[0]->callDuration, "");  // no duration known
+  for (const auto& call : sparse.posted) EXPECT_EQ(call->callKind, "");
+  EXPECT_EQ(sparse.posted[1]->callPhone, "");
+  EXPECT_EQ(sparse.posted[1]->callDate, "");
+  EXPECT_FALSE(sparse.posted[1]->callName.has_value());
+  EXPECT_EQ(sparse.posted[2]->callPhone, "");  // bytes that are not UTF-8
+
+  // A store without ZCALLRECORD: the older database is read; without it, nothing is.
+  std::filesystem::remove(store);
+  writeSqlDatabase(store, "CREATE TABLE Z_METADATA (Z_VERSION INTEGER PRIMARY KEY);");
+  CallsRun older = runCallsStep(backup.path());
+  ASSERT_EQ(older.posted.size(), 1u);
+  EXPECT_EQ(older.posted[0]->callPhone, "0701");
+  EXPECT_EQ(older.outcome.database, "WirelessDomain-Library/CallHistory/call_history.db");
+  std::filesystem::remove(backup.sub(devicedb::kCallsKey));
+  CallsRun none = runCallsStep(backup.path());
+  EXPECT_TRUE(none.posted.empty());
+  EXPECT_EQ(none.progress, std::vector<std::int32_t>{60});
+  EXPECT_EQ(none.outcome.end, StepEnd::Unreadable);
+  EXPECT_EQ(none.outcome.reason, "the database has no call records");
+}
 
 }  // namespace

@@ -179,6 +179,11 @@ TEST_F(HexPreviewTest, MissingDatabaseLeavesTheViewAsItWas) {
   press();
   EXPECT_FALSE(preview.bHexPreview);
   EXPECT_EQ(hexPreviewDatabasePath(backup->backUpFilePath, ResultCategory::CallHistory), "");
+  // A current device's call store, in the two-digit-folder layout.
+  const std::string store = devicedb::kCallStoreKey;
+  tmp.writeFile("backup/" + store.substr(0, 2) + "/" + store, "store");
+  EXPECT_EQ(hexPreviewDatabasePath(backup->backUpFilePath, ResultCategory::CallHistory),
+            tmp.sub("backup/" + store.substr(0, 2) + "/" + store));
 }
 
 TEST_F(HexPreviewTest, ReturningBeforeTheTextIsReadyDropsIt) {
