@@ -59,6 +59,14 @@ std::string expectedName(const json& contact) {
   return name;
 }
 
+// The fields every call record has, against the builder's truth.
+void expectNumberDateAndDirection(const MzCallHistoryNode& call, const nlohmann::json& truth) {
+  EXPECT_EQ(call.callPhone, truth["address"]);
+  EXPECT_EQ(call.callDate, fixtures::formatUtcDateText(truth["date_unix"].get<double>()));
+  EXPECT_EQ(call.callTime, truth["duration"].get<int>());
+  EXPECT_EQ(call.callType, truth["direction"] == "outgoing" ? "Outgoing" : "Incoming");
+}
+
 TEST(CallDuration, OnlyTheLargestUnitIsShown) {
   const std::vector<std::pair<std::int32_t, std::string>> cases = {
       {1, "1 second"},     {59, "59 seconds"},
@@ -193,11 +201,8 @@ TEST_P(CallsOfEveryGeneration, EveryLiveCallWithItsFieldsAndTheBackupUntouched) 
     const json& truth = live[i];
     const MzCallHistoryNode& call = *r.posted[i];
     SCOPED_TRACE(truth.dump());
-    EXPECT_EQ(call.callPhone, truth["address"]);
-    EXPECT_EQ(call.callDate, fixtures::formatUtcDateText(truth["date_unix"].get<double>()));
-    EXPECT_EQ(call.callTime, truth["duration"].get<int>());
+    expectNumberDateAndDirection(call, truth);
     const bool outgoing = truth["direction"] == "outgoing";
-    EXPECT_EQ(call.callType, outgoing ? "Outgoing" : "Incoming");
     if (truth["duration"].get<int>() == 0) {
       EXPECT_EQ(call.callDuration, outgoing ? "Cancelled" : "Missed");
     } else {
@@ -246,11 +251,8 @@ TEST(CurrentCalls, EveryLiveCallOfTheStoreWithItsKind) {
     const json& truth = live[i];
     const MzCallHistoryNode& call = *r.posted[i];
     SCOPED_TRACE(truth.dump());
-    EXPECT_EQ(call.callPhone, truth["address"]);
-    EXPECT_EQ(call.callDate, fixtures::formatUtcDateText(truth["date_unix"].get<double>()));
-    EXPECT_EQ(call.callTime, truth["duration"].get<int>());
+    expectNumberDateAndDirection(call, truth);
     const bool outgoing = truth["direction"] == "outgoing";
-    EXPECT_EQ(call.callType, outgoing ? "Outgoing" : "Incoming");
     const bool missed = !outgoing && !truth["answered"].get<bool>();
     if (missed) {
       EXPECT_EQ(call.callDuration, "Missed");
