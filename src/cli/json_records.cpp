@@ -205,6 +205,16 @@ nlohmann::json toJson(const MzNoteNode& r) {
   if (!r.account.empty()) out["account"] = r.account;
   if (!r.createdDate.empty()) out["createdDate"] = r.createdDate;
   if (r.locked) out["locked"] = true;
+  if (!r.attachments.empty()) {
+    nlohmann::json attachments = nlohmann::json::array();
+    for (const auto& a : r.attachments) {
+      attachments.push_back({{"name", a.name},
+                             {"uti", a.uti},
+                             {"storedPath", orNull(a.storedPath)},
+                             {"missing", !a.storedPath}});
+    }
+    out["attachments"] = std::move(attachments);
+  }
   return out;
 }
 

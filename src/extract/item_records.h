@@ -147,6 +147,14 @@ struct MzCallHistoryNode {
 // One note. noteDate is the modification date. The folder, account, creation date and the
 // locked mark come only from the current Notes store (NoteStore.sqlite); a locked note's
 // noteContent stays empty, since its body is encrypted.
+// A file a current note holds: a picture, a scan's page, a drawing's fallback image, a
+// document.
+struct MzNoteAttachment {
+  std::string name;                       // the file's name, else the last path component
+  std::string uti;                        // the attachment's type, "public.jpeg", ...
+  std::optional<std::string> storedPath;  // the stored file; none when not in the backup
+};
+
 struct MzNoteNode {
   std::string noteTitle;
   std::string noteContent;
@@ -158,6 +166,7 @@ struct MzNoteNode {
   std::string account;
   std::string createdDate;
   bool locked = false;
+  std::vector<MzNoteAttachment> attachments;  // of the current Notes store only
 };
 
 // One bookmark, reading-list entry or history entry.

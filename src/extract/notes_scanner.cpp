@@ -14,6 +14,7 @@
 #include "catalogue/stored_file.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
+#include "extract/note_attachments.h"
 #include "extract/note_store_body.h"
 #include "extract/step_database.h"
 
@@ -59,6 +60,7 @@ enum CurrentColumn {
   kCurrentLocked,
   kCurrentDeleted,
   kCurrentBody,
+  kCurrentId,
 };
 
 // The number after `prefix` in `column` (0 for the bare name), or none when `column` is not
@@ -172,7 +174,8 @@ std::string currentNotesQuery(const SqliteDatabase& db) {
          (hasColumn(columns, "ZISPASSWORDPROTECTED") ? "coalesce(n.ZISPASSWORDPROTECTED,0) = 1"
                                                      : "0") +
          ", " + deleted +
-         ", d.ZDATA FROM ZICCLOUDSYNCINGOBJECT n LEFT JOIN ZICNOTEDATA d ON d.Z_PK = n.ZNOTEDATA" +
+         ", d.ZDATA, n.Z_PK FROM ZICCLOUDSYNCINGOBJECT n LEFT JOIN ZICNOTEDATA d ON d.Z_PK = "
+         "n.ZNOTEDATA" +
          folderJoin + accountJoin + " WHERE n.ZNOTEDATA IS NOT NULL ORDER BY n.Z_PK";
 }
 
@@ -204,10 +207,14 @@ StepOutcome scanCurrentNotes(ScanContext& scan, DatabaseLocation location) {
     if (sql.empty()) {
       database.noteFailedRead("no note data in the store");
     } else {
+      auto attachments = readNoteAttachments(database.db(), scan.lists.treeFileArray);
       SqliteStatement rows = database.db().prepare(sql);
       if (!rows.valid()) database.noteFailedRead("cannot query the notes of the store");
       while (rows.step()) {
         auto note = currentNoteFromRow(rows);
+        if (auto it = attachments.find(rows.columnInt(kCurrentId)); it != attachments.end()) {
+          note->attachments = std::move(it->second);
+        }
         const char* name = note->bDeleted ? "ScanDelNoteInfo" : "ScanNoteInfo";
         scan.nc.post(name, std::move(note));
       }

@@ -549,6 +549,25 @@ void MzRecoveryWriter::recoverNoteNode(const MzNoteNode& note, MzRtfController& 
   count();
   reportProgress();
   rtf.addRtfContent(noteRecordText(note));
+  copyNoteAttachments(note);
+}
+
+void MzRecoveryWriter::copyNoteAttachments(const MzNoteNode& note) {
+  for (const auto& attachment : note.attachments) {
+    if (!attachment.storedPath || attachment.storedPath->empty()) continue;
+    const std::string& source = *attachment.storedPath;
+    const std::string name =
+        safeFileName(attachment.name.empty() ? lastPathComponent(source) : attachment.name);
+    std::string problem;
+    const auto size = sourceBytes(source, 0, nullptr, &problem);
+    const OutputDir* folder = size ? currentFolder(&problem) : nullptr;
+    if (folder == nullptr) {
+      addIssue("Note/" + name, problem, false);
+      continue;
+    }
+    const CopyResult r = copier_.copyFile(source, *size, *folder, name, 0);
+    if (!r.complete()) addIssue("Note/" + name, copyProblem(r, *size), false);
+  }
 }
 
 void MzRecoveryWriter::recoverCallHistoryNode(const MzCallHistoryNode& call, MzRtfController& rtf) {

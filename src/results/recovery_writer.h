@@ -111,6 +111,9 @@ class MzRecoveryWriter {
   void recoverContactNode(const MzContactNode& contact, std::size_t index, MzRtfController& rtf);
   void recoverConversation(const MzMessageTreeNode& conversation, std::size_t index);
   void recoverNoteNode(const MzNoteNode& note, MzRtfController& rtf);
+  // Copies the files of a current note's attachments into the notes folder, each under its
+  // own name (a free one when taken).
+  void copyNoteAttachments(const MzNoteNode& note);
   void recoverCallHistoryNode(const MzCallHistoryNode& call, MzRtfController& rtf);
   void recoverBookMarkNode(const MzBookMarkNode& bookMark, MzRtfController& rtf);
   void recoverCalenderNode(const MzCalenderNode& event, MzRtfController& rtf);

@@ -43,6 +43,9 @@ std::string noteRecordText(const MzNoteNode& n) {
   if (!n.account.empty()) field(out, "Account", n.account);
   if (!n.createdDate.empty()) field(out, "Created", n.createdDate);
   field(out, "Note", n.locked ? std::string("Locked") : n.noteContent);
+  for (const auto& a : n.attachments) {
+    field(out, "Attachment", a.storedPath ? a.name : a.name + " (not in the backup)");
+  }
   field(out, "Date", n.noteDate);
   return out;
 }

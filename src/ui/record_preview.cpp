@@ -101,6 +101,22 @@ QString attachmentView(const MzMessageAttachment& a, const std::string& backupFo
   return chip(label);
 }
 
+// A current note's attachments after its text: pictures inline, other files as chips.
+QString noteAttachments(const MzNoteNode& note, const std::string& backupFolder) {
+  QString out;
+  for (const auto& a : note.attachments) {
+    QString view;
+    if (a.storedPath) view = inlinePicture(backupFolder, *a.storedPath);
+    if (view.isEmpty()) {
+      QString label = tr("Attachment") + ": " + QString::fromStdString(a.name);
+      if (!a.storedPath) label += " " + tr("(not in the backup)");
+      view = chip(label);
+    }
+    out += "<p>" + view + "</p>";
+  }
+  return out;
+}
+
 // The body of a current message: the text with each attachment at its place holder, any
 // attachment without one after it; "Unsent" for an unsent message; the message it replies
 // to above.
@@ -235,7 +251,8 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
                  table({field("Folder", r->folder), field("Account", r->account),
                         field("Created", r->createdDate), field("Date", r->noteDate)}) +
                  (r->locked ? "<p><i>" + tr("Locked").toHtmlEscaped() + "</i></p>"
-                            : "<p>" + esc(r->noteContent) + "</p>");
+                            : "<p>" + esc(r->noteContent) + "</p>") +
+                 noteAttachments(*r, backupFolder);
         } else if constexpr (std::is_same_v<T, MzCallHistoryNode>) {
           return heading(r->callName.value_or(r->callPhone), r->bDeleted) +
                  table({field("Number", r->callPhone), field("Date", r->callDate),

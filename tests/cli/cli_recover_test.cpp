@@ -292,12 +292,14 @@ TEST_F(CliRecover, BrowserRendersEveryMessageOfAPage) {
 }
 
 // An iOS 17 backup's notes: the JSON document and `show` give each note's folder, account and
-// creation date, the locked note as locked and without a body, the deleted one marked.
-TEST(CliCurrentNotes, TheJsonDocumentAndTheShowTable) {
+// creation date, the locked note as locked and without a body, the deleted one marked; the
+// attachments are listed and `recover` copies the ones the backup holds beside the notes text.
+TEST(CliCurrentNotes, TheJsonDocumentTheShowTableAndTheAttachments) {
   TempDir tmp;
   const std::string folder = tmp.sub("Backup/" + fixtures::sampleBackupFolderName());
+  fixtures::BackupBuildResult built;
   ASSERT_TRUE(fixtures::buildBackup(fixtures::currentNotesDescription(), folder,
-                                    fixtures::currentDeviceBackup()));
+                                    fixtures::currentDeviceBackup(), &built));
   const CommandResult scan = retrievo({"scan", folder, "--json", "-", "--quiet"});
   ASSERT_EQ(scan.exitCode, 0) << scan.err;
   std::map<std::string, json> notes;
@@ -313,6 +315,32 @@ TEST(CliCurrentNotes, TheJsonDocumentAndTheShowTable) {
   EXPECT_TRUE(notes["Books"].contains("createdDate"));
   EXPECT_EQ(notes["Door code"]["folder"], "Recently Deleted");
   EXPECT_TRUE(notes["Door code"]["bDeleted"].get<bool>());
+  EXPECT_FALSE(notes["Books"].contains("attachments"));
+
+  const std::string out = tmp.sub("out");
+  const CommandResult recover =
+      retrievo({"recover", folder, "--out", out, "--category", "notes", "-q"});
+  ASSERT_EQ(recover.exitCode, 0) << recover.err;
+  std::size_t copied = 0;
+  for (const auto& truth : built.truth["notes"]) {
+    const json& listed = notes[truth["title"].get<std::string>()];
+    ASSERT_EQ(listed.value("attachments", json::array()).size(), truth["attachments"].size());
+    for (std::size_t i = 0; i < truth["attachments"].size(); ++i) {
+      const json& want = truth["attachments"][i];
+      const json& got = listed["attachments"][i];
+      EXPECT_EQ(got["name"], want["name"]);
+      EXPECT_EQ(got["uti"], want["uti"]);
+      EXPECT_EQ(got["missing"].get<bool>(), want["path"].is_null()) << got;
+      if (want["path"].is_null()) continue;
+      EXPECT_EQ(fixtures::sha1Hex(slurp(out + "/Note/" + want["name"].get<std::string>())),
+                want["sha1"])
+          << want["name"];
+      ++copied;
+    }
+  }
+  EXPECT_EQ(copied, 2u);
+  EXPECT_NE(slurp(out + "/Note/Notes.txt").find("Attachment:Recipe.pdf (not in the backup)"),
+            std::string::npos);
 
   const CommandResult show = retrievo({"show", folder, "notes"});
   ASSERT_EQ(show.exitCode, 0) << show.err;

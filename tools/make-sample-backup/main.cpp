@@ -22,7 +22,8 @@ constexpr char kUsage[] =
     "Writes a device backup into OUT_FOLDER (which must be missing or empty) and the truth\n"
     "file, truth.json beside OUT_FOLDER unless --truth names another file.\n"
     "\n"
-    "  --description FILE   data description (JSON); default: the embedded sample\n"
+    "  --description FILE   data description (JSON); default: the embedded sample (with\n"
+    "                       --ios 17, the sample with the current devices' kinds of data)\n"
     "  --ios N              device generation whose database schemas are used\n"
     "                       (--generation N is the same)\n"
     "  --manifest KIND      Manifest.mbdb (default) or Manifest.db (default with --ios 17)\n"
@@ -108,7 +109,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   } else {
-    description = fixtures::sampleDescription();
+    description = options.generation == 17 ? fixtures::currentDeviceDescription()
+                                           : fixtures::sampleDescription();
   }
 
   fixtures::BackupBuildResult result;
