@@ -1,6 +1,10 @@
 // The calendar step of a scan: one MzCalenderNode per event of Calendar.sqlitedb, with its
 // title, location, description, start and end.
 //
+// A database whose CalendarItem table has the columns of iOS 8 and later is read by the
+// current reader (current_calendar.h): events and reminders with their calendar, location
+// title and attendees. Older databases are read with the texts below.
+//
 // The query depends on the database layout the backup's OS version promises: on iOS 6 and 7
 // (currentNodeIsiOS6Version) every CalendarItem row, its location as the Location row id; on
 // older versions CalendarItem joined with its Location title and its Calendar, leaving out

@@ -107,6 +107,8 @@ int main(int argc, char** argv) {
                    descriptionPath->c_str());
       return 1;
     }
+  } else if (options.generation == 17) {
+    description = fixtures::currentSampleDescription();
   } else {
     description = fixtures::sampleDescription();
   }
