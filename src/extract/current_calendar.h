@@ -2,7 +2,8 @@
 // calendar, location and attendees.
 //
 // A current database is told by its tables, not by the OS version: its CalendarItem table has
-// the end_tz column iOS 8 added (iOS 7 kept one time zone per item). Each CalendarItem row is
+// an end_tz column, which the iOS 7 table lacks (one time zone per item) and the tables of
+// iOS 9 and of iOS 14 to 17 have. Each CalendarItem row is
 // read in row order with its Location title (location_id), its Calendar title (calendar_id)
 // and its attendees (the Participant rows it owns, named through Identity where the database
 // has it, else by their own e-mail or phone columns). Rows of entity type 3 are reminders
