@@ -198,6 +198,38 @@ INSTANTIATE_TEST_SUITE_P(Generations, CalendarOfEveryGeneration,
                          testing::Values(CalendarCase{5, false}, CalendarCase{6, true},
                                          CalendarCase{7, true}, CalendarCase{7, false}));
 
+TEST(CalendarStep, CurrentAttendeesAreNamedFromWhatTheRowsHold) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir backup;
+  makeDatabase(
+      backup.sub(devicedb::kCalendarKey),
+      "CREATE TABLE CalendarItem (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, summary TEXT, "
+      "start_date REAL, end_date REAL, end_tz TEXT, entity_type INTEGER);"
+      "CREATE TABLE Identity (display_name TEXT, address TEXT, first_name TEXT, last_name TEXT);"
+      "CREATE TABLE Participant (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, identity_id INTEGER, "
+      "owner_id INTEGER, email TEXT, phone_number TEXT);"
+      "INSERT INTO CalendarItem VALUES(1, 'Planning', 441763200, 441766800, 'UTC', 2),"
+      " (2, 'Retro', NULL, NULL, NULL, NULL);"
+      "INSERT INTO Identity(rowid, display_name, address, first_name, last_name) VALUES"
+      " (1, NULL, 'MAILTO:per@example.com', 'Per', 'Holm'), (2, 'Lena', NULL, NULL, NULL);"
+      // The organizer is listed as an attendee too; an empty row names nobody.
+      "INSERT INTO Participant(identity_id, owner_id, email, phone_number) VALUES"
+      " (1, 1, NULL, NULL), (0, 1, NULL, '+46701234567'), (1, 1, NULL, NULL),"
+      " (2, 1, 'lena@example.com', NULL), (0, 1, NULL, NULL), (2, 2, NULL, NULL),"
+      " (0, 9, 'nobody@example.com', NULL);");
+  CalendarRun r = runCalendarStep(backup.path(), true);
+  ASSERT_EQ(titlesOf(r), (std::vector<std::string>{"Planning", "Retro"}));
+  EXPECT_EQ(r.posted[0]->attendees,
+            (std::vector<std::string>{"Per Holm <per@example.com>", "+46701234567",
+                                      "Lena <lena@example.com>"}));
+  EXPECT_EQ(r.posted[1]->attendees, std::vector<std::string>{"Lena"});
+  // No entity type is an event; no Location or Calendar table leaves their texts empty.
+  EXPECT_EQ(r.posted[1]->kind, "");
+  EXPECT_EQ(r.posted[0]->location, "");
+  EXPECT_EQ(r.posted[0]->calendarName, "");
+  EXPECT_EQ(r.posted[0]->startDate, "01-01-2015 00:00");
+}
+
 // The current calendar (iOS 8 and later), built from the iOS 9 tables or from the partial
 // tables of a current device (CalendarItem and Participant only: no Location, Calendar or
 // Identity). The reading is chosen by the tables, so the OS flag must not matter.
