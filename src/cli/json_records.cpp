@@ -233,9 +233,20 @@ nlohmann::json toJson(const MzBookMarkNode& r) {
 }
 
 nlohmann::json toJson(const MzCalenderNode& r) {
-  return {{"calTitle", r.calTitle},   {"calNote", r.calNote}, {"location", r.location},
-          {"startDate", r.startDate}, {"endDate", r.endDate}, {"bDeleted", r.bDeleted},
-          {"bSelected", r.bSelected}};
+  nlohmann::json out = {{"calTitle", r.calTitle},  {"calNote", r.calNote},
+                        {"location", r.location},  {"startDate", r.startDate},
+                        {"endDate", r.endDate},    {"bDeleted", r.bDeleted},
+                        {"bSelected", r.bSelected}};
+  // What only the current calendar database tells; older documents keep their form.
+  if (!r.calendarName.empty()) out["calendarName"] = r.calendarName;
+  if (r.allDay) out["allDay"] = true;
+  if (!r.attendees.empty()) out["attendees"] = r.attendees;
+  if (!r.kind.empty()) {
+    out["kind"] = r.kind;
+    out["dueDate"] = emptyAsNull(r.dueDate);
+    out["completed"] = r.completed;
+  }
+  return out;
 }
 
 nlohmann::json toJson(const MzPhotoAndVideoNode& r) {

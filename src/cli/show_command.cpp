@@ -178,9 +178,21 @@ void printCategory(const MzResultViewController& r, ResultCategory category, boo
       return;
     }
     case ResultCategory::Calender: {
-      TablePrinter t({"Title", "Start", "End", "Location", ""});
+      // The current calendar database names each item's calendar, tells reminders from
+      // events and lists attendees; the older tables keep their columns.
+      bool current = false;
+      for (const auto& e : r.calenderArray) current = current || !e->calendarName.empty();
+      TablePrinter t(current ? std::vector<std::string>{"Title", "Start", "End", "Location",
+                                                        "Calendar", "Kind", "Due", "Attendees", ""}
+                             : std::vector<std::string>{"Title", "Start", "End", "Location", ""});
       for (const auto& e : r.calenderArray) {
-        if (keep(*e, deletedOnly)) {
+        if (!keep(*e, deletedOnly)) continue;
+        if (current) {
+          const std::string kind =
+              e->kind.empty() ? "" : e->kind + (e->completed ? " (completed)" : "");
+          t.addRow({e->calTitle, e->startDate, e->endDate, e->location, e->calendarName, kind,
+                    e->dueDate, calenderAttendeesText(*e), mark(e->bDeleted)});
+        } else {
           t.addRow({e->calTitle, e->startDate, e->endDate, e->location, mark(e->bDeleted)});
         }
       }

@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "base/sqlite_reader.h"
 #include "catalogue/stored_file.h"
+#include "extract/current_calendar.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
 #include "extract/step_database.h"
@@ -68,6 +69,12 @@ StepOutcome scanCalenderThread(ScanContext& scan) {
       {devicedb::kCalendarKey, devicedb::kCalendar.domain, devicedb::kCalendar.path}};
   StepDatabase database(scan, candidates, "CalenderDB is not exist");
   if (!database.open()) return database.outcome();
+  if (hasCurrentCalendarTable(database.db())) {
+    CurrentCalendarItems current = readCurrentCalendar(database.db());
+    if (current.readFailed) database.noteFailedRead(current.error);
+    for (auto& item : current.items) scan.nc.post("scanCalenderInfo", std::move(item));
+    return database.outcome();
+  }
   const std::vector<const char*> currentLayout = {kCalendarItemQuery};
   const std::vector<const char*> olderLayout = {kJoinedQuery, kEventQuery};
   const auto& promised = scan.currentNodeIsiOS6Version ? currentLayout : olderLayout;

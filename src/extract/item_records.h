@@ -181,7 +181,7 @@ struct MzBookMarkNode {
   std::int32_t visitCount = -1;
 };
 
-// One calendar event.
+// One calendar event, or one reminder of a device that keeps its reminders in the calendar.
 struct MzCalenderNode {
   std::string calTitle;
   std::string calNote;
@@ -190,6 +190,14 @@ struct MzCalenderNode {
   std::string endDate;
   bool bDeleted = false;
   bool bSelected = false;
+  // Read from the calendar database of iOS 8 and later only; empty for the older layouts and
+  // for carved records.
+  std::string kind;          // "Reminder"; empty for events
+  std::string calendarName;  // the calendar or reminder list the item is filed in
+  bool allDay = false;
+  std::vector<std::string> attendees;  // "Name <address>", the name or the address alone
+  std::string dueDate;                 // reminders: MM-DD-YYYY HH:MM
+  bool completed = false;              // reminders: ticked off
 };
 
 // One camera-roll or application photo or video of the backup.

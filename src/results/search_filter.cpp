@@ -229,7 +229,12 @@ bool recordMatchesSearch(const ResultRecord& record, std::u32string_view text) {
         } else if constexpr (std::is_same_v<T, MzCallHistoryNode>) {
           return fieldMatches(r->callName, text) || fieldMatches(r->callPhone, text);
         } else if constexpr (std::is_same_v<T, MzCalenderNode>) {
-          return fieldMatches(r->calTitle, text) || fieldMatches(r->calNote, text);
+          if (fieldMatches(r->calTitle, text) || fieldMatches(r->calNote, text) ||
+              fieldMatches(r->location, text) || fieldMatches(r->calendarName, text)) {
+            return true;
+          }
+          return std::any_of(r->attendees.begin(), r->attendees.end(),
+                             [&text](const std::string& a) { return fieldMatches(a, text); });
         } else {
           return false;
         }

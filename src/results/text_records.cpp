@@ -78,5 +78,24 @@ std::string calenderRecordText(const MzCalenderNode& e) {
   field(out, "Note", e.calNote);
   field(out, "Start Date", e.startDate);
   field(out, "End Date", e.endDate);
+  // Only the current calendar database tells these (its items name their calendar, and its
+  // location is a title, never a row id); the older events' text stays as it was.
+  if (e.kind.empty() && e.calendarName.empty()) return out;
+  if (!e.kind.empty()) field(out, "Kind", e.kind);
+  if (!e.calendarName.empty()) field(out, "Calendar", e.calendarName);
+  if (!e.location.empty()) field(out, "Location", e.location);
+  if (e.allDay) field(out, "All Day", std::string_view("Yes"));
+  if (!e.attendees.empty()) field(out, "Attendees", calenderAttendeesText(e));
+  if (!e.dueDate.empty()) field(out, "Due Date", e.dueDate);
+  if (!e.kind.empty()) field(out, "Completed", std::string_view(e.completed ? "Yes" : "No"));
+  return out;
+}
+
+std::string calenderAttendeesText(const MzCalenderNode& e) {
+  std::string out;
+  for (const auto& attendee : e.attendees) {
+    if (!out.empty()) out += ", ";
+    out += attendee;
+  }
   return out;
 }

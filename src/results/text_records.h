@@ -15,3 +15,5 @@ std::string callRecordText(const MzCallHistoryNode& call);
 std::string callTypeText(const MzCallHistoryNode& call);
 std::string bookMarkRecordText(const MzBookMarkNode& bookMark);
 std::string calenderRecordText(const MzCalenderNode& event);
+// The attendees of an event joined with ", "; empty when it has none.
+std::string calenderAttendeesText(const MzCalenderNode& event);

@@ -263,9 +263,14 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
                         field("Last visit", r->lastVisit),
                         field("Visits", r->visitCount >= 0 ? std::to_string(r->visitCount) : "")});
         } else if constexpr (std::is_same_v<T, MzCalenderNode>) {
+          // Calendar, attendees and the reminder's state come with the current database only.
           return heading(r->calTitle, r->bDeleted) +
-                 table({field("Starts", r->startDate), field("Ends", r->endDate),
-                        field("Location", r->location), field("Note", r->calNote)});
+                 table({field("Kind", r->kind), field("Calendar", r->calendarName),
+                        field("Starts", r->startDate), field("Ends", r->endDate),
+                        field("All day", r->allDay ? "Yes" : ""), field("Due", r->dueDate),
+                        field("Completed", r->kind.empty() ? "" : (r->completed ? "Yes" : "No")),
+                        field("Location", r->location),
+                        field("Attendees", calenderAttendeesText(*r)), field("Note", r->calNote)});
         } else if constexpr (std::is_same_v<T, MzPhotoAndVideoNode>) {
           return heading(r->fileNodeName, false) + table({field("Size", r->fileNodeSize)});
         } else if constexpr (std::is_same_v<T, MzFaceTwitterNode>) {

@@ -76,8 +76,8 @@ void ResultRowsModel::setRows(ResultCategory category, const ResultRows& rows) {
       keys_ = {"bSelected", "Title", "URL"};
       break;
     case ResultCategory::Calender:
-      headers_ = {QString(), tr("Title"), tr("Start"), tr("End"), tr("Location")};
-      keys_ = {"bSelected", "Title", "Start", "End", "Location"};
+      headers_ = {QString(), tr("Title"), tr("Start"), tr("End"), tr("Location"), tr("Calendar")};
+      keys_ = {"bSelected", "Title", "Start", "End", "Location", "Calendar"};
       break;
     case ResultCategory::BackUpBrowser:
       headers_ = {QString()};
@@ -164,8 +164,12 @@ QString ResultRowsModel::cellText(const ResultRecord& record, int column) const 
               return q(r->startDate);
             case 3:
               return q(r->endDate);
-            default:
+            case 4:
               return firstLine(r->location);
+            default:
+              // A reminder says so beside its list's name.
+              return r->kind.empty() ? q(r->calendarName)
+                                     : q(r->calendarName + " (" + r->kind + ")");
           }
         }
         return {};

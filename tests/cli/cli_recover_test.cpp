@@ -459,6 +459,56 @@ TEST(CliCurrentCalls, TheKindInShowTheDocumentAndTheRecoveredList) {
       << list;
 }
 
+TEST(CliCurrentCalendar, RemindersAndAttendeesInShowSearchTheDocumentAndTheRecoveredList) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir tmp;
+  const std::string folder = tmp.sub("Backup/" + fixtures::sampleBackupFolderName());
+  std::string error;
+  ASSERT_TRUE(fixtures::buildBackup(fixtures::currentCalendarDescription(), folder,
+                                    fixtures::currentDeviceBackup(), nullptr, &error))
+      << error;
+
+  const CommandResult show = retrievo({"show", folder, "calendar"});
+  ASSERT_EQ(show.exitCode, 0) << show.err;
+  EXPECT_NE(show.out.find("Reminder (completed)"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("Anna Berg <anna.berg@example.com>, Karin Lund"), std::string::npos)
+      << show.out;
+  // An attendee's name finds the event.
+  const CommandResult found = retrievo({"search", folder, "calendar", "Karin"});
+  ASSERT_EQ(found.exitCode, 0) << found.err;
+  EXPECT_NE(found.out.find("Book club"), std::string::npos) << found.out;
+  EXPECT_EQ(found.out.find("Dentist"), std::string::npos) << found.out;
+
+  const CommandResult scan = retrievo({"scan", folder, "--json", "-", "--quiet"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  const json doc = json::parse(scan.out);
+  std::map<std::string, json> live;
+  for (const auto& e : doc["calendar"]) {
+    if (!e["bDeleted"].get<bool>()) live[e["calTitle"].get<std::string>()] = e;
+  }
+  EXPECT_EQ(live["Book club"]["calendarName"], "Friends");
+  EXPECT_EQ(live["Book club"]["attendees"].size(), 3u);
+  EXPECT_FALSE(live["Book club"].contains("kind"));
+  EXPECT_EQ(live["Midsummer"]["allDay"], true);
+  EXPECT_EQ(live["Call grandma"]["kind"], "Reminder");
+  EXPECT_TRUE(live["Call grandma"]["dueDate"].is_null());
+  EXPECT_EQ(live["Buy film for the ferry trip"]["completed"], true);
+  EXPECT_EQ(live.count("Return library books"), 0u);  // deleted on the device
+
+  const std::string out = tmp.sub("out");
+  ASSERT_EQ(retrievo({"recover", folder, "--out", out, "--category", "calendar", "-q"}).exitCode,
+            0);
+  const std::string list = slurp(out + "/Calendar&Reminder/Calendar&Reminder.txt");
+  EXPECT_NE(list.find("Title:Buy film for the ferry trip  Note:  Start Date:  End Date:  "
+                      "Kind:Reminder  Calendar:Travel  Due Date:07-10-2013 16:00  Completed:Yes  "),
+            std::string::npos)
+      << list;
+  EXPECT_NE(list.find("End Date:06-11-2013 09:15  Calendar:Calendar  Location:Folktandvården "
+                      "Odenplan  Attendees:Dr. Sofia Ek <bokning@example.se>  "),
+            std::string::npos)
+      << list;
+}
+
 TEST_F(CliRecover, RefusalsAndIncompleteItems) {
   const std::string out = out_.sub("x");
   CommandResult none = retrievo({"recover", folder_, "--out", out});

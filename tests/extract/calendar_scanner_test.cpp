@@ -115,7 +115,11 @@ TEST(CalendarStep, TheOtherLayoutsTextsAreTriedWhenThePromisedOnesFindNothing) {
                "VALUES('Standup', 2, 441763200, 441764100);");
   CalendarRun fromItems = runCalendarStep(newer.path(), false);
   ASSERT_EQ(titlesOf(fromItems), std::vector<std::string>{"Standup"});
-  EXPECT_EQ(fromItems.posted[0]->location, "2");
+  // Its end_tz column makes it a current database, read by the current reader: without a
+  // Location table the location has no title to show, and without Participant no attendees.
+  EXPECT_EQ(fromItems.posted[0]->location, "");
+  EXPECT_TRUE(fromItems.posted[0]->attendees.empty());
+  EXPECT_EQ(fromItems.posted[0]->endDate, "01-01-2015 00:15");
 
   // A backup that counts as iOS 6 or 7 but holds the old Event table, or an empty
   // CalendarItem beside it.
@@ -193,5 +197,124 @@ TEST_P(CalendarOfEveryGeneration, EveryLiveEventWithItsFieldsAndTheBackupUntouch
 INSTANTIATE_TEST_SUITE_P(Generations, CalendarOfEveryGeneration,
                          testing::Values(CalendarCase{5, false}, CalendarCase{6, true},
                                          CalendarCase{7, true}, CalendarCase{7, false}));
+
+TEST(CalendarStep, CurrentAttendeesAreNamedFromWhatTheRowsHold) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir backup;
+  makeDatabase(
+      backup.sub(devicedb::kCalendarKey),
+      "CREATE TABLE CalendarItem (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, summary TEXT, "
+      "start_date REAL, end_date REAL, end_tz TEXT, entity_type INTEGER);"
+      "CREATE TABLE Identity (display_name TEXT, address TEXT, first_name TEXT, last_name TEXT);"
+      "CREATE TABLE Participant (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, identity_id INTEGER, "
+      "owner_id INTEGER, email TEXT, phone_number TEXT);"
+      "INSERT INTO CalendarItem VALUES(1, 'Planning', 441763200, 441766800, 'UTC', 2),"
+      " (2, 'Retro', NULL, NULL, NULL, NULL);"
+      "INSERT INTO Identity(rowid, display_name, address, first_name, last_name) VALUES"
+      " (1, NULL, 'MAILTO:per@example.com', 'Per', 'Holm'), (2, 'Lena', NULL, NULL, NULL);"
+      // The organizer is listed as an attendee too; an empty row names nobody.
+      "INSERT INTO Participant(identity_id, owner_id, email, phone_number) VALUES"
+      " (1, 1, NULL, NULL), (0, 1, NULL, '+46701234567'), (1, 1, NULL, NULL),"
+      " (2, 1, 'lena@example.com', NULL), (0, 1, NULL, NULL), (2, 2, NULL, NULL),"
+      " (0, 9, 'nobody@example.com', NULL);");
+  CalendarRun r = runCalendarStep(backup.path(), true);
+  ASSERT_EQ(titlesOf(r), (std::vector<std::string>{"Planning", "Retro"}));
+  EXPECT_EQ(r.posted[0]->attendees,
+            (std::vector<std::string>{"Per Holm <per@example.com>", "+46701234567",
+                                      "Lena <lena@example.com>"}));
+  EXPECT_EQ(r.posted[1]->attendees, std::vector<std::string>{"Lena"});
+  // No entity type is an event; no Location or Calendar table leaves their texts empty.
+  EXPECT_EQ(r.posted[1]->kind, "");
+  EXPECT_EQ(r.posted[0]->location, "");
+  EXPECT_EQ(r.posted[0]->calendarName, "");
+  EXPECT_EQ(r.posted[0]->startDate, "01-01-2015 00:00");
+}
+
+// The current calendar (iOS 8 and later), built from the iOS 9 tables or from the partial
+// tables of a current device (CalendarItem and Participant only: no Location, Calendar or
+// Identity). The reading is chosen by the tables, so the OS flag must not matter.
+struct CurrentCalendarCase {
+  bool partialSchema;
+  bool iOS6Layout;
+};
+
+class CurrentCalendar : public testing::TestWithParam<CurrentCalendarCase> {};
+
+TEST_P(CurrentCalendar, EventsThenRemindersWithTheirCalendarsAttendeesAndStates) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir tmp;
+  json description = fixtures::currentCalendarDescription();
+  const bool partial = GetParam().partialSchema;
+  if (partial) {
+    description["databases"]["calendar"]["schema"] =
+        "ios-modern/Calendar.sqlitedb.mvt-fixture-partial";
+  }
+  fixtures::BackupBuildOptions options;
+  options.generation = 17;
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildBackup(description, tmp.sub("Backup/b"), options, &built, &error))
+      << error;
+  const auto before = folderFingerprint(built.backupFolder);
+
+  CalendarRun r = runCalendarStep(built.backupFolder, GetParam().iOS6Layout, true);
+
+  std::vector<json> events, reminders;
+  for (const json& e : built.truth["events"]) {
+    if (!e["deleted"].get<bool>()) events.push_back(e);
+  }
+  for (const json& e : built.truth["reminders"]) {
+    if (!e["deleted"].get<bool>()) reminders.push_back(e);
+  }
+  ASSERT_EQ(r.posted.size(), events.size() + reminders.size());
+  ASSERT_GE(events.size(), 3u);
+  ASSERT_GE(reminders.size(), 3u);
+  bool sawAttendees = false, sawAllDay = false;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    const json& truth = events[i];
+    const MzCalenderNode& event = *r.posted[i];
+    SCOPED_TRACE(truth.dump());
+    EXPECT_EQ(event.calTitle, truth["summary"]);
+    EXPECT_EQ(event.kind, "");
+    EXPECT_EQ(event.location, truth.value("location", ""));
+    EXPECT_EQ(event.calNote, truth.value("description", ""));
+    EXPECT_EQ(event.startDate, fixtures::formatUtcDateText(truth["start_unix"].get<double>()));
+    EXPECT_EQ(event.endDate, fixtures::formatUtcDateText(truth["end_unix"].get<double>()));
+    EXPECT_EQ(event.allDay, truth["all_day"].get<bool>());
+    EXPECT_EQ(event.calendarName, partial ? "" : truth["calendar"].get<std::string>());
+    EXPECT_EQ(event.attendees, truth["attendees"].get<std::vector<std::string>>());
+    EXPECT_FALSE(event.completed);
+    EXPECT_FALSE(event.bDeleted);
+    sawAttendees = sawAttendees || !event.attendees.empty();
+    sawAllDay = sawAllDay || event.allDay;
+  }
+  EXPECT_TRUE(sawAttendees);
+  EXPECT_TRUE(sawAllDay);
+  int completed = 0;
+  for (std::size_t i = 0; i < reminders.size(); ++i) {
+    const json& truth = reminders[i];
+    const MzCalenderNode& reminder = *r.posted[events.size() + i];
+    SCOPED_TRACE(truth.dump());
+    EXPECT_EQ(reminder.calTitle, truth["title"]);
+    EXPECT_EQ(reminder.kind, "Reminder");
+    EXPECT_EQ(reminder.calNote, truth.value("notes", ""));
+    EXPECT_EQ(reminder.calendarName, partial ? "" : truth["list"].get<std::string>());
+    EXPECT_EQ(reminder.dueDate, truth.contains("due_unix")
+                                    ? fixtures::formatUtcDateText(truth["due_unix"].get<double>())
+                                    : "");
+    EXPECT_EQ(reminder.completed, truth["completed"].get<bool>());
+    EXPECT_EQ(reminder.startDate, "");
+    EXPECT_TRUE(reminder.attendees.empty());
+    completed += reminder.completed ? 1 : 0;
+  }
+  EXPECT_EQ(completed, 1);
+  EXPECT_TRUE(r.logged.empty());
+  EXPECT_EQ(folderFingerprint(built.backupFolder), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemas, CurrentCalendar,
+                         testing::Values(CurrentCalendarCase{false, false},
+                                         CurrentCalendarCase{false, true},
+                                         CurrentCalendarCase{true, false}));
 
 }  // namespace
