@@ -7,6 +7,7 @@
 #include <fstream>
 #include <set>
 
+#include "backup_builder.h"
 #include "base/log.h"
 #include "catalogue/sha1.h"
 #include "catalogue/stored_file.h"
@@ -63,14 +64,20 @@ std::string expectedCompany(const json& c) {
 
 class ContactsOfEveryGeneration : public testing::TestWithParam<int> {};
 
+// 8 stands for an iOS 7 backup whose address book has the iOS 8 layout.
 TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
   TempDir tmp;
   fixtures::BackupBuildOptions options;
   if (GetParam() == 17) options = fixtures::currentDeviceBackup();
-  options.generation = GetParam();
+  options.generation = GetParam() == 8 ? 7 : GetParam();
+  json description = fixtures::sampleDescription();
+  if (GetParam() == 8) {
+    description["databases"]["contacts"] = {{"schema", "ios8/AddressBook.sqlitedb"}};
+  }
   fixtures::BackupBuildResult built;
   std::string error;
-  ASSERT_TRUE(fixtures::buildSampleBackup(tmp.sub("Backup/b"), options, &built, &error)) << error;
+  ASSERT_TRUE(fixtures::buildBackup(description, tmp.sub("Backup/b"), options, &built, &error))
+      << error;
 
   ScanResult r = runContactsStep(built.backupFolder);
   EXPECT_EQ(r.progress, std::vector<std::int32_t>{40});
@@ -128,7 +135,7 @@ TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
   EXPECT_GT(live, 3u);
   // A current device's sample has a person pictured by a thumbnail alone beside one with a
   // full-size picture; older ones show only full-size pictures.
-  if (GetParam() == 17) {
+  if (GetParam() >= 8) {
     EXPECT_TRUE(pictureSources.contains("thumbnail"));
   } else {
     EXPECT_FALSE(pictureSources.contains("thumbnail"));
@@ -146,7 +153,7 @@ TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
   EXPECT_EQ((*johan)->values[3].postcode, "113 34");
 }
 
-INSTANTIATE_TEST_SUITE_P(Generations, ContactsOfEveryGeneration, testing::Values(5, 6, 7, 17));
+INSTANTIATE_TEST_SUITE_P(Generations, ContactsOfEveryGeneration, testing::Values(5, 6, 7, 8, 17));
 
 // A small contacts database with only the columns the queries read.
 void makeMinimalAddressBook(const std::string& path, const std::vector<std::string>& statements) {
