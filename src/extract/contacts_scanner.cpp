@@ -195,7 +195,8 @@ StepOutcome scanContactThread(ScanContext& scan) {
   }
   database.open();
 
-  // Only the newer address books keep persons whose picture is a thumbnail alone.
+  // Thumbnails stand in for missing full-size pictures beside address books of iOS 8 and
+  // later only; the older ones keep their full-size reading.
   readContactPictures(scan, database.isOpen() && isCurrentAddressBook(database.db()));
   // The later picture of a row id wins, as when the list is walked in order.
   std::unordered_map<std::int32_t, Bytes> pictureByRow;
