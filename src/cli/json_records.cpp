@@ -223,9 +223,10 @@ nlohmann::json toJson(const MzBookMarkNode& r) {
                         {"bookMarkURL", r.bookMarkURL},
                         {"bSelected", r.bSelected},
                         {"bDeleted", r.bDeleted}};
-  // The history of current devices says what it is; older records keep their form.
-  if (!r.kind.empty()) {
-    out["kind"] = r.kind;
+  // Reading-list entries and the history of current devices say what they are; older
+  // records keep their form. Only the history has visits.
+  if (!r.kind.empty()) out["kind"] = r.kind;
+  if (r.kind == "History") {
     out["lastVisit"] = emptyAsNull(r.lastVisit);
     out["visitCount"] = r.visitCount;
   }

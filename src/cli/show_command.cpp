@@ -160,19 +160,25 @@ void printCategory(const MzResultViewController& r, ResultCategory category, boo
       return;
     }
     case ResultCategory::BookMark: {
-      // The history of current devices is marked as such, with its last visit.
-      bool history = false;
-      for (const auto& b : r.bookMarkArray) history = history || !b->kind.empty();
-      TablePrinter t(history
-                         ? std::vector<std::string>{"Title", "Address", "Kind", "Last visit", ""}
-                         : std::vector<std::string>{"Title", "Address", ""});
+      // Reading-list entries and the history of current devices are marked as such, the
+      // history with its last visit.
+      bool kinds = false, history = false;
+      for (const auto& b : r.bookMarkArray) {
+        kinds = kinds || !b->kind.empty();
+        history = history || b->kind == "History";
+      }
+      std::vector<std::string> header = {"Title", "Address"};
+      if (kinds) header.push_back("Kind");
+      if (history) header.push_back("Last visit");
+      header.push_back("");
+      TablePrinter t(header);
       for (const auto& b : r.bookMarkArray) {
         if (!keep(*b, deletedOnly)) continue;
-        if (history) {
-          t.addRow({b->bookMarkTitle, b->bookMarkURL, b->kind, b->lastVisit, mark(b->bDeleted)});
-        } else {
-          t.addRow({b->bookMarkTitle, b->bookMarkURL, mark(b->bDeleted)});
-        }
+        std::vector<std::string> row = {b->bookMarkTitle, b->bookMarkURL};
+        if (kinds) row.push_back(b->kind);
+        if (history) row.push_back(b->lastVisit);
+        row.push_back(mark(b->bDeleted));
+        t.addRow(row);
       }
       t.print(std::cout);
       return;

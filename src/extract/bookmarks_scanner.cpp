@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 #include "base/conversions.h"
 #include "base/log.h"
@@ -15,11 +16,18 @@
 namespace {
 
 constexpr const char* kBookmarksQuery = "select TITLE,URL,id, parent,type from bookmarks";
+// The folder whose children are the reading list.
+constexpr const char* kReadingListFolder = "com.apple.ReadingList";
+constexpr const char* kReadingListFolderQuery =
+    "select id from bookmarks where title = 'com.apple.ReadingList'";
 
 constexpr int kTitleColumn = 0;
 constexpr int kUrlColumn = 1;
+constexpr int kParentColumn = 3;
 
 constexpr const char* kSafariDomain = "HomeDomain";
+// From iOS 8 on Safari keeps History.db in its application's own domain.
+constexpr const char* kSafariAppDomain = "AppDomain-com.apple.mobilesafari";
 constexpr const char* kBookmarksPlistPath = "Library/Safari/Bookmarks.plist";
 constexpr const char* kHistoryPath = "Library/Safari/History.plist";
 constexpr const char* kHistoryDatabasePath = "Library/Safari/History.db";
@@ -40,21 +48,35 @@ std::vector<DatabaseCandidate> historyCandidates() {
   return {{devicedb::kHistoryKey, kSafariDomain, kHistoryPath}};
 }
 
-void postBookmark(ScanContext& scan, std::string title, std::string url) {
+void postBookmark(ScanContext& scan, std::string title, std::string url, std::string kind = {}) {
   auto bookmark = std::make_shared<MzBookMarkNode>();
   bookmark->bookMarkTitle = std::move(title);
   bookmark->bookMarkURL = std::move(url);
+  bookmark->kind = std::move(kind);
   scan.nc.post("scanBookMarkInfo", std::move(bookmark));
 }
 
-// The rows of the bookmarks table but the two top folders.
+// The ids of the reading-list folder rows (one in every file seen).
+std::unordered_set<std::int64_t> readingListFolders(const SqliteDatabase& db) {
+  std::unordered_set<std::int64_t> ids;
+  SqliteStatement rows = db.prepare(kReadingListFolderQuery);
+  while (rows.step()) ids.insert(rows.columnInt(0));
+  return ids;
+}
+
+// The rows of the bookmarks table but the two top folders; the children of the reading-list
+// folder are marked as reading-list entries.
 void postDatabaseRows(ScanContext& scan, StepDatabase& database) {
   if (!database.isOpen()) return;
+  const auto readingList = readingListFolders(database.db());
   SqliteStatement rows = database.db().prepare(kBookmarksQuery);
   while (rows.step()) {
     std::string title = rows.columnNonEmptyText(kTitleColumn).value_or("");
-    if (title == "Root" || title == "com.apple.ReadingList") continue;
-    postBookmark(scan, std::move(title), rows.columnNonEmptyText(kUrlColumn).value_or(""));
+    if (title == "Root" || title == kReadingListFolder) continue;
+    const bool readingListEntry =
+        !rows.columnIsNull(kParentColumn) && readingList.contains(rows.columnInt(kParentColumn));
+    postBookmark(scan, std::move(title), rows.columnNonEmptyText(kUrlColumn).value_or(""),
+                 readingListEntry ? "Reading list" : "");
   }
   database.checkRead(rows);
 }
@@ -85,10 +107,13 @@ void postHistory(ScanContext& scan) {
 }
 
 // The history of current devices: History.db, one record per address, marked "History".
-// Returns the outcome of reading it; a backup without it reads as done.
+// Safari's application domain first, HomeDomain after it. Returns the outcome of reading it;
+// a backup without it reads as done.
 StepOutcome postHistoryDatabase(ScanContext& scan) {
-  StepDatabase database(scan, {{fileKeyFor(kSafariDomain, kHistoryDatabasePath), kSafariDomain,
-                                kHistoryDatabasePath}});
+  StepDatabase database(
+      scan,
+      {{fileKeyFor(kSafariAppDomain, kHistoryDatabasePath), kSafariAppDomain, kHistoryDatabasePath},
+       {fileKeyFor(kSafariDomain, kHistoryDatabasePath), kSafariDomain, kHistoryDatabasePath}});
   if (!database.location()) return StepOutcome{};
   if (!database.open()) return database.outcome();
   SqliteStatement rows = database.db().prepare(kHistoryDatabaseQuery);

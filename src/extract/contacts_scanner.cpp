@@ -10,13 +10,12 @@
 #include "base/log.h"
 #include "base/sqlite_reader.h"
 #include "catalogue/stored_file.h"
+#include "extract/contact_pictures.h"
 #include "extract/device_databases.h"
 #include "extract/step_database.h"
 
 namespace {
 
-constexpr const char* kFullSizeImageQuery = "select record_id, data from ABFullSizeImage";
-constexpr const char* kImageQuery = "select record_id, data from ABImage";
 constexpr const char* kPersonsQuery =
     "select DISTINCT Rowid, first, Department,DisplayName,firstPhonetic,jobTitle,organization,"
     "middle,middlePhonetic,CreationDate,Last,Note,Nickname,prefix, suffix, Birthday from "
@@ -106,35 +105,12 @@ void readAddress(SqliteStatement& entries, std::int64_t uid, MzContactValue& add
   address.value = line;
 }
 
-// Reads every picture row into contactImageArray.
-void readPictures(ScanContext& scan) {
-  const std::string fullSize = storedFilePath(scan.backupFolder, devicedb::kContactPicturesKey);
-  const std::string mddata =
-      storedFilePath(scan.backupFolder, std::string(devicedb::kContactPicturesKey) + ".mddata");
-  std::error_code ec;
-  std::string file;
-  const char* query = nullptr;
-  if (std::filesystem::exists(fullSize, ec)) {
-    file = fullSize;
-    query = kFullSizeImageQuery;
-  } else if (std::filesystem::exists(mddata, ec)) {
-    file = mddata;
-    query = kImageQuery;
-  } else {
-    return;
+// Address books of iOS 8 and later: ABPerson gained AlternateBirthday and MapsData then.
+bool isCurrentAddressBook(const SqliteDatabase& db) {
+  for (const auto& column : db.columnsOf("ABPerson")) {
+    if (sameKey(column, "MapsData")) return true;
   }
-  auto copy = scan.databases.readOnlyCopy(file, devicedb::walKeyFor(devicedb::kContactPictures),
-                                          devicedb::deviceFileName(devicedb::kContactPictures));
-  if (!copy) return;
-  SqliteDatabase db = SqliteDatabase::openReadOnly(*copy);
-  if (!db.isOpen()) return;
-  SqliteStatement rows = db.prepare(query);
-  while (rows.step()) {
-    auto picture = std::make_shared<MzContactImageNode>();
-    picture->rowid = static_cast<std::int32_t>(rows.columnInt(0));
-    picture->imageData = rows.columnBlob(1);
-    scan.lists.contactImageArray.push_back(std::move(picture));
-  }
+  return false;
 }
 
 std::shared_ptr<MzContactNode> personFromRow(const SqliteStatement& row) {
@@ -219,7 +195,9 @@ StepOutcome scanContactThread(ScanContext& scan) {
   }
   database.open();
 
-  readPictures(scan);
+  // Thumbnails stand in for missing full-size pictures beside address books of iOS 8 and
+  // later only; the older ones keep their full-size reading.
+  readContactPictures(scan, database.isOpen() && isCurrentAddressBook(database.db()));
   // The later picture of a row id wins, as when the list is walked in order.
   std::unordered_map<std::int32_t, Bytes> pictureByRow;
   for (const auto& picture : scan.lists.contactImageArray) {

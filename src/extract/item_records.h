@@ -175,8 +175,11 @@ struct MzBookMarkNode {
   std::string bookMarkURL;
   bool bSelected = false;
   bool bDeleted = false;
-  // Read from the history database of current devices (History.db) only.
-  std::string kind;       // "History"; empty for the records of the older files
+  // "History" for the entries of the history database of current devices (History.db),
+  // "Reading list" for the reading list's entries, empty for the other bookmarks and the
+  // entries of the older history files.
+  std::string kind;
+  // Read from History.db only.
   std::string lastVisit;  // MM-DD-YYYY HH:MM
   std::int32_t visitCount = -1;
 };

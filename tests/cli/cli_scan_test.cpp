@@ -140,6 +140,28 @@ TEST_F(CliScan, ShowOneCategory) {
   EXPECT_EQ(retrievo({"show", "--help"}).exitCode, 0);
 }
 
+// The reading list's entries say what they are, in the table and in JSON; without a
+// History.db there is no column of visits.
+TEST_F(CliScan, ReadingListEntriesAreMarked) {
+  CommandResult table = retrievo({"show", folder_, "bookmarks"});
+  ASSERT_EQ(table.exitCode, 0) << table.err;
+  EXPECT_NE(table.out.find("Kind"), std::string::npos);
+  EXPECT_EQ(table.out.find("Last visit"), std::string::npos);
+
+  CommandResult js = retrievo({"show", folder_, "bookmarks", "--json"});
+  ASSERT_EQ(js.exitCode, 0);
+  std::set<std::string> marked, expected;
+  for (const auto& b : json::parse(js.out)) {
+    EXPECT_FALSE(b.contains("visitCount")) << b.dump();
+    if (b.value("kind", "") == "Reading list") marked.insert(b["bookMarkURL"].get<std::string>());
+  }
+  for (const auto& b : truth_["bookmarks"]) {
+    if (b.value("kind", "") == "Reading list") expected.insert(b["url"].get<std::string>());
+  }
+  EXPECT_EQ(expected.size(), 2u);
+  EXPECT_EQ(marked, expected);
+}
+
 TEST(CliScanRefusal, EncryptedBackup) {
   TempDir tmp;
   fixtures::BackupWriter writer(tmp.sub("locked"));

@@ -4,6 +4,9 @@
 #include <plist/plist.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+
+#include "backup_builder.h"
 #include "base/log.h"
 #include "catalogue/manifest_reader.h"
 #include "catalogue/stored_file.h"
@@ -20,6 +23,7 @@ using TitleAndUrl = std::pair<std::string, std::string>;
 
 struct BookmarksRun {
   std::vector<TitleAndUrl> posted;
+  std::vector<std::string> kinds;  // of each posted record
   std::vector<std::string> logged;
   int progressPosts = 0;
 };
@@ -31,6 +35,7 @@ BookmarksRun runBookmarksStep(const std::string& folder, bool readIndex = false)
   step.center.addObserver("scanBookMarkInfo", [&](const std::any& o) {
     auto bookmark = std::any_cast<std::shared_ptr<MzBookMarkNode>>(o);
     r.posted.emplace_back(bookmark->bookMarkTitle, bookmark->bookMarkURL);
+    r.kinds.push_back(bookmark->kind);
   });
   step.center.addObserver("ScanProgressInfo", [&](const std::any&) { ++r.progressPosts; });
   step.run(scanBookMarkThread);
@@ -204,14 +209,22 @@ TEST_P(BookmarksOfEveryGeneration, LiveBookmarksDefaultsAndHistoryInOrder) {
   BookmarksRun r = runBookmarksStep(built.backupFolder, true);
 
   std::vector<TitleAndUrl> rows;
+  std::vector<std::string> kinds;
   for (const json& b : built.truth["bookmarks"]) {
-    if (!b["deleted"].get<bool>()) rows.emplace_back(b["title"], b.value("url", ""));
+    if (b["deleted"].get<bool>()) continue;
+    rows.emplace_back(b["title"], b.value("url", ""));
+    kinds.push_back(b.value("kind", ""));
   }
   std::vector<TitleAndUrl> history;
   for (const json& h : built.truth["history"]) history.emplace_back(h.value("title", ""), h["url"]);
   ASSERT_GE(rows.size(), 4u);
   ASSERT_GE(history.size(), 3u);
   EXPECT_EQ(r.posted, joined(joined(rows, defaults()), history));
+  // The reading list's entries are marked; nothing else is.
+  ASSERT_GE(r.kinds.size(), kinds.size());
+  EXPECT_EQ(std::vector<std::string>(r.kinds.begin(), r.kinds.begin() + kinds.size()), kinds);
+  EXPECT_EQ(std::count(r.kinds.begin(), r.kinds.end(), "Reading list"), 2);
+  EXPECT_EQ(std::count(r.kinds.begin(), r.kinds.end(), ""), static_cast<long>(r.kinds.size()) - 2);
   EXPECT_EQ(r.progressPosts, 0);
   if (GetParam() >= 7) {
     // The history lives in Safari's application domain; the step says which file it used.
@@ -224,5 +237,60 @@ TEST_P(BookmarksOfEveryGeneration, LiveBookmarksDefaultsAndHistoryInOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, BookmarksOfEveryGeneration, testing::Values(5, 6, 7));
+
+// "06-01-2013 09:18" of "2013-06-01T09:18:22Z".
+std::string shownUtc(const std::string& iso) {
+  return iso.substr(5, 2) + "-" + iso.substr(8, 2) + "-" + iso.substr(0, 4) + " " +
+         iso.substr(11, 5);
+}
+
+// A current device's History.db (in HomeDomain, or in Safari's application domain where
+// iOS 8 kept it) against the builder's truth: every live address once, latest visit first,
+// with the title and time of its latest visit and its visit count; the deleted one absent.
+TEST(BookmarksStep, ACurrentDevicesHistoryDatabaseInEitherDomain) {
+  ScopedEnv tz("TZ", "UTC");
+  for (const char* domain : {"HomeDomain", "AppDomain-com.apple.mobilesafari"}) {
+    SCOPED_TRACE(domain);
+    TempDir tmp;
+    json description = fixtures::sampleDescription();
+    description["databases"]["history"] = {{"domain", domain}};
+    fixtures::BackupBuildResult built;
+    std::string error;
+    ASSERT_TRUE(fixtures::buildBackup(description, tmp.sub("Backup/b"),
+                                      fixtures::currentDeviceBackup(), &built, &error))
+        << error;
+    EXPECT_EQ(built.truth["databases"]["history"]["domain"], domain);
+
+    StepHarness step(built.backupFolder);
+    std::vector<json> history;
+    step.center.addObserver("scanBookMarkInfo", [&](const std::any& o) {
+      auto e = std::any_cast<std::shared_ptr<MzBookMarkNode>>(o);
+      if (e->kind != "History") return;
+      history.push_back({{"url", e->bookMarkURL},
+                         {"title", e->bookMarkTitle},
+                         {"last", e->lastVisit},
+                         {"visits", e->visitCount}});
+    });
+    EXPECT_TRUE(step.run(scanBookMarkThread).done());
+
+    std::vector<json> live;
+    for (const json& h : built.truth["history"]) {
+      if (!h["deleted"].get<bool>()) live.push_back(h);
+    }
+    ASSERT_GE(live.size(), 4u);
+    ASSERT_LT(live.size(), built.truth["history"].size());  // one deleted entry
+    std::stable_sort(live.begin(), live.end(), [](const json& a, const json& b) {
+      return a["date"].get<std::string>() > b["date"].get<std::string>();
+    });
+    std::vector<json> expected;
+    for (const json& h : live) {
+      expected.push_back({{"url", h["url"]},
+                          {"title", h.value("title", "")},
+                          {"last", shownUtc(h["date"])},
+                          {"visits", h["visits"]}});
+    }
+    EXPECT_EQ(history, expected);
+  }
+}
 
 }  // namespace

@@ -4,7 +4,10 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <fstream>
+#include <set>
 
+#include "backup_builder.h"
 #include "base/log.h"
 #include "catalogue/sha1.h"
 #include "catalogue/stored_file.h"
@@ -61,21 +64,29 @@ std::string expectedCompany(const json& c) {
 
 class ContactsOfEveryGeneration : public testing::TestWithParam<int> {};
 
+// 8 stands for an iOS 7 backup whose address book has the iOS 8 layout.
 TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
   TempDir tmp;
   fixtures::BackupBuildOptions options;
   if (GetParam() == 17) options = fixtures::currentDeviceBackup();
-  options.generation = GetParam();
+  options.generation = GetParam() == 8 ? 7 : GetParam();
+  json description = fixtures::sampleDescription();
+  if (GetParam() == 8) {
+    description["databases"]["contacts"] = {{"schema", "ios8/AddressBook.sqlitedb"}};
+  }
   fixtures::BackupBuildResult built;
   std::string error;
-  ASSERT_TRUE(fixtures::buildSampleBackup(tmp.sub("Backup/b"), options, &built, &error)) << error;
+  ASSERT_TRUE(fixtures::buildBackup(description, tmp.sub("Backup/b"), options, &built, &error))
+      << error;
 
   ScanResult r = runContactsStep(built.backupFolder);
   EXPECT_EQ(r.progress, std::vector<std::int32_t>{40});
   EXPECT_EQ(r.lists.contactArray.size(), r.posted.size());
 
   std::size_t live = 0;
+  std::set<std::string> pictureSources;
   for (const json& truth : built.truth["contacts"]) {
+    if (!truth.value("deleted", false)) pictureSources.insert(truth.value("picture_source", ""));
     if (truth.value("deleted", false)) {
       for (const auto& c : r.posted) EXPECT_NE(c->contactName, expectedName(truth));
       continue;
@@ -108,7 +119,9 @@ TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
     EXPECT_EQ(c.contactAdress, addresses);
     EXPECT_EQ(c.firstName, truth.value("first", ""));
     EXPECT_EQ(c.lastName, truth.value("last", ""));
+    EXPECT_EQ(c.middleName, truth.value("middle", ""));
     EXPECT_EQ(c.namePrefix, truth.value("prefix", ""));
+    EXPECT_EQ(c.nameSuffix, truth.value("suffix", ""));
     if (truth["picture_bytes"].get<int>() > 0) {
       ASSERT_TRUE(c.imageData) << c.contactName;
       EXPECT_EQ(SHAH::hexDigest(std::string_view(reinterpret_cast<const char*>(c.imageData->data()),
@@ -120,6 +133,14 @@ TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
   }
   EXPECT_EQ(r.posted.size(), live);
   EXPECT_GT(live, 3u);
+  // A current device's sample has a person pictured by a thumbnail alone beside one with a
+  // full-size picture; older ones show only full-size pictures.
+  if (GetParam() >= 8) {
+    EXPECT_TRUE(pictureSources.contains("thumbnail"));
+  } else {
+    EXPECT_FALSE(pictureSources.contains("thumbnail"));
+  }
+  EXPECT_TRUE(pictureSources.contains("full_size"));
   // The sample has a postal address, and labels of both kinds.
   const auto johan = std::find_if(r.posted.begin(), r.posted.end(), [](const auto& c) {
     return c->contactName == "Johan Lindqvist";
@@ -132,7 +153,7 @@ TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
   EXPECT_EQ((*johan)->values[3].postcode, "113 34");
 }
 
-INSTANTIATE_TEST_SUITE_P(Generations, ContactsOfEveryGeneration, testing::Values(5, 6, 7, 17));
+INSTANTIATE_TEST_SUITE_P(Generations, ContactsOfEveryGeneration, testing::Values(5, 6, 7, 8, 17));
 
 // A small contacts database with only the columns the queries read.
 void makeMinimalAddressBook(const std::string& path, const std::vector<std::string>& statements) {
@@ -212,6 +233,118 @@ TEST(ContactsStep, FieldRulesRowIdZeroAndPicturesFromTheMddataFile) {
   EXPECT_EQ(*ann.imageData, (std::vector<std::uint8_t>{0xBB, 0xCC}));
 
   EXPECT_EQ(r.posted[2]->contactName, "");
+  EXPECT_EQ(r.progress, std::vector<std::int32_t>{40});
+}
+
+void execAll(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+  sqlite3_close(db);
+}
+
+// The pictures each person of `r` got, as hex text ("" for none), by row id.
+std::map<int, std::string> picturesByRow(const ScanResult& r) {
+  std::map<int, std::string> out;
+  for (const auto& c : r.posted) {
+    std::string hex;
+    if (c->imageData) {
+      for (std::uint8_t b : *c->imageData) {
+        static const char* const kDigits = "0123456789ABCDEF";
+        hex += kDigits[b >> 4];
+        hex += kDigits[b & 15];
+      }
+    }
+    out[c->rowid] = hex;
+  }
+  return out;
+}
+
+TEST(ContactsStep, ThumbnailsStandInForMissingFullSizePicturesOfNewerAddressBooks) {
+  // Image heads: JPEG, PNG, HEIC; then a pixel buffer and a broken full-size picture.
+  const std::string jpeg = "FFD8FFE000104A464946";
+  const std::string png = "89504E470D0A1A0A0000";
+  const std::string heic = "0000001C667479706865696300000000";
+  const std::string pixels = "10203040FF102030";
+  const std::string images =
+      "CREATE TABLE ABThumbnailImage (ROWID INTEGER PRIMARY KEY, record_id INTEGER, format "
+      "INTEGER, derived_from_format INTEGER, data BLOB);"
+      "CREATE TABLE ABFullSizeImage (ROWID INTEGER PRIMARY KEY, record_id INTEGER, crop_x "
+      "INTEGER, crop_y INTEGER, crop_width INTEGER, data BLOB);"
+      // 1: a full-size picture and thumbnails.
+      "INSERT INTO ABFullSizeImage(record_id, crop_x, crop_y, crop_width, data) VALUES(1, 10, "
+      "10, 80, X'" +
+      jpeg +
+      "');"
+      "INSERT INTO ABThumbnailImage(record_id, format, data) VALUES(1, 0, X'" +
+      png +
+      "');"
+      // 2: thumbnails only; the largest format is a pixel buffer, the next one is empty.
+      "INSERT INTO ABThumbnailImage(record_id, format, data) VALUES(2, 0, X'" +
+      png +
+      "');"
+      "INSERT INTO ABThumbnailImage(record_id, format, data) VALUES(2, 2, X'" +
+      jpeg +
+      "');"
+      "INSERT INTO ABThumbnailImage(record_id, format, data) VALUES(2, 4, X'');"
+      "INSERT INTO ABThumbnailImage(record_id, format, data) VALUES(2, 5, X'" +
+      pixels +
+      "');"
+      // 3: a full-size row that is no image, and a HEIC thumbnail.
+      "INSERT INTO ABFullSizeImage(record_id, data) VALUES(3, X'" +
+      pixels +
+      "');"
+      "INSERT INTO ABThumbnailImage(record_id, format, data) VALUES(3, 0, X'" +
+      heic +
+      "');"
+      // 4: nothing but a pixel buffer and an empty row.
+      "INSERT INTO ABThumbnailImage(record_id, format, data) VALUES(4, 5, X'" +
+      pixels +
+      "');"
+      "INSERT INTO ABThumbnailImage(record_id, format, data) VALUES(4, 0, NULL);";
+  const std::vector<std::string> persons = {"INSERT INTO ABPerson(ROWID, First) VALUES(1, 'A')",
+                                            "INSERT INTO ABPerson(ROWID, First) VALUES(2, 'B')",
+                                            "INSERT INTO ABPerson(ROWID, First) VALUES(3, 'C')",
+                                            "INSERT INTO ABPerson(ROWID, First) VALUES(4, 'D')"};
+
+  // An address book of iOS 8 or later (ABPerson has MapsData).
+  TempDir current;
+  std::vector<std::string> currentPersons = {"ALTER TABLE ABPerson ADD COLUMN MapsData TEXT"};
+  currentPersons.insert(currentPersons.end(), persons.begin(), persons.end());
+  makeMinimalAddressBook(current.sub(devicedb::kContactsKey), currentPersons);
+  execAll(current.sub(devicedb::kContactPicturesKey), images);
+  EXPECT_EQ(picturesByRow(runContactsStep(current.path())),
+            (std::map<int, std::string>{{1, jpeg}, {2, jpeg}, {3, heic}, {4, ""}}));
+
+  // The same pictures beside an older address book: full-size rows alone, as they stand.
+  TempDir older;
+  makeMinimalAddressBook(older.sub(devicedb::kContactsKey), persons);
+  execAll(older.sub(devicedb::kContactPicturesKey), images);
+  EXPECT_EQ(picturesByRow(runContactsStep(older.path())),
+            (std::map<int, std::string>{{1, jpeg}, {2, ""}, {3, pixels}, {4, ""}}));
+}
+
+TEST(ContactsStep, ADamagedPictureDatabaseLeavesTheContactsWithoutPictures) {
+  TempDir tmp;
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildSampleBackup(tmp.sub("Backup/b"), fixtures::currentDeviceBackup(),
+                                          &built, &error))
+      << error;
+  const std::size_t live = runContactsStep(built.backupFolder).posted.size();
+  // Every page after the first (the schema) overwritten.
+  const std::string images = storedFilePath(built.backupFolder, devicedb::kContactPicturesKey);
+  const auto size = std::filesystem::file_size(images);
+  ASSERT_GT(size, 8192u);
+  {
+    std::fstream file(images, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(8192);
+    const std::string junk(size - 8192, '\x5A');
+    file.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+  }
+  ScanResult r = runContactsStep(built.backupFolder);
+  EXPECT_EQ(r.posted.size(), live);
+  for (const auto& c : r.posted) EXPECT_FALSE(c->imageData) << c->contactName;
   EXPECT_EQ(r.progress, std::vector<std::int32_t>{40});
 }
 
