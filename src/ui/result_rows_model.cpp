@@ -110,7 +110,8 @@ QString ResultRowsModel::cellText(const ResultRecord& record, int column) const 
         using T = std::decay_t<decltype(*r)>;
         if (!r) return {};
         if constexpr (std::is_same_v<T, MzPhotoAndVideoNode>) {
-          return column == 1 ? q(r->fileNodeName) : q(r->fileNodeSize);
+          if (column != 1) return q(r->fileNodeSize);
+          return r->bLivePhoto ? q(r->fileNodeName) + " · " + tr("Live Photo") : q(r->fileNodeName);
         } else if constexpr (std::is_same_v<T, MzFaceTwitterNode>) {
           return column == 1 ? q(r->faceTwitterFileName) : q(r->fileSize);
         } else if constexpr (std::is_same_v<T, MzContactNode>) {
@@ -173,6 +174,18 @@ QString ResultRowsModel::cellText(const ResultRecord& record, int column) const 
       record);
 }
 
+QString ResultRowsModel::toolTipText(const ResultRecord& record, int column) const {
+  QString text = cellText(record, column);
+  // A camera-roll photo also says when it was taken and its original name.
+  if (const auto* m = std::get_if<std::shared_ptr<MzPhotoAndVideoNode>>(&record); m && *m) {
+    if (!(*m)->captureDate.empty()) text += "\n" + tr("Taken: ") + q((*m)->captureDate);
+    if (!(*m)->originalFileName.empty()) {
+      text += "\n" + tr("Original name: ") + q((*m)->originalFileName);
+    }
+  }
+  return text;
+}
+
 QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   const ResultRecord& record = rows_[static_cast<std::size_t>(index.row())];
@@ -199,8 +212,9 @@ QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
   }
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
       return cellText(record, index.column());
+    case Qt::ToolTipRole:
+      return toolTipText(record, index.column());
     case Qt::ForegroundRole:
       if (isDeletedRecord(record)) {
         return QColor::fromRgbF(static_cast<float>(kDeletedRowRed),
