@@ -4,6 +4,8 @@
 #include <QColor>
 #include <QIcon>
 #include <QImage>
+#include <QPainter>
+#include <QPixmap>
 #include <QStyle>
 
 #include "results/result_view.h"
@@ -19,6 +21,26 @@ QString firstLine(const std::string& s) {
   const QString text = q(s).trimmed();
   const qsizetype end = text.indexOf('\n');
   return end < 0 ? text : text.left(end);
+}
+
+// The tile with "LIVE" in its top left corner: the grid's name line is too short to say it.
+QIcon liveBadged(const QIcon& icon) {
+  const QList<QSize> sizes = icon.availableSizes();
+  QPixmap tile = icon.pixmap(sizes.isEmpty() ? QSize(ThumbnailCache::kSize, ThumbnailCache::kSize)
+                                             : sizes.first());
+  QPainter painter(&tile);
+  QFont font = painter.font();
+  font.setBold(true);
+  font.setPixelSize(10);
+  painter.setFont(font);
+  const QRect badge(4, 4, 32, 14);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(255, 255, 255, 210));
+  painter.drawRoundedRect(badge, 3, 3);
+  painter.setPen(QColor(40, 40, 40));
+  painter.drawText(badge, Qt::AlignCenter, QStringLiteral("LIVE"));
+  painter.end();
+  return QIcon(tile);
 }
 
 }  // namespace
@@ -194,15 +216,18 @@ QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::CheckStateRole) return isSelected(record) ? Qt::Checked : Qt::Unchecked;
     if (role == Qt::DecorationRole) {
       const auto& m = std::get<std::shared_ptr<MzPhotoAndVideoNode>>(record);
+      const bool live = m && m->bLivePhoto;
       if (m && !m->bmov && thumbnails_ != nullptr) {
         const QIcon icon = thumbnails_->thumbnail(q(m->filePath));
-        if (!icon.isNull()) return icon;
+        if (!icon.isNull()) return live ? liveBadged(icon) : icon;
       }
       static const QIcon film(
           thumbnailTile(QApplication::style()->standardIcon(QStyle::SP_MediaPlay).pixmap(48, 48)));
       static const QIcon picture(
           thumbnailTile(QApplication::style()->standardIcon(QStyle::SP_FileIcon).pixmap(48, 48)));
-      return m && m->bmov ? film : picture;
+      static const QIcon livePicture(liveBadged(picture));
+      if (m && m->bmov) return film;
+      return live ? livePicture : picture;
     }
   }
   if (index.column() == 0) {
