@@ -45,9 +45,8 @@ ManifestReadResult RetrievoAppDelegate::scanDirAnalyThread(const std::string& ba
   options.GetMediaFileByNode = [this](const std::shared_ptr<MzTreeDirNode>& node) {
     GetMediaFileByNode(node);
   };
-  std::optional<DatabasePreparer> ownDatabases;
-  if (databases == nullptr) databases = &ownDatabases.emplace(backupFolder, &scanProblems);
-  currentRoll_ = currentCameraRollOf(backupFolder, *databases);
+  // Only a scan reads the photo library: a plain file listing has no use for its copy.
+  if (databases != nullptr) currentRoll_ = currentCameraRollOf(backupFolder, *databases);
   ManifestReadResult result = ::scanDirAnalyThread(backupFolder, scan->treeFileArray, options);
   if (currentRoll_) currentRoll_->post(nc);
   currentRoll_.reset();

@@ -91,8 +91,9 @@ class RetrievoAppDelegate {
 
   // Reads the backup folder's manifest into treeFileArray, announcing every record and
   // handing it to the media classification. Creates the scan lists when there are none.
-  // The camera roll of a current backup (extract/camera_roll.h) is posted right after the
-  // walk; its photo library is copied by `databases`, else by a preparer of this call.
+  // With the scan's `databases`, the camera roll of a current backup (extract/camera_roll.h)
+  // is posted right after the walk, its photo library copied by them; without, every media
+  // file is classified on its own as in older backups.
   ManifestReadResult scanDirAnalyThread(const std::string& backupFolder,
                                         DatabasePreparer* databases = nullptr);
   // The media classification of one file-index record; filled in by the media scanner.
