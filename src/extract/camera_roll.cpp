@@ -104,7 +104,8 @@ const PhotoAsset* assetOf(const PhotoLibrary& library, std::string_view path) {
 
 }  // namespace
 
-std::shared_ptr<MzPhotoAndVideoNode> CurrentCameraRoll::recordOf(const Kept& file) const {
+std::shared_ptr<MzPhotoAndVideoNode> CurrentCameraRoll::recordOf(const Kept& file,
+                                                                 const Kept* original) const {
   auto record = std::make_shared<MzPhotoAndVideoNode>();
   record->filePath = file.storedFile;
   record->fileSizeNumber = file.size;
@@ -113,7 +114,7 @@ std::shared_ptr<MzPhotoAndVideoNode> CurrentCameraRoll::recordOf(const Kept& fil
   record->bmov = file.movie;
   record->devicePath = file.devicePath;
   if (!file.renderOf.empty()) {
-    describeRender(file, *record);
+    describeRender(file, original, *record);
   } else if (const PhotoAsset* asset = assetOf(library_, underMedia(file.devicePath))) {
     record->captureDate = asset->captureDate;
     record->originalFileName = asset->originalFileName;
@@ -121,17 +122,10 @@ std::shared_ptr<MzPhotoAndVideoNode> CurrentCameraRoll::recordOf(const Kept& fil
   return record;
 }
 
-void CurrentCameraRoll::describeRender(const Kept& file, MzPhotoAndVideoNode& record) const {
-  const std::string wanted = upper(file.renderOf);
-  std::string_view originalPath;
-  for (const Kept& other : kept_) {
-    const std::string_view path = underMedia(other.devicePath);
-    if (other.renderOf.empty() && isDcim(path) && other.movie == file.movie &&
-        upper(stemOf(path)) == wanted) {
-      originalPath = path;
-      break;
-    }
-  }
+void CurrentCameraRoll::describeRender(const Kept& file, const Kept* original,
+                                       MzPhotoAndVideoNode& record) const {
+  const std::string_view originalPath =
+      original != nullptr ? underMedia(original->devicePath) : std::string_view();
   std::string stem(lastPathComponent(file.renderOf));
   if (!originalPath.empty()) {
     record.renderOf = std::string(kMedia) + std::string(originalPath);
@@ -147,14 +141,21 @@ void CurrentCameraRoll::describeRender(const Kept& file, MzPhotoAndVideoNode& re
 }
 
 void CurrentCameraRoll::post(NotificationCenter& nc) {
-  // The movies of DCIM by folder and stem, for pairing with their stills.
+  // The stills and movies of DCIM by folder and stem ("DCIM/100APPLE/IMG_0001" in upper
+  // case), for pairing and for finding the original of a render.
+  std::map<std::string, std::size_t> stills;
   std::map<std::string, std::size_t> movies;
   for (std::size_t i = 0; i < kept_.size(); ++i) {
     const std::string_view path = underMedia(kept_[i].devicePath);
-    if (kept_[i].movie && kept_[i].renderOf.empty() && isDcim(path)) {
-      movies.emplace(upper(stemOf(path)), i);
+    if (kept_[i].renderOf.empty() && isDcim(path)) {
+      (kept_[i].movie ? movies : stills).emplace(upper(stemOf(path)), i);
     }
   }
+  auto originalOf = [&](const Kept& render) -> const Kept* {
+    const auto& originals = render.movie ? movies : stills;
+    auto it = originals.find(upper(render.renderOf));
+    return it == originals.end() ? nullptr : &kept_[it->second];
+  };
   std::vector<std::size_t> partner(kept_.size(), kept_.size());
   std::vector<bool> joined(kept_.size(), false);
   for (std::size_t i = 0; i < kept_.size(); ++i) {
@@ -173,7 +174,8 @@ void CurrentCameraRoll::post(NotificationCenter& nc) {
   }
   for (std::size_t i = 0; i < kept_.size(); ++i) {
     if (joined[i]) continue;
-    std::shared_ptr<MzPhotoAndVideoNode> record = recordOf(kept_[i]);
+    std::shared_ptr<MzPhotoAndVideoNode> record =
+        recordOf(kept_[i], kept_[i].renderOf.empty() ? nullptr : originalOf(kept_[i]));
     if (partner[i] < kept_.size()) {
       const Kept& movie = kept_[partner[i]];
       record->bLivePhoto = true;

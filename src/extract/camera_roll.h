@@ -11,7 +11,8 @@
 // Media/DCIM/ and Media/PhotoData/ to add() instead of posting it. add() keeps:
 //   - Media/DCIM/<folder>/<name>: the photos and videos as taken;
 //   - Media/PhotoData/Mutations/DCIM/<folder>/<stem>/Adjustments/FullSizeRender.<ext>: the
-//     edited render of DCIM/<folder>/<stem>, named "<stem> (edited).<ext>";
+//     edited render of DCIM/<folder>/<stem>, named "<stem> (edited).<ext>" after the stem of
+//     the original's original name when the library gives one;
 //   - Media/PhotoData/CPLAssets/... and Media/PhotoData/Sync/...: originals downloaded from
 //     the iCloud library and photos synced from a computer;
 // and passes over the rest of PhotoData (thumbnails, previews, caches, metadata), which
@@ -59,8 +60,9 @@ class CurrentCameraRoll {
     bool movie = false;
     std::string renderOf;  // "DCIM/100APPLE/IMG_0001" for a render, else ""
   };
-  std::shared_ptr<MzPhotoAndVideoNode> recordOf(const Kept& file) const;
-  void describeRender(const Kept& file, MzPhotoAndVideoNode& record) const;
+  // The record of `file`; `original` is the DCIM file a render was made from, if kept.
+  std::shared_ptr<MzPhotoAndVideoNode> recordOf(const Kept& file, const Kept* original) const;
+  void describeRender(const Kept& file, const Kept* original, MzPhotoAndVideoNode& record) const;
 
   PhotoLibrary library_;
   std::vector<Kept> kept_;
