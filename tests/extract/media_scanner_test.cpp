@@ -1,6 +1,7 @@
 #include "extract/media_scanner.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cmath>
 #include <filesystem>
@@ -427,6 +428,36 @@ TEST(CurrentCameraRoll, LibraryWithoutNamesGivesDatesAndADamagedOneGivesPlainRec
     buildCurrent(backup, {{"damaged", true}});
     expectCameraRoll(backup, classifyCurrentBackup(backup.folder), false, false);
   }
+}
+
+// iOS 11 to 13 name the asset table ZGENERICASSET and join the original names through the
+// asset's ZADDITIONALATTRIBUTES; a library without a date column still gives the names.
+TEST(CurrentCameraRoll, OlderAssetTableAndAttributesJoinedFromTheAsset) {
+  TempDir dir;
+  const std::string path = dir.sub("Photos.sqlite");
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(raw,
+                   "CREATE TABLE ZGENERICASSET (Z_PK INTEGER PRIMARY KEY, ZKIND INTEGER,"
+                   " ZKINDSUBTYPE INTEGER, ZADDITIONALATTRIBUTES INTEGER,"
+                   " ZDIRECTORY VARCHAR, ZFILENAME VARCHAR);"
+                   "CREATE TABLE ZADDITIONALASSETATTRIBUTES (Z_PK INTEGER PRIMARY KEY,"
+                   " ZORIGINALFILENAME VARCHAR);"
+                   "INSERT INTO ZGENERICASSET VALUES (1, 0, 2, 7, 'DCIM/101APPLE', 'IMG_2001.JPG');"
+                   "INSERT INTO ZADDITIONALASSETATTRIBUTES VALUES (7, 'Beach.jpg');",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  sqlite3_close(raw);
+  const SqliteDatabase db = SqliteDatabase::openReadOnly(path);
+  ASSERT_TRUE(PhotoLibrary::isCurrentLibrary(db));
+  const PhotoLibrary library = PhotoLibrary::read(db);
+  const PhotoAsset* asset = library.find("dcim/101apple", "img_2001.jpg");
+  ASSERT_NE(asset, nullptr);
+  EXPECT_EQ(asset->originalFileName, "Beach.jpg");
+  EXPECT_TRUE(asset->livePhoto);
+  EXPECT_EQ(asset->captureDate, "");
+  EXPECT_EQ(library.find("DCIM/101APPLE", "IMG_2002.JPG"), nullptr);
 }
 
 // Older backups keep their reading: the library of iOS 7 and earlier, or none, chooses none.
