@@ -36,7 +36,8 @@ void RetrievoAppDelegate::removeSomeArray() {
   scan.reset();
 }
 
-ManifestReadResult RetrievoAppDelegate::scanDirAnalyThread(const std::string& backupFolder) {
+ManifestReadResult RetrievoAppDelegate::scanDirAnalyThread(const std::string& backupFolder,
+                                                           DatabasePreparer* databases) {
   if (!scan) createScanLists();
   ManifestReadOptions options;
   options.nc = &nc;
@@ -44,11 +45,16 @@ ManifestReadResult RetrievoAppDelegate::scanDirAnalyThread(const std::string& ba
   options.GetMediaFileByNode = [this](const std::shared_ptr<MzTreeDirNode>& node) {
     GetMediaFileByNode(node);
   };
-  return ::scanDirAnalyThread(backupFolder, scan->treeFileArray, options);
+  // Only a scan reads the photo library: a plain file listing has no use for its copy.
+  if (databases != nullptr) currentRoll_ = currentCameraRollOf(backupFolder, *databases);
+  ManifestReadResult result = ::scanDirAnalyThread(backupFolder, scan->treeFileArray, options);
+  if (currentRoll_) currentRoll_->post(nc);
+  currentRoll_.reset();
+  return result;
 }
 
 void RetrievoAppDelegate::GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node) {
-  ::GetMediaFileByNode(node, nc, &scanProblems);
+  ::GetMediaFileByNode(node, nc, &scanProblems, currentRoll_ ? &*currentRoll_ : nullptr);
 }
 
 std::optional<std::string> RetrievoAppDelegate::getFileKeyBytheFilepath(

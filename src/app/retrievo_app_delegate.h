@@ -16,6 +16,7 @@
 #include "catalogue/backup_list_controller.h"
 #include "catalogue/device_controller.h"
 #include "catalogue/manifest_reader.h"
+#include "extract/camera_roll.h"
 #include "extract/scan_context.h"
 #include "extract/scan_lists.h"
 #include "extract/scan_problems.h"
@@ -90,7 +91,11 @@ class RetrievoAppDelegate {
 
   // Reads the backup folder's manifest into treeFileArray, announcing every record and
   // handing it to the media classification. Creates the scan lists when there are none.
-  ManifestReadResult scanDirAnalyThread(const std::string& backupFolder);
+  // With the scan's `databases`, the camera roll of a current backup (extract/camera_roll.h)
+  // is posted right after the walk, its photo library copied by them; without, every media
+  // file is classified on its own as in older backups.
+  ManifestReadResult scanDirAnalyThread(const std::string& backupFolder,
+                                        DatabasePreparer* databases = nullptr);
   // The media classification of one file-index record; filled in by the media scanner.
   void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node);
   std::optional<std::string> getFileKeyBytheFilepath(const std::string& path) const;
@@ -105,6 +110,8 @@ class RetrievoAppDelegate {
   static std::string getFullName(std::uint64_t n) { return ::getFullName(n); }
 
  private:
+  // The camera roll of the backup being walked when it is read as a current one.
+  std::optional<CurrentCameraRoll> currentRoll_;
   // Runs one step unless a stop was asked for (false then). A step that does not end as
   // done is logged with its name, and one whose database is unreadable or cut short is put
   // on the problem list.

@@ -106,7 +106,7 @@ void RetrievoAppDelegate::ScanIOSBackUpFilehand(const std::string& backupFolder)
       runScanStep(
           "manifest",
           [&] {
-            scanDirAnalyThread(backupFolder);
+            scanDirAnalyThread(backupFolder, &databases);
             return StepOutcome{};
           },
           databases);

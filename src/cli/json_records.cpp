@@ -251,9 +251,24 @@ nlohmann::json toJson(const MzCalenderNode& r) {
 }
 
 nlohmann::json toJson(const MzPhotoAndVideoNode& r) {
-  return {{"fileNodeName", r.fileNodeName}, {"fileNodeSize", r.fileNodeSize},
-          {"filePath", r.filePath},         {"bmov", r.bmov},
-          {"bSelected", r.bSelected},       {"fileSizeNumber", r.fileSizeNumber}};
+  nlohmann::json j = {{"fileNodeName", r.fileNodeName}, {"fileNodeSize", r.fileNodeSize},
+                      {"filePath", r.filePath},         {"bmov", r.bmov},
+                      {"bSelected", r.bSelected},       {"fileSizeNumber", r.fileSizeNumber}};
+  // What a current camera roll adds; left out of the records of older backups, whose
+  // documents stay as they were.
+  if (!r.devicePath.empty()) {
+    j["devicePath"] = r.devicePath;
+    j["captureDate"] = r.captureDate;
+    j["originalFileName"] = r.originalFileName;
+    j["bLivePhoto"] = r.bLivePhoto;
+    if (r.bLivePhoto) {
+      j["livePhotoMoviePath"] = r.livePhotoMoviePath;
+      j["livePhotoMovieName"] = r.livePhotoMovieName;
+      j["livePhotoMovieSize"] = r.livePhotoMovieSize;
+    }
+    if (!r.renderOf.empty()) j["renderOf"] = r.renderOf;
+  }
+  return j;
 }
 
 nlohmann::json toJson(const MzFaceTwitterNode& r) {

@@ -207,12 +207,23 @@ void printCategory(const MzResultViewController& r, ResultCategory category, boo
     }
     case ResultCategory::Photo:
     case ResultCategory::AppPhoto: {
-      TablePrinter t({"Name", "Size", "Kind", "Stored file"});
       const auto& list =
           category == ResultCategory::Photo ? r.photoAndVideoArray : r.appPhotoAndVideoArray;
+      // A current camera roll adds when each was taken and under what name.
+      const bool current = std::any_of(list.begin(), list.end(),
+                                       [](const auto& p) { return !p->devicePath.empty(); });
+      TablePrinter t(current ? std::vector<std::string>{"Name", "Size", "Kind", "Taken",
+                                                        "Original name", "Stored file"}
+                             : std::vector<std::string>{"Name", "Size", "Kind", "Stored file"});
       if (!deletedOnly) {
         for (const auto& p : list) {
-          t.addRow({p->fileNodeName, p->fileNodeSize, p->bmov ? "video" : "photo", p->filePath});
+          const std::string kind = p->bLivePhoto ? "Live Photo" : p->bmov ? "video" : "photo";
+          if (current) {
+            t.addRow({p->fileNodeName, p->fileNodeSize, kind, p->captureDate, p->originalFileName,
+                      p->filePath});
+          } else {
+            t.addRow({p->fileNodeName, p->fileNodeSize, kind, p->filePath});
+          }
         }
       }
       t.print(std::cout);

@@ -17,6 +17,7 @@ inline constexpr const char* kBookmarksKey = "d1f062e2da26192a6625d968274bfda8d0
 inline constexpr const char* kBookmarksSecondKey = "04cc352fd9943f7c0c3f0781d4834fa137775761";
 inline constexpr const char* kHistoryKey = "1d6740792a2b845f4c1e6220c43906d7f0afe8ab";
 inline constexpr const char* kCalendarKey = "2041457d5fe04d39d0ab481178355df6781e6858";
+inline constexpr const char* kPhotoLibraryKey = "12b144c0bd44f2b3dffd9186d3f9c05b917cee25";
 
 // A device file: its domain and path (which give its key and the key of its log).
 struct DeviceFile {
@@ -37,6 +38,8 @@ inline constexpr DeviceFile kNotesSecond{"HomeDomain", "Library/Notes/notes.db"}
 inline constexpr DeviceFile kNoteStore{"AppDomainGroup-group.com.apple.notes", "NoteStore.sqlite"};
 inline constexpr DeviceFile kBookmarks{"HomeDomain", "Library/Safari/Bookmarks.db"};
 inline constexpr DeviceFile kCalendar{"HomeDomain", "Library/Calendar/Calendar.sqlitedb"};
+// The photo library of the camera roll (capture dates, original names, Live Photos).
+inline constexpr DeviceFile kPhotoLibrary{"CameraRollDomain", "Media/PhotoData/Photos.sqlite"};
 
 // The file key of the write-ahead log that belongs to a device database: the key of its
 // device path with "-wal" appended.

@@ -211,6 +211,16 @@ struct MzPhotoAndVideoNode {
   bool bmov = false;
   bool bSelected = false;
   std::uint64_t fileSizeNumber = 0;
+  // Filled for the camera roll of a current backup (one with a photo library database);
+  // empty or false for every other record.
+  std::string devicePath;          // "Media/DCIM/100APPLE/IMG_0001.HEIC", where it came from
+  std::string captureDate;         // when it was taken, as other dates are shown
+  std::string originalFileName;    // the name it was taken or imported under; names the copy
+  std::string renderOf;            // for an edited render: the device path of the original
+  bool bLivePhoto = false;         // a still with its movie, recovered side by side
+  std::string livePhotoMoviePath;  // the movie's stored file
+  std::string livePhotoMovieName;  // its name on the device ("IMG_0007.MOV")
+  std::uint64_t livePhotoMovieSize = 0;
 };
 
 // One media file of a social application's domain.

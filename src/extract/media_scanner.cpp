@@ -90,7 +90,7 @@ std::vector<std::string> folderNames(const std::string& folder) {
 }  // namespace
 
 void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node, NotificationCenter& nc,
-                        ScanProblems* problems) {
+                        ScanProblems* problems, CurrentCameraRoll* currentRoll) {
   if (!node || node->isFolder || node->isLink) return;
   const MediaClass media = classOfExtension(pathExtension(node->filePath));
   const bool socialApp = isOneOf(node->fileDomain, kSocialAppDomains);
@@ -112,7 +112,13 @@ void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node, Notification
     }
     return;
   }
-  if (media != MediaClass::None) postMediaRecord(*node, media, *size, nc);
+  if (media != MediaClass::None) {
+    if (currentRoll != nullptr && CurrentCameraRoll::takesOver(*node)) {
+      currentRoll->add(*node, *size, media == MediaClass::Movie);
+    } else {
+      postMediaRecord(*node, media, *size, nc);
+    }
+  }
   if (socialApp) postSocialAppRecord(*node, *size, nc);
 }
 

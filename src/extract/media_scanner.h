@@ -28,15 +28,18 @@
 
 #include "base/notification_center.h"
 #include "catalogue/tree_dir_node.h"
+#include "extract/camera_roll.h"
 #include "extract/scan_problems.h"
 
 // Files of the cloud folder smaller than this are not reported.
 inline constexpr std::uint64_t kCloudMediaMinimumBytes = 20000;
 
+// With `currentRoll`, the media files it takes over (camera_roll.h) go to it instead of
+// being posted.
 // A stored file that is a symbolic link or anything but a regular file is never a media
 // record: device backups hold no links, and one planted there could point anywhere on this
 // computer. It is reported to `problems` (when given) as skipped.
 void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node, NotificationCenter& nc,
-                        ScanProblems* problems = nullptr);
+                        ScanProblems* problems = nullptr, CurrentCameraRoll* currentRoll = nullptr);
 
 void scanPhotoAndVideoThread(const std::string& folder, NotificationCenter& nc);

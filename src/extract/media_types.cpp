@@ -10,7 +10,7 @@ namespace {
 // clang-format off
 // The written list, then the formats of current cameras after it (a written entry keeps
 // its position).
-constexpr std::array<std::string_view, 141> kImageTypes = {
+constexpr std::array<std::string_view, 142> kImageTypes = {
     "3DM", "3DMF", "3DS", "ABM", "AFX", "AI", "ANI", "ART", "ARW", "BLD", "BLEND", "BMP", "BOO",
     "BR5", "CDR", "CDR", "CDT", "CGM", "CIFF", "CLP", "CMX", "CONT", "CPT", "CR2", "CRW", "CUR",
     "CVX", "DCM", "DCR", "DCR", "DIB", "DNG", "DRW", "DS4", "DSC", "DT2", "DWF", "DWG", "EMF",
@@ -22,15 +22,17 @@ constexpr std::array<std::string_view, 141> kImageTypes = {
     "RAF", "RAS", "RAW", "RELS", "RGB", "RLE", "RTD", "SCT", "SHP", "SKF", "SKP", "SR2", "SRF",
     "STP", "SVG", "SVGZ", "TEX", "TGA", "THM", "TIF", "TIFF", "VWX", "WB1", "WBC", "WBD", "WBMP",
     "WBZ", "WEBP", "WMF", "WP", "WPG", "X3F", "XBM", "XCF", "XPM", "XPS",
-    "HEIC", "HEIF", "AVIF",
+    "HEIC", "HEIF", "AVIF", "HEICS",
 };
 
-constexpr std::array<std::string_view, 55> kVideoTypes = {
+// The written list, then the raw stream of current cameras' movies after it.
+constexpr std::array<std::string_view, 56> kVideoTypes = {
     "3G2", "3GP", "ANM", "ASF", "ASX", "AVI", "AVS", "CLK", "CPI", "DIVX", "DMSM", "DREAM",
     "DVDMEDIA", "DVM", "DVR-MS", "DXR", "F4V", "FBR", "FLA", "FLV", "HDMOV", "M2P", "M2TS",
     "M4P", "M4V", "MKV", "MOD", "MOI", "MOV", "MP4", "MPE", "MPEG", "MPG", "MXF", "OGM", "PSH",
     "QT", "QTM", "RCPROJECT", "RM", "RMVB", "SCM", "SMIL", "SMJPEG", "SRT", "STX", "SWF", "TIX",
     "TS", "VOB", "VRO", "WMV", "WTV", "XVID", "YUV",
+    "HEVC",
 };
 
 constexpr std::array<std::string_view, 38> kAudioTypes = {

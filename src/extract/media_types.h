@@ -13,7 +13,9 @@
 #include <span>
 #include <string_view>
 
-// The lists in their order: 138 image, 55 video and 38 audio extensions.
+// The lists in their order: the written 138 image, 55 video and 38 audio extensions, then
+// the formats of current cameras after the image list (HEIC, HEIF, AVIF, HEICS) and the
+// video list (HEVC).
 std::span<const std::string_view> imageTypeList();
 std::span<const std::string_view> videoTypeList();
 std::span<const std::string_view> audioTypeList();

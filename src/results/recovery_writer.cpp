@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "base/conversions.h"
 #include "base/main_thread.h"
@@ -315,8 +316,38 @@ void MzRecoveryWriter::copyMedia(const MzPhotoAndVideoNode& record, std::size_t 
   if (record.fileSizeNumber == 0) return;
   std::string problem;
   const OutputDir* folder = currentFolder(&problem);
-  copyCounted(record.fileNodeName, record.filePath, record.fileSizeNumber, folder, problem,
-              safeFileName(record.fileNodeName), index);
+  // A photo of a current camera roll is written under the name it was taken or imported
+  // under; its bytes are copied as they are, whatever the format.
+  const std::string& name =
+      record.originalFileName.empty() ? record.fileNodeName : record.originalFileName;
+  if (folder == nullptr) {
+    addIssue(name, problem, true);
+    return;
+  }
+  CopyResult still =
+      copier_.copyFile(record.filePath, record.fileSizeNumber, *folder, safeFileName(name), index);
+  if (!still.complete()) addIssue(name, copyProblem(still, record.fileSizeNumber), true);
+  if (record.bLivePhoto) copyLivePhotoMovie(record, still, *folder, index);
+}
+
+void MzRecoveryWriter::copyLivePhotoMovie(const MzPhotoAndVideoNode& record,
+                                          const CopyResult& still, const OutputDir& folder,
+                                          std::size_t index) {
+  if (record.livePhotoMovieSize == 0 || record.livePhotoMoviePath.empty()) return;
+  // The movie goes beside the still under the still's final stem, so the two stay a pair
+  // even when the still's name was taken and it got the index in front.
+  const std::string stillName =
+      record.originalFileName.empty() ? record.fileNodeName : record.originalFileName;
+  const std::filesystem::path written = still.target.empty()
+                                            ? std::filesystem::path(safeFileName(stillName))
+                                            : std::filesystem::path(still.target).filename();
+  const std::string ext = std::filesystem::path(record.livePhotoMovieName).extension().string();
+  const std::string name = written.stem().string() + (ext.empty() ? ".MOV" : ext);
+  CopyResult movie = copier_.copyFile(record.livePhotoMoviePath, record.livePhotoMovieSize, folder,
+                                      safeFileName(name), index);
+  if (!movie.complete()) {
+    addIssue(record.livePhotoMovieName, copyProblem(movie, record.livePhotoMovieSize), true);
+  }
 }
 
 void MzRecoveryWriter::recoverPhotoAndVideo(const MzPhotoAndVideoNode& record, std::size_t index) {

@@ -17,6 +17,9 @@
 //   INDEX_NAME, then INDEX_N_NAME, INDEX being the record's place in its list (0 for the
 //   text files and attachments).
 // - Copies write exactly the bytes read; a file that could not be written whole is removed.
+// - A camera-roll record that knows its original name is written under it; a Live Photo
+//   writes its still and then its movie beside it under the still's final stem
+//   (IMG_0007.HEIC and IMG_0007.MOV), counted as one item.
 //   A run always goes through every ticked item; the items that could not be written in
 //   full are listed in the report with their reasons.
 // - The backup folder is only read.
@@ -157,6 +160,9 @@ class MzRecoveryWriter {
   void reportProgress();
   void addIssue(std::string item, std::string reason, bool counted);
   void copyMedia(const MzPhotoAndVideoNode& record, std::size_t index);
+  // The movie of a Live Photo, beside its still `still` and under the same stem.
+  void copyLivePhotoMovie(const MzPhotoAndVideoNode& record, const CopyResult& still,
+                          const OutputDir& folder, std::size_t index);
   // The size of a source (opened as openRecoverySource does) and, with `bytes`, its first
   // `limit` bytes; none with `*problem` set when it cannot be opened or read.
   std::optional<std::uint64_t> sourceBytes(const std::string& source, std::size_t limit,

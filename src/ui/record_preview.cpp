@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QStringList>
 
+#include "base/conversions.h"
 #include "results/message_html.h"
 #include "results/text_records.h"
 #include "ui/stored_image.h"
@@ -272,7 +273,14 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
                         field("Location", r->location),
                         field("Attendees", calenderAttendeesText(*r)), field("Note", r->calNote)});
         } else if constexpr (std::is_same_v<T, MzPhotoAndVideoNode>) {
-          return heading(r->fileNodeName, false) + table({field("Size", r->fileNodeSize)});
+          return heading(r->fileNodeName, false) +
+                 table({field("Kind", r->bLivePhoto ? "Live Photo" : ""),
+                        field("Size", r->fileNodeSize), field("Taken", r->captureDate),
+                        field("Original name", r->originalFileName),
+                        field("Movie", r->bLivePhoto ? r->livePhotoMovieName + " (" +
+                                                           sizeText(r->livePhotoMovieSize) + ")"
+                                                     : ""),
+                        field("Edited from", r->renderOf), field("Device path", r->devicePath)});
         } else if constexpr (std::is_same_v<T, MzFaceTwitterNode>) {
           return heading(r->faceTwitterFileName, false) + table({field("Size", r->fileSize)});
         }

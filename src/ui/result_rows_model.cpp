@@ -4,6 +4,8 @@
 #include <QColor>
 #include <QIcon>
 #include <QImage>
+#include <QPainter>
+#include <QPixmap>
 #include <QStyle>
 
 #include "results/result_view.h"
@@ -19,6 +21,26 @@ QString firstLine(const std::string& s) {
   const QString text = q(s).trimmed();
   const qsizetype end = text.indexOf('\n');
   return end < 0 ? text : text.left(end);
+}
+
+// The tile with "LIVE" in its top left corner: the grid's name line is too short to say it.
+QIcon liveBadged(const QIcon& icon) {
+  const QList<QSize> sizes = icon.availableSizes();
+  QPixmap tile = icon.pixmap(sizes.isEmpty() ? QSize(ThumbnailCache::kSize, ThumbnailCache::kSize)
+                                             : sizes.first());
+  QPainter painter(&tile);
+  QFont font = painter.font();
+  font.setBold(true);
+  font.setPixelSize(10);
+  painter.setFont(font);
+  const QRect badge(4, 4, 32, 14);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(255, 255, 255, 210));
+  painter.drawRoundedRect(badge, 3, 3);
+  painter.setPen(QColor(40, 40, 40));
+  painter.drawText(badge, Qt::AlignCenter, QStringLiteral("LIVE"));
+  painter.end();
+  return QIcon(tile);
 }
 
 }  // namespace
@@ -110,7 +132,8 @@ QString ResultRowsModel::cellText(const ResultRecord& record, int column) const 
         using T = std::decay_t<decltype(*r)>;
         if (!r) return {};
         if constexpr (std::is_same_v<T, MzPhotoAndVideoNode>) {
-          return column == 1 ? q(r->fileNodeName) : q(r->fileNodeSize);
+          if (column != 1) return q(r->fileNodeSize);
+          return r->bLivePhoto ? q(r->fileNodeName) + " · " + tr("Live Photo") : q(r->fileNodeName);
         } else if constexpr (std::is_same_v<T, MzFaceTwitterNode>) {
           return column == 1 ? q(r->faceTwitterFileName) : q(r->fileSize);
         } else if constexpr (std::is_same_v<T, MzContactNode>) {
@@ -177,6 +200,18 @@ QString ResultRowsModel::cellText(const ResultRecord& record, int column) const 
       record);
 }
 
+QString ResultRowsModel::toolTipText(const ResultRecord& record, int column) const {
+  QString text = cellText(record, column);
+  // A camera-roll photo also says when it was taken and its original name.
+  if (const auto* m = std::get_if<std::shared_ptr<MzPhotoAndVideoNode>>(&record); m && *m) {
+    if (!(*m)->captureDate.empty()) text += "\n" + tr("Taken: ") + q((*m)->captureDate);
+    if (!(*m)->originalFileName.empty()) {
+      text += "\n" + tr("Original name: ") + q((*m)->originalFileName);
+    }
+  }
+  return text;
+}
+
 QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   const ResultRecord& record = rows_[static_cast<std::size_t>(index.row())];
@@ -185,15 +220,18 @@ QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::CheckStateRole) return isSelected(record) ? Qt::Checked : Qt::Unchecked;
     if (role == Qt::DecorationRole) {
       const auto& m = std::get<std::shared_ptr<MzPhotoAndVideoNode>>(record);
+      const bool live = m && m->bLivePhoto;
       if (m && !m->bmov && thumbnails_ != nullptr) {
         const QIcon icon = thumbnails_->thumbnail(q(m->filePath));
-        if (!icon.isNull()) return icon;
+        if (!icon.isNull()) return live ? liveBadged(icon) : icon;
       }
       static const QIcon film(
           thumbnailTile(QApplication::style()->standardIcon(QStyle::SP_MediaPlay).pixmap(48, 48)));
       static const QIcon picture(
           thumbnailTile(QApplication::style()->standardIcon(QStyle::SP_FileIcon).pixmap(48, 48)));
-      return m && m->bmov ? film : picture;
+      static const QIcon livePicture(liveBadged(picture));
+      if (m && m->bmov) return film;
+      return live ? livePicture : picture;
     }
   }
   if (index.column() == 0) {
@@ -203,8 +241,9 @@ QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
   }
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
       return cellText(record, index.column());
+    case Qt::ToolTipRole:
+      return toolTipText(record, index.column());
     case Qt::ForegroundRole:
       if (isDeletedRecord(record)) {
         return QColor::fromRgbF(static_cast<float>(kDeletedRowRed),

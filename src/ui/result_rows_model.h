@@ -40,6 +40,8 @@ class ResultRowsModel : public QAbstractTableModel {
 
  private:
   QString cellText(const ResultRecord& record, int column) const;
+  // The cell's text, with a photo's capture date and original name below it.
+  QString toolTipText(const ResultRecord& record, int column) const;
 
   MzResultViewController& controller_;
   ResultCategory category_ = ResultCategory::Photo;

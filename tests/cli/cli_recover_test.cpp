@@ -459,6 +459,8 @@ TEST(CliCurrentCalls, TheKindInShowTheDocumentAndTheRecoveredList) {
       << list;
 }
 
+// The calendar of an iOS 17 backup: reminders and attendees in `show`, found by `search`, in the
+// JSON document and in the recovered list.
 TEST(CliCurrentCalendar, RemindersAndAttendeesInShowSearchTheDocumentAndTheRecoveredList) {
   ScopedEnv tz("TZ", "UTC");
   TempDir tmp;
@@ -507,6 +509,46 @@ TEST(CliCurrentCalendar, RemindersAndAttendeesInShowSearchTheDocumentAndTheRecov
                       "Odenplan  Attendees:Dr. Sofia Ek <bokning@example.se>  "),
             std::string::npos)
       << list;
+}
+
+// A whole scan of a current iPhone: the photo library's dates and names in the document, and
+// the recovered camera roll as the owner's files only: the Live Photo as a pair, the imported
+// photo under its original name, no thumbnail or cache.
+TEST(CliCurrentCameraRoll, TheDocumentAndTheRecoveredFiles) {
+  ScopedEnv tz("TZ", "UTC");
+  TempDir tmp;
+  const std::string folder = tmp.sub("Backup/" + fixtures::sampleBackupFolderName());
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildBackup(fixtures::sampleDescription(), folder,
+                                    fixtures::currentDeviceBackup(), &built, &error))
+      << error;
+
+  const CommandResult scan = retrievo({"scan", folder, "--json", "-", "--quiet"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  std::map<std::string, json> photos;
+  const json doc = json::parse(scan.out);
+  for (const auto& p : doc["photos"]) {
+    photos[p["fileNodeName"].get<std::string>()] = p;
+  }
+  EXPECT_EQ(photos["IMG_0103.HEIC"]["bLivePhoto"], true) << scan.out;
+  EXPECT_EQ(photos["IMG_0103.HEIC"]["captureDate"], "06-22-2024 10:12");
+  EXPECT_EQ(photos["IMG_0102.HEIC"]["originalFileName"], "Midsummer at Skansen.heic");
+  EXPECT_EQ(photos.count("IMG_0103.MOV"), 0u);
+  EXPECT_EQ(photos.count("5005.JPG"), 0u);
+
+  const std::string out = tmp.sub("out");
+  ASSERT_EQ(retrievo({"recover", folder, "--out", out, "--category", "photos", "-q"}).exitCode, 0);
+  std::set<std::string> written;
+  for (const auto& e : fs::directory_iterator(out + "/Photo&Video")) {
+    written.insert(e.path().filename().string());
+  }
+  for (const char* name : {"IMG_0103.HEIC", "IMG_0103.MOV", "Midsummer at Skansen.heic",
+                           "IMG_0104 (edited).jpg", "IMG_8812.JPG"}) {
+    EXPECT_EQ(written.count(name), 1u) << name;
+  }
+  // One file per record, and the Live Photo's movie beside its still.
+  EXPECT_EQ(written.size(), photos.size() + 1);
 }
 
 TEST_F(CliRecover, RefusalsAndIncompleteItems) {

@@ -1,7 +1,9 @@
 #include "extract/media_scanner.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -12,6 +14,8 @@
 #include "base/log.h"
 #include "catalogue/manifest_reader.h"
 #include "catalogue/stored_file.h"
+#include "extract/camera_roll.h"
+#include "extract/database_preparation.h"
 #include "extract/item_records.h"
 #include "sample_backup.h"
 #include "support/folder_hash.h"
@@ -313,6 +317,158 @@ TEST(MediaClassification, SampleBackupsGiveTheBuildersMedia) {
     EXPECT_EQ(posts.social.size(), socialFiles);
     EXPECT_GE(socialFiles, 1u);
   }
+}
+
+// ---- the camera roll of a current backup
+
+// What the scan does: the current reading chosen before the walk, its records posted after.
+MediaPosts classifyCurrentBackup(const std::string& folder) {
+  MediaPosts posts;
+  NotificationCenter center;
+  observe(center, posts);
+  DatabasePreparer databases(folder);
+  std::optional<CurrentCameraRoll> roll = currentCameraRollOf(folder, databases);
+  EXPECT_TRUE(roll.has_value());
+  FileIndex index;
+  ManifestReadOptions options;
+  options.nc = &center;
+  options.GetMediaFileByNode = [&](const std::shared_ptr<MzTreeDirNode>& node) {
+    GetMediaFileByNode(node, center, nullptr, roll ? &*roll : nullptr);
+  };
+  scanDirAnalyThread(folder, index, options);
+  if (roll) roll->post(center);
+  return posts;
+}
+
+struct CurrentBackup {
+  TempDir dir;
+  std::string folder;
+  nlohmann::json truth;
+};
+
+// The sample as a current iPhone keeps it, with `library` as its "photo_library" options.
+void buildCurrent(CurrentBackup& backup, const nlohmann::json& library) {
+  nlohmann::json description = fixtures::sampleDescription();
+  if (!library.is_null()) description["photo_library"] = library;
+  backup.folder = backup.dir.sub(fixtures::sampleBackupFolderName());
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildBackup(description, backup.folder, fixtures::currentDeviceBackup(),
+                                    &built, &error))
+      << error;
+  backup.truth = built.truth;
+}
+
+// Compares the camera-roll records with the builder's truth: every photo, video, render and
+// library original once, with its name, size, kind and device path; the Live Photo's movie
+// only inside its still's record; no thumbnail, preview or cache. `withLibrary` says
+// whether the dates (and, with `withNames`, the original names) are expected.
+void expectCameraRoll(const CurrentBackup& backup, const MediaPosts& posts, bool withLibrary,
+                      bool withNames) {
+  std::map<std::string, std::shared_ptr<MzPhotoAndVideoNode>> byStored;
+  for (const auto& r : posts.cameraRoll) {
+    if (!r->devicePath.empty()) byStored[r->filePath] = r;
+  }
+  std::size_t expected = 0;
+  std::size_t livePhotos = 0;
+  for (const auto& item : backup.truth["photos"]) {
+    if (!item.contains("device_path")) continue;
+    ++expected;
+    SCOPED_TRACE(item["device_path"].get<std::string>());
+    auto found = byStored.find(storedFilePath(backup.folder, item["file_key"].get<std::string>()));
+    ASSERT_NE(found, byStored.end());
+    const MzPhotoAndVideoNode& r = *found->second;
+    EXPECT_EQ(r.devicePath, item["device_path"]);
+    EXPECT_EQ(r.fileNodeName, item["listed_name"]);
+    EXPECT_EQ(r.fileSizeNumber, item["bytes"].get<std::uint64_t>());
+    EXPECT_EQ(r.bmov, item["kind"] == "video");
+    EXPECT_EQ(r.renderOf, item.value("render_of", ""));
+    const auto seconds = static_cast<std::int64_t>(std::floor(item["capture_2001"].get<double>()));
+    EXPECT_EQ(r.captureDate, withLibrary ? dateText(seconds, 1) : "");
+    EXPECT_EQ(r.originalFileName, withLibrary && withNames ? item.value("original_name", "") : "");
+    EXPECT_EQ(r.bLivePhoto, item.contains("live_movie"));
+    if (item.contains("live_movie")) {
+      ++livePhotos;
+      const auto& movie = item["live_movie"];
+      EXPECT_EQ(r.livePhotoMoviePath,
+                storedFilePath(backup.folder, movie["file_key"].get<std::string>()));
+      EXPECT_EQ(r.livePhotoMovieSize, movie["bytes"].get<std::uint64_t>());
+      EXPECT_EQ(r.livePhotoMovieName,
+                fs::path(movie["path"].get<std::string>()).filename().string());
+    }
+  }
+  EXPECT_EQ(byStored.size(), expected);
+  EXPECT_EQ(livePhotos, 1u);
+  ASSERT_GE(backup.truth["photo_caches"].size(), 5u);
+  std::set<std::string> posted;
+  for (const auto& r : posts.cameraRoll) posted.insert(r->filePath);
+  for (const auto& cache : backup.truth["photo_caches"]) {
+    EXPECT_FALSE(posted.count(storedFilePath(backup.folder, cache["file_key"].get<std::string>())))
+        << cache["path"];
+  }
+}
+
+TEST(CurrentCameraRoll, RecordsAreTheBuildersWithDatesNamesAndOneLivePhoto) {
+  CurrentBackup backup;
+  buildCurrent(backup, nullptr);
+  const MediaPosts posts = classifyCurrentBackup(backup.folder);
+  expectCameraRoll(backup, posts, true, true);
+}
+
+TEST(CurrentCameraRoll, LibraryWithoutNamesGivesDatesAndADamagedOneGivesPlainRecords) {
+  {
+    SCOPED_TRACE("no table of original names");
+    CurrentBackup backup;
+    buildCurrent(backup, {{"attributes", false}});
+    expectCameraRoll(backup, classifyCurrentBackup(backup.folder), true, false);
+  }
+  {
+    SCOPED_TRACE("damaged library");
+    CurrentBackup backup;
+    buildCurrent(backup, {{"damaged", true}});
+    expectCameraRoll(backup, classifyCurrentBackup(backup.folder), false, false);
+  }
+}
+
+// iOS 11 to 13 name the asset table ZGENERICASSET and join the original names through the
+// asset's ZADDITIONALATTRIBUTES; a library without a date column still gives the names.
+TEST(CurrentCameraRoll, OlderAssetTableAndAttributesJoinedFromTheAsset) {
+  TempDir dir;
+  const std::string path = dir.sub("Photos.sqlite");
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(raw,
+                   "CREATE TABLE ZGENERICASSET (Z_PK INTEGER PRIMARY KEY, ZKIND INTEGER,"
+                   " ZKINDSUBTYPE INTEGER, ZADDITIONALATTRIBUTES INTEGER,"
+                   " ZDIRECTORY VARCHAR, ZFILENAME VARCHAR);"
+                   "CREATE TABLE ZADDITIONALASSETATTRIBUTES (Z_PK INTEGER PRIMARY KEY,"
+                   " ZORIGINALFILENAME VARCHAR);"
+                   "INSERT INTO ZGENERICASSET VALUES (1, 0, 2, 7, 'DCIM/101APPLE', 'IMG_2001.JPG');"
+                   "INSERT INTO ZADDITIONALASSETATTRIBUTES VALUES (7, 'Beach.jpg');",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  sqlite3_close(raw);
+  const SqliteDatabase db = SqliteDatabase::openReadOnly(path);
+  ASSERT_TRUE(PhotoLibrary::isCurrentLibrary(db));
+  const PhotoLibrary library = PhotoLibrary::read(db);
+  const PhotoAsset* asset = library.find("dcim/101apple", "img_2001.jpg");
+  ASSERT_NE(asset, nullptr);
+  EXPECT_EQ(asset->originalFileName, "Beach.jpg");
+  EXPECT_TRUE(asset->livePhoto);
+  EXPECT_EQ(asset->captureDate, "");
+  EXPECT_EQ(library.find("DCIM/101APPLE", "IMG_2002.JPG"), nullptr);
+}
+
+// Older backups keep their reading: the library of iOS 7 and earlier, or none, chooses none.
+TEST(CurrentCameraRoll, OlderBackupsAreNotReadThisWay) {
+  TempDir dir;
+  const std::string folder = dir.sub(fixtures::sampleBackupFolderName());
+  fixtures::BackupBuildOptions options;
+  options.generation = 7;
+  ASSERT_TRUE(fixtures::buildSampleBackup(folder, options));
+  DatabasePreparer databases(folder);
+  EXPECT_FALSE(currentCameraRollOf(folder, databases).has_value());
 }
 
 // ---- the cloud folder scan

@@ -10,12 +10,14 @@ namespace {
 
 TEST(MediaTypes, ListsHaveTheirLengthsEndsAndOnlyTheKnownDuplicates) {
   // The written 138 image types, then the formats of current cameras.
-  ASSERT_EQ(imageTypeList().size(), 141u);
-  ASSERT_EQ(videoTypeList().size(), 55u);
+  ASSERT_EQ(imageTypeList().size(), 142u);
+  ASSERT_EQ(videoTypeList().size(), 56u);
   ASSERT_EQ(audioTypeList().size(), 38u);
   EXPECT_EQ(imageTypeList()[137], "XPS");
   EXPECT_EQ(GetImageType("heic"), 138);
-  EXPECT_EQ(videoTypeList().back(), "YUV");
+  EXPECT_EQ(GetImageType("heics"), 141);
+  EXPECT_EQ(videoTypeList()[54], "YUV");
+  EXPECT_EQ(GetViedoType("hevc"), 55);
   EXPECT_EQ(audioTypeList().back(), "PTF");
 
   std::map<std::string, int> seen;

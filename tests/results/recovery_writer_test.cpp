@@ -178,6 +178,39 @@ TEST_F(Recovery, MediaNamesCollideWithoutOverwritingAndCopiesAreExact) {
   EXPECT_EQ(slurp(out() + "/AppPhoto&Video/0001.JPG"), slurp(c));
 }
 
+// A current camera roll's records are written under their original names, a Live Photo as
+// its still and its movie with one stem; a second pair of the same name keeps the two
+// together under the index prefix.
+TEST_F(Recovery, LivePhotosAreWrittenAsPairsUnderTheirOriginalNames) {
+  const std::string still = stored("still", 33000);
+  const std::string movie = stored("movie1", 36000);
+  const std::string otherStill = stored("still2", 1200);
+  const std::string otherMovie = stored("movie22", 1300);
+  auto live = [&](const std::string& stillPath, std::uint64_t stillSize,
+                  const std::string& moviePath, std::uint64_t movieSize) {
+    auto m = media("IMG_0103.HEIC", stillPath, stillSize);
+    m->originalFileName = "Midsummer at Skansen.heic";
+    m->bLivePhoto = true;
+    m->livePhotoMoviePath = moviePath;
+    m->livePhotoMovieName = "IMG_0103.MOV";
+    m->livePhotoMovieSize = movieSize;
+    return m;
+  };
+  results.photoAndVideoArray.push_back(live(still, 33000, movie, 36000));
+  results.photoAndVideoArray.push_back(live(otherStill, 1200, otherMovie, 1300));
+
+  RecoveryReport report = run();
+  EXPECT_TRUE(report.issues.empty());
+  EXPECT_EQ(report.counted, 2);
+  EXPECT_EQ(names("Photo&Video"),
+            (std::set<std::string>{"Midsummer at Skansen.heic", "Midsummer at Skansen.MOV",
+                                   "1_Midsummer at Skansen.heic", "1_Midsummer at Skansen.MOV"}));
+  EXPECT_EQ(slurp(out() + "/Photo&Video/Midsummer at Skansen.heic"), slurp(still));
+  EXPECT_EQ(slurp(out() + "/Photo&Video/Midsummer at Skansen.MOV"), slurp(movie));
+  EXPECT_EQ(slurp(out() + "/Photo&Video/1_Midsummer at Skansen.heic"), slurp(otherStill));
+  EXPECT_EQ(slurp(out() + "/Photo&Video/1_Midsummer at Skansen.MOV"), slurp(otherMovie));
+}
+
 TEST_F(Recovery, ShortAndUnreadableSourcesAreReportedNotPadded) {
   const std::string shortSource = stored("short", 1000);
   results.photoAndVideoArray.push_back(media("short.JPG", shortSource, 5000));
@@ -352,7 +385,7 @@ TEST_F(Recovery, BackupBrowserFilesUnderTheirPathsAndNeverOutside) {
   file(*b, "HomeDomain/Library/b/c.db", cdb, 2048, true);
   file(*b, "HomeDomain/Library/b/missing.db", "", 0, true, /*exists=*/false);
   file(*b, "HomeDomain/../../../escape.db", cdb, 2048, true);
-  file(*home, "HomeDomain/Library/", adb, 4096, true);  // the device path "Library/."
+  file(*home, "HomeDomain/Library/", adb, 4096, true);              // the device path "Library/."
   file(*unticked, "HomeDomain/Library/Caches/x", adb, 4096, true);  // its folder is unticked
   roots = {root};
 
@@ -425,7 +458,8 @@ TEST_F(Recovery, StoredFilesThatAreLinksOrNotRegularAreSkipped) {
   ASSERT_EQ(::mkfifo(tmp.sub("backup/fifo").c_str(), 0600), 0);
   const std::string photo = stored("photo", 100);
   for (const char* key : {"link", "dir/secret", "fifo", "photo"}) {
-    results.photoAndVideoArray.push_back(media(std::string(key) + ".JPG", tmp.sub("backup/") + key, 30));
+    results.photoAndVideoArray.push_back(
+        media(std::string(key) + ".JPG", tmp.sub("backup/") + key, 30));
   }
   auto c = std::make_shared<MzMessageTreeNode>();
   c->messageTreeNodeName = "A";

@@ -1,0 +1,207 @@
+#include "extract/camera_roll.h"
+
+#include <cctype>
+#include <map>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include "base/conversions.h"
+#include "extract/database_location.h"
+#include "extract/device_databases.h"
+#include "extract/item_records.h"
+#include "extract/media_types.h"
+
+namespace {
+
+constexpr std::string_view kDomain = "CameraRollDomain";
+constexpr std::string_view kMedia = "Media/";
+constexpr std::string_view kDcim = "DCIM/";
+constexpr std::string_view kPhotoData = "PhotoData/";
+constexpr std::string_view kMutations = "PhotoData/Mutations/DCIM/";
+constexpr std::string_view kRenderFolder = "/Adjustments/";
+constexpr std::string_view kRenderStem = "FullSizeRender.";
+// Folders of PhotoData that hold the owner's own files rather than derived ones.
+constexpr std::string_view kLibraryOriginals[] = {"PhotoData/CPLAssets/", "PhotoData/Sync/"};
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+std::string upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The device path below "Media/".
+std::string_view underMedia(std::string_view devicePath) {
+  return startsWith(devicePath, kMedia) ? devicePath.substr(kMedia.size()) : std::string_view();
+}
+
+// "DCIM/100APPLE" and "IMG_0001.HEIC" of "DCIM/100APPLE/IMG_0001.HEIC".
+std::pair<std::string, std::string> folderAndName(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {std::string(), std::string(path)};
+  return {std::string(path.substr(0, slash)), std::string(path.substr(slash + 1))};
+}
+
+std::string_view stemOf(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+// "DCIM/100APPLE/IMG_0001" of a render at
+// "PhotoData/Mutations/DCIM/100APPLE/IMG_0001/Adjustments/FullSizeRender.jpg", else "".
+std::string renderedOriginal(std::string_view path) {
+  if (!startsWith(path, kMutations)) return {};
+  const std::size_t adjustments = path.rfind(kRenderFolder);
+  if (adjustments == std::string_view::npos || adjustments <= kMutations.size()) return {};
+  const std::string_view name = path.substr(adjustments + kRenderFolder.size());
+  if (!startsWith(name, kRenderStem) || name.find('/') != std::string_view::npos) return {};
+  const std::string_view original = path.substr(kMutations.size(), adjustments - kMutations.size());
+  return std::string(kDcim) + std::string(original);
+}
+
+bool isDcim(std::string_view underMediaPath) { return startsWith(underMediaPath, kDcim); }
+
+}  // namespace
+
+CurrentCameraRoll::CurrentCameraRoll(PhotoLibrary library) : library_(std::move(library)) {}
+
+bool CurrentCameraRoll::takesOver(const MzTreeDirNode& node) {
+  if (node.fileDomain != kDomain) return false;
+  const std::string_view path = underMedia(node.filePath);
+  return isDcim(path) || startsWith(path, kPhotoData);
+}
+
+void CurrentCameraRoll::add(const MzTreeDirNode& node, std::uint64_t size, bool movie) {
+  if (!takesOver(node)) return;
+  const std::string_view path = underMedia(node.filePath);
+  Kept file{node.filePath, node.fileKey, size, movie, {}};
+  if (startsWith(path, kPhotoData)) {
+    file.renderOf = renderedOriginal(path);
+    bool original = false;
+    for (std::string_view folder : kLibraryOriginals)
+      original = original || startsWith(path, folder);
+    if (file.renderOf.empty() && !original) return;  // thumbnails, previews, caches
+  }
+  kept_.push_back(std::move(file));
+}
+
+namespace {
+
+// The library's row of the file at `path` (below "Media/"); iCloud originals are also looked
+// up by their folder below PhotoData/.
+const PhotoAsset* assetOf(const PhotoLibrary& library, std::string_view path) {
+  auto [folder, name] = folderAndName(path);
+  if (const PhotoAsset* asset = library.find(folder, name)) return asset;
+  if (startsWith(folder, kPhotoData)) {
+    return library.find(folder.substr(kPhotoData.size()), name);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<MzPhotoAndVideoNode> CurrentCameraRoll::recordOf(const Kept& file,
+                                                                 const Kept* original) const {
+  auto record = std::make_shared<MzPhotoAndVideoNode>();
+  record->filePath = file.storedFile;
+  record->fileSizeNumber = file.size;
+  record->fileNodeName = std::string(lastPathComponent(file.devicePath));
+  record->fileNodeSize = sizeText(file.size);
+  record->bmov = file.movie;
+  record->devicePath = file.devicePath;
+  if (!file.renderOf.empty()) {
+    describeRender(file, original, *record);
+  } else if (const PhotoAsset* asset = assetOf(library_, underMedia(file.devicePath))) {
+    record->captureDate = asset->captureDate;
+    record->originalFileName = asset->originalFileName;
+  }
+  return record;
+}
+
+void CurrentCameraRoll::describeRender(const Kept& file, const Kept* original,
+                                       MzPhotoAndVideoNode& record) const {
+  const std::string_view originalPath =
+      original != nullptr ? underMedia(original->devicePath) : std::string_view();
+  std::string stem(lastPathComponent(file.renderOf));
+  if (!originalPath.empty()) {
+    record.renderOf = std::string(kMedia) + std::string(originalPath);
+    if (const PhotoAsset* asset = assetOf(library_, originalPath)) {
+      record.captureDate = asset->captureDate;
+      if (!asset->originalFileName.empty()) stem = stemOf(asset->originalFileName);
+    }
+  } else {
+    record.renderOf = std::string(kMedia) + file.renderOf;
+  }
+  const std::string_view ext = pathExtension(file.devicePath);
+  record.fileNodeName = stem + " (edited)" + (ext.empty() ? "" : "." + std::string(ext));
+}
+
+void CurrentCameraRoll::post(NotificationCenter& nc) {
+  // The stills and movies of DCIM by folder and stem ("DCIM/100APPLE/IMG_0001" in upper
+  // case), for pairing and for finding the original of a render.
+  std::map<std::string, std::size_t> stills;
+  std::map<std::string, std::size_t> movies;
+  for (std::size_t i = 0; i < kept_.size(); ++i) {
+    const std::string_view path = underMedia(kept_[i].devicePath);
+    if (kept_[i].renderOf.empty() && isDcim(path)) {
+      (kept_[i].movie ? movies : stills).emplace(upper(stemOf(path)), i);
+    }
+  }
+  auto originalOf = [&](const Kept& render) -> const Kept* {
+    const auto& originals = render.movie ? movies : stills;
+    auto it = originals.find(upper(render.renderOf));
+    return it == originals.end() ? nullptr : &kept_[it->second];
+  };
+  std::vector<std::size_t> partner(kept_.size(), kept_.size());
+  std::vector<bool> joined(kept_.size(), false);
+  for (std::size_t i = 0; i < kept_.size(); ++i) {
+    const std::string_view path = underMedia(kept_[i].devicePath);
+    if (kept_[i].movie || !kept_[i].renderOf.empty() || !isDcim(path)) continue;
+    auto movie = movies.find(upper(stemOf(path)));
+    if (movie == movies.end() || joined[movie->second]) continue;
+    const PhotoAsset* still = assetOf(library_, path);
+    const PhotoAsset* own = assetOf(library_, underMedia(kept_[movie->second].devicePath));
+    // The library's word decides; without a row for the still, a movie that is an asset of
+    // its own is a video of its own.
+    const bool live = still != nullptr ? still->livePhoto : own == nullptr;
+    if (!live) continue;
+    partner[i] = movie->second;
+    joined[movie->second] = true;
+  }
+  for (std::size_t i = 0; i < kept_.size(); ++i) {
+    if (joined[i]) continue;
+    std::shared_ptr<MzPhotoAndVideoNode> record =
+        recordOf(kept_[i], kept_[i].renderOf.empty() ? nullptr : originalOf(kept_[i]));
+    if (partner[i] < kept_.size()) {
+      const Kept& movie = kept_[partner[i]];
+      record->bLivePhoto = true;
+      record->livePhotoMoviePath = movie.storedFile;
+      record->livePhotoMovieName = std::string(lastPathComponent(movie.devicePath));
+      record->livePhotoMovieSize = movie.size;
+    }
+    nc.post("ScanPhotoAndVideo", record);
+  }
+  kept_.clear();
+}
+
+std::optional<CurrentCameraRoll> currentCameraRollOf(const std::string& backupFolder,
+                                                     DatabasePreparer& databases) {
+  const devicedb::DeviceFile& file = devicedb::kPhotoLibrary;
+  const std::optional<DatabaseLocation> location = locateDatabase(
+      backupFolder, {{devicedb::kPhotoLibraryKey, file.domain, file.path}}, FileIndex{});
+  if (!location) return std::nullopt;
+  const std::optional<std::string> copy = databases.readOnlyCopy(
+      location->storedFile, devicedb::walKeyFor(file), devicedb::deviceFileName(file));
+  SqliteDatabase db = copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
+  // A library that cannot be read at all still belongs to a current device as far as
+  // anyone can tell; its files are listed without what the library would add.
+  SqliteStatement probe = db.prepare("SELECT count(*) FROM sqlite_master");
+  const bool readable = probe.valid() && probe.step() && !probe.failed();
+  if (!readable) return CurrentCameraRoll();
+  if (!PhotoLibrary::isCurrentLibrary(db)) return std::nullopt;
+  return CurrentCameraRoll(PhotoLibrary::read(db));
+}
