@@ -1,6 +1,7 @@
 #include "extract/camera_roll.h"
 
 #include <cctype>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -197,11 +198,16 @@ std::optional<CurrentCameraRoll> currentCameraRollOf(const std::string& backupFo
   const std::optional<std::string> copy = databases.readOnlyCopy(
       location->storedFile, devicedb::walKeyFor(file), devicedb::deviceFileName(file));
   SqliteDatabase db = copy ? SqliteDatabase::openReadOnly(*copy) : SqliteDatabase();
-  // A library that cannot be read at all still belongs to a current device as far as
-  // anyone can tell; its files are listed without what the library would add.
+  // A library that cannot be read at all tells nothing; a backup with Manifest.db (iOS 10
+  // and later) is still a current one, whose files are listed without what the library
+  // would add. Older backups keep their reading.
   SqliteStatement probe = db.prepare("SELECT count(*) FROM sqlite_master");
   const bool readable = probe.valid() && probe.step() && !probe.failed();
-  if (!readable) return CurrentCameraRoll();
+  if (!readable) {
+    std::error_code ec;
+    if (!std::filesystem::exists(backupFolder + "/Manifest.db", ec)) return std::nullopt;
+    return CurrentCameraRoll();
+  }
   if (!PhotoLibrary::isCurrentLibrary(db)) return std::nullopt;
   return CurrentCameraRoll(PhotoLibrary::read(db));
 }

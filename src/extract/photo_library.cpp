@@ -67,7 +67,12 @@ std::string assetQuery(const SqliteDatabase& db, const AssetTable& assets) {
 }  // namespace
 
 bool PhotoLibrary::isCurrentLibrary(const SqliteDatabase& db) {
-  return db.isOpen() && !assetTableOf(db).name.empty();
+  if (!db.isOpen()) return false;
+  const AssetTable assets = assetTableOf(db);
+  if (assets.name == "ZASSET") return true;
+  // iOS 5 to 7 already kept a ZGENERICASSET with these columns; the table of additional
+  // attributes came with the libraries of the current devices.
+  return !assets.name.empty() && !db.columnsOf("ZADDITIONALASSETATTRIBUTES").empty();
 }
 
 PhotoLibrary PhotoLibrary::read(const SqliteDatabase& db) {

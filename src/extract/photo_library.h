@@ -27,7 +27,9 @@ struct PhotoAsset {
 
 class PhotoLibrary {
  public:
-  // Whether `db` holds a photo library of iOS 8 or later (an asset table with file names).
+  // Whether `db` holds a photo library of a current device: ZASSET, or ZGENERICASSET beside
+  // the ZADDITIONALASSETATTRIBUTES table (the libraries of iOS 5 to 7 have ZGENERICASSET
+  // alone), with file names.
   static bool isCurrentLibrary(const SqliteDatabase& db);
   // Reads every asset row of `db`; an empty library when there is none.
   static PhotoLibrary read(const SqliteDatabase& db);

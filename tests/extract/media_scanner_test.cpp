@@ -460,8 +460,22 @@ TEST(CurrentCameraRoll, OlderAssetTableAndAttributesJoinedFromTheAsset) {
   EXPECT_EQ(library.find("DCIM/101APPLE", "IMG_2002.JPG"), nullptr);
 }
 
-// Older backups keep their reading: the library of iOS 7 and earlier, or none, chooses none.
+// Older backups keep their reading: the library of iOS 5 to 7 (ZGENERICASSET alone), or none,
+// chooses none.
 TEST(CurrentCameraRoll, OlderBackupsAreNotReadThisWay) {
+  {
+    TempDir dir;
+    const std::string path = dir.sub("Photos.sqlite");
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "CREATE TABLE ZGENERICASSET (Z_PK INTEGER PRIMARY KEY, ZKIND INTEGER,"
+                           " ZDIRECTORY VARCHAR, ZFILENAME VARCHAR);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    EXPECT_FALSE(PhotoLibrary::isCurrentLibrary(SqliteDatabase::openReadOnly(path)));
+  }
   TempDir dir;
   const std::string folder = dir.sub(fixtures::sampleBackupFolderName());
   fixtures::BackupBuildOptions options;
