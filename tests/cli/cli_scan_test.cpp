@@ -175,4 +175,85 @@ TEST(CliScanRefusal, EncryptedBackup) {
   EXPECT_EQ(r.err, "retrievo: encrypted backups are not supported yet: " + writer.folder() + "\n");
 }
 
+// The live records of one category of the scan document, or of the truth: `field` of each.
+std::multiset<std::string> liveTexts(const json& list, const char* field, const char* deleted) {
+  std::multiset<std::string> out;
+  for (const auto& r : list) {
+    if (!r.value(deleted, false)) out.insert(r.value(field, std::string()));
+  }
+  return out;
+}
+
+// A current iPhone's backup as a user meets it: every category of `scan --json` holds the live
+// records the builder wrote, with what only current devices keep (addresses, chats, call
+// kinds, note folders and attachments, reading list and history, reminders, photo names).
+TEST(CliCurrentDevice, EveryCategoryOfTheScanDocumentAgainstTheTruth) {
+  TempDir tmp;
+  const std::string folder = tmp.sub("Backup/" + fixtures::sampleBackupFolderName());
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildBackup(fixtures::currentDeviceDescription(), folder,
+                                    fixtures::currentDeviceBackup(), &built, &error))
+      << error;
+  const CommandResult scan = retrievo({"scan", folder, "--json", "-", "--quiet"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  const json doc = json::parse(scan.out);
+  const json& truth = built.truth;
+
+  EXPECT_EQ(liveTexts(doc["contacts"], "contactName", "bDeleted"),
+            liveTexts(truth["contacts"], "name", "deleted"));
+  std::size_t addresses = 0, truthAddresses = 0;
+  for (const auto& c : doc["contacts"]) {
+    for (const auto& v : c.value("contactValues", json::array()))
+      addresses += v["kind"] == "address";
+  }
+  for (const auto& c : truth["contacts"]) {
+    if (!c["deleted"].get<bool>()) truthAddresses += c.value("addresses", json::array()).size();
+  }
+  EXPECT_EQ(addresses, truthAddresses);
+  EXPECT_GT(truthAddresses, 0u);
+
+  json messages = json::array();
+  for (const auto& chat : doc["conversations"]) {
+    for (const auto& m : chat["MessageNodeArray"]) messages.push_back(m);
+  }
+  EXPECT_EQ(liveTexts(messages, "messageContent", "bDeleted"),
+            liveTexts(truth["messages"], "text", "deleted"));
+
+  EXPECT_EQ(liveTexts(doc["calls"], "callPhone", "bDeleted"),
+            liveTexts(truth["calls"], "address", "deleted"));
+  EXPECT_EQ(liveTexts(doc["calls"], "callKind", "bDeleted").count("FaceTime Video"), 1u);
+
+  EXPECT_EQ(liveTexts(doc["notes"], "noteTitle", "bDeleted"),
+            liveTexts(truth["notes"], "title", "deleted"));
+  EXPECT_EQ(liveTexts(doc["notes"], "folder", "bDeleted"),
+            liveTexts(truth["notes"], "folder", "deleted"));
+  std::size_t attachments = 0;
+  for (const auto& n : doc["notes"]) attachments += n.value("attachments", json::array()).size();
+  EXPECT_EQ(attachments, 3u);
+
+  const auto bookmarks = liveTexts(doc["bookmarks"], "bookMarkTitle", "bDeleted");
+  const auto kinds = liveTexts(doc["bookmarks"], "kind", "bDeleted");
+  for (const auto& b : truth["bookmarks"]) {
+    if (b["type"] == "leaf" && !b.value("deleted", false)) {
+      EXPECT_GE(bookmarks.count(b["title"].get<std::string>()), 1u) << b;
+    }
+  }
+  EXPECT_EQ(kinds.count("Reading list"), 2u);
+  EXPECT_EQ(kinds.count("History"), liveTexts(truth["history"], "url", "deleted").size());
+
+  auto calendar = liveTexts(truth["events"], "summary", "deleted");
+  calendar.merge(liveTexts(truth["reminders"], "title", "deleted"));
+  EXPECT_EQ(liveTexts(doc["calendar"], "calTitle", "bDeleted"), calendar);
+  EXPECT_EQ(liveTexts(doc["calendar"], "kind", "bDeleted").count("Reminder"),
+            liveTexts(truth["reminders"], "title", "deleted").size());
+
+  std::multiset<std::string> photos, truthPhotos;
+  for (const auto& p : doc["photos"]) {
+    if (p.contains("devicePath")) photos.insert(p["fileNodeName"].get<std::string>());
+  }
+  for (const auto& p : truth["photos"]) truthPhotos.insert(p["listed_name"].get<std::string>());
+  EXPECT_EQ(photos, truthPhotos);
+}
+
 }  // namespace
