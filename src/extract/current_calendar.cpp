@@ -7,21 +7,9 @@
 #include <unordered_set>
 
 #include "base/conversions.h"
+#include "extract/table_columns.h"
 
 namespace {
-
-using ColumnSet = std::unordered_set<std::string>;
-
-ColumnSet columnSet(const SqliteDatabase& db, const std::string& table) {
-  const std::vector<std::string> names = db.columnsOf(table);
-  return ColumnSet(names.begin(), names.end());
-}
-
-// "alias.column" when the table has the column, else NULL in its place.
-std::string columnOrNull(const ColumnSet& columns, std::string_view alias, const char* column) {
-  if (!columns.contains(column)) return "NULL";
-  return std::string(alias) + "." + column;
-}
 
 // CalendarItem.entity_type of a reminder (events are 2).
 constexpr std::int64_t kReminderEntity = 3;

@@ -11,22 +11,10 @@
 #include "extract/message_edits.h"
 #include "extract/message_reactions.h"
 #include "extract/messages_scanner.h"
+#include "extract/table_columns.h"
 #include "extract/typedstream.h"
 
 namespace {
-
-using ColumnSet = std::unordered_set<std::string>;
-
-ColumnSet columnSet(const SqliteDatabase& db, const std::string& table) {
-  const std::vector<std::string> names = db.columnsOf(table);
-  return ColumnSet(names.begin(), names.end());
-}
-
-// "alias.column" when the table has the column, else NULL in its place.
-std::string columnOrNull(const ColumnSet& columns, std::string_view alias, const char* column) {
-  if (!columns.contains(column)) return "NULL";
-  return std::string(alias) + "." + column;
-}
 
 std::optional<std::int64_t> presentInt(const SqliteStatement& row, int column) {
   if (row.columnIsNull(column)) return std::nullopt;
