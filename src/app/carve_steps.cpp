@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "carve/deleted_bookmarks_scanner.h"
 #include "carve/deleted_calendar_scanner.h"
 #include "carve/deleted_calls_scanner.h"
@@ -18,6 +19,7 @@
 #include "carve/deleted_notes_scanner.h"
 #include "carve/page_walk.h"
 #include "catalogue/stored_file.h"
+#include "extract/current_calendar.h"
 #include "extract/device_databases.h"
 #include "extract/name_lookup.h"
 #include "extract/step_database.h"
@@ -29,19 +31,27 @@ struct CarveOpening {
   std::optional<CarveDatabase> db;
   std::optional<DatabaseLocation> location;
   StepOutcome outcome;
+  bool foreignLayout = false;  // the tables are of a layout the carver was not made for
 };
+
+using LayoutTest = bool (*)(const SqliteDatabase&);
 
 // Finds the database by `candidates` (logging `missingLog` when the backup has none), folds
 // its log into the private copy and maps the copy. A copy SQLite cannot open is carved all
-// the same.
+// the same. When `foreign` says the open database's tables are of a layout the carver does not
+// know, nothing is mapped and the opening says so.
 CarveOpening openCarveDatabase(ScanContext& scan, const std::vector<DatabaseCandidate>& candidates,
-                               const char* missingLog) {
+                               const char* missingLog, LayoutTest foreign = nullptr) {
   CarveOpening out;
   StepDatabase database(scan, candidates, missingLog);
   database.open(StepDatabase::Log::Commit);
   out.outcome = database.outcome();
   out.location = database.location();
   if (database.copyPath().empty()) return out;
+  if (foreign != nullptr && database.isOpen() && foreign(database.db())) {
+    out.foreignLayout = true;
+    return out;
+  }
   auto image = DatabaseImage::load(database.copyPath());
   if (!image) {
     const std::string reason =
@@ -166,7 +176,16 @@ StepOutcome ScanDelBookMarkThread(ScanContext& scan) {
 StepOutcome ScanDelCalenderThread(ScanContext& scan) {
   const std::vector<DatabaseCandidate> candidates = {
       {devicedb::kCalendarKey, devicedb::kCalendar.domain, devicedb::kCalendar.path}};
-  CarveOpening opened = openCarveDatabase(scan, candidates, "NoteDB is not exist");
+  // The signature carver reads the record layouts of the iOS 4 to 7 calendar. On the tables
+  // of current devices it cuts the fields in the wrong places and would show text fragments
+  // dated 2001 as deleted events, so those databases are not carved by it.
+  CarveOpening opened =
+      openCarveDatabase(scan, candidates, "NoteDB is not exist", hasCurrentCalendarTable);
+  if (opened.foreignLayout) {
+    applog::line("Calendar: deleted events of the current calendar tables are not carved");
+    scan.postProgress(100);
+    return opened.outcome;
+  }
   if (!opened.db) return opened.outcome;
   carveDeletedCalendarEvents(*opened.db, opened.db->isWalFile(), scan.currentNodeIsiOS6Version,
                              [&scan](std::shared_ptr<MzCalenderNode> event) {

@@ -247,6 +247,19 @@ TEST(CliCurrentDevice, EveryCategoryOfTheScanDocumentAgainstTheTruth) {
   EXPECT_EQ(liveTexts(doc["calendar"], "calTitle", "bDeleted"), calendar);
   EXPECT_EQ(liveTexts(doc["calendar"], "kind", "bDeleted").count("Reminder"),
             liveTexts(truth["reminders"], "title", "deleted").size());
+  // A deleted event shown is one the device deleted, never fragments of live rows.
+  std::set<std::string> deletedEvents;
+  for (const char* list : {"events", "reminders"}) {
+    for (const auto& e : truth[list]) {
+      if (e["deleted"].get<bool>())
+        deletedEvents.insert(e.value(list[0] == 'e' ? "summary" : "title", ""));
+    }
+  }
+  for (const auto& e : doc["calendar"]) {
+    if (e["bDeleted"].get<bool>()) {
+      EXPECT_EQ(deletedEvents.count(e["calTitle"]), 1u) << e;
+    }
+  }
 
   std::multiset<std::string> photos, truthPhotos;
   for (const auto& p : doc["photos"]) {
