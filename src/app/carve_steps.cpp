@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "catalogue/stored_plaintext.h"
 #include "carve/deleted_bookmarks_scanner.h"
 #include "carve/deleted_calendar_scanner.h"
 #include "carve/deleted_calls_scanner.h"
@@ -68,13 +69,10 @@ CarveOpening openCarveDatabase(ScanContext& scan, const std::vector<DatabaseCand
 // Byte 18 of the database as the device wrote it. The private copy cannot say: folding the
 // log in switches the copy to write-ahead logging whatever the device used.
 std::optional<bool> deviceWroteWal(const std::string& backupFolder, const std::string& storedFile) {
-  const OpenedStoredFile file = openStoredFile(backupFolder, storedFile);
-  if (file.fd < 0) return std::nullopt;
-  unsigned char version = 0;
-  const bool read = ::pread(file.fd, &version, 1, 18) == 1;
-  ::close(file.fd);
-  if (!read) return std::nullopt;
-  return version == 0x02;
+  StoredPlaintext file = StoredPlaintext::open(backupFolder, storedFile);
+  const auto header = file.readPrefix(19);
+  if (!header || header->size() < 19) return std::nullopt;
+  return (*header)[18] == 0x02;
 }
 
 }  // namespace

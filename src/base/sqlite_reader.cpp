@@ -45,6 +45,11 @@ bool SqliteStatement::bindInt(int index, std::int64_t value) {
   return stmt_ && sqlite3_bind_int64(stmt_, index, value) == SQLITE_OK;
 }
 
+bool SqliteStatement::bindText(int index, std::string_view value) {
+  return stmt_ && sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
+                                    SQLITE_TRANSIENT) == SQLITE_OK;
+}
+
 std::int64_t SqliteStatement::columnInt(int column) const {
   return stmt_ ? sqlite3_column_int64(stmt_, column) : 0;
 }

@@ -34,6 +34,8 @@ class SqliteStatement {
   const std::string& error() const { return error_; }
   void reset();
   bool bindInt(int index, std::int64_t value);
+  // Binds a copy of `value` as text.
+  bool bindText(int index, std::string_view value);
 
   std::int64_t columnInt(int column) const;
   // The column as decoded text; none when it is NULL.

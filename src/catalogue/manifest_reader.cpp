@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "base/conversions.h"
@@ -19,6 +20,7 @@
 #include "base/sqlite_reader.h"
 #include "catalogue/sha1.h"
 #include "catalogue/stored_file.h"
+#include "catalogue/unlocked_backup.h"
 
 namespace {
 
@@ -89,6 +91,40 @@ StringRead readString(ByteCursor& in, std::string* kept) {
   }
   in.skip(length);
   return StringRead::Value;
+}
+
+// One Manifest.mbdb entry from `in`: its domain and path (kept as readString keeps them), the
+// bytes of its encryption-key field when `encryptionKey` is given, and the first byte of its
+// mode, which carries the entry's type in its top four bits. False when the entry runs past
+// the end of the bytes.
+bool readMbdbEntry(ByteCursor& in, std::string& domain, std::string& path,
+                   std::vector<std::uint8_t>* encryptionKey, std::uint8_t& modeHigh) {
+  domain.clear();
+  path.clear();
+  if (readString(in, &domain) == StringRead::Truncated) return false;
+  if (readString(in, &path) == StringRead::Truncated) return false;
+  for (int i = 0; i < 2; ++i) {  // link target, data hash
+    if (readString(in, nullptr) == StringRead::Truncated) return false;
+  }
+  const std::uint8_t* keyStart = in.here() + 2;
+  const std::size_t before = in.position();
+  const StringRead key = readString(in, nullptr);
+  if (key == StringRead::Truncated) return false;
+  if (encryptionKey) {
+    if (key == StringRead::Value) {
+      encryptionKey->assign(keyStart, keyStart + (in.position() - before - 2));
+    } else {
+      encryptionKey->clear();
+    }
+  }
+  std::uint8_t propertyCount = 0;
+  if (!in.readU8(modeHigh) || !in.skip(kFixedFieldsLength - 1) || !in.readU8(propertyCount)) {
+    return false;
+  }
+  for (int i = 0; i < 2 * propertyCount; ++i) {
+    if (readString(in, nullptr) == StringRead::Truncated) return false;
+  }
+  return true;
 }
 
 // The file key of domain + "-" + path into `key` (40 lowercase hexadecimal digits, the text
@@ -276,29 +312,15 @@ ManifestReadResult readManifestMbdbBytes(const std::uint8_t* data, std::size_t s
   result.status = ManifestStatus::Read;
   while (!in.atEnd()) {
     auto record = std::make_shared<MzTreeDirNode>();
-    bool cut = false;
-    cut |= readString(in, &record->fileDomain) == StringRead::Truncated;
-    if (!cut) cut |= readString(in, &record->filePath) == StringRead::Truncated;
-    for (int i = 0; i < 3 && !cut; ++i) {  // link target, data hash, encryption key
-      cut |= readString(in, nullptr) == StringRead::Truncated;
-    }
-    // The first byte of the mode carries the entry's type in its top four bits.
     std::uint8_t modeHigh = 0;
-    std::uint8_t propertyCount = 0;
-    if (!cut) {
-      cut = !in.readU8(modeHigh) || !in.skip(kFixedFieldsLength - 1) || !in.readU8(propertyCount);
-    }
-    record->isFolder = (modeHigh >> 4) == 0x4;
-    record->isLink = (modeHigh >> 4) == 0xA;
-    for (int i = 0; i < 2 * propertyCount && !cut; ++i) {
-      cut |= readString(in, nullptr) == StringRead::Truncated;
-    }
-    if (cut) {
+    if (!readMbdbEntry(in, record->fileDomain, record->filePath, nullptr, modeHigh)) {
       applog::line("Manifest.mbdb is cut short at byte " + std::to_string(in.position()) +
                    "; keeping the " + std::to_string(index.size()) + " entries before it");
       result.status = ManifestStatus::Truncated;
       break;
     }
+    record->isFolder = (modeHigh >> 4) == 0x4;
+    record->isLink = (modeHigh >> 4) == 0xA;
     digestInto(sha, record->fileDomain, record->filePath, digest);
     record->fileKey = digest.empty() ? std::string() : stored.pathOf(digest);
     auto progress = static_cast<std::int32_t>((static_cast<std::uint64_t>(in.position()) * 20) /
@@ -307,6 +329,34 @@ ManifestReadResult readManifestMbdbBytes(const std::uint8_t* data, std::size_t s
     ++result.entries;
   }
   return result;
+}
+
+std::optional<std::unordered_map<std::string, std::vector<std::uint8_t>>> readMbdbEncryptionKeys(
+    const std::uint8_t* data, std::size_t size) {
+  if (!data || size < 6 || std::memcmp(data, kMbdbHeader, sizeof kMbdbHeader) != 0) {
+    return std::nullopt;
+  }
+  std::unordered_map<std::string, std::vector<std::uint8_t>> keys;
+  ByteCursor in(data, size);
+  in.skip(6);
+  SHAH sha;
+  std::string domain, path, digest;
+  std::vector<std::uint8_t> key;
+  std::uint8_t modeHigh = 0;
+  while (!in.atEnd()) {
+    if (!readMbdbEntry(in, domain, path, &key, modeHigh)) break;
+    if (key.empty()) continue;
+    digestInto(sha, domain, path, digest);
+    if (!digest.empty()) keys[digest] = key;
+  }
+  return keys;
+}
+
+std::optional<std::unordered_map<std::string, std::vector<std::uint8_t>>> readMbdbEncryptionKeys(
+    const std::string& backupFolder) {
+  std::vector<std::uint8_t> bytes;
+  if (!readWholeFile(backupFolder + "/Manifest.mbdb", bytes)) return std::nullopt;
+  return readMbdbEncryptionKeys(bytes.data(), bytes.size());
 }
 
 ManifestReadResult readManifestMbdb(const std::string& backupFolder, FileIndex& index,
@@ -321,7 +371,11 @@ ManifestReadResult readManifestMbdb(const std::string& backupFolder, FileIndex& 
 ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& index,
                                   const ManifestReadOptions& options) {
   ManifestReadResult result;
-  const std::string path = backupFolder + "/Manifest.db";
+  // An encrypted backup's manifest is read from its decrypted copy.
+  const std::shared_ptr<UnlockedBackup> unlocked = unlockedBackupFor(backupFolder);
+  const std::string path = unlocked && !unlocked->manifestDbPath().empty()
+                               ? unlocked->manifestDbPath()
+                               : backupFolder + "/Manifest.db";
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return result;
   result.manifestName = "Manifest.db";

@@ -18,6 +18,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "catalogue/tree_dir_node.h"
 
@@ -44,7 +46,8 @@ struct ManifestReadResult {
 };
 
 // Reads the folder's manifest into `index` (appending): Manifest.mbdb when it exists,
-// otherwise Manifest.db.
+// otherwise Manifest.db. The Manifest.db of an unlocked encrypted backup is read from its
+// decrypted copy (see unlocked_backup.h).
 ManifestReadResult scanDirAnalyThread(const std::string& backupFolder, FileIndex& index,
                                       const ManifestReadOptions& options);
 
@@ -60,6 +63,14 @@ ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& in
 ManifestReadResult readManifestMbdbBytes(const std::uint8_t* data, std::size_t size,
                                          const std::string& backupFolder, FileIndex& index,
                                          const ManifestReadOptions& options);
+
+// The encryption-key field of every Manifest.mbdb entry that has one, by the entry's file key
+// (as the reader above computes it); none when the manifest cannot be read or has no
+// "mbdb" header. A cut-short manifest gives the entries before the cut.
+std::optional<std::unordered_map<std::string, std::vector<std::uint8_t>>> readMbdbEncryptionKeys(
+    const std::uint8_t* data, std::size_t size);
+std::optional<std::unordered_map<std::string, std::vector<std::uint8_t>>> readMbdbEncryptionKeys(
+    const std::string& backupFolder);
 
 // The fileKey of the latest record in `index` whose filePath equals `path` exactly
 // (the domain is not compared), or none.

@@ -9,6 +9,7 @@
 #include "base/sqlite_reader.h"
 #include "catalogue/plist_file.h"
 #include "catalogue/stored_file.h"
+#include "catalogue/stored_plaintext.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
 #include "extract/step_database.h"
@@ -93,7 +94,14 @@ void postHistory(ScanContext& scan) {
     applog::line("bookMarkPlistPath not find");
     return;
   }
-  auto history = readPlistFile(location->storedFile);
+  std::string why;
+  const auto plain = plaintextPath(scan.backupFolder, location->storedFile, &why);
+  if (!plain) {
+    scan.databases.report(location->deviceFile(),
+                          "cannot decrypt the history (" + why + ")");
+    return;
+  }
+  auto history = readPlistFile(*plain);
   const PlistDict* root = history ? history->asDict() : nullptr;
   if (!root) return;
   auto dates = root->find("WebHistoryDates");

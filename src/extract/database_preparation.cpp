@@ -17,6 +17,7 @@
 
 #include "base/log.h"
 #include "catalogue/stored_file.h"
+#include "catalogue/stored_plaintext.h"
 
 namespace fs = std::filesystem;
 
@@ -111,6 +112,26 @@ int copySparse(int in, const std::string& to, const std::function<bool()>& stop)
   }
   if (::ftruncate(out.get(), size) != 0) return errno;
   return out.close();
+}
+
+// Writes the plaintext of an encrypted stored file to a new private file `to`.
+DecryptResult decryptInto(StoredPlaintext& source, const std::string& to,
+                          const std::function<bool()>& stop) {
+  DecryptResult result;
+  Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (out.get() < 0) {
+    result.end = DecryptEnd::WriteFailed;
+    result.error = errno;
+    return result;
+  }
+  result = source.copyTo(descriptorSink(out.get()), stop);
+  if (result.end == DecryptEnd::Done) {
+    if (const int e = out.close(); e != 0) {
+      result.end = DecryptEnd::WriteFailed;
+      result.error = e;
+    }
+  }
+  return result;
 }
 
 bool isNoSpace(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
@@ -227,18 +248,36 @@ bool DatabasePreparer::copyStored(const std::string& from, const std::string& to
   // A preparer without a backup folder (tests, tools) reads the file from where it is.
   std::string folder = backupFolder_;
   if (folder.empty()) folder = fs::path(from).parent_path().string();
-  OpenedStoredFile source = openStoredFile(folder, from);
-  if (source.fd < 0) {
-    if (source.refused) {
+  StoredPlaintext source = StoredPlaintext::open(folder, from);
+  if (source.fd() < 0) {
+    if (source.opened().refused) {
       report(name, "skipped: not a regular file inside the backup");
-    } else if (!(quietWhenMissing && source.error == ENOENT)) {
+    } else if (!(quietWhenMissing && source.opened().error == ENOENT)) {
       report(name, "cannot read the database (" + source.reason() + ")");
     }
     return false;
   }
-  Descriptor in(source.fd);
+  if (!source.isOpen()) {
+    report(name, "cannot decrypt the database (" + source.reason() + ")");
+    return false;
+  }
   if (!ensureWorkspace()) return false;
-  const int error = copySparse(in.get(), to, stop_);
+  // The copy of an encrypted backup's database is its plaintext, decrypted on the way.
+  int error = 0;
+  if (source.encrypted()) {
+    const DecryptResult done = decryptInto(source, to, stop_);
+    if (done.end == DecryptEnd::BadPadding) {
+      std::error_code ec;
+      fs::remove(to, ec);
+      report(name, "cannot decrypt the database (" + describeDecryptEnd(done) + ")");
+      return false;
+    }
+    error = done.end == DecryptEnd::Done      ? 0
+            : done.end == DecryptEnd::Stopped ? ECANCELED
+                                              : (done.error != 0 ? done.error : EIO);
+  } else {
+    error = copySparse(source.fd(), to, stop_);
+  }
   if (error == 0) return true;
   std::error_code ec;
   fs::remove(to, ec);

@@ -85,6 +85,8 @@ std::string copyProblem(const CopyResult& result, std::uint64_t expected) {
       return "source cannot be read" + reason;
     case CopyStatus::SourceRefused:
       return "skipped: not a regular file inside the backup";
+    case CopyStatus::DecryptFailed:
+      return "source does not decrypt";
     case CopyStatus::ReadFailed:
       return "read failed after " + std::to_string(result.written) + " bytes" + reason;
     case CopyStatus::TargetFailed:
@@ -95,6 +97,26 @@ std::string copyProblem(const CopyResult& result, std::uint64_t expected) {
   return "";
 }
 
+namespace {
+
+// Closes the target and removes it when it cannot stand for the source.
+CopyResult finishTarget(CopyResult result, FileDescriptor& out, const OutputDir& folder,
+                        const std::string& placed) {
+  if (int cerr = out.reset(); cerr != 0 && result.complete()) {
+    result.status = CopyStatus::WriteFailed;
+    result.error = cerr;
+  }
+  // A copy cut short by the target's side (a full disk) would pass for a whole file, and the
+  // plaintext of a file that does not decrypt is no file of the device.
+  if (result.status == CopyStatus::WriteFailed || result.status == CopyStatus::DecryptFailed) {
+    ::unlinkat(folder.fd(), placed.c_str(), 0);
+    result.target.clear();
+  }
+  return result;
+}
+
+}  // namespace
+
 OpenedStoredFile openRecoverySource(const std::string& backupFolder, const std::string& path) {
   if (!backupFolder.empty()) return openStoredFile(backupFolder, path);
   return openRegularFileAt(AT_FDCWD, path.c_str());
@@ -104,9 +126,15 @@ CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expe
                                    const OutputDir& folder, const std::string& name,
                                    std::size_t index) {
   CopyResult result;
-  const OpenedStoredFile opened = openRecoverySource(sourceFolder_, source);
-  FileDescriptor in(opened.fd);
-  if (!in.valid()) {
+  StoredPlaintext stored = StoredPlaintext::open(sourceFolder_, source);
+  const OpenedStoredFile opened = stored.opened();
+  if (stored.fd() >= 0 && !stored.isOpen()) {
+    result.status = CopyStatus::DecryptFailed;
+    return result;
+  }
+  const bool decrypt = stored.encrypted();
+  FileDescriptor in(decrypt ? -1 : stored.release());
+  if (!decrypt && !in.valid()) {
     result.status = opened.refused ? CopyStatus::SourceRefused : CopyStatus::SourceUnreadable;
     result.error = opened.refused ? 0 : opened.error;
     return result;
@@ -127,6 +155,28 @@ CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expe
     return result;
   }
   result.target = folder.path() + "/" + *placed;
+  if (decrypt) {
+    // An encrypted file is decrypted straight into the target; it ends where its padding
+    // says, whatever size the scan recorded.
+    const DecryptResult done = stored.copyTo(descriptorSink(out.get()));
+    result.written = done.written;
+    result.error = done.error;
+    switch (done.end) {
+      case DecryptEnd::Done:
+      case DecryptEnd::Stopped:
+        break;
+      case DecryptEnd::ReadFailed:
+        result.status = CopyStatus::ReadFailed;
+        break;
+      case DecryptEnd::WriteFailed:
+        result.status = CopyStatus::WriteFailed;
+        break;
+      case DecryptEnd::BadPadding:
+        result.status = CopyStatus::DecryptFailed;
+        break;
+    }
+    return finishTarget(result, out, folder, *placed);
+  }
   ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
   std::uint64_t remaining = expected;
@@ -181,17 +231,9 @@ CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expe
       break;
     }
   }
-  if (int cerr = out.reset(); cerr != 0 && result.complete()) {
-    result.status = CopyStatus::WriteFailed;
-    result.error = cerr;
-  }
-  // A copy cut short by the target's side (a full disk) would pass for a whole file.
-  if (result.status == CopyStatus::WriteFailed) {
-    ::unlinkat(folder.fd(), placed->c_str(), 0);
-    result.target.clear();
-  }
-  return result;
+  return finishTarget(result, out, folder, *placed);
 }
+
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "catalogue/stored_file.h"
+#include "catalogue/stored_plaintext.h"
 #include "results/output_folder.h"
 
 enum class CopyStatus {
@@ -29,6 +30,8 @@ enum class CopyStatus {
   ReadFailed,        // a read failed; the target keeps what was read before it
   TargetFailed,      // the target could not be created
   WriteFailed,       // a write failed; the target was removed
+  DecryptFailed,     // the source of an encrypted backup has no usable key or a wrong padding;
+                     // no target is left
 };
 
 struct CopyResult {

@@ -19,6 +19,7 @@
 #include "base/main_thread.h"
 #include "base/paths.h"
 #include "catalogue/stored_file.h"
+#include "catalogue/stored_plaintext.h"
 #include "extract/device_databases.h"
 #include "results/file_copy.h"
 #include "results/result_view_controller.h"
@@ -138,12 +139,16 @@ std::string hexPreviewDatabasePath(const std::string& backupFolder, ResultCatego
   if (key == nullptr || backupFolder.empty()) return {};
   // The calls of a current device are in CallHistory.storedata, which the calls step reads
   // before call_history.db; the preview shows the file the calls came from.
+  std::string path;
   if (category == ResultCategory::CallHistory) {
     std::string store = storedFilePath(backupFolder, devicedb::kCallStoreKey);
-    if (regularFileSize(store)) return store;
+    if (regularFileSize(store)) path = store;
   }
-  std::string path = storedFilePath(backupFolder, key);
-  return regularFileSize(path) ? path : std::string();
+  if (path.empty()) path = storedFilePath(backupFolder, key);
+  if (!regularFileSize(path)) return {};
+  // An encrypted backup's database is shown as its plaintext, decrypted once into the
+  // private folder of the unlocked backup.
+  return plaintextPath(backupFolder, path).value_or(std::string());
 }
 
 std::optional<std::uint64_t> regularFileSize(const std::string& path) {

@@ -52,7 +52,8 @@ const char* hexPreviewDatabaseKey(ResultCategory category);
 
 // The stored file of the category's database in `backupFolder`, or "" when the category
 // has no database or its file is not there. For calls, CallHistory.storedata when the backup
-// holds it, else call_history.db.
+// holds it, else call_history.db. For an unlocked encrypted backup, the decrypted copy of that
+// file; "" when it does not decrypt.
 std::string hexPreviewDatabasePath(const std::string& backupFolder, ResultCategory category);
 
 // A part of a file: `length` bytes from `offset` (none: to the end of the file).

@@ -10,6 +10,7 @@
 
 #include "base/conversions.h"
 #include "base/main_thread.h"
+#include "catalogue/stored_plaintext.h"
 #include "results/html_controller.h"
 #include "results/message_html.h"
 #include "results/output_names.h"
@@ -265,35 +266,33 @@ void MzRecoveryWriter::finish() {
 std::optional<std::uint64_t> MzRecoveryWriter::sourceBytes(const std::string& source,
                                                            std::size_t limit, std::string* bytes,
                                                            std::string* problem) const {
-  const OpenedStoredFile opened = openRecoverySource(sourceFolder_, source);
-  if (opened.fd < 0) {
+  StoredPlaintext stored = StoredPlaintext::open(sourceFolder_, source);
+  const OpenedStoredFile& opened = stored.opened();
+  if (stored.fd() < 0) {
     *problem = opened.refused ? "skipped: " + opened.reason()
                               : "source cannot be read: " + opened.reason();
     return std::nullopt;
   }
-  struct stat st {};
-  std::optional<std::uint64_t> size;
-  int error = EIO;
-  if (::fstat(opened.fd, &st) == 0) {
-    size = static_cast<std::uint64_t>(st.st_size);
-  } else {
-    error = errno;
+  if (!stored.isOpen()) {
+    *problem = "source does not decrypt: " + stored.reason();
+    return std::nullopt;
   }
-  if (size && bytes != nullptr) {
-    bytes->resize(static_cast<std::size_t>(std::min<std::uint64_t>(limit, *size)));
-    std::size_t done = 0;
-    while (done < bytes->size()) {
-      const ssize_t n =
-          ::pread(opened.fd, bytes->data() + done, bytes->size() - done, static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) error = errno;
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
+  // The plaintext's size: an encrypted file's is told by its last block.
+  std::optional<std::uint64_t> size = stored.size();
+  if (!size) {
+    *problem = stored.encrypted() ? std::string("source does not decrypt")
+                                  : "source cannot be read: " + errorText(errno);
+    return std::nullopt;
+  }
+  if (bytes != nullptr) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(limit, *size));
+    const auto prefix = stored.readPrefix(want);
+    if (!prefix || prefix->size() < want) {
+      *problem = "source cannot be read: " + errorText(prefix ? EIO : errno);
+      return std::nullopt;
     }
-    if (done < bytes->size()) size.reset();
+    bytes->assign(prefix->begin(), prefix->end());
   }
-  if (!size) *problem = "source cannot be read: " + errorText(error);
-  ::close(opened.fd);
   return size;
 }
 

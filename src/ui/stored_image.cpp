@@ -3,21 +3,48 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 
-#include "catalogue/stored_file.h"
+#include "catalogue/stored_plaintext.h"
+
+namespace {
+
+// The largest encrypted image decrypted for a preview.
+constexpr qsizetype kMaxDecryptedImage = 256 * 1024 * 1024;
+
+}  // namespace
 
 QImage readStoredImage(const std::string& backupFolder, const std::string& path, QSize box) {
-  const OpenedStoredFile opened = backupFolder.empty() ? openRegularFileAt(AT_FDCWD, path.c_str())
-                                                       : openStoredFile(backupFolder, path);
-  if (opened.fd < 0) return {};
+  StoredPlaintext stored = StoredPlaintext::open(backupFolder, path);
+  if (!stored.isOpen()) return {};
   QFile file;
-  if (!file.open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-    ::close(opened.fd);
-    return {};
+  QBuffer buffer;
+  QIODevice* device = &file;
+  if (stored.encrypted()) {
+    // An encrypted backup's image is decrypted into memory; pictures are small enough.
+    QByteArray bytes;
+    const DecryptResult done = stored.copyTo([&bytes](const std::uint8_t* data, std::size_t size) {
+      if (bytes.size() + static_cast<qsizetype>(size) > kMaxDecryptedImage) return EFBIG;
+      bytes.append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+      return 0;
+    });
+    if (done.end != DecryptEnd::Done) return {};
+    buffer.setData(bytes);
+    if (!buffer.open(QIODevice::ReadOnly)) return {};
+    device = &buffer;
+  } else {
+    const int fd = ::dup(stored.fd());
+    if (fd < 0) return {};
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+      ::close(fd);
+      return {};
+    }
   }
-  QImageReader reader(&file);
+  QImageReader reader(device);
   reader.setAutoTransform(true);
   const QSize full = reader.size();
   // Decoding at the smaller size is what keeps a 12-megapixel photo cheap.
