@@ -11,6 +11,7 @@
 #include "base/notification_center.h"
 #include "catalogue/device_controller.h"
 #include "catalogue/manifest_reader.h"
+#include "cli/backup_password.h"
 #include "cli/commands.h"
 #include "cli/scan_session.h"
 #include "cli/table_printer.h"
@@ -21,6 +22,7 @@ namespace cli {
 namespace {
 
 struct BrowseOptions {
+  std::string passwordFile;  // --password-file, for an encrypted backup
   std::string backup;
   std::string node;                // DOMAIN[/PATH]; empty: the device
   std::vector<std::string> ticks;  // DOMAIN[/PATH] to tick first
@@ -116,7 +118,7 @@ int buildTree(const std::string& folder, MzTreeController& tree) {
 }
 
 int runBrowse(const BrowseOptions& opt) {
-  if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
+  if (int code = checkBackupFolder(opt.backup, opt.passwordFile); code != kExitOk) return code;
   MzTreeController tree;
   if (int code = buildTree(opt.backup, tree); code != kExitOk) return code;
   for (const auto& path : opt.ticks) {
@@ -189,6 +191,7 @@ void addBrowseCommand(CLI::App& app) {
       "Show one level of the backup's files: the folders and files below the device, a "
       "domain or a folder");
   cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
+  addPasswordOption(cmd, opt->passwordFile);
   cmd->add_option("NODE", opt->node,
                   "DOMAIN[/PATH] whose level is shown, as the device names it "
                   "(\"HomeDomain/Library/Preferences\"); omitted: the domains");

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "catalogue/backup_folder.h"
+#include "cli/backup_password.h"
 
 namespace cli {
 
@@ -16,9 +17,10 @@ int& exitCode() {
   return code;
 }
 
-int checkBackupFolder(const std::string& folder) {
+int checkBackupFolder(const std::string& folder, const std::string& passwordFile) {
   BackupFolderKind kind = classifyBackupFolder(folder);
   if (kind == BackupFolderKind::Backup) return kExitOk;
+  if (kind == BackupFolderKind::EncryptedBackup) return unlockBackupFolder(folder, passwordFile);
   std::cerr << "retrievo: " << backupFolderProblem(kind, folder) << '\n';
   return kind == BackupFolderKind::EncryptedBackup ? kExitEncrypted : kExitFailure;
 }

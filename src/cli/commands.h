@@ -1,5 +1,6 @@
 // The command line's commands. Each returns the process exit code:
-// 0 done, 1 failure (a one-line reason on stderr), 2 bad usage, 3 encrypted backup.
+// 0 done, 1 failure (a one-line reason on stderr), 2 bad usage, 3 an encrypted backup
+// without its password, or a wrong password.
 #pragma once
 
 #include <string>
@@ -28,10 +29,10 @@ void addBrowseCommand(CLI::App& app);
 void addSearchCommand(CLI::App& app);
 void addHexCommand(CLI::App& app);
 
-// Checks that `folder` is a readable device backup. Prints the reason and returns the
-// exit code when it is not; returns kExitOk when it is.
-int checkBackupFolder(const std::string& folder);
-
+// Checks that `folder` is a readable device backup, unlocking an encrypted one with the
+// password of `passwordFile` or the other sources (backup_password.h). Prints the reason and
+// returns the exit code when it is not readable; returns kExitOk when it is.
+int checkBackupFolder(const std::string& folder, const std::string& passwordFile);
 
 // Why the file `target` must not be written by a command reading `backup`, or "" when it
 // may: a target inside the backup folder (the backup is evidence and is never written), a

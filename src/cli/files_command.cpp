@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/retrievo_app_delegate.h"
+#include "cli/backup_password.h"
 #include "cli/commands.h"
 #include "cli/json_records.h"
 #include "cli/table_printer.h"
@@ -13,12 +14,13 @@ namespace cli {
 namespace {
 
 struct FilesOptions {
+  std::string passwordFile;  // --password-file, for an encrypted backup
   std::string backup;
   bool json = false;
 };
 
 int runFiles(const FilesOptions& opt) {
-  if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
+  if (int code = checkBackupFolder(opt.backup, opt.passwordFile); code != kExitOk) return code;
   NotificationCenter center;
   RetrievoAppDelegate delegate(center);
   delegate.createScanLists();
@@ -62,6 +64,7 @@ void addFilesCommand(CLI::App& app) {
   auto opt = std::make_shared<FilesOptions>();
   CLI::App* cmd = app.add_subcommand("files", "Print the file index of a backup folder");
   cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
+  addPasswordOption(cmd, opt->passwordFile);
   cmd->add_flag("--json", opt->json, "Print the index as JSON");
   cmd->callback([opt] { exitCode() = runFiles(*opt); });
 }

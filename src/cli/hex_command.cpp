@@ -5,6 +5,7 @@
 #include <optional>
 #include <system_error>
 
+#include "cli/backup_password.h"
 #include "cli/commands.h"
 #include "cli/scan_session.h"
 #include "results/file_copy.h"
@@ -14,6 +15,7 @@ namespace cli {
 namespace {
 
 struct HexOptions {
+  std::string passwordFile;  // --password-file, for an encrypted backup
   std::string backup;
   std::string category;
   std::string exportPath;
@@ -34,7 +36,7 @@ int runHex(const HexOptions& opt) {
               << " (one of: contacts conversations calls notes bookmarks calendar)\n";
     return kExitUsage;
   }
-  if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
+  if (int code = checkBackupFolder(opt.backup, opt.passwordFile); code != kExitOk) return code;
   const std::string database = hexPreviewDatabasePath(opt.backup, *category);
   std::optional<std::uint64_t> size;
   if (!database.empty()) size = regularFileSize(database);
@@ -102,6 +104,7 @@ void addHexCommand(CLI::App& app) {
       "they are, every other byte as \".\". Only the stored file is read; the backup is not "
       "scanned.");
   cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
+  addPasswordOption(cmd, opt->passwordFile);
   cmd->add_option("CATEGORY", opt->category,
                   "contacts, conversations, calls, notes, bookmarks or calendar")
       ->required();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/paths.h"
+#include "catalogue/backup_folder.h"
 #include "catalogue/backup_list_controller.h"
 #include "catalogue/device_controller.h"
 #include "cli/commands.h"
@@ -74,7 +75,11 @@ int runList(const ListOptions& opt) {
 
   if (opt.json) {
     nlohmann::json out = nlohmann::json::array();
-    for (const auto& node : catalogue.arrangedObjects()) out.push_back(toJson(*node));
+    for (const auto& node : catalogue.arrangedObjects()) {
+      nlohmann::json record = toJson(*node);
+      record["encrypted"] = isEncryptedBackup(node->backUpFilePath);
+      out.push_back(std::move(record));
+    }
     std::cout << out.dump(2) << '\n';
     return status;
   }
@@ -82,12 +87,13 @@ int runList(const ListOptions& opt) {
     if (!byHand) std::cout << "No device backups in " << root << '\n';
     return status;
   }
-  TablePrinter table(
-      {"Name", "Model", "Serial", "iOS", "Sync software", "Backup time", "Size", "Path"});
+  TablePrinter table({"Name", "Model", "Serial", "iOS", "Sync software", "Backup time", "Size",
+                      "Encrypted", "Path"});
   for (const auto& n : catalogue.arrangedObjects()) {
     table.addRow({n->strDeviceName, n->strDeviceType, n->strDeviceSerial, n->strIOSVersion,
                   n->itunesVersion, MzIOSDeviceController::listedBackupTime(*n),
-                  MzIOSDeviceController::listedSize(*n), n->backUpFilePath});
+                  MzIOSDeviceController::listedSize(*n),
+                  isEncryptedBackup(n->backUpFilePath) ? "yes" : "no", n->backUpFilePath});
   }
   table.print(std::cout);
   return status;

@@ -12,6 +12,7 @@
 
 #include "base/log.h"
 #include "catalogue/backup_folder.h"
+#include "cli/backup_password.h"
 #include "cli/commands.h"
 #include "cli/scan_session.h"
 #include "results/output_folder.h"
@@ -30,6 +31,7 @@ constexpr int kExitIncomplete = 4;
 constexpr std::size_t kIssuesShown = 5;
 
 struct RecoverOptions {
+  std::string passwordFile;  // --password-file, for an encrypted backup
   std::string backup;
   std::string out;
   bool all = false;
@@ -150,7 +152,7 @@ int runRecover(const RecoverOptions& opt) {
   if (opt.all) {
     for (const auto& c : documentCategories()) chosen.insert(c.category);
   }
-  if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
+  if (int code = checkBackupFolder(opt.backup, opt.passwordFile); code != kExitOk) return code;
   if (isInsideFolder(opt.out, opt.backup)) {
     std::cerr << "retrievo: the output folder is inside the backup folder: " << opt.out << '\n';
     return kExitUsage;
@@ -225,6 +227,7 @@ void addRecoverCommand(CLI::App& app) {
       "not be written in full (they are named on stderr).");
   cmd->add_option("BACKUP", opt->backup, "The backup folder (only read, never written)")
       ->required();
+  addPasswordOption(cmd, opt->passwordFile);
   cmd->add_option("--out", opt->out,
                   "The output folder, created when missing; it must not lie inside the backup "
                   "folder")

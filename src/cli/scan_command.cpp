@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "cli/backup_password.h"
 #include "cli/commands.h"
 #include "cli/scan_document.h"
 #include "cli/scan_session.h"
@@ -13,6 +14,7 @@ namespace cli {
 namespace {
 
 struct ScanOptions {
+  std::string passwordFile;  // --password-file, for an encrypted backup
   std::string backup;
   std::string json;
   bool quiet = false;
@@ -33,7 +35,7 @@ int writeDocument(const nlohmann::json& doc, const std::string& target) {
 }
 
 int runScan(const ScanOptions& opt) {
-  if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
+  if (int code = checkBackupFolder(opt.backup, opt.passwordFile); code != kExitOk) return code;
   if (opt.json != "-" && !opt.json.empty()) {
     if (std::string problem = outputFileProblem(opt.json, opt.backup); !problem.empty()) {
       std::cerr << "retrievo: " << problem << '\n';
@@ -65,6 +67,7 @@ void addScanCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand(
       "scan", "Scan a backup folder and print the live and deleted records found per category");
   cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
+  addPasswordOption(cmd, opt->passwordFile);
   cmd->add_option(
       "--json", opt->json,
       "Also write the whole result as JSON to FILE, replacing it (\"-\" for stdout only); "

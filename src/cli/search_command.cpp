@@ -4,6 +4,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "cli/backup_password.h"
 #include "cli/commands.h"
 #include "cli/json_records.h"
 #include "cli/scan_session.h"
@@ -14,6 +15,7 @@ namespace cli {
 namespace {
 
 struct SearchOptions {
+  std::string passwordFile;  // --password-file, for an encrypted backup
   std::string backup;
   std::string category;
   std::string text;
@@ -92,7 +94,7 @@ int runSearch(const SearchOptions& opt) {
               << " cannot be searched (contacts, conversations, calls, notes and calendar can)\n";
     return kExitUsage;
   }
-  if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
+  if (int code = checkBackupFolder(opt.backup, opt.passwordFile); code != kExitOk) return code;
   ScanSession session;
   if (int code = session.run(opt.backup, true); code != kExitOk) return code;
   MzResultViewController& results = session.results();
@@ -124,6 +126,7 @@ void addSearchCommand(CLI::App& app) {
       "and address, notes by title and text, calls by name and number, calendar events by "
       "title and note. Bookmarks, media and social media cannot be searched.");
   cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
+  addPasswordOption(cmd, opt->passwordFile);
   cmd->add_option("CATEGORY", opt->category, "contacts, conversations, calls, notes or calendar")
       ->required();
   cmd->add_option("TEXT", opt->text, "The text to find (\"\" prints the whole category)")

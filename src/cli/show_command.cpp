@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "cli/backup_password.h"
 #include "cli/commands.h"
 #include "cli/scan_document.h"
 #include "cli/scan_session.h"
@@ -14,6 +15,7 @@ namespace cli {
 namespace {
 
 struct ShowOptions {
+  std::string passwordFile;  // --password-file, for an encrypted backup
   std::string backup;
   std::string category;
   bool deletedOnly = false;
@@ -252,7 +254,7 @@ int runShow(const ShowOptions& opt) {
     std::cerr << ")\n";
     return kExitUsage;
   }
-  if (int code = checkBackupFolder(opt.backup); code != kExitOk) return code;
+  if (int code = checkBackupFolder(opt.backup, opt.passwordFile); code != kExitOk) return code;
   ScanSession session;
   if (int code = session.run(opt.backup, true); code != kExitOk) return code;
   if (opt.json) {
@@ -269,6 +271,7 @@ void addShowCommand(CLI::App& app) {
   auto opt = std::make_shared<ShowOptions>();
   CLI::App* cmd = app.add_subcommand("show", "Scan a backup folder and print one category");
   cmd->add_option("BACKUP", opt->backup, "The backup folder")->required();
+  addPasswordOption(cmd, opt->passwordFile);
   cmd->add_option("CATEGORY", opt->category,
                   "contacts, conversations, calls, notes, bookmarks, calendar, photos, "
                   "appPhotos or social")

@@ -199,7 +199,8 @@ TEST(CliFiles, RefusesWhatItCannotRead) {
   std::string encrypted = writeBackup(tmp.sub("locked"), locked);
   CommandResult r = retrievo({"files", encrypted});
   EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.err, "retrievo: encrypted backups are not supported yet: " + encrypted + "\n");
+  EXPECT_EQ(r.err, "retrievo: the backup is encrypted; give its password with --password-file FILE "
+            "or RETRIEVO_BACKUP_PASSWORD: " + encrypted + "\n");
   EXPECT_EQ(r.out, "");
   // Listed like any other backup.
   EXPECT_EQ(retrievo({"list", encrypted}).exitCode, 0);

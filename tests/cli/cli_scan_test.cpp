@@ -172,7 +172,8 @@ TEST(CliScanRefusal, EncryptedBackup) {
   ASSERT_TRUE(writer.write());
   CommandResult r = retrievo({"scan", writer.folder()});
   EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.err, "retrievo: encrypted backups are not supported yet: " + writer.folder() + "\n");
+  EXPECT_EQ(r.err, "retrievo: the backup is encrypted; give its password with --password-file FILE "
+            "or RETRIEVO_BACKUP_PASSWORD: " + writer.folder() + "\n");
 }
 
 // The live records of one category of the scan document, or of the truth: `field` of each.
