@@ -37,6 +37,7 @@
 #include "results/result_view_controller.h"
 #include "ui/backup_browser_pane.h"
 #include "ui/backup_folder_view.h"
+#include "ui/backup_password_dialog.h"
 #include "ui/mz_button.h"
 #include "ui/results_view.h"
 
@@ -254,9 +255,7 @@ void MzWindow::buildEntryViews() {
     const auto& records = delegate_.GetMzIOSDeviceController().arrangedObjects();
     if (index < 0 || static_cast<std::size_t>(index) >= records.size()) return;
     const auto& chosen = records[static_cast<std::size_t>(index)];
-    const BackupFolderKind kind = classifyBackupFolder(chosen->backUpFilePath);
-    if (kind != BackupFolderKind::Backup) {
-      ask(QString::fromStdString(backupFolderProblem(kind, chosen->backUpFilePath)), {tr("OK")});
+    if (!readyToScan(chosen->backUpFilePath)) {
       showResultView();  // the pop-up shows the backup still shown
       return;
     }
@@ -445,10 +444,7 @@ void MzWindow::MzbuttonMouseDownHandle(MzButton* button) {
     const auto row = delegate_.backupList().selectedRow();
     const auto& records = delegate_.GetMzIOSDeviceController().arrangedObjects();
     if (row && *row < records.size() && records[*row]) {
-      const std::string& folder = records[*row]->backUpFilePath;
-      const BackupFolderKind kind = classifyBackupFolder(folder);
-      if (kind != BackupFolderKind::Backup) {
-        ask(QString::fromStdString(backupFolderProblem(kind, folder)), {tr("OK")});
+      if (!readyToScan(records[*row]->backUpFilePath)) {
         button_->setImage("startscanNom.png");
         return;
       }
@@ -456,6 +452,21 @@ void MzWindow::MzbuttonMouseDownHandle(MzButton* button) {
     delegate_.actScanIOSBackupFile();
     button_->setImage("startscanNom.png");
   }
+}
+
+bool MzWindow::readyToScan(const std::string& folder) {
+  const BackupFolderKind kind = classifyBackupFolder(folder);
+  if (kind == BackupFolderKind::Backup) return true;
+  if (kind == BackupFolderKind::EncryptedBackup) {
+    PasswordPrompts prompts;
+    prompts.askPassword = askPassword ? askPassword : [this](const QString& message) {
+      return askBackupPassword(this, message);
+    };
+    prompts.tell = [this](const QString& message) { ask(message, {tr("OK")}); };
+    return unlockBackupInWindow(this, folder, prompts);
+  }
+  ask(QString::fromStdString(backupFolderProblem(kind, folder)), {tr("OK")});
+  return false;
 }
 
 int MzWindow::ask(const QString& message, const QStringList& buttons) {

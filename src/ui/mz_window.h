@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "results/tree_controller.h"
 
@@ -59,6 +61,9 @@ class MzWindow : public QMainWindow {
   // The modal questions and messages of the window; tests answer them instead of a user.
   // Returns the index of the pressed button.
   std::function<int(const QString& message, const QStringList& buttons)> askQuestion;
+  // Asks for the password of an encrypted backup; none for cancel. Tests answer here; without
+  // it the password dialog is shown.
+  std::function<std::optional<std::string>(const QString& message)> askPassword;
 
   // Recover: asks for the output folder (proposing "Retrievo YYYY-MM-DD - HH.MM.SS" in the
   // Documents folder), writes every ticked item on the recovery thread behind a modal
@@ -99,6 +104,9 @@ class MzWindow : public QMainWindow {
   void MzbuttonMouseDownHandle(MzButton* button);
   void setSourceImages(MzButton* down);
   int ask(const QString& message, const QStringList& buttons);
+  // Whether the backup in `folder` can be scanned: a readable backup, or an encrypted one the
+  // user unlocked with its password. Anything else gets one message.
+  bool readyToScan(const std::string& folder);
   void showAbout();
   // Names what the scan could not read, if anything, in one dialog.
   void showScanProblems();

@@ -87,6 +87,11 @@ class Shell : public testing::Test {
       questions << message + " [" + buttons.join("|") + "]";
       return answer;
     };
+    window->askPassword = [this](const QString& message) -> std::optional<std::string> {
+      passwordPrompts << message;
+      if (passwords.isEmpty()) return std::nullopt;  // "Cancel"
+      return passwords.takeFirst().toStdString();
+    };
     window->show();
     QApplication::setActiveWindow(window.get());
     window->applicationDidFinishLaunching();
@@ -98,6 +103,8 @@ class Shell : public testing::Test {
   RetrievoAppDelegate delegate{center};
   QStringList questions;
   int answer = 1;  // "Cancel"
+  QStringList passwordPrompts;
+  QStringList passwords;  // the answers to the password prompts, then "Cancel"
 };
 
 TEST_F(Shell, OpensOnTheCloudViewWithOnlyItsSignInPanel) {
@@ -157,7 +164,7 @@ TEST_F(Shell, CancelToTheExitQuestionKeepsTheWindow) {
   EXPECT_EQ(questions.size(), 3);
 }
 
-TEST_F(Shell, AnEncryptedBackupGetsOneMessageAndNoScan) {
+TEST_F(Shell, CancellingThePasswordOfAnEncryptedBackupStartsNoScan) {
   fixtures::BackupWriter writer(root.sub("locked"));
   fixtures::DeviceInfo device;
   device.encrypted = true;
@@ -166,9 +173,9 @@ TEST_F(Shell, AnEncryptedBackupGetsOneMessageAndNoScan) {
   auto window = open();
   QTest::mouseClick(window->itunesBtn(), Qt::LeftButton);
   QTest::mouseClick(window->button(), Qt::LeftButton);
-  ASSERT_EQ(questions.size(), 1);
-  EXPECT_TRUE(questions[0].startsWith("encrypted backups are not supported yet: "))
-      << questions[0].toStdString();
+  ASSERT_EQ(passwordPrompts.size(), 1);
+  EXPECT_TRUE(passwordPrompts[0].contains("is encrypted")) << passwordPrompts[0].toStdString();
+  EXPECT_TRUE(questions.isEmpty());
   EXPECT_FALSE(delegate.scanRunning());
   EXPECT_FALSE(window->resultView()->isVisible());
   EXPECT_EQ(window->button()->imageName(), "startscanNom.png");
