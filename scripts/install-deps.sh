@@ -10,7 +10,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev libssl-dev
   libprotobuf-dev protobuf-compiler zlib1g-dev
-  chromium python3-vobject
+  chromium python3-vobject openssl
 )
 
 missing=()
