@@ -198,3 +198,11 @@ std::optional<std::string> plaintextPath(const std::string& backupFolder, const 
       },
       error);
 }
+
+std::uint64_t plaintextSizeOfStored(const std::string& storedPath, std::uint64_t storedSize) {
+  const std::shared_ptr<UnlockedBackup> unlocked = unlockedBackupHolding(storedPath);
+  if (!unlocked) return storedSize;
+  const std::string fileID = storedFileID(storedPath);
+  if (fileID.empty()) return storedSize;
+  return unlocked->plaintextSize(fileID, storedPath, storedSize).value_or(storedSize);
+}

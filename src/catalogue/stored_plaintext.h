@@ -63,3 +63,9 @@ class StoredPlaintext {
 // first call and reused. None with the reason in `error` when it cannot be made.
 std::optional<std::string> plaintextPath(const std::string& backupFolder, const std::string& path,
                                          std::string* error = nullptr);
+
+// The plaintext size of the stored file at `storedPath` (a full path, as the file index holds
+// it) whose stored bytes number `storedSize`: `storedSize` itself unless the file belongs to an
+// unlocked encrypted backup, whose files are padded; then the size the backup records or the
+// file's last block tells, else `storedSize`.
+std::uint64_t plaintextSizeOfStored(const std::string& storedPath, std::uint64_t storedSize);

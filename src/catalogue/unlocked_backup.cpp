@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <openssl/crypto.h>
+#include <plist/plist.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -91,6 +92,42 @@ std::optional<std::vector<std::uint8_t>> archivedEncryptionKey(std::span<const s
   if (nsData == object->end()) return std::nullopt;
   const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&nsData->second.value);
   return bytes ? std::optional(*bytes) : std::nullopt;
+}
+
+// "Size" of an MBFile keyed archive, read with libplist alone: this runs once per file of the
+// manifest, so it skips the general property-list tree.
+std::optional<std::uint64_t> archivedSize(std::span<const std::uint8_t> blob) {
+  if (blob.size() < 8 || blob.size() > (1u << 20)) return std::nullopt;
+  plist_t top = nullptr;
+  plist_from_bin(reinterpret_cast<const char*>(blob.data()),
+                 static_cast<std::uint32_t>(blob.size()), &top);
+  if (!top) return std::nullopt;
+  std::optional<std::uint64_t> size;
+  plist_t objects =
+      plist_get_node_type(top) == PLIST_DICT ? plist_dict_get_item(top, "$objects") : nullptr;
+  plist_t topDict =
+      plist_get_node_type(top) == PLIST_DICT ? plist_dict_get_item(top, "$top") : nullptr;
+  plist_t rootRef = topDict && plist_get_node_type(topDict) == PLIST_DICT
+                        ? plist_dict_get_item(topDict, "root")
+                        : nullptr;
+  if (objects && plist_get_node_type(objects) == PLIST_ARRAY && rootRef &&
+      plist_get_node_type(rootRef) == PLIST_UID) {
+    std::uint64_t uid = 0;
+    plist_get_uid_val(rootRef, &uid);
+    plist_t root = uid < plist_array_get_size(objects)
+                       ? plist_array_get_item(objects, static_cast<std::uint32_t>(uid))
+                       : nullptr;
+    plist_t value = root && plist_get_node_type(root) == PLIST_DICT
+                        ? plist_dict_get_item(root, "Size")
+                        : nullptr;
+    if (value && plist_get_node_type(value) == PLIST_UINT) {
+      std::uint64_t n = 0;
+      plist_get_uint_val(value, &n);
+      size = n;
+    }
+  }
+  plist_free(top);
+  return size;
 }
 
 }  // namespace
@@ -237,6 +274,32 @@ std::optional<AesKey> UnlockedBackup::fileKey(const std::string& fileID, std::st
   return key;
 }
 
+std::optional<std::uint64_t> UnlockedBackup::plaintextSize(const std::string& fileID,
+                                                           const std::string& storedPath,
+                                                           std::uint64_t storedSize) const {
+  if (!manifestIsMbdb_) {
+    std::lock_guard<std::mutex> lock(lookupMutex_);
+    if (!sizesRead_) {
+      sizesRead_ = true;
+      SqliteStatement rows = manifest_.prepare("SELECT fileID, file FROM Files");
+      while (rows.step()) {
+        if (auto size = archivedSize(rows.columnRawBlob(1))) {
+          recordedSizes_.emplace(std::string(rows.columnRawText(0)), *size);
+        }
+      }
+    }
+    const auto it = recordedSizes_.find(fileID);
+    if (it != recordedSizes_.end()) return it->second;
+  }
+  const auto key = fileKey(fileID);
+  if (!key) return std::nullopt;
+  const OpenedStoredFile stored = openStoredFile(folder_, storedPath);
+  if (stored.fd < 0) return std::nullopt;
+  auto size = ::plaintextSize(stored.fd, storedSize, *key);
+  ::close(stored.fd);
+  return size;
+}
+
 std::optional<std::string> UnlockedBackup::decryptedCopy(const std::string& fileID,
                                                          const CopyMaker& make,
                                                          std::string* error) {
@@ -266,6 +329,18 @@ std::shared_ptr<UnlockedBackup> unlockedBackupFor(const std::string& folder) {
   if (r.backups.empty()) return nullptr;
   const auto it = r.backups.find(folderKey(folder));
   return it == r.backups.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<UnlockedBackup> unlockedBackupHolding(const std::string& storedPath) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  for (const auto& [folder, backup] : r.backups) {
+    if (storedPath.size() > folder.size() && storedPath[folder.size()] == '/' &&
+        storedPath.compare(0, folder.size(), folder) == 0) {
+      return backup;
+    }
+  }
+  return nullptr;
 }
 
 void forgetUnlockedBackup(const std::string& folder) {

@@ -62,6 +62,13 @@ class UnlockedBackup {
   // reason in `error` (not in the manifest, no key recorded, the key does not unwrap).
   std::optional<AesKey> fileKey(const std::string& fileID, std::string* error = nullptr) const;
 
+  // The plaintext size of the stored file `fileID`, whose stored bytes at `storedPath` number
+  // `storedSize`: the "Size" its Manifest.db record holds, else (Manifest.mbdb, whose recorded
+  // sizes can be stale) the size its last block tells. None when neither tells.
+  std::optional<std::uint64_t> plaintextSize(const std::string& fileID,
+                                             const std::string& storedPath,
+                                             std::uint64_t storedSize) const;
+
   // The path of the decrypted copy of the stored file `fileID` in the private folder: made by
   // `make` (which writes the plaintext to the path it is given) on the first call, then reused.
   // None with the reason in `error` when the folder or the copy cannot be made.
@@ -84,6 +91,8 @@ class UnlockedBackup {
   std::mutex copiesMutex_;
   std::map<std::string, std::string> copies_;  // fileID -> decrypted copy
   mutable std::mutex lookupMutex_;
+  mutable bool sizesRead_ = false;
+  mutable std::unordered_map<std::string, std::uint64_t> recordedSizes_;  // Manifest.db "Size" 
   mutable SqliteDatabase manifest_;
   mutable SqliteStatement lookup_;
 };
@@ -92,6 +101,8 @@ class UnlockedBackup {
 // steps removed, so "B/" and "B" are one backup).
 void registerUnlockedBackup(std::shared_ptr<UnlockedBackup> backup);
 std::shared_ptr<UnlockedBackup> unlockedBackupFor(const std::string& folder);
+// The unlocked backup whose folder holds the stored file at `storedPath`, or null.
+std::shared_ptr<UnlockedBackup> unlockedBackupHolding(const std::string& storedPath);
 void forgetUnlockedBackup(const std::string& folder);
 
 // The file key of a stored file's path: its last component when that is 40 hexadecimal digits,

@@ -11,6 +11,7 @@
 
 #include "base/conversions.h"
 #include "base/log.h"
+#include "catalogue/stored_plaintext.h"
 #include "extract/item_records.h"
 #include "extract/media_types.h"
 
@@ -96,7 +97,9 @@ void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node, Notification
   const bool socialApp = isOneOf(node->fileDomain, kSocialAppDomains);
   if (media == MediaClass::None && !socialApp) return;
 
-  const std::optional<std::uint64_t> size = regularFileSize(node->fileKey, false);
+  std::optional<std::uint64_t> size = regularFileSize(node->fileKey, false);
+  // A file of an encrypted backup is padded; the record carries the size of its plaintext.
+  if (size) size = plaintextSizeOfStored(node->fileKey, *size);
   if (!size) {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(node->fileKey, ec))) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/conversions.h"
+#include "catalogue/stored_plaintext.h"
 
 namespace {
 
@@ -209,7 +210,7 @@ void MzTreeController::addFileNode(MzTreeDirNode& dir, std::string_view name) {
   struct stat st {};
   if (!realKeypath.empty() && ::stat(realKeypath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     file->isFile = true;
-    file->realFileSize = static_cast<std::uint64_t>(st.st_size);
+    file->realFileSize = plaintextSizeOfStored(realKeypath, static_cast<std::uint64_t>(st.st_size));
   }
   char buffer[100] = {};
   size_to_unit(file->realFileSize, buffer);
