@@ -30,6 +30,7 @@
 #include <set>
 
 #include "app/retrievo_app_delegate.h"
+#include "backup_encryption.h"
 #include "backup_writer.h"
 #include "results/hex_preview.h"
 #include "results/result_view_controller.h"
@@ -164,23 +165,6 @@ TEST_F(Shell, CancelToTheExitQuestionKeepsTheWindow) {
   EXPECT_EQ(questions.size(), 3);
 }
 
-TEST_F(Shell, CancellingThePasswordOfAnEncryptedBackupStartsNoScan) {
-  fixtures::BackupWriter writer(root.sub("locked"));
-  fixtures::DeviceInfo device;
-  device.encrypted = true;
-  writer.setDevice(device);
-  ASSERT_TRUE(writer.write());
-  auto window = open();
-  QTest::mouseClick(window->itunesBtn(), Qt::LeftButton);
-  QTest::mouseClick(window->button(), Qt::LeftButton);
-  ASSERT_EQ(passwordPrompts.size(), 1);
-  EXPECT_TRUE(passwordPrompts[0].contains("is encrypted")) << passwordPrompts[0].toStdString();
-  EXPECT_TRUE(questions.isEmpty());
-  EXPECT_FALSE(delegate.scanRunning());
-  EXPECT_FALSE(window->resultView()->isVisible());
-  EXPECT_EQ(window->button()->imageName(), "startscanNom.png");
-}
-
 TEST_F(Shell, AnEmptyBackupRootLeavesTheScanButtonOff) {
   auto window = open();
   QTest::mouseClick(window->itunesBtn(), Qt::LeftButton);
@@ -208,6 +192,36 @@ void scanSelected(MzWindow& window, RetrievoAppDelegate& delegate) {
   ASSERT_TRUE(window.button()->isEnabled());
   QTest::mouseClick(window.button(), Qt::LeftButton);
   waitForTheScan(window, delegate);
+}
+
+TEST_F(Shell, AnEncryptedBackupAsksForItsPasswordUntilItIsRightOrCancelled) {
+  fixtures::BackupBuildOptions options;
+  options.encryption = fixtures::BackupEncryption{.password = "right"};
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildSampleBackup(root.sub(fixtures::sampleBackupFolderName()), options,
+                                          &built, &error))
+      << error;
+  auto window = open();
+  QTest::mouseClick(window->itunesBtn(), Qt::LeftButton);
+  // A wrong password asks again; cancel leaves the list without a scan or a message.
+  passwords = {"wrong"};
+  QTest::mouseClick(window->button(), Qt::LeftButton);
+  ASSERT_EQ(passwordPrompts.size(), 2);
+  EXPECT_TRUE(passwordPrompts[0].contains("is encrypted")) << passwordPrompts[0].toStdString();
+  EXPECT_TRUE(passwordPrompts[1].startsWith("Wrong backup password"))
+      << passwordPrompts[1].toStdString();
+  EXPECT_TRUE(questions.isEmpty());
+  EXPECT_FALSE(delegate.scanRunning());
+  EXPECT_FALSE(window->resultView()->isVisible());
+  // The right one scans the backup as any other.
+  passwords = {"right"};
+  scanSelected(*window, delegate);
+  EXPECT_EQ(passwordPrompts.size(), 3);
+  EXPECT_TRUE(window->resultView()->isVisible());
+  std::size_t live = 0;
+  for (const auto& c : built.truth["contacts"]) live += c.value("deleted", false) ? 0 : 1;
+  EXPECT_EQ(window->results().countsFor(ResultCategory::Contact).live, live);
 }
 
 TEST_F(Shell, AScanFillsTheCategoriesWithTheCountsOfTheCommandLine) {
