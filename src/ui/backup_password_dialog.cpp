@@ -6,7 +6,6 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressDialog>
@@ -81,11 +80,11 @@ std::optional<std::string> askBackupPassword(QWidget* parent, const QString& mes
   return password;
 }
 
-bool unlockBackupInWindow(QWidget* parent, const std::string& folder,
+bool unlockBackupInWindow(QWidget* parent, const std::string& folder, const QString& name,
                           const PasswordPrompts& prompts) {
   if (unlockedBackupFor(folder)) return true;
-  const QString name = QFileInfo(QString::fromStdString(folder)).fileName();
-  QString message = QObject::tr("The backup %1 is encrypted. Enter its password:").arg(name);
+  QString message =
+      QObject::tr("The backup of “%1” is encrypted. Enter its backup password:").arg(name);
   for (;;) {
     std::optional<std::string> answer = prompts.askPassword(message);
     if (!answer) return false;

@@ -18,9 +18,10 @@ struct PasswordPrompts {
   std::function<void(const QString& message)> tell;
 };
 
-// Unlocks the encrypted backup in `folder` (nothing to do when it was unlocked before in this
-// run) and keeps its keys for the scan and the recovery. True when the backup can be read.
-bool unlockBackupInWindow(QWidget* parent, const std::string& folder,
+// Unlocks the encrypted backup in `folder`, called `name` in the questions (nothing to do when
+// it was unlocked before in this run), and keeps its keys for the scan and the recovery. True
+// when the backup can be read.
+bool unlockBackupInWindow(QWidget* parent, const std::string& folder, const QString& name,
                           const PasswordPrompts& prompts);
 
 // The password dialog itself: a password field with echo off, OK and Cancel.

@@ -463,7 +463,13 @@ bool MzWindow::readyToScan(const std::string& folder) {
       return askBackupPassword(this, message);
     };
     prompts.tell = [this](const QString& message) { ask(message, {tr("OK")}); };
-    return unlockBackupInWindow(this, folder, prompts);
+    QString name = QFileInfo(QString::fromStdString(folder)).fileName();
+    for (const auto& record : delegate_.GetMzIOSDeviceController().arrangedObjects()) {
+      if (record && record->backUpFilePath == folder && !record->strDeviceName.empty()) {
+        name = QString::fromStdString(record->strDeviceName);
+      }
+    }
+    return unlockBackupInWindow(this, folder, name, prompts);
   }
   ask(QString::fromStdString(backupFolderProblem(kind, folder)), {tr("OK")});
   return false;
