@@ -97,7 +97,7 @@ bool unlockBackupInWindow(QWidget* parent, const std::string& folder, const QStr
         return true;
       case UnlockStatus::WrongPassword:
         message =
-            QObject::tr("Wrong backup password. Enter the password of the backup %1:").arg(name);
+            QObject::tr("Wrong backup password. Enter the backup password of “%1”:").arg(name);
         continue;
       default:
         prompts.tell(QObject::tr("Cannot open the encrypted backup: %1")
