@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <openssl/crypto.h>
-#include <plist/plist.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -14,6 +13,7 @@
 
 #include "base/log.h"
 #include "catalogue/backup_cipher.h"
+#include "catalogue/keyed_archive_field.h"
 #include "catalogue/manifest_reader.h"
 #include "catalogue/plist_file.h"
 #include "catalogue/stored_file.h"
@@ -52,82 +52,6 @@ struct Registry {
 Registry& registry() {
   static Registry r;
   return r;
-}
-
-// The value `value` refers to in a keyed archive: itself, or the object its UID names.
-const PlistValue* dereference(const PlistArray& objects, const PlistValue& value,
-                              bool isReference) {
-  if (!isReference) return &value;
-  const auto* uid = value.asInteger();
-  if (!uid || *uid < 0 || static_cast<std::uint64_t>(*uid) >= objects.size()) return nullptr;
-  return &objects[static_cast<std::size_t>(*uid)];
-}
-
-// "EncryptionKey" of an MBFile keyed archive: an NSData object (its "NS.data") the root
-// object refers to, or inline data.
-std::optional<std::vector<std::uint8_t>> archivedEncryptionKey(std::span<const std::uint8_t> blob) {
-  const auto top = parsePlist(blob.data(), blob.size());
-  const PlistDict* archive = top ? top->asDict() : nullptr;
-  if (!archive) return std::nullopt;
-  const auto objectsIt = archive->find("$objects");
-  const PlistArray* objects = objectsIt == archive->end() ? nullptr : objectsIt->second.asArray();
-  const PlistDict* topDict = plistDict(*archive, "$top");
-  if (!objects || !topDict) return std::nullopt;
-  const auto rootIt = topDict->find("root");
-  if (rootIt == topDict->end()) return std::nullopt;
-  const PlistValue* root = dereference(*objects, rootIt->second, true);
-  const PlistDict* file = root ? root->asDict() : nullptr;
-  if (!file) return std::nullopt;
-  const auto keyIt = file->find("EncryptionKey");
-  if (keyIt == file->end()) return std::nullopt;
-  if (const auto* inline_ = std::get_if<std::vector<std::uint8_t>>(&keyIt->second.value)) {
-    return *inline_;
-  }
-  const PlistValue* data = dereference(*objects, keyIt->second, true);
-  if (!data) return std::nullopt;
-  if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&data->value)) return *bytes;
-  const PlistDict* object = data->asDict();
-  if (!object) return std::nullopt;
-  const auto nsData = object->find("NS.data");
-  if (nsData == object->end()) return std::nullopt;
-  const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&nsData->second.value);
-  return bytes ? std::optional(*bytes) : std::nullopt;
-}
-
-// "Size" of an MBFile keyed archive, read with libplist alone: this runs once per file of the
-// manifest, so it skips the general property-list tree.
-std::optional<std::uint64_t> archivedSize(std::span<const std::uint8_t> blob) {
-  if (blob.size() < 8 || blob.size() > (1u << 20)) return std::nullopt;
-  plist_t top = nullptr;
-  plist_from_bin(reinterpret_cast<const char*>(blob.data()),
-                 static_cast<std::uint32_t>(blob.size()), &top);
-  if (!top) return std::nullopt;
-  std::optional<std::uint64_t> size;
-  plist_t objects =
-      plist_get_node_type(top) == PLIST_DICT ? plist_dict_get_item(top, "$objects") : nullptr;
-  plist_t topDict =
-      plist_get_node_type(top) == PLIST_DICT ? plist_dict_get_item(top, "$top") : nullptr;
-  plist_t rootRef = topDict && plist_get_node_type(topDict) == PLIST_DICT
-                        ? plist_dict_get_item(topDict, "root")
-                        : nullptr;
-  if (objects && plist_get_node_type(objects) == PLIST_ARRAY && rootRef &&
-      plist_get_node_type(rootRef) == PLIST_UID) {
-    std::uint64_t uid = 0;
-    plist_get_uid_val(rootRef, &uid);
-    plist_t root = uid < plist_array_get_size(objects)
-                       ? plist_array_get_item(objects, static_cast<std::uint32_t>(uid))
-                       : nullptr;
-    plist_t value = root && plist_get_node_type(root) == PLIST_DICT
-                        ? plist_dict_get_item(root, "Size")
-                        : nullptr;
-    if (value && plist_get_node_type(value) == PLIST_UINT) {
-      std::uint64_t n = 0;
-      plist_get_uint_val(value, &n);
-      size = n;
-    }
-  }
-  plist_free(top);
-  return size;
 }
 
 }  // namespace
@@ -259,7 +183,7 @@ std::optional<std::vector<std::uint8_t>> UnlockedBackup::recordedKey(const std::
   lookup_.reset();
   lookup_.bindText(1, fileID);
   if (!lookup_.step()) return fail("the file is not in the manifest");
-  const auto key = archivedEncryptionKey(lookup_.columnRawBlob(0));
+  const auto key = keyedArchiveData(lookup_.columnRawBlob(0), "EncryptionKey");
   lookup_.reset();
   if (!key) return fail("the manifest records no key for the file");
   return key;
@@ -283,7 +207,7 @@ std::optional<std::uint64_t> UnlockedBackup::plaintextSize(const std::string& fi
       sizesRead_ = true;
       SqliteStatement rows = manifest_.prepare("SELECT fileID, file FROM Files");
       while (rows.step()) {
-        if (auto size = archivedSize(rows.columnRawBlob(1))) {
+        if (auto size = keyedArchiveInteger(rows.columnRawBlob(1), "Size")) {
           recordedSizes_.emplace(std::string(rows.columnRawText(0)), *size);
         }
       }
