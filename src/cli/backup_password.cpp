@@ -109,10 +109,13 @@ PasswordSource obtainPassword(const std::string& folder, const std::string& pass
     ::close(fd);
     return PasswordSource::File;
   }
-  if (const char* env = std::getenv("RETRIEVO_BACKUP_PASSWORD"); env != nullptr) {
+  if (char* env = std::getenv("RETRIEVO_BACKUP_PASSWORD"); env != nullptr) {
     const std::size_t n = std::strlen(env);
     std::memcpy(secret.data(), env, std::min(n, Secret::kCapacity));
     secret.setSize(n);
+    // The process's own copy of the variable goes as well: nothing started later inherits it.
+    OPENSSL_cleanse(env, n);
+    ::unsetenv("RETRIEVO_BACKUP_PASSWORD");
     return PasswordSource::Environment;
   }
   if (promptForPassword(folder, secret)) return PasswordSource::Prompt;
