@@ -4,7 +4,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libsqlite3-dev sqlite3 libplist-dev libimobiledevice-dev libimobiledevice-utils
+  libsqlite3-dev sqlite3 libplist-dev libimobiledevice-dev libusbmuxd-dev libimobiledevice-utils
   liblua5.1-0-dev nlohmann-json3-dev libcli11-dev
   qt6-base-dev fonts-dejavu-core fonts-noto-color-emoji xvfb imagemagick
   googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -20,7 +20,8 @@ TEST(Layers, IncludesRunOnlyToTheLayersBelow) {
       {"extract", {"base", "catalogue", "extract"}},
       {"carve", {"base", "catalogue", "extract", "carve"}},
       {"results", {"base", "catalogue", "extract", "results"}},
-      {"app", {"base", "catalogue", "extract", "carve", "results", "app"}},
+      {"device", {"base", "catalogue", "extract", "results", "device"}},
+      {"app", {"base", "catalogue", "extract", "carve", "results", "device", "app"}},
   };
   const std::regex include(R"re(^\s*#\s*include\s+"([a-z_]+)/[^"]+")re");
   std::size_t read = 0;
