@@ -159,7 +159,7 @@ void MzTreeController::addTreeNode(const std::shared_ptr<MzTreeDirNode>& record)
   MzTreeDirNode* dir = addTreeFolder(components, created);
   if (!fileName.empty()) {
     if (created) dir->isLeaf = true;
-    addFileNode(*dir, fileName);
+    addFileNode(*dir, fileName, *record);
   } else if (created) {
     dir->isLeaf = true;  // a directory of the device; nothing below it yet
   }
@@ -199,17 +199,26 @@ MzTreeDirNode* MzTreeController::addTreeFolder(const std::vector<std::string_vie
   return parent;
 }
 
-void MzTreeController::addFileNode(MzTreeDirNode& dir, std::string_view name) {
+void MzTreeController::addFileNode(MzTreeDirNode& dir, std::string_view name,
+                                   MzTreeDirNode& record) {
   auto file = std::make_shared<MzTreeFileNode>();
   file->parent = &dir;
   file->treefileName = std::string(name);
   file->treefileType = fileTypeOf(name);
   file->filePath = realKeypath;
   file->dirFilePath = dirFilePath;
+  // The status the record shares with the media classification; only a link is asked again,
+  // as the tree shows what it points to.
+  const StoredFileStatus& status = storedFileStatus(record);
   struct stat st {};
-  if (!realKeypath.empty() && ::stat(realKeypath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+  if (status.isLink) {
+    if (::stat(realKeypath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      file->isFile = true;
+      file->realFileSize = static_cast<std::uint64_t>(st.st_size);
+    }
+  } else if (status.isRegular) {
     file->isFile = true;
-    file->realFileSize = static_cast<std::uint64_t>(st.st_size);
+    file->realFileSize = status.size;
   }
   char buffer[100] = {};
   size_to_unit(file->realFileSize, buffer);
