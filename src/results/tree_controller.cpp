@@ -139,14 +139,21 @@ int compareTreeNames(std::string_view a, std::string_view b) {
 
 void MzTreeController::addTreeNode(const std::shared_ptr<MzTreeDirNode>& record) {
   if (record == nullptr || record->filePath.empty()) return;
-  const std::string path = replaceSlashDot(record->filePath);
+  // A device path without "/." is used as it stands (nearly all are).
+  std::string replaced;
+  if (record->filePath.find("/.") != std::string::npos) {
+    replaced = replaceSlashDot(record->filePath);
+  }
+  const std::string_view path = replaced.empty() ? std::string_view(record->filePath) : replaced;
   realKeypath = record->fileKey;
-  dirFilePath = record->fileDomain + "/" + path;
+  dirFilePath.assign(record->fileDomain).append("/").append(path);
   const std::string device = currentDeviceName ? currentDeviceName() : std::string();
   if (device.empty()) return;
 
-  // The device name is one component even when it holds a "/".
-  std::vector<std::string_view> components = {device, withoutLeadingDot(record->fileDomain)};
+  // The device name is one component even when it holds a "/". The list is kept from record
+  // to record.
+  std::vector<std::string_view>& components = components_;
+  components.assign({device, withoutLeadingDot(record->fileDomain)});
   splitComponents(path, components);
   std::string_view fileName;
   const bool directoryEntry = record->isFolder || record->isLink;

@@ -154,6 +154,7 @@ class MzTreeController : public BackupBrowserTree {
   void ticksChanged();
 
   BackupBrowserView* view_ = nullptr;
+  std::vector<std::string_view> components_;  // of the record being added
   std::vector<std::shared_ptr<MzTreeDirNode>> roots_;
   MzTreeDirNode* selectedDirectory_ = nullptr;
   std::vector<std::shared_ptr<MzTreeFileNode>> shownFiles_;
