@@ -16,8 +16,8 @@ struct MzTreeFileNode;
 // What the file system says of a record's stored file, its last component not followed when
 // it is a symbolic link (lstat).
 struct StoredFileStatus {
-  bool exists = false;   // the status could be read
-  bool isLink = false;   // a symbolic link
+  bool exists = false;  // the status could be read
+  bool isLink = false;  // a symbolic link
   bool isRegular = false;
   std::uint64_t size = 0;  // of a regular file, else 0
 };
