@@ -31,7 +31,7 @@ struct MzTreeDirNode {
   bool isFolder = false;            // the manifest entry is a directory
   bool isLink = false;              // the manifest entry is a symbolic link
   // The status of the stored file at fileKey, read once by storedFileStatus() and shared by
-  // those who look at the record as it is announced (the tree, the media classification).
+  // those who look at the record (the backup-browser tree, the media classification).
   std::optional<StoredFileStatus> storedStatus;
   std::string nodeIcon = "unselected";  // "unselected", "selected" or "selectedSome"
   bool isLeaf = false;
@@ -55,6 +55,7 @@ struct MzTreeFileNode {
 using FileIndex = std::vector<std::shared_ptr<MzTreeDirNode>>;
 
 // The status of the record's stored file (fileKey), asked of the file system the first time
-// and kept in the record after that; an empty fileKey has none (exists false). Call it on the
-// thread that delivers the record, or while that thread waits.
+// and kept in the record after that; an empty fileKey has none (exists false). The record is
+// changed unguarded: call it on the thread that delivers the record, or on one that waits for
+// that thread or runs after it.
 const StoredFileStatus& storedFileStatus(MzTreeDirNode& record);
