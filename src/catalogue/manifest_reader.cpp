@@ -403,18 +403,20 @@ ManifestReadResult readManifestDb(const std::string& backupFolder, FileIndex& in
   SHAH sha;
   StoredFileLocator stored(backupFolder);
   std::int64_t rowNumber = 0;
+  std::string digest;  // reused from record to record
   result.status = ManifestStatus::Read;
   while (rows.step()) {
     ++rowNumber;
     auto record = std::make_shared<MzTreeDirNode>();
-    std::string fileID = text(0);
     record->fileDomain = text(1);
     record->filePath = text(2);
     const std::int64_t flags = rows.columnInt(3);
     record->isFolder = flags == 2;
     record->isLink = flags == 4;
-    std::string digest;
     digestInto(sha, record->fileDomain, record->filePath, digest);
+    // Nearly every fileID is stored as its computed key, byte for byte; only one that is not
+    // needs decoding and comparing.
+    const std::string fileID = rows.columnRawText(0) == digest ? std::string() : text(0);
     if (!fileID.empty() && digest != fileID) {
       // The backup stores the file under its fileID. One that is not a key (a path, "..")
       // would point outside the backup folder, so the computed key stays then.

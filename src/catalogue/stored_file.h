@@ -4,7 +4,8 @@
 // storedFilePath(): backups written by older sync software keep the file flat as
 // <backup>/<key>, current ones as <backup>/<first two digits of the key>/<key>. The scanners
 // of the device databases open their databases through this function, so that both layouts
-// are read alike.
+// are read alike. The bytes of a stored file are read through stored_plaintext.h, which
+// decrypts the files of an encrypted backup on the way.
 #pragma once
 
 #include <string>

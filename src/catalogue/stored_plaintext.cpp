@@ -14,6 +14,20 @@ namespace {
 
 constexpr std::size_t kPiece = 1 << 20;
 
+// Reads up to `size` bytes from the start of `fd`; the count read (less at the end of the
+// file), or none when reading fails.
+std::optional<std::size_t> readFrom(int fd, std::uint8_t* into, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::pread(fd, into + done, size - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
 }  // namespace
 
 StoredPlaintext StoredPlaintext::open(const std::string& backupFolder, const std::string& path) {
@@ -124,33 +138,18 @@ std::optional<std::vector<std::uint8_t>> StoredPlaintext::readPrefix(std::size_t
   std::vector<std::uint8_t> out;
   if (!key_) {
     out.resize(max);
-    std::size_t done = 0;
-    while (done < max) {
-      const ssize_t got = ::pread(fd_, out.data() + done, max - done, static_cast<off_t>(done));
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        return std::nullopt;
-      }
-      if (got == 0) break;
-      done += static_cast<std::size_t>(got);
-    }
-    out.resize(done);
+    const auto done = readFrom(fd_, out.data(), max);
+    if (!done) return std::nullopt;
+    out.resize(*done);
     return out;
   }
   // Enough whole blocks to cover `max` plus the one the padding may sit in; the rest of a
   // longer file is not read, since a prefix needs no padding check.
   const std::size_t want = (max / 16 + 2) * 16;
   std::vector<std::uint8_t> stored(want);
-  std::size_t got = 0;
-  while (got < want) {
-    const ssize_t n = ::pread(fd_, stored.data() + got, want - got, static_cast<off_t>(got));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
+  const auto read = readFrom(fd_, stored.data(), want);
+  if (!read) return std::nullopt;
+  const std::size_t got = *read;
   CbcStreamDecryptor cipher(*key_);
   out.resize(got + 16);
   const std::ptrdiff_t n = cipher.update({stored.data(), got}, out.data());

@@ -17,6 +17,15 @@ nlohmann::json emptyAsNull(const std::string& s) {
   return s.empty() ? nlohmann::json(nullptr) : nlohmann::json(s);
 }
 
+// The records of a scan document run to hundreds of thousands of members, so the objects of
+// the many-record categories are filled member by member: an initializer list first makes
+// every pair a two-element array and then copies each value into the object.
+using Members = nlohmann::json::object_t;
+
+nlohmann::json emptyObject() { return nlohmann::json(nlohmann::json::value_t::object); }
+
+Members& membersOf(nlohmann::json& object) { return object.get_ref<Members&>(); }
+
 }  // namespace
 
 nlohmann::json toJson(const MzIOSDeviceNode& n) {
@@ -66,15 +75,19 @@ const char* kindName(MzContactValue::Kind kind) {
 // that are known.
 nlohmann::json valuesJson(const std::vector<MzContactValue>& values) {
   nlohmann::json out = nlohmann::json::array();
+  out.get_ref<nlohmann::json::array_t&>().reserve(values.size());
   for (const auto& v : values) {
-    nlohmann::json item = {{"kind", kindName(v.kind)}, {"value", v.value}};
-    if (!v.label.empty()) item["label"] = v.label;
+    nlohmann::json item = emptyObject();
+    Members& m = membersOf(item);
+    m.emplace("kind", kindName(v.kind));
+    m.emplace("value", v.value);
+    if (!v.label.empty()) m.emplace("label", v.label);
     for (const auto& [key, part] : {std::pair<const char*, const std::string*>{"street", &v.street},
                                     {"city", &v.city},
                                     {"state", &v.state},
                                     {"postcode", &v.postcode},
                                     {"country", &v.country}}) {
-      if (!part->empty()) item[key] = *part;
+      if (!part->empty()) m.emplace(key, *part);
     }
     out.push_back(std::move(item));
   }
@@ -84,21 +97,23 @@ nlohmann::json valuesJson(const std::vector<MzContactValue>& values) {
 }  // namespace
 
 nlohmann::json toJson(const MzContactNode& r) {
-  nlohmann::json out = {{"rowid", r.rowid},
-                        {"contactName", r.contactName},
-                        {"contactPhone", r.contactPhone},
-                        {"contactEmail", r.contactEmail},
-                        {"contactHomepage", r.contactHomepage},
-                        {"contactCompany", r.contactCompany},
-                        {"contactBirthday", r.contactBirthday},
-                        {"contactJobtitle", r.contactJobtitle},
-                        {"contactNote", r.contactNote},
-                        {"contactAdress", r.contactAdress},
-                        {"imageData", byteCount(r.imageData)},
-                        {"bDeleted", r.bDeleted},
-                        {"bSelected", r.bSelected}};
+  nlohmann::json out = emptyObject();
+  Members& m = membersOf(out);
+  m.emplace("rowid", r.rowid);
+  m.emplace("contactName", r.contactName);
+  m.emplace("contactPhone", r.contactPhone);
+  m.emplace("contactEmail", r.contactEmail);
+  m.emplace("contactHomepage", r.contactHomepage);
+  m.emplace("contactCompany", r.contactCompany);
+  m.emplace("contactBirthday", r.contactBirthday);
+  m.emplace("contactJobtitle", r.contactJobtitle);
+  m.emplace("contactNote", r.contactNote);
+  m.emplace("contactAdress", r.contactAdress);
+  m.emplace("imageData", byteCount(r.imageData));
+  m.emplace("bDeleted", r.bDeleted);
+  m.emplace("bSelected", r.bSelected);
   // The labelled values only where the record has them.
-  if (!r.values.empty()) out["contactValues"] = valuesJson(r.values);
+  if (!r.values.empty()) m.emplace("contactValues", valuesJson(r.values));
   return out;
 }
 
@@ -147,20 +162,22 @@ void addCurrentFields(const MzMessageNode& r, nlohmann::json& out) {
 }  // namespace
 
 nlohmann::json toJson(const MzMessageNode& r) {
-  nlohmann::json out = {{"messageName", orNull(r.messageName)},
-                        {"messagePhone", r.messagePhone},
-                        {"messageContent", r.messageContent},
-                        {"messageDate", r.messageDate},
-                        {"messageType", r.messageType},
-                        {"bImessage", r.bImessage},
-                        {"bSelected", r.bSelected},
-                        {"bDeleted", r.bDeleted},
-                        {"handle_id", r.handle_id},
-                        {"isHasAttach", r.isHasAttach},
-                        {"attachmentPath", orNull(r.attachmentPath)},
-                        {"attachType", orNull(r.attachType)},
-                        {"rowId", r.rowId},
-                        {"contactImageData", byteCount(r.contactImageData)}};
+  nlohmann::json out = emptyObject();
+  Members& m = membersOf(out);
+  m.emplace("messageName", orNull(r.messageName));
+  m.emplace("messagePhone", r.messagePhone);
+  m.emplace("messageContent", r.messageContent);
+  m.emplace("messageDate", r.messageDate);
+  m.emplace("messageType", r.messageType);
+  m.emplace("bImessage", r.bImessage);
+  m.emplace("bSelected", r.bSelected);
+  m.emplace("bDeleted", r.bDeleted);
+  m.emplace("handle_id", r.handle_id);
+  m.emplace("isHasAttach", r.isHasAttach);
+  m.emplace("attachmentPath", orNull(r.attachmentPath));
+  m.emplace("attachType", orNull(r.attachType));
+  m.emplace("rowId", r.rowId);
+  m.emplace("contactImageData", byteCount(r.contactImageData));
   addCurrentFields(r, out);
   return out;
 }
@@ -187,24 +204,35 @@ nlohmann::json toJson(const MzMessageTreeNode& r) {
 }
 
 nlohmann::json toJson(const MzCallHistoryNode& r) {
-  nlohmann::json out = {{"callName", orNull(r.callName)}, {"callPhone", r.callPhone},
-                        {"callDate", r.callDate},         {"callType", r.callType},
-                        {"callTime", r.callTime},         {"callDuration", r.callDuration},
-                        {"bSelected", r.bSelected},       {"bDeleted", r.bDeleted}};
+  nlohmann::json out = emptyObject();
+  Members& m = membersOf(out);
+  m.emplace("callName", orNull(r.callName));
+  m.emplace("callPhone", r.callPhone);
+  m.emplace("callDate", r.callDate);
+  m.emplace("callType", r.callType);
+  m.emplace("callTime", r.callTime);
+  m.emplace("callDuration", r.callDuration);
+  m.emplace("bSelected", r.bSelected);
+  m.emplace("bDeleted", r.bDeleted);
   // Only calls of the current store know their kind; older documents keep their keys.
-  if (!r.callKind.empty()) out["callKind"] = r.callKind;
+  if (!r.callKind.empty()) m.emplace("callKind", r.callKind);
   return out;
 }
 
 nlohmann::json toJson(const MzNoteNode& r) {
-  nlohmann::json out = {{"noteTitle", r.noteTitle}, {"noteContent", r.noteContent},
-                        {"noteDate", r.noteDate},   {"uid", r.uid},
-                        {"bSelected", r.bSelected}, {"bDeleted", r.bDeleted}};
+  nlohmann::json out = emptyObject();
+  Members& m = membersOf(out);
+  m.emplace("noteTitle", r.noteTitle);
+  m.emplace("noteContent", r.noteContent);
+  m.emplace("noteDate", r.noteDate);
+  m.emplace("uid", r.uid);
+  m.emplace("bSelected", r.bSelected);
+  m.emplace("bDeleted", r.bDeleted);
   // What only the current Notes store tells; older documents keep their form.
-  if (!r.folder.empty()) out["folder"] = r.folder;
-  if (!r.account.empty()) out["account"] = r.account;
-  if (!r.createdDate.empty()) out["createdDate"] = r.createdDate;
-  if (r.locked) out["locked"] = true;
+  if (!r.folder.empty()) m.emplace("folder", r.folder);
+  if (!r.account.empty()) m.emplace("account", r.account);
+  if (!r.createdDate.empty()) m.emplace("createdDate", r.createdDate);
+  if (r.locked) m.emplace("locked", true);
   if (!r.attachments.empty()) {
     nlohmann::json attachments = nlohmann::json::array();
     for (const auto& a : r.attachments) {
@@ -213,7 +241,7 @@ nlohmann::json toJson(const MzNoteNode& r) {
                              {"storedPath", orNull(a.storedPath)},
                              {"missing", !a.storedPath}});
     }
-    out["attachments"] = std::move(attachments);
+    m.emplace("attachments", std::move(attachments));
   }
   return out;
 }
@@ -251,22 +279,27 @@ nlohmann::json toJson(const MzCalenderNode& r) {
 }
 
 nlohmann::json toJson(const MzPhotoAndVideoNode& r) {
-  nlohmann::json j = {{"fileNodeName", r.fileNodeName}, {"fileNodeSize", r.fileNodeSize},
-                      {"filePath", r.filePath},         {"bmov", r.bmov},
-                      {"bSelected", r.bSelected},       {"fileSizeNumber", r.fileSizeNumber}};
+  nlohmann::json j = emptyObject();
+  Members& m = membersOf(j);
+  m.emplace("fileNodeName", r.fileNodeName);
+  m.emplace("fileNodeSize", r.fileNodeSize);
+  m.emplace("filePath", r.filePath);
+  m.emplace("bmov", r.bmov);
+  m.emplace("bSelected", r.bSelected);
+  m.emplace("fileSizeNumber", r.fileSizeNumber);
   // What a current camera roll adds; left out of the records of older backups, whose
   // documents stay as they were.
   if (!r.devicePath.empty()) {
-    j["devicePath"] = r.devicePath;
-    j["captureDate"] = r.captureDate;
-    j["originalFileName"] = r.originalFileName;
-    j["bLivePhoto"] = r.bLivePhoto;
+    m.emplace("devicePath", r.devicePath);
+    m.emplace("captureDate", r.captureDate);
+    m.emplace("originalFileName", r.originalFileName);
+    m.emplace("bLivePhoto", r.bLivePhoto);
     if (r.bLivePhoto) {
-      j["livePhotoMoviePath"] = r.livePhotoMoviePath;
-      j["livePhotoMovieName"] = r.livePhotoMovieName;
-      j["livePhotoMovieSize"] = r.livePhotoMovieSize;
+      m.emplace("livePhotoMoviePath", r.livePhotoMoviePath);
+      m.emplace("livePhotoMovieName", r.livePhotoMovieName);
+      m.emplace("livePhotoMovieSize", r.livePhotoMovieSize);
     }
-    if (!r.renderOf.empty()) j["renderOf"] = r.renderOf;
+    if (!r.renderOf.empty()) m.emplace("renderOf", r.renderOf);
   }
   return j;
 }

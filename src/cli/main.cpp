@@ -1,4 +1,6 @@
 // retrievo: the command-line front end.
+#include <malloc.h>
+
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <string_view>
@@ -23,6 +25,11 @@ std::string_view commandWord(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A scan makes and frees millions of small blocks (the file index, the backup-browser tree,
+  // the scan document). glibc keeps small freed blocks in its fast bins and merges them all
+  // at once before a larger request, which took a tenth of the scan of a current iPhone's
+  // backup; without fast bins a block is merged as it is freed, at a fraction of that cost.
+  mallopt(M_MXFAST, 0);
   CLI::App app{"retrievo - get an iPhone or iPad owner's data back from device backups"};
   app.name("retrievo");
   app.set_version_flag("--version", std::string(RETRIEVO_VERSION));

@@ -21,7 +21,7 @@ struct ScanOptions {
 };
 
 int writeDocument(const nlohmann::json& doc, const std::string& target) {
-  const std::string text = doc.dump(2) + "\n";
+  const std::string text = indentedJsonText(doc) + "\n";
   if (target == "-") {
     std::cout << text;
     return kExitOk;

@@ -8,6 +8,7 @@ namespace {
 template <typename T>
 nlohmann::json listJson(const RecordList<T>& list, bool deletedOnly, bool (*deleted)(const T&)) {
   nlohmann::json out = nlohmann::json::array();
+  out.get_ref<nlohmann::json::array_t&>().reserve(list.size());
   for (const auto& r : list) {
     if (r && (!deletedOnly || deleted(*r))) out.push_back(toJson(*r));
   }

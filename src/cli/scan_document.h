@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "catalogue/device_node.h"
+#include "cli/json_text.h"
 #include "extract/scan_problems.h"
 #include "results/result_view_controller.h"
 

@@ -57,10 +57,16 @@ std::string treeRootName(const std::shared_ptr<MzIOSDeviceNode>& backup) {
   return slash == std::string::npos ? folder : folder.substr(slash + 1);
 }
 
+MzTreeController& DeferredTree::filed() {
+  for (const auto& record : pending_) tree_.addTreeNode(record);
+  pending_.clear();
+  return tree_;
+}
+
 ScanSession::ScanSession() : results_(std::make_unique<MzResultViewController>(center_)) {
   tree_.currentDeviceName = [this] { return treeRootName(results_->currentBackup()); };
   tree_.selectionChanged = [this] { results_->updateSelectionCount(); };
-  results_->setBackupBrowserTree(&tree_);
+  results_->setBackupBrowserTree(&deferredTree_);
 }
 
 ScanSession::~ScanSession() = default;
@@ -76,7 +82,7 @@ int ScanSession::run(const std::string& folder, bool quiet) {
   delegate.setCurrentNodeForScan(backup_);
   results_->setCurrentBackup(backup_);
   results_->prepareForScan();
-  tree_.releaseTree();
+  deferredTree_.releaseTree();
 
   ProgressPrinter progress(quiet);
   auto observer = center_.addObserver("ScanProgressInfo", [&progress](const std::any& o) {

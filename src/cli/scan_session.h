@@ -12,6 +12,33 @@
 #include "results/result_view_controller.h"
 #include "results/tree_controller.h"
 
+// The backup-browser tree of a command-line scan, filed when it is first asked for. The
+// manifest step hands over every file-index record as it always did; they are kept in order
+// and filed into the tree at once by filed(), just as they would have been one by one. Most
+// commands never look at the tree (scan, show, search), and filing the 55,000 records of a
+// current iPhone took a tenth of its scan. Nothing is ticked in a record not yet filed, so
+// the count of ticked files is the filed tree's.
+class DeferredTree : public BackupBrowserTree {
+ public:
+  explicit DeferredTree(MzTreeController& tree) : tree_(tree) {}
+
+  void addTreeNode(const std::shared_ptr<MzTreeDirNode>& record) override {
+    pending_.push_back(record);
+  }
+  std::size_t getTreeSelectedItemNum() const override { return tree_.getTreeSelectedItemNum(); }
+  void releaseTree() override {
+    pending_.clear();
+    tree_.releaseTree();
+  }
+
+  // The tree with every record handed over so far filed into it.
+  MzTreeController& filed();
+
+ private:
+  MzTreeController& tree_;
+  std::vector<std::shared_ptr<MzTreeDirNode>> pending_;
+};
+
 class ScanSession {
  public:
   ScanSession();
@@ -31,11 +58,13 @@ class ScanSession {
   MzResultViewController& results() { return *results_; }
   // The backup-browser tree of the scan, filled by the manifest step; its ticks count in
   // results().selectionTotal().
-  MzTreeController& tree() { return tree_; }
+  MzTreeController& tree() { return deferredTree_.filed(); }
 
  private:
   NotificationCenter center_;
-  MzTreeController tree_;  // declared before the results controller, which points to it
+  // Declared before the results controller, which points to them.
+  MzTreeController tree_;
+  DeferredTree deferredTree_{tree_};
   std::unique_ptr<MzResultViewController> results_;
   std::shared_ptr<MzIOSDeviceNode> backup_;
   std::vector<ScanProblem> problems_;

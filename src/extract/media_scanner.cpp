@@ -11,7 +11,6 @@
 
 #include "base/conversions.h"
 #include "base/log.h"
-#include "catalogue/stored_plaintext.h"
 #include "extract/item_records.h"
 #include "extract/media_types.h"
 
@@ -97,12 +96,10 @@ void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node, Notification
   const bool socialApp = isOneOf(node->fileDomain, kSocialAppDomains);
   if (media == MediaClass::None && !socialApp) return;
 
-  std::optional<std::uint64_t> size = regularFileSize(node->fileKey, false);
-  // A file of an encrypted backup is padded; the record carries the size of its plaintext.
-  if (size) size = plaintextSizeOfStored(node->fileKey, *size);
-  if (!size) {
-    std::error_code ec;
-    if (fs::exists(fs::symlink_status(node->fileKey, ec))) {
+  // The status the tree read of the same record, if it did.
+  const StoredFileStatus& status = storedFileStatus(*node);
+  if (!status.isRegular) {
+    if (status.exists) {
       const std::string name = node->fileDomain + "-" + node->filePath;
       if (problems != nullptr) {
         problems->report(name, "skipped: not a regular file inside the backup");
@@ -115,14 +112,15 @@ void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node, Notification
     }
     return;
   }
+  const std::uint64_t size = status.size;
   if (media != MediaClass::None) {
     if (currentRoll != nullptr && CurrentCameraRoll::takesOver(*node)) {
-      currentRoll->add(*node, *size, media == MediaClass::Movie);
+      currentRoll->add(*node, size, media == MediaClass::Movie);
     } else {
-      postMediaRecord(*node, media, *size, nc);
+      postMediaRecord(*node, media, size, nc);
     }
   }
-  if (socialApp) postSocialAppRecord(*node, *size, nc);
+  if (socialApp) postSocialAppRecord(*node, size, nc);
 }
 
 void scanPhotoAndVideoThread(const std::string& folder, NotificationCenter& nc) {

@@ -304,29 +304,35 @@ std::int32_t NameLookup::firstMatchByNumberKey(std::string_view number, std::siz
   const std::string_view key = keyOf(number);
   if (key.size() < minKeyLength) return kNoContact;
   const auto& index = substringsOfLength(key.size());
-  const auto it = index.find(key);
-  if (it == index.end()) return kNoContact;
-  for (std::int32_t i : it->second) {
-    if (numbers_[i].size() >= number.size()) return i;
+  std::uint64_t words[2];
+  const std::uint64_t hash = textKey(key, words);
+  auto it = std::lower_bound(index.begin(), index.end(), hash,
+                             [](const Substring& s, std::uint64_t h) { return s.hash < h; });
+  // The contacts with a substring of this hash, in list order; another text of the same hash
+  // is passed over.
+  for (; it != index.end() && it->hash == hash; ++it) {
+    const std::string& text = numbers_[it->contact];
+    if (text.compare(it->start, key.size(), key) != 0) continue;
+    if (text.size() >= number.size()) return it->contact;
   }
   return kNoContact;
 }
 
-const std::unordered_map<std::string_view, std::vector<std::int32_t>>&
-NameLookup::substringsOfLength(std::size_t length) {
+const std::vector<NameLookup::Substring>& NameLookup::substringsOfLength(std::size_t length) {
   auto [it, made] = bySubstring_.try_emplace(length);
   auto& index = it->second;
   if (!made) return index;
   for (std::size_t i = 0; i < numbers_.size(); ++i) {
     const std::string_view text = numbers_[i];
     for (std::size_t start = 0; start + length <= text.size(); ++start) {
-      auto& holders = index[text.substr(start, length)];
-      // A contact is listed once per substring, and the contacts in list order.
-      if (holders.empty() || holders.back() != static_cast<std::int32_t>(i)) {
-        holders.push_back(static_cast<std::int32_t>(i));
-      }
+      std::uint64_t words[2];
+      index.push_back({textKey(text.substr(start, length), words), static_cast<std::int32_t>(i),
+                       static_cast<std::uint32_t>(start)});
     }
   }
+  std::sort(index.begin(), index.end(), [](const Substring& a, const Substring& b) {
+    return a.hash != b.hash ? a.hash < b.hash : a.contact < b.contact;
+  });
   return index;
 }
 

@@ -253,7 +253,11 @@ void MzResultViewController::setCurrentBackup(std::shared_ptr<MzIOSDeviceNode> n
 
 void MzResultViewController::setProgress(std::int32_t value) {
   progressFraction_ = std::clamp(value / 100.0, 0.0, 1.0);
-  progressText_ = std::to_string(value) + "%";
+  // The manifest step reports once per file, mostly the same value as before.
+  if (value != progressTextValue_) {
+    progressText_ = std::to_string(value) + "%";
+    progressTextValue_ = value;
+  }
   view().setProgress(progressFraction_, progressText_);
 }
 
@@ -268,9 +272,17 @@ void MzResultViewController::refreshCountLabels() {
     t.callHistory = "Call History:  " + std::to_string(calls);
     return t;
   };
-  countLabels_.live = texts(photovideoNum, contactNum, messageNum, noteNum, callNum);
-  // No deleted media are carved, so their label always reads 0.
-  countLabels_.deleted = texts(0, delContactNum, delMessageNum, delNoteNum, delCallNum);
+  // The texts are made anew only when a count changed: the manifest step refreshes them once
+  // per file.
+  const std::array<std::int32_t, 9> counts = {photovideoNum, contactNum, messageNum,
+                                              noteNum,       callNum,    delContactNum,
+                                              delMessageNum, delNoteNum, delCallNum};
+  if (counts != labelledCounts_) {
+    countLabels_.live = texts(photovideoNum, contactNum, messageNum, noteNum, callNum);
+    // No deleted media are carved, so their label always reads 0.
+    countLabels_.deleted = texts(0, delContactNum, delMessageNum, delNoteNum, delCallNum);
+    labelledCounts_ = counts;
+  }
   view().setCountLabels(countLabels_);
 }
 

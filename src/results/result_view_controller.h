@@ -19,10 +19,12 @@
 #pragma once
 
 #include <any>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -261,6 +263,9 @@ class MzResultViewController {
   ResultControls controls_;
   double progressFraction_ = 0;
   std::string progressText_ = "0%";
+  std::int32_t progressTextValue_ = 0;  // the value progressText_ shows
   CountLabels countLabels_;
+  // The counts countLabels_ shows; none before the first refresh.
+  std::optional<std::array<std::int32_t, 9>> labelledCounts_;
   DeviceInfoLabels deviceInfo_;
 };

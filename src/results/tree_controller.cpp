@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "base/conversions.h"
-#include "catalogue/stored_plaintext.h"
 
 namespace {
 
@@ -140,14 +139,21 @@ int compareTreeNames(std::string_view a, std::string_view b) {
 
 void MzTreeController::addTreeNode(const std::shared_ptr<MzTreeDirNode>& record) {
   if (record == nullptr || record->filePath.empty()) return;
-  const std::string path = replaceSlashDot(record->filePath);
+  // A device path without "/." is used as it stands (nearly all are).
+  std::string replaced;
+  if (record->filePath.find("/.") != std::string::npos) {
+    replaced = replaceSlashDot(record->filePath);
+  }
+  const std::string_view path = replaced.empty() ? std::string_view(record->filePath) : replaced;
   realKeypath = record->fileKey;
-  dirFilePath = record->fileDomain + "/" + path;
+  dirFilePath.assign(record->fileDomain).append("/").append(path);
   const std::string device = currentDeviceName ? currentDeviceName() : std::string();
   if (device.empty()) return;
 
-  // The device name is one component even when it holds a "/".
-  std::vector<std::string_view> components = {device, withoutLeadingDot(record->fileDomain)};
+  // The device name is one component even when it holds a "/". The list is kept from record
+  // to record.
+  std::vector<std::string_view>& components = components_;
+  components.assign({device, withoutLeadingDot(record->fileDomain)});
   splitComponents(path, components);
   std::string_view fileName;
   const bool directoryEntry = record->isFolder || record->isLink;
@@ -160,7 +166,7 @@ void MzTreeController::addTreeNode(const std::shared_ptr<MzTreeDirNode>& record)
   MzTreeDirNode* dir = addTreeFolder(components, created);
   if (!fileName.empty()) {
     if (created) dir->isLeaf = true;
-    addFileNode(*dir, fileName);
+    addFileNode(*dir, fileName, *record);
   } else if (created) {
     dir->isLeaf = true;  // a directory of the device; nothing below it yet
   }
@@ -200,17 +206,26 @@ MzTreeDirNode* MzTreeController::addTreeFolder(const std::vector<std::string_vie
   return parent;
 }
 
-void MzTreeController::addFileNode(MzTreeDirNode& dir, std::string_view name) {
+void MzTreeController::addFileNode(MzTreeDirNode& dir, std::string_view name,
+                                   MzTreeDirNode& record) {
   auto file = std::make_shared<MzTreeFileNode>();
   file->parent = &dir;
   file->treefileName = std::string(name);
   file->treefileType = fileTypeOf(name);
   file->filePath = realKeypath;
   file->dirFilePath = dirFilePath;
+  // The status the record shares with the media classification; only a link is asked again,
+  // as the tree shows what it points to.
+  const StoredFileStatus& status = storedFileStatus(record);
   struct stat st {};
-  if (!realKeypath.empty() && ::stat(realKeypath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+  if (status.isLink) {
+    if (::stat(realKeypath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      file->isFile = true;
+      file->realFileSize = static_cast<std::uint64_t>(st.st_size);
+    }
+  } else if (status.isRegular) {
     file->isFile = true;
-    file->realFileSize = plaintextSizeOfStored(realKeypath, static_cast<std::uint64_t>(st.st_size));
+    file->realFileSize = status.size;
   }
   char buffer[100] = {};
   size_to_unit(file->realFileSize, buffer);

@@ -144,7 +144,7 @@ class MzTreeController : public BackupBrowserTree {
   // `created` tells whether any directory was created.
   MzTreeDirNode* addTreeFolder(const std::vector<std::string_view>& components, bool& created);
   // Adds the file `name` (the record being added: realKeypath, dirFilePath) to `dir`.
-  void addFileNode(MzTreeDirNode& dir, std::string_view name);
+  void addFileNode(MzTreeDirNode& dir, std::string_view name, MzTreeDirNode& record);
   // An unticked node was added under `parent`: fully ticked ancestors become partly ticked.
   static void refreshNodeState(MzTreeDirNode* parent, bool isFirstCreate);
   // Rearranges the outline with bRefreshTreeFlag set, then expands the first row.
@@ -154,6 +154,7 @@ class MzTreeController : public BackupBrowserTree {
   void ticksChanged();
 
   BackupBrowserView* view_ = nullptr;
+  std::vector<std::string_view> components_;  // of the record being added
   std::vector<std::shared_ptr<MzTreeDirNode>> roots_;
   MzTreeDirNode* selectedDirectory_ = nullptr;
   std::vector<std::shared_ptr<MzTreeFileNode>> shownFiles_;

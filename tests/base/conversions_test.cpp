@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -186,6 +187,37 @@ TEST(SizeTextTest, StepsOfOneThousand) {
   EXPECT_EQ(sizeText(1000000000), "1.00G");
   EXPECT_EQ(sizeText(2500000000ULL), "2.50G");
   EXPECT_EQ(sizeText(1000000000000ULL), "1.00T");
+}
+
+// The text is printf's "%.2f" of the single-precision value, with the unit: rounding at the
+// half and the float's own error included.
+TEST(SizeTextTest, DigitsAreThoseOfPrintf) {
+  auto printed = [](std::uint64_t n) {
+    const float k = 1000.0f;
+    const float f = static_cast<float>(n);
+    char text[64];
+    if (n < 1000ULL) {
+      std::snprintf(text, sizeof text, "%.2fB", static_cast<double>(f));
+    } else if (n <= 999999ULL) {
+      std::snprintf(text, sizeof text, "%.2fK", static_cast<double>(f / k));
+    } else if (n <= 999999999ULL) {
+      std::snprintf(text, sizeof text, "%.2fM", static_cast<double>(f / k / k));
+    } else if (n < 1000000000000ULL) {
+      std::snprintf(text, sizeof text, "%.2fG", static_cast<double>(f / k / k / k));
+    } else {
+      std::snprintf(text, sizeof text, "%.2fT", static_cast<double>(f / k / k / k / k));
+    }
+    return std::string(text);
+  };
+  std::mt19937_64 random(20261210);
+  const std::uint64_t edges[] = {
+      0,         5,          995,          999,           1000,      1005,
+      1015,      1025,       999995,       999999,        1000000,   1234567,
+      999999999, 1000000000, 999999999999, 1000000000000, UINT64_MAX};
+  std::vector<std::uint64_t> sizes(std::begin(edges), std::end(edges));
+  for (std::uint64_t n = 0; n < 200000; n += 7) sizes.push_back(n);
+  for (int i = 0; i < 200000; ++i) sizes.push_back(random() >> (random() % 64));
+  for (std::uint64_t n : sizes) ASSERT_EQ(sizeText(n), printed(n)) << n;
 }
 
 TEST(SizeTextTest, WritesIntoTheCallersBuffer) {

@@ -5,12 +5,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "backup_encryption.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -21,33 +21,6 @@ AesKey keyOf(std::uint8_t seed) {
   AesKey key{};
   for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(seed + 7 * i);
   return key;
-}
-
-// `plain` as a backup stores it: AES-256-CBC, IV zero, PKCS#7.
-Bytes encrypt(const AesKey& key, const Bytes& plain) {
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  const std::uint8_t iv[16] = {};
-  Bytes out(plain.size() + 16);
-  int n = 0, last = 0;
-  EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key.data(), iv);
-  EVP_EncryptUpdate(ctx, out.data(), &n, plain.data(), static_cast<int>(plain.size()));
-  EVP_EncryptFinal_ex(ctx, out.data() + n, &last);
-  EVP_CIPHER_CTX_free(ctx);
-  out.resize(static_cast<std::size_t>(n + last));
-  return out;
-}
-
-Bytes wrap(const AesKey& kek, const AesKey& key) {
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  EVP_CIPHER_CTX_set_flags(ctx, EVP_CIPHER_CTX_FLAG_WRAP_ALLOW);
-  Bytes out(key.size() + 16);
-  int n = 0, last = 0;
-  EVP_EncryptInit_ex(ctx, EVP_aes_256_wrap(), nullptr, kek.data(), nullptr);
-  EVP_EncryptUpdate(ctx, out.data(), &n, key.data(), static_cast<int>(key.size()));
-  EVP_EncryptFinal_ex(ctx, out.data() + n, &last);
-  EVP_CIPHER_CTX_free(ctx);
-  out.resize(static_cast<std::size_t>(n + last));
-  return out;
 }
 
 struct Decrypted {
@@ -79,7 +52,7 @@ TEST(BackupCipher, EveryLengthComesBackWholeAndEndsByItsPadding) {
   for (std::size_t length : {0u, 1u, 15u, 16u, 17u, 31u, 32u, (1u << 20) - 1, (1u << 20) + 5}) {
     Bytes plain(length);
     for (std::size_t i = 0; i < length; ++i) plain[i] = static_cast<std::uint8_t>(i * 131 + 7);
-    const Decrypted d = decryptFile(tmp, encrypt(key, plain), key);
+    const Decrypted d = decryptFile(tmp, fixtures::encryptAesCbc(key, plain), key);
     EXPECT_EQ(d.result.end, DecryptEnd::Done) << length;
     EXPECT_EQ(d.result.written, length);
     EXPECT_TRUE(d.plain == plain) << length;
@@ -90,7 +63,7 @@ TEST(BackupCipher, EveryLengthComesBackWholeAndEndsByItsPadding) {
 TEST(BackupCipher, WrongPaddingAndWrongKeysAreRefused) {
   TempDir tmp;
   const AesKey key = keyOf(3);
-  const Bytes stored = encrypt(key, Bytes(100, 'x'));
+  const Bytes stored = fixtures::encryptAesCbc(key, Bytes(100, 'x'));
   // Cut inside a block, then decrypted with another key.
   Bytes cut(stored.begin(), stored.end() - 5);
   EXPECT_EQ(decryptFile(tmp, cut, key).result.end, DecryptEnd::BadPadding);
@@ -106,7 +79,7 @@ TEST(BackupCipher, AFileKeyUnwrapsOnlyWithTheKeyOfItsClass) {
   const std::map<std::uint32_t, AesKey> classes = {{3, keyOf(30)}, {4, keyOf(40)}};
   auto record = [&](std::uint32_t cls, const AesKey& kek) {
     Bytes out = {static_cast<std::uint8_t>(cls), 0, 0, 0};
-    const Bytes wrapped = wrap(kek, fileKey);
+    const Bytes wrapped = fixtures::wrapAesKey(kek, fileKey);
     out.insert(out.end(), wrapped.begin(), wrapped.end());
     return out;
   };

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
+#include "extract/media_scanner.h"
+#include "extract/scan_problems.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -179,6 +182,45 @@ TEST_F(TreeTest, StoredFileSizeAndExistence) {
     EXPECT_EQ(files[i]->realFileSize, 0u);
     EXPECT_EQ(files[i]->fileSize, "0.00B");
   }
+}
+
+// The tree and the media classification look at the same record's stored file once between
+// them; a stored file that is a symbolic link still shows in the tree as what it points to,
+// and the media classification still passes it over.
+TEST_F(TreeTest, AStoredFileThatIsALinkShowsItsTargetAndIsNoMedia) {
+  TempDir tmp;
+  const std::string target = tmp.writeFile("outside/photo", std::string(2000, 'x'));
+  const std::string stored = tmp.sub("backup-link");
+  std::filesystem::create_symlink(target, stored);
+  const std::string photo = tmp.writeFile("backup-photo", std::string(700, 'y'));
+  auto linked = record("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG", stored);
+  auto plain = record("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0002.JPG", photo);
+
+  NotificationCenter center;
+  std::vector<std::shared_ptr<MzPhotoAndVideoNode>> media;
+  center.addObserver("ScanPhotoAndVideo", [&](const std::any& o) {
+    media.push_back(std::any_cast<std::shared_ptr<MzPhotoAndVideoNode>>(o));
+  });
+  ScanProblems problems;
+  for (const auto& r : {linked, plain}) {  // in the order a scan delivers a record
+    tree.addTreeNode(r);
+    GetMediaFileByNode(r, center, &problems);
+  }
+
+  const auto& files =
+      child(child(child(child(root(), "CameraRollDomain"), "Media"), "DCIM"), "100APPLE")
+          .fileChildren;
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_TRUE(files[0]->isFile);
+  EXPECT_EQ(files[0]->realFileSize, 2000u);
+  EXPECT_TRUE(files[1]->isFile);
+  EXPECT_EQ(files[1]->realFileSize, 700u);
+  ASSERT_EQ(media.size(), 1u);
+  EXPECT_EQ(media[0]->filePath, photo);
+  EXPECT_EQ(media[0]->fileSizeNumber, 700u);
+  ASSERT_EQ(problems.problems().size(), 1u);
+  EXPECT_EQ(problems.problems()[0].file, "CameraRollDomain-Media/DCIM/100APPLE/IMG_0001.JPG");
+  EXPECT_EQ(problems.problems()[0].reason, "skipped: not a regular file inside the backup");
 }
 
 TEST_F(TreeTest, TickingDownAndUpTheTree) {
