@@ -1,9 +1,12 @@
 #include "base/paths.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace paths {
@@ -28,5 +31,17 @@ std::string backupRoot() {
 }
 
 std::string documentsFolder() { return homeFolder() + "/Documents"; }
+
+std::string makePrivateFolder(const std::string& folder) {
+  if (folder.empty()) return "no folder given";
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return std::strerror(errno);
+  // Whether made now or found, the folder is checked without following a link.
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISLNK(st.st_mode)) return "is a symbolic link";
+  if (!S_ISDIR(st.st_mode)) return "is not a folder";
+  if (st.st_uid != ::geteuid()) return "belongs to another user";
+  return {};
+}
 
 }  // namespace paths

@@ -17,4 +17,11 @@ std::string backupRoot();
 // <home>/Documents, the folder of the hex preview export.
 std::string documentsFolder();
 
+// Makes `folder` a working folder only this user can reach: created with mode 0700 when
+// missing (its parent must exist), accepted when it already is a real folder owned by this
+// user. A symbolic link, a file, or a folder owned by someone else is refused, so that a
+// folder planted in a shared place such as /tmp cannot redirect what is written into it.
+// Empty on success, else the reason in a few words ("is a symbolic link", ...).
+std::string makePrivateFolder(const std::string& folder);
+
 }  // namespace paths
