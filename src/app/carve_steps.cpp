@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "base/log.h"
-#include "catalogue/stored_plaintext.h"
 #include "carve/deleted_bookmarks_scanner.h"
 #include "carve/deleted_calendar_scanner.h"
 #include "carve/deleted_calls_scanner.h"
@@ -20,6 +19,7 @@
 #include "carve/deleted_notes_scanner.h"
 #include "carve/page_walk.h"
 #include "catalogue/stored_file.h"
+#include "catalogue/stored_plaintext.h"
 #include "extract/current_calendar.h"
 #include "extract/device_databases.h"
 #include "extract/name_lookup.h"

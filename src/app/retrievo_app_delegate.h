@@ -3,19 +3,25 @@
 // reaches the others through it.
 #pragma once
 
+#include <any>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/conversions.h"
 #include "base/notification_center.h"
 #include "catalogue/backup_list_controller.h"
 #include "catalogue/device_controller.h"
 #include "catalogue/manifest_reader.h"
+#include "device/device_backup_driver.h"
+#include "device/device_manager.h"
+#include "device/device_notify.h"
 #include "extract/camera_roll.h"
 #include "extract/scan_context.h"
 #include "extract/scan_lists.h"
@@ -109,6 +115,77 @@ class RetrievoAppDelegate {
   }
   static std::string getFullName(std::uint64_t n) { return ::getFullName(n); }
 
+  // ---- The connected device (device_acquisition.cpp) ----
+
+  // The attached device the device source works on, as its arrival recorded it.
+  struct AttachedDevice {
+    std::int32_t position = 0;  // theIOSdevice: 1-based, in the device list
+    std::string udid;           // udidString ("UniqueDeviceID")
+    std::string name;           // iDeviceName ("DeviceName")
+    std::string version;        // iDeviceVersion ("ProductVersion")
+    std::string phoneNumber;    // iDevicePhoneNum ("PhoneNumber")
+    std::string model;          // "ProductType"
+  };
+
+  // Takes `deviceManager` as the manager, makes the listener that posts "DeviceConnect" and
+  // "DeviceDisConnect" on nc, observes them, and subscribes to arrival and removal. Devices
+  // attached now arrive before this returns. Call once; the front ends that offer the device
+  // source call it (a scan of a backup folder never touches devices).
+  void initDeviceManagement(DeviceManager& deviceManager = DeviceManager::shared());
+  DeviceManager* manager = nullptr;
+  // A device is attached and usable (its identifier was read). Written by the device event
+  // handlers only.
+  std::atomic<bool> bDeviceHasConnected{false};
+  // The device recorded by the last arrival, while bDeviceHasConnected.
+  std::optional<AttachedDevice> attachedDevice() const;
+
+  // Handlers of "DeviceConnect" and "DeviceDisConnect" (the position as std::int32_t); run on
+  // the device event thread. An arrival reads the device's values and records it; a removal
+  // clears the record when it is the recorded device (and shifts its position when an earlier
+  // device went).
+  void DeviceConnectHandle(const std::any& object);
+  void DeviceDisConnectHandle(const std::any& object);
+  // Called after either handler has changed the device state, on the device event thread.
+  std::function<void()> deviceStateChanged;
+
+  // The device source's scan button. Without a device: alertNoDevice, nothing else, false.
+  // Otherwise the device mode is set, the results view shown and StartBackupAction started.
+  bool StartScanIOSDeviceAction();
+  // Shows "Please connect your iOS device to this Mac. Or recover the files via scanning
+  // your iTunes backup." with one " Ok " button.
+  std::function<void()> alertNoDevice;
+  // Starts the progress ticks and the backup thread (StartBackupDeviceThread).
+  void StartBackupAction();
+  // One progress value of the device backup (the ticks so far, 1 to 40, or the tool's own
+  // progress on the same scale): kept in secondTime and posted as "ScanProgressInfo".
+  void mytimer_hander(std::int32_t value);
+  std::atomic<std::int32_t> secondTime{0};
+  // The clock of the ticks; none: one tick every 3.5 seconds. Tests put a manual one.
+  std::shared_ptr<amd::BackupTicker> deviceBackupTicker;
+  // The folder of the programs, where the simulated device's backup tool is found; empty:
+  // the folder of the running program.
+  std::string programFolder;
+  // The backup thread's body: has the backup tool write a backup of the attached device into
+  // the backup root, then catalogues it in iosDeviceController and scans it; ends with
+  // ScanThreadFinish when the device went away or no backup could be read.
+  void StartBackupDeviceThread();
+  // Holds only the record of the backup the device source made.
+  MzIOSDeviceController& iosDeviceController() { return iosDeviceController_; }
+  // Where device backups are written ("/tmp/Backup"); tests put their own.
+  std::string deviceBackupRoot = "/tmp/Backup";
+  // Told why a device backup gave nothing to scan ("the device backup failed: …"), on the
+  // backup thread, before ScanThreadFinish.
+  std::function<void(const std::string& reason)> deviceBackupFailed;
+  // Asked on the main thread before the new backup is scanned (an encrypted backup needs its
+  // password); false ends the run without a scan. None: every backup is scanned.
+  std::function<bool(const std::string& backupFolder)> readyToScanDeviceBackup;
+  // Ends a running device backup early (the tool is stopped); the run then ends as when
+  // the device goes away.
+  void stopDeviceBackup();
+  // Blocks until the backup thread (if any) has ended.
+  void waitForDeviceBackup();
+  bool deviceBackupRunning() const { return deviceBackupRunning_.load(); }
+
  private:
   // The camera roll of the backup being walked when it is read as a current one.
   std::optional<CurrentCameraRoll> currentRoll_;
@@ -120,6 +197,17 @@ class RetrievoAppDelegate {
 
   MzIOSDeviceController deviceController_;
   BackupListController backupList_;
+  MzIOSDeviceController iosDeviceController_;
+  std::unique_ptr<amd::MzDeviceNotify> deviceNotify_;
+  std::vector<NotificationCenter::ObserverId> deviceObservers_;
+  mutable std::mutex deviceMutex_;  // attached_
+  std::optional<AttachedDevice> attached_;
+  amd::DeviceBackupDriver* runningBackup_ = nullptr;  // under deviceMutex_
+  // Runs the backup tool for `device` (stoppable through runningBackup_).
+  amd::DeviceBackupResult runDeviceBackup(const AttachedDevice& device);
+  std::thread backupThread_;
+  std::atomic<bool> deviceBackupRunning_{false};
+  std::atomic<bool> deviceBackupStopRequested_{false};
   std::thread scanBackFileThreader_;
   std::atomic<bool> scanRunning_{false};
   std::atomic<std::size_t> databasesCopied_{0};

@@ -40,7 +40,16 @@ constexpr std::array<ScanStep, 12> kStepsAfterManifest{{
 
 }  // namespace
 
-RetrievoAppDelegate::~RetrievoAppDelegate() { waitForScan(); }
+RetrievoAppDelegate::~RetrievoAppDelegate() {
+  stopDeviceBackup();
+  waitForDeviceBackup();
+  if (manager != nullptr) {
+    manager->unsubscribe();
+    manager->setNotify(nullptr);
+  }
+  for (NotificationCenter::ObserverId id : deviceObservers_) nc.removeObserver(id);
+  waitForScan();
+}
 
 bool RetrievoAppDelegate::actScanIOSBackupFile() {
   std::shared_ptr<MzIOSDeviceNode> node = backupList_.recordForScan();

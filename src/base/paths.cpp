@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace paths {
@@ -31,6 +33,12 @@ std::string backupRoot() {
 }
 
 std::string documentsFolder() { return homeFolder() + "/Documents"; }
+
+std::string runningProgramFolder() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : self.parent_path().string();
+}
 
 std::string makePrivateFolder(const std::string& folder) {
   if (folder.empty()) return "no folder given";

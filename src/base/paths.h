@@ -17,6 +17,10 @@ std::string backupRoot();
 // <home>/Documents, the folder of the hex preview export.
 std::string documentsFolder();
 
+// The folder of the running program (where its companion programs are built and installed);
+// empty when it cannot be told.
+std::string runningProgramFolder();
+
 // Makes `folder` a working folder only this user can reach: created with mode 0700 when
 // missing (its parent must exist), accepted when it already is a real folder owned by this
 // user. A symbolic link, a file, or a folder owned by someone else is refused, so that a

@@ -5,11 +5,11 @@
 namespace amd {
 
 void MzDeviceNotify::deviceAdded(std::uint32_t position) {
-  NotificationCenter::defaultCenter().post("DeviceConnect", static_cast<std::int32_t>(position));
+  center_.post("DeviceConnect", static_cast<std::int32_t>(position));
 }
 
 void MzDeviceNotify::deviceRemoved(std::uint32_t position) {
-  NotificationCenter::defaultCenter().post("DeviceDisConnect", static_cast<std::int32_t>(position));
+  center_.post("DeviceDisConnect", static_cast<std::int32_t>(position));
 }
 
 }  // namespace amd

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "base/notification_center.h"
+
 namespace amd {
 
 // Told of every arrival and removal, with the device's 1-based position in the device list
@@ -15,13 +17,18 @@ class DeviceNotify {
   virtual void deviceRemoved(std::uint32_t position) = 0;
 };
 
-// Turns arrival and removal into the application's notifications on the default
-// notification centre: "DeviceConnect" and "DeviceDisConnect", each with the position as a
-// std::int32_t object.
+// Turns arrival and removal into the application's notifications: "DeviceConnect" and
+// "DeviceDisConnect", each with the position as a std::int32_t object.
 class MzDeviceNotify : public DeviceNotify {
  public:
+  // Posts on `center` (the default centre unless given).
+  explicit MzDeviceNotify(NotificationCenter& center = NotificationCenter::defaultCenter())
+      : center_(center) {}
   void deviceAdded(std::uint32_t position) override;
   void deviceRemoved(std::uint32_t position) override;
+
+ private:
+  NotificationCenter& center_;
 };
 
 }  // namespace amd

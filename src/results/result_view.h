@@ -73,6 +73,7 @@ struct DeviceInfoLabels {
   std::string deviceType;
   std::string iosVersion;
   std::string backupTime;
+  std::string heading;  // "iOS Device Information" for a device just backed up, else empty
   bool operator==(const DeviceInfoLabels&) const = default;
 };
 

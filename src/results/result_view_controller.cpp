@@ -245,7 +245,13 @@ void MzResultViewController::setCurrentBackup(std::shared_ptr<MzIOSDeviceNode> n
   copyPresent(deviceInfo_.serialNumber, currentBackup_->strDeviceSerial);
   copyPresent(deviceInfo_.deviceType, currentBackup_->strDeviceType);
   copyPresent(deviceInfo_.iosVersion, currentBackup_->strIOSVersion);
-  copyPresent(deviceInfo_.backupTime, MzIOSDeviceController::listedBackupTime(*currentBackup_));
+  if (deviceMode_) {
+    deviceInfo_.heading = "iOS Device Information";
+    deviceInfo_.backupTime.clear();
+  } else {
+    deviceInfo_.heading.clear();
+    copyPresent(deviceInfo_.backupTime, MzIOSDeviceController::listedBackupTime(*currentBackup_));
+  }
   view().setDeviceInfo(deviceInfo_);
 }
 
@@ -313,6 +319,9 @@ void MzResultViewController::prepareForScan() {
   controls_.socialLinksEnabled = false;
   controls_.backupMenuEnabled = false;
   controls_.progressViewShown = true;
+  // The advanced photo scan reads the connected device: offered for its backup only.
+  controls_.advancedScanHidden = !deviceMode_;
+  controls_.advancedScanEnabled = true;
   pushControls();
   setProgress(0);
   refreshCountLabels();

@@ -104,6 +104,12 @@ class MzResultViewController {
 
   // The backup whose results are shown; its present fields fill the information labels.
   void setCurrentBackup(std::shared_ptr<MzIOSDeviceNode> node);
+  // Whether the results come from a backup just made of a connected device: the device
+  // information then carries the heading "iOS Device Information" in place of the backup
+  // time, and the advanced photo scan is offered once the scan has finished. Set before
+  // prepareForScan.
+  void setDeviceMode(bool deviceMode) { deviceMode_ = deviceMode; }
+  bool deviceMode() const { return deviceMode_; }
   const std::shared_ptr<MzIOSDeviceNode>& currentBackup() const { return currentBackup_; }
 
   // Opening a category: its view is shown with its whole list, the first row highlighted
@@ -268,4 +274,5 @@ class MzResultViewController {
   // The counts countLabels_ shows; none before the first refresh.
   std::optional<std::array<std::int32_t, 9>> labelledCounts_;
   DeviceInfoLabels deviceInfo_;
+  bool deviceMode_ = false;
 };

@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
 
   RetrievoAppDelegate& delegate = RetrievoAppDelegate::GetAppControllor();
   MzWindow window(delegate);
+  // Devices attached now arrive at once; the device panels follow them from here on.
+  delegate.initDeviceManagement();
   window.show();
   QTimer::singleShot(0, &window, [&window] { window.applicationDidFinishLaunching(); });
   return QApplication::exec();

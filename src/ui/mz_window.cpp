@@ -38,6 +38,7 @@
 #include "ui/backup_browser_pane.h"
 #include "ui/backup_folder_view.h"
 #include "ui/backup_password_dialog.h"
+#include "ui/device_panel.h"
 #include "ui/mz_button.h"
 #include "ui/results_view.h"
 
@@ -98,6 +99,7 @@ MzWindow::MzWindow(RetrievoAppDelegate& delegate, QWidget* parent)
 
   delegate_.hideMainView = [this] { hideMainView(); };
   delegate_.showResultView = [this] { showResultView(); };
+  connectDeviceSource();
 
   // Interface loaded: only the cloud view's sign-in panel, then the cloud view.
   scansignInCloudView_->show();
@@ -122,6 +124,38 @@ MzWindow::~MzWindow() {
   delegate_.setBackupListView(nullptr);
   delegate_.hideMainView = nullptr;
   delegate_.showResultView = nullptr;
+  delegate_.deviceStateChanged = nullptr;
+  delegate_.alertNoDevice = nullptr;
+  delegate_.deviceBackupFailed = nullptr;
+  delegate_.readyToScanDeviceBackup = nullptr;
+}
+
+void MzWindow::connectDeviceSource() {
+  // Arrival and removal are told on the device event thread: the panels follow on ours.
+  delegate_.deviceStateChanged = [this] {
+    QMetaObject::invokeMethod(
+        this, [this] { refreshDevicePanels(); }, Qt::QueuedConnection);
+  };
+  delegate_.alertNoDevice = [this] {
+    ask(tr("Please connect your iOS device to this Mac. Or recover the files via scanning your "
+           "iTunes backup."),
+        {tr(" Ok ")});
+  };
+  delegate_.deviceBackupFailed = [this](const std::string& reason) {
+    const QString text = QString::fromStdString(reason);
+    QMetaObject::invokeMethod(
+        this, [this, text] { ask(text, {tr("OK")}); }, Qt::QueuedConnection);
+  };
+  delegate_.readyToScanDeviceBackup = [this](const std::string& folder) {
+    return readyToScan(folder);
+  };
+}
+
+void MzWindow::refreshDevicePanels() {
+  if (const auto device = delegate_.attachedDevice()) {
+    devicePanel_->showDevice(device->name, device->model, device->version, device->phoneNumber);
+  }
+  if (scanIntType == 1) showScanDeviceView();
 }
 
 void MzWindow::buildEntryViews() {
@@ -171,9 +205,8 @@ void MzWindow::buildEntryViews() {
       tr("Connect your iPhone or iPad with its cable and unlock it. When asked on the device, "
          "trust this computer."),
       imageView_);
-  scanDeviceHasDeviceView_ =
-      notePanel(tr("Device connected"), tr("Your device is connected"),
-                tr("Start the scan to read the data of the device."), imageView_);
+  devicePanel_ = new DevicePanel(delegate_.nc, imageView_);
+  scanDeviceHasDeviceView_ = devicePanel_;
   scanItunesView_ = new BackupFolderView(delegate_.backupList(), imageView_);
   delegate_.setBackupListView(scanItunesView_);
 
@@ -314,8 +347,7 @@ void MzWindow::applicationDidFinishLaunching() {
 QWidget* MzWindow::scanItunesView() const { return scanItunesView_; }
 
 void MzWindow::showScanDeviceView() {
-  // No device backend is connected to the window yet: the no-device panel.
-  const bool connected = false;
+  const bool connected = delegate_.bDeviceHasConnected.load();
   scanDeviceHasDeviceView_->setVisible(connected);
   scanDeviceNoDeviceView_->setVisible(!connected);
   scanItunesView_->hide();
@@ -355,6 +387,7 @@ void MzWindow::showMainView() {
 void MzWindow::showResultView() {
   // The scan about to start files into a fresh results controller state; it reports its
   // end on the main thread.
+  results_->setDeviceMode(delegate_.bIOSRecoveryMode);
   results_->setCurrentBackup(delegate_.currentNode);
   results_->prepareForScan();
   tree_.releaseTree();
@@ -364,10 +397,13 @@ void MzWindow::showResultView() {
     QMetaObject::invokeMethod(
         this, [this] { showScanProblems(); }, Qt::QueuedConnection);
   };
-  // The pop-up of the backups, the one being scanned chosen.
+  // The pop-up of the backups, the one being scanned chosen; a device's fresh backup is not
+  // one of the backup list's.
   QStringList names;
   int current = -1;
-  const auto& records = delegate_.GetMzIOSDeviceController().arrangedObjects();
+  static const std::vector<std::shared_ptr<MzIOSDeviceNode>> kNone;
+  const auto& records =
+      delegate_.bIOSRecoveryMode ? kNone : delegate_.GetMzIOSDeviceController().arrangedObjects();
   for (std::size_t i = 0; i < records.size(); ++i) {
     names << QString::fromStdString(records[i]->strDeviceName.empty() ? records[i]->backUpFilePath
                                                                       : records[i]->strDeviceName);
@@ -400,7 +436,11 @@ void MzWindow::stopScan() {
   // The scan thread waits on the main thread for its progress and its end: keep the event
   // loop turning until it has stopped, then join it.
   delegate_.shouldStopScan = [] { return true; };
-  while (delegate_.scanRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  delegate_.stopDeviceBackup();
+  while (delegate_.scanRunning() || delegate_.deviceBackupRunning()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  delegate_.waitForDeviceBackup();
   delegate_.waitForScan();
   delegate_.shouldStopScan = nullptr;
 }
@@ -438,6 +478,10 @@ void MzWindow::MzbuttonMouseDownHandle(MzButton* button) {
   } else if (button == closeWindowBtn_) {
     closeWindowBtn_->setImage("titlebarreddown.png");
     CloseApplication();
+  } else if (button == devicePanel_->startScanButton()) {
+    button->setImage("StartScan_Down.png");
+    delegate_.StartScanIOSDeviceAction();
+    button->setImage("StartScan_Norm.png");
   } else if (button == button_) {
     button_->setImage("startscanDown.png");
     // A folder that is gone, not a backup or encrypted gets one message and no scan.

@@ -23,6 +23,7 @@ class BackupFolderView;
 class MzRecoveryWriter;
 class MzResultViewController;
 class ResultsView;
+class DevicePanel;
 class MzButton;
 class QLabel;
 class QStackedWidget;
@@ -98,6 +99,10 @@ class MzWindow : public QMainWindow {
 
  private:
   void buildEntryViews();
+  // Connects the device source of the delegate to the window: the panels follow arrival and
+  // removal, the no-device alert and a failed device backup are shown here.
+  void connectDeviceSource();
+  void refreshDevicePanels();
   void buildMenus();
   void MzbuttonMouseEnteredHandle(MzButton* button);
   void MzbuttonMouseExitedHandle(MzButton* button);
@@ -127,6 +132,7 @@ class MzWindow : public QMainWindow {
   QWidget* sourceBar_ = nullptr;
   QWidget* scanDeviceNoDeviceView_ = nullptr;
   QWidget* scanDeviceHasDeviceView_ = nullptr;
+  DevicePanel* devicePanel_ = nullptr;
   BackupFolderView* scanItunesView_ = nullptr;
   QWidget* scanIcloudView_ = nullptr;
   QWidget* scansignInCloudView_ = nullptr;

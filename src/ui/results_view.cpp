@@ -66,6 +66,7 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
       deletedOnly_(new QCheckBox(tr("Only show deleted items"), this)),
       selection_(new QLabel(this)),
       recover_(new QPushButton(tr("Recover\u2026"), this)),
+      advancedScan_(new QPushButton(tr("Advanced Photo Scan"), this)),
       search_(new QLineEdit(this)),
       preview_(new QTextBrowser(this)),
       searchFilter_(std::make_unique<MzSearchFilter>(controller)),
@@ -145,11 +146,17 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
     if (recover_->isEnabled()) emit recoverRequested();
   });
   recover_->setEnabled(false);
+  advancedScan_->setAccessibleName(tr("Advanced photo scan"));
+  advancedScan_->setToolTip(
+      tr("Copy every photo and video of the camera roll, photo sync and photo stream folders "
+         "straight from the connected device"));
+  advancedScan_->hide();
 
   auto* top = new QHBoxLayout;
   top->addWidget(back_);
   top->addWidget(backupMenu_);
   top->addWidget(device_, 1);
+  top->addWidget(advancedScan_);
   top->addWidget(search_);
   auto* progressLayout = new QVBoxLayout(progressPane_);
   progressLayout->setContentsMargins(0, 0, 0, 0);
@@ -202,6 +209,7 @@ ResultsView::ResultsView(MzResultViewController& controller, QWidget* parent)
     search_->setFocus();
     search_->selectAll();
   });
+  connect(advancedScan_, &QPushButton::clicked, this, [this] { controller_.PhotoAdancedScan(); });
   connect(recover_, &QPushButton::clicked, this, [this] {
     if (recover_->isEnabled()) emit recoverRequested();
   });
@@ -326,7 +334,9 @@ void ResultsView::setControls(const ResultControls& controls) {
   back_->setEnabled(controls.homeEnabled);
   backupMenu_->setEnabled(controls.backupMenuEnabled);
   categories_->setEnabled(controls.categoriesEnabled);
-  progressPane_->setVisible(controls.progressViewShown);
+  progressPane_->setVisible(controls.progressViewShown || controls.advancedProgressShown);
+  advancedScan_->setVisible(!controls.advancedScanHidden);
+  advancedScan_->setEnabled(controls.advancedScanEnabled && controls.homeEnabled);
   selectAll_->setVisible(controls.selectAllShown);
   selectAll_->setChecked(controls.selectAllOn);
   deletedOnly_->setVisible(controls.deletedOnlyShown);
@@ -371,8 +381,8 @@ void ResultsView::showLabels() {
 
 void ResultsView::setDeviceInfo(const DeviceInfoLabels& labels) {
   QStringList parts;
-  for (const std::string& s : {labels.deviceName, labels.deviceType, labels.iosVersion,
-                               labels.serialNumber, labels.backupTime}) {
+  for (const std::string& s : {labels.heading, labels.deviceName, labels.deviceType,
+                               labels.iosVersion, labels.serialNumber, labels.backupTime}) {
     if (!s.empty()) parts << QString::fromStdString(s);
   }
   device_->setText(parts.join("  \u00B7  "));

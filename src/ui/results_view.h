@@ -114,6 +114,7 @@ class ResultsView : public QWidget, public ResultView {
   QCheckBox* deletedOnly_;
   QLabel* selection_;
   QPushButton* recover_;
+  QPushButton* advancedScan_;
   QLineEdit* search_;
   QTextBrowser* preview_;
   std::unique_ptr<MzSearchFilter> searchFilter_;
