@@ -42,7 +42,9 @@ DevicePanel::DevicePanel(NotificationCenter& nc, QWidget* parent) : QWidget(pare
                              "Keep the device connected and unlocked until the backup ends."),
                           this);
   note->setWordWrap(true);
+  layout->addSpacing(6);
   layout->addWidget(note);
+  layout->addSpacing(6);
 
   auto* row = new QHBoxLayout;
   startScanBtn_ = new MzButton(nc, tr("Scan the device"), QSize(150, 40), this);
