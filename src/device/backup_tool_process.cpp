@@ -20,6 +20,7 @@ namespace {
 
 // How often the waiting thread looks whether the tool has ended while it prints nothing.
 constexpr int kExitPollMilliseconds = 50;
+constexpr int kMaxReadsPerDrain = 32;
 
 void closeFd(int& fd) {
   if (fd >= 0) ::close(fd);
@@ -131,7 +132,9 @@ void BackupToolProcess::stop() {
 
 void BackupToolProcess::drain(const std::function<void(std::string_view)>& output) {
   char buffer[4096];
-  while (readEnd_ >= 0) {
+  // A bounded share per call (twice a full pipe), so that a tool that never stops printing
+  // cannot keep the waiting thread from looking at its end or at a stop.
+  for (int reads = 0; reads < kMaxReadsPerDrain && readEnd_ >= 0; ++reads) {
     const ssize_t got = ::read(readEnd_, buffer, sizeof buffer);
     if (got > 0) {
       if (output) output(std::string_view(buffer, static_cast<std::size_t>(got)));

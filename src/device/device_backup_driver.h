@@ -83,7 +83,7 @@ struct DeviceBackupRequest {
 //   4. stops the ticks and judges what it left in root/udid.
 // A backup is there when root/udid holds a regular file Info.plist or Manifest.plist. It is
 // Written when the tool exited with 0 and a backup is there, or when the tool failed but one of
-// those two files was written (created or changed) during this run — an earlier backup left
+// those two files was written (created or changed) during this run: an earlier backup left
 // in the folder does not make a failed run a success. Otherwise Failed.
 class DeviceBackupDriver {
  public:

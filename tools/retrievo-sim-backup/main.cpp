@@ -257,7 +257,7 @@ int main(int argc, char** argv) {
   });
   std::string reason;
   const bool written = writer.write(&reason);
-  if (removed || !isPresent(*device)) return fail("device removed");
+  if (removed) return fail("device removed");
   if (!written) return fail("ERROR: " + reason);
   if (shown < 100) printProgress(100);
   std::printf("Backup Successful.\n");
