@@ -286,7 +286,7 @@ void printInfo(const json& values) {
       {"DeviceName", "Name"},         {"UniqueDeviceID", "Identifier"}, {"ProductType", "Model"},
       {"ProductVersion", "iOS"},      {"BuildVersion", "Build"},        {"SerialNumber", "Serial"},
       {"PhoneNumber", "Phone number"}};
-  TablePrinter table({"Value", ""});
+  TablePrinter table({"Field", "Value"});
   for (const auto& [key, label] : kTexts) table.addRow({label, shownValue(values[key])});
   const json& battery = values["battery"];
   if (battery.is_object()) {
@@ -427,31 +427,36 @@ std::size_t copyRecords(const std::vector<std::shared_ptr<MzPhotoAndVideoNode>>&
   return copied;
 }
 
-int runPhotos(const PhotosOptions& opt) {
+// Opens the output folder, made when missing; none after printing why it cannot be written.
+std::optional<OutputDir> openOutputFolder(const std::string& path) {
   std::string problem;
-  const std::optional<OutputDir> out = OutputDir::openRoot(opt.out, true, &problem);
+  std::optional<OutputDir> out = OutputDir::openRoot(path, true, &problem);
   if (out && problem.empty()) {
     if (const int error = out->probeWritable(); error != 0) problem = std::strerror(error);
   }
-  if (!out || !problem.empty()) {
-    std::cerr << "retrievo: cannot write into the output folder " << opt.out << ": " << problem
-              << '\n';
-    return kExitFailure;
-  }
+  if (out && problem.empty()) return out;
+  std::cerr << "retrievo: cannot write into the output folder " << path << ": " << problem << '\n';
+  return std::nullopt;
+}
+
+int runPhotos(const PhotosOptions& opt) {
   ScratchFolder scratch;
   if (scratch.path().empty()) {
     std::cerr << "retrievo: cannot make a temporary folder for the device's files\n";
     return kExitFailure;
   }
-
   StopSignals signals;
+  std::optional<OutputDir> out;
   PhotoScan scan;
-  int exit = kExitOk;
   {
     StdoutToStderr quiet;
     AttachedDevices devices;
+    int exit = kExitOk;
     const std::optional<int> position = chooseDevice(devices, opt.udid, &exit);
     if (!position) return exit;
+    // Checked before the scan, which may take long.
+    out = openOutputFolder(opt.out);
+    if (!out) return kExitFailure;
     scan = scanPhotos(devices.manager(), *position, scratch.path() + "/Photos", opt.quiet);
   }
   if (StopSignals::received() != 0) return StopSignals::exitCode();
