@@ -36,7 +36,9 @@ bool containsFragment(std::string_view name, std::string_view fragment) {
 
 enum class MediaKind { None, Image, Movie };
 
-// Image list first, then audio and video, as the backup's classification asks.
+// Image list first, then audio and video, as the backup's classification asks. Every
+// position of a list counts, the first included: "3G2" (video) and "RAM" (audio) stand first
+// in theirs, and their files are as much media as any other.
 MediaKind mediaKindOf(std::string_view name) {
   const std::string_view ext = pathExtension(name);
   if (ext.empty()) return MediaKind::None;
@@ -136,8 +138,9 @@ class PhotoScanRun {
 
   void processFolder(const std::string& deviceFolder, std::int32_t base) {
     const std::vector<std::string> names = listing(deviceFolder);
-    const std::optional<std::string> local = localFolderFor(deviceFolder);
     const std::size_t count = names.size();
+    if (count == 0) return;
+    const std::optional<std::string> local = localFolderFor(deviceFolder);
     for (std::size_t k = 0; k < count; ++k) {
       if (stopped()) return;
       processFile(deviceFolder, names[k], local);

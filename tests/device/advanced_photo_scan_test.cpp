@@ -188,11 +188,13 @@ TEST_F(AdvancedPhotoScanTest, CopiesEveryStageByteForByteWithOneRecordPerMediaFi
   ASSERT_TRUE(fixtures::writeFileBytes(media("Photos/Sync/100SYNCD/IMG_0001.JPG"), synced));
   ASSERT_TRUE(fixtures::writeFileBytes(media("Photos/Sync/100SYNCD/EMPTY.JPG"), {}));
   ASSERT_TRUE(fixtures::writeFileText(media("Photos/Sync/100SYNCD/Info.plist"), "<plist/>"));
+  // The first entry of the video list is a video too.
+  ASSERT_TRUE(fixtures::writeFileText(media("Photos/Sync/100SYNCD/CLIP.3g2"), "ftyp3g2a"));
 
   std::map<std::string, std::vector<std::uint8_t>> expected;
   for (const auto& [path, bytes] : filesBelow(devices_.folder(0) + "/media"))
     if (inScannedFolder(path) && !bytes.empty()) expected[path] = bytes;
-  ASSERT_EQ(expected.size(), 12u);  // 5 camera roll, 2 + 2 synced, 3 photo stream
+  ASSERT_EQ(expected.size(), 13u);  // 5 camera roll, 2 + 3 synced, 3 photo stream
 
   auto manager = devices_.manager();
   const std::string local = scratch("Photos");
@@ -200,7 +202,7 @@ TEST_F(AdvancedPhotoScanTest, CopiesEveryStageByteForByteWithOneRecordPerMediaFi
 
   EXPECT_TRUE(summary.connected);
   EXPECT_EQ(filesBelow(local), expected);  // DCIM/.MISC and the empty file are not there
-  EXPECT_EQ(summary.filesCopied, 12u);
+  EXPECT_EQ(summary.filesCopied, 13u);
   EXPECT_EQ(summary.copiesFailed, 1u);
   EXPECT_EQ(summary.namesRefused, 0u);
   EXPECT_EQ(fs::status(local + "/Photos/Sync").permissions() & fs::perms::all,
@@ -208,11 +210,11 @@ TEST_F(AdvancedPhotoScanTest, CopiesEveryStageByteForByteWithOneRecordPerMediaFi
 
   // One record per media file (Info.plist is copied without one), each pointing at its own
   // complete copy: the two IMG_0001.JPG stay apart.
-  ASSERT_EQ(posts_.records.size(), 11u);
-  EXPECT_EQ(summary.recordsPosted, 11u);
+  ASSERT_EQ(posts_.records.size(), 12u);
+  EXPECT_EQ(summary.recordsPosted, 12u);
   std::map<std::string, const MzPhotoAndVideoNode*> byDevicePath;
   for (const auto& r : posts_.records) byDevicePath[r->devicePath] = r.get();
-  ASSERT_EQ(byDevicePath.size(), 11u);
+  ASSERT_EQ(byDevicePath.size(), 12u);
   for (const auto& [devicePath, r] : byDevicePath) {
     SCOPED_TRACE(devicePath);
     EXPECT_EQ(r->filePath, local + devicePath);
@@ -220,7 +222,8 @@ TEST_F(AdvancedPhotoScanTest, CopiesEveryStageByteForByteWithOneRecordPerMediaFi
     const auto& bytes = expected.at(devicePath.substr(1));
     EXPECT_EQ(r->fileSizeNumber, bytes.size());
     EXPECT_EQ(r->fileNodeSize, sizeText(bytes.size()));
-    EXPECT_EQ(r->bmov, fs::path(devicePath).extension() == ".MOV");
+    const auto ext = fs::path(devicePath).extension();
+    EXPECT_EQ(r->bmov, ext == ".MOV" || ext == ".3g2");
   }
   EXPECT_EQ(
       *fixtures::readFileBytes(byDevicePath.at("/Photos/Sync/100SYNCD/IMG_0001.JPG")->filePath),
@@ -236,7 +239,7 @@ TEST_F(AdvancedPhotoScanTest, CopiesEveryStageByteForByteWithOneRecordPerMediaFi
 
   // A second scan into the same folder replaces the copies and keeps nothing else.
   posts_ = {};
-  EXPECT_EQ(scan(*manager, local).filesCopied, 12u);
+  EXPECT_EQ(scan(*manager, local).filesCopied, 13u);
   EXPECT_EQ(filesBelow(local), expected);
 }
 
