@@ -128,6 +128,12 @@ DeviceIdentity identityOf(DeviceManager& manager, int position) {
   return identity;
 }
 
+// JSON text of device values. The device's texts are not checked to be UTF-8: a byte that
+// is not is shown as U+FFFD instead of ending the command.
+std::string jsonOutput(const json& value, int indent = -1) {
+  return value.dump(indent, ' ', false, json::error_handler_t::replace);
+}
+
 json jsonText(const std::optional<std::string>& value) {
   return value ? json(*value) : json(nullptr);
 }
@@ -177,7 +183,7 @@ int runList(const ListOptions& opt) {
                      {"version", jsonText(d.productVersion)},
                      {"udid", jsonText(d.udid)}});
     }
-    std::cout << out.dump(2) << '\n';
+    std::cout << jsonOutput(out, 2) << '\n';
   } else if (!none) {
     TablePrinter table({"#", "Name", "Model", "iOS", "Identifier"});
     for (const auto& d : identities) {
@@ -248,7 +254,7 @@ json jsonOf(plist_t node) {
 std::string shownValue(const json& value) {
   if (value.is_null()) return "";
   if (value.is_string()) return value.get<std::string>();
-  return value.dump();
+  return jsonOutput(value);
 }
 
 json diskUsageJson(const amd::DiskUsage& usage) {
@@ -287,13 +293,17 @@ void printInfo(const json& values) {
       {"ProductVersion", "iOS"},      {"BuildVersion", "Build"},        {"SerialNumber", "Serial"},
       {"PhoneNumber", "Phone number"}};
   TablePrinter table({"Field", "Value"});
-  for (const auto& [key, label] : kTexts) table.addRow({label, shownValue(values[key])});
-  const json& battery = values["battery"];
+  const auto member = [&values](const char* key) {
+    return values.contains(key) ? values.at(key) : json(nullptr);
+  };
+  for (const auto& [key, label] : kTexts) table.addRow({label, shownValue(member(key))});
+  const json battery = member("battery");
   if (battery.is_object()) {
     for (const auto& [key, value] : battery.items())
       table.addRow({"Battery " + key, shownValue(value)});
   }
-  for (const auto& [key, value] : values["diskUsage"].items()) {
+  const json diskUsage = member("diskUsage");
+  for (const auto& [key, value] : diskUsage.items()) {
     table.addRow({key, value.is_number_unsigned()
                            ? sizeText(value.get<std::uint64_t>()) + " (" + value.dump() + " bytes)"
                            : ""});
@@ -316,7 +326,7 @@ int runInfo(const InfoOptions& opt) {
     return kExitFailure;
   }
   if (opt.json) {
-    std::cout << values->dump(2) << '\n';
+    std::cout << jsonOutput(*values, 2) << '\n';
   } else {
     printInfo(*values);
   }

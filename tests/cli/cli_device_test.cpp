@@ -24,6 +24,13 @@ class CliDevice : public testing::Test {
     options.values["PhoneNumber"] = 46704125583ULL;  // a number where a text belongs
     std::string error;
     ASSERT_TRUE(fixtures::buildSampleDevice(tmp_->sub("device"), options, &error)) << error;
+    // A device name that is not UTF-8 and holds a terminal escape.
+    ASSERT_TRUE(fixtures::buildSampleDevice(tmp_->sub("hostile"), options, &error)) << error;
+    std::string values = slurp(tmp_->sub("hostile/values.plist"));
+    const std::size_t name = values.find("Emma's iPhone");
+    ASSERT_NE(name, std::string::npos);
+    values.replace(name, 13, "Emma\xff\x1b[31m");
+    ASSERT_TRUE(fixtures::writeFileText(tmp_->sub("hostile/values.plist"), values));
     options.present = false;
     ASSERT_TRUE(fixtures::buildSampleDevice(tmp_->sub("unplugged"), options, &error)) << error;
   }
@@ -98,6 +105,15 @@ TEST_F(CliDevice, PhotosCopiesEveryMediaFileAndNeverReplacesOne) {
   for (const auto& e : fs::directory_iterator(out)) files += e.is_regular_file() ? 1 : 0;
   EXPECT_EQ(files, 20u);
   for (const auto& [name, bytes] : media) EXPECT_EQ(slurp(out + "/" + name), bytes) << name;
+}
+
+TEST_F(CliDevice, AHostileDeviceNameNeitherEndsNorSteersTheOutput) {
+  const CommandResult listed = retrievo({"device", "list", "--json"}, "hostile");
+  ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  EXPECT_EQ(json::parse(listed.out)[0]["name"], "Emma\xEF\xBF\xBD\x1b[31m");
+  const CommandResult table = retrievo({"device", "list"}, "hostile");
+  ASSERT_EQ(table.exitCode, 0) << table.err;
+  EXPECT_NE(table.out.find("Emma\\xff\\x1b[31m"), std::string::npos) << table.out;
 }
 
 TEST_F(CliDevice, EverySubcommandSaysWhenNoDeviceIsConnected) {
