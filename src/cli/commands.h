@@ -28,6 +28,8 @@ void addRecoverCommand(CLI::App& app);
 void addBrowseCommand(CLI::App& app);
 void addSearchCommand(CLI::App& app);
 void addHexCommand(CLI::App& app);
+// retrievo device list | info | photos: one function per subcommand in device_command.cpp.
+void addDeviceCommand(CLI::App& app);
 
 // Checks that `folder` is a readable device backup, unlocking an encrypted one with the
 // password of `passwordFile` or the other sources (backup_password.h). Prints the reason and

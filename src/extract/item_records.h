@@ -207,12 +207,14 @@ struct MzCalenderNode {
 struct MzPhotoAndVideoNode {
   std::string fileNodeName;
   std::string fileNodeSize;
-  std::string filePath;  // the stored file in the backup folder
+  std::string filePath;  // the stored file in the backup folder, or the local copy of a
+                         // device file (the advanced scan of a connected device)
   bool bmov = false;
   bool bSelected = false;
   std::uint64_t fileSizeNumber = 0;
   // Filled for the camera roll of a current backup (one with a photo library database);
-  // empty or false for every other record.
+  // empty or false for every other record, except devicePath, which the advanced scan of a
+  // connected device sets to the file's path on the device ("/DCIM/100APPLE/IMG_0001.JPG").
   std::string devicePath;          // "Media/DCIM/100APPLE/IMG_0001.HEIC", where it came from
   std::string captureDate;         // when it was taken, as other dates are shown
   std::string originalFileName;    // the name it was taken or imported under; names the copy
