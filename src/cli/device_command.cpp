@@ -424,8 +424,9 @@ std::size_t copyRecords(const std::vector<std::shared_ptr<MzPhotoAndVideoNode>>&
   std::size_t copied = 0;
   for (std::size_t i = 0; i < records.size(); ++i) {
     const MzPhotoAndVideoNode& record = *records[i];
-    const CopyResult result = copier.copyFile(record.filePath, record.fileSizeNumber, out,
-                                              safeFileName(record.fileNodeName), i);
+    const CopyResult result =
+        copier.copyFileFrom(record.sourceFolder, record.filePath, record.fileSizeNumber, out,
+                            safeFileName(record.fileNodeName), i);
     if (result.complete()) {
       ++copied;
       continue;

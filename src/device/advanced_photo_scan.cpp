@@ -179,6 +179,7 @@ class PhotoScanRun {
     record->fileNodeName = name;
     record->fileNodeSize = sizeText(*size);
     record->devicePath = devicePath;
+    record->sourceFolder = summary_.localFolder;
     if (kind == MediaKind::Movie) record->bmov = true;
     ++summary_.recordsPosted;
     nc_.post("ScanPhotoAndVideo", record);

@@ -223,6 +223,9 @@ struct MzPhotoAndVideoNode {
   std::string livePhotoMoviePath;  // the movie's stored file
   std::string livePhotoMovieName;  // its name on the device ("IMG_0007.MOV")
   std::uint64_t livePhotoMovieSize = 0;
+  // The folder filePath lies in when it is not the backup's: the local folder of the advanced
+  // scan's copies. Readers open the file within this folder instead of the backup folder.
+  std::string sourceFolder;
 };
 
 // One media file of a social application's domain.

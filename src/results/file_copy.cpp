@@ -125,8 +125,14 @@ OpenedStoredFile openRecoverySource(const std::string& backupFolder, const std::
 CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expected,
                                    const OutputDir& folder, const std::string& name,
                                    std::size_t index) {
+  return copyFileFrom(sourceFolder_, source, expected, folder, name, index);
+}
+
+CopyResult ChunkedCopier::copyFileFrom(const std::string& sourceFolder, const std::string& source,
+                                       std::uint64_t expected, const OutputDir& folder,
+                                       const std::string& name, std::size_t index) {
   CopyResult result;
-  StoredPlaintext stored = StoredPlaintext::open(sourceFolder_, source);
+  StoredPlaintext stored = StoredPlaintext::open(sourceFolder, source);
   const OpenedStoredFile opened = stored.opened();
   if (stored.fd() >= 0 && !stored.isOpen()) {
     result.status = CopyStatus::DecryptFailed;
@@ -233,7 +239,6 @@ CopyResult ChunkedCopier::copyFile(const std::string& source, std::uint64_t expe
   }
   return finishTarget(result, out, folder, *placed);
 }
-
 
 namespace {
 

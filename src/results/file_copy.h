@@ -64,6 +64,10 @@ class ChunkedCopier {
   // in `folder`, or into the next free candidate name with `index` (output_names.h).
   CopyResult copyFile(const std::string& source, std::uint64_t expected, const OutputDir& folder,
                       const std::string& name, std::size_t index);
+  // The same for a source that lies in `sourceFolder` rather than in the backup folder.
+  CopyResult copyFileFrom(const std::string& sourceFolder, const std::string& source,
+                          std::uint64_t expected, const OutputDir& folder, const std::string& name,
+                          std::size_t index);
 
  private:
   std::string sourceFolder_;

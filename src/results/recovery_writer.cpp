@@ -324,7 +324,11 @@ void MzRecoveryWriter::copyMedia(const MzPhotoAndVideoNode& record, std::size_t 
     return;
   }
   CopyResult still =
-      copier_.copyFile(record.filePath, record.fileSizeNumber, *folder, safeFileName(name), index);
+      record.sourceFolder.empty()
+          ? copier_.copyFile(record.filePath, record.fileSizeNumber, *folder, safeFileName(name),
+                             index)
+          : copier_.copyFileFrom(record.sourceFolder, record.filePath, record.fileSizeNumber,
+                                 *folder, safeFileName(name), index);
   if (!still.complete()) addIssue(name, copyProblem(still, record.fileSizeNumber), true);
   if (record.bLivePhoto) copyLivePhotoMovie(record, still, *folder, index);
 }

@@ -362,7 +362,11 @@ void MzResultViewController::PhotoAdancedScan() {
   controls_.noteTabHidden = true;
   bScanFinished = false;
   updateSelectionCount();
-  advancedScanThread_ = std::thread(advancedPhotoScan);
+  advancedScanRunning_.store(true);
+  advancedScanThread_ = std::thread([this] {
+    advancedPhotoScan();
+    advancedScanRunning_.store(false);
+  });
 }
 
 void MzResultViewController::ScanAdancedFinishedHandle(const std::any&) {

@@ -20,6 +20,7 @@
 
 #include <any>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -151,6 +152,8 @@ class MzResultViewController {
   void releaseUIMemory();
   // The advanced photo scan button: starts advancedPhotoScan on a worker thread.
   void PhotoAdancedScan();
+  // The advanced photo scan's thread is running (its last post may still be on its way).
+  bool advancedScanRunning() const { return advancedScanRunning_.load(); }
 
   // Refreshes the selection label and the recover button from the ticks.
   void updateSelectionCount();
@@ -262,6 +265,7 @@ class MzResultViewController {
   BackupBrowserTree* tree_ = nullptr;
   std::shared_ptr<MzIOSDeviceNode> currentBackup_;
   std::thread advancedScanThread_;
+  std::atomic<bool> advancedScanRunning_{false};
 
   ResultCategory currentCategory_ = ResultCategory::Photo;
   ResultRows shownRows_;

@@ -33,6 +33,7 @@
 #include "app/retrievo_app_delegate.h"
 #include "base/paths.h"
 #include "catalogue/backup_folder.h"
+#include "device/advanced_photo_scan.h"
 #include "results/recovery_writer.h"
 #include "results/result_view_controller.h"
 #include "ui/backup_browser_pane.h"
@@ -272,6 +273,18 @@ void MzWindow::buildEntryViews() {
   resultPage_ = new ResultsView(*results_, pages_);
   results_->setView(resultPage_);
   results_->showEntryView = [this] { showMainView(); };
+  // The advanced photo scan copies the media of the attached device into /tmp/Photos; run on
+  // the results' worker thread, it ends with "ScanAdancedFinished" also when no device is
+  // there any more.
+  results_->advancedPhotoScan = [this] {
+    const auto device = delegate_.attachedDevice();
+    if (delegate_.manager == nullptr || !device) {
+      delegate_.nc.post("ScanAdancedFinished");
+      return;
+    }
+    scanDiskAidMediaThread(delegate_.nc, *delegate_.manager, device->position, kAdvancedScanFolder,
+                           [this] { return stopAdvancedScan_.load(); });
+  };
   results_->setBackupBrowserTree(&tree_);
   tree_.currentDeviceName = [this]() -> std::string {
     const auto& backup = results_->currentBackup();
@@ -437,7 +450,9 @@ void MzWindow::stopScan() {
   // loop turning until it has stopped, then join it.
   delegate_.shouldStopScan = [] { return true; };
   delegate_.stopDeviceBackup();
-  while (delegate_.scanRunning() || delegate_.deviceBackupRunning()) {
+  stopAdvancedScan_.store(true);
+  while (delegate_.scanRunning() || delegate_.deviceBackupRunning() ||
+         results_->advancedScanRunning()) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
   delegate_.waitForDeviceBackup();

@@ -10,6 +10,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -145,6 +146,8 @@ class MzWindow : public QMainWindow {
   MzButton* button_ = nullptr;  // the backup-folder view's scan button
   MzButton* closeWindowBtn_ = nullptr;
   bool quitting_ = false;
+  // Ends a running advanced photo scan between two files (the window is closing).
+  std::atomic<bool> stopAdvancedScan_{false};
 };
 
 // Places the libraries of the cloud script module where it loads them from. The script

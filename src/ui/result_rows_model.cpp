@@ -222,7 +222,7 @@ QVariant ResultRowsModel::data(const QModelIndex& index, int role) const {
       const auto& m = std::get<std::shared_ptr<MzPhotoAndVideoNode>>(record);
       const bool live = m && m->bLivePhoto;
       if (m && !m->bmov && thumbnails_ != nullptr) {
-        const QIcon icon = thumbnails_->thumbnail(q(m->filePath));
+        const QIcon icon = thumbnails_->thumbnail(q(m->filePath), m->sourceFolder);
         if (!icon.isNull()) return live ? liveBadged(icon) : icon;
       }
       static const QIcon film(

@@ -39,11 +39,11 @@ void ThumbnailCache::setBackupFolder(const std::string& folder) {
   ++generation_;
 }
 
-QIcon ThumbnailCache::thumbnail(const QString& path) {
+QIcon ThumbnailCache::thumbnail(const QString& path, const std::string& sourceFolder) {
   if (const QIcon* icon = images_.object(path)) return *icon;
   if (pending_.contains(path) || failed_.contains(path)) return {};
   pending_.insert(path);
-  const std::string folder = backupFolder_;
+  const std::string folder = sourceFolder.empty() ? backupFolder_ : sourceFolder;
   const int generation = generation_;
   // The cache outlives its work (its destructor waits for the pool); a result that arrives
   // after the cache is gone is dropped with the queued call.

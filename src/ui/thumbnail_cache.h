@@ -36,7 +36,8 @@ class ThumbnailCache : public QObject {
   // The thumbnail of the stored file `path`, as an icon of the grid's icon size (so every
   // cell keeps the same layout whatever the picture's shape); a null icon while it is being
   // made, or when the file is no picture Qt can read.
-  QIcon thumbnail(const QString& path);
+  // A file outside the backup names the folder it lies in as `sourceFolder`.
+  QIcon thumbnail(const QString& path, const std::string& sourceFolder = {});
 
   // Waits for the queued work (tests).
   void waitForLoads() { pool_.waitForDone(); }
