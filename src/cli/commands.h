@@ -31,6 +31,16 @@ void addHexCommand(CLI::App& app);
 // retrievo device list | info | photos: one function per subcommand in device_command.cpp.
 void addDeviceCommand(CLI::App& app);
 
+// What `retrievo scan` is given.
+struct ScanOptions {
+  std::string passwordFile;  // --password-file, for an encrypted backup
+  std::string backup;
+  std::string json;  // also write the whole result as JSON here ("-": stdout only)
+  bool quiet = false;
+};
+// Scans the backup folder and prints the category table, as `retrievo scan` does.
+int runScan(const ScanOptions& options);
+
 // Checks that `folder` is a readable device backup, unlocking an encrypted one with the
 // password of `passwordFile` or the other sources (backup_password.h). Prints the reason and
 // returns the exit code when it is not readable; returns kExitOk when it is.

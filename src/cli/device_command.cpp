@@ -24,6 +24,7 @@
 
 #include "base/conversions.h"
 #include "base/notification_center.h"
+#include "cli/attached_devices.h"
 #include "cli/commands.h"
 #include "cli/stop_signals.h"
 #include "cli/table_printer.h"
@@ -46,66 +47,6 @@ using nlohmann::json;
 
 // Some files could not be copied (they are named on stderr); the others were.
 constexpr int kExitIncomplete = 4;
-
-// Moves what the process prints on stdout to stderr while it lives (the device library's
-// status lines), and puts stdout back afterwards.
-class StdoutToStderr {
- public:
-  StdoutToStderr() {
-    std::cout.flush();
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
-  }
-  ~StdoutToStderr() {
-    std::fflush(stdout);
-    if (saved_ < 0) return;
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-  StdoutToStderr(const StdoutToStderr&) = delete;
-  StdoutToStderr& operator=(const StdoutToStderr&) = delete;
-
- private:
-  int saved_ = -1;
-};
-
-// A listener that only has to be there: the command reads the device list itself.
-class SilentNotify final : public amd::DeviceNotify {
- public:
-  void deviceAdded(std::uint32_t) override {}
-  void deviceRemoved(std::uint32_t) override {}
-};
-
-// The shared device manager, subscribed while this lives. The devices attached when it is
-// made are in the list by then (the backends deliver them before subscribe returns).
-class AttachedDevices {
- public:
-  AttachedDevices() : manager_(DeviceManager::shared()) {
-    manager_.setNotify(&listener_);
-    manager_.subscribe();
-  }
-  ~AttachedDevices() {
-    manager_.unsubscribe();
-    manager_.setNotify(nullptr);
-  }
-  AttachedDevices(const AttachedDevices&) = delete;
-  AttachedDevices& operator=(const AttachedDevices&) = delete;
-
-  DeviceManager& manager() { return manager_; }
-  int count() const { return static_cast<int>(manager_.deviceCount()); }
-
-  // Says that no device is attached, with the backend's reason when it has one.
-  void reportNone() const {
-    std::cerr << "retrievo: no device connected";
-    if (const auto reason = manager_.unavailableReason()) std::cerr << " (" << *reason << ")";
-    std::cerr << '\n';
-  }
-
- private:
-  SilentNotify listener_;
-  DeviceManager& manager_;
-};
 
 // The values of one device that name it.
 struct DeviceIdentity {
@@ -136,23 +77,6 @@ std::string jsonOutput(const json& value, int indent = -1) {
 
 json jsonText(const std::optional<std::string>& value) {
   return value ? json(*value) : json(nullptr);
-}
-
-// The device to work on: the first one, or the one whose UniqueDeviceID is `udid`. None
-// after printing why (and setting `*exit`).
-std::optional<int> chooseDevice(AttachedDevices& devices, const std::string& udid, int* exit) {
-  *exit = kExitFailure;
-  if (devices.count() == 0) {
-    devices.reportNone();
-    return std::nullopt;
-  }
-  if (udid.empty()) return 1;
-  for (int position = 1; position <= devices.count(); ++position) {
-    amd::BaseInfo info(devices.manager());
-    if (info.open(position) == 0 && info.uniqueDeviceId() == udid) return position;
-  }
-  std::cerr << "retrievo: no connected device has the identifier " << terminalSafe(udid) << '\n';
-  return std::nullopt;
 }
 
 // ---- device list ----
@@ -540,6 +464,7 @@ void addDeviceCommand(CLI::App& app) {
   device->require_subcommand(1);
   addListSubcommand(*device);
   addInfoSubcommand(*device);
+  addBackupSubcommand(*device);
   addPhotosSubcommand(*device);
 }
 

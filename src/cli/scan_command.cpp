@@ -13,13 +13,6 @@
 namespace cli {
 namespace {
 
-struct ScanOptions {
-  std::string passwordFile;  // --password-file, for an encrypted backup
-  std::string backup;
-  std::string json;
-  bool quiet = false;
-};
-
 int writeDocument(const nlohmann::json& doc, const std::string& target) {
   const std::string text = indentedJsonText(doc) + "\n";
   if (target == "-") {
@@ -33,6 +26,8 @@ int writeDocument(const nlohmann::json& doc, const std::string& target) {
   }
   return kExitOk;
 }
+
+}  // namespace
 
 int runScan(const ScanOptions& opt) {
   if (int code = checkBackupFolder(opt.backup, opt.passwordFile); code != kExitOk) return code;
@@ -59,8 +54,6 @@ int runScan(const ScanOptions& opt) {
   table.print(std::cout);
   return kExitOk;
 }
-
-}  // namespace
 
 void addScanCommand(CLI::App& app) {
   auto opt = std::make_shared<ScanOptions>();

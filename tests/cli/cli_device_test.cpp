@@ -119,12 +119,47 @@ TEST_F(CliDevice, AHostileDeviceNameNeitherEndsNorSteersTheOutput) {
 TEST_F(CliDevice, EverySubcommandSaysWhenNoDeviceIsConnected) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"device", "list"},
                                                {"device", "info"},
+                                               {"device", "backup", "--root", tmp_->sub("none")},
                                                {"device", "photos", "--out", tmp_->sub("none")}}) {
     const CommandResult r = retrievo(args, "unplugged");
     EXPECT_EQ(r.exitCode, 1) << args[1];
     EXPECT_NE(r.err.find("no device connected"), std::string::npos) << args[1] << ": " << r.err;
     EXPECT_TRUE(r.out.empty()) << args[1] << ": " << r.out;
   }
+}
+
+TEST(CliDeviceBackup, BacksTheDeviceUpThenScansItOrSaysWhyNot) {
+  TempDir tmp;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildSampleDevice(tmp.sub("device"), {}, &error)) << error;
+  const std::string tool =
+      tmp.writeFile("tool.sh", "#!/bin/sh\nexec '" + std::string(RETRIEVO_TOOLS_DIR) +
+                                   "/retrievo-sim-backup' \"$@\" --seconds 0\n");
+  fs::permissions(tool, fs::perms::owner_all);
+  const std::string device = "RETRIEVO_DEVICE=" + shellQuote("simulated:" + tmp.sub("device"));
+
+  const CommandResult made =
+      runCommand(RETRIEVO_CLI_PATH, {"device", "backup", "--root", tmp.sub("Backup")},
+                 {device, "RETRIEVO_BACKUP_TOOL=" + shellQuote(tool)});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const std::string folder = tmp.sub("Backup/5f2e8c1d9a7b4e6f0c3d2b1a9e8f7d6c5b4a3f2e");
+  EXPECT_NE(made.out.find("backup: " + folder), std::string::npos) << made.out;
+  EXPECT_NE(made.out.find("contacts       5     3"), std::string::npos) << made.out;
+  EXPECT_TRUE(fs::exists(folder + "/Manifest.db"));
+
+  // A tool that fails names its reason and leaves no scan behind.
+  const std::string broken = tmp.writeFile(
+      "broken.sh", "#!/bin/sh\necho 'ERROR: Could not connect to lockdownd' >&2\nexit 1\n");
+  fs::permissions(broken, fs::perms::owner_all);
+  const CommandResult failed =
+      runCommand(RETRIEVO_CLI_PATH, {"device", "backup", "--root", tmp.sub("Other")},
+                 {device, "RETRIEVO_BACKUP_TOOL=" + shellQuote(broken)});
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_NE(failed.err.find("retrievo: the device backup failed: ERROR: Could not connect to "
+                            "lockdownd"),
+            std::string::npos)
+      << failed.err;
+  EXPECT_EQ(failed.out.find("Category"), std::string::npos);
 }
 
 }  // namespace
