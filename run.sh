@@ -5,17 +5,23 @@
 #   ./run.sh [BACKUP_FOLDER] --out DIR  recovers into DIR instead of ./recovered
 #   ./run.sh --gui [BACKUP_FOLDER]      opens the desktop application, its backup list
 #                                       showing the sample backup (or BACKUP_FOLDER's root)
+#   ./run.sh --device [--out DIR]       the connected-device path on a simulated device made
+#                                       on the fly: list it, back it up, scan and recover the
+#                                       backup, copy its photos (with --gui: the application
+#                                       with that device attached)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 BACKUP=
 OUT=
 GUI=
+DEVICE=
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) [ $# -ge 2 ] || { echo "run.sh: --out needs a folder" >&2; exit 2; }; OUT=$2; shift 2 ;;
     --out=*) OUT=${1#--out=}; shift ;;
     --gui) GUI=1; shift ;;
+    --device) DEVICE=1; shift ;;
     -*) echo "run.sh: unknown option: $1" >&2; exit 2 ;;
     *) BACKUP=$1; shift ;;
   esac
@@ -25,9 +31,37 @@ done
 if [ ! -f build/build.ninja ]; then
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-ninja -C build retrievo make-sample-backup $([ -n "$GUI" ] && echo retrievo-gui) >/dev/null
+ninja -C build retrievo make-sample-backup $([ -n "$GUI" ] && echo retrievo-gui) \
+  $([ -n "$DEVICE" ] && echo make-sample-device retrievo-sim-backup) >/dev/null
 
 RETRIEVO=build/retrievo
+if [ -n "$DEVICE" ]; then
+  # A simulated device (the phone behind the sample backup), made afresh for each run; its
+  # backups go into a folder of this script's rather than /tmp/Backup.
+  rm -rf sample/device sample/device-backups
+  build/make-sample-device sample/device >/dev/null
+  export RETRIEVO_DEVICE="simulated:$PWD/sample/device"
+  if [ -n "$GUI" ]; then exec build/retrievo-gui; fi
+  [ -n "$OUT" ] || { OUT=recovered; rm -rf "$OUT"; }
+  echo "== Device"
+  "$RETRIEVO" device list
+  echo
+  echo "== Device backup and scan"
+  "$RETRIEVO" device backup --root sample/device-backups
+  BACKUP=$(ls -d sample/device-backups/*/ | head -n 1)
+  echo
+  echo "== Recover"
+  status=0
+  "$RETRIEVO" recover "$BACKUP" --out "$OUT" --all || status=$?
+  if [ "$status" -ne 0 ] && [ "$status" -ne 4 ]; then exit "$status"; fi
+  echo
+  echo "== Photos read straight from the device"
+  "$RETRIEVO" device photos --out "$OUT/Device Photos"
+  echo
+  echo "== Recovered files (bytes, path)"
+  find "$OUT" -mindepth 1 -printf '%s\t%P%y\n' | sed 's/d$/\//; s/f$//' | LC_ALL=C sort -t$'\t' -k2
+  exit "$status"
+fi
 if [ -z "$BACKUP" ]; then
   BACKUP=sample/Backup/5f2e8c1d9a7b4e6f0c3d2b1a9e8f7d6c5b4a3f2e
   if [ ! -d "$BACKUP" ]; then
