@@ -153,9 +153,6 @@ void MzWindow::connectDeviceSource() {
 }
 
 void MzWindow::refreshDevicePanels() {
-  if (const auto device = delegate_.attachedDevice()) {
-    devicePanel_->showDevice(device->name, device->model, device->version, device->phoneNumber);
-  }
   if (scanIntType == 1) showScanDeviceView();
 }
 
@@ -282,7 +279,7 @@ void MzWindow::buildEntryViews() {
       delegate_.nc.post("ScanAdancedFinished");
       return;
     }
-    scanDiskAidMediaThread(delegate_.nc, *delegate_.manager, device->position, kAdvancedScanFolder,
+    scanDiskAidMediaThread(delegate_.nc, *delegate_.manager, device->position, advancedScanFolder,
                            [this] { return stopAdvancedScan_.load(); });
   };
   results_->setBackupBrowserTree(&tree_);
@@ -361,6 +358,9 @@ QWidget* MzWindow::scanItunesView() const { return scanItunesView_; }
 
 void MzWindow::showScanDeviceView() {
   const bool connected = delegate_.bDeviceHasConnected.load();
+  if (const auto device = delegate_.attachedDevice()) {
+    devicePanel_->showDevice(device->name, device->model, device->version, device->phoneNumber);
+  }
   scanDeviceHasDeviceView_->setVisible(connected);
   scanDeviceNoDeviceView_->setVisible(!connected);
   scanItunesView_->hide();

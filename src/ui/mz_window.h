@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "device/advanced_photo_scan.h"
 #include "results/tree_controller.h"
 
 class BackupBrowserPane;
@@ -93,6 +94,9 @@ class MzWindow : public QMainWindow {
   MzButton* itunesBtn() const { return itunesBtn_; }
   MzButton* icloudBtn() const { return icloudBtn_; }
   ResultsView* resultView() const { return resultPage_; }
+  DevicePanel* devicePanel() const { return devicePanel_; }
+  // Where the advanced photo scan copies the device's media; tests put their own.
+  std::string advancedScanFolder = kAdvancedScanFolder;
   MzResultViewController& results() { return *results_; }
 
  protected:

@@ -57,6 +57,7 @@ class ResultsView : public QWidget, public ResultView {
   QCheckBox* selectAllSwitch() const { return selectAll_; }
   QLabel* selectionLabel() const { return selection_; }
   QPushButton* recoverButton() const { return recover_; }
+  QPushButton* advancedScanButton() const { return advancedScan_; }
   QLineEdit* searchField() const { return search_; }
   QTextBrowser* preview() const { return preview_; }
   MzHexPreview& hexPreview() { return *hex_; }

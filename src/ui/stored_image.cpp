@@ -3,11 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <cerrno>
 
 #include "catalogue/stored_plaintext.h"
 
