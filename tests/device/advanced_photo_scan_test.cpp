@@ -13,6 +13,7 @@
 
 #include "base/conversions.h"
 #include "extract/item_records.h"
+#include "forwarding_backend.h"
 #include "simulated_devices.h"
 
 namespace {
@@ -69,88 +70,18 @@ bool inScannedFolder(const fs::path& relative) {
   return false;
 }
 
-// A backend that lists extra names in every folder of the media file system, as a hostile
-// device could; everything else goes to the simulated backend.
-class HostileNames final : public amd::DeviceBackend {
+// File connections that list extra names in every folder, as a hostile device could.
+class HostileNames final : public devicetest::ForwardingFiles {
  public:
-  HostileNames(std::unique_ptr<amd::DeviceBackend> inner, std::vector<std::string> extra)
-      : inner_(std::move(inner)), extra_(std::move(extra)) {}
-
-  std::string name() const override { return inner_->name(); }
-  int subscribe(EventCallback c) override { return inner_->subscribe(std::move(c)); }
-  int unsubscribe() override { return inner_->unsubscribe(); }
-  std::optional<std::string> unavailableReason() const override {
-    return inner_->unavailableReason();
+  HostileNames(std::unique_ptr<amd::FileConnection> inner, std::vector<std::string> extra)
+      : ForwardingFiles(std::move(inner)), extra_(std::move(extra)) {}
+  int readDirectory(const std::string& p, std::vector<std::string>* names) override {
+    const int code = ForwardingFiles::readDirectory(p, names);
+    if (code == 0) names->insert(names->end(), extra_.begin(), extra_.end());
+    return code;
   }
-  int connect(amd::DeviceHandle d) override { return inner_->connect(d); }
-  int validatePairing(amd::DeviceHandle d) override { return inner_->validatePairing(d); }
-  int pair(amd::DeviceHandle d) override { return inner_->pair(d); }
-  bool isPaired(amd::DeviceHandle d) override { return inner_->isPaired(d); }
-  int startSession(amd::DeviceHandle d) override { return inner_->startSession(d); }
-  int stopSession(amd::DeviceHandle d) override { return inner_->stopSession(d); }
-  int disconnect(amd::DeviceHandle d) override { return inner_->disconnect(d); }
-  amd::PlistPtr copyValue(amd::DeviceHandle d, const std::optional<std::string>& domain,
-                          const std::optional<std::string>& key) override {
-    return inner_->copyValue(d, domain, key);
-  }
-  int startService(amd::DeviceHandle d, const std::string& n, amd::ServiceConnection* s) override {
-    return inner_->startService(d, n, s);
-  }
-  int startHouseArrest(amd::DeviceHandle d, const std::string& id,
-                       amd::ServiceConnection* s) override {
-    return inner_->startHouseArrest(d, id, s);
-  }
-  int lookupApplications(amd::DeviceHandle d, plist_t o, amd::PlistPtr* a) override {
-    return inner_->lookupApplications(d, o, a);
-  }
-  std::unique_ptr<amd::FileConnection> openFileConnection(amd::ServiceConnection s) override {
-    auto files = inner_->openFileConnection(s);
-    return files ? std::make_unique<Files>(std::move(files), extra_) : nullptr;
-  }
-  int send(amd::ServiceConnection s, const std::uint8_t* d, std::size_t n,
-           std::size_t* o) override {
-    return inner_->send(s, d, n, o);
-  }
-  int receive(amd::ServiceConnection s, std::uint8_t* b, std::size_t n, std::size_t* o) override {
-    return inner_->receive(s, b, n, o);
-  }
-  void closeService(amd::ServiceConnection s) override { inner_->closeService(s); }
 
  private:
-  class Files final : public amd::FileConnection {
-   public:
-    Files(std::unique_ptr<amd::FileConnection> inner, std::vector<std::string> extra)
-        : inner_(std::move(inner)), extra_(std::move(extra)) {}
-    int readDirectory(const std::string& p, std::vector<std::string>* names) override {
-      const int code = inner_->readDirectory(p, names);
-      if (code == 0) names->insert(names->end(), extra_.begin(), extra_.end());
-      return code;
-    }
-    int fileInfo(const std::string& p, std::map<std::string, std::string>* i) override {
-      return inner_->fileInfo(p, i);
-    }
-    int openFile(const std::string& p, amd::FileMode m, FileHandle* f) override {
-      return inner_->openFile(p, m, f);
-    }
-    int readFile(FileHandle f, std::uint8_t* b, std::size_t n, std::size_t* got) override {
-      return inner_->readFile(f, b, n, got);
-    }
-    int writeFile(FileHandle f, const std::uint8_t* d, std::size_t n) override {
-      return inner_->writeFile(f, d, n);
-    }
-    int closeFile(FileHandle f) override { return inner_->closeFile(f); }
-    int removePath(const std::string& p) override { return inner_->removePath(p); }
-    int makeDirectory(const std::string& p) override { return inner_->makeDirectory(p); }
-    int renamePath(const std::string& a, const std::string& b) override {
-      return inner_->renamePath(a, b);
-    }
-
-   private:
-    std::unique_ptr<amd::FileConnection> inner_;
-    std::vector<std::string> extra_;
-  };
-
-  std::unique_ptr<amd::DeviceBackend> inner_;
   std::vector<std::string> extra_;
 };
 
@@ -286,8 +217,11 @@ TEST_F(AdvancedPhotoScanTest, RefusesHostileDeviceNamesAndWritesNothingOutsideTh
   EXPECT_TRUE(isSafeDeviceName("..IMG_0001.JPG"));
   EXPECT_TRUE(isSafeDeviceName(std::string(255, 'A')));
 
-  DeviceManager manager(std::make_unique<HostileNames>(
-      amd::makeSimulatedBackend({devices_.folder(0)}, std::chrono::milliseconds(10)), hostile));
+  DeviceManager manager(std::make_unique<devicetest::ForwardingBackend>(
+      amd::makeSimulatedBackend({devices_.folder(0)}, std::chrono::milliseconds(10)),
+      [&hostile](std::unique_ptr<amd::FileConnection> files) {
+        return std::make_unique<HostileNames>(std::move(files), hostile);
+      }));
   const std::string local = scratch("inner/Photos");
   fs::create_directories(scratch("inner"));
   const AdvancedPhotoScanSummary summary = scan(manager, local);

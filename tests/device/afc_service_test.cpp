@@ -10,6 +10,7 @@
 
 #include "device/app_service.h"
 #include "device/plist_values.h"
+#include "forwarding_backend.h"
 #include "simulated_devices.h"
 
 namespace {
@@ -22,91 +23,23 @@ std::vector<std::string> sorted(std::vector<std::string> names) {
   return names;
 }
 
-// A backend that passes everything to the simulated one, except that its file connections
-// fail the `failingRead`-th read of every file (1-based).
-class FailingReads final : public amd::DeviceBackend {
+// File connections that fail the `failingRead`-th read of every file (1-based).
+class FailingReads final : public devicetest::ForwardingFiles {
  public:
-  FailingReads(std::unique_ptr<amd::DeviceBackend> inner, int failingRead)
-      : inner_(std::move(inner)), failingRead_(failingRead) {}
-
-  std::string name() const override { return inner_->name(); }
-  int subscribe(EventCallback callback) override { return inner_->subscribe(std::move(callback)); }
-  int unsubscribe() override { return inner_->unsubscribe(); }
-  std::optional<std::string> unavailableReason() const override {
-    return inner_->unavailableReason();
+  FailingReads(std::unique_ptr<amd::FileConnection> inner, int failingRead)
+      : ForwardingFiles(std::move(inner)), failingRead_(failingRead) {}
+  int openFile(const std::string& p, amd::FileMode m, FileHandle* f) override {
+    reads_ = 0;
+    return ForwardingFiles::openFile(p, m, f);
   }
-  int connect(amd::DeviceHandle d) override { return inner_->connect(d); }
-  int validatePairing(amd::DeviceHandle d) override { return inner_->validatePairing(d); }
-  int pair(amd::DeviceHandle d) override { return inner_->pair(d); }
-  bool isPaired(amd::DeviceHandle d) override { return inner_->isPaired(d); }
-  int startSession(amd::DeviceHandle d) override { return inner_->startSession(d); }
-  int stopSession(amd::DeviceHandle d) override { return inner_->stopSession(d); }
-  int disconnect(amd::DeviceHandle d) override { return inner_->disconnect(d); }
-  amd::PlistPtr copyValue(amd::DeviceHandle d, const std::optional<std::string>& domain,
-                          const std::optional<std::string>& key) override {
-    return inner_->copyValue(d, domain, key);
+  int readFile(FileHandle f, std::uint8_t* b, std::size_t n, std::size_t* got) override {
+    if (++reads_ == failingRead_) return -99;
+    return ForwardingFiles::readFile(f, b, n, got);
   }
-  int startService(amd::DeviceHandle d, const std::string& name,
-                   amd::ServiceConnection* s) override {
-    return inner_->startService(d, name, s);
-  }
-  int startHouseArrest(amd::DeviceHandle d, const std::string& id,
-                       amd::ServiceConnection* s) override {
-    return inner_->startHouseArrest(d, id, s);
-  }
-  int lookupApplications(amd::DeviceHandle d, plist_t o, amd::PlistPtr* a) override {
-    return inner_->lookupApplications(d, o, a);
-  }
-  std::unique_ptr<amd::FileConnection> openFileConnection(amd::ServiceConnection s) override {
-    auto files = inner_->openFileConnection(s);
-    return files ? std::make_unique<Files>(std::move(files), failingRead_) : nullptr;
-  }
-  int send(amd::ServiceConnection s, const std::uint8_t* d, std::size_t n,
-           std::size_t* o) override {
-    return inner_->send(s, d, n, o);
-  }
-  int receive(amd::ServiceConnection s, std::uint8_t* b, std::size_t n, std::size_t* o) override {
-    return inner_->receive(s, b, n, o);
-  }
-  void closeService(amd::ServiceConnection s) override { inner_->closeService(s); }
 
  private:
-  class Files final : public amd::FileConnection {
-   public:
-    Files(std::unique_ptr<amd::FileConnection> inner, int failingRead)
-        : inner_(std::move(inner)), failingRead_(failingRead) {}
-    int readDirectory(const std::string& p, std::vector<std::string>* n) override {
-      return inner_->readDirectory(p, n);
-    }
-    int fileInfo(const std::string& p, std::map<std::string, std::string>* i) override {
-      return inner_->fileInfo(p, i);
-    }
-    int openFile(const std::string& p, amd::FileMode m, FileHandle* f) override {
-      reads_ = 0;
-      return inner_->openFile(p, m, f);
-    }
-    int readFile(FileHandle f, std::uint8_t* b, std::size_t n, std::size_t* got) override {
-      if (++reads_ == failingRead_) return -99;
-      return inner_->readFile(f, b, n, got);
-    }
-    int writeFile(FileHandle f, const std::uint8_t* d, std::size_t n) override {
-      return inner_->writeFile(f, d, n);
-    }
-    int closeFile(FileHandle f) override { return inner_->closeFile(f); }
-    int removePath(const std::string& p) override { return inner_->removePath(p); }
-    int makeDirectory(const std::string& p) override { return inner_->makeDirectory(p); }
-    int renamePath(const std::string& a, const std::string& b) override {
-      return inner_->renamePath(a, b);
-    }
-
-   private:
-    std::unique_ptr<amd::FileConnection> inner_;
-    int failingRead_;
-    int reads_ = 0;
-  };
-
-  std::unique_ptr<amd::DeviceBackend> inner_;
   int failingRead_;
+  int reads_ = 0;
 };
 
 class AfcServiceTest : public testing::Test {
@@ -204,8 +137,11 @@ TEST_F(AfcServiceTest, NothingCopiedIsAFailure) {
 
 TEST_F(AfcServiceTest, AReadFailingPartWayLeavesNoTruncatedCopy) {
   for (int failing : {1, 3}) {
-    DeviceManager manager(
-        std::make_unique<FailingReads>(amd::makeSimulatedBackend({devices_.folder(0)}), failing));
+    DeviceManager manager(std::make_unique<devicetest::ForwardingBackend>(
+        amd::makeSimulatedBackend({devices_.folder(0)}),
+        [failing](std::unique_ptr<amd::FileConnection> files) {
+          return std::make_unique<FailingReads>(std::move(files), failing);
+        }));
     manager.subscribe();
     amd::AfcService afc(manager);
     ASSERT_EQ(afc.open(1), 0);
