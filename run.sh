@@ -42,27 +42,7 @@ if [ -n "$DEVICE" ]; then
   build/make-sample-device sample/device >/dev/null
   export RETRIEVO_DEVICE="simulated:$PWD/sample/device"
   if [ -n "$GUI" ]; then exec build/retrievo-gui; fi
-  [ -n "$OUT" ] || { OUT=recovered; rm -rf "$OUT"; }
-  echo "== Device"
-  "$RETRIEVO" device list
-  echo
-  echo "== Device backup and scan"
-  "$RETRIEVO" device backup --root sample/device-backups
-  BACKUP=$(ls -d sample/device-backups/*/ | head -n 1)
-  echo
-  echo "== Recover"
-  status=0
-  "$RETRIEVO" recover "$BACKUP" --out "$OUT" --all || status=$?
-  if [ "$status" -ne 0 ] && [ "$status" -ne 4 ]; then exit "$status"; fi
-  echo
-  echo "== Photos read straight from the device"
-  "$RETRIEVO" device photos --out "$OUT/Device Photos"
-  echo
-  echo "== Recovered files (bytes, path)"
-  find "$OUT" -mindepth 1 -printf '%s\t%P%y\n' | sed 's/d$/\//; s/f$//' | LC_ALL=C sort -t$'\t' -k2
-  exit "$status"
-fi
-if [ -z "$BACKUP" ]; then
+elif [ -z "$BACKUP" ]; then
   BACKUP=sample/Backup/5f2e8c1d9a7b4e6f0c3d2b1a9e8f7d6c5b4a3f2e
   if [ ! -d "$BACKUP" ]; then
     rm -rf sample
@@ -82,16 +62,30 @@ if [ -z "$OUT" ]; then
   rm -rf "$OUT"
 fi
 
-echo "== Backup"
-"$RETRIEVO" list "$BACKUP"
-echo
-echo "== Scan"
-"$RETRIEVO" scan "$BACKUP"
+if [ -n "$DEVICE" ]; then
+  echo "== Device"
+  "$RETRIEVO" device list
+  echo
+  echo "== Device backup and scan"
+  "$RETRIEVO" device backup --root sample/device-backups
+  BACKUP=$(ls -d sample/device-backups/*/ | head -n 1)
+else
+  echo "== Backup"
+  "$RETRIEVO" list "$BACKUP"
+  echo
+  echo "== Scan"
+  "$RETRIEVO" scan "$BACKUP"
+fi
 echo
 echo "== Recover"
 status=0
 "$RETRIEVO" recover "$BACKUP" --out "$OUT" --all || status=$?
 if [ "$status" -ne 0 ] && [ "$status" -ne 4 ]; then exit "$status"; fi
+if [ -n "$DEVICE" ]; then
+  echo
+  echo "== Photos read straight from the device"
+  "$RETRIEVO" device photos --out "$OUT/Device Photos"
+fi
 echo
 echo "== Recovered files (bytes, path)"
 find "$OUT" -mindepth 1 -printf '%s\t%P%y\n' | sed 's/d$/\//; s/f$//' | LC_ALL=C sort -t$'\t' -k2
