@@ -1,8 +1,10 @@
 #include "base/conversions.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -433,4 +435,24 @@ std::string getFullName(std::uint64_t number) {
   std::string text = std::to_string(number);
   if (text.size() < 8) text.insert(0, 8 - text.size(), '0');
   return text;
+}
+
+std::optional<std::string> birthdayDate(const std::string& stored) {
+  const char* begin = stored.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const double seconds = std::strtod(begin, &end);
+  if (end == begin || *end != '\0' || errno != 0 || !std::isfinite(seconds) ||
+      std::fabs(seconds) > 4e11) {
+    return std::nullopt;
+  }
+  const std::time_t unix = static_cast<std::time_t>(std::floor(seconds)) +
+                           static_cast<std::time_t>(kSecondsFrom1970To2001);
+  std::tm tm{};
+  if (gmtime_r(&unix, &tm) == nullptr || tm.tm_year + 1900 < 1 || tm.tm_year + 1900 > 9999) {
+    return std::nullopt;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  return std::string(text);
 }

@@ -45,6 +45,11 @@ std::string GetNSStringDate(const std::wstring& text);
 // Both in one: the date text, or "" when there is none.
 std::string dateText(std::int64_t seconds, int fileType);
 
+// An address book's birthday as the calendar date "YYYY-MM-DD". The book keeps it as text
+// holding seconds since 2001-01-01 UTC (of the day's noon, so the UTC date is the day itself);
+// none when the text is not such a number or the year falls outside 1..9999.
+std::optional<std::string> birthdayDate(const std::string& stored);
+
 // The local zone's offset from UTC at an instant (seconds since 1970 UTC), as localtime_r
 // gives it (tm_gmtoff, so TZ applies), or none where localtime_r cannot convert the instant.
 // The answers are remembered: a scan converts hundreds of thousands of dates, spread over

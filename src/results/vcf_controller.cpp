@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "base/conversions.h"
 #include "base/log.h"
 #include "results/file_copy.h"
 
@@ -171,6 +172,9 @@ const std::string& MzVCFController::buildCard(const MzContactNode& contact) {
   writeKind(Kind::Phone, "TEL", "", contact.contactPhone);
   writeKind(Kind::Address, "ADR", "", contact.contactAdress);
   writeKind(Kind::Url, "URL", "", contact.contactHomepage);
+  if (const auto birthday = birthdayDate(contact.contactBirthday)) {
+    strContent += "BDAY:" + *birthday + "\r\n";
+  }
   if (contact.imageData && !contact.imageData->empty()) {
     const auto& bytes = *contact.imageData;
     std::string encoded(encodedLength(bytes.size(), true), '\0');

@@ -242,8 +242,10 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
                                    field("Job title", r->contactJobtitle)} +
                        valueRows(*r, MzContactValue::Kind::Address, "Address", r->contactAdress) +
                        valueRows(*r, MzContactValue::Kind::Url, "Home page", r->contactHomepage) +
-                       QStringList{field("Birthday", r->contactBirthday),
-                                   field("Note", r->contactNote)});
+                       QStringList{
+                           field("Birthday",
+                                 birthdayDate(r->contactBirthday).value_or(r->contactBirthday)),
+                           field("Note", r->contactNote)});
         } else if constexpr (std::is_same_v<T, MzMessageTreeNode>) {
           return conversation(*r, backupFolder);
         } else if constexpr (std::is_same_v<T, MzNoteNode>) {

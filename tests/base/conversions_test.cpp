@@ -305,3 +305,12 @@ TEST(Char2UnicodeTest, RefusesInvalidInput) {
 }
 
 }  // namespace
+
+TEST(BirthdayDate, IsTheCalendarDayOfTheStoredNoon) {
+  EXPECT_EQ(birthdayDate("-464616000"), "1986-04-12");  // 1986-04-12 12:00 UTC
+  EXPECT_EQ(birthdayDate("-464616000.0"), "1986-04-12");
+  EXPECT_EQ(birthdayDate("0"), "2001-01-01");
+  for (const char* text : {"", "soon", "12abc", "1e300", "nan"}) {
+    EXPECT_EQ(birthdayDate(text), std::nullopt) << text;
+  }
+}

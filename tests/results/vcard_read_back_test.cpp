@@ -36,6 +36,8 @@ for path in sys.argv[1:]:
             types = sorted(t.upper() for t in line.params.get("TYPE", []))
             lines.append({"type": types, "value": v})
         out[name] = lines
+    if "bday" in card.contents:
+        out["bday"] = card.bday.value
     cards.append(out)
 print(json.dumps(cards))
 )";
@@ -115,6 +117,7 @@ TEST_P(VCardsReadBack, EveryNameValueAndLabelOfTheContacts) {
   awkward->values = {phone, address};
   contacts.push_back(awkward);
 
+  const json description = fixtures::sampleDescription();
   json expected = json::array();
   std::vector<std::string> args = {"-c", kReader};
   const std::map<std::string, std::string> lineOfKind = {
@@ -144,6 +147,13 @@ TEST_P(VCardsReadBack, EveryNameValueAndLabelOfTheContacts) {
     card["n"] = {contact->lastName, contact->firstName, contact->middleName, contact->namePrefix,
                  contact->nameSuffix};
     card["fn"] = contact->contactName;
+    // The birthday as the description gives it: the calendar day, whatever the book stores.
+    for (const auto& described : description["contacts"]) {
+      if (described.value("first", "") == contact->firstName &&
+          described.value("last", "") == contact->lastName && described.contains("birthday")) {
+        card["bday"] = described["birthday"];
+      }
+    }
     expected.push_back(card);
 
     MzVCFController vcf;
