@@ -172,6 +172,16 @@ class IndentedWriter {
 
 }  // namespace
 
+void appendIndentedJson(std::string& out, const nlohmann::json& value, std::size_t indent) {
+  const std::size_t start = out.size();
+  if (IndentedWriter(out).write(value, indent)) return;
+  out.resize(start);
+  nlohmann::detail::serializer<nlohmann::json> library(
+      nlohmann::detail::output_adapter<char, std::string>(out), ' ',
+      nlohmann::json::error_handler_t::strict);
+  library.dump(value, true, false, 2, static_cast<unsigned int>(indent));
+}
+
 std::string indentedJsonText(const nlohmann::json& doc) {
   std::string text;
   if (!IndentedWriter(text).write(doc, 0)) return doc.dump(2);

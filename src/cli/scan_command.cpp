@@ -13,14 +13,33 @@
 namespace cli {
 namespace {
 
-int writeDocument(const nlohmann::json& doc, const std::string& target) {
-  const std::string text = indentedJsonText(doc) + "\n";
+// Writes the scan document to `target` ("-" for stdout) as it is made, record by record.
+int writeDocument(ScanSession& session, const std::string& target) {
+  const MzResultViewController& results = session.results();
   if (target == "-") {
-    std::cout << text;
+    writeScanDocument(*session.backup(), results, session.problems(), [](std::string_view text) {
+      std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+      return true;
+    });
     return kExitOk;
   }
+  // A document the library refuses to write throws before any file is left behind: the
+  // half-written temporary file is removed first, then the exception goes on.
+  std::exception_ptr refused;
   std::string error;
-  if (!writeFileAtomically(target, text, &error)) {
+  const bool written = writeFileAtomicallyWith(
+      target,
+      [&](const std::function<bool(std::string_view)>& write) {
+        try {
+          return writeScanDocument(*session.backup(), results, session.problems(), write);
+        } catch (const nlohmann::json::exception&) {
+          refused = std::current_exception();
+          return false;
+        }
+      },
+      &error);
+  if (refused) std::rethrow_exception(refused);
+  if (!written) {
     std::cerr << "retrievo: " << error << '\n';
     return kExitFailure;
   }
@@ -42,8 +61,7 @@ int runScan(const ScanOptions& opt) {
   MzResultViewController& results = session.results();
 
   if (!opt.json.empty()) {
-    int code =
-        writeDocument(scanDocument(*session.backup(), results, session.problems()), opt.json);
+    int code = writeDocument(session, opt.json);
     if (code != kExitOk || opt.json == "-") return code;
   }
   TablePrinter table({"Category", "Live", "Deleted"});

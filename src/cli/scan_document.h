@@ -6,7 +6,9 @@
 // Readers rely on this layout: add to it, never rename.
 #pragma once
 
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "catalogue/device_node.h"
 #include "cli/json_text.h"
@@ -15,6 +17,15 @@
 
 nlohmann::json scanDocument(const MzIOSDeviceNode& backup, const MzResultViewController& results,
                             const std::vector<ScanProblem>& problems);
+
+// The text of scanDocument(...) as indentedJsonText gives it, with a newline after it, made
+// record by record and handed to `write` in pieces of about a megabyte: the document of a
+// large backup runs to tens of megabytes, and neither it nor its text is held whole. Stops
+// when `write` returns false and returns false then; true when every piece was written.
+// Text the writer leaves to the library throws what doc.dump(2) throws.
+bool writeScanDocument(const MzIOSDeviceNode& backup, const MzResultViewController& results,
+                       const std::vector<ScanProblem>& problems,
+                       const std::function<bool(std::string_view)>& write);
 
 // The records of one category as a JSON array; with `deletedOnly` only the deleted ones.
 nlohmann::json categoryJson(const MzResultViewController& results, ResultCategory category,

@@ -70,6 +70,14 @@ bool isDcim(std::string_view underMediaPath) { return startsWith(underMediaPath,
 
 CurrentCameraRoll::CurrentCameraRoll(PhotoLibrary library) : library_(std::move(library)) {}
 
+CurrentCameraRoll::CurrentCameraRoll(std::future<PhotoLibrary> reading)
+    : reading_(std::move(reading)) {}
+
+const PhotoLibrary& CurrentCameraRoll::library() const {
+  if (reading_.valid()) library_ = reading_.get();
+  return library_;
+}
+
 bool CurrentCameraRoll::takesOver(const MzTreeDirNode& node) {
   if (node.fileDomain != kDomain) return false;
   const std::string_view path = underMedia(node.filePath);
@@ -116,7 +124,7 @@ std::shared_ptr<MzPhotoAndVideoNode> CurrentCameraRoll::recordOf(const Kept& fil
   record->devicePath = file.devicePath;
   if (!file.renderOf.empty()) {
     describeRender(file, original, *record);
-  } else if (const PhotoAsset* asset = assetOf(library_, underMedia(file.devicePath))) {
+  } else if (const PhotoAsset* asset = assetOf(library(), underMedia(file.devicePath))) {
     record->captureDate = asset->captureDate;
     record->originalFileName = asset->originalFileName;
   }
@@ -130,7 +138,7 @@ void CurrentCameraRoll::describeRender(const Kept& file, const Kept* original,
   std::string stem(lastPathComponent(file.renderOf));
   if (!originalPath.empty()) {
     record.renderOf = std::string(kMedia) + std::string(originalPath);
-    if (const PhotoAsset* asset = assetOf(library_, originalPath)) {
+    if (const PhotoAsset* asset = assetOf(library(), originalPath)) {
       record.captureDate = asset->captureDate;
       if (!asset->originalFileName.empty()) stem = stemOf(asset->originalFileName);
     }
@@ -164,8 +172,8 @@ void CurrentCameraRoll::post(NotificationCenter& nc) {
     if (kept_[i].movie || !kept_[i].renderOf.empty() || !isDcim(path)) continue;
     auto movie = movies.find(upper(stemOf(path)));
     if (movie == movies.end() || joined[movie->second]) continue;
-    const PhotoAsset* still = assetOf(library_, path);
-    const PhotoAsset* own = assetOf(library_, underMedia(kept_[movie->second].devicePath));
+    const PhotoAsset* still = assetOf(library(), path);
+    const PhotoAsset* own = assetOf(library(), underMedia(kept_[movie->second].devicePath));
     // The library's word decides; without a row for the still, a movie that is an asset of
     // its own is a video of its own.
     const bool live = still != nullptr ? still->livePhoto : own == nullptr;
@@ -201,13 +209,20 @@ std::optional<CurrentCameraRoll> currentCameraRollOf(const std::string& backupFo
   // A library that cannot be read at all tells nothing; a backup with Manifest.db (iOS 10
   // and later) is still a current one, whose files are listed without what the library
   // would add. Older backups keep their reading.
-  SqliteStatement probe = db.prepare("SELECT count(*) FROM sqlite_master");
-  const bool readable = probe.valid() && probe.step() && !probe.failed();
+  bool readable = false;
+  {
+    SqliteStatement probe = db.prepare("SELECT count(*) FROM sqlite_master");
+    readable = probe.valid() && probe.step() && !probe.failed();
+  }
   if (!readable) {
     std::error_code ec;
     if (!std::filesystem::exists(backupFolder + "/Manifest.db", ec)) return std::nullopt;
     return CurrentCameraRoll();
   }
   if (!PhotoLibrary::isCurrentLibrary(db)) return std::nullopt;
-  return CurrentCameraRoll(PhotoLibrary::read(db));
+  // The library's rows are needed only when the walk is over; reading them meanwhile on a
+  // thread of its own takes that reading off the walk. The connection goes with the thread,
+  // and the private copy stays until the manifest step, which posts the roll, is over.
+  return CurrentCameraRoll(
+      std::async(std::launch::async, [db = std::move(db)] { return PhotoLibrary::read(db); }));
 }

@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +42,9 @@ struct MzPhotoAndVideoNode;
 class CurrentCameraRoll {
  public:
   explicit CurrentCameraRoll(PhotoLibrary library = {});
+  // A roll whose library is still being read by `reading` (on a thread of its own, while the
+  // manifest is walked): add() does not need it, post() and library() wait for it.
+  explicit CurrentCameraRoll(std::future<PhotoLibrary> reading);
 
   // Whether the media file `node` belongs to this reading (and so goes to add()).
   static bool takesOver(const MzTreeDirNode& node);
@@ -50,7 +54,7 @@ class CurrentCameraRoll {
   // Posts the records and forgets the files.
   void post(NotificationCenter& nc);
 
-  const PhotoLibrary& library() const { return library_; }
+  const PhotoLibrary& library() const;
 
  private:
   struct Kept {
@@ -64,12 +68,14 @@ class CurrentCameraRoll {
   std::shared_ptr<MzPhotoAndVideoNode> recordOf(const Kept& file, const Kept* original) const;
   void describeRender(const Kept& file, const Kept* original, MzPhotoAndVideoNode& record) const;
 
-  PhotoLibrary library_;
+  // The library once read; until then `reading_` is valid and library() takes it from there.
+  mutable PhotoLibrary library_;
+  mutable std::future<PhotoLibrary> reading_;
   std::vector<Kept> kept_;
 };
 
 // The current reading of the backup in `backupFolder`, with its library read from a private
-// copy made by `databases`; none when the backup's camera roll is read file by file (no
-// photo library database, or one of iOS 7 and earlier).
+// copy made by `databases` on a thread of its own while the caller goes on; none when the backup's
+// camera roll is read file by file (no photo library database, or one of iOS 7 and earlier).
 std::optional<CurrentCameraRoll> currentCameraRollOf(const std::string& backupFolder,
                                                      DatabasePreparer& databases);

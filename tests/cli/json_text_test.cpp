@@ -70,6 +70,36 @@ TEST(JsonText, TextThatIsNotUtf8IsLeftToTheLibrary) {
   EXPECT_EQ(written(binary), dumped(binary));
 }
 
+// Values written one by one where they stand in a document give the document's text; what is
+// left to the library (binary values here, text that is not UTF-8) is written at its depth
+// too, or throws what the library throws.
+TEST(JsonText, NestedValuesGiveTheTextTheyHaveInTheDocument) {
+  const Json records = {Json::object(),
+                        {{"name", "a \"b\"\n"}, {"list", {1, {{"x", nullptr}}}}},
+                        {{"bytes", Json::binary({1, 2})}, {"sizes", {1, 2}}},
+                        Json::array(),
+                        3.5};
+  const Json doc = {{"records", records}};
+  std::string text = "{\n  \"records\": [";
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    text += i == 0 ? "\n    " : ",\n    ";
+    appendIndentedJson(text, records[i], 4);
+  }
+  text += "\n  ]\n}";
+  EXPECT_EQ(text, doc.dump(2));
+
+  const Json bad = {{"name", "ok \x80 no"}};
+  std::string partial;
+  EXPECT_EQ(dumped(Json{{"r", {bad}}}), [&] {
+    try {
+      appendIndentedJson(partial, bad, 4);
+      return std::string("no exception");
+    } catch (const Json::exception& e) {
+      return std::string("exception: ") + e.what();
+    }
+  }());
+}
+
 // Random documents of random bytes, some of them UTF-8 and some not.
 TEST(JsonText, RandomDocumentsGiveTheSameTextOrException) {
   std::mt19937 random(20261210);
