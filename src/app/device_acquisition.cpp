@@ -2,6 +2,8 @@
 // device services' arrival and removal notifications, and the device backup that turns a
 // connected device into a backup folder for the ordinary scan.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "app/retrievo_app_delegate.h"
 #include "base/log.h"
@@ -158,6 +160,13 @@ void RetrievoAppDelegate::StartBackupDeviceThread() {
   }
 
   amd::DeviceBackupResult result = runDeviceBackup(*device);
+  // A device pulled out makes the tool fail a moment before its removal is told: give the
+  // removal that moment, so that it is not reported as a failure of the tool.
+  for (int i = 0;
+       i < 20 && result.outcome == amd::DeviceBackupOutcome::Failed && bDeviceHasConnected.load();
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 
   // The device went away (or the user stopped): the results view is told the scan ended.
   if (!bDeviceHasConnected.load() || deviceBackupStopRequested_.load() ||
