@@ -162,7 +162,7 @@ int runBrowse(const BrowseOptions& opt) {
     for (const auto& d : folders) out["folders"].push_back(folderJson(*d));
     out["fileChildren"] = nlohmann::json::array();
     for (const MzTreeFileNode* f : files) out["fileChildren"].push_back(fileJson(*f));
-    std::cout << out.dump(2) << '\n';
+    std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     return kExitOk;
   }
 

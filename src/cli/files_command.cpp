@@ -45,7 +45,7 @@ int runFiles(const FilesOptions& opt) {
       out.push_back(
           toJson(*r, !r->fileKey.empty() && std::filesystem::is_regular_file(r->fileKey, ec)));
     }
-    std::cout << out.dump(2) << '\n';
+    std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     return kExitOk;
   }
   TablePrinter table({"Domain", "Device path", "Stored file", "Exists"});

@@ -178,12 +178,14 @@ void appendIndentedJson(std::string& out, const nlohmann::json& value, std::size
   out.resize(start);
   nlohmann::detail::serializer<nlohmann::json> library(
       nlohmann::detail::output_adapter<char, std::string>(out), ' ',
-      nlohmann::json::error_handler_t::strict);
+      nlohmann::json::error_handler_t::replace);
   library.dump(value, true, false, 2, static_cast<unsigned int>(indent));
 }
 
 std::string indentedJsonText(const nlohmann::json& doc) {
   std::string text;
-  if (!IndentedWriter(text).write(doc, 0)) return doc.dump(2);
+  if (!IndentedWriter(text).write(doc, 0)) {
+    return doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
   return text;
 }

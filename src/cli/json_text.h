@@ -7,11 +7,13 @@
 #include <string>
 
 // doc.dump(2), byte for byte. What this writer does not write itself (binary values, text
-// that is not UTF-8) is left to doc.dump(2), which then gives its own text or exception.
+// that is not UTF-8) is left to the library's dump(2), told to write each byte that is not
+// UTF-8 as U+FFFD: text carved out of free space can hold any bytes, and one such byte must
+// not cost the whole document.
 std::string indentedJsonText(const nlohmann::json& doc);
 
 // Appends `value` to `out` as doc.dump(2) writes it where it stands nested `indent` spaces
 // deep, so that a large document can be written piece by piece. What this writer leaves to
-// the library is written by the library's own serializer at that depth, with the text or the
-// exception doc.dump(2) would give.
+// the library is written by the library's own serializer at that depth, as indentedJsonText
+// writes it.
 void appendIndentedJson(std::string& out, const nlohmann::json& value, std::size_t indent);

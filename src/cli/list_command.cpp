@@ -80,7 +80,7 @@ int runList(const ListOptions& opt) {
       record["encrypted"] = isEncryptedBackup(node->backUpFilePath);
       out.push_back(std::move(record));
     }
-    std::cout << out.dump(2) << '\n';
+    std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     return status;
   }
   if (catalogue.count() == 0) {

@@ -22,7 +22,8 @@ nlohmann::json scanDocument(const MzIOSDeviceNode& backup, const MzResultViewCon
 // record by record and handed to `write` in pieces of about a megabyte: the document of a
 // large backup runs to tens of megabytes, and neither it nor its text is held whole. Stops
 // when `write` returns false and returns false then; true when every piece was written.
-// Text the writer leaves to the library throws what doc.dump(2) throws.
+// Bytes of a text that are not UTF-8 (text carved out of free space can hold any) are
+// written as U+FFFD, as by indentedJsonText.
 bool writeScanDocument(const MzIOSDeviceNode& backup, const MzResultViewController& results,
                        const std::vector<ScanProblem>& problems,
                        const std::function<bool(std::string_view)>& write);

@@ -106,7 +106,8 @@ int runSearch(const SearchOptions& opt) {
   }
   const ResultRows& rows = results.shownRows();
   if (opt.json) {
-    std::cout << rowsJson(rows).dump(2) << '\n';
+    std::cout << rowsJson(rows).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+              << '\n';
   } else {
     TablePrinter table(headersFor(*category));
     for (const auto& row : rows) table.addRow(cellsOf(row));

@@ -258,7 +258,9 @@ int runShow(const ShowOptions& opt) {
   ScanSession session;
   if (int code = session.run(opt.backup, true); code != kExitOk) return code;
   if (opt.json) {
-    std::cout << categoryJson(session.results(), *category, opt.deletedOnly).dump(2) << '\n';
+    std::cout << categoryJson(session.results(), *category, opt.deletedOnly)
+                     .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+              << '\n';
   } else {
     printCategory(session.results(), *category, opt.deletedOnly);
   }
