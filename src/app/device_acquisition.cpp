@@ -174,15 +174,18 @@ void RetrievoAppDelegate::StartBackupDeviceThread() {
     finishWithout("");
     return;
   }
+  // A failed run is never scanned, even when an earlier backup of the device is still there:
+  // the user would take it for the device's data of today.
+  if (result.outcome == amd::DeviceBackupOutcome::Failed) {
+    finishWithout(result.message);
+    return;
+  }
   iosDeviceController_.removeAllObjects();
   std::string refusal;
   iosDeviceController_.addDeviceNodeByPath(result.backupFolder, &refusal);
   if (iosDeviceController_.count() == 0) {
-    // What the tool said explains an empty folder better than the catalogue's refusal.
-    finishWithout(result.outcome == amd::DeviceBackupOutcome::Failed
-                      ? result.message
-                      : "the device backup failed: " +
-                            (refusal.empty() ? std::string("no backup was written") : refusal));
+    finishWithout("the device backup failed: " +
+                  (refusal.empty() ? std::string("no backup was written") : refusal));
     return;
   }
   std::shared_ptr<MzIOSDeviceNode> node = iosDeviceController_.arrangedObjects().front();

@@ -11,6 +11,7 @@
 
 #include "../device/simulated_devices.h"
 #include "app/retrievo_app_delegate.h"
+#include "backup_writer.h"
 #include "device/backup_ticker.h"
 #include "support/temp_dir.h"
 
@@ -131,7 +132,12 @@ TEST(DeviceSource, ADeviceRemovedOrABrokenToolEndsTheRunWithoutAScan) {
   DeviceSourceRun run(*manager);
   run.delegate.deviceBackupTicker = std::make_shared<amd::ManualBackupTicker>();
 
-  // A tool that exits at once with a complaint: the reason is told, the scan ends.
+  // A tool that exits at once with a complaint: the reason is told, the scan ends, and the
+  // backup an earlier run left in the folder is not scanned as if it were today's.
+  fixtures::BackupWriter earlier(run.delegate.deviceBackupRoot + "/" +
+                                 fixtures::sha1Hex("Emma's iPhone"));
+  earlier.addFile("HomeDomain", "Library/Preferences/a.plist", {'b', 'p'});
+  ASSERT_TRUE(earlier.write());
   const std::string broken =
       run.work.writeFile("broken.sh", "#!/bin/sh\necho 'ERROR: could not pair' >&2\nexit 3\n");
   std::filesystem::permissions(broken, std::filesystem::perms::owner_all);
