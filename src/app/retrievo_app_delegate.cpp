@@ -48,7 +48,7 @@ ManifestReadResult RetrievoAppDelegate::scanDirAnalyThread(const std::string& ba
   // Only a scan reads the photo library: a plain file listing has no use for its copy.
   if (databases != nullptr) currentRoll_ = currentCameraRollOf(backupFolder, *databases);
   ManifestReadResult result = ::scanDirAnalyThread(backupFolder, scan->treeFileArray, options);
-  if (currentRoll_) currentRoll_->post(nc);
+  if (currentRoll_) currentRoll_->post(nc, &scanProblems);
   currentRoll_.reset();
   return result;
 }

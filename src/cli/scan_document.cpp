@@ -1,5 +1,10 @@
 #include "cli/scan_document.h"
 
+#include <algorithm>
+#include <future>
+#include <string>
+#include <system_error>
+
 #include "cli/json_records.h"
 #include "cli/scan_session.h"
 
@@ -95,20 +100,83 @@ class PieceWriter {
   bool ok_ = true;
 };
 
+// The text of records [begin, end) of `list`, each as the array of writeCategory holds it
+// (",\n    " and the record's JSON at depth 4).
+template <typename T>
+std::string recordsText(const RecordList<T>& list, std::size_t begin, std::size_t end) {
+  std::string text;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (!list[i]) continue;
+    text += ",\n    ";
+    appendIndentedJson(text, toJson(*list[i]), 4);
+  }
+  return text;
+}
+
+// Writes `list` as the JSON array indentedJsonText writes at depth 2. Records are turned into
+// text a block at a time, two blocks at once (the second on a thread of its own): the text of
+// the records is most of the time the document takes, and the records are only read.
+template <typename T>
+bool writeRecords(const RecordList<T>& list, PieceWriter& out) {
+  constexpr std::size_t kBlock = 2048;
+  bool first = true;
+  auto append = [&](std::string_view text) {
+    if (text.empty()) return out.flush();
+    if (first) {
+      out.text() += "[";
+      text.remove_prefix(1);  // the first record's comma
+      first = false;
+    }
+    out.text() += text;
+    return out.flush();
+  };
+  for (std::size_t begin = 0; begin < list.size(); begin += 2 * kBlock) {
+    const std::size_t middle = std::min(begin + kBlock, list.size());
+    const std::size_t end = std::min(middle + kBlock, list.size());
+    std::future<std::string> second;
+    if (middle < end) {
+      try {
+        second = std::async(std::launch::async,
+                            [&list, middle, end] { return recordsText(list, middle, end); });
+      } catch (const std::system_error&) {
+        // No thread to be had: the block is written after the first one instead.
+      }
+    }
+    const bool ok = append(recordsText(list, begin, middle));
+    const std::string later = second.valid() ? second.get() : recordsText(list, middle, end);
+    if (!ok || !append(later)) return false;
+  }
+  out.text() += first ? "[]" : "\n  ]";
+  return true;
+}
+
 // Writes the records of `category` as the JSON array indentedJsonText writes at depth 2.
 bool writeCategory(const MzResultViewController& results, ResultCategory category,
                    PieceWriter& out) {
-  bool first = true;
-  bool ok = true;
-  eachCategoryRecordJson(results, category, false, [&](const nlohmann::json& record) {
-    if (!ok) return;
-    out.text() += first ? "[\n    " : ",\n    ";
-    first = false;
-    appendIndentedJson(out.text(), record, 4);
-    ok = out.flush();
-  });
-  out.text() += first ? "[]" : "\n  ]";
-  return ok;
+  switch (category) {
+    case ResultCategory::Contact:
+      return writeRecords(results.contactArray, out);
+    case ResultCategory::Message:
+      return writeRecords(results.messageTreeArray, out);
+    case ResultCategory::CallHistory:
+      return writeRecords(results.callHistoryArray, out);
+    case ResultCategory::Note:
+      return writeRecords(results.noteArray, out);
+    case ResultCategory::BookMark:
+      return writeRecords(results.bookMarkArray, out);
+    case ResultCategory::Calender:
+      return writeRecords(results.calenderArray, out);
+    case ResultCategory::Photo:
+      return writeRecords(results.photoAndVideoArray, out);
+    case ResultCategory::AppPhoto:
+      return writeRecords(results.appPhotoAndVideoArray, out);
+    case ResultCategory::FaceTwitter:
+      return writeRecords(results.faceTwitterArray, out);
+    case ResultCategory::BackUpBrowser:
+      break;
+  }
+  out.text() += "[]";
+  return true;
 }
 
 }  // namespace

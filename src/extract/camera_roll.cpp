@@ -5,9 +5,12 @@
 #include <map>
 #include <memory>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "base/conversions.h"
+#include "base/log.h"
 #include "extract/database_location.h"
 #include "extract/device_databases.h"
 #include "extract/item_records.h"
@@ -66,6 +69,9 @@ std::string renderedOriginal(std::string_view path) {
 
 bool isDcim(std::string_view underMediaPath) { return startsWith(underMediaPath, kDcim); }
 
+// Below this many files per thread a second thread costs more than it saves.
+constexpr std::size_t kParallelStatusMinimum = 512;
+
 }  // namespace
 
 CurrentCameraRoll::CurrentCameraRoll(PhotoLibrary library) : library_(std::move(library)) {}
@@ -84,10 +90,10 @@ bool CurrentCameraRoll::takesOver(const MzTreeDirNode& node) {
   return isDcim(path) || startsWith(path, kPhotoData);
 }
 
-void CurrentCameraRoll::add(const MzTreeDirNode& node, std::uint64_t size, bool movie) {
-  if (!takesOver(node)) return;
-  const std::string_view path = underMedia(node.filePath);
-  Kept file{node.filePath, node.fileKey, size, movie, {}};
+void CurrentCameraRoll::add(const std::shared_ptr<MzTreeDirNode>& node, bool movie) {
+  if (!node || !takesOver(*node)) return;
+  const std::string_view path = underMedia(node->filePath);
+  Kept file{node, node->filePath, node->fileKey, 0, movie, {}};
   if (startsWith(path, kPhotoData)) {
     file.renderOf = renderedOriginal(path);
     bool original = false;
@@ -149,7 +155,50 @@ void CurrentCameraRoll::describeRender(const Kept& file, const Kept* original,
   record.fileNodeName = stem + " (edited)" + (ext.empty() ? "" : "." + std::string(ext));
 }
 
-void CurrentCameraRoll::post(NotificationCenter& nc) {
+void reportUnstoredMedia(const MzTreeDirNode& node, const StoredFileStatus& status,
+                         ScanProblems* problems) {
+  const std::string name = node.fileDomain + "-" + node.filePath;
+  if (!status.exists) {
+    applog::line("media file " + name + " is not stored in the backup");
+  } else if (problems != nullptr) {
+    problems->report(name, "skipped: not a regular file inside the backup");
+  } else {
+    applog::line(name + ": skipped: not a regular file inside the backup");
+  }
+}
+
+void CurrentCameraRoll::keepStoredFiles(ScanProblems* problems) {
+  // Each thread reads the statuses of its own half; both are done before any is looked at.
+  auto readStatuses = [this](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) storedFileStatus(*kept_[i].node);
+  };
+  const std::size_t half = kept_.size() / 2;
+  std::thread other;
+  if (half >= kParallelStatusMinimum) {
+    try {
+      other = std::thread(readStatuses, half, kept_.size());
+    } catch (const std::system_error&) {
+      // No thread to be had: this one reads them all.
+    }
+  }
+  readStatuses(0, other.joinable() ? half : kept_.size());
+  if (other.joinable()) other.join();
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < kept_.size(); ++i) {
+    const StoredFileStatus& status = *kept_[i].node->storedStatus;
+    if (!status.isRegular) {
+      reportUnstoredMedia(*kept_[i].node, status, problems);
+      continue;
+    }
+    kept_[i].size = status.size;
+    if (out != i) kept_[out] = std::move(kept_[i]);
+    ++out;
+  }
+  kept_.resize(out);
+}
+
+void CurrentCameraRoll::post(NotificationCenter& nc, ScanProblems* problems) {
+  keepStoredFiles(problems);
   // The stills and movies of DCIM by folder and stem ("DCIM/100APPLE/IMG_0001" in upper
   // case), for pairing and for finding the original of a render.
   std::map<std::string, std::size_t> stills;

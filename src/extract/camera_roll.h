@@ -18,8 +18,11 @@
 // and passes over the rest of PhotoData (thumbnails, previews, caches, metadata), which
 // would otherwise list every photo several times over.
 //
-// post(), right after the walk, posts the kept files as "ScanPhotoAndVideo" records in the
-// order the walk met them. A still and a movie of the same folder and stem (IMG_0007.HEIC
+// add() asks nothing of the file system: post(), right after the walk, reads the status of
+// the kept files on two threads (one lstat each, the most costly part of a roll of tens of
+// thousands of photos), drops and reports those that are not regular files inside the backup
+// as the file-by-file classification does, and posts the rest as "ScanPhotoAndVideo" records
+// in the order the walk met them. A still and a movie of the same folder and stem (IMG_0007.HEIC
 // and IMG_0007.MOV) become one Live Photo record at the still's place, unless the library
 // has a row for the still that is not a Live Photo. Each record carries its device path,
 // and the capture date and original name the library gives it.
@@ -36,6 +39,7 @@
 #include "catalogue/tree_dir_node.h"
 #include "extract/database_preparation.h"
 #include "extract/photo_library.h"
+#include "extract/scan_problems.h"
 
 struct MzPhotoAndVideoNode;
 
@@ -49,30 +53,41 @@ class CurrentCameraRoll {
   // Whether the media file `node` belongs to this reading (and so goes to add()).
   static bool takesOver(const MzTreeDirNode& node);
   // Keeps the file when it is a photo, movie, render or library original; `movie` when its
-  // extension is a video or audio one.
-  void add(const MzTreeDirNode& node, std::uint64_t size, bool movie);
-  // Posts the records and forgets the files.
-  void post(NotificationCenter& nc);
+  // extension is a video or audio one. The record's stored-file status is read by post(), so
+  // no other thread may ask for it until post() has returned.
+  void add(const std::shared_ptr<MzTreeDirNode>& node, bool movie);
+  // Posts the records and forgets the files; a kept file that is missing or not a regular
+  // file is reported to `problems` (or the log) instead.
+  void post(NotificationCenter& nc, ScanProblems* problems = nullptr);
 
   const PhotoLibrary& library() const;
 
  private:
   struct Kept {
+    std::shared_ptr<MzTreeDirNode> node;
     std::string devicePath;  // "Media/DCIM/100APPLE/IMG_0001.HEIC"
     std::string storedFile;
-    std::uint64_t size = 0;
+    std::uint64_t size = 0;  // set by post() from the node's status
     bool movie = false;
     std::string renderOf;  // "DCIM/100APPLE/IMG_0001" for a render, else ""
   };
   // The record of `file`; `original` is the DCIM file a render was made from, if kept.
   std::shared_ptr<MzPhotoAndVideoNode> recordOf(const Kept& file, const Kept* original) const;
   void describeRender(const Kept& file, const Kept* original, MzPhotoAndVideoNode& record) const;
+  // Reads every kept file's status, then keeps only the regular files, with their sizes.
+  void keepStoredFiles(ScanProblems* problems);
 
   // The library once read; until then `reading_` is valid and library() takes it from there.
   mutable PhotoLibrary library_;
   mutable std::future<PhotoLibrary> reading_;
   std::vector<Kept> kept_;
 };
+
+// Says why the media file of `node`, whose stored file is not a regular file (`status`), gives
+// no record: to `problems` (or the log) when something else stands there, to the log alone
+// when nothing does.
+void reportUnstoredMedia(const MzTreeDirNode& node, const StoredFileStatus& status,
+                         ScanProblems* problems);
 
 // The current reading of the backup in `backupFolder`, with its library read from a private
 // copy made by `databases` on a thread of its own while the caller goes on; none when the backup's

@@ -96,30 +96,20 @@ void GetMediaFileByNode(const std::shared_ptr<MzTreeDirNode>& node, Notification
   const bool socialApp = isOneOf(node->fileDomain, kSocialAppDomains);
   if (media == MediaClass::None && !socialApp) return;
 
+  // The camera roll reads the status of its files itself, all at once.
+  if (media != MediaClass::None && !socialApp && currentRoll != nullptr &&
+      CurrentCameraRoll::takesOver(*node)) {
+    currentRoll->add(node, media == MediaClass::Movie);
+    return;
+  }
   // The status the tree read of the same record, if it did.
   const StoredFileStatus& status = storedFileStatus(*node);
   if (!status.isRegular) {
-    if (status.exists) {
-      const std::string name = node->fileDomain + "-" + node->filePath;
-      if (problems != nullptr) {
-        problems->report(name, "skipped: not a regular file inside the backup");
-      } else {
-        applog::line(name + ": skipped: not a regular file inside the backup");
-      }
-    } else if (media != MediaClass::None) {
-      applog::line("media file " + node->fileDomain + "-" + node->filePath +
-                   " is not stored in the backup");
-    }
+    if (status.exists || media != MediaClass::None) reportUnstoredMedia(*node, status, problems);
     return;
   }
   const std::uint64_t size = status.size;
-  if (media != MediaClass::None) {
-    if (currentRoll != nullptr && CurrentCameraRoll::takesOver(*node)) {
-      currentRoll->add(*node, size, media == MediaClass::Movie);
-    } else {
-      postMediaRecord(*node, media, size, nc);
-    }
-  }
+  if (media != MediaClass::None) postMediaRecord(*node, media, size, nc);
   if (socialApp) postSocialAppRecord(*node, size, nc);
 }
 

@@ -322,7 +322,7 @@ TEST(MediaClassification, SampleBackupsGiveTheBuildersMedia) {
 // ---- the camera roll of a current backup
 
 // What the scan does: the current reading chosen before the walk, its records posted after.
-MediaPosts classifyCurrentBackup(const std::string& folder) {
+MediaPosts classifyCurrentBackup(const std::string& folder, ScanProblems* problems = nullptr) {
   MediaPosts posts;
   NotificationCenter center;
   observe(center, posts);
@@ -333,10 +333,10 @@ MediaPosts classifyCurrentBackup(const std::string& folder) {
   ManifestReadOptions options;
   options.nc = &center;
   options.GetMediaFileByNode = [&](const std::shared_ptr<MzTreeDirNode>& node) {
-    GetMediaFileByNode(node, center, nullptr, roll ? &*roll : nullptr);
+    GetMediaFileByNode(node, center, problems, roll ? &*roll : nullptr);
   };
   scanDirAnalyThread(folder, index, options);
-  if (roll) roll->post(center);
+  if (roll) roll->post(center, problems);
   return posts;
 }
 
@@ -428,6 +428,31 @@ TEST(CurrentCameraRoll, LibraryWithoutNamesGivesDatesAndADamagedOneGivesPlainRec
     buildCurrent(backup, {{"damaged", true}});
     expectCameraRoll(backup, classifyCurrentBackup(backup.folder), false, false);
   }
+}
+
+// A camera-roll file whose stored file is gone, or that a symbolic link stands in for, gives
+// no record; the rest of the roll is posted as usual.
+TEST(CurrentCameraRoll, StoredFilesThatAreNotRegularFilesGiveNoRecord) {
+  CurrentBackup backup;
+  buildCurrent(backup, nullptr);
+  std::vector<std::string> stills;
+  for (const auto& item : backup.truth["photos"]) {
+    const std::string path = item.value("device_path", "");
+    if (path.rfind("Media/DCIM/", 0) == 0 && !item.contains("live_movie") &&
+        item["kind"] != "video")
+      stills.push_back(storedFilePath(backup.folder, item["file_key"].get<std::string>()));
+  }
+  ASSERT_GE(stills.size(), 3u);
+  fs::remove(stills[0]);
+  fs::remove(stills[1]);
+  fs::create_symlink(backup.dir.sub("elsewhere.jpg"), stills[1]);
+  ScanProblems problems;
+  const MediaPosts posts = classifyCurrentBackup(backup.folder, &problems);
+  std::set<std::string> posted;
+  for (const auto& r : posts.cameraRoll) posted.insert(r->filePath);
+  EXPECT_FALSE(posted.count(stills[0]));
+  EXPECT_FALSE(posted.count(stills[1]));
+  EXPECT_TRUE(posted.count(stills[2]));
 }
 
 // iOS 11 to 13 name the asset table ZGENERICASSET and join the original names through the
