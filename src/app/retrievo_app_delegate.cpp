@@ -1,6 +1,7 @@
 #include "app/retrievo_app_delegate.h"
 
 #include "base/paths.h"
+#include "cloud/cloud_folders.h"
 #include "extract/media_scanner.h"
 #include "extract/phone_names.h"
 
@@ -10,7 +11,13 @@ RetrievoAppDelegate& RetrievoAppDelegate::GetAppControllor() {
 }
 
 RetrievoAppDelegate::RetrievoAppDelegate(NotificationCenter& center)
-    : nc(center), backupList_(deviceController_, nullptr) {}
+    : nc(center),
+      cloudDownloadRoot(cloud::cloudDownloadRoot()),
+      backupList_(deviceController_, nullptr) {
+  cloudProgressObserver_ = nc.addObserver("DownloadiCloudProgressInfo", [this](const std::any& o) {
+    DownloadiCloudProgressInfoHandle(o);
+  });
+}
 
 void RetrievoAppDelegate::setBackupListView(BackupListView* view) { backupList_.setView(view); }
 

@@ -9,16 +9,20 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/cloud_entry_view.h"
 #include "base/conversions.h"
 #include "base/notification_center.h"
 #include "catalogue/backup_list_controller.h"
 #include "catalogue/device_controller.h"
 #include "catalogue/manifest_reader.h"
+#include "cloud/cloud_device_controller.h"
+#include "cloud/cloud_script_bridge.h"
 #include "device/device_backup_driver.h"
 #include "device/device_manager.h"
 #include "device/device_notify.h"
@@ -186,6 +190,68 @@ class RetrievoAppDelegate {
   void waitForDeviceBackup();
   bool deviceBackupRunning() const { return deviceBackupRunning_.load(); }
 
+  // ---- The cloud source (cloud_acquisition.cpp) ----
+
+  // Connects the cloud entry view (none: no view; the fields then read empty).
+  void setCloudEntryView(CloudEntryView* view);
+  // What the cloud entry view shows; changed on the main thread only.
+  const CloudViewState& cloudViewState() const { return cloudState_; }
+  // The bridge to the cloud script module (the process's one unless a test gives another).
+  cloud::CloudScriptBridge* bridge = &cloud::CloudScriptBridge::shared();
+  // Where downloads are kept ("/var/tmp" unless $RETRIEVO_CLOUD_DOWNLOADS says otherwise).
+  std::string cloudDownloadRoot;
+  // The password-recovery page the forgotten-password link opens.
+  std::string passwordRecoveryAddress = "https://iforgot.apple.com/";
+
+  // The account and password as typed at the last sign-in; in memory only.
+  std::string currentiCloudAccout;
+  std::string currentiCloudPassd;
+  // The account after a successful sign-in.
+  std::string currentApple_ID;
+  // The largest download fraction shown so far: the bar never moves back.
+  float tmpiCloudFloat = 0.0f;
+  std::optional<MziCloudDeviceNode> currentICloudNode;
+  MzICloudDeviceController& icloudDeviceController() { return icloudDeviceController_; }
+
+  // The sign-in button: starts icloudLoginThread on a thread of its own.
+  void PressLoginiCloud();
+  // The return key in the password field: signs in when both fields hold text.
+  void ReturnOnPasswordField();
+  // A change of the account field or the password field.
+  void controlTextDidChange();
+  void ClickForgetAppleID();
+  // The sign-in/sign-out button: back to the sign-in panel; the interpreter is closed when
+  // the button showed the sign-out image (there was a sign-in).
+  void logoutiCloudAction();
+  // The sign-in thread's body: starts the module, signs in, lists the backups.
+  void icloudLoginThread();
+  void RefreshIcloudloginStateOnMaind(std::int32_t code);
+  void ScaniCloudBackUpListFileOnMaind(const nlohmann::json& list);
+  // The download action of a backup row not yet downloaded.
+  void StartDownloadiCloudBackup();
+  // The download thread's body for `node`.
+  void icloudDonwloadThread(std::shared_ptr<MzIOSDeviceNode> node);
+  void DownloadiCloudProgressInfoHandle(const std::any& object);
+  void DownloadiCloudProgressInfoOnMaind(std::int64_t downloaded);
+  void DownloadiCloudBackUpFinishedOnMaind(std::int32_t code);
+  void DownloadiCloudBackUpFailedOnMaind(std::int32_t code);
+  // The download panel's stop button.
+  void StopDownloadiCloudBackupAction();
+  // The button for earlier downloads: lists them without signing in.
+  void ScanPreviouDownloadBackupFile();
+  bool bICloudBackuphasDownload();
+  // The scan action of a downloaded row.
+  void ScaniCloudBackupFiles();
+  // Creates the per-scan lists and starts the scan of the downloaded folder `folder`;
+  // refused (false) while a scan runs.
+  bool ScaniCloudBackup(const std::string& folder);
+  // The cloud scan thread's body: the folder's media, then the database steps of a backup
+  // scan, then ScanThreadFinish.
+  void ScaniCloudBackuphand(const std::string& folder);
+  bool cloudThreadsRunning() const { return cloudThreadsRunning_.load() > 0; }
+  // Blocks until the sign-in and download threads (if any) have ended.
+  void waitForCloudThreads();
+
  private:
   // The camera roll of the backup being walked when it is read as a current one.
   std::optional<CurrentCameraRoll> currentRoll_;
@@ -208,6 +274,23 @@ class RetrievoAppDelegate {
   std::thread backupThread_;
   std::atomic<bool> deviceBackupRunning_{false};
   std::atomic<bool> deviceBackupStopRequested_{false};
+  // The database steps every scan runs after its first step.
+  void runDatabaseSteps(ScanContext& context, const DatabasePreparer& databases);
+  void setCloudState(const std::function<void(CloudViewState&)>& change);
+  // Writes the download record of `node` (with haveDownload as given) beside its merge folder.
+  void writeCloudDownloadRecord(MzIOSDeviceNode& node, bool downloaded);
+  // Shows the results and scans the merge folder of `node` (the end of a download or a stop).
+  void scanDownloadedNode(const std::shared_ptr<MzIOSDeviceNode>& node);
+  MzICloudDeviceController icloudDeviceController_;
+  CloudEntryView* cloudView_ = nullptr;
+  CloudViewState cloudState_;
+  // The account the running download's folder is named after (storedAppleIdlab's text when
+  // it started).
+  std::string downloadAccount_;
+  std::thread loginicloudThread;
+  std::thread downloadicloudThread;
+  std::atomic<int> cloudThreadsRunning_{0};
+  NotificationCenter::ObserverId cloudProgressObserver_ = 0;
   std::thread scanBackFileThreader_;
   std::atomic<bool> scanRunning_{false};
   std::atomic<std::size_t> databasesCopied_{0};

@@ -6,10 +6,12 @@
 #include "app/carve_steps.h"
 #include "app/retrievo_app_delegate.h"
 #include "base/log.h"
+#include "cloud/download_progress.h"
 #include "extract/bookmarks_scanner.h"
 #include "extract/calendar_scanner.h"
 #include "extract/calls_scanner.h"
 #include "extract/contacts_scanner.h"
+#include "extract/media_scanner.h"
 #include "extract/messages_scanner.h"
 #include "extract/notes_scanner.h"
 
@@ -48,6 +50,9 @@ RetrievoAppDelegate::~RetrievoAppDelegate() {
     manager->setNotify(nullptr);
   }
   for (NotificationCenter::ObserverId id : deviceObservers_) nc.removeObserver(id);
+  cloud::requestDownloadStop();
+  waitForCloudThreads();
+  nc.removeObserver(cloudProgressObserver_);
   waitForScan();
 }
 
@@ -119,11 +124,51 @@ void RetrievoAppDelegate::ScanIOSBackUpFilehand(const std::string& backupFolder)
             return StepOutcome{};
           },
           databases);
-      for (const ScanStep& step : kStepsAfterManifest) {
-        if (!runScanStep(
-                step.name, [&] { return step.run(context); }, databases))
-          break;
-      }
+      runDatabaseSteps(context, databases);
+    }
+    databasesCopied_.store(databases.copiesMade());
+  }
+  if (ScanThreadFinish) ScanThreadFinish();
+  removeSomeArray();
+  scanRunning_.store(false);
+}
+
+void RetrievoAppDelegate::runDatabaseSteps(ScanContext& context,
+                                           const DatabasePreparer& databases) {
+  for (const ScanStep& step : kStepsAfterManifest) {
+    if (!runScanStep(
+            step.name, [&] { return step.run(context); }, databases))
+      break;
+  }
+}
+
+bool RetrievoAppDelegate::ScaniCloudBackup(const std::string& folder) {
+  std::lock_guard lock(scanMutex_);
+  if (scanRunning_.load()) return false;
+  if (scanBackFileThreader_.joinable()) scanBackFileThreader_.join();
+  createScanLists();
+  scanRunning_.store(true);
+  scanBackFileThreader_ = std::thread([this, folder] { ScaniCloudBackuphand(folder); });
+  return true;
+}
+
+void RetrievoAppDelegate::ScaniCloudBackuphand(const std::string& folder) {
+  if (!scan) createScanLists();
+  scanProblems.clear();
+  {
+    DatabasePreparer databases(folder, &scanProblems, [this] { return scanStopRequested(); });
+    ScanContext context{
+        folder, nc, *scan, databases, currentNodeIsiOS6Version, bIOS7DeviceNode, bIOSRecoveryMode};
+    if (!folder.empty()) {
+      // A downloaded backup has no manifest: its media are found by looking at its files.
+      runScanStep(
+          "media",
+          [&] {
+            scanPhotoAndVideoThread(folder, nc);
+            return StepOutcome{};
+          },
+          databases);
+      runDatabaseSteps(context, databases);
     }
     databasesCopied_.store(databases.copiesMade());
   }

@@ -67,7 +67,7 @@ bool readInto(int fd, Secret& secret) {
 
 // Asks on the terminal with echo off. False when there is no terminal to ask on: the input is
 // not a terminal (a pipe, a script) or the process has none.
-bool promptForPassword(const std::string& folder, Secret& secret) {
+bool promptForPassword(const std::string& prompt, Secret& secret) {
   if (::isatty(STDIN_FILENO) != 1) return false;
   const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
   if (tty < 0) return false;
@@ -75,7 +75,6 @@ bool promptForPassword(const std::string& folder, Secret& secret) {
     ::close(tty);
     return false;
   }
-  const std::string prompt = "Password of the encrypted backup " + terminalSafe(folder) + ": ";
   if (::write(tty, prompt.data(), prompt.size()) < 0) {
     ::close(tty);
     return false;
@@ -96,8 +95,9 @@ bool promptForPassword(const std::string& folder, Secret& secret) {
 
 enum class PasswordSource { File, Environment, Prompt, None, Unreadable };
 
-PasswordSource obtainPassword(const std::string& folder, const std::string& passwordFile,
-                              Secret& secret, std::string* problem) {
+PasswordSource obtainPassword(const std::string& prompt, const char* variable,
+                              const std::string& passwordFile, Secret& secret,
+                              std::string* problem) {
   if (!passwordFile.empty()) {
     const int fd = ::open(passwordFile.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || !readInto(fd, secret)) {
@@ -109,16 +109,16 @@ PasswordSource obtainPassword(const std::string& folder, const std::string& pass
     ::close(fd);
     return PasswordSource::File;
   }
-  if (char* env = std::getenv("RETRIEVO_BACKUP_PASSWORD"); env != nullptr) {
+  if (char* env = std::getenv(variable); env != nullptr) {
     const std::size_t n = std::strlen(env);
     std::memcpy(secret.data(), env, std::min(n, Secret::kCapacity));
     secret.setSize(n);
     // The process's own copy of the variable goes as well: nothing started later inherits it.
     OPENSSL_cleanse(env, n);
-    ::unsetenv("RETRIEVO_BACKUP_PASSWORD");
+    ::unsetenv(variable);
     return PasswordSource::Environment;
   }
-  if (promptForPassword(folder, secret)) return PasswordSource::Prompt;
+  if (promptForPassword(prompt, secret)) return PasswordSource::Prompt;
   return PasswordSource::None;
 }
 
@@ -134,7 +134,8 @@ int unlockBackupFolder(const std::string& folder, const std::string& passwordFil
   if (unlockedBackupFor(folder)) return kExitOk;
   Secret secret;
   std::string problem;
-  switch (obtainPassword(folder, passwordFile, secret, &problem)) {
+  switch (obtainPassword("Password of the encrypted backup " + terminalSafe(folder) + ": ",
+                         "RETRIEVO_BACKUP_PASSWORD", passwordFile, secret, &problem)) {
     case PasswordSource::Unreadable:
       std::cerr << "retrievo: " << problem << '\n';
       return kExitFailure;
@@ -160,6 +161,28 @@ int unlockBackupFolder(const std::string& folder, const std::string& passwordFil
       std::cerr << "retrievo: cannot open the encrypted backup: " << terminalSafe(result.reason)
                 << ": " << terminalSafe(folder) << '\n';
       return kExitFailure;
+  }
+}
+
+std::optional<std::string> cloudAccountPassword(const std::string& account,
+                                                const std::string& passwordFile,
+                                                std::string* problem) {
+  Secret secret;
+  std::string why;
+  switch (obtainPassword("Password of " + terminalSafe(account) + ": ", "RETRIEVO_CLOUD_PASSWORD",
+                         passwordFile, secret, &why)) {
+    case PasswordSource::Unreadable:
+      if (problem != nullptr) *problem = why;
+      return std::nullopt;
+    case PasswordSource::None:
+      if (problem != nullptr) {
+        *problem =
+            "give the account's password with --password-file FILE or "
+            "RETRIEVO_CLOUD_PASSWORD";
+      }
+      return std::nullopt;
+    default:
+      return std::string(secret.view());
   }
 }
 

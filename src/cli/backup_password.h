@@ -7,6 +7,7 @@
 // wiped once the keys are derived.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace CLI {
@@ -22,5 +23,12 @@ void addPasswordOption(CLI::App* cmd, std::string& target);
 // reused) and returns kExitOk; otherwise prints the reason and returns the exit code: 3 for
 // a wrong or missing password, 1 for a backup that cannot be opened.
 int unlockBackupFolder(const std::string& folder, const std::string& passwordFile);
+
+// The password of the cloud account `account`, from the same three places (the variable is
+// RETRIEVO_CLOUD_PASSWORD). None, with `problem` set, when none could be had. The caller holds
+// it for the one sign-in of the run only.
+std::optional<std::string> cloudAccountPassword(const std::string& account,
+                                                const std::string& passwordFile,
+                                                std::string* problem);
 
 }  // namespace cli

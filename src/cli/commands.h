@@ -8,6 +8,7 @@
 namespace CLI {
 class App;
 }
+struct MzIOSDeviceNode;
 
 namespace cli {
 
@@ -30,6 +31,8 @@ void addSearchCommand(CLI::App& app);
 void addHexCommand(CLI::App& app);
 // retrievo device list | info | photos: one function per subcommand in device_command.cpp.
 void addDeviceCommand(CLI::App& app);
+// retrievo cloud login | list | download | downloads | scan (cloud_command.cpp).
+void addCloudCommand(CLI::App& app);
 
 // What `retrievo scan` is given.
 struct ScanOptions {
@@ -40,6 +43,10 @@ struct ScanOptions {
 };
 // Scans the backup folder and prints the category table, as `retrievo scan` does.
 int runScan(const ScanOptions& options);
+// Scans the "merge" folder of a downloaded cloud backup described by `record` and prints the
+// category table (and the JSON document to `json` when given), as runScan does.
+int runCloudScan(const std::string& mergeFolder, const MzIOSDeviceNode& record,
+                 const std::string& json, bool quiet);
 
 // Checks that `folder` is a readable device backup, unlocking an encrypted one with the
 // password of `passwordFile` or the other sources (backup_password.h). Prints the reason and

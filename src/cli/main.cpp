@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
   cli::addSearchCommand(app);
   cli::addHexCommand(app);
   cli::addDeviceCommand(app);
+  cli::addCloudCommand(app);
 
   // "retrievo help [COMMAND]" shows the help, and a word that names no command says so and
   // lists the commands, instead of the parser's "A subcommand is required".

@@ -48,6 +48,27 @@ int writeDocument(ScanSession& session, const std::string& target) {
 
 }  // namespace
 
+namespace {
+
+// Prints what `session` found: the JSON document to `json` when given ("-": stdout only), then
+// the category table.
+int printScanResults(ScanSession& session, const std::string& json) {
+  MzResultViewController& results = session.results();
+  if (!json.empty()) {
+    int code = writeDocument(session, json);
+    if (code != kExitOk || json == "-") return code;
+  }
+  TablePrinter table({"Category", "Live", "Deleted"});
+  for (const auto& c : documentCategories()) {
+    auto n = results.countsFor(c.category);
+    table.addRow({c.name, std::to_string(n.live), std::to_string(n.deleted)});
+  }
+  table.print(std::cout);
+  return kExitOk;
+}
+
+}  // namespace
+
 int runScan(const ScanOptions& opt) {
   if (int code = checkBackupFolder(opt.backup, opt.passwordFile); code != kExitOk) return code;
   if (opt.json != "-" && !opt.json.empty()) {
@@ -58,19 +79,20 @@ int runScan(const ScanOptions& opt) {
   }
   ScanSession session;
   if (int code = session.run(opt.backup, opt.quiet); code != kExitOk) return code;
-  MzResultViewController& results = session.results();
+  return printScanResults(session, opt.json);
+}
 
-  if (!opt.json.empty()) {
-    int code = writeDocument(session, opt.json);
-    if (code != kExitOk || opt.json == "-") return code;
+int runCloudScan(const std::string& mergeFolder, const MzIOSDeviceNode& record,
+                 const std::string& json, bool quiet) {
+  if (json != "-" && !json.empty()) {
+    if (std::string problem = outputFileProblem(json, mergeFolder); !problem.empty()) {
+      std::cerr << "retrievo: " << problem << '\n';
+      return kExitUsage;
+    }
   }
-  TablePrinter table({"Category", "Live", "Deleted"});
-  for (const auto& c : documentCategories()) {
-    auto n = results.countsFor(c.category);
-    table.addRow({c.name, std::to_string(n.live), std::to_string(n.deleted)});
-  }
-  table.print(std::cout);
-  return kExitOk;
+  ScanSession session;
+  if (int code = session.runCloud(mergeFolder, record, quiet); code != kExitOk) return code;
+  return printScanResults(session, json);
 }
 
 void addScanCommand(CLI::App& app) {

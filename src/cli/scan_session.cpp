@@ -72,11 +72,21 @@ ScanSession::ScanSession() : results_(std::make_unique<MzResultViewController>(c
 ScanSession::~ScanSession() = default;
 
 int ScanSession::run(const std::string& folder, bool quiet) {
+  auto node = MzIOSDeviceController::readDeviceNode(folder);
+  return runWith(folder, std::make_shared<MzIOSDeviceNode>(node ? *node : MzIOSDeviceNode{}), quiet,
+                 false);
+}
+
+int ScanSession::runCloud(const std::string& folder, const MzIOSDeviceNode& record, bool quiet) {
+  return runWith(folder, std::make_shared<MzIOSDeviceNode>(record), quiet, true);
+}
+
+int ScanSession::runWith(const std::string& folder, std::shared_ptr<MzIOSDeviceNode> backup,
+                         bool quiet, bool cloud) {
   cli::StopSignals signals;
   RetrievoAppDelegate delegate(center_);
   delegate.shouldStopScan = [] { return cli::StopSignals::received() != 0; };
-  auto node = MzIOSDeviceController::readDeviceNode(folder);
-  backup_ = std::make_shared<MzIOSDeviceNode>(node ? *node : MzIOSDeviceNode{});
+  backup_ = std::move(backup);
   backup_->backUpFilePath = folder;
   delegate.bIOSRecoveryMode = false;
   delegate.setCurrentNodeForScan(backup_);
@@ -89,7 +99,11 @@ int ScanSession::run(const std::string& folder, bool quiet) {
     if (const auto* p = std::any_cast<std::int32_t>(&o)) progress.report(*p);
   });
   delegate.ScanThreadFinish = [this] { results_->ScanThreadFinish(); };
-  delegate.ScanIOSBackFile(folder);
+  if (cloud) {
+    delegate.ScaniCloudBackup(folder);
+  } else {
+    delegate.ScanIOSBackFile(folder);
+  }
   delegate.waitForScan();
   center_.removeObserver(observer);
   if (cli::StopSignals::received() != 0) {

@@ -50,6 +50,9 @@ class ScanSession {
   // temporary folder, no space; the reason is printed), or 128 + the signal when SIGINT or
   // SIGTERM stopped the scan (its private copies are removed by then).
   int run(const std::string& folder, bool quiet);
+  // The same for the "merge" folder of a downloaded cloud backup described by `record` (from
+  // its download record): no manifest, the folder's files looked at for media.
+  int runCloud(const std::string& folder, const MzIOSDeviceNode& record, bool quiet);
 
   // What the scan could not read.
   const std::vector<ScanProblem>& problems() const { return problems_; }
@@ -61,6 +64,8 @@ class ScanSession {
   MzTreeController& tree() { return deferredTree_.filed(); }
 
  private:
+  int runWith(const std::string& folder, std::shared_ptr<MzIOSDeviceNode> backup, bool quiet,
+              bool cloud);
   NotificationCenter center_;
   // Declared before the results controller, which points to them.
   MzTreeController tree_;

@@ -33,6 +33,7 @@ StopSignals::~StopSignals() {
 
 int StopSignals::received() { return gReceived; }
 
+void StopSignals::clear() { gReceived = 0; }
 int StopSignals::exitCode() { return gReceived != 0 ? 128 + gReceived : 0; }
 
 }  // namespace cli

@@ -21,6 +21,9 @@ class StopSignals {
   static int received();
   // The exit code for the signal received (128 + its number), 0 when none.
   static int exitCode();
+  // Forgets a signal that has been acted on (a stopped download, whose arrivals are then
+  // scanned), so the next one stops what runs then.
+  static void clear();
 };
 
 }  // namespace cli
