@@ -33,12 +33,14 @@
 #include "app/retrievo_app_delegate.h"
 #include "base/paths.h"
 #include "catalogue/backup_folder.h"
+#include "cloud/download_progress.h"
 #include "device/advanced_photo_scan.h"
 #include "results/recovery_writer.h"
 #include "results/result_view_controller.h"
 #include "ui/backup_browser_pane.h"
 #include "ui/backup_folder_view.h"
 #include "ui/backup_password_dialog.h"
+#include "ui/cloud_view.h"
 #include "ui/device_panel.h"
 #include "ui/mz_button.h"
 #include "ui/results_view.h"
@@ -123,6 +125,7 @@ MzWindow::~MzWindow() {
   resultPage_ = nullptr;
   for (std::size_t id : observers_) delegate_.nc.removeObserver(id);
   delegate_.setBackupListView(nullptr);
+  delegate_.setCloudEntryView(nullptr);
   delegate_.hideMainView = nullptr;
   delegate_.showResultView = nullptr;
   delegate_.deviceStateChanged = nullptr;
@@ -208,43 +211,16 @@ void MzWindow::buildEntryViews() {
   scanItunesView_ = new BackupFolderView(delegate_.backupList(), imageView_);
   delegate_.setBackupListView(scanItunesView_);
 
-  scanIcloudView_ = new QWidget(imageView_);
-  scanIcloudView_->setAccessibleName(tr("Cloud backups"));
-  auto* cloud = new QVBoxLayout(scanIcloudView_);
-  cloud->setContentsMargins(0, 0, 0, 0);
-  scansignInCloudView_ = new QWidget(scanIcloudView_);
-  scansignInCloudView_->setAccessibleName(tr("Sign in to the cloud"));
-  scansignInCloudView_->setMaximumWidth(560);
-  auto* signIn = new QFormLayout(scansignInCloudView_);
-  auto* signInNote =
-      new QLabel(tr("Sign in with your Apple ID to list the backups of your devices in the cloud."),
-                 scansignInCloudView_);
-  signInNote->setWordWrap(true);
-  signIn->addRow(signInNote);
-  auto* account = new QLineEdit(scansignInCloudView_);
-  account->setAccessibleName(tr("Apple ID"));
-  account->setPlaceholderText(tr("name@example.com"));
-  auto* password = new QLineEdit(scansignInCloudView_);
-  password->setAccessibleName(tr("Password"));
-  password->setEchoMode(QLineEdit::Password);
-  signIn->addRow(tr("Apple ID:"), account);
-  signIn->addRow(tr("Password:"), password);
-  auto* signInButton = new QPushButton(tr("Sign In"), scansignInCloudView_);
-  signInButton->setAccessibleName(tr("Sign in"));
-  signInButton->setEnabled(false);
-  signInButton->setToolTip(tr("Reading cloud backups comes in a later version."));
-  signIn->addRow(QString(), signInButton);
-  scanDownloadCloudView_ =
-      notePanel(tr("Downloading"), tr("Downloading"), QString(), scanIcloudView_);
-  scaniCloudBackupView_ =
-      notePanel(tr("Cloud backup list"), tr("Your cloud backups"), QString(), scanIcloudView_);
-  scanAnalyCloudView_ =
-      notePanel(tr("Reading the download"), tr("Reading the download"), QString(), scanIcloudView_);
-  for (QWidget* w :
-       {scansignInCloudView_, scanDownloadCloudView_, scaniCloudBackupView_, scanAnalyCloudView_}) {
-    cloud->addWidget(w);
-  }
-  cloud->addStretch(1);
+  cloudView_ = new CloudView(delegate_, imageView_);
+  cloudView_->askHook = [this](const QString& message, const QStringList& buttons) {
+    return ask(message, buttons);
+  };
+  delegate_.setCloudEntryView(cloudView_);
+  scanIcloudView_ = cloudView_;
+  scansignInCloudView_ = cloudView_->signInPanel();
+  scanDownloadCloudView_ = cloudView_->downloadPanel();
+  scaniCloudBackupView_ = cloudView_->backupListPanel();
+  scanAnalyCloudView_ = cloudView_->analysingPanel();
 
   for (QWidget* w : {scanDeviceNoDeviceView_, scanDeviceHasDeviceView_,
                      static_cast<QWidget*>(scanItunesView_), scanIcloudView_}) {
@@ -379,6 +355,7 @@ void MzWindow::showScanItunesView() {
 }
 
 void MzWindow::showScanICloudView() {
+  cloudView_->refreshEarlierDownloads();
   scanDeviceHasDeviceView_->hide();
   scanDeviceNoDeviceView_->hide();
   scanItunesView_->hide();
@@ -450,11 +427,13 @@ void MzWindow::stopScan() {
   // loop turning until it has stopped, then join it.
   delegate_.shouldStopScan = [] { return true; };
   delegate_.stopDeviceBackup();
+  cloud::requestDownloadStop();
   stopAdvancedScan_.store(true);
   while (delegate_.scanRunning() || delegate_.deviceBackupRunning() ||
-         results_->advancedScanRunning()) {
+         results_->advancedScanRunning() || delegate_.cloudThreadsRunning()) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
+  delegate_.waitForCloudThreads();
   delegate_.waitForDeviceBackup();
   delegate_.waitForScan();
   delegate_.shouldStopScan = nullptr;

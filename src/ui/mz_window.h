@@ -25,6 +25,7 @@ class BackupFolderView;
 class MzRecoveryWriter;
 class MzResultViewController;
 class ResultsView;
+class CloudView;
 class DevicePanel;
 class MzButton;
 class QLabel;
@@ -139,6 +140,7 @@ class MzWindow : public QMainWindow {
   QWidget* scanDeviceHasDeviceView_ = nullptr;
   DevicePanel* devicePanel_ = nullptr;
   BackupFolderView* scanItunesView_ = nullptr;
+  CloudView* cloudView_ = nullptr;
   QWidget* scanIcloudView_ = nullptr;
   QWidget* scansignInCloudView_ = nullptr;
   QWidget* scanDownloadCloudView_ = nullptr;
