@@ -9,6 +9,10 @@
 #                                       on the fly: list it, back it up, scan and recover the
 #                                       backup, copy its photos (with --gui: the application
 #                                       with that device attached)
+#   ./run.sh --cloud [--gui]            the cloud path on the sample cloud store made on the
+#                                       fly (account sample@example.com, password retrievo):
+#                                       sign in, list, download a backup and scan it (with
+#                                       --gui: the application signed in to nothing yet)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -16,12 +20,14 @@ BACKUP=
 OUT=
 GUI=
 DEVICE=
+CLOUD=
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) [ $# -ge 2 ] || { echo "run.sh: --out needs a folder" >&2; exit 2; }; OUT=$2; shift 2 ;;
     --out=*) OUT=${1#--out=}; shift ;;
     --gui) GUI=1; shift ;;
     --device) DEVICE=1; shift ;;
+    --cloud) CLOUD=1; shift ;;
     -*) echo "run.sh: unknown option: $1" >&2; exit 2 ;;
     *) BACKUP=$1; shift ;;
   esac
@@ -32,9 +38,34 @@ if [ ! -f build/build.ninja ]; then
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 ninja -C build retrievo make-sample-backup $([ -n "$GUI" ] && echo retrievo-gui) \
-  $([ -n "$DEVICE" ] && echo make-sample-device retrievo-sim-backup) >/dev/null
+  $([ -n "$DEVICE" ] && echo make-sample-device retrievo-sim-backup) \
+  $([ -n "$CLOUD" ] && echo make-sample-cloud) >/dev/null
 
 RETRIEVO=build/retrievo
+if [ -n "$CLOUD" ]; then
+  # The sample cloud store and a downloads folder of this script's (instead of /var/tmp),
+  # both made afresh for each run.
+  rm -rf sample/cloud sample/cloud-downloads
+  build/make-sample-cloud sample/cloud >/dev/null
+  mkdir -p sample/cloud-downloads
+  export RETRIEVO_CLOUD_STORE="$PWD/sample/cloud" RETRIEVO_CLOUD_DOWNLOADS="$PWD/sample/cloud-downloads"
+  if [ -n "$GUI" ]; then exec build/retrievo-gui; fi
+  ACCOUNT=sample@example.com
+  PASSWORD_FILE=$(mktemp)
+  trap 'rm -f "$PASSWORD_FILE"' EXIT
+  echo retrievo >"$PASSWORD_FILE"
+  echo "== Cloud sign-in and backup list"
+  "$RETRIEVO" cloud login --account "$ACCOUNT" --password-file "$PASSWORD_FILE"
+  echo
+  echo "== Download and scan"
+  SERIAL=$("$RETRIEVO" cloud list --account "$ACCOUNT" --password-file "$PASSWORD_FILE" |
+    awk 'NR > 2 && $0 ~ /iPhone/ { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9a-f]{40}$/) { print $i; exit } }')
+  "$RETRIEVO" cloud download --account "$ACCOUNT" --password-file "$PASSWORD_FILE" "$SERIAL" 1
+  echo
+  echo "== The download, scanned again from its folder"
+  "$RETRIEVO" cloud scan "sample/cloud-downloads/$ACCOUNT/${SERIAL}_1" --quiet
+  exit 0
+fi
 if [ -n "$DEVICE" ]; then
   # A simulated device (the phone behind the sample backup), made afresh for each run; its
   # backups go into a folder of this script's rather than /tmp/Backup.
