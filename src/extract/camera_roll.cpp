@@ -70,7 +70,25 @@ std::string renderedOriginal(std::string_view path) {
 bool isDcim(std::string_view underMediaPath) { return startsWith(underMediaPath, kDcim); }
 
 // Below this many files per thread a second thread costs more than it saves.
-constexpr std::size_t kParallelStatusMinimum = 512;
+constexpr std::size_t kParallelMinimum = 512;
+
+// Runs `work` over [0, n) in two halves at once, the second on a thread of its own, and
+// returns when both are done; a small n, or no thread to be had, runs it whole here. Each
+// half must touch only what belongs to its own indexes.
+template <typename Work>
+void inHalves(std::size_t n, Work&& work) {
+  const std::size_t half = n / 2;
+  std::thread other;
+  if (half >= kParallelMinimum) {
+    try {
+      other = std::thread([&work, half, n] { work(half, n); });
+    } catch (const std::system_error&) {
+      // No thread to be had: this one does it all.
+    }
+  }
+  work(0, other.joinable() ? half : n);
+  if (other.joinable()) other.join();
+}
 
 }  // namespace
 
@@ -168,21 +186,9 @@ void reportUnstoredMedia(const MzTreeDirNode& node, const StoredFileStatus& stat
 }
 
 void CurrentCameraRoll::keepStoredFiles(ScanProblems* problems) {
-  // Each thread reads the statuses of its own half; both are done before any is looked at.
-  auto readStatuses = [this](std::size_t begin, std::size_t end) {
+  inHalves(kept_.size(), [this](std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) storedFileStatus(*kept_[i].node);
-  };
-  const std::size_t half = kept_.size() / 2;
-  std::thread other;
-  if (half >= kParallelStatusMinimum) {
-    try {
-      other = std::thread(readStatuses, half, kept_.size());
-    } catch (const std::system_error&) {
-      // No thread to be had: this one reads them all.
-    }
-  }
-  readStatuses(0, other.joinable() ? half : kept_.size());
-  if (other.joinable()) other.join();
+  });
   std::size_t out = 0;
   for (std::size_t i = 0; i < kept_.size(); ++i) {
     const StoredFileStatus& status = *kept_[i].node->storedStatus;
@@ -214,6 +220,7 @@ void CurrentCameraRoll::post(NotificationCenter& nc, ScanProblems* problems) {
     auto it = originals.find(upper(render.renderOf));
     return it == originals.end() ? nullptr : &kept_[it->second];
   };
+  library();  // read before the records are made on two threads
   std::vector<std::size_t> partner(kept_.size(), kept_.size());
   std::vector<bool> joined(kept_.size(), false);
   for (std::size_t i = 0; i < kept_.size(); ++i) {
@@ -230,18 +237,24 @@ void CurrentCameraRoll::post(NotificationCenter& nc, ScanProblems* problems) {
     partner[i] = movie->second;
     joined[movie->second] = true;
   }
-  for (std::size_t i = 0; i < kept_.size(); ++i) {
-    if (joined[i]) continue;
-    std::shared_ptr<MzPhotoAndVideoNode> record =
-        recordOf(kept_[i], kept_[i].renderOf.empty() ? nullptr : originalOf(kept_[i]));
-    if (partner[i] < kept_.size()) {
-      const Kept& movie = kept_[partner[i]];
-      record->bLivePhoto = true;
-      record->livePhotoMoviePath = movie.storedFile;
-      record->livePhotoMovieName = std::string(lastPathComponent(movie.devicePath));
-      record->livePhotoMovieSize = movie.size;
+  // The records are made two halves at once (reading the library and the maps only), then
+  // posted in the walk's order.
+  std::vector<std::shared_ptr<MzPhotoAndVideoNode>> records(kept_.size());
+  inHalves(kept_.size(), [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      if (joined[i]) continue;
+      records[i] = recordOf(kept_[i], kept_[i].renderOf.empty() ? nullptr : originalOf(kept_[i]));
+      if (partner[i] < kept_.size()) {
+        const Kept& movie = kept_[partner[i]];
+        records[i]->bLivePhoto = true;
+        records[i]->livePhotoMoviePath = movie.storedFile;
+        records[i]->livePhotoMovieName = std::string(lastPathComponent(movie.devicePath));
+        records[i]->livePhotoMovieSize = movie.size;
+      }
     }
-    nc.post("ScanPhotoAndVideo", record);
+  });
+  for (auto& record : records) {
+    if (record) nc.post("ScanPhotoAndVideo", std::move(record));
   }
   kept_.clear();
 }
