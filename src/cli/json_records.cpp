@@ -1,6 +1,9 @@
 #include "cli/json_records.h"
 
+#include <charconv>
 #include <utility>
+
+#include "cli/json_text.h"
 
 namespace {
 
@@ -302,6 +305,59 @@ nlohmann::json toJson(const MzPhotoAndVideoNode& r) {
     if (!r.renderOf.empty()) m.emplace("renderOf", r.renderOf);
   }
   return j;
+}
+
+bool appendRecordJson(std::string& out, const MzPhotoAndVideoNode& r, std::size_t indent) {
+  // The members in the order of toJson's object (its keys sorted), each on a line of its own.
+  const std::size_t start = out.size();
+  bool first = true;
+  auto key = [&](const char* name) {
+    out += first ? "{\n" : ",\n";
+    first = false;
+    out.append(indent + 2, ' ');
+    out += '"';
+    out += name;
+    out += "\": ";
+  };
+  auto text = [&](const char* name, const std::string& value) {
+    key(name);
+    return appendJsonString(out, value);
+  };
+  auto flag = [&](const char* name, bool value) {
+    key(name);
+    out += value ? "true" : "false";
+  };
+  auto number = [&](const char* name, std::uint64_t value) {
+    key(name);
+    char digits[24];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+  };
+  const bool current = !r.devicePath.empty();
+  bool ok = true;
+  if (current) flag("bLivePhoto", r.bLivePhoto);
+  flag("bSelected", r.bSelected);
+  flag("bmov", r.bmov);
+  if (current) ok = ok && text("captureDate", r.captureDate) && text("devicePath", r.devicePath);
+  ok = ok && text("fileNodeName", r.fileNodeName) && text("fileNodeSize", r.fileNodeSize) &&
+       text("filePath", r.filePath);
+  if (ok) number("fileSizeNumber", r.fileSizeNumber);
+  if (ok && current) {
+    if (r.bLivePhoto) {
+      ok = text("livePhotoMovieName", r.livePhotoMovieName) &&
+           text("livePhotoMoviePath", r.livePhotoMoviePath);
+      if (ok) number("livePhotoMovieSize", r.livePhotoMovieSize);
+    }
+    ok = ok && text("originalFileName", r.originalFileName);
+    if (ok && !r.renderOf.empty()) ok = text("renderOf", r.renderOf);
+  }
+  if (!ok) {
+    out.resize(start);
+    return false;
+  }
+  out += '\n';
+  out.append(indent, ' ');
+  out += '}';
+  return true;
 }
 
 nlohmann::json toJson(const MzFaceTwitterNode& r) {

@@ -22,4 +22,8 @@ nlohmann::json toJson(const MzNoteNode& r);
 nlohmann::json toJson(const MzBookMarkNode& r);
 nlohmann::json toJson(const MzCalenderNode& r);
 nlohmann::json toJson(const MzPhotoAndVideoNode& r);
+// Appends the text appendIndentedJson(out, toJson(r), indent) gives, written directly (a
+// current camera roll has tens of thousands of these); false, with `out` as it was, when a
+// text of the record is not UTF-8 and so is left to the library.
+bool appendRecordJson(std::string& out, const MzPhotoAndVideoNode& r, std::size_t indent);
 nlohmann::json toJson(const MzFaceTwitterNode& r);

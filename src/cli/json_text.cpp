@@ -34,6 +34,9 @@ class IndentedWriter {
  public:
   explicit IndentedWriter(std::string& out) : out_(out) {}
 
+  // See escaped().
+  bool escapedText(std::string_view text) { return escaped(text); }
+
   // Appends `value` as the library's pretty printer does at `indent`; false when it holds
   // something left to the library.
   bool write(const Json& value, std::size_t indent) {
@@ -171,6 +174,17 @@ class IndentedWriter {
 };
 
 }  // namespace
+
+bool appendJsonString(std::string& out, std::string_view text) {
+  const std::size_t start = out.size();
+  out += '"';
+  if (!IndentedWriter(out).escapedText(text)) {
+    out.resize(start);
+    return false;
+  }
+  out += '"';
+  return true;
+}
 
 void appendIndentedJson(std::string& out, const nlohmann::json& value, std::size_t indent) {
   const std::size_t start = out.size();

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 // doc.dump(2), byte for byte. What this writer does not write itself (binary values, text
 // that is not UTF-8) is left to the library's dump(2), told to write each byte that is not
@@ -17,3 +18,8 @@ std::string indentedJsonText(const nlohmann::json& doc);
 // the library is written by the library's own serializer at that depth, as indentedJsonText
 // writes it.
 void appendIndentedJson(std::string& out, const nlohmann::json& value, std::size_t indent);
+
+// Appends `text` as a JSON string (quoted and escaped as dump(2) writes it) and returns true;
+// false, with `out` as it was, when the text is not well-formed UTF-8 (the caller then leaves
+// the value to the library).
+bool appendJsonString(std::string& out, std::string_view text);

@@ -4,6 +4,7 @@
 #include <future>
 #include <string>
 #include <system_error>
+#include <type_traits>
 
 #include "cli/json_records.h"
 #include "cli/scan_session.h"
@@ -108,6 +109,9 @@ std::string recordsText(const RecordList<T>& list, std::size_t begin, std::size_
   for (std::size_t i = begin; i < end; ++i) {
     if (!list[i]) continue;
     text += ",\n    ";
+    if constexpr (std::is_same_v<T, MzPhotoAndVideoNode>) {
+      if (appendRecordJson(text, *list[i], 4)) continue;
+    }
     appendIndentedJson(text, toJson(*list[i]), 4);
   }
   return text;

@@ -10,6 +10,9 @@
 #include <random>
 #include <string>
 
+#include "cli/json_records.h"
+#include "extract/item_records.h"
+
 namespace {
 
 using Json = nlohmann::json;
@@ -153,6 +156,39 @@ TEST(JsonText, RandomDocumentsGiveTheSameText) {
   // Both kinds of document were met.
   EXPECT_GT(replaced, 100);
   EXPECT_LT(replaced, 1900);
+}
+
+// The photo records' own writer gives what the generic writer gives for their JSON, for a
+// record of an older backup, a current Live Photo render, and text needing escapes; text
+// that is not UTF-8 is left to the library.
+TEST(JsonText, PhotoRecordsWrittenDirectlyAsTheirJson) {
+  MzPhotoAndVideoNode older;
+  older.fileNodeName = "00000001.jpg";
+  older.fileNodeSize = "24.00K";
+  older.filePath = "/b/ab/ab12";
+  older.fileSizeNumber = 24000;
+  MzPhotoAndVideoNode current = older;
+  current.devicePath = "Media/DCIM/100APPLE/IMG_0001.HEIC";
+  current.captureDate = "2023-11-14 22:13";
+  current.originalFileName = "Beach \"sunset\"\t.HEIC";
+  current.bLivePhoto = true;
+  current.bmov = true;
+  current.bSelected = true;
+  current.livePhotoMoviePath = "/b/cd/cd34";
+  current.livePhotoMovieName = "IMG_0001.MOV";
+  current.livePhotoMovieSize = std::numeric_limits<std::uint64_t>::max();
+  current.renderOf = "Media/DCIM/100APPLE/IMG_0001.HEIC";
+  for (const MzPhotoAndVideoNode& r : {older, current}) {
+    std::string direct = "[";
+    std::string generic = "[";
+    ASSERT_TRUE(appendRecordJson(direct, r, 4));
+    appendIndentedJson(generic, toJson(r), 4);
+    EXPECT_EQ(direct, generic);
+  }
+  current.fileNodeName = "\xff.jpg";
+  std::string direct = "[";
+  EXPECT_FALSE(appendRecordJson(direct, current, 4));
+  EXPECT_EQ(direct, "[");
 }
 
 }  // namespace
