@@ -159,7 +159,10 @@ class BookmarkPage {
     for (std::int64_t i = nextOne(file_, page_, end); i < end; i = nextOne(file_, i + 1, end)) {
       const CandidateBytes m = candidateBytes(file_, i);
       if (!isCandidate(m)) continue;
-      if (takeCandidate(i, m)) out.push_back(bookmarkAt(file_, i, width_, field_, end));
+      if (!takeCandidate(i, m)) continue;
+      auto bookmark = bookmarkAt(file_, i, width_, field_, end);
+      bookmark->origin = db_.signatureOrigin(i);
+      out.push_back(std::move(bookmark));
     }
   }
 
@@ -445,6 +448,7 @@ void carveRanges(const CarveDatabase& db, const Ranges& ranges, std::int64_t wid
       auto bookmark = std::make_shared<MzBookMarkNode>();
       bookmark->bookMarkTitle = std::string(record->title);
       bookmark->bookMarkURL = std::string(record->url);
+      bookmark->origin = db.signatureOrigin(at);
       out.push_back(std::move(bookmark));
       at = record->end;
     }
