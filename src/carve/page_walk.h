@@ -45,10 +45,13 @@ struct CarveDatabase {
   std::int64_t firstCellOffset(std::int64_t pageOffset) const;
   // True when the header's write version (offset 18) says write-ahead logging.
   bool isWalFile() const;
-  // The origin of a record a signature matched at file offset `offset`: this database, the
-  // page that holds the offset as SQLite numbers pages (page index + 1), the offset, and the
-  // place "record signature".
-  RecordOrigin signatureOrigin(std::int64_t offset) const;
+  // The origin of a record found at file offset `offset` in `place`: this database, the page
+  // that holds the offset as SQLite numbers pages (page index + 1) and the offset.
+  RecordOrigin originAt(std::int64_t offset, RecordOrigin::Place place) const;
+  // The same for a record a signature matched at `offset`: the place "record signature".
+  RecordOrigin signatureOrigin(std::int64_t offset) const {
+    return originAt(offset, RecordOrigin::Place::RecordSignature);
+  }
 };
 
 // The page size of a database header: the 16-bit big-endian number at offset 16. The file
