@@ -63,6 +63,7 @@ CarveOpening openCarveDatabase(ScanContext& scan, const std::vector<DatabaseCand
     return out;
   }
   out.db = CarveDatabase::fromImage(std::move(*image));
+  out.db->fileName = database.fileName();
   return out;
 }
 

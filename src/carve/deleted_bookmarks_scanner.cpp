@@ -159,7 +159,10 @@ class BookmarkPage {
     for (std::int64_t i = nextOne(file_, page_, end); i < end; i = nextOne(file_, i + 1, end)) {
       const CandidateBytes m = candidateBytes(file_, i);
       if (!isCandidate(m)) continue;
-      if (takeCandidate(i, m)) out.push_back(bookmarkAt(file_, i, width_, field_, end));
+      if (!takeCandidate(i, m)) continue;
+      auto bookmark = bookmarkAt(file_, i, width_, field_, end);
+      bookmark->origin = db_.signatureOrigin(i);
+      out.push_back(std::move(bookmark));
     }
   }
 
@@ -384,10 +387,17 @@ std::uint16_t u16At(const DatabaseImage& file, std::int64_t offset) {
   return static_cast<std::uint16_t>(file.at(offset) << 8 | file.at(offset + 1));
 }
 
+// A run of bytes [begin, end) no live record uses, and the kind of place it is.
+struct FreeRange {
+  std::int64_t begin;
+  std::int64_t end;
+  RecordOrigin::Place place;
+};
+using Ranges = std::vector<FreeRange>;
+
 // The free space of a table leaf page as [begin, end) ranges: the gap between the cell
 // pointer array and the cell content, then each freeblock of the chain, bounded to the page.
 // `headerSize` is 8 for a leaf page, 12 for an interior page.
-using Ranges = std::vector<std::pair<std::int64_t, std::int64_t>>;
 Ranges freeRanges(const CarveDatabase& db, std::int64_t page, std::int64_t headerSize) {
   Ranges ranges;
   const DatabaseImage& file = db.image;
@@ -396,13 +406,16 @@ Ranges freeRanges(const CarveDatabase& db, std::int64_t page, std::int64_t heade
   std::int64_t contentStart = u16At(file, page + 5);
   if (contentStart == 0) contentStart = 65536;
   contentStart = std::min(page + contentStart, pageEnd);
-  if (pointersEnd < contentStart) ranges.emplace_back(pointersEnd, contentStart);
+  if (pointersEnd < contentStart) {
+    ranges.push_back({pointersEnd, contentStart, RecordOrigin::Place::Unallocated});
+  }
   // Each freeblock lies after the one before it, so the chain ends within a page's worth.
   std::int64_t block = u16At(file, page + 1);
   std::int64_t previous = 0;
   while (block > previous && block + 4 <= db.pageSize) {
     const std::int64_t size = u16At(file, page + block + 2);
-    ranges.emplace_back(page + block, std::min(page + block + size, pageEnd));
+    ranges.push_back(
+        {page + block, std::min(page + block + size, pageEnd), RecordOrigin::Place::Freeblock});
     previous = block;
     block = u16At(file, page + block);
   }
@@ -428,7 +441,7 @@ bool mayBeRecordAt(const std::uint8_t* p) {
 void carveRanges(const CarveDatabase& db, const Ranges& ranges, std::int64_t width,
                  std::vector<std::shared_ptr<MzBookMarkNode>>& out) {
   const std::uint8_t* bytes = db.image.data();
-  for (const auto& [begin, end] : ranges) {
+  for (const auto& [begin, end, place] : ranges) {
     // Where five bytes from the candidate lie inside the range (and so the file), the
     // quick test reads them straight.
     const std::int64_t quickEnd = end <= db.image.size() ? end - 5 : begin - 1;
@@ -445,6 +458,8 @@ void carveRanges(const CarveDatabase& db, const Ranges& ranges, std::int64_t wid
       auto bookmark = std::make_shared<MzBookMarkNode>();
       bookmark->bookMarkTitle = std::string(record->title);
       bookmark->bookMarkURL = std::string(record->url);
+      // Found by reading the place's bytes as records: the place is known.
+      bookmark->origin = db.originAt(at, place);
       out.push_back(std::move(bookmark));
       at = record->end;
     }
@@ -493,7 +508,7 @@ Ranges staleRanges(const CarveDatabase& db, std::int64_t index,
   const std::int64_t page = db.pageOffset(index);
   if (const auto it = freelist.find(index); it != freelist.end()) {
     const std::int64_t from = it->second < 0 ? 0 : 8 + 4 * it->second;
-    return {{page + from, page + db.pageSize}};
+    return {{page + from, page + db.pageSize, RecordOrigin::Place::Freelist}};
   }
   if (index > 0 && db.image.at(page) == 0x05) return freeRanges(db, page, 12);
   return {};

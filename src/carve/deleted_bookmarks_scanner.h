@@ -9,7 +9,8 @@
 // and a URL that is an address (scheme:...). At the width the first such page shows, the
 // pages no live record uses are searched the same way: freelist trunks after their entries,
 // freelist leaves whole, and the free space of table interior pages (bytes left from their
-// time as leaves).
+// time as leaves). A record read out of one of these says which kind of place it lay in: a
+// freeblock, the unallocated gap of its page, or a freelist page.
 //
 // Other pages keep the older layouts (serial-type counts 11, 19 and 24): each starts with the width
 // its first live record suggests and may switch between 19 and 24 as the header-length bytes before

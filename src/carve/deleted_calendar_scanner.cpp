@@ -193,13 +193,16 @@ void carveEventPages(EventCarve& carve, bool writeAhead, bool currentNodeIsiOS6V
       }
       if (at >= end) break;
       const std::uint8_t* b = bytes + (at - page);
+      std::shared_ptr<MzCalenderNode> event;
       if (writeAhead) {
         if (!isWriteAheadCandidate(b)) continue;
-        emit(writeAheadEventAt(carve, at, currentNodeIsiOS6Version, liveColumns, end));
+        event = writeAheadEventAt(carve, at, currentNodeIsiOS6Version, liveColumns, end);
       } else {
         if (!isLegacyCandidate(b, at)) continue;
-        emit(legacyEventAt(carve, at, liveColumns, end));
+        event = legacyEventAt(carve, at, liveColumns, end);
       }
+      event->origin = db.signatureOrigin(at);
+      emit(std::move(event));
     }
   }
 }

@@ -181,7 +181,10 @@ void carveCallPages(CallCarve& carve, bool currentNodeIsiOS6Version, std::int64_
         if (pageCount == 0) pageCount = accquireFieldLength(db.image, i - 5);
         count = pageCount != 0 ? pageCount : (accquireField(db.image, i + 4) ? 9 : 8);
       }
-      if (auto call = callAt(carve, i - 4, count, page + db.pageSize)) post(std::move(call));
+      if (auto call = callAt(carve, i - 4, count, page + db.pageSize)) {
+        call->origin = db.signatureOrigin(i);
+        post(std::move(call));
+      }
     }
   }
 }

@@ -4,14 +4,17 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "base/conversions.h"
 #include "carve/candidate_scan.h"
 #include "carve/carve_primitives.h"
+#include "extract/contact_phones.h"
 #include "extract/device_databases.h"
 
 namespace {
@@ -129,27 +132,48 @@ bool isShortText(const FieldBuffer& field, std::size_t limit) {
   return size >= 1 && size <= limit;
 }
 
-void addValue(MzContactNode& contact, const DelContactValue& value) {
-  MzContactValue item;
-  item.value = value.contactValue;
-  switch (value.valueType) {
+// The kind of value a carved value record's property code names; none for the others.
+std::optional<MzContactValue::Kind> kindOfType(std::int32_t type) {
+  switch (type) {
     case kPhoneType:
-      appendWithBlank(contact.contactPhone, value.contactValue);
-      item.kind = MzContactValue::Kind::Phone;
-      break;
+      return MzContactValue::Kind::Phone;
     case kEmailType:
-      appendWithBlank(contact.contactEmail, value.contactValue);
-      item.kind = MzContactValue::Kind::Email;
-      break;
+      return MzContactValue::Kind::Email;
     case kHomepageType:
-      appendWithBlank(contact.contactHomepage, value.contactValue);
-      item.kind = MzContactValue::Kind::Url;
-      break;
+      return MzContactValue::Kind::Url;
     default:
-      return;
+      return std::nullopt;
   }
-  contact.values.push_back(std::move(item));
 }
+
+// Fills one carved contact with its values, each once: a phone number once by its digits
+// (phoneNumberKey), another value once by its text. A value record carved twice (a freed
+// copy beside a stale one) would otherwise list the number twice on the card.
+class ContactValues {
+ public:
+  explicit ContactValues(MzContactNode& contact) : contact_(contact) {}
+
+  void add(const DelContactValue& value) {
+    const auto kind = kindOfType(value.valueType);
+    if (!kind) return;
+    std::string key(1, static_cast<char>(*kind));
+    key += *kind == MzContactValue::Kind::Phone ? phoneNumberKey(value.contactValue)
+                                                : value.contactValue;
+    if (!seen_.insert(std::move(key)).second) return;
+    std::string& field = *kind == MzContactValue::Kind::Phone   ? contact_.contactPhone
+                         : *kind == MzContactValue::Kind::Email ? contact_.contactEmail
+                                                                : contact_.contactHomepage;
+    appendWithBlank(field, value.contactValue);
+    MzContactValue item;
+    item.kind = *kind;
+    item.value = value.contactValue;
+    contact_.values.push_back(std::move(item));
+  }
+
+ private:
+  MzContactNode& contact_;
+  std::unordered_set<std::string> seen_;
+};
 
 std::string withoutBlanks(const std::string& text) {
   std::string out;
@@ -260,6 +284,7 @@ class ContactCarver {
     const std::int64_t count = 34 + (iOS7_ ? 2 : 0) + s + n + u;
 
     auto contact = std::make_shared<MzContactNode>();
+    contact->origin = db_.signatureOrigin(j);
     std::int64_t d = 0;
     for (std::int64_t position = 1; position <= 34; ++position) {
       if (position == 9 && n == 1) {
@@ -346,6 +371,7 @@ class ContactCarver {
       const std::int64_t a = page + 1 + *k;
       if (!isValueSignature(bytes + 1 + *k)) continue;
       auto value = std::make_shared<DelContactValue>();
+      value->origin = db_.signatureOrigin(a);
       std::int64_t d = 0;
       for (std::int64_t position = 1; position <= 5; ++position) {
         if (position == 3 || position == 4) {
@@ -372,8 +398,9 @@ class ContactCarver {
     const ValuesById valuesById(values);
 
     for (const auto& contact : lists_.delContactArray) {
+      ContactValues found(*contact);
       for (const auto& [id, i] : valuesById.of(contact->rowid)) {
-        addValue(*contact, *values[i]);
+        found.add(*values[i]);
         values[i]->bHasFind = true;
       }
       if (contact->contactPhone.size() <= 2) {
@@ -401,7 +428,10 @@ class ContactCarver {
       auto unknown = std::make_shared<MzContactNode>();
       unknown->contactName = "Unknown";
       unknown->rowid = id;
-      for (const auto& entry : sameId) addValue(*unknown, *values[entry.second]);
+      // Found where the value that seeds it was.
+      unknown->origin = values[v]->origin;
+      ContactValues found(*unknown);
+      for (const auto& entry : sameId) found.add(*values[entry.second]);
       lists_.delContactArray.push_back(unknown);
       if (sink_.post) sink_.post(unknown);
     }

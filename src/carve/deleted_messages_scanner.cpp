@@ -261,7 +261,9 @@ void carveChatLayout(const CarveDatabase& db, RecordList<MzChatMessageNode>& cha
     for (const std::uint32_t k : candidates) {
       const std::int64_t j = page + k;
       if (isChatMessageSignature(file, j)) {
-        messages.push_back(carveChatMessage(file, j, field, frame.end));
+        auto message = carveChatMessage(file, j, field, frame.end);
+        message->origin = db.signatureOrigin(j);
+        messages.push_back(std::move(message));
       }
     }
   }
@@ -403,6 +405,7 @@ class OlderLayoutCarver {
     bool useAlternate = false;
     std::int64_t d = 0;
     auto message = std::make_shared<MzMessageNode>();
+    message->origin = db_.signatureOrigin(v);
     auto oneByte = [&](std::int64_t p) {
       return useAlternate ? AnalyseDBDataFile(file_, p, d, alternate, count, field_, end)
                           : AnalyseTheDBDataFile(file_, p, d, base, 3, count, field_, end);
@@ -444,6 +447,7 @@ class OlderLayoutCarver {
     if (file_.at(h + 1) != 0x00) return;
     std::int64_t d = 0;
     auto message = std::make_shared<MzMessageNode>();
+    message->origin = db_.signatureOrigin(v);
     for (std::int64_t p = 1; p <= 27; ++p) {
       if ((a == 0 && (p == 5 || p == 18 || p == 27)) ||
           (a == 1 && (p == 4 || p == 17 || p == 19 || p == 26))) {
@@ -475,6 +479,7 @@ class OlderLayoutCarver {
     const std::int64_t h = m - 12 - z;
     std::int64_t d = 0;
     auto message = std::make_shared<MzMessageNode>();
+    message->origin = db_.signatureOrigin(m);
     if (AnalyseDBDataFile(file_, 1, d, h, count, field_, end) && !field_.empty()) {
       message->messagePhone = textOf(field_);
     }

@@ -52,6 +52,8 @@ std::vector<std::shared_ptr<MzNoteNode>> assembleDeletedNotes(
       note->noteTitle = known->noteTitle;
     }
     note->noteContent = cleanDeletedNoteBody(body->noteValue);
+    // The note is its body's record: it was found where the body was.
+    note->origin = body->origin;
     posted.push_back(std::move(note));
   }
   return posted;

@@ -145,6 +145,7 @@ class NotePageCarver {
       if (notes) carveNote(b, at, end);
       if (bodies && isBodySignature(b, bodiless_)) {
         if (auto body = bodyAt(file_, at, end, field_, bodiless_)) {
+          body->origin = db_.signatureOrigin(at);
           noteValueArray_->push_back(std::move(body));
         }
       }

@@ -24,3 +24,8 @@ std::int64_t CarveDatabase::firstCellOffset(std::int64_t pageOffset) const {
 }
 
 bool CarveDatabase::isWalFile() const { return carve::checkSQliteVersion(image, 18); }
+
+RecordOrigin CarveDatabase::originAt(std::int64_t offset, RecordOrigin::Place place) const {
+  const std::int64_t page = pageSize > 0 && offset >= 0 ? offset / pageSize + 1 : 0;
+  return RecordOrigin::carved(fileName, page, offset, place);
+}

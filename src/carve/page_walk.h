@@ -24,11 +24,15 @@
 #include <vector>
 
 #include "carve/database_image.h"
+#include "extract/record_origin.h"
 
 struct CarveDatabase {
   DatabaseImage image;
   std::int64_t pageSize = 0;
   std::int64_t pageCount = 0;
+  // The database's file name as the device names it ("sms.db"), which the carved records give
+  // as their origin; "" when the image is not of a named database.
+  std::string fileName;
 
   // Describes an image already in memory (tests, fuzzing): the page size from offset 16 and
   // the page count from the image's size.
@@ -41,6 +45,13 @@ struct CarveDatabase {
   std::int64_t firstCellOffset(std::int64_t pageOffset) const;
   // True when the header's write version (offset 18) says write-ahead logging.
   bool isWalFile() const;
+  // The origin of a record found at file offset `offset` in `place`: this database, the page
+  // that holds the offset as SQLite numbers pages (page index + 1) and the offset.
+  RecordOrigin originAt(std::int64_t offset, RecordOrigin::Place place) const;
+  // The same for a record a signature matched at `offset`: the place "record signature".
+  RecordOrigin signatureOrigin(std::int64_t offset) const {
+    return originAt(offset, RecordOrigin::Place::RecordSignature);
+  }
 };
 
 // The page size of a database header: the 16-bit big-endian number at offset 16. The file

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <utility>
+#include <variant>
 
 #include "cli/json_text.h"
 
@@ -28,6 +29,18 @@ using Members = nlohmann::json::object_t;
 nlohmann::json emptyObject() { return nlohmann::json(nlohmann::json::value_t::object); }
 
 Members& membersOf(nlohmann::json& object) { return object.get_ref<Members&>(); }
+
+// Where the record came from, as an object of the fields that apply; added to a record only
+// when it has an origin, so documents of records without one keep their form.
+void addOrigin(const RecordOrigin& origin, nlohmann::json& record) {
+  if (!origin.known()) return;
+  nlohmann::json out = emptyObject();
+  Members& m = membersOf(out);
+  for (auto& [name, value] : originFields(origin)) {
+    m.emplace(name, std::visit([](auto& v) { return nlohmann::json(std::move(v)); }, value));
+  }
+  record["origin"] = std::move(out);
+}
 
 }  // namespace
 
@@ -117,6 +130,7 @@ nlohmann::json toJson(const MzContactNode& r) {
   m.emplace("bSelected", r.bSelected);
   // The labelled values only where the record has them.
   if (!r.values.empty()) m.emplace("contactValues", valuesJson(r.values));
+  addOrigin(r.origin, out);
   return out;
 }
 
@@ -182,6 +196,7 @@ nlohmann::json toJson(const MzMessageNode& r) {
   m.emplace("rowId", r.rowId);
   m.emplace("contactImageData", byteCount(r.contactImageData));
   addCurrentFields(r, out);
+  addOrigin(r.origin, out);
   return out;
 }
 
@@ -219,6 +234,7 @@ nlohmann::json toJson(const MzCallHistoryNode& r) {
   m.emplace("bDeleted", r.bDeleted);
   // Only calls of the current store know their kind; older documents keep their keys.
   if (!r.callKind.empty()) m.emplace("callKind", r.callKind);
+  addOrigin(r.origin, out);
   return out;
 }
 
@@ -246,6 +262,7 @@ nlohmann::json toJson(const MzNoteNode& r) {
     }
     m.emplace("attachments", std::move(attachments));
   }
+  addOrigin(r.origin, out);
   return out;
 }
 
@@ -261,6 +278,7 @@ nlohmann::json toJson(const MzBookMarkNode& r) {
     out["lastVisit"] = emptyAsNull(r.lastVisit);
     out["visitCount"] = r.visitCount;
   }
+  addOrigin(r.origin, out);
   return out;
 }
 
@@ -278,6 +296,7 @@ nlohmann::json toJson(const MzCalenderNode& r) {
     out["dueDate"] = emptyAsNull(r.dueDate);
     out["completed"] = r.completed;
   }
+  addOrigin(r.origin, out);
   return out;
 }
 

@@ -24,6 +24,7 @@ constexpr const char* kReadingListFolderQuery =
 
 constexpr int kTitleColumn = 0;
 constexpr int kUrlColumn = 1;
+constexpr int kIdColumn = 2;  // the row id (id is the table's integer primary key)
 constexpr int kParentColumn = 3;
 
 constexpr const char* kSafariDomain = "HomeDomain";
@@ -34,11 +35,12 @@ constexpr const char* kHistoryPath = "Library/Safari/History.plist";
 constexpr const char* kHistoryDatabasePath = "Library/Safari/History.db";
 
 // Each address once, with the title and time of its latest visit (SQLite takes the bare
-// columns of the row whose visit_time is the largest), the latest first.
+// columns of the row whose visit_time is the largest), the latest first; the item's row id
+// last, for the records' origins.
 constexpr const char* kHistoryDatabaseQuery =
-    "select i.url, v.title, max(v.visit_time), i.visit_count from history_items i left join "
-    "history_visits v on v.history_item = i.id group by i.id order by max(v.visit_time) desc, "
-    "i.id";
+    "select i.url, v.title, max(v.visit_time), i.visit_count, i.id from history_items i left "
+    "join history_visits v on v.history_item = i.id group by i.id order by max(v.visit_time) "
+    "desc, i.id";
 
 std::vector<DatabaseCandidate> bookmarksCandidates() {
   return {{devicedb::kBookmarksKey, devicedb::kBookmarks.domain, devicedb::kBookmarks.path},
@@ -49,11 +51,13 @@ std::vector<DatabaseCandidate> historyCandidates() {
   return {{devicedb::kHistoryKey, kSafariDomain, kHistoryPath}};
 }
 
-void postBookmark(ScanContext& scan, std::string title, std::string url, std::string kind = {}) {
+void postBookmark(ScanContext& scan, std::string title, std::string url, std::string kind = {},
+                  RecordOrigin origin = {}) {
   auto bookmark = std::make_shared<MzBookMarkNode>();
   bookmark->bookMarkTitle = std::move(title);
   bookmark->bookMarkURL = std::move(url);
   bookmark->kind = std::move(kind);
+  bookmark->origin = std::move(origin);
   scan.nc.post("scanBookMarkInfo", std::move(bookmark));
 }
 
@@ -71,13 +75,15 @@ void postDatabaseRows(ScanContext& scan, StepDatabase& database) {
   if (!database.isOpen()) return;
   const auto readingList = readingListFolders(database.db());
   SqliteStatement rows = database.db().prepare(kBookmarksQuery);
+  const std::string fileName = database.fileName();
   while (rows.step()) {
     std::string title = rows.columnNonEmptyText(kTitleColumn).value_or("");
     if (title == "Root" || title == kReadingListFolder) continue;
     const bool readingListEntry =
         !rows.columnIsNull(kParentColumn) && readingList.contains(rows.columnInt(kParentColumn));
     postBookmark(scan, std::move(title), rows.columnNonEmptyText(kUrlColumn).value_or(""),
-                 readingListEntry ? "Reading list" : "");
+                 readingListEntry ? "Reading list" : "",
+                 RecordOrigin::live(fileName, "bookmarks", rows.columnInt(kIdColumn)));
   }
   database.checkRead(rows);
 }
@@ -107,10 +113,12 @@ void postHistory(ScanContext& scan) {
   auto dates = root->find("WebHistoryDates");
   const PlistArray* entries = dates != root->end() ? dates->second.asArray() : nullptr;
   if (!entries) return;
+  // Entries of a property list, not rows of a table: the file alone says where they are.
+  const RecordOrigin origin = RecordOrigin::live(location->fileName(), "", -1);
   for (const PlistValue& value : *entries) {
     const PlistDict* entry = value.asDict();
     if (!entry) continue;
-    postBookmark(scan, textOrEmpty(*entry, "title"), textOrEmpty(*entry, ""));
+    postBookmark(scan, textOrEmpty(*entry, "title"), textOrEmpty(*entry, ""), {}, origin);
   }
 }
 
@@ -131,6 +139,7 @@ StepOutcome postHistoryDatabase(ScanContext& scan) {
     return database.outcome();
   }
   DateTexts dates;
+  const std::string fileName = database.fileName();
   while (rows.step()) {
     auto entry = std::make_shared<MzBookMarkNode>();
     entry->bookMarkURL = rows.columnText(0).value_or("");
@@ -141,6 +150,7 @@ StepOutcome postHistoryDatabase(ScanContext& scan) {
       entry->lastVisit = dates.text(rows.columnInt(2), 1);
     }
     entry->visitCount = static_cast<std::int32_t>(rows.columnInt(3));
+    entry->origin = RecordOrigin::live(fileName, "history_items", rows.columnInt(4));
     scan.nc.post("scanBookMarkInfo", std::move(entry));
   }
   database.checkRead(rows);

@@ -14,19 +14,21 @@
 
 namespace {
 
+// Each text selects the row id last, for the records' origins.
 // iOS 6 and 7.
 constexpr const char* kCalendarItemQuery =
-    "select summary,location_id,description,start_date,end_date,start_tz,all_day,calendar_id "
-    "from CalendarItem";
+    "select summary,location_id,description,start_date,end_date,start_tz,all_day,calendar_id,"
+    "ROWID from CalendarItem";
 // Older versions: the joined text first, the Event table when that gives no rows.
 constexpr const char* kJoinedQuery =
     "select summary,location.title as location,description,start_date,end_date,start_tz,"
-    "all_day,calendar_id,supported_entity_types from calendaritem left join location on "
+    "all_day,calendar_id,supported_entity_types,calendaritem.ROWID from calendaritem left join "
+    "location on "
     "calendaritem.[location_id]=location.rowid left join Calendar on "
     "calendaritem.[calendar_id]=calendar.rowid where supported_entity_types !=8";
 constexpr const char* kEventQuery =
-    "select summary,location,description,start_date,end_date,start_tz,all_day,calendar_id from "
-    "event";
+    "select summary,location,description,start_date,end_date,start_tz,all_day,calendar_id,ROWID "
+    "from event";
 
 constexpr int kSummaryColumn = 0;
 constexpr int kLocationColumn = 1;
@@ -35,6 +37,12 @@ constexpr int kStartColumn = 3;
 constexpr int kEndColumn = 4;
 
 using EventList = std::vector<std::shared_ptr<MzCalenderNode>>;
+
+// A text and the table its rows come from.
+struct EventText {
+  const char* sql;
+  const char* table;
+};
 
 std::string dateCell(const SqliteStatement& row, int column) {
   return row.columnNonEmptyText(column) ? dateText(row.columnInt(column), 1) : std::string();
@@ -51,11 +59,17 @@ std::shared_ptr<MzCalenderNode> eventFromRow(const SqliteStatement& row) {
 }
 
 // The events of the first text that can be prepared and gives rows; none when no text does.
-EventList firstEventsOf(StepDatabase& database, const std::vector<const char*>& queries) {
+EventList firstEventsOf(StepDatabase& database, const std::vector<EventText>& queries) {
   EventList events;
-  for (const char* query : queries) {
-    SqliteStatement rows = database.db().prepare(query);
-    while (rows.step()) events.push_back(eventFromRow(rows));
+  const std::string fileName = database.fileName();
+  for (const EventText& query : queries) {
+    SqliteStatement rows = database.db().prepare(query.sql);
+    while (rows.step()) {
+      auto event = eventFromRow(rows);
+      event->origin =
+          RecordOrigin::live(fileName, query.table, rows.columnInt(rows.columnCount() - 1));
+      events.push_back(std::move(event));
+    }
     database.checkRead(rows);
     if (!events.empty()) break;
   }
@@ -70,13 +84,14 @@ StepOutcome scanCalenderThread(ScanContext& scan) {
   StepDatabase database(scan, candidates, "CalenderDB is not exist");
   if (!database.open()) return database.outcome();
   if (hasCurrentCalendarTable(database.db())) {
-    CurrentCalendarItems current = readCurrentCalendar(database.db());
+    CurrentCalendarItems current = readCurrentCalendar(database.db(), database.fileName());
     if (current.readFailed) database.noteFailedRead(current.error);
     for (auto& item : current.items) scan.nc.post("scanCalenderInfo", std::move(item));
     return database.outcome();
   }
-  const std::vector<const char*> currentLayout = {kCalendarItemQuery};
-  const std::vector<const char*> olderLayout = {kJoinedQuery, kEventQuery};
+  const std::vector<EventText> currentLayout = {{kCalendarItemQuery, "CalendarItem"}};
+  const std::vector<EventText> olderLayout = {{kJoinedQuery, "CalendarItem"},
+                                              {kEventQuery, "Event"}};
   const auto& promised = scan.currentNodeIsiOS6Version ? currentLayout : olderLayout;
   const auto& other = scan.currentNodeIsiOS6Version ? olderLayout : currentLayout;
   EventList events = firstEventsOf(database, promised);

@@ -16,12 +16,14 @@
 
 namespace {
 
-constexpr const char* kCallsQuery = "select address,date,duration,flags from call";
+// The row id comes last, for the records' origins.
+constexpr const char* kCallsQuery = "select address,date,duration,flags,ROWID from call";
 
 constexpr int kAddressColumn = 0;
 constexpr int kDateColumn = 1;
 constexpr int kDurationColumn = 2;
 constexpr int kFlagsColumn = 3;
+constexpr int kRowIdColumn = 4;
 
 // The flags value of a call the owner made.
 constexpr std::int64_t kOutgoingFlags = 5;
@@ -29,7 +31,17 @@ constexpr std::int64_t kOutgoingFlags = 5;
 // ZCALLRECORD's columns that the current reading uses, in the order it selects them.
 constexpr const char* kRecordColumns[] = {
     "ZADDRESS", "ZDATE", "ZDURATION", "ZORIGINATED", "ZANSWERED", "ZCALLTYPE", "ZSERVICE_PROVIDER"};
-enum RecordColumn { kAddress, kDate, kDuration, kOriginated, kAnswered, kCallType, kProvider };
+// The row id follows them.
+enum RecordColumn {
+  kAddress,
+  kDate,
+  kDuration,
+  kOriginated,
+  kAnswered,
+  kCallType,
+  kProvider,
+  kRecordRowId
+};
 
 // ZCALLTYPE values.
 constexpr std::int64_t kPhoneCall = 1;
@@ -99,7 +111,7 @@ std::string recordQuery(const SqliteDatabase& db) {
     if (query.size() > 7) query += ',';
     query += present ? wanted : "NULL";
   }
-  return query + " from ZCALLRECORD";
+  return query + ",ROWID from ZCALLRECORD";
 }
 
 // ZADDRESS holds the number or address as text, or as a blob of its UTF-8 bytes.
@@ -171,8 +183,11 @@ std::optional<StepOutcome> readCallStore(ScanContext& scan, bool olderPresent) {
     return outcome;
   }
   SqliteStatement rows = store.db().prepare(query);
+  const std::string fileName = store.fileName();
   while (rows.step()) {
-    scan.nc.post("ScanCallHistoryInfo", callFromRecord(rows, nameLookupOf(scan.lists)));
+    auto call = callFromRecord(rows, nameLookupOf(scan.lists));
+    call->origin = RecordOrigin::live(fileName, "ZCALLRECORD", rows.columnInt(kRecordRowId));
+    scan.nc.post("ScanCallHistoryInfo", std::move(call));
   }
   store.checkRead(rows);
   scan.postProgress(60);
@@ -198,8 +213,11 @@ StepOutcome scanCallHistoryThread(ScanContext& scan) {
   if (!database.location()) return database.outcome();
   if (database.open()) {
     SqliteStatement rows = database.db().prepare(kCallsQuery);
+    const std::string fileName = database.fileName();
     while (rows.step()) {
-      scan.nc.post("ScanCallHistoryInfo", callFromRow(rows, nameLookupOf(scan.lists)));
+      auto call = callFromRow(rows, nameLookupOf(scan.lists));
+      call->origin = RecordOrigin::live(fileName, "call", rows.columnInt(kRowIdColumn));
+      scan.nc.post("ScanCallHistoryInfo", std::move(call));
     }
     database.checkRead(rows);
   }

@@ -207,7 +207,12 @@ StepOutcome scanContactThread(ScanContext& scan) {
   if (database.isOpen()) {
     const SqliteDatabase& db = database.db();
     SqliteStatement persons = db.prepare(kPersonsQuery);
-    while (persons.step()) scan.lists.contactArray.push_back(personFromRow(persons));
+    const std::string fileName = database.fileName();
+    while (persons.step()) {
+      auto contact = personFromRow(persons);
+      contact->origin = RecordOrigin::live(fileName, "ABPerson", persons.columnInt(0));
+      scan.lists.contactArray.push_back(std::move(contact));
+    }
     database.checkRead(persons);
 
     // Databases without the label and address part tables give the values alone.

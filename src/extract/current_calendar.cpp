@@ -160,7 +160,7 @@ CurrentCalendarQueries currentCalendarQueries(const SqliteDatabase& db) {
   return queries;
 }
 
-CurrentCalendarItems readCurrentCalendar(const SqliteDatabase& db) {
+CurrentCalendarItems readCurrentCalendar(const SqliteDatabase& db, const std::string& fileName) {
   CurrentCalendarItems result;
   const CurrentCalendarQueries queries = currentCalendarQueries(db);
   auto attendees = readAttendees(db, queries.attendees, result);
@@ -172,6 +172,7 @@ CurrentCalendarItems readCurrentCalendar(const SqliteDatabase& db) {
   }
   while (rows.step()) {
     auto item = itemFromRow(rows);
+    item->origin = RecordOrigin::live(fileName, "CalendarItem", rows.columnInt(kRowId));
     if (auto it = attendees.find(rows.columnInt(kRowId)); it != attendees.end()) {
       item->attendees = std::move(it->second);
     }

@@ -36,5 +36,7 @@ struct CurrentCalendarItems {
   std::string error;                                   // SQLite's message for it
 };
 
-// Reads every event and reminder of a database for which hasCurrentCalendarTable() holds.
-CurrentCalendarItems readCurrentCalendar(const SqliteDatabase& db);
+// Reads every event and reminder of a database for which hasCurrentCalendarTable() holds;
+// each says it is a row of CalendarItem in `fileName`.
+CurrentCalendarItems readCurrentCalendar(const SqliteDatabase& db,
+                                         const std::string& fileName = {});

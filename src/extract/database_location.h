@@ -20,6 +20,8 @@ struct DatabaseLocation {
 
   // The device file as the user knows it: "DOMAIN-PATH".
   std::string deviceFile() const { return domain + "-" + path; }
+  // The last component of the device path, "sms.db": the name records give as their origin.
+  std::string fileName() const { return path.substr(path.rfind('/') + 1); }
 };
 
 // `keys` are the fixed file keys in order, each with the domain and device path it stands

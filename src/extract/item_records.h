@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "extract/record_origin.h"
 
 // One phone number, e-mail address, web address or postal address of a contact, with the
 // label the person gave it.
@@ -54,6 +55,7 @@ struct MzContactNode {
   std::vector<MzContactValue> values;
   bool bDeleted = false;  // set by the results when it files a carved record
   bool bSelected = false;
+  RecordOrigin origin;  // the address book row, or where the carver found the record
 };
 
 // One chat of a current messages database (iOS 8 and later), shared by its messages and
@@ -116,6 +118,7 @@ struct MzMessageNode {
   bool unsent = false;
   std::vector<std::string> previousTexts;  // earlier versions of an edited text, oldest first
   std::optional<std::string> replyTo;      // the text of the message this one answers
+  RecordOrigin origin;                     // the message row, or where it was carved
 };
 
 // One conversation, made by the results from posted messages.
@@ -142,6 +145,7 @@ struct MzCallHistoryNode {
   std::string callKind;
   bool bSelected = false;
   bool bDeleted = false;
+  RecordOrigin origin;
 };
 
 // One note. noteDate is the modification date. The folder, account, creation date and the
@@ -167,6 +171,7 @@ struct MzNoteNode {
   std::string createdDate;
   bool locked = false;
   std::vector<MzNoteAttachment> attachments;  // of the current Notes store only
+  RecordOrigin origin;                        // a carved note: where its body was found
 };
 
 // One bookmark, reading-list entry or history entry.
@@ -182,6 +187,7 @@ struct MzBookMarkNode {
   // Read from History.db only.
   std::string lastVisit;  // MM-DD-YYYY HH:MM
   std::int32_t visitCount = -1;
+  RecordOrigin origin;  // none for the built-in bookmarks
 };
 
 // One calendar event, or one reminder of a device that keeps its reminders in the calendar.
@@ -201,6 +207,7 @@ struct MzCalenderNode {
   std::vector<std::string> attendees;  // "Name <address>", the name or the address alone
   std::string dueDate;                 // reminders: MM-DD-YYYY HH:MM
   bool completed = false;              // reminders: ticked off
+  RecordOrigin origin;
 };
 
 // One camera-roll or application photo or video of the backup.
@@ -261,6 +268,7 @@ struct MzChatMessageNode {
 struct MzNoteValueNode {
   std::string noteValue;
   std::int32_t uid = -1;
+  RecordOrigin origin;  // where the body was found
 };
 
 // Working record: one multi-value entry found in free space.
@@ -269,4 +277,5 @@ struct DelContactValue {
   std::int32_t valueType = -1;  // 3 phone, 4 e-mail, 5 address, 22 web address
   std::int32_t rowID = -1;
   bool bHasFind = false;
+  RecordOrigin origin;  // where the value was found
 };

@@ -199,6 +199,7 @@ void readMessages(ScanContext& scan, StepDatabase& database) {
   if (prepared && prepared->layout == MessageLayout::Chat && hasCurrentMessageTable(db)) {
     CurrentMessages current = readCurrentMessages(db, names, scan.lists.treeFileArray, scan.lists);
     for (auto& message : current.messages) {
+      message->origin = RecordOrigin::live(database.fileName(), "message", message->rowId);
       scan.nc.post("ScanMessageInfo", std::any(std::move(message)));
     }
     if (current.readFailed) database.noteFailedRead(current.error);
@@ -213,9 +214,13 @@ void readMessages(ScanContext& scan, StepDatabase& database) {
           ? db.prepare("select attributedBody from message where ROWID=?")
           : SqliteStatement();
   if (prepared) {
+    const std::string fileName = database.fileName();
     while (prepared->rows.step()) {
       auto message = std::make_shared<MzMessageNode>();
       readRow(prepared->layout, prepared->rows, *message);
+      // Every text selects message.ROWID first.
+      message->origin =
+          RecordOrigin::live(fileName, "message", presentInt(prepared->rows, 0).value_or(-1));
       if (message->messageContent.empty() && archivedBody.valid() && message->rowId >= 0) {
         archivedBody.reset();
         archivedBody.bindInt(1, message->rowId);

@@ -21,16 +21,18 @@
 namespace {
 
 // notes.db (NOTE and NOTE_BODIES), then the Core Data store's ZNOTE and ZNOTEBODY.
+// Each selects the note's row id last, for the records' origins.
 constexpr const char* kNotesDbQuery =
-    "select TITLE,SUMMARY,MODIFICATION_DATE,CREATION_DATE,DATA from note LEFT JOIN NOTE_BODIES "
-    "ON NOTE.ROWID = NOTE_BODIES.NOTE_ID";
+    "select TITLE,SUMMARY,MODIFICATION_DATE,CREATION_DATE,DATA,NOTE.ROWID from note LEFT JOIN "
+    "NOTE_BODIES ON NOTE.ROWID = NOTE_BODIES.NOTE_ID";
 constexpr const char* kCoreDataQuery =
-    "select ZTITLE,ZSUMMARY,ZMODIFICATIONDATE,ZCREATIONDATE,ZCONTENT from znote LEFT JOIN "
-    "ZNOTEBODY ON ZNOTE.Z_PK = ZNOTEBODY.Z_PK";
+    "select ZTITLE,ZSUMMARY,ZMODIFICATIONDATE,ZCREATIONDATE,ZCONTENT,ZNOTE.Z_PK from znote LEFT "
+    "JOIN ZNOTEBODY ON ZNOTE.Z_PK = ZNOTEBODY.Z_PK";
 
 constexpr int kTitleColumn = 0;
 constexpr int kModificationDateColumn = 2;
 constexpr int kBodyColumn = 4;
+constexpr int kRowIdColumn = 5;
 
 std::vector<DatabaseCandidate> notesCandidates() {
   return {{devicedb::kNotesKey, devicedb::kNotes.domain, devicedb::kNotes.path},
@@ -212,6 +214,8 @@ StepOutcome scanCurrentNotes(ScanContext& scan, DatabaseLocation location) {
       if (!rows.valid()) database.noteFailedRead("cannot query the notes of the store");
       while (rows.step()) {
         auto note = currentNoteFromRow(rows);
+        note->origin = RecordOrigin::live(database.fileName(), "ZICCLOUDSYNCINGOBJECT",
+                                          rows.columnInt(kCurrentId));
         if (auto it = attachments.find(rows.columnInt(kCurrentId)); it != attachments.end()) {
           note->attachments = std::move(it->second);
         }
@@ -241,8 +245,17 @@ StepOutcome scanNoteThread(ScanContext& scan) {
   if (database.open()) {
     // The older layout's text first; the Core Data text only when that one cannot run.
     SqliteStatement rows = database.db().prepare(kNotesDbQuery);
-    if (!rows.valid()) rows = database.db().prepare(kCoreDataQuery);
-    while (rows.step()) scan.nc.post("ScanNoteInfo", noteFromRow(rows));
+    const char* table = "note";
+    if (!rows.valid()) {
+      rows = database.db().prepare(kCoreDataQuery);
+      table = "ZNOTE";
+    }
+    const std::string fileName = database.fileName();
+    while (rows.step()) {
+      auto note = noteFromRow(rows);
+      note->origin = RecordOrigin::live(fileName, table, rows.columnInt(kRowIdColumn));
+      scan.nc.post("ScanNoteInfo", std::move(note));
+    }
     database.checkRead(rows);
   }
   scan.postProgress(70);

@@ -76,3 +76,8 @@ void StepDatabase::noteFailedRead(const std::string& error) {
   outcome_.end = StepEnd::Unreadable;
   outcome_.reason = "cannot read the database (" + error + ")";
 }
+
+std::string StepDatabase::fileName() const {
+  if (!location_) return "";
+  return location_->fileName();
+}

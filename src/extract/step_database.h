@@ -35,6 +35,9 @@ class StepDatabase {
   const std::optional<DatabaseLocation>& location() const { return location_; }
   // The private copy, or "" when none was made.
   const std::string& copyPath() const { return copy_; }
+  // The database's file name as the device names it (the last component of its device
+  // path, "sms.db"), for the origins of the records read from it; "" when none was found.
+  std::string fileName() const;
 
   // Notes a statement whose rows have been read: one that failed makes the step unreadable.
   void checkRead(const SqliteStatement& rows);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "extract/contact_phones.h"
+
 bool isEmptyDeletedRecord(const MzContactNode&) { return false; }
 
 bool isEmptyDeletedRecord(const MzNoteNode& r) {
@@ -97,7 +99,9 @@ std::string keyOfFields(const Fields&... fields) {
 }  // namespace
 
 std::string deletedKeyText(const MzContactNode& r) {
-  return keyOfFields(r.contactName, r.contactPhone);
+  std::string key = keyOfFields(r.contactName);
+  for (const std::string& number : phoneNumberSet(r)) appendField(key, number);
+  return key;
 }
 
 std::string deletedKeyText(const MzNoteNode& r) { return keyOfFields(r.noteContent); }

@@ -2,10 +2,12 @@
 //
 // A record carved from free space is dropped when it has no content, or when a record of
 // its category with the same key fields is already filed (live or deleted). Key fields
-// compare by exact, case-sensitive text equality; every field must be equal.
+// compare by exact, case-sensitive text equality; every field must be equal. A contact's
+// numbers compare as a set of numbers (contact_phones.h): the order they are listed in, a
+// number listed twice and the blanks and dashes within a number make no difference.
 //
 //   category   | no content when                           | same record when equal
-//   contacts   | never                                     | contactName, contactPhone
+//   contacts   | never                                     | contactName, phone numbers
 //   notes      | noteTitle and noteContent both empty      | noteContent
 //   calls      | callName and callPhone both ""            | callPhone, callDate
 //   bookmarks  | bookMarkURL not an address (scheme:...), | bookMarkURL, bookMarkTitle

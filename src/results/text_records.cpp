@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -20,6 +21,12 @@ void field(std::string& out, std::string_view label, const std::optional<std::st
   field(out, label, value ? std::string_view(*value) : std::string_view("(null)"));
 }
 
+// The record's origin on a line of its own after its fields, when it has one.
+std::string withOrigin(std::string out, const RecordOrigin& origin) {
+  if (origin.known()) out += "\nOrigin: " + originText(origin);
+  return out;
+}
+
 }  // namespace
 
 std::string contactRecordText(const MzContactNode& c) {
@@ -32,7 +39,7 @@ std::string contactRecordText(const MzContactNode& c) {
   field(out, "Home Page", c.contactHomepage);
   field(out, "Birthday", c.contactBirthday);
   field(out, "Note", c.contactNote);
-  return out;
+  return withOrigin(std::move(out), c.origin);
 }
 
 std::string noteRecordText(const MzNoteNode& n) {
@@ -47,7 +54,7 @@ std::string noteRecordText(const MzNoteNode& n) {
     field(out, "Attachment", a.storedPath ? a.name : a.name + " (not in the backup)");
   }
   field(out, "Date", n.noteDate);
-  return out;
+  return withOrigin(std::move(out), n.origin);
 }
 
 std::string callRecordText(const MzCallHistoryNode& c) {
@@ -57,7 +64,7 @@ std::string callRecordText(const MzCallHistoryNode& c) {
   field(out, "Date", c.callDate);
   field(out, "Type", callTypeText(c));
   field(out, "Duration", c.callDuration);
-  return out;
+  return withOrigin(std::move(out), c.origin);
 }
 
 std::string callTypeText(const MzCallHistoryNode& c) {
@@ -69,7 +76,7 @@ std::string bookMarkRecordText(const MzBookMarkNode& b) {
   std::string out;
   field(out, "Title", b.bookMarkTitle);
   field(out, "URL", b.bookMarkURL);
-  return out;
+  return withOrigin(std::move(out), b.origin);
 }
 
 std::string calenderRecordText(const MzCalenderNode& e) {
@@ -80,7 +87,7 @@ std::string calenderRecordText(const MzCalenderNode& e) {
   field(out, "End Date", e.endDate);
   // Only the current calendar database tells these (its items name their calendar, and its
   // location is a title, never a row id); the older events' text stays as it was.
-  if (e.kind.empty() && e.calendarName.empty()) return out;
+  if (e.kind.empty() && e.calendarName.empty()) return withOrigin(std::move(out), e.origin);
   if (!e.kind.empty()) field(out, "Kind", e.kind);
   if (!e.calendarName.empty()) field(out, "Calendar", e.calendarName);
   if (!e.location.empty()) field(out, "Location", e.location);
@@ -88,7 +95,7 @@ std::string calenderRecordText(const MzCalenderNode& e) {
   if (!e.attendees.empty()) field(out, "Attendees", calenderAttendeesText(e));
   if (!e.dueDate.empty()) field(out, "Due Date", e.dueDate);
   if (!e.kind.empty()) field(out, "Completed", std::string_view(e.completed ? "Yes" : "No"));
-  return out;
+  return withOrigin(std::move(out), e.origin);
 }
 
 std::string calenderAttendeesText(const MzCalenderNode& e) {

@@ -1,6 +1,7 @@
 // The text export of one record: its labelled fields, each as LABEL:VALUE and two blanks,
 // joined without separator, values as they are (line breaks included). A missing value
-// prints as "(null)".
+// prints as "(null)". A record that knows where it came from adds a line "Origin: " and its
+// originText() (record_origin.h) after its fields.
 #pragma once
 
 #include <string>

@@ -46,6 +46,9 @@ QStringList valueRows(const MzContactNode& contact, MzContactValue::Kind kind, c
   return rows;
 }
 
+// Where the record came from, as the last row of its fields; nothing when it does not say.
+QString originRow(const RecordOrigin& origin) { return field("Origin", originText(origin)); }
+
 QString deletedTag(bool deleted) {
   return deleted ? QString(" <span style='color:#d9511e;font-weight:bold'>%1</span>")
                        .arg(tr("(deleted)"))
@@ -209,6 +212,11 @@ QString conversation(const MzMessageTreeNode& c, const std::string& backupFolder
                     .arg(body.isEmpty() ? "" : "<br/>", kind.toHtmlEscaped());
       }
     }
+    // A deleted message says where it was found, under its time; a live one would only
+    // repeat its conversation's database on every bubble.
+    if (m->bDeleted && m->origin.known()) {
+      notes += "<br/>" + (tr("Origin") + ": ").toHtmlEscaped() + esc(originText(m->origin));
+    }
     const QString time = QString::fromStdString(
         m->messageDate.size() > 11 ? m->messageDate.substr(11) : m->messageDate);
     const QString bubble =
@@ -245,26 +253,29 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
                        QStringList{
                            field("Birthday",
                                  birthdayDate(r->contactBirthday).value_or(r->contactBirthday)),
-                           field("Note", r->contactNote)});
+                           field("Note", r->contactNote), originRow(r->origin)});
         } else if constexpr (std::is_same_v<T, MzMessageTreeNode>) {
           return conversation(*r, backupFolder);
         } else if constexpr (std::is_same_v<T, MzNoteNode>) {
           // Folder, account and creation date come with the current store's notes only.
           return heading(r->noteTitle, r->bDeleted) +
                  table({field("Folder", r->folder), field("Account", r->account),
-                        field("Created", r->createdDate), field("Date", r->noteDate)}) +
+                        field("Created", r->createdDate), field("Date", r->noteDate),
+                        originRow(r->origin)}) +
                  (r->locked ? "<p><i>" + tr("Locked").toHtmlEscaped() + "</i></p>"
                             : "<p>" + esc(r->noteContent) + "</p>") +
                  noteAttachments(*r, backupFolder);
         } else if constexpr (std::is_same_v<T, MzCallHistoryNode>) {
           return heading(r->callName.value_or(r->callPhone), r->bDeleted) +
                  table({field("Number", r->callPhone), field("Date", r->callDate),
-                        field("Type", callTypeText(*r)), field("Duration", r->callDuration)});
+                        field("Type", callTypeText(*r)), field("Duration", r->callDuration),
+                        originRow(r->origin)});
         } else if constexpr (std::is_same_v<T, MzBookMarkNode>) {
           return heading(r->bookMarkTitle, r->bDeleted) +
                  table({field("Address", r->bookMarkURL), field("Kind", r->kind),
                         field("Last visit", r->lastVisit),
-                        field("Visits", r->visitCount >= 0 ? std::to_string(r->visitCount) : "")});
+                        field("Visits", r->visitCount >= 0 ? std::to_string(r->visitCount) : ""),
+                        originRow(r->origin)});
         } else if constexpr (std::is_same_v<T, MzCalenderNode>) {
           // Calendar, attendees and the reminder's state come with the current database only.
           return heading(r->calTitle, r->bDeleted) +
@@ -273,7 +284,8 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
                         field("All day", r->allDay ? "Yes" : ""), field("Due", r->dueDate),
                         field("Completed", r->kind.empty() ? "" : (r->completed ? "Yes" : "No")),
                         field("Location", r->location),
-                        field("Attendees", calenderAttendeesText(*r)), field("Note", r->calNote)});
+                        field("Attendees", calenderAttendeesText(*r)), field("Note", r->calNote),
+                        originRow(r->origin)});
         } else if constexpr (std::is_same_v<T, MzPhotoAndVideoNode>) {
           return heading(r->fileNodeName, false) +
                  table({field("Kind", r->bLivePhoto ? "Live Photo" : ""),

@@ -219,6 +219,10 @@ TEST(DeletedBookmarksCarving, TheLiveFirstCellsWidthReadsFreedRecords) {
     EXPECT_EQ(carved[0]->bookMarkURL, "http://www.blocket.se/");
     EXPECT_EQ(carved[1]->bookMarkTitle, "Nyheter");
     EXPECT_EQ(carved[1]->bookMarkURL, "");
+    // Read out of the page's freeblock, found past the four bytes its header took.
+    EXPECT_EQ(carved[1]->origin.place, RecordOrigin::Place::Freeblock);
+    EXPECT_EQ(carved[1]->origin.offset, image.pageOffset(2) + 304);
+    EXPECT_EQ(carved[1]->origin.page, 3);
   }
 }
 
@@ -276,8 +280,15 @@ TEST(DeletedBookmarksCarving, PagesLeftFromFreedRecordsAreReadAtTheTablesWidth) 
   image.setPageKind(3, 0x05);
   image.put(image.pageOffset(3) + 300, bookmarkCell(29, 7, "Interior", "http://interior.example/"));
   std::vector<std::string> titles;
-  for (const auto& b : carve(image)) titles.push_back(b->bookMarkTitle);
+  std::vector<RecordOrigin::Place> places;
+  for (const auto& b : carve(image)) {
+    titles.push_back(b->bookMarkTitle);
+    places.push_back(b->origin.place);
+  }
   EXPECT_EQ(titles, (std::vector<std::string>{"Leaf", "Trunk", "Interior", "Freed leaf"}));
+  using Place = RecordOrigin::Place;
+  EXPECT_EQ(places, (std::vector<Place>{Place::Freeblock, Place::Freelist, Place::Unallocated,
+                                        Place::Freelist}));
 
   // Without a live bookmark cell the table's width is unknown and nothing is read there.
   PageImage none(kPageSize, 3, true);

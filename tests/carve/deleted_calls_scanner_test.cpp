@@ -15,8 +15,11 @@
 #include "calendar_calls_volume.h"
 #include "carve/carve_primitives.h"
 #include "carve/deleted_calendar_scanner.h"
+#include "catalogue/stored_file.h"
 #include "extract/calls_scanner.h"
+#include "extract/device_databases.h"
 #include "support/folder_hash.h"
+#include "support/run_command.h"
 #include "support/step_harness.h"
 #include "support/temp_dir.h"
 
@@ -322,6 +325,21 @@ TEST(DeletedCallsStep, LogsWhenMissingAndPostsBeforeProgress) {
   EXPECT_EQ(c->callDuration, "48 seconds");
   EXPECT_EQ(c->callType, "Outgoing");
   EXPECT_EQ(c->callName, std::optional<std::string>("Anna Berg"));
+  // The call says where in the private copy its signature matched: the page that holds the
+  // offset, and the call's number in that page after it.
+  EXPECT_EQ(c->origin.kind, RecordOrigin::Kind::Carved);
+  EXPECT_EQ(c->origin.file, "call_history.db");
+  EXPECT_EQ(c->origin.place, RecordOrigin::Place::RecordSignature);
+  const auto copy = step.databases.preparedCopy(storedFilePath(folder, devicedb::kCallsKey));
+  ASSERT_TRUE(copy);
+  const std::string bytes = slurp(*copy);
+  ASSERT_GT(bytes.size(), 18u);
+  const std::int64_t pageSize =
+      (static_cast<unsigned char>(bytes[16]) << 8) | static_cast<unsigned char>(bytes[17]);
+  EXPECT_EQ(c->origin.page, c->origin.offset / pageSize + 1);
+  const auto number = bytes.find("+46705557710", static_cast<std::size_t>(c->origin.offset));
+  ASSERT_NE(number, std::string::npos);
+  EXPECT_LT(static_cast<std::int64_t>(number), c->origin.page * pageSize);
   EXPECT_EQ(folderFingerprint(folder), before);
 }
 

@@ -140,6 +140,39 @@ TEST(DeletedContactsScanner, PersonFieldsAndValuesAreJoinedByTheRecordId) {
   EXPECT_EQ(carved.progress, std::vector<std::int32_t>{75});
 }
 
+// A value record carved twice (a freed copy beside a stale one, the number written with
+// and without blanks) is listed once; the contact says where its signature matched, and the
+// bytes there are that signature.
+TEST(DeletedContactsScanner, AValueCarvedTwiceIsListedOnceAndTheRecordSaysWhereItWasFound) {
+  PageImage image(3);
+  image.leaf(1, 100);
+  image.put(kPage + 100, personCell({"Anna", "Berg", "", "", 0x23, 40}));
+  image.leaf(2, 200);
+  image.put(2 * kPage + 200, valueCell(40, 3, "+46 70 555 12 34"));
+  image.put(2 * kPage + 300, valueCell(40, 4, "anna.berg@telia.com"));
+  image.put(2 * kPage + 400, valueCell(40, 3, "+46705551234"));
+  image.put(2 * kPage + 500, valueCell(40, 4, "anna.berg@telia.com"));
+  image.put(2 * kPage + 600, valueCell(40, 3, "08-555 000"));
+  CarveDatabase db = image.database();
+  db.fileName = "AddressBook.sqlitedb";
+
+  Carved carved(db);
+  ASSERT_EQ(carved.posted.size(), 1u);
+  const MzContactNode& anna = *carved.posted[0];
+  // Values are found from the page's end: the later copy of the number is the one kept.
+  EXPECT_EQ(anna.contactPhone, " 08-555 000 +46705551234");
+  EXPECT_EQ(anna.contactEmail, " anna.berg@telia.com");
+  EXPECT_EQ(anna.values.size(), 3u);
+  // The person's signature (header positions 27 to 31) in the second page as SQLite counts.
+  const std::int64_t header = kPage + 100 + 3;
+  EXPECT_EQ(anna.origin, RecordOrigin::carved("AddressBook.sqlitedb", 2, header + 27,
+                                              RecordOrigin::Place::RecordSignature));
+  const std::uint8_t signature[] = {0x00, 0x00, 0x04, 0x04, 0x01};
+  EXPECT_TRUE(db.image.matches(anna.origin.offset, signature, sizeof signature));
+  EXPECT_EQ(originText(anna.origin),
+            "carved from AddressBook.sqlitedb, page 2, offset 1154 (record signature)");
+}
+
 TEST(DeletedContactsScanner, RecordIdsAreReadCountedDownOrNumberedAfterTheLargest) {
   // Page 2 (visited first): an unreadable id before any id is known, then ids 120 and 0.
   // Page 1: id 40, then two unreadable ids (39, 38).

@@ -83,6 +83,28 @@ TEST_F(CliScan, JsonDocumentLayoutAndCounts) {
   EXPECT_EQ(anna["contactValues"][0],
             (json{{"kind", "phone"}, {"label", "Mobile"}, {"value", "+46 70 555 12 34"}}));
   EXPECT_TRUE(doc["contacts"][1]["imageData"].is_null());
+  // Where each record came from: a live row by its table and row id, a carved record by its
+  // page and offset, each with the fields that apply only.
+  EXPECT_EQ(anna["origin"], (json{{"kind", "live"},
+                                  {"file", "AddressBook.sqlitedb"},
+                                  {"table", "ABPerson"},
+                                  {"rowid", truth_["contacts"][0]["rowid"]}}));
+  std::size_t carved = 0;
+  for (const char* category : {"contacts", "calls", "notes", "bookmarks", "calendar"}) {
+    for (const json& record : doc[category]) {
+      if (!record["bDeleted"].get<bool>() || record["origin"]["kind"] != "carved") continue;
+      ++carved;
+      const json& origin = record["origin"];
+      std::set<std::string> keys;
+      for (const auto& [key, value] : origin.items()) keys.insert(key);
+      EXPECT_EQ(keys, (std::set<std::string>{"kind", "file", "page", "offset", "place"})) << origin;
+      const std::set<std::string> places = {"record signature", "freeblock", "unallocated",
+                                            "freelist"};
+      EXPECT_TRUE(places.contains(origin["place"].get<std::string>())) << origin;
+      EXPECT_GE(origin["page"].get<std::int64_t>(), 1);
+    }
+  }
+  EXPECT_GT(carved, 0u);
   EXPECT_EQ(folderFingerprint(folder_), before);
 }
 

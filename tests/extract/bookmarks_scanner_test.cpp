@@ -24,6 +24,7 @@ using TitleAndUrl = std::pair<std::string, std::string>;
 struct BookmarksRun {
   std::vector<TitleAndUrl> posted;
   std::vector<std::string> kinds;  // of each posted record
+  std::vector<RecordOrigin> origins;
   std::vector<std::string> logged;
   int progressPosts = 0;
 };
@@ -36,6 +37,7 @@ BookmarksRun runBookmarksStep(const std::string& folder, bool readIndex = false)
     auto bookmark = std::any_cast<std::shared_ptr<MzBookMarkNode>>(o);
     r.posted.emplace_back(bookmark->bookMarkTitle, bookmark->bookMarkURL);
     r.kinds.push_back(bookmark->kind);
+    r.origins.push_back(bookmark->origin);
   });
   step.center.addObserver("ScanProgressInfo", [&](const std::any&) { ++r.progressPosts; });
   step.run(scanBookMarkThread);
@@ -117,6 +119,12 @@ TEST(BookmarksStep, TheTopFoldersAreLeftOutFoldersAndReadingListEntriesAreNot) {
   const std::vector<TitleAndUrl> history = {{"SVT", "http://www.svt.se/"},
                                             {"", "http://notitle.example/"}};
   EXPECT_EQ(r.posted, joined(joined(rows, defaults()), history));
+  // Rows by their id, the built-in defaults from nowhere, history entries by their file.
+  ASSERT_EQ(r.origins.size(), r.posted.size());
+  EXPECT_EQ(r.origins[1], RecordOrigin::live("Bookmarks.db", "bookmarks", 3));
+  EXPECT_EQ(r.origins[3], RecordOrigin::live("Bookmarks.db", "bookmarks", 5));
+  EXPECT_FALSE(r.origins[rows.size()].known());
+  EXPECT_EQ(r.origins.back(), RecordOrigin::live("History.plist", "", -1));
   EXPECT_TRUE(r.logged.empty());
   EXPECT_EQ(r.progressPosts, 0);
 }
@@ -154,6 +162,7 @@ TEST(BookmarksStep, TheHistoryDatabaseOfCurrentDevices) {
   EXPECT_EQ(history[0]->kind, "History");
   EXPECT_EQ(history[0]->lastVisit, "06-01-2023 12:00");
   EXPECT_EQ(history[0]->visitCount, 2);
+  EXPECT_EQ(history[0]->origin, RecordOrigin::live("History.db", "history_items", 1));
   EXPECT_EQ(history[1]->bookMarkTitle, "SVT Nyheter");
 
   // A damaged history is named, not shown as an empty one.

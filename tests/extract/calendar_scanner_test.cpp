@@ -189,6 +189,8 @@ TEST_P(CalendarOfEveryGeneration, EveryLiveEventWithItsFieldsAndTheBackupUntouch
     EXPECT_EQ(event.startDate, fixtures::formatUtcDateText(truth["start_unix"].get<double>()));
     EXPECT_EQ(event.endDate, fixtures::formatUtcDateText(truth["end_unix"].get<double>()));
     EXPECT_FALSE(event.bDeleted);
+    EXPECT_EQ(event.origin,
+              RecordOrigin::live("Calendar.sqlitedb", "CalendarItem", truth["rowid"]));
   }
   EXPECT_EQ(r.progressPosts, 0);
   EXPECT_EQ(folderFingerprint(built.backupFolder), before);
@@ -275,6 +277,8 @@ TEST_P(CurrentCalendar, EventsThenRemindersWithTheirCalendarsAttendeesAndStates)
     const MzCalenderNode& event = *r.posted[i];
     SCOPED_TRACE(truth.dump());
     EXPECT_EQ(event.calTitle, truth["summary"]);
+    EXPECT_EQ(event.origin,
+              RecordOrigin::live("Calendar.sqlitedb", "CalendarItem", truth["rowid"]));
     EXPECT_EQ(event.kind, "");
     EXPECT_EQ(event.location, truth.value("location", ""));
     EXPECT_EQ(event.calNote, truth.value("description", ""));

@@ -202,6 +202,7 @@ TEST_P(CallsOfEveryGeneration, EveryLiveCallWithItsFieldsAndTheBackupUntouched) 
     const MzCallHistoryNode& call = *r.posted[i];
     SCOPED_TRACE(truth.dump());
     expectNumberDateAndDirection(call, truth);
+    EXPECT_EQ(call.origin, RecordOrigin::live("call_history.db", "call", truth["rowid"]));
     const bool outgoing = truth["direction"] == "outgoing";
     if (truth["duration"].get<int>() == 0) {
       EXPECT_EQ(call.callDuration, outgoing ? "Cancelled" : "Missed");
@@ -263,6 +264,8 @@ TEST(CurrentCalls, EveryLiveCallOfTheStoreWithItsKind) {
       EXPECT_EQ(call.callDuration, getCallHistoryDuration(truth["duration"].get<int>()));
     }
     EXPECT_EQ(call.callKind, truth["call_kind"]);
+    EXPECT_EQ(call.origin,
+              RecordOrigin::live("CallHistory.storedata", "ZCALLRECORD", truth["rowid"]));
     seen.insert(call.callKind);
     if (truth["address_blob"].get<bool>()) seen.insert("blob");
     const int contactRow = truth["contact_rowid"].get<int>();

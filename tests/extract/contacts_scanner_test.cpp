@@ -97,6 +97,7 @@ TEST_P(ContactsOfEveryGeneration, EveryLivePersonWithItsFieldsAndNoDeletedOne) {
     ASSERT_NE(it, r.posted.end()) << truth.dump();
     const MzContactNode& c = **it;
     EXPECT_EQ(c.contactName, expectedName(truth));
+    EXPECT_EQ(c.origin, RecordOrigin::live("AddressBook.sqlitedb", "ABPerson", truth["rowid"]));
     EXPECT_EQ(c.contactPhone, joinedWithBlanks(truth["phones"]));
     EXPECT_EQ(c.contactEmail, joinedWithBlanks(truth["emails"]));
     EXPECT_EQ(c.contactHomepage, joinedWithBlanks(truth["urls"]));

@@ -109,6 +109,7 @@ void expectTruth(const MessagesRun& r, const fixtures::BackupBuildResult& built,
               getNameByPhoneNumberWithData(m.messagePhone, r.lists.contactArray, expectedPicture));
     EXPECT_EQ(m.contactImageData, expectedPicture);
     EXPECT_FALSE(m.bDeleted);
+    EXPECT_EQ(m.origin, RecordOrigin::live("sms.db", "message", truth["rowid"]));
     if (generation == 5) {
       // The older layout: no row id, no attachments, the direction from the flags, where
       // the iMessage flags read as unknown.
@@ -238,6 +239,7 @@ TEST(MessagesStep, AnIOS17DatabaseOfTenThousandMessagesAgainstTheTruth) {
     ASSERT_NE(found, byRow.end());
     const MzMessageNode& m = *found->second;
     const bool fromMe = truth["is_from_me"].get<bool>();
+    EXPECT_EQ(m.origin, RecordOrigin::live("sms.db", "message", truth["rowid"]));
     EXPECT_EQ(m.messageContent, truth["text"].get<std::string>());
     EXPECT_EQ(m.messageDate, dateOf(truth["date_unix"]));
     EXPECT_EQ(m.readDate, dateOf(truth["date_read_unix"]));

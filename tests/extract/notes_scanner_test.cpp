@@ -80,6 +80,7 @@ TEST_P(NotesOfEveryGeneration, EveryLiveNoteWithItsFieldsAndTheBackupUntouched) 
     EXPECT_EQ(note.noteContent, cleanNoteBody(truth["body"].get<std::string>()));
     EXPECT_EQ(note.uid, -1);
     EXPECT_FALSE(note.bDeleted);
+    EXPECT_EQ(note.origin, RecordOrigin::live("notes.sqlite", "ZNOTE", truth["pk"]));
   }
   EXPECT_EQ(r.posted.size(), live);
   EXPECT_GE(live, 3u);
@@ -119,6 +120,9 @@ TEST(NotesStep, EveryNoteOfTheCurrentStoreAgainstTheTruth) {
     EXPECT_EQ(note.locked, truth["locked"].get<bool>()) << title;
     EXPECT_EQ(note.noteContent, truth["body"].get<std::string>()) << title;
     EXPECT_EQ(note.bDeleted, isDeleted);
+    // Marked for deletion or not, a note of the store is a live row.
+    EXPECT_EQ(note.origin,
+              RecordOrigin::live("NoteStore.sqlite", "ZICCLOUDSYNCINGOBJECT", truth["pk"]));
     locked += note.locked;
     deleted += isDeleted;
   }

@@ -74,4 +74,39 @@ TEST(FiledKeys, KeyTextsFollowTheKeyFields) {
   EXPECT_NE(deletedKeyText(c), deletedKeyText(d));
 }
 
+// A carved contact is the one filed when its name and its set of numbers are: the order the
+// numbers come in, a number listed twice and the blanks and dashes in them do not count.
+TEST(DeletedContactKeys, NameAndTheSetOfNumbers) {
+  auto contact = [](const std::string& name, std::vector<std::string> phones) {
+    auto c = std::make_shared<MzContactNode>();
+    c->contactName = name;
+    for (auto& phone : phones) {
+      c->contactPhone += " " + phone;
+      MzContactValue value;
+      value.value = phone;
+      c->values.push_back(value);
+    }
+    return c;
+  };
+  RecordList<MzContactNode> filed = {contact("Anna Berg", {"+46 70 555 12 34", "08-555 000"})};
+  FiledKeys<MzContactNode> keys;
+  EXPECT_TRUE(keys.holds(*contact("Anna Berg", {"08555000", "+46 70 555 12 34"}), filed));
+  EXPECT_TRUE(
+      keys.holds(*contact("Anna Berg", {"+46705551234", "08-555 000", "+46705551234"}), filed));
+  EXPECT_TRUE(isDuplicateRecord(*contact("Anna Berg", {"08 555 000", "+46705551234"}), filed));
+  // Another number, one number less, the leading + or another name: not the same contact.
+  EXPECT_FALSE(keys.holds(*contact("Anna Berg", {"+46705551234", "08-555 001"}), filed));
+  EXPECT_FALSE(keys.holds(*contact("Anna Berg", {"+46705551234"}), filed));
+  EXPECT_FALSE(keys.holds(*contact("Anna Berg", {"46705551234", "08555000"}), filed));
+  EXPECT_FALSE(keys.holds(*contact("Anna Bergh", {"+46705551234", "08555000"}), filed));
+  // A carved contact whose numbers came as one text (no values) is that text as one number.
+  auto asText = std::make_shared<MzContactNode>();
+  asText->contactName = "Bo Ek";
+  asText->contactPhone = " 0701-23 45";
+  filed.push_back(contact("Bo Ek", {"070 12345"}));
+  EXPECT_TRUE(keys.holds(*asText, filed));
+  asText->contactPhone = " 070123 45 08555";
+  EXPECT_FALSE(keys.holds(*asText, filed));
+}
+
 }  // namespace

@@ -150,6 +150,32 @@ TEST_F(Recovery, TextRecordFormatsAndAnEarlierRunsFile) {
   EXPECT_EQ(slurp(out() + "/BookMark/BookMark.txt"), "Title:SJ  URL:http://www.sj.se/  \n\n");
 }
 
+// A record that says where it came from has it on a line of its own after its fields; the
+// fields' line stays as it was.
+TEST_F(Recovery, TheOriginFollowsTheFieldsOfARecordThatKnowsIt) {
+  auto call = std::make_shared<MzCallHistoryNode>();
+  call->callPhone = "+46701119988";
+  call->callType = "Incoming";
+  call->bDeleted = true;
+  call->origin =
+      RecordOrigin::carved("call_history.db", 7, 28731, RecordOrigin::Place::RecordSignature);
+  tick(call->bSelected);
+  results.callHistoryArray.push_back(call);
+  auto contact = std::make_shared<MzContactNode>();
+  contact->contactName = "Anna Berg";
+  contact->origin = RecordOrigin::live("AddressBook.sqlitedb", "ABPerson", 42);
+  tick(contact->bSelected);
+  results.contactArray.push_back(contact);
+
+  EXPECT_TRUE(run().issues.empty());
+  EXPECT_EQ(slurp(out() + "/CallHistory/Call History.txt"),
+            "Name:  Phone:+46701119988  Date:  Type:Incoming  Duration:  \n"
+            "Origin: carved from call_history.db, page 7, offset 28731 (record signature)\n\n");
+  EXPECT_EQ(slurp(out() + "/Contact/Contacts.txt"),
+            "Name:Anna Berg  Phone:  Email:  Company:  JobTitle:  Home Page:  Birthday:  Note:  \n"
+            "Origin: live row 42 of ABPerson in AddressBook.sqlitedb\n\n");
+}
+
 TEST_F(Recovery, MediaNamesCollideWithoutOverwritingAndCopiesAreExact) {
   const std::string a = stored("aa", 30000);
   const std::string b = stored("bbb", (8u << 20) + 100);  // more than one 8 MiB chunk
