@@ -100,7 +100,10 @@ void CloudView::buildSignIn() {
   earlierDownloads_ = new QPushButton(tr("Show &Earlier Downloads"), signIn_);
   earlierDownloads_->setAccessibleName(tr("Earlier downloads"));
   earlierDownloads_->setToolTip(tr("The cloud backups downloaded before, without signing in"));
-  form->addRow(QString(), earlierDownloads_);
+  auto* earlierRow = new QHBoxLayout;
+  earlierRow->addWidget(earlierDownloads_);
+  earlierRow->addStretch(1);
+  form->addRow(QString(), earlierRow);
 
   connect(logIn_, &QPushButton::clicked, this, [this] {
     if (!account_->text().isEmpty() && !password_->text().isEmpty()) delegate_.PressLoginiCloud();
