@@ -274,6 +274,10 @@ class RetrievoAppDelegate {
   std::thread backupThread_;
   std::atomic<bool> deviceBackupRunning_{false};
   std::atomic<bool> deviceBackupStopRequested_{false};
+  // The body of a scan thread on `folder`: its first step (the manifest, or a downloaded
+  // folder's media), the database steps, then ScanThreadFinish.
+  void runScan(const std::string& folder, const char* firstStepName,
+               const std::function<void(DatabasePreparer&)>& firstStep);
   // The database steps every scan runs after its first step.
   void runDatabaseSteps(ScanContext& context, const DatabasePreparer& databases);
   void setCloudState(const std::function<void(CloudViewState&)>& change);

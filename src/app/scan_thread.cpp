@@ -107,20 +107,26 @@ bool RetrievoAppDelegate::runScanStep(const char* name, const std::function<Step
 }
 
 void RetrievoAppDelegate::ScanIOSBackUpFilehand(const std::string& backupFolder) {
+  runScan(backupFolder, "manifest", [this, &backupFolder](DatabasePreparer& databases) {
+    scanDirAnalyThread(backupFolder, &databases);
+  });
+}
+
+void RetrievoAppDelegate::runScan(const std::string& folder, const char* firstStepName,
+                                  const std::function<void(DatabasePreparer&)>& firstStep) {
   if (!scan) createScanLists();
   scanProblems.clear();
   {
     // The private copies of the databases live exactly as long as the steps run; a stop
     // request ends the steps early and removes them as well.
-    DatabasePreparer databases(backupFolder, &scanProblems, [this] { return scanStopRequested(); });
+    DatabasePreparer databases(folder, &scanProblems, [this] { return scanStopRequested(); });
     ScanContext context{
-        backupFolder,    nc, *scan, databases, currentNodeIsiOS6Version, bIOS7DeviceNode,
-        bIOSRecoveryMode};
-    if (!backupFolder.empty()) {
+        folder, nc, *scan, databases, currentNodeIsiOS6Version, bIOS7DeviceNode, bIOSRecoveryMode};
+    if (!folder.empty()) {
       runScanStep(
-          "manifest",
+          firstStepName,
           [&] {
-            scanDirAnalyThread(backupFolder, &databases);
+            firstStep(databases);
             return StepOutcome{};
           },
           databases);
@@ -153,28 +159,9 @@ bool RetrievoAppDelegate::ScaniCloudBackup(const std::string& folder) {
 }
 
 void RetrievoAppDelegate::ScaniCloudBackuphand(const std::string& folder) {
-  if (!scan) createScanLists();
-  scanProblems.clear();
-  {
-    DatabasePreparer databases(folder, &scanProblems, [this] { return scanStopRequested(); });
-    ScanContext context{
-        folder, nc, *scan, databases, currentNodeIsiOS6Version, bIOS7DeviceNode, bIOSRecoveryMode};
-    if (!folder.empty()) {
-      // A downloaded backup has no manifest: its media are found by looking at its files.
-      runScanStep(
-          "media",
-          [&] {
-            scanPhotoAndVideoThread(folder, nc);
-            return StepOutcome{};
-          },
-          databases);
-      runDatabaseSteps(context, databases);
-    }
-    databasesCopied_.store(databases.copiesMade());
-  }
-  if (ScanThreadFinish) ScanThreadFinish();
-  removeSomeArray();
-  scanRunning_.store(false);
+  // A downloaded backup has no manifest: its media are found by looking at its files.
+  runScan(folder, "media",
+          [this, &folder](DatabasePreparer&) { scanPhotoAndVideoThread(folder, nc); });
 }
 
 void RetrievoAppDelegate::waitForScan() {

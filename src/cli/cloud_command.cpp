@@ -1,9 +1,8 @@
 // retrievo cloud login | list | download | downloads | scan: the cloud source on the command
 // line. Each run signs in anew (nothing is stored but the downloads and their records); the
 // password is read from a file, RETRIEVO_CLOUD_PASSWORD or the terminal, never from argv.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +17,7 @@
 #include "base/notification_center.h"
 #include "cli/backup_password.h"
 #include "cli/commands.h"
+#include "cli/progress_line.h"
 #include "cli/stop_signals.h"
 #include "cli/table_printer.h"
 #include "cli/terminal_text.h"
@@ -120,41 +120,23 @@ int runLogin(const CloudOptions& opt, bool announce) {
 }
 
 // Shows the download's progress on stderr: the bytes of the files finished so far against the
-// backup's size, a line rewritten in place on a terminal, a line per tenth otherwise.
+// backup's size.
 class DownloadProgress {
  public:
   DownloadProgress(bool quiet, const MzIOSDeviceNode& node)
-      : quiet_(quiet), terminal_(isatty(STDERR_FILENO) == 1), node_(node) {}
+      : line_(quiet, "downloading"), node_(node) {}
   void show(std::int64_t bytes) {
-    if (quiet_) return;
+    const std::uint64_t done = static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0));
     const std::uint64_t total = node_.backupFileSize;
-    const int percent = total == 0 ? 0
-                                   : static_cast<int>(std::min<std::uint64_t>(
-                                         100, static_cast<std::uint64_t>(bytes) * 100 / total));
-    if (terminal_) {
-      const int filled = percent * 30 / 100;
-      std::fprintf(stderr, "\rdownloading [%-30s] %3d%%  %s/%s",
-                   std::string(static_cast<std::size_t>(filled), '#').c_str(), percent,
-                   sizeText(static_cast<std::uint64_t>(bytes)).c_str(),
-                   terminalSafe(node_.strDeviceSize).c_str());
-      shown_ = true;
-    } else if (percent / 10 != lastTenth_) {
-      lastTenth_ = percent / 10;
-      std::fprintf(stderr, "download: %d%%\n", percent);
-    }
-    std::fflush(stderr);
+    const int percent =
+        total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(100, done * 100 / total));
+    line_.show(percent, "  " + sizeText(done) + "/" + terminalSafe(node_.strDeviceSize));
   }
-  void finish() {
-    if (shown_) std::fputc('\n', stderr);
-    shown_ = false;
-  }
+  void finish() { line_.finish(); }
 
  private:
-  bool quiet_;
-  bool terminal_;
+  ProgressLine line_;
   const MzIOSDeviceNode& node_;
-  bool shown_ = false;
-  int lastTenth_ = -1;
 };
 
 int runDownload(const CloudOptions& opt) {

@@ -15,6 +15,7 @@
 #include "cli/attached_devices.h"
 #include "cli/backup_password.h"
 #include "cli/commands.h"
+#include "cli/progress_line.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_text.h"
 #include "device/base_info.h"
@@ -31,35 +32,16 @@ struct BackupOptions {
   bool quiet = false;
 };
 
-// Shows the backup's progress on stderr: a line rewritten in place on a terminal, a line per
-// tenth otherwise. The driver's values run from 1 to its cap (ticks, or the tool's own
-// percentages scaled to them); they are shown as a percentage of that range.
+// Shows the backup's progress on stderr. The driver's values run from 1 to its cap (ticks, or
+// the tool's own percentages scaled to them); they are shown as a percentage of that range.
 class BackupProgress {
  public:
-  explicit BackupProgress(bool quiet) : quiet_(quiet), terminal_(isatty(STDERR_FILENO) != 0) {}
-
-  void show(std::int32_t value) {
-    if (quiet_) return;
-    const int percent = static_cast<int>(value) * 100 / amd::kBackupTickCap;
-    if (terminal_) {
-      std::fprintf(stderr, "\rbacking up the device: %3d%%", percent);
-      std::fflush(stderr);
-      shown_ = true;
-    } else if (percent / 10 != lastTenth_) {
-      lastTenth_ = percent / 10;
-      std::fprintf(stderr, "backing up the device: %d%%\n", percent);
-    }
-  }
-  void finish() {
-    if (shown_) std::fputc('\n', stderr);
-    shown_ = false;
-  }
+  explicit BackupProgress(bool quiet) : line_(quiet, "backing up the device") {}
+  void show(std::int32_t value) { line_.show(static_cast<int>(value) * 100 / amd::kBackupTickCap); }
+  void finish() { line_.finish(); }
 
  private:
-  bool quiet_;
-  bool terminal_;
-  bool shown_ = false;
-  int lastTenth_ = -1;
+  ProgressLine line_;
 };
 
 // Runs the backup of the device at `position`, stopping the tool on Ctrl-C or kill.

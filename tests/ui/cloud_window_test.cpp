@@ -14,21 +14,12 @@
 #include "app/retrievo_app_delegate.h"
 #include "results/result_view_controller.h"
 #include "support/cloud_module.h"
+#include "support/spin_until.h"
 #include "support/temp_dir.h"
 #include "ui/cloud_view.h"
 #include "ui/mz_window.h"
 
 namespace {
-
-bool spinUntil(const std::function<bool()>& done) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > 60000) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
 
 TEST(CloudWindow, SignInListAndDownloadFromTheKeyboard) {
   TempDir tmp;

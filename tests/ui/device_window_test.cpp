@@ -13,6 +13,7 @@
 #include "device/simulated_backend.h"
 #include "results/result_view_controller.h"
 #include "sample_device.h"
+#include "support/spin_until.h"
 #include "support/temp_dir.h"
 #include "ui/device_panel.h"
 #include "ui/mz_button.h"
@@ -20,17 +21,6 @@
 #include "ui/results_view.h"
 
 namespace {
-
-// Turns the event loop until `done` holds or 60 seconds pass.
-bool spinUntil(const std::function<bool()>& done) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > 60000) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
 
 TEST(DeviceWindow, TheDevicePanelScansTheDeviceAndTheAdvancedScanAddsItsPhotos) {
   TempDir tmp;
