@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -115,6 +116,7 @@ class CarveSources {
   DatabaseImage database_, log_, journal_, latest_;
   std::int64_t pageSize_ = 0;
   std::vector<LogFrame> frames_;
+  std::map<std::int64_t, std::vector<std::size_t>> framesOfPage_;  // page -> its frames
   std::vector<JournalPage> journalPages_;
   std::int64_t commits_ = 0;
 };
