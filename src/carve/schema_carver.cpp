@@ -99,11 +99,16 @@ class Carver {
       }
       return;
     }
-    if (!leaf) return;  // an interior or index page
-    if (latest) {
-      if (tree->second < 0) return;  // a page of the schema table or of an index
-      pageTable_ = tree->second;
+    if (!header) return;
+    if (!leaf || (latest && tree->second < 0)) {
+      // An interior or index page, or a leaf of the schema table: its gap may still hold
+      // what the page held before it took this part (a leaf that became the root of a
+      // deeper tree keeps its old cells there). Any table's records, told by themselves.
+      region(pageOffset_ + header->pointerArrayEnd, pageOffset_ + header->contentStart,
+             CarvedRecordPlace::kUnallocated);
+      return;
     }
+    if (latest) pageTable_ = tree->second;
     if (!latest) cells(*header, oldVersionKind(version), /*onlyGone=*/true);
     freeblocks(*header, CarvedRecordPlace::kFreeblock);
     region(pageOffset_ + header->pointerArrayEnd, pageOffset_ + header->contentStart,
@@ -251,6 +256,10 @@ class Carver {
         fitter_.fit(*header, payload->data() + header->headerLength,
                     payload->size() - static_cast<std::size_t>(header->headerLength), owner_);
     if (!fit || (pageTable_ != kAnyTable && fit->table != pageTable_)) return std::nullopt;
+    if (cell->rowid < 1) return std::nullopt;  // SQLite gives rowids from 1 up
+    if (pageTable_ == kAnyTable && !telling(fit->values, header->serialTypes.size())) {
+      return std::nullopt;
+    }
     if (onlyGone) {
       const auto& live = map_.liveRows[static_cast<std::size_t>(fit->table)];
       const auto row = live.find(cell->rowid);
@@ -350,6 +359,14 @@ class Carver {
                                  static_cast<std::size_t>(end - headerEnd));
             if (!values) continue;
             const std::int64_t recordEnd = headerEnd + header.bodyLength;
+            // A guessed first type that is not the rowid's NULL decides where every body
+            // lies: only a record that ends where the freeblock ends and holds a text
+            // confirms the guess.
+            if (firstLost && !table.columns[0].rowidAlias &&
+                (recordEnd != end || !telling(*values, 0))) {
+              continue;
+            }
+            if (!telling(*values, m)) continue;
             const int score =
                 (recordEnd == end ? 8 : 0) + (lengthChecked ? 4 : 0) + (m == n ? 2 : 0);
             // Where the page does not say which table it holds, a layout must also end where
@@ -371,6 +388,16 @@ class Carver {
       }
     }
     return best;
+  }
+
+  // Whether a record says enough to be told from chance bytes (where the page does not say
+  // which table it holds, or its header's start is rebuilt): a valid text of three bytes or
+  // more. Integers alone fit too much of what free space holds.
+  static bool telling(const std::vector<SqlValue>& values, std::size_t /*storedColumns*/) {
+    for (const SqlValue& value : values) {
+      if (value.kind == SqlValue::Kind::Text && value.bytes.size() >= 3) return true;
+    }
+    return false;
   }
 
   // ---- Output ------------------------------------------------------------------------------

@@ -174,28 +174,28 @@ TEST(SchemaCarverTest, RebuildsTheStartOfARecordAFreeblockOverwrote) {
   for (int generation : {6, 17}) {
     MessageDatabase sms(generation, JournalMode::Legacy);
     std::vector<std::int64_t> ids;
-    for (int i = 0; i < 20; ++i) ids.push_back(sms.add(messageText(i, 40 + i * 7), 400000000 + i));
-    sms.remove(ids[8]);
+    for (int i = 0; i < 12; ++i) ids.push_back(sms.add(messageText(i, 40 + i * 7), 400000000 + i));
+    sms.remove(ids[5]);
     ASSERT_TRUE(sms.close());
     const DatabaseImage file = sms.file();
     const auto rows = carveAll(CarveSources::read("sms.db", file));
-    const CarvedRow* row = withText(rows, messageText(8, 40 + 8 * 7));
+    const CarvedRow* row = withText(rows, messageText(5, 40 + 5 * 7));
     ASSERT_NE(row, nullptr) << generation;
     EXPECT_EQ(row->place, CarvedRecordPlace::kFreeblock);
     EXPECT_TRUE(row->headerRebuilt);
-    EXPECT_EQ(textOf(*row, 1), "G-9-" + std::to_string(40 + 8 * 7));
+    EXPECT_EQ(textOf(*row, 1), "G-6-" + std::to_string(40 + 5 * 7));
     const auto schema = carve::readTableSchema(file);
     const auto* message = schema.table("message");
     for (std::size_t c = 0; c < message->columns.size(); ++c) {
       if (message->columns[c].name == "date") {
-        EXPECT_EQ(row->values[c].integer, 400000008);
+        EXPECT_EQ(row->values[c].integer, 400000005);
       }
       if (message->columns[c].name == "handle_id") {
         EXPECT_EQ(row->values[c].integer, 3);
       }
     }
     EXPECT_EQ(row->file, "sms.db");
-    EXPECT_TRUE(holdsText(file, *row, messageText(8, 40 + 8 * 7), (row->page - 1) * 4096, 4096));
+    EXPECT_TRUE(holdsText(file, *row, messageText(5, 40 + 5 * 7), (row->page - 1) * 4096, 4096));
     EXPECT_EQ(rows.size(), 1u) << "only the deleted row";
   }
 }
