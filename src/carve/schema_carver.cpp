@@ -372,7 +372,8 @@ class Carver {
             // Where the page does not say which table it holds, a layout must also end where
             // the freeblock ends or agree with its surviving header length; after a freeblock
             // header found by its look alone, it must end where that header says.
-            if (pageTable_ == kAnyTable && score < (fromChain ? 4 : 8)) continue;
+            // Eight serial types or more that each fit their column say as much.
+            if (pageTable_ == kAnyTable && m < 8 && score < (fromChain ? 4 : 8)) continue;
             if (score <= bestScore) continue;
             bestScore = score;
             Found found;
