@@ -65,8 +65,9 @@ std::optional<DatabaseImage> DatabaseImage::load(const std::string& path) {
   }
   image.data_ = static_cast<const std::uint8_t*>(mapped);
   image.size_ = static_cast<std::int64_t>(length);
-  image.owner_ = std::shared_ptr<const void>(
-      mapped, [length](const void* p) { munmap(const_cast<void*>(p), length); });
+  image.owner_ = std::shared_ptr<const void>(mapped, [length](const void* p) {
+    munmap(const_cast<void*>(p), length);
+  });
   return image;
 }
 

@@ -304,6 +304,7 @@ class Carver {
         const bool firstLost = q < intact;
         std::vector<std::int64_t> types(firstLost ? 1 : 0, 0);
         std::vector<std::int64_t> typeEnds(firstLost ? 1 : 0, intact);
+        std::vector<std::int64_t> bodiesBefore(firstLost ? 2 : 1, 0);  // of types [0, m)
         std::int64_t at = firstLost ? intact : q;
         while (types.size() < n && at < end) {
           const SpanVarint type = spanVarint(&bytes[static_cast<std::size_t>(at - begin)],
@@ -314,12 +315,14 @@ class Carver {
           types.push_back(value);
           at += type.length;
           typeEnds.push_back(at);
+          bodiesBefore.push_back(bodiesBefore.back() + serialBodyLength(value));
         }
+        const bool guessedAlias = firstLost && table.columns[0].rowidAlias;
         for (std::size_t m = types.size(); m >= std::max<std::size_t>(minColumns, 1); --m) {
           if (++trials > kMaxRebuildTrials) return best;
           const std::int64_t headerEnd = typeEnds[m - 1];
-          std::int64_t bodies = 0;
-          for (std::size_t i = firstLost ? 1 : 0; i < m; ++i) bodies += serialBodyLength(types[i]);
+          const std::int64_t bodies = bodiesBefore[m];
+          if (headerEnd + bodies > end) continue;
           // The header length varint: intact when it lies after the overwritten bytes.
           const std::int64_t headerLength = headerEnd - q + (headerEnd - q + 1 > 127 ? 2 : 1);
           const std::int64_t lengthSize = headerLength > 127 ? 2 : 1;
@@ -334,17 +337,25 @@ class Carver {
             }
             lengthChecked = true;
           }
+          // Only the layouts that can win are decoded: every surviving type, one that ends
+          // where the freeblock ends, or one whose header length agrees.
+          const std::int64_t rest = end - headerEnd - bodies;  // for a guessed first body
+          const bool canEndThere = firstLost && !guessedAlias ? rest >= 0 : rest == 0;
+          if (m != types.size() && !lengthChecked && !canEndThere) continue;
           std::vector<std::int64_t> guesses;
           if (!firstLost) {
             guesses.push_back(types[0]);
-          } else if (table.columns[0].rowidAlias) {
+          } else if (guessedAlias) {
             guesses.push_back(0);
           } else {
-            const std::int64_t rest = end - headerEnd - bodies;
-            if (rest >= 0 && rest <= 57) {
-              for (std::int64_t g : {13 + 2 * rest, 12 + 2 * rest}) guesses.push_back(g);
+            // The body of the lost type fills the freeblock to its end (see below).
+            for (std::int64_t g = 0; g <= 9; ++g) {
+              if (serialBodyLength(g) == rest) guesses.push_back(g);
             }
-            for (std::int64_t g = 0; g <= 9; ++g) guesses.push_back(g);
+            if (rest <= 57) {
+              guesses.push_back(13 + 2 * rest);
+              guesses.push_back(12 + 2 * rest);
+            }
           }
           for (std::int64_t guess : guesses) {
             if (!serialTypeFits(table.columns[0], guess) || guess > 127) continue;
