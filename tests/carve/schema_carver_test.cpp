@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "carve/btree_cells.h"
 #include "carve/table_schema.h"
 #include "fixture_support.h"
 #include "schema_database.h"
@@ -334,6 +335,82 @@ TEST(SchemaCarverTest, ReadsThePagesARollbackJournalSaved) {
   EXPECT_EQ(*row->rowid, gone);
   sms.db().exec("PRAGMA journal_mode=DELETE");
   EXPECT_TRUE(sms.close());
+}
+
+}  // namespace
+
+namespace {
+
+void put32(std::vector<std::uint8_t>& bytes, std::int64_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    bytes[static_cast<std::size_t>(at + i)] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+  }
+}
+
+// Damage of every kind a file can bring: the carver ends, reads only inside its images and
+// names only places that exist.
+TEST(SchemaCarverTest, EndsOnDamagedFilesAndReadsOnlyInsideThem) {
+  MessageDatabase sms(6, JournalMode::Legacy, 1024);
+  std::vector<std::int64_t> ids;
+  for (int i = 0; i < 60; ++i) ids.push_back(sms.add(messageText(i, i % 7 == 0 ? 3000 : 200)));
+  for (int i = 10; i < 50; ++i) sms.remove(ids[static_cast<std::size_t>(i)]);
+  ASSERT_TRUE(sms.close());
+  const DatabaseImage image = sms.file();
+  const std::vector<std::uint8_t> good(image.data(), image.data() + image.size());
+  const std::int64_t pageSize = 1024, pages = image.size() / pageSize;
+
+  std::vector<std::pair<const char*, std::vector<std::uint8_t>>> damaged;
+  {
+    auto bytes = good;  // a freelist whose trunk names itself, its leaves past the end
+    const std::uint32_t trunk = carve::read32(image, 32);
+    ASSERT_NE(trunk, 0u);
+    put32(bytes, (trunk - 1) * pageSize, trunk);
+    put32(bytes, (trunk - 1) * pageSize + 8, 0x7FFFFFFF);
+    put32(bytes, (trunk - 1) * pageSize + 12, trunk);
+    damaged.emplace_back("cyclic freelist", std::move(bytes));
+  }
+  {
+    auto bytes = good;  // every page's first four bytes name the page: cyclic overflow chains
+    for (std::int64_t p = 2; p <= pages; ++p) put32(bytes, (p - 1) * pageSize, p);
+    damaged.emplace_back("cyclic chains", std::move(bytes));
+  }
+  {
+    auto bytes = good;  // cell pointers and freeblocks past the page
+    for (std::int64_t p = 2; p <= pages; ++p) {
+      const std::int64_t at = (p - 1) * pageSize;
+      bytes[at + 1] = bytes[at + 2] = 0xFF;
+      for (int i = 8; i < 64; ++i) bytes[at + i] = 0xFF;
+    }
+    damaged.emplace_back("offsets past the page", std::move(bytes));
+  }
+  for (const std::uint16_t size : {0, 1000, 3}) {
+    auto bytes = good;
+    bytes[16] = static_cast<std::uint8_t>(size >> 8);
+    bytes[17] = static_cast<std::uint8_t>(size & 0xFF);
+    damaged.emplace_back("odd page size", std::move(bytes));
+  }
+  {
+    auto bytes = good;  // cut in the middle of a page
+    bytes.resize(bytes.size() / 2 + 100);
+    damaged.emplace_back("cut short", std::move(bytes));
+  }
+  for (auto& [what, bytes] : damaged) {
+    std::vector<std::uint8_t> log(32 + 24 + 1024, 0x5A);  // a log of one frame, wrong salt
+    put32(log, 0, 0x377f0682);
+    put32(log, 8, 1024);
+    put32(log, 32, 3);
+    put32(log, 36, 9);
+    const auto sources = CarveSources::read("sms.db", DatabaseImage(bytes), DatabaseImage(log),
+                                            DatabaseImage(std::vector<std::uint8_t>(600, 0xd9)));
+    for (const auto& frame : sources.frames()) EXPECT_TRUE(frame.badChecksum) << what;
+    for (const auto& row : carveAll(sources)) {
+      const DatabaseImage& file = row.file == "sms.db"       ? sources.database()
+                                  : row.file == "sms.db-wal" ? sources.log()
+                                                             : sources.journal();
+      EXPECT_TRUE(file.contains(row.offset)) << what;
+      EXPECT_GE(row.page, 1) << what;
+    }
+  }
 }
 
 }  // namespace
