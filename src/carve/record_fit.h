@@ -2,7 +2,10 @@
 //
 // A record fits a table when it has as many serial types as the table has columns or fewer
 // (at least half of them: columns added later by ALTER TABLE are missing from old records),
-// each type is one the column's affinity stores (the rowid alias column is NULL), texts are
+// each type is one the column's affinity stores (the rowid alias column is NULL; INTEGER and
+// REAL columns hold numbers and NULL; TEXT columns text, NULL and the empty blob, since a
+// blob there, though legal, is rare and lets chance bytes fit; NUMERIC and untyped columns
+// anything), texts are
 // valid UTF-8 without NUL bytes, integers and reals in columns named as dates (ending in
 // "date", "time" or "timestamp") are 0 or a plausible point in time (seconds, milliseconds,
 // microseconds or nanoseconds since 1970 or 2001), and at least one column (two in a table of

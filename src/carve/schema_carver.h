@@ -10,25 +10,36 @@
 //    the start of the record header; the header's start is rebuilt from the schema (header
 //    length and the first serial types guessed from the column count, then the whole record
 //    validated). The rest of a freeblock is read for whole cells that were freed beside it;
-//  - the unallocated gap between the cell pointer array and the cell content: whole cells;
+//  - the unallocated gap between the cell pointer array and the cell content, of table
+//    leaves and also of interior and index pages (a leaf that became an interior page keeps
+//    its old cells there): whole cells, and cells whose start a freeblock header overwrote;
 //  - freelist trunk and leaf pages (walked bounded and cycle-safe) and every page no b-tree
 //    of the newest state reaches or that lies past the header's page count: whole cells, as a
 //    table leaf's cells when the page still has its header, else at every offset;
 //  - overflow chains of a cell found in any of these, followed while their pages are intact
 //    (bounded, cycle-safe): the record is marked kOverflow and keeps where its cell was.
 //
-// A record is kept when it fits a table: as many serial types as the table has columns or
-// fewer (columns added later by ALTER TABLE are missing from old records), each serial type
-// one the column's affinity stores, the rowid alias column NULL, text valid UTF-8, dates
-// plausible in columns named as dates, and every byte within its page (or chain). A record
-// that fits several tables goes to the table whose b-tree owns the page, else to the closest
-// column count. Tables the format keeps for itself (sqlite_*) are not carved, and tables whose
-// columns have mostly no declared type (which fit almost any bytes) only on their own pages.
+// A record is kept when it fits a table (record_fit.h): as many serial types as the table has
+// columns or fewer (columns added later by ALTER TABLE are missing from old records), each
+// serial type one the column's affinity stores, the rowid alias column NULL, text valid UTF-8,
+// dates plausible in columns named as dates, and every byte within its page (or chain). On a
+// page of a table's b-tree only that table is tried; a page freed from a b-tree is taken to
+// hold the table most of its old cells fit; elsewhere (interior and index pages' gaps, pages
+// without a header) a record goes to the table with the closest column count and must also
+// hold a text of three bytes or more. A rebuilt record start must end where its freeblock
+// ends, or agree with a surviving header length, or have eight columns or more that fit, and
+// also hold such a text. Whole cells must have a rowid of 1 or more, and a cell identical to
+// the live row of its rowid is no deleted record. Tables the format keeps for itself
+// (sqlite_*) and WITHOUT ROWID tables (whose rows lie in index pages) are not carved; tables
+// of two columns or fewer, or with mostly untyped columns (which fit almost any bytes), only
+// on their own pages.
 //
-// Repeats: the same record (table, rowid where kept, values) found in several places is kept
-// once, at the first place in this order: the database file (page order), then the log's
-// frames in log order (so the earliest commit that still holds it), then the journal. Distinct
-// versions of a row (other values) are all kept.
+// Repeats: the same record (table and values, the rowid column left out since a freeblock
+// loses it) found in several places is kept once, at the first place in this order: the
+// database file (page order), then the log's frames in log order (so the earliest commit that
+// still holds it), then the journal; when the kept copy lost its rowid and a later one has it,
+// the kept copy takes it. Distinct versions of a row (other values) are all kept, and so are
+// equal values under different rowids. The rowid alias column holds the rowid where kept.
 #pragma once
 
 #include <cstdint>
