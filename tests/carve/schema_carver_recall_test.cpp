@@ -1,5 +1,5 @@
 // How many of the builder's deleted messages the schema-aware carver brings back from an
-// sms.db of the iOS 6 and of a current message table, and how many of its rows are false.
+// sms.db of the iOS 5, iOS 6 and current message tables, and how many of its rows are false.
 //
 // The ceiling is what any carver could do: the deleted messages whose record bytes the file
 // still holds (a balance of the b-tree rewrites pages and overwrites some); a record is held
@@ -145,16 +145,26 @@ Figures measure(int generation, std::uint64_t seed) {
   Figures f;
   f.carved = rows.size();
   const std::string_view file(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  std::set<std::pair<std::string, std::string>> carvedMessages;  // (guid, text)
+  // A message is told by its guid and text; iOS 5 rows have no guid in front of the text,
+  // and are told by their date and text.
+  const carve::TableDefinition* message = schema.table("message");
+  EXPECT_NE(message, nullptr);
+  if (message == nullptr) return f;
+  std::size_t textColumn = 0, keyColumn = 0;
+  const std::string keyName = generation >= 6 ? "guid" : "date";
+  for (std::size_t c = 0; c < message->columns.size(); ++c) {
+    if (message->columns[c].name == "text") textColumn = c;
+    if (message->columns[c].name == keyName) keyColumn = c;
+  }
+  auto keyOf = [&](const carve::SqlValue& value) {
+    return value.kind == carve::SqlValue::Kind::Integer ? std::to_string(value.integer)
+                                                        : value.bytes;
+  };
+  std::set<std::pair<std::string, std::string>> carvedMessages;  // (guid or date, text)
   for (const auto& row : rows) {
     const carve::TableDefinition* table = schema.table(row.table);
-    if (row.table == "message" && row.values.size() > 2) {
-      carvedMessages.emplace(row.values[1].bytes, row.values[2].bytes);
-      if (std::getenv("RETRIEVO_RECALL_VERBOSE") != nullptr) {
-        std::printf("  carved: page %lld offset %lld place %d [%.40s]\n",
-                    static_cast<long long>(row.page), static_cast<long long>(row.offset), row.place,
-                    row.values[2].bytes.c_str());
-      }
+    if (row.table == "message") {
+      carvedMessages.emplace(keyOf(row.values[keyColumn]), row.values[textColumn].bytes);
     }
     bool matched = false;
     for (const json& truthRow : truthRows[row.table]) {
@@ -186,13 +196,17 @@ Figures measure(int generation, std::uint64_t seed) {
         row.value("text", json()).is_string() ? row["text"].get<std::string>() : std::string();
     if (text.empty()) continue;
     ++f.deleted;
-    // The record's own bytes: its guid's body and its text's body lie side by side (columns 1
-    // and 2 of the message table), so the pair found in the file is this row's record and not
-    // a text quoted by another message.
-    const std::string guidAndText = row.value("guid", "") + text;
+    // The record's own bytes: from iOS 6 on its guid's body and its text's body lie side by
+    // side (columns 1 and 2), so the pair found in the file is this row's record and not a text
+    // quoted by another message (iOS 5 quotes none: its text alone).
+    const std::string key = row[keyName].is_string() ? row[keyName].get<std::string>()
+                            : row[keyName].is_number_integer()
+                                ? std::to_string(row[keyName].get<std::int64_t>())
+                                : std::string();
+    const std::string guidAndText = generation >= 6 ? key + text : text;
     if (file.find(guidAndText) == std::string_view::npos) continue;
     ++f.ceiling;
-    const std::size_t found = carvedMessages.count({row.value("guid", ""), text});
+    const std::size_t found = carvedMessages.count({key, text});
     f.recovered += found;
     if (found == 0 && std::getenv("RETRIEVO_RECALL_VERBOSE") != nullptr) {
       const std::size_t at = file.find(guidAndText);
@@ -210,9 +224,10 @@ Figures measure(int generation, std::uint64_t seed) {
   return f;
 }
 
-TEST(SchemaCarverRecallTest, MessageTablesOfIos6AndOfACurrentDevice) {
+TEST(SchemaCarverRecallTest, MessageTablesOfIos5And6AndOfACurrentDevice) {
   // Floors at the figures reached (percent of the ceiling).
-  for (const auto& [generation, floor] : {std::pair{6, 97u}, std::pair{17, 97u}}) {
+  for (const auto& [generation, floor] :
+       {std::pair{5, 97u}, std::pair{6, 97u}, std::pair{17, 97u}}) {
     const Figures f = measure(generation, 5);
     EXPECT_GT(f.ceiling, 50u);
     EXPECT_GE(f.recovered * 100, f.ceiling * floor) << generation;
