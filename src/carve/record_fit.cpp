@@ -109,7 +109,7 @@ TableFitter::TableFitter(const TableSchema& schema) : schema_(schema) {
       untyped += column.declaredType.empty() ? 1 : 0;
       dates.push_back(looksLikeDate(column.name));
     }
-    weak_.push_back(table.columns.size() <= 2 || untyped * 2 >= table.columns.size());
+    weak_.push_back(table.columns.size() <= 3 || untyped * 2 >= table.columns.size());
     dateColumns_.push_back(std::move(dates));
     std::string lower(table.name);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -203,22 +203,35 @@ class Carver {
     begin = std::max(begin, pageOffset_);
     end = std::min(end, pageEnd_);
     for (std::int64_t at = begin; at + 4 <= end;) {
-      if (auto found = wholeCell(at, end, true)) {
+      std::optional<Found> found = wholeCell(at, end, true);
+      if (!found && pageTable_ != kAnyTable) {
+        // What a page held before it took its part: any table, told by itself.
+        found = withAnyTable([&] { return wholeCell(at, end, true); });
+      }
+      if (!found) {
+        // A cell whose start a freeblock header overwrote.
+        const std::int64_t size = read16(*image_, at + 2);
+        const std::int64_t next = read16(*image_, at);
+        if (size >= 6 && at + size <= end && (next == 0 || pageOffset_ + next > at)) {
+          found = rebuilt(at, at + size, /*fromChain=*/false);
+        }
+      }
+      if (found) {
         at = found->end;
         emit(*found, kind);
         continue;
       }
-      const std::int64_t size = read16(*image_, at + 2);
-      const std::int64_t next = read16(*image_, at);
-      if (size >= 6 && at + size <= end && (next == 0 || pageOffset_ + next > at)) {
-        if (auto found = rebuilt(at, at + size, /*fromChain=*/false)) {
-          at = found->end;
-          emit(*found, kind);
-          continue;
-        }
-      }
       ++at;
     }
+  }
+
+  template <typename Carve>
+  std::optional<Found> withAnyTable(Carve&& carve) {
+    const int kept = pageTable_;
+    pageTable_ = kAnyTable;
+    std::optional<Found> found = carve();
+    pageTable_ = kept;
+    return found;
   }
 
   // ---- Records -----------------------------------------------------------------------------
@@ -298,6 +311,8 @@ class Carver {
       const TableDefinition& table = schema_.tables[static_cast<std::size_t>(t)];
       const std::size_t n = table.columns.size();
       const std::size_t minColumns = fitter_.minColumns(t);
+      // With three columns or fewer too little of a header survives to rebuild it.
+      if (n < 4) continue;
       for (std::int64_t q = begin + 3; q <= begin + 14 && q < end; ++q) {
         // Serial types that survive, read from max(q, intact); with q = begin + 3 the first
         // one is lost and guessed.
@@ -385,6 +400,8 @@ class Carver {
             // header found by its look alone, it must end where that header says.
             // Eight serial types or more that each fit their column say as much.
             if (pageTable_ == kAnyTable && m < 8 && score < (fromChain ? 4 : 8)) continue;
+            // A record of fewer than eight columns ends where its freeblock ends.
+            if (m < 8 && recordEnd != end) continue;
             if (score <= bestScore) continue;
             bestScore = score;
             Found found;
@@ -407,7 +424,13 @@ class Carver {
   // more. Integers alone fit too much of what free space holds.
   static bool telling(const std::vector<SqlValue>& values, std::size_t /*storedColumns*/) {
     for (const SqlValue& value : values) {
-      if (value.kind == SqlValue::Kind::Text && value.bytes.size() >= 3) return true;
+      if (value.kind != SqlValue::Kind::Text || value.bytes.size() < 3) continue;
+      bool plain = true;
+      for (const char c : value.bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        plain = plain && (byte >= 0x20 || byte == '\n');
+      }
+      if (plain) return true;
     }
     return false;
   }

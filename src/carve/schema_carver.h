@@ -31,7 +31,7 @@
 // also hold such a text. Whole cells must have a rowid of 1 or more, and a cell identical to
 // the live row of its rowid is no deleted record. Tables the format keeps for itself
 // (sqlite_*) and WITHOUT ROWID tables (whose rows lie in index pages) are not carved; tables
-// of two columns or fewer, or with mostly untyped columns (which fit almost any bytes), only
+// of three columns or fewer, or with mostly untyped columns (which fit almost any bytes), only
 // on their own pages.
 //
 // Repeats: the same record (table and values, the rowid column left out since a freeblock
