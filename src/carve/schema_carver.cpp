@@ -236,6 +236,52 @@ class Carver {
 
   // ---- Records -----------------------------------------------------------------------------
 
+  // Overflow pages as of the version being carved.
+  PageLookup overflowLookup() const {
+    return [this](std::int64_t page) -> std::optional<PagePlace> {
+      const auto version = sources_.pageAsOf(*version_, page);
+      if (!version) return std::nullopt;
+      return PagePlace{&sources_.imageOf(*version), version->offset};
+    };
+  }
+
+  // A freed cell whose payload continued on overflow pages: its local part and the overflow
+  // page number fill the freeblock [q - header length size, end) exactly, the payload length
+  // (lost) being the header's length plus the bodies the serial types name.
+  std::optional<Found> spilled(int t, std::int64_t q, const RecordHeader& header,
+                               std::int64_t headerEnd, std::int64_t begin, std::int64_t end) {
+    const std::int64_t typesLength = headerEnd - q;
+    const std::int64_t lengthSize = typesLength + 1 > 127 ? 2 : 1;
+    const std::int64_t payloadStart = q - lengthSize;
+    const std::int64_t payloadLength = lengthSize + typesLength + header.bodyLength;
+    const std::int64_t local =
+        localPayloadSize(static_cast<std::uint64_t>(payloadLength), geometry_.usable);
+    if (local >= payloadLength || payloadStart + local + 4 != end) return std::nullopt;
+    TableCell cell;
+    cell.payloadLength = static_cast<std::uint64_t>(payloadLength);
+    cell.payloadOffset = payloadStart;
+    cell.localLength = local;
+    cell.overflowPage = read32(*image_, payloadStart + local);
+    cell.end = end;
+    if (cell.overflowPage == 0) return std::nullopt;
+    std::int64_t pages = 0;
+    const auto payload = assemblePayload(*image_, cell, geometry_, overflowLookup(),
+                                         limits_.maxOverflowPages, &pages);
+    if (!payload) return std::nullopt;
+    const auto skip = static_cast<std::size_t>(headerEnd - payloadStart);
+    auto values = fitter_.fitTable(t, header, payload->data() + skip, payload->size() - skip);
+    if (!values || !telling(*values, header.serialTypes.size())) return std::nullopt;
+    Found found;
+    found.table = t;
+    found.values = std::move(*values);
+    found.offset = begin;
+    found.end = end;
+    found.storedColumns = static_cast<int>(header.serialTypes.size());
+    found.overflowPages = static_cast<int>(pages);
+    found.rebuilt = true;
+    return found;
+  }
+
   // The whole cell at `at` ending before `end`, its payload followed to its overflow pages;
   // with `onlyGone`, none when it is the live row of the newest state.
   std::optional<Found> wholeCell(std::int64_t at, std::int64_t end, bool onlyGone) {
@@ -253,14 +299,8 @@ class Carver {
       payload.emplace(static_cast<std::size_t>(cell->localLength));
       image_->copy(cell->payloadOffset, payload->size(), payload->data());
     } else {
-      payload = assemblePayload(
-          *image_, *cell, geometry_,
-          [this](std::int64_t page) -> std::optional<PagePlace> {
-            const auto version = sources_.pageAsOf(*version_, page);
-            if (!version) return std::nullopt;
-            return PagePlace{&sources_.imageOf(*version), version->offset};
-          },
-          limits_.maxOverflowPages, &pages);
+      payload = assemblePayload(*image_, *cell, geometry_, overflowLookup(),
+                                limits_.maxOverflowPages, &pages);
       if (!payload) return std::nullopt;
     }
     const auto header = readRecordHeader(payload->data(), payload->size(), fitter_.maxColumns());
@@ -337,7 +377,20 @@ class Carver {
           if (++trials > kMaxRebuildTrials) return best;
           const std::int64_t headerEnd = typeEnds[m - 1];
           const std::int64_t bodies = bodiesBefore[m];
-          if (headerEnd + bodies > end) continue;
+          if (headerEnd + bodies > end) {
+            // Bodies past the freeblock: a cell whose payload spilled to overflow pages.
+            if ((!firstLost || guessedAlias) && bestScore < 8 + (m == n ? 2 : 0)) {
+              RecordHeader header;
+              header.serialTypes.assign(types.begin(),
+                                        types.begin() + static_cast<std::ptrdiff_t>(m));
+              header.bodyLength = bodies;
+              if (auto found = spilled(t, q, header, headerEnd, begin, end)) {
+                bestScore = 8 + (m == n ? 2 : 0);
+                best = std::move(found);
+              }
+            }
+            continue;
+          }
           // The header length varint: intact when it lies after the overwritten bytes.
           const std::int64_t headerLength = headerEnd - q + (headerEnd - q + 1 > 127 ? 2 : 1);
           const std::int64_t lengthSize = headerLength > 127 ? 2 : 1;

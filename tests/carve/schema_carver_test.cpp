@@ -201,6 +201,28 @@ TEST(SchemaCarverTest, RebuildsTheStartOfARecordAFreeblockOverwrote) {
   }
 }
 
+// A freed cell whose payload went on to overflow pages: its payload length is lost with the
+// freeblock header, and is rebuilt from the serial types; the chain's pages lie on the
+// freelist as they were.
+TEST(SchemaCarverTest, FollowsTheOverflowChainOfACellInAFreeblock) {
+  for (int generation : {6, 17}) {
+    MessageDatabase sms(generation, JournalMode::Legacy);
+    for (int i = 0; i < 3; ++i) sms.add(messageText(i));
+    sms.remove(sms.add(messageText(500, 20000)));  // its pages start the freelist
+    const std::string longText = messageText(501, 6000);
+    const std::int64_t gone = sms.add(longText);
+    for (int i = 3; i < 5; ++i) sms.add(messageText(i));
+    sms.remove(gone);
+    ASSERT_TRUE(sms.close());
+    const auto rows = carveAll(CarveSources::read("sms.db", sms.file()));
+    const CarvedRow* row = withText(rows, longText);
+    ASSERT_NE(row, nullptr) << generation;
+    EXPECT_EQ(row->place, CarvedRecordPlace::kOverflow);
+    EXPECT_TRUE(row->headerRebuilt);
+    EXPECT_EQ(textOf(*row, 1), "G-5-6000");
+  }
+}
+
 TEST(SchemaCarverTest, FindsDeletedRowsInTheGapOnFreelistPagesAndBehindOverflowChains) {
   MessageDatabase sms(6, JournalMode::Legacy);
   std::vector<std::int64_t> ids;
