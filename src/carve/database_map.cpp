@@ -2,11 +2,14 @@
 
 #include <string_view>
 
+#include "carve/record_format.h"
+
 namespace carve {
 
 namespace {
 
 struct Walk {
+  const TableSchema& schema;
   const DatabaseImage& image;
   const PageGeometry& geometry;
   const DatabaseMapLimits& limits;
@@ -59,6 +62,19 @@ struct Walk {
         limits.maxOverflowPages);
     map.liveRows[static_cast<std::size_t>(owner)][cell->rowid] =
         payload ? payloadDigest(*payload) : 0;
+    if (!payload) return;
+    const TableDefinition& table = schema.tables[static_cast<std::size_t>(owner)];
+    const auto header = readRecordHeader(payload->data(), payload->size(), table.columns.size());
+    if (!header) return;
+    std::vector<SqlValue> values;
+    std::size_t body = static_cast<std::size_t>(header->headerLength);
+    for (const std::int64_t type : header->serialTypes) {
+      values.push_back(decodeValue(type, payload->data() + body));
+      body += static_cast<std::size_t>(serialBodyLength(type));
+    }
+    values.resize(table.columns.size());
+    map.liveValues[static_cast<std::size_t>(owner)].insert(
+        valuesDigest(values, table.rowidAliasColumn()));
   }
 
   void freelist() {
@@ -92,6 +108,27 @@ std::uint64_t payloadDigest(const std::vector<std::uint8_t>& payload) {
   return hash | 1;  // never 0, which stands for a payload that could not be read
 }
 
+std::uint64_t valuesDigest(const std::vector<SqlValue>& values, int skip) {
+  std::uint64_t hash = 1469598103934665603ULL;
+  auto add = [&](const void* bytes, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      hash = (hash ^ static_cast<const std::uint8_t*>(bytes)[i]) * 1099511628211ULL;
+    }
+  };
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (static_cast<int>(i) == skip) continue;
+    const SqlValue& value = values[i];
+    const auto kind = static_cast<std::uint8_t>(value.kind);
+    add(&kind, 1);
+    if (value.kind == SqlValue::Kind::Integer) add(&value.integer, sizeof value.integer);
+    if (value.kind == SqlValue::Kind::Real) add(&value.real, sizeof value.real);
+    const std::uint64_t size = value.bytes.size();
+    add(&size, sizeof size);
+    add(value.bytes.data(), value.bytes.size());
+  }
+  return hash;
+}
+
 int DatabaseMap::tableOf(std::int64_t page) const {
   const auto found = owner.find(page);
   return found == owner.end() ? -1 : std::max(found->second, -1);
@@ -104,7 +141,8 @@ DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,
   const PageGeometry geometry = geometryOf(image);
   if (!geometry.valid()) return map;
   map.headerPageCount = read32(image, 28);
-  Walk walk{image, geometry, limits, map};
+  map.liveValues.resize(schema.tables.size());
+  Walk walk{schema, image, geometry, limits, map};
   walk.tree(1, DatabaseMap::kOtherTree, 0);
   for (std::size_t t = 0; t < schema.tables.size(); ++t) {
     if (schema.tables[t].withoutRowid) {

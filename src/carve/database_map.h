@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "carve/btree_cells.h"
+#include "carve/sqlite_values.h"
 #include "carve/table_schema.h"
 
 namespace carve {
@@ -24,6 +25,9 @@ struct DatabaseMap {
   std::unordered_map<std::int64_t, std::int64_t> freelist;
   // Per table (index into schema.tables): rowid -> digest of the payload.
   std::vector<std::unordered_map<std::int64_t, std::uint64_t>> liveRows;
+  // Per table: digests of the live rows' values (valuesDigest), to know a copy of a live row
+  // that lost its rowid.
+  std::vector<std::unordered_set<std::uint64_t>> liveValues;
   std::int64_t headerPageCount = 0;  // offset 28 of the header
 
   // The table owning `page`, or -1.
@@ -38,6 +42,9 @@ struct DatabaseMapLimits {
 };
 
 std::uint64_t payloadDigest(const std::vector<std::uint8_t>& payload);
+// A digest of a row's values, one per column, the rowid alias column (`skip`) left out and
+// missing trailing columns counted as NULL.
+std::uint64_t valuesDigest(const std::vector<SqlValue>& values, int skip);
 
 // Maps the database held in `image` (the newest state) with the schema read from it.
 DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,

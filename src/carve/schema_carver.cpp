@@ -494,6 +494,12 @@ class Carver {
     if (static_cast<std::int64_t>(rows_.size()) >= limits_.maxRows) return;
     const TableDefinition& table = schema_.tables[static_cast<std::size_t>(found.table)];
     const int alias = table.rowidAliasColumn();
+    // A copy of a live row (a cell moved by a balance or a defragmentation) is no deleted
+    // record; one with its rowid was told by its payload already.
+    if (!found.rowid && map_.liveValues[static_cast<std::size_t>(found.table)].count(
+                            valuesDigest(found.values, alias)) != 0) {
+      return;
+    }
     if (alias >= 0 && found.rowid && static_cast<std::size_t>(alias) < found.values.size()) {
       found.values[static_cast<std::size_t>(alias)] = SqlValue::ofInteger(*found.rowid, 0);
     }

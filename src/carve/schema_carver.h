@@ -28,8 +28,9 @@
 // without a header) a record goes to the table with the closest column count and must also
 // hold a text of three bytes or more. A rebuilt record start must end where its freeblock
 // ends, or agree with a surviving header length, or have eight columns or more that fit, and
-// also hold such a text. Whole cells must have a rowid of 1 or more, and a cell identical to
-// the live row of its rowid is no deleted record. Tables the format keeps for itself
+// also hold such a text. Whole cells must have a rowid of 1 or more. A copy of a live row (a
+// cell identical to the live row of its rowid, or a record without rowid whose values equal
+// a live row's) is no deleted record and is left out. Tables the format keeps for itself
 // (sqlite_*) and WITHOUT ROWID tables (whose rows lie in index pages) are not carved; tables
 // of three columns or fewer, or with mostly untyped columns (which fit almost any bytes), only
 // on their own pages.
