@@ -3,8 +3,9 @@
 //
 // The ceiling is what any carver could do: the deleted messages whose record bytes the file
 // still holds (a balance of the b-tree rewrites pages and overwrites some); a record is held
-// when its guid and its text, which are stored side by side, are. A deleted message
-// is recovered when a carved message row has its guid and its text. A carved row of any table
+// when its guid and its text, which are stored side by side, are (on iOS 5: its address, date
+// and text). A deleted message is recovered when a carved message row has its guid (iOS 5:
+// its date) and its text. A carved row of any table
 // is false when it matches no row the database holds or the builder deleted: every value it
 // has must equal that row's (blobs by length). The floors hold for the default seed;
 // RETRIEVO_RECALL_SEED measures another, RETRIEVO_RECALL_VERBOSE=1 lists what was carved,
