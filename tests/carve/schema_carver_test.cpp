@@ -315,6 +315,24 @@ TEST(SchemaCarverTest, BringsBackARowOnlyAnOlderLogFrameRemembers) {
   }
 }
 
+// A row the database file still holds live, deleted by a commit that is only in the log.
+TEST(SchemaCarverTest, BringsBackARowTheLogDeletedFromTheDatabaseFile) {
+  MessageDatabase sms(6, JournalMode::Wal);
+  for (int i = 0; i < 5; ++i) sms.add(messageText(i));
+  const std::int64_t gone = sms.add("live in the file, gone in the log");
+  sms.db().exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  sms.remove(gone);
+  const auto sources = CarveSources::read("sms.db", sms.file(), sms.file("-wal"));
+  ASSERT_TRUE(sms.close());
+  const auto rows = carveAll(sources);
+  const CarvedRow* row = withText(rows, "live in the file, gone in the log");
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->place, CarvedRecordPlace::kLiveOldVersion);
+  EXPECT_EQ(row->file, "sms.db");
+  EXPECT_EQ(row->rowid, gone);
+  EXPECT_EQ(rows.size(), 1u);
+}
+
 TEST(SchemaCarverTest, MarksFramesPastABadChecksumAndStillCarvesThem) {
   MessageDatabase sms(6, JournalMode::Wal);
   for (int i = 0; i < 5; ++i) sms.add(messageText(i));
