@@ -59,7 +59,7 @@ if [ -n "$CLOUD" ]; then
   echo
   echo "== Download and scan"
   SERIAL=$("$RETRIEVO" cloud list --account "$ACCOUNT" --password-file "$PASSWORD_FILE" |
-    awk 'NR > 2 && $0 ~ /iPhone/ { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9a-f]{40}$/) { print $i; exit } }')
+    grep "iPhone" | grep -o '[0-9a-f]\{40\}' | head -n 1)
   "$RETRIEVO" cloud download --account "$ACCOUNT" --password-file "$PASSWORD_FILE" "$SERIAL" 1
   echo
   echo "== The download, scanned again from its folder"
