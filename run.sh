@@ -28,6 +28,7 @@ while [ $# -gt 0 ]; do
     --gui) GUI=1; shift ;;
     --device) DEVICE=1; shift ;;
     --cloud) CLOUD=1; shift ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option: $1" >&2; exit 2 ;;
     *) BACKUP=$1; shift ;;
   esac
