@@ -21,7 +21,8 @@ TEST(Layers, IncludesRunOnlyToTheLayersBelow) {
       {"carve", {"base", "catalogue", "extract", "carve"}},
       {"results", {"base", "catalogue", "extract", "results"}},
       {"device", {"base", "catalogue", "extract", "results", "device"}},
-      {"app", {"base", "catalogue", "extract", "carve", "results", "device", "app"}},
+      {"cloud", {"base", "catalogue", "extract", "results", "cloud"}},
+      {"app", {"base", "catalogue", "extract", "carve", "results", "device", "cloud", "app"}},
   };
   const std::regex include(R"re(^\s*#\s*include\s+"([a-z_]+)/[^"]+")re");
   std::size_t read = 0;
