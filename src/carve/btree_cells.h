@@ -1,0 +1,85 @@
+// The b-tree page layout read out of an image: page headers, cell pointers, table cells and
+// their overflow chains. Every read is bounded by the page (or by an end the caller gives)
+// and by the image; a number that points outside is refused, never followed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "carve/database_image.h"
+
+namespace carve {
+
+// Page size and usable size (page size less the reserved bytes at offset 20) of a database
+// header; both 0 when the page size is no power of two from 512 to 65536.
+struct PageGeometry {
+  std::int64_t pageSize = 0;
+  std::int64_t usable = 0;
+  bool valid() const { return pageSize >= 512 && usable >= 480; }
+};
+PageGeometry geometryOf(const DatabaseImage& image);
+// The geometry of `pageSize` with the reserved bytes of `image`'s header.
+PageGeometry geometryWithPageSize(const DatabaseImage& image, std::int64_t pageSize);
+
+inline constexpr std::uint8_t kTableLeaf = 0x0D, kTableInterior = 0x05, kIndexLeaf = 0x0A,
+                              kIndexInterior = 0x02;
+
+// The header of the b-tree page whose bytes begin at `pageOffset`; page 1 keeps it after
+// the 100-byte database header (`headerOffset` 100). None when the kind byte is no b-tree
+// kind or the cell pointer array runs past the page.
+struct BtreePageHeader {
+  std::uint8_t kind = 0;
+  std::int64_t headerOffset = 0;  // from the page start
+  std::int64_t firstFreeblock = 0;
+  std::int64_t cellCount = 0;
+  std::int64_t contentStart = 0;     // 0 stands for 65536
+  std::uint32_t rightChild = 0;      // interior pages
+  std::int64_t pointerArrayEnd = 0;  // from the page start
+  bool interior() const { return kind == kTableInterior || kind == kIndexInterior; }
+};
+std::optional<BtreePageHeader> readPageHeader(const DatabaseImage& image, std::int64_t pageOffset,
+                                              std::int64_t headerOffset,
+                                              const PageGeometry& geometry);
+
+// The offset from the page start of cell `i`.
+std::int64_t cellPointer(const DatabaseImage& image, std::int64_t pageOffset,
+                         const BtreePageHeader& header, std::int64_t i);
+
+// How many bytes of a table leaf cell's payload of `payloadLength` bytes stay on its page.
+std::int64_t localPayloadSize(std::uint64_t payloadLength, std::int64_t usable);
+
+// A table leaf cell: payload length, rowid, the local part of the payload and the first
+// overflow page.
+struct TableCell {
+  std::uint64_t payloadLength = 0;
+  std::int64_t rowid = 0;
+  std::int64_t payloadOffset = 0;  // absolute, in the image
+  std::int64_t localLength = 0;
+  std::uint32_t overflowPage = 0;  // 0 when the payload is all local
+  std::int64_t end = 0;            // absolute offset just past the cell
+};
+// The cell at absolute `offset`, all of it before `end`; none when it does not fit.
+std::optional<TableCell> tableCellAt(const DatabaseImage& image, std::int64_t offset,
+                                     std::int64_t end, const PageGeometry& geometry);
+
+// Where a page lies: its image and the offset of its bytes, or none.
+struct PagePlace {
+  const DatabaseImage* image = nullptr;
+  std::int64_t offset = 0;
+};
+using PageLookup = std::function<std::optional<PagePlace>(std::int64_t page)>;
+
+// The payload of `cell` (local part then the overflow chain, each overflow page's first four
+// bytes naming the next), or none when the chain ends early, repeats a page, or needs more
+// than `maxPages` pages. `pagesUsed` gets the chain's length.
+std::optional<std::vector<std::uint8_t>> assemblePayload(
+    const DatabaseImage& image, const TableCell& cell, const PageGeometry& geometry,
+    const PageLookup& lookup, std::int64_t maxPages, std::int64_t* pagesUsed = nullptr);
+
+// Big-endian numbers of the image.
+std::uint32_t read32(const DatabaseImage& image, std::int64_t offset);
+std::uint32_t read16(const DatabaseImage& image, std::int64_t offset);
+
+}  // namespace carve

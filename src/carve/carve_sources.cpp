@@ -1,0 +1,232 @@
+#include "carve/carve_sources.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "carve/btree_cells.h"
+
+namespace carve {
+
+namespace {
+
+constexpr std::int64_t kLogHeader = 32;
+constexpr std::int64_t kFrameHeader = 24;
+constexpr std::uint8_t kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+
+bool validPageSize(std::int64_t size) {
+  return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
+}
+
+}  // namespace
+
+void logChecksum(const std::uint8_t* bytes, std::size_t n, bool bigEndian, std::uint32_t& s0,
+                 std::uint32_t& s1) {
+  auto word = [&](std::size_t at) {
+    if (bigEndian) {
+      return (std::uint32_t{bytes[at]} << 24) | (std::uint32_t{bytes[at + 1]} << 16) |
+             (std::uint32_t{bytes[at + 2]} << 8) | std::uint32_t{bytes[at + 3]};
+    }
+    return (std::uint32_t{bytes[at + 3]} << 24) | (std::uint32_t{bytes[at + 2]} << 16) |
+           (std::uint32_t{bytes[at + 1]} << 8) | std::uint32_t{bytes[at]};
+  };
+  for (std::size_t at = 0; at + 8 <= n; at += 8) {
+    s0 += word(at) + s1;
+    s1 += word(at + 4) + s0;
+  }
+}
+
+CarveSources CarveSources::read(std::string databaseName, DatabaseImage database,
+                                std::optional<DatabaseImage> log,
+                                std::optional<DatabaseImage> journal,
+                                const CarveSourceLimits& limits) {
+  CarveSources sources;
+  sources.databaseName_ = std::move(databaseName);
+  sources.database_ = std::move(database);
+  if (log) sources.log_ = std::move(*log);
+  if (journal) sources.journal_ = std::move(*journal);
+  sources.pageSize_ = geometryOf(sources.database_).pageSize;
+  sources.readLog(limits);
+  sources.readJournal(limits);
+  sources.buildLatest();
+  return sources;
+}
+
+void CarveSources::readLog(const CarveSourceLimits& limits) {
+  const DatabaseImage& log = log_;
+  if (log.size() < kLogHeader) return;
+  const std::uint32_t magic = read32(log, 0);
+  if (magic != 0x377f0682 && magic != 0x377f0683) return;
+  const bool bigEndian = (magic & 1) != 0;
+  std::int64_t logPageSize = read32(log, 8);
+  if (logPageSize == 1) logPageSize = 65536;
+  if (!validPageSize(logPageSize)) logPageSize = pageSize_;
+  if (!validPageSize(logPageSize)) return;
+  if (pageSize_ == 0) pageSize_ = logPageSize;
+  if (logPageSize != pageSize_) return;  // frames of another page size are no pages of this file
+  const std::uint32_t salt1 = read32(log, 16), salt2 = read32(log, 20);
+  std::uint8_t header[kLogHeader];
+  log.copy(0, kLogHeader, header);
+  std::uint32_t s0 = 0, s1 = 0;
+  logChecksum(header, 24, bigEndian, s0, s1);
+  bool valid = s0 == read32(log, 24) && s1 == read32(log, 28);
+  const std::int64_t frameSize = kFrameHeader + logPageSize;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(frameSize));
+  std::int64_t commit = 1;
+  for (std::int64_t at = kLogHeader; at + frameSize <= log.size(); at += frameSize) {
+    if (static_cast<std::int64_t>(frames_.size()) >= limits.maxLogFrames) break;
+    LogFrame frame;
+    frame.index = (at - kLogHeader) / frameSize + 1;
+    frame.page = read32(log, at);
+    frame.commitSize = read32(log, at + 4);
+    frame.offset = at + kFrameHeader;
+    if (valid) {
+      log.copy(at, buffer.size(), buffer.data());
+      logChecksum(buffer.data(), 8, bigEndian, s0, s1);
+      logChecksum(buffer.data() + kFrameHeader, static_cast<std::size_t>(logPageSize), bigEndian,
+                  s0, s1);
+      valid = read32(log, at + 8) == salt1 && read32(log, at + 12) == salt2 &&
+              s0 == read32(log, at + 16) && s1 == read32(log, at + 20);
+    }
+    frame.badChecksum = !valid;
+    frame.commit = commit;
+    if (frame.commitSize != 0) ++commit;
+    if (frame.page == 0) continue;  // no page: not a frame SQLite wrote
+    framesOfPage_[frame.page].push_back(frames_.size());
+    frames_.push_back(frame);
+  }
+  commits_ = frames_.empty() ? 0 : frames_.back().commit;
+}
+
+void CarveSources::readJournal(const CarveSourceLimits& limits) {
+  const DatabaseImage& journal = journal_;
+  if (journal.size() == 0) return;
+  std::int64_t at = 0;
+  std::int64_t pageSize = pageSize_;
+  std::int64_t sector = 512;
+  const std::int64_t maxPage = 0x7FFFFFFF;
+  while (at < journal.size()) {
+    if (static_cast<std::int64_t>(journalPages_.size()) >= limits.maxJournalPages) break;
+    if (journal.matches(at, kJournalMagic, 8) || at == 0) {
+      if (journal.matches(at, kJournalMagic, 8)) {
+        const std::int64_t headerSector = read32(journal, at + 20);
+        const std::int64_t headerPageSize = read32(journal, at + 24);
+        if (validPageSize(headerPageSize) && pageSize_ == 0) pageSize_ = headerPageSize;
+        if (validPageSize(headerPageSize)) pageSize = headerPageSize;
+        if (headerSector >= 32 && headerSector <= 65536 &&
+            (headerSector & (headerSector - 1)) == 0) {
+          sector = headerSector;
+        }
+      }
+      at += sector;  // the records begin at the next sector
+      continue;
+    }
+    if (!validPageSize(pageSize)) return;
+    const std::int64_t record = 4 + pageSize + 4;
+    if (at + record > journal.size()) break;
+    const std::int64_t page = read32(journal, at);
+    if (page >= 1 && page <= maxPage && pageSize == pageSize_) {
+      journalPages_.push_back({page, at + 4});
+      at += record;
+    } else {
+      // Not a record: the rest of this sector is padding before the next header.
+      at = (at / sector + 1) * sector;
+    }
+  }
+}
+
+void CarveSources::buildLatest() {
+  std::int64_t lastCommit = 0;
+  std::int64_t size = 0;
+  for (const LogFrame& frame : frames_) {
+    if (frame.badChecksum) break;
+    if (frame.commitSize != 0) {
+      lastCommit = frame.index;
+      size = frame.commitSize;
+    }
+  }
+  if (lastCommit == 0 || pageSize_ == 0) {
+    latest_ = database_;
+    return;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size * pageSize_), 0);
+  database_.copy(0, std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(database_.size())),
+                 bytes.data());
+  for (const LogFrame& frame : frames_) {
+    if (frame.index > lastCommit) break;
+    if (frame.page > size) continue;
+    log_.copy(frame.offset, static_cast<std::size_t>(pageSize_),
+              bytes.data() + (frame.page - 1) * pageSize_);
+  }
+  latest_ = DatabaseImage(std::move(bytes));
+}
+
+std::int64_t CarveSources::latestPageCount() const {
+  return pageSize_ == 0 ? 0 : latest_.size() / pageSize_;
+}
+
+const DatabaseImage& CarveSources::imageOf(const PageVersion& version) const {
+  switch (version.source) {
+    case PageVersion::Source::Log:
+      return log_;
+    case PageVersion::Source::Journal:
+      return journal_;
+    default:
+      return database_;
+  }
+}
+
+std::string CarveSources::fileOf(const PageVersion& version) const {
+  switch (version.source) {
+    case PageVersion::Source::Log:
+      return logName();
+    case PageVersion::Source::Journal:
+      return journalName();
+    default:
+      return databaseName_;
+  }
+}
+
+std::vector<PageVersion> CarveSources::versions() const {
+  std::vector<PageVersion> out;
+  if (pageSize_ == 0) return out;
+  const std::int64_t pages = (database_.size() + pageSize_ - 1) / pageSize_;
+  for (std::int64_t page = 1; page <= pages; ++page) {
+    out.push_back({PageVersion::Source::Database, page, (page - 1) * pageSize_, 0, 0, false});
+  }
+  for (const LogFrame& frame : frames_) {
+    out.push_back({PageVersion::Source::Log, frame.page, frame.offset, frame.index, frame.commit,
+                   frame.badChecksum});
+  }
+  for (const JournalPage& record : journalPages_) {
+    out.push_back({PageVersion::Source::Journal, record.page, record.offset, 0, 0, false});
+  }
+  return out;
+}
+
+std::optional<PageVersion> CarveSources::pageAsOf(const PageVersion& version,
+                                                  std::int64_t page) const {
+  if (page < 1 || pageSize_ == 0) return std::nullopt;
+  if (version.source == PageVersion::Source::Log) {
+    const auto found = framesOfPage_.find(page);
+    if (found != framesOfPage_.end()) {
+      for (auto it = found->second.rbegin(); it != found->second.rend(); ++it) {
+        const LogFrame& frame = frames_[*it];
+        if (frame.index > version.logFrame) continue;
+        return PageVersion{PageVersion::Source::Log, page, frame.offset, frame.index, frame.commit,
+                           frame.badChecksum};
+      }
+    }
+  } else if (version.source == PageVersion::Source::Journal) {
+    for (const JournalPage& record : journalPages_) {
+      if (record.page == page) {
+        return PageVersion{PageVersion::Source::Journal, page, record.offset, 0, 0, false};
+      }
+    }
+  }
+  const std::int64_t offset = (page - 1) * pageSize_;
+  if (offset + pageSize_ > database_.size()) return std::nullopt;
+  return PageVersion{PageVersion::Source::Database, page, offset, 0, 0, false};
+}
+
+}  // namespace carve

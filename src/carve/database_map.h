@@ -1,0 +1,53 @@
+// What the newest state of a database holds, page by page: which b-tree each page belongs
+// to, which pages are on the freelist, and the live rows of each table (by rowid, with a
+// digest of their payload) so that an older version of a row can be told from the live one.
+// Every walk is bounded (depth, page count) and visits a page once.
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "carve/btree_cells.h"
+#include "carve/sqlite_values.h"
+#include "carve/table_schema.h"
+
+namespace carve {
+
+struct DatabaseMap {
+  static constexpr int kOtherTree = -1;  // an index, the schema table or a table not parsed
+  static constexpr int kOverflowPage = -2;
+
+  // Page -> index into schema.tables, or kOtherTree / kOverflowPage.
+  std::unordered_map<std::int64_t, int> owner;
+  // Freelist page -> how many bytes at its start the freelist uses (a trunk's list; 0 leaves).
+  std::unordered_map<std::int64_t, std::int64_t> freelist;
+  // Per table (index into schema.tables): rowid -> digest of the payload.
+  std::vector<std::unordered_map<std::int64_t, std::uint64_t>> liveRows;
+  // Per table: digests of the live rows' values (valuesDigest), to know a copy of a live row
+  // that lost its rowid.
+  std::vector<std::unordered_set<std::uint64_t>> liveValues;
+  std::int64_t headerPageCount = 0;  // offset 28 of the header
+
+  // The table owning `page`, or -1.
+  int tableOf(std::int64_t page) const;
+  bool reachable(std::int64_t page) const { return owner.count(page) != 0; }
+};
+
+struct DatabaseMapLimits {
+  int maxDepth = 20;
+  std::int64_t maxPages = 2'000'000;
+  std::int64_t maxOverflowPages = 4096;
+};
+
+std::uint64_t payloadDigest(const std::vector<std::uint8_t>& payload);
+// A digest of a row's values, one per column, the rowid alias column (`skip`) left out and
+// missing trailing columns counted as NULL.
+std::uint64_t valuesDigest(const std::vector<SqlValue>& values, int skip);
+
+// Maps the database held in `image` (the newest state) with the schema read from it.
+DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,
+                        const DatabaseMapLimits& limits = {});
+
+}  // namespace carve

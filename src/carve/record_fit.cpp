@@ -1,0 +1,182 @@
+#include "carve/record_fit.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <string>
+
+namespace carve {
+
+namespace {
+
+bool endsWith(const std::string& lower, std::string_view suffix) {
+  return lower.size() >= suffix.size() &&
+         lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool looksLikeDate(const std::string& name) {
+  std::string lower(name);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return endsWith(lower, "date") || endsWith(lower, "time") || endsWith(lower, "timestamp");
+}
+
+bool plausibleMagnitude(double v) {
+  const double a = std::fabs(v);
+  // Seconds since 1970 or 2001 from about 2004 to 2100, and the same in ms, us and ns.
+  for (double scale : {1.0, 1e3, 1e6, 1e9}) {
+    if (a >= 1e8 * scale && a <= 4.2e9 * scale) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool serialTypeFits(const TableColumn& column, std::int64_t type) {
+  if (type == 10 || type == 11 || type < 0) return false;
+  if (column.rowidAlias) return type == 0;
+  const bool text = type >= 13 && type % 2 == 1;
+  const bool blob = type >= 12 && type % 2 == 0;
+  switch (column.affinity) {
+    case Affinity::Integer:
+    case Affinity::Real:
+      return type <= 9;
+    case Affinity::Text:
+      // A blob in a text column is legal but rare; allowing it lets random bytes fit.
+      return type == 0 || text || type == 12;
+    case Affinity::Numeric:
+      return type <= 9 || text || blob;
+    case Affinity::Blob:
+      return true;
+  }
+  return false;
+}
+
+bool plausibleDate(const SqlValue& value) {
+  if (value.kind == SqlValue::Kind::Integer) {
+    return value.integer == 0 || plausibleMagnitude(static_cast<double>(value.integer));
+  }
+  if (value.kind == SqlValue::Kind::Real) {
+    return value.real == 0 || (std::isfinite(value.real) && plausibleMagnitude(value.real));
+  }
+  return true;
+}
+
+bool validUtf8(const std::string& bytes) {
+  std::size_t i = 0;
+  const std::size_t n = bytes.size();
+  while (i < n) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c == 0) return false;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int more = 0;
+    std::uint32_t code = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      more = 1;
+      code = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2;
+      code = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3;
+      code = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + static_cast<std::size_t>(more) >= n) return false;
+    for (int k = 1; k <= more; ++k) {
+      const auto d = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
+      if ((d & 0xC0) != 0x80) return false;
+      code = (code << 6) | (d & 0x3F);
+    }
+    if ((more == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+        (more == 3 && (code < 0x10000 || code > 0x10FFFF))) {
+      return false;
+    }
+    i += static_cast<std::size_t>(more) + 1;
+  }
+  return true;
+}
+
+TableFitter::TableFitter(const TableSchema& schema) : schema_(schema) {
+  for (std::size_t t = 0; t < schema.tables.size(); ++t) {
+    const TableDefinition& table = schema.tables[t];
+    std::size_t untyped = 0;
+    std::vector<bool> dates;
+    for (const auto& column : table.columns) {
+      untyped += column.declaredType.empty() ? 1 : 0;
+      dates.push_back(looksLikeDate(column.name));
+    }
+    weak_.push_back(table.columns.size() <= 3 || untyped * 2 >= table.columns.size());
+    dateColumns_.push_back(std::move(dates));
+    std::string lower(table.name);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.rfind("sqlite_", 0) == 0 || table.withoutRowid) continue;
+    carvable_.push_back(static_cast<int>(t));
+    maxColumns_ = std::max(maxColumns_, table.columns.size());
+  }
+}
+
+std::size_t TableFitter::minColumns(int table) const {
+  const std::size_t n = schema_.tables[static_cast<std::size_t>(table)].columns.size();
+  return std::max<std::size_t>(std::min<std::size_t>(n, 2), (n + 1) / 2);
+}
+
+std::optional<std::vector<SqlValue>> TableFitter::fitTable(int table, const RecordHeader& header,
+                                                           const std::uint8_t* body,
+                                                           std::size_t bodyLength) const {
+  const TableDefinition& definition = schema_.tables[static_cast<std::size_t>(table)];
+  const std::size_t m = header.serialTypes.size();
+  const std::size_t n = definition.columns.size();
+  if (m > n || m < minColumns(table)) return std::nullopt;
+  if (header.bodyLength > static_cast<std::int64_t>(bodyLength)) return std::nullopt;
+  for (std::size_t i = 0; i < m; ++i) {
+    if (!serialTypeFits(definition.columns[i], header.serialTypes[i])) return std::nullopt;
+  }
+  std::vector<SqlValue> values;
+  values.reserve(n);
+  std::size_t at = 0;
+  std::size_t filled = 0;
+  const auto& dates = dateColumns_[static_cast<std::size_t>(table)];
+  for (std::size_t i = 0; i < m; ++i) {
+    const std::int64_t type = header.serialTypes[i];
+    SqlValue value = decodeValue(type, body + at);
+    at += static_cast<std::size_t>(serialBodyLength(type));
+    if (value.kind == SqlValue::Kind::Text && !validUtf8(value.bytes)) return std::nullopt;
+    if (dates[i] && !plausibleDate(value)) return std::nullopt;
+    if (!value.isNull() && !definition.columns[i].rowidAlias) ++filled;
+    values.push_back(std::move(value));
+  }
+  if (filled < (n >= 4 ? 2u : 1u)) return std::nullopt;
+  values.resize(n);
+  return values;
+}
+
+std::optional<TableFitter::Fit> TableFitter::fit(const RecordHeader& header,
+                                                 const std::uint8_t* body, std::size_t bodyLength,
+                                                 int owner) const {
+  if (owner >= 0 && static_cast<std::size_t>(owner) < schema_.tables.size()) {
+    for (int t : carvable_) {
+      if (t != owner) continue;
+      if (auto values = fitTable(owner, header, body, bodyLength)) return Fit{owner, *values};
+    }
+  }
+  std::optional<Fit> best;
+  std::size_t bestGap = 0;
+  for (int t : carvable_) {
+    if (t == owner || weak_[static_cast<std::size_t>(t)]) continue;
+    const std::size_t n = schema_.tables[static_cast<std::size_t>(t)].columns.size();
+    if (n < header.serialTypes.size()) continue;
+    const std::size_t gap = n - header.serialTypes.size();
+    if (best && gap >= bestGap) continue;
+    if (auto values = fitTable(t, header, body, bodyLength)) {
+      best = Fit{t, std::move(*values)};
+      bestGap = gap;
+    }
+  }
+  return best;
+}
+
+}  // namespace carve

@@ -1,0 +1,66 @@
+// Whether a record fits a table of the schema, and its values when it does.
+//
+// A record fits a table when it has as many serial types as the table has columns or fewer
+// (at least half of them: columns added later by ALTER TABLE are missing from old records),
+// each type is one the column's affinity stores (the rowid alias column is NULL; INTEGER and
+// REAL columns hold numbers and NULL; TEXT columns text, NULL and the empty blob, since a
+// blob there, though legal, is rare and lets chance bytes fit; NUMERIC and untyped columns
+// anything), texts are
+// valid UTF-8 without NUL bytes, integers and reals in columns named as dates (ending in
+// "date", "time" or "timestamp") are 0 or a plausible point in time (seconds, milliseconds,
+// microseconds or nanoseconds since 1970 or 2001), and at least one column (two in a table of
+// four columns or more) besides the rowid alias holds a value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "carve/record_format.h"
+#include "carve/sqlite_values.h"
+#include "carve/table_schema.h"
+
+namespace carve {
+
+bool serialTypeFits(const TableColumn& column, std::int64_t type);
+bool plausibleDate(const SqlValue& value);
+bool validUtf8(const std::string& bytes);
+
+class TableFitter {
+ public:
+  explicit TableFitter(const TableSchema& schema);
+
+  struct Fit {
+    int table = -1;                // index into schema.tables
+    std::vector<SqlValue> values;  // one per column, missing ones NULL
+  };
+
+  // The table the record with `header` (its bodies at `body`, `bodyLength` bytes readable)
+  // fits: `owner` (the table whose b-tree holds the page, -1 none) when it fits, else the
+  // carvable table with the closest column count. None when no table fits.
+  std::optional<Fit> fit(const RecordHeader& header, const std::uint8_t* body,
+                         std::size_t bodyLength, int owner) const;
+  // Whether the record fits table `table` alone; its values when it does.
+  std::optional<std::vector<SqlValue>> fitTable(int table, const RecordHeader& header,
+                                                const std::uint8_t* body,
+                                                std::size_t bodyLength) const;
+
+  // The tables carved (sqlite_* left out), by index into the schema's tables.
+  const std::vector<int>& carvable() const { return carvable_; }
+  // True when the table is carved on its own pages only (its columns mostly untyped).
+  bool ownPagesOnly(int table) const { return weak_[static_cast<std::size_t>(table)]; }
+  // The fewest serial types a record of `table` may have.
+  std::size_t minColumns(int table) const;
+  std::size_t maxColumns() const { return maxColumns_; }
+  const TableSchema& schema() const { return schema_; }
+
+ private:
+  const TableSchema& schema_;
+  std::vector<int> carvable_;
+  std::vector<bool> weak_;
+  std::vector<std::vector<bool>> dateColumns_;
+  std::size_t maxColumns_ = 0;
+};
+
+}  // namespace carve

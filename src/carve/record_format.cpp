@@ -1,0 +1,90 @@
+#include "carve/record_format.h"
+
+#include <bit>
+#include <cstring>
+
+namespace carve {
+
+SpanVarint spanVarint(const std::uint8_t* bytes, std::size_t n) {
+  SpanVarint out;
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < 9 && i < n; ++i) {
+    if (i == 8) {
+      out.value = (value << 8) | bytes[i];
+      out.length = 9;
+      return out;
+    }
+    value = (value << 7) | (bytes[i] & 0x7F);
+    if ((bytes[i] & 0x80) == 0) {
+      out.value = value;
+      out.length = static_cast<int>(i + 1);
+      return out;
+    }
+  }
+  return out;
+}
+
+std::int64_t serialBodyLength(std::int64_t type) {
+  if (type < 0 || type == 10 || type == 11) return -1;
+  if (type <= 4) return type;
+  if (type == 5) return 6;
+  if (type == 6 || type == 7) return 8;
+  if (type <= 11) return 0;
+  return (type - 12) / 2;
+}
+
+std::optional<RecordHeader> readSerialTypes(const std::uint8_t* bytes, std::size_t n,
+                                            std::size_t maxColumns) {
+  RecordHeader header;
+  std::size_t at = 0;
+  while (at < n) {
+    if (header.serialTypes.size() >= maxColumns) return std::nullopt;
+    const SpanVarint type = spanVarint(bytes + at, n - at);
+    if (type.length == 0 || type.value > 0x7FFFFFFF) return std::nullopt;
+    const std::int64_t length = serialBodyLength(static_cast<std::int64_t>(type.value));
+    if (length < 0) return std::nullopt;
+    header.serialTypes.push_back(static_cast<std::int64_t>(type.value));
+    header.bodyLength += length;
+    at += static_cast<std::size_t>(type.length);
+  }
+  return header;
+}
+
+std::optional<RecordHeader> readRecordHeader(const std::uint8_t* bytes, std::size_t n,
+                                             std::size_t maxColumns) {
+  const SpanVarint length = spanVarint(bytes, n);
+  if (length.length == 0 || length.value <= static_cast<std::uint64_t>(length.length) ||
+      length.value > n) {
+    return std::nullopt;
+  }
+  const std::size_t headerLength = static_cast<std::size_t>(length.value);
+  auto header = readSerialTypes(bytes + length.length, headerLength - length.length, maxColumns);
+  if (!header) return std::nullopt;
+  header->headerLength = static_cast<std::int64_t>(headerLength);
+  if (header->headerLength + header->bodyLength > static_cast<std::int64_t>(n)) {
+    return std::nullopt;
+  }
+  return header;
+}
+
+SqlValue decodeValue(std::int64_t type, const std::uint8_t* body) {
+  if (type == 0) return SqlValue::null();
+  if (type == 8) return SqlValue::ofInteger(0, 8);
+  if (type == 9) return SqlValue::ofInteger(1, 9);
+  if (type >= 1 && type <= 7) {
+    const std::int64_t length = serialBodyLength(type);
+    std::uint64_t value = 0;
+    for (std::int64_t i = 0; i < length; ++i) value = (value << 8) | body[i];
+    if (type == 7) return SqlValue::ofReal(std::bit_cast<double>(value));
+    // Sign-extend from the body's width.
+    const int shift = 64 - static_cast<int>(length) * 8;
+    const std::int64_t signedValue = static_cast<std::int64_t>(value << shift) >> shift;
+    return SqlValue::ofInteger(signedValue, type);
+  }
+  const std::int64_t length = serialBodyLength(type);
+  std::string bytes(reinterpret_cast<const char*>(body), static_cast<std::size_t>(length));
+  if (type % 2 == 1) return SqlValue::ofText(std::move(bytes), type);
+  return SqlValue::ofBlob(std::move(bytes), type);
+}
+
+}  // namespace carve

@@ -1,0 +1,44 @@
+// The record format of a table row: a header (its length as a varint, then one serial type
+// per column as varints) and the bodies, read out of a byte span with an end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "carve/sqlite_values.h"
+
+namespace carve {
+
+// A varint of a byte span; length 0 when it does not end before `n`.
+struct SpanVarint {
+  std::uint64_t value = 0;
+  int length = 0;
+};
+SpanVarint spanVarint(const std::uint8_t* bytes, std::size_t n);
+
+// The body length of serial type `type`; -1 for the reserved types 10 and 11.
+std::int64_t serialBodyLength(std::int64_t type);
+
+struct RecordHeader {
+  std::int64_t headerLength = 0;
+  std::vector<std::int64_t> serialTypes;
+  std::int64_t bodyLength = 0;  // the sum of the bodies
+};
+
+// Reads the serial types of a header whose types lie in [0, n) of `bytes` and end exactly
+// at `n`; none when a type does not end there, is reserved, or there are more than
+// `maxColumns`.
+std::optional<RecordHeader> readSerialTypes(const std::uint8_t* bytes, std::size_t n,
+                                            std::size_t maxColumns);
+
+// The record that begins at `bytes` (its header length first), all of it within `n` bytes;
+// none when it does not fit.
+std::optional<RecordHeader> readRecordHeader(const std::uint8_t* bytes, std::size_t n,
+                                             std::size_t maxColumns);
+
+// The value of a body of `type` at `body` (serialBodyLength(type) bytes, all readable).
+SqlValue decodeValue(std::int64_t type, const std::uint8_t* body);
+
+}  // namespace carve

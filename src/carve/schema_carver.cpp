@@ -1,0 +1,589 @@
+#include "carve/schema_carver.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "carve/btree_cells.h"
+#include "carve/database_map.h"
+#include "carve/record_fit.h"
+#include "carve/record_format.h"
+#include "carve/varint.h"
+
+namespace carve {
+
+namespace {
+
+using Kind = CarvedRecordPlace::Kind;
+
+// A record found in a page, before it becomes a CarvedRow.
+struct Found {
+  int table = -1;
+  std::vector<SqlValue> values;
+  std::optional<std::int64_t> rowid;
+  std::int64_t offset = 0;  // absolute, in the version's image
+  std::int64_t end = 0;     // just past the cell's local part
+  int storedColumns = 0;
+  int overflowPages = 0;
+  bool rebuilt = false;
+};
+
+// The most record layouts tried for one freeblock.
+constexpr int kMaxRebuildTrials = 20000;
+
+class Carver {
+ public:
+  Carver(const CarveSources& sources, const TableSchema& schema, const CarveLimits& limits)
+      : sources_(sources),
+        schema_(schema),
+        limits_(limits),
+        fitter_(schema),
+        geometry_(geometryWithPageSize(sources.database(), sources.pageSize())) {
+    DatabaseMapLimits mapLimits;
+    mapLimits.maxDepth = limits.maxBtreeDepth;
+    mapLimits.maxPages = limits.maxFreelistPages;
+    mapLimits.maxOverflowPages = limits.maxOverflowPages;
+    map_ = mapDatabase(sources.latest(), schema, mapLimits);
+    std::int64_t lastCommitFrame = 0;
+    for (const LogFrame& frame : sources.frames()) {
+      if (frame.badChecksum) break;
+      if (frame.commitSize != 0) lastCommitFrame = frame.index;
+    }
+    for (const LogFrame& frame : sources.frames()) {
+      if (frame.index > lastCommitFrame) break;
+      latestFrame_[frame.page] = frame.index;
+    }
+  }
+
+  std::vector<CarvedRow> run() {
+    if (!geometry_.valid() || fitter_.carvable().empty()) return {};
+    std::int64_t count = 0;
+    for (const PageVersion& version : sources_.versions()) {
+      if (++count > limits_.maxPageVersions) break;
+      if (static_cast<std::int64_t>(rows_.size()) >= limits_.maxRows) break;
+      carveVersion(version);
+    }
+    return std::move(rows_);
+  }
+
+ private:
+  // ---- One page version ----------------------------------------------------------------------
+
+  void carveVersion(const PageVersion& version) {
+    version_ = &version;
+    image_ = &sources_.imageOf(version);
+    pageOffset_ = version.offset;
+    pageEnd_ = std::min(pageOffset_ + geometry_.usable, image_->size());
+    if (pageEnd_ - pageOffset_ < 8) return;
+    const std::int64_t headerOffset = version.page == 1 ? 100 : 0;
+    const auto header = readPageHeader(*image_, pageOffset_, headerOffset, geometry_);
+    const bool leaf = header && header->kind == kTableLeaf;
+    const bool latest = isLatest(version);
+    owner_ = map_.tableOf(version.page);
+    const auto tree = map_.owner.find(version.page);
+    pageTable_ = kAnyTable;
+    const auto freelist = map_.freelist.find(version.page);
+    const bool onFreelist = freelist != map_.freelist.end();
+    const bool foreign =
+        onFreelist || !map_.reachable(version.page) || version.page > sources_.latestPageCount();
+    if (foreign) {
+      const Kind kind = onFreelist ? CarvedRecordPlace::kFreelist : CarvedRecordPlace::kBeyondBtree;
+      if (leaf) {
+        pageTable_ = tableOfCells(*header);
+        cells(*header, kind, /*onlyGone=*/true);
+        freeblocks(*header, kind);
+        region(pageOffset_ + header->pointerArrayEnd, pageOffset_ + header->contentStart, kind);
+      } else {
+        const std::int64_t used = onFreelist ? freelist->second : 0;
+        region(pageOffset_ + std::max<std::int64_t>(used, headerOffset), pageEnd_, kind);
+      }
+      return;
+    }
+    if (!header) return;
+    if (!leaf || (latest && tree->second < 0)) {
+      // An interior or index page, or a leaf of the schema table: its gap may still hold
+      // what the page held before it took this part (a leaf that became the root of a
+      // deeper tree keeps its old cells there). Any table's records, told by themselves.
+      region(pageOffset_ + header->pointerArrayEnd, pageOffset_ + header->contentStart,
+             CarvedRecordPlace::kUnallocated);
+      return;
+    }
+    if (latest) pageTable_ = tree->second;
+    if (!latest) cells(*header, oldVersionKind(version), /*onlyGone=*/true);
+    freeblocks(*header, CarvedRecordPlace::kFreeblock);
+    region(pageOffset_ + header->pointerArrayEnd, pageOffset_ + header->contentStart,
+           CarvedRecordPlace::kUnallocated);
+  }
+
+  bool isLatest(const PageVersion& version) const {
+    const auto frame = latestFrame_.find(version.page);
+    switch (version.source) {
+      case PageVersion::Source::Database:
+        return frame == latestFrame_.end();
+      case PageVersion::Source::Log:
+        return frame != latestFrame_.end() && frame->second == version.logFrame;
+      default:
+        return false;
+    }
+  }
+
+  static Kind oldVersionKind(const PageVersion& version) {
+    switch (version.source) {
+      case PageVersion::Source::Log:
+        return CarvedRecordPlace::kLogFrame;
+      case PageVersion::Source::Journal:
+        return CarvedRecordPlace::kJournal;
+      default:
+        return CarvedRecordPlace::kLiveOldVersion;
+    }
+  }
+
+  // ---- Places ----------------------------------------------------------------------------
+
+  // The cells of the page's cell pointer array, kept when their row is gone from the newest
+  // state or differs there.
+  void cells(const BtreePageHeader& header, Kind kind, bool onlyGone) {
+    for (std::int64_t i = 0; i < header.cellCount; ++i) {
+      const std::int64_t at = pageOffset_ + cellPointer(*image_, pageOffset_, header, i);
+      if (at < pageOffset_ + header.pointerArrayEnd || at >= pageEnd_) continue;
+      if (auto found = wholeCell(at, pageEnd_, onlyGone)) emit(*found, kind);
+    }
+  }
+
+  // The table most of a page's cells fit, or kAnyTable: a page freed from a b-tree still
+  // says which table it held.
+  int tableOfCells(const BtreePageHeader& header) {
+    std::unordered_map<int, int> votes;
+    for (std::int64_t i = 0; i < header.cellCount && i < 64; ++i) {
+      const std::int64_t at = pageOffset_ + cellPointer(*image_, pageOffset_, header, i);
+      if (at < pageOffset_ + header.pointerArrayEnd || at >= pageEnd_) continue;
+      if (auto found = wholeCell(at, pageEnd_, /*onlyGone=*/false)) ++votes[found->table];
+    }
+    int best = kAnyTable, most = 0;
+    for (const auto& [table, count] : votes) {
+      if (count > most) best = table, most = count;
+    }
+    return best;
+  }
+
+  void freeblocks(const BtreePageHeader& header, Kind kind) {
+    std::int64_t at = header.firstFreeblock;
+    std::int64_t previous = 0;
+    // Freeblocks are kept in ascending order; a chain that does not ascend is damaged.
+    while (at != 0 && at > previous && at + 4 <= pageEnd_ - pageOffset_) {
+      const std::int64_t size = read16(*image_, pageOffset_ + at + 2);
+      const std::int64_t end = std::min(pageOffset_ + at + size, pageEnd_);
+      if (size >= 4) freeblock(pageOffset_ + at, end, kind);
+      previous = at;
+      at = read16(*image_, pageOffset_ + at);
+    }
+  }
+
+  // A freeblock [begin, end): the first cell with its start rebuilt, then whatever follows.
+  void freeblock(std::int64_t begin, std::int64_t end, Kind kind) {
+    std::int64_t at = begin;
+    if (auto found = rebuilt(begin, end)) {
+      at = found->end;
+      emit(*found, kind);
+    } else {
+      at = begin + 4;
+    }
+    // Cells freed beside the first one: whole, or with their own start overwritten.
+    if (at < end) {
+      if (auto next = rebuilt(at, end)) {
+        emit(*next, kind);
+        at = next->end;
+      }
+    }
+    region(at, end, kind);
+  }
+
+  // Every offset of [begin, end): whole cells, and leftovers of freeblock headers.
+  void region(std::int64_t begin, std::int64_t end, Kind kind) {
+    begin = std::max(begin, pageOffset_);
+    end = std::min(end, pageEnd_);
+    for (std::int64_t at = begin; at + 4 <= end;) {
+      std::optional<Found> found = wholeCell(at, end, true);
+      if (!found && pageTable_ != kAnyTable) {
+        // What a page held before it took its part: any table, told by itself.
+        found = withAnyTable([&] { return wholeCell(at, end, true); });
+      }
+      if (!found) {
+        // A cell whose start a freeblock header overwrote.
+        const std::int64_t size = read16(*image_, at + 2);
+        const std::int64_t next = read16(*image_, at);
+        if (size >= 6 && at + size <= end && (next == 0 || pageOffset_ + next > at)) {
+          found = rebuilt(at, at + size, /*fromChain=*/false);
+        }
+      }
+      if (found) {
+        at = found->end;
+        emit(*found, kind);
+        continue;
+      }
+      ++at;
+    }
+  }
+
+  template <typename Carve>
+  std::optional<Found> withAnyTable(Carve&& carve) {
+    const int kept = pageTable_;
+    pageTable_ = kAnyTable;
+    std::optional<Found> found = carve();
+    pageTable_ = kept;
+    return found;
+  }
+
+  // ---- Records -----------------------------------------------------------------------------
+
+  // Overflow pages as of the version being carved.
+  PageLookup overflowLookup() const {
+    return [this](std::int64_t page) -> std::optional<PagePlace> {
+      const auto version = sources_.pageAsOf(*version_, page);
+      if (!version) return std::nullopt;
+      return PagePlace{&sources_.imageOf(*version), version->offset};
+    };
+  }
+
+  // A freed cell whose payload continued on overflow pages: its local part and the overflow
+  // page number fill the freeblock [q - header length size, end) exactly, the payload length
+  // (lost) being the header's length plus the bodies the serial types name.
+  std::optional<Found> spilled(int t, std::int64_t q, const RecordHeader& header,
+                               std::int64_t headerEnd, std::int64_t begin, std::int64_t end) {
+    const std::int64_t typesLength = headerEnd - q;
+    const std::int64_t lengthSize = typesLength + 1 > 127 ? 2 : 1;
+    const std::int64_t payloadStart = q - lengthSize;
+    const std::int64_t payloadLength = lengthSize + typesLength + header.bodyLength;
+    const std::int64_t local =
+        localPayloadSize(static_cast<std::uint64_t>(payloadLength), geometry_.usable);
+    if (local >= payloadLength || payloadStart + local + 4 != end) return std::nullopt;
+    TableCell cell;
+    cell.payloadLength = static_cast<std::uint64_t>(payloadLength);
+    cell.payloadOffset = payloadStart;
+    cell.localLength = local;
+    cell.overflowPage = read32(*image_, payloadStart + local);
+    cell.end = end;
+    if (cell.overflowPage == 0) return std::nullopt;
+    std::int64_t pages = 0;
+    const auto payload = assemblePayload(*image_, cell, geometry_, overflowLookup(),
+                                         limits_.maxOverflowPages, &pages);
+    if (!payload) return std::nullopt;
+    const auto skip = static_cast<std::size_t>(headerEnd - payloadStart);
+    auto values = fitter_.fitTable(t, header, payload->data() + skip, payload->size() - skip);
+    if (!values || !telling(*values, header.serialTypes.size())) return std::nullopt;
+    Found found;
+    found.table = t;
+    found.values = std::move(*values);
+    found.offset = begin;
+    found.end = end;
+    found.storedColumns = static_cast<int>(header.serialTypes.size());
+    found.overflowPages = static_cast<int>(pages);
+    found.rebuilt = true;
+    return found;
+  }
+
+  // The whole cell at `at` ending before `end`, its payload followed to its overflow pages;
+  // with `onlyGone`, none when it is the live row of the newest state.
+  std::optional<Found> wholeCell(std::int64_t at, std::int64_t end, bool onlyGone) {
+    const auto cell = tableCellAt(*image_, at, end, geometry_);
+    if (!cell) return std::nullopt;
+    // A quick look at the record header before anything is copied.
+    const Varint headerLength = varintAt(*image_, cell->payloadOffset, cell->end);
+    if (!headerLength || headerLength.value < 2 ||
+        headerLength.value > static_cast<std::uint64_t>(cell->localLength)) {
+      return std::nullopt;
+    }
+    std::int64_t pages = 0;
+    std::optional<std::vector<std::uint8_t>> payload;
+    if (cell->overflowPage == 0) {
+      payload.emplace(static_cast<std::size_t>(cell->localLength));
+      image_->copy(cell->payloadOffset, payload->size(), payload->data());
+    } else {
+      payload = assemblePayload(*image_, *cell, geometry_, overflowLookup(),
+                                limits_.maxOverflowPages, &pages);
+      if (!payload) return std::nullopt;
+    }
+    const auto header = readRecordHeader(payload->data(), payload->size(), fitter_.maxColumns());
+    if (!header) return std::nullopt;
+    auto fit =
+        fitter_.fit(*header, payload->data() + header->headerLength,
+                    payload->size() - static_cast<std::size_t>(header->headerLength), owner_);
+    if (!fit || (pageTable_ != kAnyTable && fit->table != pageTable_)) return std::nullopt;
+    if (cell->rowid < 1) return std::nullopt;  // SQLite gives rowids from 1 up
+    if (pageTable_ == kAnyTable && !telling(fit->values, header->serialTypes.size())) {
+      return std::nullopt;
+    }
+    if (onlyGone) {
+      const auto& live = map_.liveRows[static_cast<std::size_t>(fit->table)];
+      const auto row = live.find(cell->rowid);
+      if (row != live.end() && row->second == payloadDigest(*payload)) return std::nullopt;
+    }
+    Found found;
+    found.table = fit->table;
+    found.values = std::move(fit->values);
+    found.rowid = cell->rowid;
+    found.offset = at;
+    found.end = cell->end;
+    found.storedColumns = static_cast<int>(header->serialTypes.size());
+    found.overflowPages = static_cast<int>(pages);
+    return found;
+  }
+
+  // The cell that began at `begin` before its first four bytes were overwritten by a
+  // freeblock header, its bodies ending by `end`. Its serial types are taken to begin at q,
+  // three to fourteen bytes after `begin` (payload length, rowid and header length before
+  // them); a type that lay in the overwritten bytes is guessed: the rowid alias is NULL,
+  // else a type whose body makes the record end at `end`, else a small integer type. Of the
+  // layouts that fit a table, the one that ends at `end` wins, then one whose surviving
+  // header length agrees, then one with every column, then the earliest q.
+  std::optional<Found> rebuilt(std::int64_t begin, std::int64_t end, bool fromChain = true) {
+    const std::int64_t intact = begin + 4;
+    std::optional<Found> best;
+    int bestScore = -1;
+    int trials = 0;
+    std::vector<std::uint8_t> bytes(
+        static_cast<std::size_t>(std::max<std::int64_t>(end - begin, 0)));
+    image_->copy(begin, bytes.size(), bytes.data());
+    for (int t : fitter_.carvable()) {
+      // On a page of a table's b-tree only that table's records are freed.
+      if (pageTable_ != kAnyTable && t != pageTable_) continue;
+      if (fitter_.ownPagesOnly(t) && t != owner_) continue;
+      const TableDefinition& table = schema_.tables[static_cast<std::size_t>(t)];
+      const std::size_t n = table.columns.size();
+      const std::size_t minColumns = fitter_.minColumns(t);
+      // With three columns or fewer too little of a header survives to rebuild it.
+      if (n < 4) continue;
+      for (std::int64_t q = begin + 3; q <= begin + 14 && q < end; ++q) {
+        // Serial types that survive, read from max(q, intact); with q = begin + 3 the first
+        // one is lost and guessed.
+        const bool firstLost = q < intact;
+        std::vector<std::int64_t> types(firstLost ? 1 : 0, 0);
+        std::vector<std::int64_t> typeEnds(firstLost ? 1 : 0, intact);
+        std::vector<std::int64_t> bodiesBefore(firstLost ? 2 : 1, 0);  // of types [0, m)
+        std::int64_t at = firstLost ? intact : q;
+        while (types.size() < n && at < end) {
+          const SpanVarint type = spanVarint(&bytes[static_cast<std::size_t>(at - begin)],
+                                             static_cast<std::size_t>(end - at));
+          if (type.length == 0 || type.value > 0x7FFFFFFF) break;
+          const auto value = static_cast<std::int64_t>(type.value);
+          if (!serialTypeFits(table.columns[types.size()], value)) break;
+          types.push_back(value);
+          at += type.length;
+          typeEnds.push_back(at);
+          bodiesBefore.push_back(bodiesBefore.back() + serialBodyLength(value));
+        }
+        const bool guessedAlias = firstLost && table.columns[0].rowidAlias;
+        for (std::size_t m = types.size(); m >= std::max<std::size_t>(minColumns, 1); --m) {
+          if (++trials > kMaxRebuildTrials) return best;
+          const std::int64_t headerEnd = typeEnds[m - 1];
+          const std::int64_t bodies = bodiesBefore[m];
+          if (headerEnd + bodies > end) {
+            // Bodies past the freeblock: a cell whose payload spilled to overflow pages.
+            if ((!firstLost || guessedAlias) && bestScore < 8 + (m == n ? 2 : 0)) {
+              RecordHeader header;
+              header.serialTypes.assign(types.begin(),
+                                        types.begin() + static_cast<std::ptrdiff_t>(m));
+              header.bodyLength = bodies;
+              if (auto found = spilled(t, q, header, headerEnd, begin, end)) {
+                bestScore = 8 + (m == n ? 2 : 0);
+                best = std::move(found);
+              }
+            }
+            continue;
+          }
+          // The header length varint: intact when it lies after the overwritten bytes.
+          const std::int64_t headerLength = headerEnd - q + (headerEnd - q + 1 > 127 ? 2 : 1);
+          const std::int64_t lengthSize = headerLength > 127 ? 2 : 1;
+          bool lengthChecked = false;
+          if (q - lengthSize >= intact) {
+            const SpanVarint stored =
+                spanVarint(&bytes[static_cast<std::size_t>(q - lengthSize - begin)],
+                           static_cast<std::size_t>(lengthSize));
+            if (stored.length != lengthSize ||
+                static_cast<std::int64_t>(stored.value) != headerLength) {
+              continue;
+            }
+            lengthChecked = true;
+          }
+          // Only the layouts that can win are decoded: every surviving type, one that ends
+          // where the freeblock ends, or one whose header length agrees.
+          const std::int64_t rest = end - headerEnd - bodies;  // for a guessed first body
+          const bool canEndThere = firstLost && !guessedAlias ? rest >= 0 : rest == 0;
+          if (m != types.size() && !lengthChecked && !canEndThere) continue;
+          std::vector<std::int64_t> guesses;
+          if (!firstLost) {
+            guesses.push_back(types[0]);
+          } else if (guessedAlias) {
+            guesses.push_back(0);
+          } else {
+            // The body of the lost type fills the freeblock to its end (see below).
+            for (std::int64_t g = 0; g <= 9; ++g) {
+              if (serialBodyLength(g) == rest) guesses.push_back(g);
+            }
+            if (rest <= 57) {
+              guesses.push_back(13 + 2 * rest);
+              guesses.push_back(12 + 2 * rest);
+            }
+          }
+          for (std::int64_t guess : guesses) {
+            if (!serialTypeFits(table.columns[0], guess) || guess > 127) continue;
+            RecordHeader header;
+            header.serialTypes.assign(types.begin(),
+                                      types.begin() + static_cast<std::ptrdiff_t>(m));
+            header.serialTypes[0] = guess;
+            header.bodyLength = bodies + (firstLost ? serialBodyLength(guess) : 0);
+            if (headerEnd + header.bodyLength > end) continue;
+            auto values =
+                fitter_.fitTable(t, header, &bytes[static_cast<std::size_t>(headerEnd - begin)],
+                                 static_cast<std::size_t>(end - headerEnd));
+            if (!values) continue;
+            const std::int64_t recordEnd = headerEnd + header.bodyLength;
+            // A guessed first type that is not the rowid's NULL decides where every body
+            // lies: only a record that ends where the freeblock ends and holds a text
+            // confirms the guess.
+            if (firstLost && !table.columns[0].rowidAlias &&
+                (recordEnd != end || !telling(*values, 0))) {
+              continue;
+            }
+            if (!telling(*values, m)) continue;
+            const int score =
+                (recordEnd == end ? 8 : 0) + (lengthChecked ? 4 : 0) + (m == n ? 2 : 0);
+            // Where the page does not say which table it holds, a layout must also end where
+            // the freeblock ends or agree with its surviving header length; after a freeblock
+            // header found by its look alone, it must end where that header says.
+            // Eight serial types or more that each fit their column say as much.
+            if (pageTable_ == kAnyTable && m < 8 && score < (fromChain ? 4 : 8)) continue;
+            // A record of fewer than eight columns ends where its freeblock ends.
+            if (m < 8 && recordEnd != end) continue;
+            if (score <= bestScore) continue;
+            bestScore = score;
+            Found found;
+            found.table = t;
+            found.values = std::move(*values);
+            found.offset = begin;
+            found.end = recordEnd;
+            found.storedColumns = static_cast<int>(m);
+            found.rebuilt = true;
+            best = std::move(found);
+          }
+        }
+      }
+    }
+    return best;
+  }
+
+  // Whether a record says enough to be told from chance bytes (where the page does not say
+  // which table it holds, or its header's start is rebuilt): a valid text of three bytes or
+  // more. Integers alone fit too much of what free space holds.
+  static bool telling(const std::vector<SqlValue>& values, std::size_t /*storedColumns*/) {
+    for (const SqlValue& value : values) {
+      if (value.kind != SqlValue::Kind::Text || value.bytes.size() < 3) continue;
+      bool plain = true;
+      for (const char c : value.bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        plain = plain && (byte >= 0x20 || byte == '\n');
+      }
+      if (plain) return true;
+    }
+    return false;
+  }
+
+  // ---- Output ------------------------------------------------------------------------------
+
+  void emit(Found& found, Kind kind) {
+    if (static_cast<std::int64_t>(rows_.size()) >= limits_.maxRows) return;
+    const TableDefinition& table = schema_.tables[static_cast<std::size_t>(found.table)];
+    const int alias = table.rowidAliasColumn();
+    // A copy of a live row (a cell moved by a balance or a defragmentation) is no deleted
+    // record; one with its rowid was told by its payload already.
+    if (!found.rowid && map_.liveValues[static_cast<std::size_t>(found.table)].count(
+                            valuesDigest(found.values, alias)) != 0) {
+      return;
+    }
+    if (alias >= 0 && found.rowid && static_cast<std::size_t>(alias) < found.values.size()) {
+      found.values[static_cast<std::size_t>(alias)] = SqlValue::ofInteger(*found.rowid, 0);
+    }
+    // Repeats: the same values of the same table, the rowid column left out (a freeblock
+    // loses it); the first place is kept and learns the rowid when a later one has it.
+    std::string key = table.name;
+    key += '\x1f';
+    for (std::size_t i = 0; i < found.values.size(); ++i) {
+      if (static_cast<int>(i) == alias) continue;
+      const SqlValue& v = found.values[i];
+      key += static_cast<char>('0' + static_cast<int>(v.kind));
+      switch (v.kind) {
+        case SqlValue::Kind::Integer:
+          key += std::to_string(v.integer);
+          break;
+        case SqlValue::Kind::Real:
+          key += std::to_string(v.real);
+          break;
+        case SqlValue::Kind::Text:
+        case SqlValue::Kind::Blob:
+          key += std::to_string(v.bytes.size()) + ':' + v.bytes;
+          break;
+        default:
+          break;
+      }
+      key += '\x1f';
+    }
+    const auto seen = seen_.find(key);
+    if (seen != seen_.end()) {
+      CarvedRow& kept = rows_[seen->second];
+      if (!found.rowid || kept.rowid == found.rowid) return;
+      if (!kept.rowid) {
+        kept.rowid = found.rowid;
+        if (alias >= 0)
+          kept.values[static_cast<std::size_t>(alias)] =
+              found.values[static_cast<std::size_t>(alias)];
+        return;
+      }
+      // The same values under another rowid: a row of its own.
+      key += "#" + std::to_string(*found.rowid);
+      if (seen_.count(key) != 0) return;
+    }
+    seen_.emplace(key, rows_.size());
+    CarvedRow row;
+    row.table = table.name;
+    row.rowid = found.rowid;
+    row.values = std::move(found.values);
+    row.file = sources_.fileOf(*version_);
+    row.page = version_->page;
+    row.offset = found.offset;
+    row.place = found.overflowPages > 0 ? CarvedRecordPlace::kOverflow : kind;
+    row.cellPlace = kind;
+    row.logFrame = version_->logFrame;
+    row.logCommit = version_->logCommit;
+    row.badChecksum = version_->badChecksum;
+    row.storedColumns = found.storedColumns;
+    row.headerRebuilt = found.rebuilt;
+    rows_.push_back(std::move(row));
+  }
+
+  const CarveSources& sources_;
+  const TableSchema& schema_;
+  const CarveLimits& limits_;
+  TableFitter fitter_;
+  PageGeometry geometry_;
+  DatabaseMap map_;
+  std::unordered_map<std::int64_t, std::int64_t> latestFrame_;  // page -> frame in the newest state
+  std::unordered_map<std::string, std::size_t> seen_;
+  std::vector<CarvedRow> rows_;
+
+  const PageVersion* version_ = nullptr;
+  const DatabaseImage* image_ = nullptr;
+  std::int64_t pageOffset_ = 0, pageEnd_ = 0;
+  int owner_ = -1;
+  // The only table whose records the page can hold, or kAnyTable.
+  static constexpr int kAnyTable = -100;
+  int pageTable_ = kAnyTable;
+};
+
+}  // namespace
+
+std::vector<CarvedRow> carveTables(const CarveSources& sources, const TableSchema& schema,
+                                   const CarveLimits& limits) {
+  return Carver(sources, schema, limits).run();
+}
+
+}  // namespace carve

@@ -1,0 +1,456 @@
+// The schema-aware carver on message databases made by SQLite from the device schemas: every
+// place a deleted row can survive, the log's page versions, the journal, and damaged input.
+#include "carve/schema_carver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "carve/btree_cells.h"
+#include "carve/table_schema.h"
+#include "fixture_support.h"
+#include "schema_database.h"
+#include "schema_file.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using carve::CarvedRecordPlace;
+using carve::CarvedRow;
+using carve::CarveSources;
+using fixtures::JournalMode;
+
+// A message database of one generation, rows added with a text and a date.
+class MessageDatabase {
+ public:
+  MessageDatabase(int generation, JournalMode journal, int pageSize = 4096) {
+    auto schema = fixtures::loadSchema(fixtures::schemaPath(generation, "sms.db"));
+    EXPECT_TRUE(schema.has_value());
+    fixtures::DatabaseOptions options;
+    options.pageSize = pageSize;
+    options.journal = journal;
+    path_ = temp_.sub("sms.db");
+    std::string error;
+    db_ = fixtures::SchemaDatabase::create(path_, *schema, options, &error);
+    EXPECT_TRUE(db_) << error;
+    db_->exec("PRAGMA wal_autocheckpoint=0");
+  }
+
+  std::int64_t add(const std::string& text, std::int64_t date = 400000000) {
+    const std::string guid = "G-" + std::to_string(++count_) + "-" + std::to_string(text.size());
+    return db_->insert("message", {{"guid", guid},
+                                   {"text", text},
+                                   {"service", std::string("SMS")},
+                                   {"date", date},
+                                   {"handle_id", std::int64_t{3}}});
+  }
+  void remove(std::int64_t rowid) {
+    db_->remove("message", "ROWID = ?", {fixtures::SqlValue{rowid}});
+  }
+  fixtures::SchemaDatabase& db() { return *db_; }
+  DatabaseImage file(const char* suffix = "") const {
+    auto bytes = fixtures::readFileBytes(path_ + suffix);
+    return DatabaseImage(bytes ? std::move(*bytes) : std::vector<std::uint8_t>{});
+  }
+  bool close() { return db_->close(); }
+
+ private:
+  TempDir temp_;
+  std::string path_;
+  std::unique_ptr<fixtures::SchemaDatabase> db_;
+  int count_ = 0;
+};
+
+std::vector<CarvedRow> carveAll(const CarveSources& sources) {
+  auto rows = carve::carveTables(sources, carve::readTableSchema(sources.latest()));
+  // RETRIEVO_CARVE_VERBOSE=1 lists what was carved.
+  if (std::getenv("RETRIEVO_CARVE_VERBOSE") != nullptr) {
+    for (const auto& r : rows) {
+      fprintf(stderr,
+              "%s place=%d cell=%d page=%lld off=%lld rowid=%lld frame=%lld commit=%lld cols=%d "
+              "reb=%d |",
+              r.table.c_str(), r.place, r.cellPlace, (long long)r.page, (long long)r.offset,
+              (long long)r.rowid.value_or(-1), (long long)r.logFrame, (long long)r.logCommit,
+              r.storedColumns, r.headerRebuilt);
+      for (const auto& v : r.values) {
+        if (v.kind == carve::SqlValue::Kind::Integer)
+          fprintf(stderr, " %lld", (long long)v.integer);
+        else if (v.kind == carve::SqlValue::Kind::Null)
+          fprintf(stderr, " N");
+        else
+          fprintf(stderr, " '%.30s'", v.bytes.c_str());
+      }
+      fprintf(stderr, "\n");
+    }
+  }
+  return rows;
+}
+
+const CarvedRow* withText(const std::vector<CarvedRow>& rows, const std::string& text) {
+  for (const auto& row : rows) {
+    if (row.table != "message") continue;
+    for (const auto& value : row.values) {
+      if (value.kind == carve::SqlValue::Kind::Text && value.bytes == text) return &row;
+    }
+  }
+  return nullptr;
+}
+
+std::string textOf(const CarvedRow& row, std::size_t column) {
+  return column < row.values.size() ? row.values[column].bytes : std::string();
+}
+
+// The text's bytes lie on the row's page at or after the row's offset.
+bool holdsText(const DatabaseImage& image, const CarvedRow& row, const std::string& text,
+               std::int64_t pageStart, std::int64_t pageSize) {
+  const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
+                               static_cast<std::size_t>(image.size()));
+  const std::size_t found = bytes.find(text.substr(0, 40), static_cast<std::size_t>(row.offset));
+  return row.offset >= pageStart && row.offset < pageStart + pageSize &&
+         found != std::string_view::npos && static_cast<std::int64_t>(found) < pageStart + pageSize;
+}
+
+std::string messageText(int i, std::size_t length = 60) {
+  std::string text = "Message " + std::to_string(i) + " räksmörgås ";
+  while (text.size() < length) text += "and more words " + std::to_string(i) + " ";
+  return text.substr(0, length);
+}
+
+TEST(TableSchemaTest, ParsesCreateTableTextsAsSqliteReadsThem) {
+  auto table = carve::parseCreateTable(
+      "CREATE TABLE IF NOT EXISTS \"my \"\"table\" ( -- a comment\n"
+      " [id] INTEGER PRIMARY KEY AUTOINCREMENT, `name` VARCHAR(20, 3) NOT NULL DEFAULT ('x'),"
+      " price DECIMAL(10,2) CHECK (price > (0)), /* block */ data, when_date FLOAT,"
+      " CONSTRAINT u UNIQUE (name, price))");
+  ASSERT_TRUE(table);
+  EXPECT_EQ(table->name, "my \"table");
+  ASSERT_EQ(table->columns.size(), 5u);
+  EXPECT_EQ(table->columns[0].name, "id");
+  EXPECT_TRUE(table->columns[0].rowidAlias);
+  EXPECT_EQ(table->columns[1].affinity, carve::Affinity::Text);
+  EXPECT_EQ(table->columns[2].affinity, carve::Affinity::Numeric);
+  EXPECT_EQ(table->columns[3].affinity, carve::Affinity::Blob);
+  EXPECT_EQ(table->columns[4].affinity, carve::Affinity::Real);
+  EXPECT_EQ(table->rowidAliasColumn(), 0);
+
+  auto keyed = carve::parseCreateTable("CREATE TABLE t (a INTEGER, b TEXT, PRIMARY KEY (a))");
+  ASSERT_TRUE(keyed);
+  EXPECT_TRUE(keyed->columns[0].rowidAlias);
+  auto descending = carve::parseCreateTable("CREATE TABLE t (a INTEGER PRIMARY KEY DESC, b)");
+  ASSERT_TRUE(descending);
+  EXPECT_FALSE(descending->columns[0].rowidAlias);
+  auto noRowid = carve::parseCreateTable("CREATE TABLE t (a INTEGER PRIMARY KEY, b) WITHOUT ROWID");
+  ASSERT_TRUE(noRowid);
+  EXPECT_TRUE(noRowid->withoutRowid);
+  EXPECT_FALSE(noRowid->columns[0].rowidAlias);
+
+  for (const char* bad : {"CREATE TABLE t (a, b", "CREATE VIRTUAL TABLE t USING fts4(a)",
+                          "CREATE TABLE t AS SELECT 1", "", "CREATE TABLE (", "CREATE TABLE t ()",
+                          "CREATE TABLE t (a, , b)"}) {
+    EXPECT_FALSE(carve::parseCreateTable(bad)) << bad;
+  }
+}
+
+TEST(TableSchemaTest, ReadsTheTablesOfADeviceDatabaseFromItsPages) {
+  MessageDatabase sms(17, JournalMode::Legacy);
+  const auto expected = sms.db().columns("message");
+  ASSERT_TRUE(sms.close());
+  const carve::TableSchema schema = carve::readTableSchema(sms.file());
+  const carve::TableDefinition* message = schema.table("message");
+  ASSERT_NE(message, nullptr);
+  ASSERT_EQ(message->columns.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(message->columns[i].name, expected[i]);
+  }
+  EXPECT_EQ(message->rowidAliasColumn(), 0);
+  EXPECT_GT(message->rootPage, 1);
+  EXPECT_FALSE(schema.otherRootPages.empty());  // the indexes
+}
+
+TEST(SchemaCarverTest, RebuildsTheStartOfARecordAFreeblockOverwrote) {
+  for (int generation : {6, 17}) {
+    MessageDatabase sms(generation, JournalMode::Legacy);
+    std::vector<std::int64_t> ids;
+    for (int i = 0; i < 12; ++i) ids.push_back(sms.add(messageText(i, 40 + i * 7), 400000000 + i));
+    sms.remove(ids[5]);
+    ASSERT_TRUE(sms.close());
+    const DatabaseImage file = sms.file();
+    const auto rows = carveAll(CarveSources::read("sms.db", file));
+    const CarvedRow* row = withText(rows, messageText(5, 40 + 5 * 7));
+    ASSERT_NE(row, nullptr) << generation;
+    EXPECT_EQ(row->place, CarvedRecordPlace::kFreeblock);
+    EXPECT_TRUE(row->headerRebuilt);
+    EXPECT_EQ(textOf(*row, 1), "G-6-" + std::to_string(40 + 5 * 7));
+    const auto schema = carve::readTableSchema(file);
+    const auto* message = schema.table("message");
+    for (std::size_t c = 0; c < message->columns.size(); ++c) {
+      if (message->columns[c].name == "date") {
+        EXPECT_EQ(row->values[c].integer, 400000005);
+      }
+      if (message->columns[c].name == "handle_id") {
+        EXPECT_EQ(row->values[c].integer, 3);
+      }
+    }
+    EXPECT_EQ(row->file, "sms.db");
+    EXPECT_TRUE(holdsText(file, *row, messageText(5, 40 + 5 * 7), (row->page - 1) * 4096, 4096));
+    EXPECT_EQ(rows.size(), 1u) << "only the deleted row";
+  }
+}
+
+// A freed cell whose payload went on to overflow pages: its payload length is lost with the
+// freeblock header, and is rebuilt from the serial types; the chain's pages lie on the
+// freelist as they were.
+TEST(SchemaCarverTest, FollowsTheOverflowChainOfACellInAFreeblock) {
+  for (int generation : {6, 17}) {
+    MessageDatabase sms(generation, JournalMode::Legacy);
+    for (int i = 0; i < 3; ++i) sms.add(messageText(i));
+    sms.remove(sms.add(messageText(500, 20000)));  // its pages start the freelist
+    const std::string longText = messageText(501, 6000);
+    const std::int64_t gone = sms.add(longText);
+    for (int i = 3; i < 5; ++i) sms.add(messageText(i));
+    sms.remove(gone);
+    ASSERT_TRUE(sms.close());
+    const auto rows = carveAll(CarveSources::read("sms.db", sms.file()));
+    const CarvedRow* row = withText(rows, longText);
+    ASSERT_NE(row, nullptr) << generation;
+    EXPECT_EQ(row->place, CarvedRecordPlace::kOverflow);
+    EXPECT_TRUE(row->headerRebuilt);
+    EXPECT_EQ(textOf(*row, 1), "G-5-6000");
+  }
+}
+
+TEST(SchemaCarverTest, FindsDeletedRowsInTheGapOnFreelistPagesAndBehindOverflowChains) {
+  MessageDatabase sms(6, JournalMode::Legacy);
+  std::vector<std::int64_t> ids;
+  for (int i = 0; i < 160; ++i) ids.push_back(sms.add(messageText(i, 300)));
+  const std::string longText = messageText(999, 9000);
+  ids.push_back(sms.add(longText));
+  ids.push_back(sms.add(messageText(1000, 80)));
+  sms.remove(ids.back());  // the newest cell: the content area shrinks
+  for (int i = 30; i < 120; ++i) sms.remove(ids[static_cast<std::size_t>(i)]);  // whole pages
+  ASSERT_TRUE(sms.close());
+  const DatabaseImage file = sms.file();
+  const auto rows = carveAll(CarveSources::read("sms.db", file));
+
+  const CarvedRow* gap = withText(rows, messageText(1000, 80));
+  ASSERT_NE(gap, nullptr);
+  EXPECT_EQ(gap->place, CarvedRecordPlace::kUnallocated);
+  EXPECT_TRUE(holdsText(file, *gap, messageText(1000, 80), (gap->page - 1) * 4096, 4096));
+
+  // Of the deleted texts the file still holds (a balance of the b-tree rewrites pages and
+  // loses some), every one comes back.
+  const std::string_view bytes(reinterpret_cast<const char*>(file.data()),
+                               static_cast<std::size_t>(file.size()));
+  std::size_t onFreelist = 0, recovered = 0, ceiling = 0;
+  for (int i = 30; i < 120; ++i) {
+    const bool held = bytes.find(messageText(i, 300)) != std::string_view::npos;
+    ceiling += held ? 1 : 0;
+    const CarvedRow* row = withText(rows, messageText(i, 300));
+    if (row == nullptr) continue;
+    ++recovered;
+    if (row->place != CarvedRecordPlace::kFreelist) continue;
+    ++onFreelist;
+    if (row->headerRebuilt) continue;
+    ASSERT_TRUE(row->rowid.has_value());
+    EXPECT_EQ(*row->rowid, ids[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(row->values[0].integer, ids[static_cast<std::size_t>(i)]);  // the rowid column
+    EXPECT_TRUE(holdsText(file, *row, messageText(i, 300), (row->page - 1) * 4096, 4096));
+  }
+  EXPECT_GE(recovered + 2, ceiling);  // a trunk's list may overwrite a record's start
+  EXPECT_GE(ceiling, 70u);
+  EXPECT_GT(onFreelist, 20u);
+  for (const auto& row : rows) {
+    const std::string& text = row.values[2].bytes;
+    EXPECT_TRUE(text == messageText(1000, 80) || text.rfind("Message ", 0) == 0) << text;
+  }
+}
+
+// Two commits in the log: a text is inserted, then deleted. The older frame still has it.
+TEST(SchemaCarverTest, BringsBackARowOnlyAnOlderLogFrameRemembers) {
+  MessageDatabase sms(17, JournalMode::Wal);
+  for (int i = 0; i < 5; ++i) sms.add(messageText(i));
+  const std::string longText = messageText(77, 7000);
+  const std::int64_t gone = sms.add("a text the log remembers");
+  const std::int64_t goneLong = sms.add(longText);
+  sms.remove(gone);
+  sms.remove(goneLong);
+  const DatabaseImage db = sms.file(), wal = sms.file("-wal");
+  ASSERT_GT(wal.size(), 32);
+  const auto sources = CarveSources::read("sms.db", db, wal);
+  const auto rows = carveAll(sources);
+  ASSERT_TRUE(sms.close());
+
+  const CarvedRow* row = withText(rows, "a text the log remembers");
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->file, "sms.db-wal");
+  EXPECT_FALSE(row->badChecksum);
+  ASSERT_TRUE(row->rowid.has_value());
+  EXPECT_EQ(*row->rowid, gone);
+  // The earliest commit that holds the row, named by its frame.
+  const auto& frames = sources.frames();
+  const auto frame = std::find_if(frames.begin(), frames.end(), [&](const carve::LogFrame& f) {
+    return f.index == row->logFrame;
+  });
+  ASSERT_NE(frame, frames.end());
+  EXPECT_EQ(frame->commit, row->logCommit);
+  EXPECT_EQ(frame->page, row->page);
+  EXPECT_GE(row->offset, frame->offset);
+  EXPECT_LT(row->offset, frame->offset + 4096);
+  EXPECT_EQ(row->place, CarvedRecordPlace::kLogFrame);
+
+  const CarvedRow* spilled = withText(rows, longText);
+  ASSERT_NE(spilled, nullptr);
+  EXPECT_EQ(spilled->place, CarvedRecordPlace::kOverflow);
+
+  // Nothing invented: every carved text is one that was inserted.
+  for (const auto& r : rows) {
+    const std::string& text = r.values[2].bytes;
+    EXPECT_TRUE(text == longText || text == "a text the log remembers" ||
+                text.rfind("Message ", 0) == 0)
+        << text;
+  }
+}
+
+// A row the database file still holds live, deleted by a commit that is only in the log.
+TEST(SchemaCarverTest, BringsBackARowTheLogDeletedFromTheDatabaseFile) {
+  MessageDatabase sms(6, JournalMode::Wal);
+  for (int i = 0; i < 5; ++i) sms.add(messageText(i));
+  const std::int64_t gone = sms.add("live in the file, gone in the log");
+  sms.db().exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  sms.remove(gone);
+  const auto sources = CarveSources::read("sms.db", sms.file(), sms.file("-wal"));
+  ASSERT_TRUE(sms.close());
+  const auto rows = carveAll(sources);
+  const CarvedRow* row = withText(rows, "live in the file, gone in the log");
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->place, CarvedRecordPlace::kLiveOldVersion);
+  EXPECT_EQ(row->file, "sms.db");
+  EXPECT_EQ(row->rowid, gone);
+  EXPECT_EQ(rows.size(), 1u);
+}
+
+TEST(SchemaCarverTest, MarksFramesPastABadChecksumAndStillCarvesThem) {
+  MessageDatabase sms(6, JournalMode::Wal);
+  for (int i = 0; i < 5; ++i) sms.add(messageText(i));
+  sms.db().exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  const std::int64_t gone = sms.add("deleted behind a damaged frame");
+  sms.remove(gone);
+  const DatabaseImage log = sms.file("-wal");
+  std::vector<std::uint8_t> wal(log.data(), log.data() + log.size());
+  const DatabaseImage db = sms.file();
+  ASSERT_TRUE(sms.close());
+  ASSERT_GT(wal.size(), 32u + 24 + 4096);
+  wal[32 + 24 + 100] ^= 0xFF;  // the first frame's page
+  const auto sources = CarveSources::read("sms.db", db, DatabaseImage(wal));
+  ASSERT_FALSE(sources.frames().empty());
+  for (const auto& frame : sources.frames()) EXPECT_TRUE(frame.badChecksum);
+  const auto rows = carveAll(sources);
+  const CarvedRow* row = withText(rows, "deleted behind a damaged frame");
+  ASSERT_NE(row, nullptr);
+  EXPECT_TRUE(row->badChecksum);
+  EXPECT_EQ(row->file, "sms.db-wal");
+}
+
+TEST(SchemaCarverTest, ReadsThePagesARollbackJournalSaved) {
+  MessageDatabase sms(6, JournalMode::Legacy);
+  for (int i = 0; i < 8; ++i) sms.add(messageText(i));
+  const std::int64_t gone = sms.add("kept by the journal");
+  sms.db().exec("PRAGMA journal_mode=PERSIST");
+  sms.db().exec("PRAGMA secure_delete=ON");  // the database itself forgets the row
+  sms.remove(gone);
+  const DatabaseImage db = sms.file(), journal = sms.file("-journal");
+  ASSERT_GT(journal.size(), 512);
+  const auto sources = CarveSources::read("sms.db", db, std::nullopt, journal);
+  ASSERT_FALSE(sources.journalPages().empty());
+  const auto rows = carveAll(sources);
+  const CarvedRow* row = withText(rows, "kept by the journal");
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->place, CarvedRecordPlace::kJournal);
+  EXPECT_EQ(row->file, "sms.db-journal");
+  ASSERT_TRUE(row->rowid.has_value());
+  EXPECT_EQ(*row->rowid, gone);
+  sms.db().exec("PRAGMA journal_mode=DELETE");
+  EXPECT_TRUE(sms.close());
+}
+
+}  // namespace
+
+namespace {
+
+void put32(std::vector<std::uint8_t>& bytes, std::int64_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    bytes[static_cast<std::size_t>(at + i)] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+  }
+}
+
+// Damage of every kind a file can bring: the carver ends, reads only inside its images and
+// names only places that exist.
+TEST(SchemaCarverTest, EndsOnDamagedFilesAndReadsOnlyInsideThem) {
+  MessageDatabase sms(6, JournalMode::Legacy, 1024);
+  std::vector<std::int64_t> ids;
+  for (int i = 0; i < 60; ++i) ids.push_back(sms.add(messageText(i, i % 7 == 0 ? 3000 : 200)));
+  for (int i = 10; i < 50; ++i) sms.remove(ids[static_cast<std::size_t>(i)]);
+  ASSERT_TRUE(sms.close());
+  const DatabaseImage image = sms.file();
+  const std::vector<std::uint8_t> good(image.data(), image.data() + image.size());
+  const std::int64_t pageSize = 1024, pages = image.size() / pageSize;
+
+  std::vector<std::pair<const char*, std::vector<std::uint8_t>>> damaged;
+  {
+    auto bytes = good;  // a freelist whose trunk names itself, its leaves past the end
+    const std::uint32_t trunk = carve::read32(image, 32);
+    ASSERT_NE(trunk, 0u);
+    put32(bytes, (trunk - 1) * pageSize, trunk);
+    put32(bytes, (trunk - 1) * pageSize + 8, 0x7FFFFFFF);
+    put32(bytes, (trunk - 1) * pageSize + 12, trunk);
+    damaged.emplace_back("cyclic freelist", std::move(bytes));
+  }
+  {
+    auto bytes = good;  // every page's first four bytes name the page: cyclic overflow chains
+    for (std::int64_t p = 2; p <= pages; ++p) put32(bytes, (p - 1) * pageSize, p);
+    damaged.emplace_back("cyclic chains", std::move(bytes));
+  }
+  {
+    auto bytes = good;  // cell pointers and freeblocks past the page
+    for (std::int64_t p = 2; p <= pages; ++p) {
+      const std::int64_t at = (p - 1) * pageSize;
+      bytes[at + 1] = bytes[at + 2] = 0xFF;
+      for (int i = 8; i < 64; ++i) bytes[at + i] = 0xFF;
+    }
+    damaged.emplace_back("offsets past the page", std::move(bytes));
+  }
+  for (const std::uint16_t size : {0, 1000, 3}) {
+    auto bytes = good;
+    bytes[16] = static_cast<std::uint8_t>(size >> 8);
+    bytes[17] = static_cast<std::uint8_t>(size & 0xFF);
+    damaged.emplace_back("odd page size", std::move(bytes));
+  }
+  {
+    auto bytes = good;  // cut in the middle of a page
+    bytes.resize(bytes.size() / 2 + 100);
+    damaged.emplace_back("cut short", std::move(bytes));
+  }
+  for (auto& [what, bytes] : damaged) {
+    std::vector<std::uint8_t> log(32 + 24 + 1024, 0x5A);  // a log of one frame, wrong salt
+    put32(log, 0, 0x377f0682);
+    put32(log, 8, 1024);
+    put32(log, 32, 3);
+    put32(log, 36, 9);
+    const auto sources = CarveSources::read("sms.db", DatabaseImage(bytes), DatabaseImage(log),
+                                            DatabaseImage(std::vector<std::uint8_t>(600, 0xd9)));
+    for (const auto& frame : sources.frames()) EXPECT_TRUE(frame.badChecksum) << what;
+    for (const auto& row : carveAll(sources)) {
+      const DatabaseImage& file = row.file == "sms.db"       ? sources.database()
+                                  : row.file == "sms.db-wal" ? sources.log()
+                                                             : sources.journal();
+      EXPECT_TRUE(file.contains(row.offset)) << what;
+      EXPECT_GE(row.page, 1) << what;
+    }
+  }
+}
+
+}  // namespace
