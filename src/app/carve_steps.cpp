@@ -143,6 +143,8 @@ StepOutcome scanDelCallHistoryThread(ScanContext& scan) {
   const std::vector<DatabaseCandidate> candidates = {
       {devicedb::kCallsKey, devicedb::kCalls.domain, devicedb::kCalls.path},
       {devicedb::kCallsSecondKey, devicedb::kCallsSecond.domain, devicedb::kCallsSecond.path}};
+  // The current call store is carved by its schema alone, whether call_history.db is there.
+  postSchemaCarvedRecords(scan, callStoreCandidates(), SchemaCategory::Calls);
   CarveOpening opened = openCarveDatabase(scan, candidates, "messageDB is not exist");
   if (!opened.db) return opened.outcome;
   NameLookup& names = nameLookupOf(scan.lists);
@@ -161,7 +163,6 @@ StepOutcome scanDelCallHistoryThread(ScanContext& scan) {
       },
       carvers);
   if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Calls);
-  postSchemaCarvedRecords(scan, callStoreCandidates(), SchemaCategory::Calls);
   scan.postProgress(90);
   return opened.outcome;
 }
@@ -171,6 +172,8 @@ StepOutcome ScanDelBookMarkThread(ScanContext& scan) {
   // notes as bookmarks.
   const std::vector<DatabaseCandidate> candidates = {
       {devicedb::kBookmarksKey, devicedb::kBookmarks.domain, devicedb::kBookmarks.path}};
+  // Safari's History.db is carved by its schema alone, whether Bookmarks.db is there.
+  postSchemaCarvedRecords(scan, historyDatabaseCandidates(), SchemaCategory::Bookmarks);
   CarveOpening opened = openCarveDatabase(scan, candidates, "NoteDB is not exist");
   if (!opened.db) return opened.outcome;
   for (auto& bookmark : carveDeletedBookmarks(*opened.db)) {
@@ -178,7 +181,6 @@ StepOutcome ScanDelBookMarkThread(ScanContext& scan) {
     scan.nc.post("scanDelBookMarkInfo", std::move(bookmark));
   }
   if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Bookmarks);
-  postSchemaCarvedRecords(scan, historyDatabaseCandidates(), SchemaCategory::Bookmarks);
   scan.postProgress(95);
   return opened.outcome;
 }
@@ -192,7 +194,8 @@ StepOutcome ScanDelCalenderThread(ScanContext& scan) {
   CarveOpening opened =
       openCarveDatabase(scan, candidates, "NoteDB is not exist", hasCurrentCalendarTable);
   if (opened.foreignLayout) {
-    applog::line("Calendar: deleted events of the current calendar tables are carved by their schema only");
+    applog::line(
+        "Calendar: deleted events of the current calendar tables are carved by their schema only");
     if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Calendar);
     scan.postProgress(100);
     return opened.outcome;
