@@ -16,6 +16,7 @@
 #include "extract/messages_scanner.h"
 #include "extract/note_body_text.h"
 #include "extract/note_store_body.h"
+#include "extract/typedstream.h"
 
 namespace carve {
 namespace {
@@ -148,7 +149,14 @@ std::shared_ptr<MzMessageNode> messageOf(const RowValues& row,
   auto message = std::make_shared<MzMessageNode>();
   message->origin = originOf(row.row());
   if (auto id = row.rowid()) message->rowId = static_cast<std::int32_t>(*id);
-  if (auto text = row.text("text")) message->messageContent = *text;
+  if (auto text = row.text("text")) {
+    message->messageContent = *text;
+  } else if (const SqlValue* body = row.value("attributedBody");
+             body != nullptr && body->kind == SqlValue::Kind::Blob && !body->bytes.empty()) {
+    // Current devices keep many texts only in the archived attributed string.
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(body->bytes.data());
+    if (auto text = attributedBodyText(bytes, body->bytes.size())) message->messageContent = *text;
+  }
   const bool chatLayout = row.value("handle_id") != nullptr;
   if (chatLayout) {
     if (auto date = row.integer("date")) {

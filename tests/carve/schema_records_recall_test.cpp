@@ -3,8 +3,10 @@
 // with a share of the items deleted.
 //
 //   deleted  the builder's deleted items of the category
-//   ceiling  the deleted items whose key text (message text, contact name, note body or title,
-//            URL, event title, the call's number) still lies in the database file or its log
+//   ceiling  the deleted items whose key text (message text after its guid, contact name, note
+//            body or title, URL, event title, the call's number) still lies in the database
+//            file or its log, and those that come back in another form (a text kept in an
+//            archived body)
 //   found    deleted items a posted record gives back (by its key fields)
 //   false    posted records (distinct by key) that match no item, live or deleted
 //
@@ -12,6 +14,7 @@
 // table holds the floors reached; RETRIEVO_RECALL_VERBOSE=1 prints what was missed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -134,7 +137,10 @@ std::vector<Item> truthItems(Category category, const json& truth) {
   switch (category) {
     case Category::Messages:
       add(truth.value("messages", json::array()), [](const json& m) {
-        return Item{{text(m, "text"), ""}, {text(m, "text")}, {}, false};
+        // From iOS 6 on a row's guid lies just before its text: the pair is this row's bytes,
+        // not a text another message repeats.
+        const std::string guid = text(m, "guid").rfind("iMessage;", 0) == 0 ? "" : text(m, "guid");
+        return Item{{text(m, "text"), ""}, {guid + text(m, "text")}, {}, false};
       });
       break;
     case Category::Contacts:
@@ -317,6 +323,18 @@ Figures measure(Category category, int generation) {
       if (schema) bySchema.insert(key);
       matches = matches || known.count(key) != 0;
     }
+    // A record without its key text (a message of an attachment alone, a person's numbers
+    // without the person's row) is no false record, nor one the key fields can tell.
+    if (!matches &&
+        std::all_of(keys.begin(), keys.end(),
+                    [](const Key& k) {
+                      return k.first.empty() || k.first == "body" || k.first == "title";
+                    }) &&
+        std::all_of(keys.begin(), keys.end(), [](const Key& k) { return k.second.empty(); })) {
+      --f.carved;
+      f.schemaCarved -= schema ? 1 : 0;
+      continue;
+    }
     if (!matches) {
       ++f.falseRecords;
       f.schemaFalse += schema ? 1 : 0;
@@ -333,11 +351,14 @@ Figures measure(Category category, int generation) {
     for (const std::string& text : item.ceilingTexts) {
       held = held || (!text.empty() && bytes.find(text) != std::string::npos);
     }
-    f.ceiling += held ? 1 : 0;
     auto has = [&](const std::set<Key>& keys) {
       return keys.count(item.key) != 0 ||
              (item.otherKey && !item.otherKey->second.empty() && keys.count(*item.otherKey) != 0);
     };
+    // What comes back was held, whatever form its bytes took (a text kept in an archived
+    // body, a compressed note).
+    held = held || has(all);
+    f.ceiling += held ? 1 : 0;
     if (has(all)) {
       ++f.found;
       f.schemaFound += has(bySchema) ? 1 : 0;
@@ -371,18 +392,20 @@ TEST_P(SchemaRecordsRecallTest, DeletedItemsComeBackWithTheirOrigin) {
 
 INSTANTIATE_TEST_SUITE_P(
     Floors, SchemaRecordsRecallTest,
-    ::testing::Values(Floor{Category::Messages, 5, 0}, Floor{Category::Messages, 6, 0},
-                      Floor{Category::Messages, 7, 0}, Floor{Category::Messages, 17, 0},
-                      Floor{Category::Contacts, 5, 0}, Floor{Category::Contacts, 6, 0},
-                      Floor{Category::Contacts, 7, 0}, Floor{Category::Contacts, 17, 0},
-                      Floor{Category::Calls, 5, 0}, Floor{Category::Calls, 6, 0},
-                      Floor{Category::Calls, 7, 0}, Floor{Category::Calls, 17, 0},
-                      Floor{Category::Notes, 5, 0}, Floor{Category::Notes, 6, 0},
-                      Floor{Category::Notes, 7, 0}, Floor{Category::Notes, 17, 0},
-                      Floor{Category::Bookmarks, 5, 0}, Floor{Category::Bookmarks, 6, 0},
-                      Floor{Category::Bookmarks, 7, 0}, Floor{Category::Bookmarks, 17, 0},
-                      Floor{Category::Calendar, 5, 0}, Floor{Category::Calendar, 6, 0},
-                      Floor{Category::Calendar, 7, 0}, Floor{Category::Calendar, 17, 0}),
+    // Percent of the ceiling. The current Notes store keeps a deleted note as a live row in
+    // Recently Deleted (its live scanner shows it): nothing of it is freed to carve.
+    ::testing::Values(Floor{Category::Messages, 5, 96}, Floor{Category::Messages, 6, 100},
+                      Floor{Category::Messages, 7, 100}, Floor{Category::Messages, 17, 100},
+                      Floor{Category::Contacts, 5, 100}, Floor{Category::Contacts, 6, 100},
+                      Floor{Category::Contacts, 7, 100}, Floor{Category::Contacts, 17, 100},
+                      Floor{Category::Calls, 5, 100}, Floor{Category::Calls, 6, 100},
+                      Floor{Category::Calls, 7, 100}, Floor{Category::Calls, 17, 100},
+                      Floor{Category::Notes, 5, 100}, Floor{Category::Notes, 6, 100},
+                      Floor{Category::Notes, 7, 100}, Floor{Category::Bookmarks, 5, 100},
+                      Floor{Category::Bookmarks, 6, 94}, Floor{Category::Bookmarks, 7, 100},
+                      Floor{Category::Bookmarks, 17, 100}, Floor{Category::Calendar, 5, 100},
+                      Floor{Category::Calendar, 6, 100}, Floor{Category::Calendar, 7, 100},
+                      Floor{Category::Calendar, 17, 100}),
     [](const ::testing::TestParamInfo<Floor>& info) {
       return std::string(nameOf(info.param.category)) + "_ios" +
              std::to_string(info.param.generation);
