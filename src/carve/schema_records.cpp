@@ -209,9 +209,6 @@ std::string personName(const RowValues& row) {
       name += *text;
     }
   }
-  if (name.empty()) {
-    if (auto organisation = row.text("Organization")) name = *organisation;
-  }
   return name;
 }
 
@@ -376,7 +373,10 @@ ContactRecords schemaContacts(const TableSchema& schema, const std::vector<Carve
       contact->rowid = static_cast<std::int32_t>(*id);
       addValues(*contact, *id);
     }
-    if (contact->contactName.empty() && contact->values.empty()) continue;
+    if (contact->contactName.empty() && contact->values.empty() &&
+        contact->contactCompany.empty()) {
+      continue;
+    }
     out.push_back(std::move(contact));
   }
   // Values of a person that is live, or whose own row did not survive.
