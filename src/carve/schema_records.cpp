@@ -1,15 +1,13 @@
 #include "carve/schema_records.h"
 
-#include <cctype>
 #include <cmath>
 #include <limits>
 #include <set>
 #include <span>
-#include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "base/conversions.h"
+#include "carve/carved_row_values.h"
 #include "extract/calls_scanner.h"
 #include "extract/contact_phones.h"
 #include "extract/message_direction.h"
@@ -20,99 +18,6 @@
 
 namespace carve {
 namespace {
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// The values of one carved row, by column name (as SQLite compares names: without case).
-class RowValues {
- public:
-  RowValues(const TableDefinition& table, const CarvedRow& row) : table_(table), row_(row) {}
-
-  const CarvedRow& row() const { return row_; }
-
-  // The row id: the cell's, else the rowid alias column's.
-  std::optional<std::int64_t> rowid() const {
-    if (row_.rowid) return row_.rowid;
-    const int alias = table_.rowidAliasColumn();
-    if (alias >= 0) return integer(static_cast<std::size_t>(alias));
-    return std::nullopt;
-  }
-
-  std::optional<std::int64_t> integer(std::string_view name) const {
-    const auto c = column(name);
-    return c ? integer(*c) : std::nullopt;
-  }
-  // An integer or a real, as a real.
-  std::optional<double> number(std::string_view name) const {
-    const auto c = column(name);
-    if (!c) return std::nullopt;
-    const SqlValue& v = row_.values[*c];
-    if (v.kind == SqlValue::Kind::Integer) return static_cast<double>(v.integer);
-    if (v.kind == SqlValue::Kind::Real && std::isfinite(v.real)) return v.real;
-    return std::nullopt;
-  }
-  // A text that is not empty.
-  std::optional<std::string> text(std::string_view name) const {
-    const auto c = column(name);
-    if (!c) return std::nullopt;
-    const SqlValue& v = row_.values[*c];
-    if (v.kind != SqlValue::Kind::Text || v.bytes.empty()) return std::nullopt;
-    return v.bytes;
-  }
-  // A text or a blob of its bytes (ZADDRESS holds either).
-  std::optional<std::string> textOrBlob(std::string_view name) const {
-    const auto c = column(name);
-    if (!c) return std::nullopt;
-    const SqlValue& v = row_.values[*c];
-    if ((v.kind != SqlValue::Kind::Text && v.kind != SqlValue::Kind::Blob) || v.bytes.empty()) {
-      return std::nullopt;
-    }
-    return v.bytes;
-  }
-  const SqlValue* value(std::string_view name) const {
-    const auto c = column(name);
-    return c ? &row_.values[*c] : nullptr;
-  }
-
- private:
-  std::optional<std::size_t> column(std::string_view name) const {
-    for (std::size_t i = 0; i < table_.columns.size() && i < row_.values.size(); ++i) {
-      if (sameName(table_.columns[i].name, name)) return i;
-    }
-    return std::nullopt;
-  }
-  std::optional<std::int64_t> integer(std::size_t c) const {
-    const SqlValue& v = row_.values[c];
-    if (v.kind == SqlValue::Kind::Integer) return v.integer;
-    return std::nullopt;
-  }
-
-  const TableDefinition& table_;
-  const CarvedRow& row_;
-};
-
-// The carved rows of the first of `names` the schema has, with the table they fit.
-std::vector<RowValues> rowsOf(const TableSchema& schema, const std::vector<CarvedRow>& rows,
-                              std::initializer_list<std::string_view> names) {
-  std::vector<RowValues> out;
-  for (const std::string_view name : names) {
-    const TableDefinition* table = schema.table(name);
-    if (table == nullptr) continue;
-    for (const CarvedRow& row : rows) {
-      if (sameName(row.table, table->name)) out.emplace_back(*table, row);
-    }
-  }
-  return out;
-}
 
 // Seconds as a whole number, none when they lie outside what a date can be.
 std::optional<std::int64_t> wholeSeconds(std::optional<double> value) {
@@ -256,7 +161,7 @@ std::string noteStoreText(const std::string& blob) {
   return body.read == NoteBodyRead::Text ? body.text : std::string();
 }
 
-// The first of the numbered columns "<base>1", "<base>" a row has with a value.
+// The value of the first of `names` the row has one in.
 std::optional<std::string> firstText(const RowValues& row,
                                      std::initializer_list<const char*> names) {
   for (const char* name : names) {
@@ -451,7 +356,6 @@ NoteRecords schemaNotes(const TableSchema& schema, const std::vector<CarvedRow>&
   // The note rows of the three layouts by row id: title and modification date.
   std::map<std::int64_t, NoteHead> heads;
   std::map<std::int64_t, std::int64_t> headOfData;  // ZICNOTEDATA Z_PK -> note Z_PK
-  std::vector<std::pair<const RowValues*, NoteHead>> loneHeads;
   const auto noteRows = rowsOf(schema, rows, {"note", "ZNOTE"});
   const auto storeRows = rowsOf(schema, rows, {"ZICCLOUDSYNCINGOBJECT"});
   for (const RowValues& row : noteRows) {
