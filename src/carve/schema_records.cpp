@@ -257,7 +257,15 @@ ContactRecords schemaContacts(const TableSchema& schema, const std::vector<Carve
     }
     joined.insert(person);
   };
+  std::set<std::string> liveNames;
+  for (const auto& [rowid, name] : joins.personNames) liveNames.insert(name);
   for (const RowValues& person : rowsOf(schema, rows, {"ABPerson"})) {
+    // An earlier version of a live person's row (its row id live, or without a row id under
+    // a live person's name) is no deleted contact.
+    const auto id = person.rowid();
+    if (id ? joins.personNames.count(*id) != 0 : liveNames.count(personName(person)) != 0) {
+      continue;
+    }
     auto contact = std::make_shared<MzContactNode>();
     contact->origin = originOf(person.row());
     contact->contactName = personName(person);
@@ -274,7 +282,7 @@ ContactRecords schemaContacts(const TableSchema& schema, const std::vector<Carve
     }
     contact->contactJobtitle = person.text("JobTitle").value_or("");
     contact->contactNote = person.text("Note").value_or("");
-    if (auto id = person.rowid()) {
+    if (id) {
       contact->rowid = static_cast<std::int32_t>(*id);
       addValues(*contact, *id);
     }
@@ -284,15 +292,13 @@ ContactRecords schemaContacts(const TableSchema& schema, const std::vector<Carve
     }
     out.push_back(std::move(contact));
   }
-  // Values of a person that is live, or whose own row did not survive.
+  // Values of a person whose own row did not survive. A live person's carved values are
+  // numbers and addresses it had before: an earlier version of a live contact, left out.
   for (const auto& [person, values] : valuesOf) {
-    if (joined.count(person) != 0) continue;
+    if (joined.count(person) != 0 || joins.personNames.count(person) != 0) continue;
     auto contact = std::make_shared<MzContactNode>();
     contact->origin = originOf(values.front().row());
     contact->rowid = static_cast<std::int32_t>(person);
-    if (auto it = joins.personNames.find(person); it != joins.personNames.end()) {
-      contact->contactName = it->second;
-    }
     addValues(*contact, person);
     if (contact->values.empty()) continue;
     out.push_back(std::move(contact));

@@ -65,9 +65,10 @@ MessageRecords schemaMessages(const TableSchema& schema, const std::vector<Carve
                               const SchemaRecordJoins& joins);
 
 // One contact per carved person, with the carved phone numbers, e-mail and web addresses
-// whose record_id is its row id; and one per live person that carved values refer to and
-// that no carved person stands for. A value repeated within one contact is listed once (a
-// number once by its digits).
+// whose record_id is its row id; and one, without a name, per person whose values were carved
+// but whose row was not. A value repeated within one contact is listed once (a number once by
+// its digits). Earlier versions of live persons are left out: a carved row with a live row id
+// (or, without a row id, with a live person's name) and carved values of a live person.
 ContactRecords schemaContacts(const TableSchema& schema, const std::vector<CarvedRow>& rows,
                               const SchemaRecordJoins& joins);
 
