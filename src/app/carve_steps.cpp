@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/schema_carve_step.h"
 #include "base/log.h"
 #include "carve/deleted_bookmarks_scanner.h"
 #include "carve/deleted_calendar_scanner.h"
@@ -91,6 +92,9 @@ StepOutcome scanDelContactThread(ScanContext& scan) {
       {devicedb::kContactsKey, devicedb::kContacts.domain, devicedb::kContacts.path}};
   CarveOpening opened = openCarveDatabase(scan, candidates, "contactDB is not exist");
   if (opened.db) carveDeletedContacts(*opened.db, scan);
+  if (opened.db && opened.location) {
+    postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Contacts);
+  }
   return opened.outcome;
 }
 
@@ -113,6 +117,7 @@ StepOutcome scanDelMessageThread(ScanContext& scan) {
   carve::carveDeletedMessages(*opened.db,
                               carve::delMessageLayoutFor(scan.currentNodeIsiOS6Version, wal),
                               scan.lists.chatMessageArray, scan.lists.messageArray, sink);
+  if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Messages);
   scan.postProgress(80);
   return opened.outcome;
 }
@@ -121,6 +126,7 @@ StepOutcome scanDelNoteThread(ScanContext& scan) {
   const std::vector<DatabaseCandidate> candidates = {
       {devicedb::kNotesKey, devicedb::kNotes.domain, devicedb::kNotes.path},
       {devicedb::kNotesSecondKey, devicedb::kNotesSecond.domain, devicedb::kNotesSecond.path}};
+  postSchemaCarvedRecords(scan, noteStoreCandidates(), SchemaCategory::Notes);
   CarveOpening opened = openCarveDatabase(scan, candidates, "NoteDB is not exist");
   if (!opened.db) return opened.outcome;
   carveDeletedNotePages(*opened.db, opened.db->isWalFile(), scan.bIOS7DeviceNode,
@@ -128,6 +134,7 @@ StepOutcome scanDelNoteThread(ScanContext& scan) {
   for (auto& note : assembleDeletedNotes(scan.lists.noteArray, scan.lists.noteValueArray)) {
     scan.nc.post("ScanDelNoteInfo", std::move(note));
   }
+  if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Notes);
   scan.postProgress(85);
   return opened.outcome;
 }
@@ -136,6 +143,8 @@ StepOutcome scanDelCallHistoryThread(ScanContext& scan) {
   const std::vector<DatabaseCandidate> candidates = {
       {devicedb::kCallsKey, devicedb::kCalls.domain, devicedb::kCalls.path},
       {devicedb::kCallsSecondKey, devicedb::kCallsSecond.domain, devicedb::kCallsSecond.path}};
+  // The current call store is carved by its schema alone, whether call_history.db is there.
+  postSchemaCarvedRecords(scan, callStoreCandidates(), SchemaCategory::Calls);
   CarveOpening opened = openCarveDatabase(scan, candidates, "messageDB is not exist");
   if (!opened.db) return opened.outcome;
   NameLookup& names = nameLookupOf(scan.lists);
@@ -153,6 +162,7 @@ StepOutcome scanDelCallHistoryThread(ScanContext& scan) {
         scan.nc.post("ScanDelCallHistoryInfo", std::move(call));
       },
       carvers);
+  if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Calls);
   scan.postProgress(90);
   return opened.outcome;
 }
@@ -162,12 +172,15 @@ StepOutcome ScanDelBookMarkThread(ScanContext& scan) {
   // notes as bookmarks.
   const std::vector<DatabaseCandidate> candidates = {
       {devicedb::kBookmarksKey, devicedb::kBookmarks.domain, devicedb::kBookmarks.path}};
+  // Safari's History.db is carved by its schema alone, whether Bookmarks.db is there.
+  postSchemaCarvedRecords(scan, historyDatabaseCandidates(), SchemaCategory::Bookmarks);
   CarveOpening opened = openCarveDatabase(scan, candidates, "NoteDB is not exist");
   if (!opened.db) return opened.outcome;
   for (auto& bookmark : carveDeletedBookmarks(*opened.db)) {
     if (isTopBookmarkFolder(*bookmark)) continue;
     scan.nc.post("scanDelBookMarkInfo", std::move(bookmark));
   }
+  if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Bookmarks);
   scan.postProgress(95);
   return opened.outcome;
 }
@@ -181,7 +194,9 @@ StepOutcome ScanDelCalenderThread(ScanContext& scan) {
   CarveOpening opened =
       openCarveDatabase(scan, candidates, "NoteDB is not exist", hasCurrentCalendarTable);
   if (opened.foreignLayout) {
-    applog::line("Calendar: deleted events of the current calendar tables are not carved");
+    applog::line(
+        "Calendar: deleted events of the current calendar tables are carved by their schema only");
+    if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Calendar);
     scan.postProgress(100);
     return opened.outcome;
   }
@@ -190,6 +205,7 @@ StepOutcome ScanDelCalenderThread(ScanContext& scan) {
                              [&scan](std::shared_ptr<MzCalenderNode> event) {
                                scan.nc.post("scanDelCalenderInfo", std::move(event));
                              });
+  if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Calendar);
   scan.postProgress(100);
   return opened.outcome;
 }

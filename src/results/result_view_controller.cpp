@@ -14,6 +14,7 @@
 #include "results/conversation_grouping.h"
 #include "results/deleted_record_filter.h"
 #include "results/media_signature.h"
+#include "results/partial_contact_filter.h"
 
 namespace {
 
@@ -160,6 +161,10 @@ void MzResultViewController::ScanMessageInfomationHandle(const std::any& object)
 }
 
 void MzResultViewController::ScanDelContactInfomationHandle(const std::any& object) {
+  if (auto part = recordPayload<MzContactNode>(object);
+      part != nullptr && isPartOfFiledContact(*part, contactArray)) {
+    return;
+  }
   fileDeletedRecord(contactArray, contactKeys_, delContactNum, object);
 }
 

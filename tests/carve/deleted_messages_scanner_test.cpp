@@ -441,6 +441,10 @@ TEST(DeletedMessagesScanner, StepChoosesTheOlderLayoutByTheDevicesJournal) {
     const auto expected = std::string(journal) == "wal" ? carve::DelMessageLayout::WalForms
                                                         : carve::DelMessageLayout::Legacy;
     const Carved direct = carve(db, expected);
+    // The schema carver's records follow the signature carver's.
+    std::erase_if(run.posted, [](const std::shared_ptr<MzMessageNode>& m) {
+      return m->origin.place != RecordOrigin::Place::RecordSignature;
+    });
     ASSERT_EQ(run.posted.size(), direct.posted.size()) << journal;
     for (std::size_t i = 0; i < run.posted.size(); ++i) {
       EXPECT_EQ(run.posted[i]->messageContent, direct.posted[i]->messageContent);

@@ -1,0 +1,143 @@
+#include "app/schema_carve_step.h"
+
+#include <any>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "base/log.h"
+#include "carve/schema_carver.h"
+#include "carve/schema_records.h"
+#include "carve/table_schema.h"
+#include "catalogue/stored_file.h"
+#include "catalogue/stored_plaintext.h"
+#include "extract/device_databases.h"
+#include "extract/name_lookup.h"
+#include "extract/step_database.h"
+
+namespace {
+
+// The whole plaintext of a stored file; none when it is missing or cannot be read.
+std::optional<DatabaseImage> readStored(const std::string& backupFolder, const std::string& path) {
+  StoredPlaintext file = StoredPlaintext::open(backupFolder, path);
+  if (!file.isOpen()) return std::nullopt;
+  const auto size = file.size();
+  if (!size || *size == 0) return std::nullopt;
+  auto bytes = file.readPrefix(static_cast<std::size_t>(*size));
+  if (!bytes) return std::nullopt;
+  return DatabaseImage(std::move(*bytes));
+}
+
+// The stored file of the database's companion `suffix` ("-wal", "-journal"): the file of its
+// device path's key, else the one beside the database.
+std::optional<DatabaseImage> readCompanion(const std::string& backupFolder,
+                                           const DatabaseLocation& location,
+                                           const std::string& suffix) {
+  const std::string keyed =
+      storedFilePath(backupFolder, fileKeyFor(location.domain, location.path + suffix));
+  if (!keyed.empty()) {
+    if (auto image = readStored(backupFolder, keyed)) return image;
+  }
+  return readStored(backupFolder, location.storedFile + suffix);
+}
+
+// The live rows carved rows refer to, read with SQL from the scan's private copy of the
+// database (the log folded in: the rows as they are now). A table the database lacks gives
+// nothing.
+carve::SchemaRecordJoins joinsOf(ScanContext& scan, const DatabaseLocation& location) {
+  carve::SchemaRecordJoins joins;
+  StepDatabase database(scan, location, location.deviceFile());
+  if (database.open(StepDatabase::Log::Commit)) {
+    const SqliteDatabase& db = database.db();
+    auto read = [&db](const char* sql, std::map<std::int64_t, std::string>& into) {
+      SqliteStatement rows = db.prepare(sql);
+      while (rows.valid() && rows.step()) {
+        if (auto text = rows.columnNonEmptyText(1)) into.emplace(rows.columnInt(0), *text);
+      }
+    };
+    read("select ROWID, id from handle", joins.handleAddresses);
+    read("select id, url from history_items", joins.historyUrls);
+    read("select ROWID, title from Location", joins.locationTitles);
+    // The name as the live contacts show it: the first name, then the middle and the last
+    // name each after a blank.
+    SqliteStatement persons = db.prepare("select ROWID, First, Middle, Last from ABPerson");
+    while (persons.valid() && persons.step()) {
+      std::string name = persons.columnNonEmptyText(1).value_or("");
+      for (int column : {2, 3}) {
+        if (auto part = persons.columnNonEmptyText(column)) name += " " + *part;
+      }
+      joins.personNames.emplace(persons.columnInt(0), std::move(name));
+    }
+  }
+  NameLookup& names = nameLookupOf(scan.lists);
+  joins.nameOf = [&names](const std::string& phone) { return names.name(phone); };
+  return joins;
+}
+
+template <typename Records>
+std::size_t postAll(ScanContext& scan, const char* notification, Records records) {
+  for (auto& record : records) scan.nc.post(notification, std::any(std::move(record)));
+  return records.size();
+}
+
+}  // namespace
+
+std::optional<carve::CarveSources> readStoredCarveSources(const std::string& backupFolder,
+                                                          const DatabaseLocation& location) {
+  auto database = readStored(backupFolder, location.storedFile);
+  if (!database) return std::nullopt;
+  return carve::CarveSources::read(location.fileName(), std::move(*database),
+                                   readCompanion(backupFolder, location, "-wal"),
+                                   readCompanion(backupFolder, location, "-journal"));
+}
+
+std::size_t postSchemaCarvedRecords(ScanContext& scan, const DatabaseLocation& location,
+                                    SchemaCategory category) {
+  const auto sources = readStoredCarveSources(scan.backupFolder, location);
+  if (!sources) {
+    applog::line("Schema carver: the database cannot be read");
+    return 0;
+  }
+  const carve::TableSchema schema = carve::readTableSchema(sources->latest());
+  const std::vector<carve::CarvedRow> rows = carve::carveTables(*sources, schema);
+  const carve::SchemaRecordJoins joins = joinsOf(scan, location);
+  switch (category) {
+    case SchemaCategory::Messages:
+      return postAll(scan, "ScanDelMessageInfo", carve::schemaMessages(schema, rows, joins));
+    case SchemaCategory::Contacts:
+      return postAll(scan, "ScanDelContactInfo", carve::schemaContacts(schema, rows, joins));
+    case SchemaCategory::Calls:
+      return postAll(scan, "ScanDelCallHistoryInfo", carve::schemaCalls(schema, rows, joins));
+    case SchemaCategory::Notes:
+      return postAll(scan, "ScanDelNoteInfo", carve::schemaNotes(schema, rows));
+    case SchemaCategory::Bookmarks:
+      return postAll(scan, "scanDelBookMarkInfo", carve::schemaBookmarks(schema, rows, joins));
+    case SchemaCategory::Calendar:
+      return postAll(scan, "scanDelCalenderInfo", carve::schemaEvents(schema, rows, joins));
+  }
+  return 0;
+}
+
+std::size_t postSchemaCarvedRecords(ScanContext& scan,
+                                    const std::vector<DatabaseCandidate>& candidates,
+                                    SchemaCategory category) {
+  if (scan.backupFolder.empty()) return 0;
+  const auto location = locateDatabase(scan.backupFolder, candidates, scan.lists.treeFileArray);
+  return location ? postSchemaCarvedRecords(scan, *location, category) : 0;
+}
+
+std::vector<DatabaseCandidate> callStoreCandidates() {
+  return {{devicedb::kCallStoreKey, devicedb::kCallStore.domain, devicedb::kCallStore.path}};
+}
+
+std::vector<DatabaseCandidate> noteStoreCandidates() {
+  return {{fileKeyFor(devicedb::kNoteStore.domain, devicedb::kNoteStore.path),
+           devicedb::kNoteStore.domain, devicedb::kNoteStore.path}};
+}
+
+std::vector<DatabaseCandidate> historyDatabaseCandidates() {
+  constexpr const char* kPath = "Library/Safari/History.db";
+  return {{fileKeyFor("AppDomain-com.apple.mobilesafari", kPath),
+           "AppDomain-com.apple.mobilesafari", kPath},
+          {fileKeyFor("HomeDomain", kPath), "HomeDomain", kPath}};
+}

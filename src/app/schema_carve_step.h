@@ -1,0 +1,39 @@
+// The schema-aware carver's part of a deleted-record step: it reads the step's database as
+// the backup holds it, with its write-ahead log and its rollback journal unfolded (never the
+// private copy, whose log a live step may already have checkpointed), carves the tables of one
+// category and posts the records by the notification of that category's deleted records.
+//
+// The files are read through StoredPlaintext, so an encrypted backup's files are decrypted in
+// memory; nothing is written anywhere. The log is the stored file of the device path with
+// "-wal" appended, else "<stored file>-wal"; the journal likewise with "-journal".
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "carve/carve_sources.h"
+#include "extract/database_location.h"
+#include "extract/scan_context.h"
+
+enum class SchemaCategory { Messages, Contacts, Calls, Notes, Bookmarks, Calendar };
+
+// The database of `location` with its log and journal as the backup stores them; none when
+// the database cannot be read.
+std::optional<carve::CarveSources> readStoredCarveSources(const std::string& backupFolder,
+                                                          const DatabaseLocation& location);
+
+// Carves the tables of `category` from the database of `location` and posts the records.
+// Returns how many records were posted.
+std::size_t postSchemaCarvedRecords(ScanContext& scan, const DatabaseLocation& location,
+                                    SchemaCategory category);
+// The same for the first database `candidates` find in the backup; 0 when there is none.
+std::size_t postSchemaCarvedRecords(ScanContext& scan,
+                                    const std::vector<DatabaseCandidate>& candidates,
+                                    SchemaCategory category);
+
+// The databases of the current layouts the signature carvers do not read, carved by the
+// schema carver alone: the call store, the current Notes store and Safari's History.db.
+std::vector<DatabaseCandidate> callStoreCandidates();
+std::vector<DatabaseCandidate> noteStoreCandidates();
+std::vector<DatabaseCandidate> historyDatabaseCandidates();

@@ -1,0 +1,51 @@
+// The values of one carved row read by column name, as SQLite names columns (without regard
+// to case), so that the same code reads every generation of a table: a column the table or
+// the record lacks reads as none.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "carve/schema_carver.h"
+#include "carve/table_schema.h"
+
+namespace carve {
+
+// Whether two names are equal without regard to ASCII case.
+bool sameColumnName(std::string_view a, std::string_view b);
+
+class RowValues {
+ public:
+  RowValues(const TableDefinition& table, const CarvedRow& row) : table_(&table), row_(&row) {}
+
+  const CarvedRow& row() const { return *row_; }
+
+  // The row id: the cell's, else the rowid alias column's.
+  std::optional<std::int64_t> rowid() const;
+  // An integer value.
+  std::optional<std::int64_t> integer(std::string_view name) const;
+  // An integer or a finite real, as a real.
+  std::optional<double> number(std::string_view name) const;
+  // A text that is not empty.
+  std::optional<std::string> text(std::string_view name) const;
+  // A text or a blob of its bytes, not empty (ZADDRESS holds either).
+  std::optional<std::string> textOrBlob(std::string_view name) const;
+  // The value of the column, or null when the table or the record has no such column.
+  const SqlValue* value(std::string_view name) const;
+
+ private:
+  std::optional<std::size_t> column(std::string_view name) const;
+
+  const TableDefinition* table_;
+  const CarvedRow* row_;
+};
+
+// The carved rows of the tables named `names` (each that the schema has), in that order.
+std::vector<RowValues> rowsOf(const TableSchema& schema, const std::vector<CarvedRow>& rows,
+                              std::initializer_list<std::string_view> names);
+
+}  // namespace carve
