@@ -58,7 +58,7 @@ void RetrievoAppDelegate::PressLoginiCloud() {
   ++cloudThreadsRunning_;
   loginicloudThread = std::thread([this] {
     icloudLoginThread();
-    --cloudThreadsRunning_;
+    endCloudThread();
   });
 }
 
@@ -87,9 +87,13 @@ void RetrievoAppDelegate::logoutiCloudAction() {
   if (cloudView_ != nullptr) cloudView_->clearFields();
   const bool signedIn = cloudState_.signButtonImage != "Signin.png";
   setCloudState([](CloudViewState& s) { s.panel = CloudPanel::SignIn; });
-  if (signedIn) {
-    // A download under way holds the interpreter: it is stopped before it is closed.
-    if (cloudThreadsRunning()) cloud::requestDownloadStop();
+  if (!signedIn) return;
+  if (cloudThreadsRunning()) {
+    // A call under way holds the interpreter, and its progress waits for this thread: the
+    // download is told to stop and the thread closes the interpreter when it ends.
+    cloud::requestDownloadStop();
+    closeWhenCloudThreadEnds_.store(true);
+  } else {
     bridge->close();
   }
 }
@@ -165,7 +169,7 @@ void RetrievoAppDelegate::StartDownloadiCloudBackup() {
   ++cloudThreadsRunning_;
   downloadicloudThread = std::thread([this, node] {
     icloudDonwloadThread(node);
-    --cloudThreadsRunning_;
+    endCloudThread();
   });
 }
 
@@ -311,6 +315,11 @@ void RetrievoAppDelegate::ScaniCloudBackupFiles() {
         cloudDownloadRoot, currentApple_ID, node->strDeviceSerial, node->backupID));
   }
   ScaniCloudBackup(node->backUpFilePath);
+}
+
+void RetrievoAppDelegate::endCloudThread() {
+  if (closeWhenCloudThreadEnds_.exchange(false)) bridge->close();
+  --cloudThreadsRunning_;
 }
 
 void RetrievoAppDelegate::waitForCloudThreads() {

@@ -294,6 +294,10 @@ class RetrievoAppDelegate {
   std::thread loginicloudThread;
   std::thread downloadicloudThread;
   std::atomic<int> cloudThreadsRunning_{0};
+  // Set by a sign-out while a cloud thread runs: that thread closes the interpreter as it ends.
+  std::atomic<bool> closeWhenCloudThreadEnds_{false};
+  // The end of a sign-in or download thread.
+  void endCloudThread();
   NotificationCenter::ObserverId cloudProgressObserver_ = 0;
   std::thread scanBackFileThreader_;
   std::atomic<bool> scanRunning_{false};

@@ -178,6 +178,24 @@ TEST(CloudSource, AStopKeepsWhatArrivedAndScansIt) {
   cloud::resetDownloadProgress();
 }
 
+// Signing out while a download runs stops it; the interpreter is closed once the download has
+// returned (the call under way holds it).
+TEST(CloudSource, SignOutDuringADownloadStopsItThenCloses) {
+  CloudRun run(3, true);
+  run.signIn("secret");
+  int reports = 0;
+  run.center.addObserver("DownloadiCloudProgressInfo", [&](const std::any&) {
+    if (++reports == 2) run.delegate.logoutiCloudAction();
+  });
+  run.view.row = 0;
+  run.delegate.StartDownloadiCloudBackup();
+  run.delegate.waitForCloudThreads();
+  EXPECT_EQ(reports, 2);
+  EXPECT_FALSE(run.bridge.hasInterpreter());
+  EXPECT_EQ(run.scans.load(), 0);
+  cloud::resetDownloadProgress();
+}
+
 TEST(CloudSource, ASerialThatWouldLeaveTheRootFailsTheDownload) {
   CloudRun run;
   run.signIn("secret");
