@@ -3,18 +3,9 @@
 #include <cctype>
 #include <cmath>
 
-namespace carve {
+#include "base/ascii_case.h"
 
-bool sameColumnName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
+namespace carve {
 
 std::optional<std::int64_t> RowValues::rowid() const {
   if (row_->rowid) return row_->rowid;
@@ -61,7 +52,7 @@ const SqlValue* RowValues::value(std::string_view name) const {
 
 std::optional<std::size_t> RowValues::column(std::string_view name) const {
   for (std::size_t i = 0; i < table_->columns.size() && i < row_->values.size(); ++i) {
-    if (sameColumnName(table_->columns[i].name, name)) return i;
+    if (sameTextIgnoringCase(table_->columns[i].name, name)) return i;
   }
   return std::nullopt;
 }
@@ -73,7 +64,7 @@ std::vector<RowValues> rowsOf(const TableSchema& schema, const std::vector<Carve
     const TableDefinition* table = schema.table(name);
     if (table == nullptr) continue;
     for (const CarvedRow& row : rows) {
-      if (sameColumnName(row.table, table->name)) out.emplace_back(*table, row);
+      if (sameTextIgnoringCase(row.table, table->name)) out.emplace_back(*table, row);
     }
   }
   return out;

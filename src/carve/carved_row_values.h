@@ -15,9 +15,6 @@
 
 namespace carve {
 
-// Whether two names are equal without regard to ASCII case.
-bool sameColumnName(std::string_view a, std::string_view b);
-
 class RowValues {
  public:
   RowValues(const TableDefinition& table, const CarvedRow& row) : table_(&table), row_(&row) {}

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "base/ascii_case.h"
 #include "base/log.h"
 #include "base/sqlite_reader.h"
 #include "catalogue/stored_file.h"
@@ -49,17 +50,6 @@ std::string cleanLabel(const std::string& label) {
   return label;
 }
 
-bool sameKey(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 void joinPart(std::string& out, const std::string& part, const char* separator) {
   if (part.empty()) return;
   if (!out.empty()) out += separator;
@@ -76,17 +66,17 @@ void readAddress(SqliteStatement& entries, std::int64_t uid, MzContactValue& add
     const auto key = entries.columnNonEmptyText(0);
     const auto text = entries.columnNonEmptyText(1);
     if (!key || !text) continue;
-    if (sameKey(*key, "Street")) {
+    if (sameTextIgnoringCase(*key, "Street")) {
       address.street = *text;
-    } else if (sameKey(*key, "City")) {
+    } else if (sameTextIgnoringCase(*key, "City")) {
       address.city = *text;
-    } else if (sameKey(*key, "State")) {
+    } else if (sameTextIgnoringCase(*key, "State")) {
       address.state = *text;
-    } else if (sameKey(*key, "ZIP")) {
+    } else if (sameTextIgnoringCase(*key, "ZIP")) {
       address.postcode = *text;
-    } else if (sameKey(*key, "Country")) {
+    } else if (sameTextIgnoringCase(*key, "Country")) {
       address.country = *text;
-    } else if (sameKey(*key, "CountryCode")) {
+    } else if (sameTextIgnoringCase(*key, "CountryCode")) {
       countryCode = *text;
     }
   }
@@ -108,7 +98,7 @@ void readAddress(SqliteStatement& entries, std::int64_t uid, MzContactValue& add
 // Address books of iOS 8 and later: ABPerson gained AlternateBirthday and MapsData then.
 bool isCurrentAddressBook(const SqliteDatabase& db) {
   for (const auto& column : db.columnsOf("ABPerson")) {
-    if (sameKey(column, "MapsData")) return true;
+    if (sameTextIgnoringCase(column, "MapsData")) return true;
   }
   return false;
 }
