@@ -1,7 +1,9 @@
 #include "carve/database_map.h"
 
+#include <bit>
 #include <string_view>
 
+#include "carve/digest.h"
 #include "carve/record_format.h"
 
 namespace carve {
@@ -14,6 +16,7 @@ struct Walk {
   const PageGeometry& geometry;
   const DatabaseMapLimits& limits;
   DatabaseMap& map;
+  RecordHeader header{};  // reused for every live row
 
   bool claim(std::int64_t page, int owner) {
     if (page < 1 || static_cast<std::int64_t>(map.owner.size()) >= limits.maxPages) return false;
@@ -57,24 +60,24 @@ struct Walk {
     if (!cell) return;
     if (cell->overflowPage != 0) markOverflow(cell->overflowPage);
     if (owner < 0) return;
-    const auto payload = assemblePayload(
-        image, *cell, geometry, [this](std::int64_t p) { return place(p); },
-        limits.maxOverflowPages);
-    map.liveRows[static_cast<std::size_t>(owner)][cell->rowid] =
-        payload ? payloadDigest(*payload) : 0;
-    if (!payload) return;
-    const TableDefinition& table = schema.tables[static_cast<std::size_t>(owner)];
-    const auto header = readRecordHeader(payload->data(), payload->size(), table.columns.size());
-    if (!header) return;
-    std::vector<SqlValue> values;
-    std::size_t body = static_cast<std::size_t>(header->headerLength);
-    for (const std::int64_t type : header->serialTypes) {
-      values.push_back(decodeValue(type, payload->data() + body));
-      body += static_cast<std::size_t>(serialBodyLength(type));
+    // A payload all on its page is read where it lies; one that spilled is put together.
+    std::optional<std::vector<std::uint8_t>> assembled;
+    const std::uint8_t* payload = image.data() + cell->payloadOffset;
+    std::size_t size = static_cast<std::size_t>(cell->localLength);
+    if (cell->overflowPage != 0) {
+      assembled = assemblePayload(
+          image, *cell, geometry, [this](std::int64_t p) { return place(p); },
+          limits.maxOverflowPages);
+      payload = assembled ? assembled->data() : nullptr;
+      size = assembled ? assembled->size() : 0;
     }
-    values.resize(table.columns.size());
-    map.liveValues[static_cast<std::size_t>(owner)].insert(
-        valuesDigest(values, table.rowidAliasColumn()));
+    map.liveRows[static_cast<std::size_t>(owner)][cell->rowid] =
+        payload != nullptr ? payloadDigest(payload, size) : 0;
+    if (payload == nullptr) return;
+    const TableDefinition& table = schema.tables[static_cast<std::size_t>(owner)];
+    if (!readRecordHeaderInto(payload, size, table.columns.size(), &header)) return;
+    map.liveValues[static_cast<std::size_t>(owner)].insert(recordValuesDigest(
+        header, payload + header.headerLength, table.columns.size(), table.rowidAliasColumn()));
   }
 
   void freelist() {
@@ -101,32 +104,65 @@ struct Walk {
 
 }  // namespace
 
-std::uint64_t payloadDigest(const std::vector<std::uint8_t>& payload) {
-  // FNV-1a: only compared with other payloads of the same database.
-  std::uint64_t hash = 1469598103934665603ULL;
-  for (std::uint8_t byte : payload) hash = (hash ^ byte) * 1099511628211ULL;
-  return hash | 1;  // never 0, which stands for a payload that could not be read
+std::uint64_t payloadDigest(const std::uint8_t* payload, std::size_t n) {
+  Digest digest;
+  digest.addBytes(payload, n);
+  return digest.value() | 1;  // never 0, which stands for a payload that could not be read
 }
 
-std::uint64_t valuesDigest(const std::vector<SqlValue>& values, int skip) {
-  std::uint64_t hash = 1469598103934665603ULL;
-  auto add = [&](const void* bytes, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-      hash = (hash ^ static_cast<const std::uint8_t*>(bytes)[i]) * 1099511628211ULL;
+namespace {
+
+// Each value's kind, number and bytes: the one definition both digests of values share, so
+// that a record read in place and its decoded values digest alike.
+class ValuesHash {
+ public:
+  void add(SqlValue::Kind kind, std::int64_t integer, double real, const void* bytes,
+           std::uint64_t size) {
+    digest_.add(static_cast<std::uint64_t>(kind));
+    if (kind == SqlValue::Kind::Integer) digest_.add(static_cast<std::uint64_t>(integer));
+    if (kind == SqlValue::Kind::Real) digest_.add(std::bit_cast<std::uint64_t>(real));
+    if (kind == SqlValue::Kind::Text || kind == SqlValue::Kind::Blob) {
+      digest_.addBytes(bytes, static_cast<std::size_t>(size));
     }
-  };
+  }
+  std::uint64_t value() const { return digest_.value(); }
+
+ private:
+  Digest digest_;
+};
+
+}  // namespace
+
+std::uint64_t valuesDigest(const std::vector<SqlValue>& values, int skip) {
+  ValuesHash hash;
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (static_cast<int>(i) == skip) continue;
-    const SqlValue& value = values[i];
-    const auto kind = static_cast<std::uint8_t>(value.kind);
-    add(&kind, 1);
-    if (value.kind == SqlValue::Kind::Integer) add(&value.integer, sizeof value.integer);
-    if (value.kind == SqlValue::Kind::Real) add(&value.real, sizeof value.real);
-    const std::uint64_t size = value.bytes.size();
-    add(&size, sizeof size);
-    add(value.bytes.data(), value.bytes.size());
+    const SqlValue& v = values[i];
+    hash.add(v.kind, v.integer, v.real, v.bytes.data(), v.bytes.size());
   }
-  return hash;
+  return hash.value();
+}
+
+std::uint64_t recordValuesDigest(const RecordHeader& header, const std::uint8_t* body,
+                                 std::size_t columns, int skip) {
+  ValuesHash hash;
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < columns; ++i) {
+    const std::int64_t type = i < header.serialTypes.size() ? header.serialTypes[i] : 0;
+    const auto length = static_cast<std::size_t>(serialBodyLength(type));
+    const std::uint8_t* bytes = body + at;
+    at += length;
+    if (static_cast<int>(i) == skip) continue;
+    if (type >= 12) {
+      hash.add(type % 2 == 1 ? SqlValue::Kind::Text : SqlValue::Kind::Blob, 0, 0, bytes, length);
+    } else if (type == 0) {
+      hash.add(SqlValue::Kind::Null, 0, 0, nullptr, 0);
+    } else {
+      const SqlValue value = decodeValue(type, bytes);
+      hash.add(value.kind, value.integer, value.real, nullptr, 0);
+    }
+  }
+  return hash.value();
 }
 
 int DatabaseMap::tableOf(std::int64_t page) const {
@@ -142,7 +178,7 @@ DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,
   if (!geometry.valid()) return map;
   map.headerPageCount = read32(image, 28);
   map.liveValues.resize(schema.tables.size());
-  Walk walk{schema, image, geometry, limits, map};
+  Walk walk{schema, image, geometry, limits, map, {}};
   walk.tree(1, DatabaseMap::kOtherTree, 0);
   for (std::size_t t = 0; t < schema.tables.size(); ++t) {
     if (schema.tables[t].withoutRowid) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "carve/btree_cells.h"
+#include "carve/record_format.h"
 #include "carve/sqlite_values.h"
 #include "carve/table_schema.h"
 
@@ -41,10 +42,17 @@ struct DatabaseMapLimits {
   std::int64_t maxOverflowPages = 4096;
 };
 
-std::uint64_t payloadDigest(const std::vector<std::uint8_t>& payload);
+std::uint64_t payloadDigest(const std::uint8_t* payload, std::size_t n);
+inline std::uint64_t payloadDigest(const std::vector<std::uint8_t>& payload) {
+  return payloadDigest(payload.data(), payload.size());
+}
 // A digest of a row's values, one per column, the rowid alias column (`skip`) left out and
 // missing trailing columns counted as NULL.
 std::uint64_t valuesDigest(const std::vector<SqlValue>& values, int skip);
+// The same digest of a record read in place: `header`'s bodies at `body` (all readable),
+// padded with NULL to `columns` values; equal to valuesDigest() of the decoded values.
+std::uint64_t recordValuesDigest(const RecordHeader& header, const std::uint8_t* body,
+                                 std::size_t columns, int skip);
 
 // Maps the database held in `image` (the newest state) with the schema read from it.
 DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,

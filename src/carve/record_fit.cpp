@@ -31,26 +31,6 @@ bool plausibleMagnitude(double v) {
 
 }  // namespace
 
-bool serialTypeFits(const TableColumn& column, std::int64_t type) {
-  if (type == 10 || type == 11 || type < 0) return false;
-  if (column.rowidAlias) return type == 0;
-  const bool text = type >= 13 && type % 2 == 1;
-  const bool blob = type >= 12 && type % 2 == 0;
-  switch (column.affinity) {
-    case Affinity::Integer:
-    case Affinity::Real:
-      return type <= 9;
-    case Affinity::Text:
-      // A blob in a text column is legal but rare; allowing it lets random bytes fit.
-      return type == 0 || text || type == 12;
-    case Affinity::Numeric:
-      return type <= 9 || text || blob;
-    case Affinity::Blob:
-      return true;
-  }
-  return false;
-}
-
 bool plausibleDate(const SqlValue& value) {
   if (value.kind == SqlValue::Kind::Integer) {
     return value.integer == 0 || plausibleMagnitude(static_cast<double>(value.integer));

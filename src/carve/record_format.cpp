@@ -1,6 +1,7 @@
 #include "carve/record_format.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace carve {
@@ -33,37 +34,60 @@ std::int64_t serialBodyLength(std::int64_t type) {
   return (type - 12) / 2;
 }
 
+namespace {
+
+// The serial types in [0, n) of `bytes`; false as soon as there are more than `maxColumns`
+// or their bodies come to more than `maxBody` bytes.
+bool serialTypesInto(const std::uint8_t* bytes, std::size_t n, std::size_t maxColumns,
+                     std::int64_t maxBody, RecordHeader* header) {
+  header->serialTypes.clear();
+  header->bodyLength = 0;
+  std::size_t at = 0;
+  while (at < n) {
+    if (header->serialTypes.size() >= maxColumns) return false;
+    const SpanVarint type = spanVarint(bytes + at, n - at);
+    if (type.length == 0 || type.value > 0x7FFFFFFF) return false;
+    const std::int64_t length = serialBodyLength(static_cast<std::int64_t>(type.value));
+    if (length < 0) return false;
+    header->serialTypes.push_back(static_cast<std::int64_t>(type.value));
+    header->bodyLength += length;
+    if (header->bodyLength > maxBody) return false;
+    at += static_cast<std::size_t>(type.length);
+  }
+  return true;
+}
+
+}  // namespace
+
 std::optional<RecordHeader> readSerialTypes(const std::uint8_t* bytes, std::size_t n,
                                             std::size_t maxColumns) {
   RecordHeader header;
-  std::size_t at = 0;
-  while (at < n) {
-    if (header.serialTypes.size() >= maxColumns) return std::nullopt;
-    const SpanVarint type = spanVarint(bytes + at, n - at);
-    if (type.length == 0 || type.value > 0x7FFFFFFF) return std::nullopt;
-    const std::int64_t length = serialBodyLength(static_cast<std::int64_t>(type.value));
-    if (length < 0) return std::nullopt;
-    header.serialTypes.push_back(static_cast<std::int64_t>(type.value));
-    header.bodyLength += length;
-    at += static_cast<std::size_t>(type.length);
-  }
+  if (!serialTypesInto(bytes, n, maxColumns, INT64_MAX, &header)) return std::nullopt;
   return header;
+}
+
+bool readRecordHeaderInto(const std::uint8_t* bytes, std::size_t n, std::size_t maxColumns,
+                          RecordHeader* header) {
+  const SpanVarint length = spanVarint(bytes, n);
+  if (length.length == 0 || length.value <= static_cast<std::uint64_t>(length.length) ||
+      length.value > n) {
+    return false;
+  }
+  const std::size_t headerLength = static_cast<std::size_t>(length.value);
+  // The bodies follow the header within the n bytes.
+  const auto maxBody = static_cast<std::int64_t>(n - headerLength);
+  if (!serialTypesInto(bytes + length.length, headerLength - length.length, maxColumns, maxBody,
+                       header)) {
+    return false;
+  }
+  header->headerLength = static_cast<std::int64_t>(headerLength);
+  return true;
 }
 
 std::optional<RecordHeader> readRecordHeader(const std::uint8_t* bytes, std::size_t n,
                                              std::size_t maxColumns) {
-  const SpanVarint length = spanVarint(bytes, n);
-  if (length.length == 0 || length.value <= static_cast<std::uint64_t>(length.length) ||
-      length.value > n) {
-    return std::nullopt;
-  }
-  const std::size_t headerLength = static_cast<std::size_t>(length.value);
-  auto header = readSerialTypes(bytes + length.length, headerLength - length.length, maxColumns);
-  if (!header) return std::nullopt;
-  header->headerLength = static_cast<std::int64_t>(headerLength);
-  if (header->headerLength + header->bodyLength > static_cast<std::int64_t>(n)) {
-    return std::nullopt;
-  }
+  RecordHeader header;
+  if (!readRecordHeaderInto(bytes, n, maxColumns, &header)) return std::nullopt;
   return header;
 }
 

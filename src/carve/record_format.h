@@ -37,6 +37,10 @@ std::optional<RecordHeader> readSerialTypes(const std::uint8_t* bytes, std::size
 // none when it does not fit.
 std::optional<RecordHeader> readRecordHeader(const std::uint8_t* bytes, std::size_t n,
                                              std::size_t maxColumns);
+// The same into `header`, whose storage is reused: the carvers try a record at every offset
+// of free space and most tries fail. False when it does not fit (`header` then unspecified).
+bool readRecordHeaderInto(const std::uint8_t* bytes, std::size_t n, std::size_t maxColumns,
+                          RecordHeader* header);
 
 // The value of a body of `type` at `body` (serialBodyLength(type) bytes, all readable).
 SqlValue decodeValue(std::int64_t type, const std::uint8_t* body);

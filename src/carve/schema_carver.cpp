@@ -1,6 +1,10 @@
 #include "carve/schema_carver.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -31,19 +35,19 @@ struct Found {
 // The most record layouts tried for one freeblock.
 constexpr int kMaxRebuildTrials = 20000;
 
-class Carver {
- public:
-  Carver(const CarveSources& sources, const TableSchema& schema, const CarveLimits& limits)
-      : sources_(sources),
-        schema_(schema),
-        limits_(limits),
-        fitter_(schema),
-        geometry_(geometryWithPageSize(sources.database(), sources.pageSize())) {
+// What every page's carve reads and none changes: made once, then shared by the threads.
+struct CarveContext {
+  CarveContext(const CarveSources& sources, const TableSchema& schema, const CarveLimits& limits)
+      : sources(sources),
+        schema(schema),
+        limits(limits),
+        fitter(schema),
+        geometry(geometryWithPageSize(sources.database(), sources.pageSize())) {
     DatabaseMapLimits mapLimits;
     mapLimits.maxDepth = limits.maxBtreeDepth;
     mapLimits.maxPages = limits.maxFreelistPages;
     mapLimits.maxOverflowPages = limits.maxOverflowPages;
-    map_ = mapDatabase(sources.latest(), schema, mapLimits);
+    map = mapDatabase(sources.latest(), schema, mapLimits);
     std::int64_t lastCommitFrame = 0;
     for (const LogFrame& frame : sources.frames()) {
       if (frame.badChecksum) break;
@@ -51,19 +55,44 @@ class Carver {
     }
     for (const LogFrame& frame : sources.frames()) {
       if (frame.index > lastCommitFrame) break;
-      latestFrame_[frame.page] = frame.index;
+      latestFrame[frame.page] = frame.index;
     }
   }
 
-  std::vector<CarvedRow> run() {
-    if (!geometry_.valid() || fitter_.carvable().empty()) return {};
-    std::int64_t count = 0;
-    for (const PageVersion& version : sources_.versions()) {
-      if (++count > limits_.maxPageVersions) break;
-      if (static_cast<std::int64_t>(rows_.size()) >= limits_.maxRows) break;
-      carveVersion(version);
-    }
-    return std::move(rows_);
+  const CarveSources& sources;
+  const TableSchema& schema;
+  const CarveLimits& limits;
+  const TableFitter fitter;
+  const PageGeometry geometry;
+  DatabaseMap map;
+  std::unordered_map<std::int64_t, std::int64_t> latestFrame;  // page -> frame in the newest state
+};
+
+// A record found in one page version, with the place it was found in.
+struct Finding {
+  Found found;
+  Kind kind = CarvedRecordPlace::kUnallocated;
+  std::string key;  // the table and values, which tell repeats apart
+};
+
+// Finds the records of one page version at a time. Each thread has its own: it keeps the
+// page being carved and the buffers every try reuses.
+class PageCarver {
+ public:
+  explicit PageCarver(const CarveContext& context)
+      : sources_(context.sources),
+        schema_(context.schema),
+        limits_(context.limits),
+        fitter_(context.fitter),
+        geometry_(context.geometry),
+        map_(context.map),
+        latestFrame_(context.latestFrame) {}
+
+  // The records of `version`, in the order the page holds them.
+  std::vector<Finding> carve(const PageVersion& version) {
+    findings_.clear();
+    carveVersion(version);
+    return std::move(findings_);
   }
 
  private:
@@ -203,11 +232,8 @@ class Carver {
     begin = std::max(begin, pageOffset_);
     end = std::min(end, pageEnd_);
     for (std::int64_t at = begin; at + 4 <= end;) {
-      std::optional<Found> found = wholeCell(at, end, true);
-      if (!found && pageTable_ != kAnyTable) {
-        // What a page held before it took its part: any table, told by itself.
-        found = withAnyTable([&] { return wholeCell(at, end, true); });
-      }
+      // What a page held before it took its part may be any table's, told by itself.
+      std::optional<Found> found = wholeCell(at, end, true, /*orAnyTable=*/true);
       if (!found) {
         // A cell whose start a freeblock header overwrote.
         const std::int64_t size = read16(*image_, at + 2);
@@ -223,15 +249,6 @@ class Carver {
       }
       ++at;
     }
-  }
-
-  template <typename Carve>
-  std::optional<Found> withAnyTable(Carve&& carve) {
-    const int kept = pageTable_;
-    pageTable_ = kAnyTable;
-    std::optional<Found> found = carve();
-    pageTable_ = kept;
-    return found;
   }
 
   // ---- Records -----------------------------------------------------------------------------
@@ -283,8 +300,10 @@ class Carver {
   }
 
   // The whole cell at `at` ending before `end`, its payload followed to its overflow pages;
-  // with `onlyGone`, none when it is the live row of the newest state.
-  std::optional<Found> wholeCell(std::int64_t at, std::int64_t end, bool onlyGone) {
+  // with `onlyGone`, none when it is the live row of the newest state. A record of another
+  // table than the page holds is taken with `orAnyTable` when it tells itself apart.
+  std::optional<Found> wholeCell(std::int64_t at, std::int64_t end, bool onlyGone,
+                                 bool orAnyTable = false) {
     const auto cell = tableCellAt(*image_, at, end, geometry_);
     if (!cell) return std::nullopt;
     // A quick look at the record header before anything is copied.
@@ -293,30 +312,32 @@ class Carver {
         headerLength.value > static_cast<std::uint64_t>(cell->localLength)) {
       return std::nullopt;
     }
+    // A payload all on its page is read where it lies; one that spilled is put together.
     std::int64_t pages = 0;
-    std::optional<std::vector<std::uint8_t>> payload;
-    if (cell->overflowPage == 0) {
-      payload.emplace(static_cast<std::size_t>(cell->localLength));
-      image_->copy(cell->payloadOffset, payload->size(), payload->data());
-    } else {
-      payload = assemblePayload(*image_, *cell, geometry_, overflowLookup(),
-                                limits_.maxOverflowPages, &pages);
-      if (!payload) return std::nullopt;
+    std::optional<std::vector<std::uint8_t>> assembled;
+    const std::uint8_t* payload = image_->data() + cell->payloadOffset;
+    std::size_t size = static_cast<std::size_t>(cell->localLength);
+    if (cell->overflowPage != 0) {
+      assembled = assemblePayload(*image_, *cell, geometry_, overflowLookup(),
+                                  limits_.maxOverflowPages, &pages);
+      if (!assembled) return std::nullopt;
+      payload = assembled->data();
+      size = assembled->size();
     }
-    const auto header = readRecordHeader(payload->data(), payload->size(), fitter_.maxColumns());
-    if (!header) return std::nullopt;
-    auto fit =
-        fitter_.fit(*header, payload->data() + header->headerLength,
-                    payload->size() - static_cast<std::size_t>(header->headerLength), owner_);
-    if (!fit || (pageTable_ != kAnyTable && fit->table != pageTable_)) return std::nullopt;
-    if (cell->rowid < 1) return std::nullopt;  // SQLite gives rowids from 1 up
-    if (pageTable_ == kAnyTable && !telling(fit->values, header->serialTypes.size())) {
+    if (!readRecordHeaderInto(payload, size, fitter_.maxColumns(), &header_)) {
       return std::nullopt;
     }
+    RecordHeader& header = header_;
+    auto fit = fitter_.fit(header, payload + header.headerLength,
+                           size - static_cast<std::size_t>(header.headerLength), owner_);
+    if (!fit || cell->rowid < 1) return std::nullopt;  // SQLite gives rowids from 1 up
+    const bool ownTable = pageTable_ != kAnyTable && fit->table == pageTable_;
+    if (pageTable_ != kAnyTable && !ownTable && !orAnyTable) return std::nullopt;
+    if (!ownTable && !telling(fit->values, header.serialTypes.size())) return std::nullopt;
     if (onlyGone) {
       const auto& live = map_.liveRows[static_cast<std::size_t>(fit->table)];
       const auto row = live.find(cell->rowid);
-      if (row != live.end() && row->second == payloadDigest(*payload)) return std::nullopt;
+      if (row != live.end() && row->second == payloadDigest(payload, size)) return std::nullopt;
     }
     Found found;
     found.table = fit->table;
@@ -324,7 +345,7 @@ class Carver {
     found.rowid = cell->rowid;
     found.offset = at;
     found.end = cell->end;
-    found.storedColumns = static_cast<int>(header->serialTypes.size());
+    found.storedColumns = static_cast<int>(header.serialTypes.size());
     found.overflowPages = static_cast<int>(pages);
     return found;
   }
@@ -341,9 +362,19 @@ class Carver {
     std::optional<Found> best;
     int bestScore = -1;
     int trials = 0;
-    std::vector<std::uint8_t> bytes(
-        static_cast<std::size_t>(std::max<std::int64_t>(end - begin, 0)));
-    image_->copy(begin, bytes.size(), bytes.data());
+    if (begin < 0 || end > image_->size()) return best;
+    // The freeblock's bytes, read where they lie: bytes[x - begin] for x in [begin, end).
+    const std::uint8_t* bytes = image_->data() + begin;
+    std::vector<std::int64_t>& types = types_;
+    std::vector<std::int64_t>& typeEnds = typeEnds_;
+    std::vector<std::int64_t>& bodiesBefore = bodiesBefore_;
+    // The first surviving serial type of each layout, read once for all the tables: most
+    // layouts fail on it.
+    std::array<SpanVarint, 12> firstTypes{};
+    for (std::int64_t at = intact; at <= begin + 14 && at < end; ++at) {
+      firstTypes[static_cast<std::size_t>(at - intact)] =
+          spanVarint(bytes + (at - begin), static_cast<std::size_t>(end - at));
+    }
     for (int t : fitter_.carvable()) {
       // On a page of a table's b-tree only that table's records are freed.
       if (pageTable_ != kAnyTable && t != pageTable_) continue;
@@ -357,13 +388,20 @@ class Carver {
         // Serial types that survive, read from max(q, intact); with q = begin + 3 the first
         // one is lost and guessed.
         const bool firstLost = q < intact;
-        std::vector<std::int64_t> types(firstLost ? 1 : 0, 0);
-        std::vector<std::int64_t> typeEnds(firstLost ? 1 : 0, intact);
-        std::vector<std::int64_t> bodiesBefore(firstLost ? 2 : 1, 0);  // of types [0, m)
+        const SpanVarint first =
+            firstTypes[static_cast<std::size_t>((firstLost ? intact : q) - intact)];
+        if (first.length == 0 || first.value > 0x7FFFFFFF ||
+            !serialTypeFits(table.columns[firstLost ? 1 : 0],
+                            static_cast<std::int64_t>(first.value))) {
+          continue;
+        }
+        types.assign(firstLost ? 1 : 0, 0);
+        typeEnds.assign(firstLost ? 1 : 0, intact);
+        bodiesBefore.assign(firstLost ? 2 : 1, 0);  // of types [0, m)
         std::int64_t at = firstLost ? intact : q;
         while (types.size() < n && at < end) {
-          const SpanVarint type = spanVarint(&bytes[static_cast<std::size_t>(at - begin)],
-                                             static_cast<std::size_t>(end - at));
+          const SpanVarint type =
+              spanVarint(bytes + (at - begin), static_cast<std::size_t>(end - at));
           if (type.length == 0 || type.value > 0x7FFFFFFF) break;
           const auto value = static_cast<std::int64_t>(type.value);
           if (!serialTypeFits(table.columns[types.size()], value)) break;
@@ -380,7 +418,7 @@ class Carver {
           if (headerEnd + bodies > end) {
             // Bodies past the freeblock: a cell whose payload spilled to overflow pages.
             if ((!firstLost || guessedAlias) && bestScore < 8 + (m == n ? 2 : 0)) {
-              RecordHeader header;
+              RecordHeader& header = trial_;
               header.serialTypes.assign(types.begin(),
                                         types.begin() + static_cast<std::ptrdiff_t>(m));
               header.bodyLength = bodies;
@@ -397,8 +435,7 @@ class Carver {
           bool lengthChecked = false;
           if (q - lengthSize >= intact) {
             const SpanVarint stored =
-                spanVarint(&bytes[static_cast<std::size_t>(q - lengthSize - begin)],
-                           static_cast<std::size_t>(lengthSize));
+                spanVarint(bytes + (q - lengthSize - begin), static_cast<std::size_t>(lengthSize));
             if (stored.length != lengthSize ||
                 static_cast<std::int64_t>(stored.value) != headerLength) {
               continue;
@@ -410,7 +447,8 @@ class Carver {
           const std::int64_t rest = end - headerEnd - bodies;  // for a guessed first body
           const bool canEndThere = firstLost && !guessedAlias ? rest >= 0 : rest == 0;
           if (m != types.size() && !lengthChecked && !canEndThere) continue;
-          std::vector<std::int64_t> guesses;
+          std::vector<std::int64_t>& guesses = guesses_;
+          guesses.clear();
           if (!firstLost) {
             guesses.push_back(types[0]);
           } else if (guessedAlias) {
@@ -427,15 +465,14 @@ class Carver {
           }
           for (std::int64_t guess : guesses) {
             if (!serialTypeFits(table.columns[0], guess) || guess > 127) continue;
-            RecordHeader header;
+            RecordHeader& header = trial_;
             header.serialTypes.assign(types.begin(),
                                       types.begin() + static_cast<std::ptrdiff_t>(m));
             header.serialTypes[0] = guess;
             header.bodyLength = bodies + (firstLost ? serialBodyLength(guess) : 0);
             if (headerEnd + header.bodyLength > end) continue;
-            auto values =
-                fitter_.fitTable(t, header, &bytes[static_cast<std::size_t>(headerEnd - begin)],
-                                 static_cast<std::size_t>(end - headerEnd));
+            auto values = fitter_.fitTable(t, header, bytes + (headerEnd - begin),
+                                           static_cast<std::size_t>(end - headerEnd));
             if (!values) continue;
             const std::int64_t recordEnd = headerEnd + header.bodyLength;
             // A guessed first type that is not the rowid's NULL decides where every body
@@ -491,7 +528,6 @@ class Carver {
   // ---- Output ------------------------------------------------------------------------------
 
   void emit(Found& found, Kind kind) {
-    if (static_cast<std::int64_t>(rows_.size()) >= limits_.maxRows) return;
     const TableDefinition& table = schema_.tables[static_cast<std::size_t>(found.table)];
     const int alias = table.rowidAliasColumn();
     // A copy of a live row (a cell moved by a balance or a defragmentation) is no deleted
@@ -503,13 +539,19 @@ class Carver {
     if (alias >= 0 && found.rowid && static_cast<std::size_t>(alias) < found.values.size()) {
       found.values[static_cast<std::size_t>(alias)] = SqlValue::ofInteger(*found.rowid, 0);
     }
-    // Repeats: the same values of the same table, the rowid column left out (a freeblock
-    // loses it); the first place is kept and learns the rowid when a later one has it.
-    std::string key = table.name;
+    std::string key = repeatKey(table.name, found.values, alias);
+    findings_.push_back(Finding{std::move(found), kind, std::move(key)});
+  }
+
+  // What tells repeats apart: the table and its values, the rowid column left out (a
+  // freeblock loses it).
+  static std::string repeatKey(const std::string& table, const std::vector<SqlValue>& values,
+                               int alias) {
+    std::string key = table;
     key += '\x1f';
-    for (std::size_t i = 0; i < found.values.size(); ++i) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
       if (static_cast<int>(i) == alias) continue;
-      const SqlValue& v = found.values[i];
+      const SqlValue& v = values[i];
       key += static_cast<char>('0' + static_cast<int>(v.kind));
       switch (v.kind) {
         case SqlValue::Kind::Integer:
@@ -527,6 +569,57 @@ class Carver {
       }
       key += '\x1f';
     }
+    return key;
+  }
+
+  const CarveSources& sources_;
+  const TableSchema& schema_;
+  const CarveLimits& limits_;
+  const TableFitter& fitter_;
+  const PageGeometry& geometry_;
+  const DatabaseMap& map_;
+  const std::unordered_map<std::int64_t, std::int64_t>& latestFrame_;
+  std::vector<Finding> findings_;
+
+  const PageVersion* version_ = nullptr;
+  const DatabaseImage* image_ = nullptr;
+  std::int64_t pageOffset_ = 0, pageEnd_ = 0;
+  int owner_ = -1;
+  // The only table whose records the page can hold, or kAnyTable.
+  static constexpr int kAnyTable = -100;
+  int pageTable_ = kAnyTable;
+  // Reused by every try.
+  RecordHeader header_;
+  RecordHeader trial_;
+  std::vector<std::int64_t> types_, typeEnds_, bodiesBefore_, guesses_;
+};
+
+// Turns the findings of the page versions, in the order of the versions, into rows: a
+// record found in several places is kept once, at the first.
+class RowCollector {
+ public:
+  explicit RowCollector(const CarveContext& context)
+      : sources_(context.sources), schema_(context.schema), limits_(context.limits) {}
+
+  bool full() const { return static_cast<std::int64_t>(rows_.size()) >= limits_.maxRows; }
+
+  void add(std::vector<Finding>& findings, const PageVersion& version) {
+    version_ = &version;
+    for (Finding& finding : findings) emit(finding);
+  }
+
+  std::vector<CarvedRow> take() { return std::move(rows_); }
+
+ private:
+  // Repeats: the same values of the same table; the first place is kept and learns the
+  // rowid when a later one has it.
+  void emit(Finding& finding) {
+    if (full()) return;
+    Found& found = finding.found;
+    const Kind kind = finding.kind;
+    const TableDefinition& table = schema_.tables[static_cast<std::size_t>(found.table)];
+    const int alias = table.rowidAliasColumn();
+    std::string& key = finding.key;
     const auto seen = seen_.find(key);
     if (seen != seen_.end()) {
       CarvedRow& kept = rows_[seen->second];
@@ -542,7 +635,7 @@ class Carver {
       key += "#" + std::to_string(*found.rowid);
       if (seen_.count(key) != 0) return;
     }
-    seen_.emplace(key, rows_.size());
+    seen_.emplace(std::move(key), rows_.size());
     CarvedRow row;
     row.table = table.name;
     row.rowid = found.rowid;
@@ -563,27 +656,57 @@ class Carver {
   const CarveSources& sources_;
   const TableSchema& schema_;
   const CarveLimits& limits_;
-  TableFitter fitter_;
-  PageGeometry geometry_;
-  DatabaseMap map_;
-  std::unordered_map<std::int64_t, std::int64_t> latestFrame_;  // page -> frame in the newest state
   std::unordered_map<std::string, std::size_t> seen_;
   std::vector<CarvedRow> rows_;
-
   const PageVersion* version_ = nullptr;
-  const DatabaseImage* image_ = nullptr;
-  std::int64_t pageOffset_ = 0, pageEnd_ = 0;
-  int owner_ = -1;
-  // The only table whose records the page can hold, or kAnyTable.
-  static constexpr int kAnyTable = -100;
-  int pageTable_ = kAnyTable;
 };
+
+// Carves the page versions, in batches, on as many threads as the machine runs at once,
+// each thread taking the next version not yet taken; the findings are collected in the
+// order of the versions, so the rows come out as one thread would make them.
+std::vector<CarvedRow> carveVersions(const CarveContext& context) {
+  RowCollector collector(context);
+  if (!context.geometry.valid() || context.fitter.carvable().empty()) return collector.take();
+  std::vector<PageVersion> versions = context.sources.versions();
+  if (static_cast<std::int64_t>(versions.size()) > context.limits.maxPageVersions) {
+    versions.resize(static_cast<std::size_t>(context.limits.maxPageVersions));
+  }
+  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  constexpr std::size_t kBatch = 4096;
+  std::vector<std::vector<Finding>> findings;
+  for (std::size_t first = 0; first < versions.size() && !collector.full(); first += kBatch) {
+    const std::size_t count = std::min(kBatch, versions.size() - first);
+    findings.assign(count, {});
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+      PageCarver carver(context);
+      for (std::size_t i; (i = next.fetch_add(1)) < count;) {
+        findings[i] = carver.carve(versions[first + i]);
+      }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads && count > 64; ++t) {
+      try {
+        helpers.emplace_back(work);
+      } catch (const std::system_error&) {
+        break;  // no more threads to be had: the others do the rest
+      }
+    }
+    work();
+    for (std::thread& helper : helpers) helper.join();
+    for (std::size_t i = 0; i < count && !collector.full(); ++i) {
+      collector.add(findings[i], versions[first + i]);
+    }
+  }
+  return collector.take();
+}
 
 }  // namespace
 
 std::vector<CarvedRow> carveTables(const CarveSources& sources, const TableSchema& schema,
                                    const CarveLimits& limits) {
-  return Carver(sources, schema, limits).run();
+  const CarveContext context(sources, schema, limits);
+  return carveVersions(context);
 }
 
 }  // namespace carve

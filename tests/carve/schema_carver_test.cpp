@@ -11,6 +11,8 @@
 #include <filesystem>
 
 #include "carve/btree_cells.h"
+#include "carve/database_map.h"
+#include "carve/record_format.h"
 #include "carve/table_schema.h"
 #include "fixture_support.h"
 #include "schema_database.h"
@@ -169,6 +171,32 @@ TEST(TableSchemaTest, ReadsTheTablesOfADeviceDatabaseFromItsPages) {
   EXPECT_EQ(message->rowidAliasColumn(), 0);
   EXPECT_GT(message->rootPage, 1);
   EXPECT_FALSE(schema.otherRootPages.empty());  // the indexes
+}
+
+TEST(DatabaseMapTest, ARecordReadInPlaceDigestsAsItsDecodedValues) {
+  // id (rowid alias, NULL), 1-byte -5, 6-byte integer, real, constants 0 and 1, "hi", blob "hi";
+  // the table has two columns more than the record, as after an ALTER TABLE.
+  const std::vector<std::uint8_t> record = {
+      9,    0,    1,    5,    7,    8,    9,    17,   16,  // header
+      0xFB, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,            // -5, 0x010203040506
+      0x40, 0x09, 0x21, 0xFB, 0x54, 0x44, 0x2D, 0x18,      // 3.14159...
+      'h',  'i',  'h',  'i'};
+  const auto header = carve::readRecordHeader(record.data(), record.size(), 16);
+  ASSERT_TRUE(header);
+  std::vector<carve::SqlValue> values;
+  const std::uint8_t* body = record.data() + header->headerLength;
+  for (const std::int64_t type : header->serialTypes) {
+    values.push_back(carve::decodeValue(type, body));
+    body += carve::serialBodyLength(type);
+  }
+  values.resize(10);
+  const std::uint8_t* bodies = record.data() + header->headerLength;
+  EXPECT_EQ(carve::recordValuesDigest(*header, bodies, 10, 0), carve::valuesDigest(values, 0));
+  // The skipped column leaves the digest alone; a text and a blob of the same bytes differ.
+  values[0] = carve::SqlValue::ofInteger(42, 1);
+  EXPECT_EQ(carve::recordValuesDigest(*header, bodies, 10, 0), carve::valuesDigest(values, 0));
+  std::swap(values[7], values[8]);
+  EXPECT_NE(carve::recordValuesDigest(*header, bodies, 10, 0), carve::valuesDigest(values, 0));
 }
 
 TEST(SchemaCarverTest, RebuildsTheStartOfARecordAFreeblockOverwrote) {
