@@ -79,22 +79,31 @@ std::optional<bool> deviceWroteWal(const std::string& backupFolder, const std::s
 
 }  // namespace
 
-void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan) {
-  const DelContactSink sink{[&scan](const std::shared_ptr<MzContactNode>& contact) {
+void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan,
+                          const carve::SignatureRecordCheck& check) {
+  const DelContactSink sink{[&scan, &check](const std::shared_ptr<MzContactNode>& contact) {
+                              if (check.misreads(contact->origin, contact->contactName)) return;
                               scan.nc.post("ScanDelContactInfo", contact);
                             },
                             [&scan](std::int32_t percent) { scan.postProgress(percent); }};
   carveDeletedContacts(db, scan.bIOS7DeviceNode, scan.lists, sink);
 }
 
+// The schema carver's records of the step's database, made before the signature carver runs
+// so that its records can be checked against them, and posted after its records.
+SchemaCarvedRecords schemaRecordsOf(ScanContext& scan, const CarveOpening& opened,
+                                    SchemaCategory category) {
+  if (!opened.db || !opened.location) return {};
+  return carveSchemaRecords(scan, *opened.location, category);
+}
+
 StepOutcome scanDelContactThread(ScanContext& scan) {
   const std::vector<DatabaseCandidate> candidates = {
       {devicedb::kContactsKey, devicedb::kContacts.domain, devicedb::kContacts.path}};
   CarveOpening opened = openCarveDatabase(scan, candidates, "contactDB is not exist");
-  if (opened.db) carveDeletedContacts(*opened.db, scan);
-  if (opened.db && opened.location) {
-    postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Contacts);
-  }
+  SchemaCarvedRecords schema = schemaRecordsOf(scan, opened, SchemaCategory::Contacts);
+  if (opened.db) carveDeletedContacts(*opened.db, scan, schema.check);
+  postSchemaCarvedRecords(scan, schema);
   return opened.outcome;
 }
 
@@ -109,15 +118,20 @@ StepOutcome scanDelMessageThread(ScanContext& scan) {
   if (!scan.currentNodeIsiOS6Version && opened.location) {
     wal = deviceWroteWal(scan.backupFolder, opened.location->storedFile).value_or(wal);
   }
+  SchemaCarvedRecords schema = schemaRecordsOf(scan, opened, SchemaCategory::Messages);
   NameLookup& names = nameLookupOf(scan.lists);
-  carve::DelMessageSink sink{[&names](const std::string& phone) { return names.name(phone); },
-                             [&scan](std::shared_ptr<MzMessageNode> message) {
-                               scan.nc.post("ScanDelMessageInfo", std::any(std::move(message)));
-                             }};
+  carve::DelMessageSink sink{
+      [&names](const std::string& phone) { return names.name(phone); },
+      [&scan, &schema](std::shared_ptr<MzMessageNode> message) {
+        if (schema.check.misreads(message->origin, message->messageContent)) {
+          return;
+        }
+        scan.nc.post("ScanDelMessageInfo", std::any(std::move(message)));
+      }};
   carve::carveDeletedMessages(*opened.db,
                               carve::delMessageLayoutFor(scan.currentNodeIsiOS6Version, wal),
                               scan.lists.chatMessageArray, scan.lists.messageArray, sink);
-  if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Messages);
+  postSchemaCarvedRecords(scan, schema);
   scan.postProgress(80);
   return opened.outcome;
 }
@@ -147,6 +161,7 @@ StepOutcome scanDelCallHistoryThread(ScanContext& scan) {
   postSchemaCarvedRecords(scan, callStoreCandidates(), SchemaCategory::Calls);
   CarveOpening opened = openCarveDatabase(scan, candidates, "messageDB is not exist");
   if (!opened.db) return opened.outcome;
+  SchemaCarvedRecords schema = schemaRecordsOf(scan, opened, SchemaCategory::Calls);
   NameLookup& names = nameLookupOf(scan.lists);
   // The second carver's own lookup over the same contacts: the lookups remember answers as
   // they go and are not shared between threads.
@@ -158,11 +173,12 @@ StepOutcome scanDelCallHistoryThread(ScanContext& scan) {
   carveDeletedCalls(
       *opened.db, scan.currentNodeIsiOS6Version,
       [&names](const std::string& phone) { return names.name(phone); },
-      [&scan](std::shared_ptr<MzCallHistoryNode> call) {
+      [&scan, &schema](std::shared_ptr<MzCallHistoryNode> call) {
+        if (schema.check.misreads(call->origin, call->callPhone)) return;
         scan.nc.post("ScanDelCallHistoryInfo", std::move(call));
       },
       carvers);
-  if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Calls);
+  postSchemaCarvedRecords(scan, schema);
   scan.postProgress(90);
   return opened.outcome;
 }
@@ -201,11 +217,13 @@ StepOutcome ScanDelCalenderThread(ScanContext& scan) {
     return opened.outcome;
   }
   if (!opened.db) return opened.outcome;
+  SchemaCarvedRecords schema = schemaRecordsOf(scan, opened, SchemaCategory::Calendar);
   carveDeletedCalendarEvents(*opened.db, opened.db->isWalFile(), scan.currentNodeIsiOS6Version,
-                             [&scan](std::shared_ptr<MzCalenderNode> event) {
+                             [&scan, &schema](std::shared_ptr<MzCalenderNode> event) {
+                               if (schema.check.misreads(event->origin, event->calTitle)) return;
                                scan.nc.post("scanDelCalenderInfo", std::move(event));
                              });
-  if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Calendar);
+  postSchemaCarvedRecords(scan, schema);
   scan.postProgress(100);
   return opened.outcome;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "carve/page_walk.h"
+#include "carve/signature_record_check.h"
 #include "extract/scan_context.h"
 #include "extract/step_outcome.h"
 
@@ -19,5 +20,7 @@ StepOutcome scanDelCallHistoryThread(ScanContext& scan);
 StepOutcome ScanDelBookMarkThread(ScanContext& scan);
 StepOutcome ScanDelCalenderThread(ScanContext& scan);
 
-// The contacts carving of the step on a database already in memory, posting to the scan.
-void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan);
+// The contacts carving of the step on a database already in memory, posting to the scan the
+// contacts `check` does not find misread.
+void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan,
+                          const carve::SignatureRecordCheck& check = {});

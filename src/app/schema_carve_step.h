@@ -8,11 +8,13 @@
 // "-wal" appended, else "<stored file>-wal"; the journal likewise with "-journal".
 #pragma once
 
+#include <any>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "carve/carve_sources.h"
+#include "carve/signature_record_check.h"
 #include "extract/database_location.h"
 #include "extract/scan_context.h"
 
@@ -22,6 +24,21 @@ enum class SchemaCategory { Messages, Contacts, Calls, Notes, Bookmarks, Calenda
 // the database cannot be read.
 std::optional<carve::CarveSources> readStoredCarveSources(const std::string& backupFolder,
                                                           const DatabaseLocation& location);
+
+// The records of one category the schema carver made from a database, not yet posted, and
+// the check of the signature carver's records of the same database against them.
+struct SchemaCarvedRecords {
+  const char* notification = nullptr;  // the category's deleted-records notification
+  std::vector<std::any> records;       // each as the notification posts it
+  carve::SignatureRecordCheck check;
+};
+
+// Carves the tables of `category` from the database of `location` and makes the records;
+// none (and a check that leaves everything) when the database cannot be read.
+SchemaCarvedRecords carveSchemaRecords(ScanContext& scan, const DatabaseLocation& location,
+                                       SchemaCategory category);
+// Posts them; returns how many.
+std::size_t postSchemaCarvedRecords(ScanContext& scan, SchemaCarvedRecords& carved);
 
 // Carves the tables of `category` from the database of `location` and posts the records.
 // Returns how many records were posted.

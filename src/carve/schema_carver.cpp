@@ -59,6 +59,19 @@ struct CarveContext {
     }
   }
 
+  // Whether `version` is the page as the database now stands.
+  bool isLatest(const PageVersion& version) const {
+    const auto frame = latestFrame.find(version.page);
+    switch (version.source) {
+      case PageVersion::Source::Database:
+        return frame == latestFrame.end();
+      case PageVersion::Source::Log:
+        return frame != latestFrame.end() && frame->second == version.logFrame;
+      default:
+        return false;
+    }
+  }
+
   const CarveSources& sources;
   const TableSchema& schema;
   const CarveLimits& limits;
@@ -80,13 +93,13 @@ struct Finding {
 class PageCarver {
  public:
   explicit PageCarver(const CarveContext& context)
-      : sources_(context.sources),
+      : context_(context),
+        sources_(context.sources),
         schema_(context.schema),
         limits_(context.limits),
         fitter_(context.fitter),
         geometry_(context.geometry),
-        map_(context.map),
-        latestFrame_(context.latestFrame) {}
+        map_(context.map) {}
 
   // The records of `version`, in the order the page holds them.
   std::vector<Finding> carve(const PageVersion& version) {
@@ -144,17 +157,7 @@ class PageCarver {
            CarvedRecordPlace::kUnallocated);
   }
 
-  bool isLatest(const PageVersion& version) const {
-    const auto frame = latestFrame_.find(version.page);
-    switch (version.source) {
-      case PageVersion::Source::Database:
-        return frame == latestFrame_.end();
-      case PageVersion::Source::Log:
-        return frame != latestFrame_.end() && frame->second == version.logFrame;
-      default:
-        return false;
-    }
-  }
+  bool isLatest(const PageVersion& version) const { return context_.isLatest(version); }
 
   static Kind oldVersionKind(const PageVersion& version) {
     switch (version.source) {
@@ -572,13 +575,13 @@ class PageCarver {
     return key;
   }
 
+  const CarveContext& context_;
   const CarveSources& sources_;
   const TableSchema& schema_;
   const CarveLimits& limits_;
   const TableFitter& fitter_;
   const PageGeometry& geometry_;
   const DatabaseMap& map_;
-  const std::unordered_map<std::int64_t, std::int64_t>& latestFrame_;
   std::vector<Finding> findings_;
 
   const PageVersion* version_ = nullptr;
@@ -599,7 +602,10 @@ class PageCarver {
 class RowCollector {
  public:
   explicit RowCollector(const CarveContext& context)
-      : sources_(context.sources), schema_(context.schema), limits_(context.limits) {}
+      : context_(context),
+        sources_(context.sources),
+        schema_(context.schema),
+        limits_(context.limits) {}
 
   bool full() const { return static_cast<std::int64_t>(rows_.size()) >= limits_.maxRows; }
 
@@ -650,9 +656,13 @@ class RowCollector {
     row.badChecksum = version_->badChecksum;
     row.storedColumns = found.storedColumns;
     row.headerRebuilt = found.rebuilt;
+    row.length = found.end - found.offset;
+    row.pageStart = version_->offset;
+    row.newestPage = context_.isLatest(*version_);
     rows_.push_back(std::move(row));
   }
 
+  const CarveContext& context_;
   const CarveSources& sources_;
   const TableSchema& schema_;
   const CarveLimits& limits_;
@@ -703,9 +713,36 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
 
 }  // namespace
 
+// The cells of the table leaf pages the tables' b-trees reach in the newest state.
+LiveCellSpans liveCellSpans(const CarveContext& context) {
+  LiveCellSpans spans;
+  const DatabaseImage& image = context.sources.latest();
+  const PageGeometry& geometry = context.geometry;
+  if (!geometry.valid()) return spans;
+  for (const auto& [page, owner] : context.map.owner) {
+    if (owner < 0) continue;
+    const std::int64_t pageOffset = (page - 1) * geometry.pageSize;
+    const auto header = readPageHeader(image, pageOffset, page == 1 ? 100 : 0, geometry);
+    if (!header || header->kind != kTableLeaf) continue;
+    const std::int64_t pageEnd = pageOffset + geometry.usable;
+    auto& cells = spans[page];
+    for (std::int64_t i = 0; i < header->cellCount; ++i) {
+      const std::int64_t at = pageOffset + cellPointer(image, pageOffset, *header, i);
+      if (at < pageOffset || at >= pageEnd) continue;
+      if (const auto cell = tableCellAt(image, at, pageEnd, geometry)) {
+        cells.push_back(LiveCell{at - pageOffset, cell->end - pageOffset, owner});
+      }
+    }
+    std::sort(cells.begin(), cells.end(),
+              [](const LiveCell& a, const LiveCell& b) { return a.begin < b.begin; });
+  }
+  return spans;
+}
+
 std::vector<CarvedRow> carveTables(const CarveSources& sources, const TableSchema& schema,
-                                   const CarveLimits& limits) {
+                                   const CarveLimits& limits, LiveCellSpans* liveCells) {
   const CarveContext context(sources, schema, limits);
+  if (liveCells != nullptr) *liveCells = liveCellSpans(context);
   return carveVersions(context);
 }
 

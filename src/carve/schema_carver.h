@@ -46,6 +46,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "carve/carve_sources.h"
@@ -81,6 +82,13 @@ struct CarvedRow {
   bool badChecksum = false;                  // the frame is past a bad salt or checksum
   int storedColumns = 0;                     // serial types the record has (the rest missing)
   bool headerRebuilt = false;                // its header's start was guessed (freeblocks)
+  // The bytes [offset, offset + length) its cell's part on the page takes, and whether that
+  // page version is the page as the database now stands (the file's page, or the newest
+  // committed frame of it in the log): then a reader of the current database finds the same
+  // bytes on the same page, at offset - the page's start.
+  std::int64_t length = 0;
+  std::int64_t pageStart = 0;  // where the page version begins in `file`
+  bool newestPage = false;
 };
 
 struct CarveLimits {
@@ -91,7 +99,17 @@ struct CarveLimits {
   std::int64_t maxRows = 1'000'000;  // records kept
 };
 
+// The cells of the tables' b-trees as the database now stands: page -> the [begin, end) of
+// each cell within the page and its table (index into the schema's tables), by begin.
+struct LiveCell {
+  std::int64_t begin = 0, end = 0;
+  int table = -1;
+};
+using LiveCellSpans = std::unordered_map<std::int64_t, std::vector<LiveCell>>;
+
+// The records; with `liveCells`, also where the live cells lie.
 std::vector<CarvedRow> carveTables(const CarveSources& sources, const TableSchema& schema,
-                                   const CarveLimits& limits = {});
+                                   const CarveLimits& limits = {},
+                                   LiveCellSpans* liveCells = nullptr);
 
 }  // namespace carve

@@ -13,6 +13,7 @@
 #include "carve/btree_cells.h"
 #include "carve/database_map.h"
 #include "carve/record_format.h"
+#include "carve/signature_record_check.h"
 #include "carve/table_schema.h"
 #include "fixture_support.h"
 #include "schema_database.h"
@@ -197,6 +198,36 @@ TEST(DatabaseMapTest, ARecordReadInPlaceDigestsAsItsDecodedValues) {
   EXPECT_EQ(carve::recordValuesDigest(*header, bodies, 10, 0), carve::valuesDigest(values, 0));
   std::swap(values[7], values[8]);
   EXPECT_NE(carve::recordValuesDigest(*header, bodies, 10, 0), carve::valuesDigest(values, 0));
+}
+
+TEST(SignatureRecordCheckTest, LeavesOutWhatLiesInALiveCellOrReadsTheSchemaCarversBytesOtherwise) {
+  carve::TableSchema schema;
+  schema.tables.resize(2);
+  schema.tables[0].name = "CalendarItem";
+  schema.tables[1].name = "Location";
+  carve::CarvedRow row;  // a freed event on page 3, bytes [200, 400) of the page
+  row.file = "Calendar.sqlitedb";
+  row.page = 3;
+  row.pageStart = 2 * 4096;
+  row.offset = row.pageStart + 200;
+  row.length = 200;
+  row.newestPage = true;
+  carve::LiveCellSpans live;
+  live[3] = {{500, 700, 0}, {800, 900, 1}};  // an event's cell, a location's
+  carve::SignatureRecordCheck check({row}, live, schema, {"CalendarItem"}, 4096);
+  RecordOrigin schemaOrigin =
+      RecordOrigin::carved(row.file, 3, row.offset, RecordOrigin::Place::Freeblock);
+  check.addText(schemaOrigin, "Dentist");
+  auto at = [](std::int64_t inPage) {
+    return RecordOrigin::carved("Calendar.sqlitedb", 3, 2 * 4096 + inPage,
+                                RecordOrigin::Place::RecordSignature);
+  };
+  EXPECT_TRUE(check.misreads(at(230), "Dentis"));    // cut short where the schema read more
+  EXPECT_FALSE(check.misreads(at(230), "Dentist"));  // the same reading
+  EXPECT_TRUE(check.misreads(at(600), "Yoga"));      // a live event's bytes
+  EXPECT_FALSE(check.misreads(at(850), "Yoga"));     // a live row of another table
+  EXPECT_FALSE(check.misreads(at(450), "Yoga"));     // where neither found a record
+  EXPECT_FALSE(carve::SignatureRecordCheck().misreads(at(600), "Yoga"));
 }
 
 TEST(SchemaCarverTest, RebuildsTheStartOfARecordAFreeblockOverwrote) {

@@ -5,8 +5,8 @@
 //   deleted  the builder's deleted items of the category
 //   ceiling  the deleted items whose key text (message text after its guid, contact name, note
 //            body or title, URL, event title, the call's number) still lies in the database
-//            file or its log, and those that come back in another form (a text kept in an
-//            archived body)
+//            file or its log and is no live item's text too, and those that come back (in
+//            another form, a text kept in an archived body, too)
 //   found    deleted items a posted record gives back (by its key fields)
 //   false    posted records (distinct by key) that match no item, live or deleted
 //
@@ -344,12 +344,18 @@ Figures measure(Category category, int generation) {
       }
     }
   }
+  // A text a live item also has lies in the file whether the deleted one survives or not.
+  std::set<std::string> liveTexts;
+  for (const Item& item : items) {
+    if (!item.deleted) liveTexts.insert(item.ceilingTexts.begin(), item.ceilingTexts.end());
+  }
   for (const Item& item : items) {
     if (!item.deleted) continue;
     ++f.deleted;
     bool held = false;
     for (const std::string& text : item.ceilingTexts) {
-      held = held || (!text.empty() && bytes.find(text) != std::string::npos);
+      held = held || (!text.empty() && liveTexts.count(text) == 0 &&
+                      bytes.find(text) != std::string::npos);
     }
     auto has = [&](const std::set<Key>& keys) {
       return keys.count(item.key) != 0 ||
@@ -394,7 +400,7 @@ INSTANTIATE_TEST_SUITE_P(
     Floors, SchemaRecordsRecallTest,
     // Percent of the ceiling. The current Notes store keeps a deleted note as a live row in
     // Recently Deleted (its live scanner shows it): nothing of it is freed to carve.
-    ::testing::Values(Floor{Category::Messages, 5, 96}, Floor{Category::Messages, 6, 100},
+    ::testing::Values(Floor{Category::Messages, 5, 95}, Floor{Category::Messages, 6, 100},
                       Floor{Category::Messages, 7, 100}, Floor{Category::Messages, 17, 100},
                       Floor{Category::Contacts, 5, 100}, Floor{Category::Contacts, 6, 100},
                       Floor{Category::Contacts, 7, 100}, Floor{Category::Contacts, 17, 100},
