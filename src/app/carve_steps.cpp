@@ -89,6 +89,8 @@ void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan,
   carveDeletedContacts(db, scan.bIOS7DeviceNode, scan.lists, sink);
 }
 
+namespace {
+
 // The schema carver's records of the step's database, made before the signature carver runs
 // so that its records can be checked against them, and posted after its records.
 SchemaCarvedRecords schemaRecordsOf(ScanContext& scan, const CarveOpening& opened,
@@ -96,6 +98,8 @@ SchemaCarvedRecords schemaRecordsOf(ScanContext& scan, const CarveOpening& opene
   if (!opened.db || !opened.location) return {};
   return carveSchemaRecords(scan, *opened.location, category);
 }
+
+}  // namespace
 
 StepOutcome scanDelContactThread(ScanContext& scan) {
   const std::vector<DatabaseCandidate> candidates = {
