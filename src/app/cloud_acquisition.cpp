@@ -57,8 +57,7 @@ void RetrievoAppDelegate::PressLoginiCloud() {
   });
   ++cloudThreadsRunning_;
   loginicloudThread = std::thread([this] {
-    icloudLoginThread();
-    endCloudThread();
+    if (!icloudLoginThread()) endCloudThread();
   });
 }
 
@@ -98,8 +97,8 @@ void RetrievoAppDelegate::logoutiCloudAction() {
   }
 }
 
-void RetrievoAppDelegate::icloudLoginThread() {
-  if (bridge->start() != 0) return;  // "初始化失败" is logged; nothing changes on screen
+bool RetrievoAppDelegate::icloudLoginThread() {
+  if (bridge->start() != 0) return false;  // "初始化失败" is logged; nothing changes on screen
   std::int32_t code = 0;
   if (bridge->authroize(currentiCloudAccout, currentiCloudPassd) != 0) {
     applog::line("登陆失败");
@@ -114,10 +113,15 @@ void RetrievoAppDelegate::icloudLoginThread() {
   if (!list) {
     applog::line("备份列表获取失败");
     applog::line("备份列表 " + why);
-    return;
+    return false;
   }
   applog::line("备份列表 " + loggedList(*list));
-  performOnMainThreadAndWait([this, &list] { ScaniCloudBackUpListFileOnMaind(*list); });
+  // Nothing touches the interpreter after this: the thread is done before the list shows.
+  performOnMainThreadAndWait([this, &list] {
+    endCloudThread();
+    ScaniCloudBackUpListFileOnMaind(*list);
+  });
+  return true;
 }
 
 void RetrievoAppDelegate::RefreshIcloudloginStateOnMaind(std::int32_t code) {

@@ -223,8 +223,10 @@ class RetrievoAppDelegate {
   // The sign-in/sign-out button: back to the sign-in panel; the interpreter is closed when
   // the button showed the sign-out image (there was a sign-in).
   void logoutiCloudAction();
-  // The sign-in thread's body: starts the module, signs in, lists the backups.
-  void icloudLoginThread();
+  // The sign-in thread's body: starts the module, signs in, lists the backups. True when it
+  // has ended its thread's count already: on the main thread, just before the list shows, so
+  // that a download chosen the moment the list appears does not find the sign-in running.
+  bool icloudLoginThread();
   void RefreshIcloudloginStateOnMaind(std::int32_t code);
   void ScaniCloudBackUpListFileOnMaind(const nlohmann::json& list);
   // The download action of a backup row not yet downloaded.
