@@ -142,7 +142,9 @@ TEST(ContactsRecall, IOS6) {
   const Recall r = measure(6, 20266);
   report(6, r);
   EXPECT_GE(r.recovered, 45);
-  EXPECT_GE(r.withName, 59);
+  // Three names were matched only by records read in the cells of live persons, which are no
+  // longer posted.
+  EXPECT_GE(r.withName, 56);
   EXPECT_EQ(r.stray, 0);
 }
 
