@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <string>
+#include <string_view>
 
 namespace carve {
 
@@ -27,6 +28,19 @@ bool plausibleMagnitude(double v) {
     if (a >= 1e8 * scale && a <= 4.2e9 * scale) return true;
   }
   return false;
+}
+
+// A blob whose bytes are a text: valid UTF-8 of three bytes or more without control
+// characters.
+bool readsAsText(const std::string& bytes) {
+  if (bytes.size() < 3 || !validUtf8(bytes)) return false;
+  return std::none_of(bytes.begin(), bytes.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+bool hasColumn(const TableDefinition& table, std::string_view name) {
+  return std::any_of(table.columns.begin(), table.columns.end(),
+                     [name](const TableColumn& c) { return c.name == name; });
 }
 
 }  // namespace
@@ -90,6 +104,7 @@ TableFitter::TableFitter(const TableSchema& schema) : schema_(schema) {
       dates.push_back(looksLikeDate(column.name));
     }
     weak_.push_back(table.columns.size() <= 3 || untyped * 2 >= table.columns.size());
+    textBlobs_.push_back(hasColumn(table, "Z_PK") && hasColumn(table, "Z_ENT"));
     dateColumns_.push_back(std::move(dates));
     std::string lower(table.name);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -113,7 +128,7 @@ std::optional<std::vector<SqlValue>> TableFitter::fitTable(int table, const Reco
   if (m > n || m < minColumns(table)) return std::nullopt;
   if (header.bodyLength > static_cast<std::int64_t>(bodyLength)) return std::nullopt;
   for (std::size_t i = 0; i < m; ++i) {
-    if (!serialTypeFits(definition.columns[i], header.serialTypes[i])) return std::nullopt;
+    if (!typeFits(table, i, header.serialTypes[i])) return std::nullopt;
   }
   std::vector<SqlValue> values;
   values.reserve(n);
@@ -125,6 +140,10 @@ std::optional<std::vector<SqlValue>> TableFitter::fitTable(int table, const Reco
     SqlValue value = decodeValue(type, body + at);
     at += static_cast<std::size_t>(serialBodyLength(type));
     if (value.kind == SqlValue::Kind::Text && !validUtf8(value.bytes)) return std::nullopt;
+    if (value.kind == SqlValue::Kind::Blob && value.bytes.size() > 0 &&
+        definition.columns[i].affinity == Affinity::Text && !readsAsText(value.bytes)) {
+      return std::nullopt;
+    }
     if (dates[i] && !plausibleDate(value)) return std::nullopt;
     if (!value.isNull() && !definition.columns[i].rowidAlias) ++filled;
     values.push_back(std::move(value));

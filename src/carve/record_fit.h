@@ -5,11 +5,15 @@
 // each type is one the column's affinity stores (the rowid alias column is NULL; INTEGER and
 // REAL columns hold numbers and NULL; TEXT columns text, NULL and the empty blob, since a
 // blob there, though legal, is rare and lets chance bytes fit; NUMERIC and untyped columns
-// anything), texts are
-// valid UTF-8 without NUL bytes, integers and reals in columns named as dates (ending in
-// "date", "time" or "timestamp") are 0 or a plausible point in time (seconds, milliseconds,
-// microseconds or nanoseconds since 1970 or 2001), and at least one column (two in a table of
-// four columns or more) besides the rowid alias holds a value.
+// anything), texts are valid UTF-8 without NUL bytes, integers and reals in columns named as dates
+// (ending in "date", "time" or "timestamp") are 0 or a plausible point in time (seconds,
+// milliseconds, microseconds or nanoseconds since 1970 or 2001), and at least one column (two in a
+// table of four columns or more) besides the rowid alias holds a value.
+//
+// One exception to the TEXT rule: Core Data (a table with Z_PK and Z_ENT columns) stores some
+// text attributes as bytes (a call's address), so fitTable() takes a blob in a TEXT column of
+// such a table when its bytes read as a text of three printable characters or more;
+// typeFits() says which serial types a column of a given table takes, this included.
 #pragma once
 
 #include <cstddef>
@@ -65,6 +69,14 @@ class TableFitter {
                                                 const std::uint8_t* body,
                                                 std::size_t bodyLength) const;
 
+  // Whether column `column` of `table` takes serial type `type`: serialTypeFits(), and a
+  // blob in a TEXT column of a Core Data table (its bytes still to be read as text).
+  bool typeFits(int table, std::size_t column, std::int64_t type) const {
+    const TableColumn& c = schema_.tables[static_cast<std::size_t>(table)].columns[column];
+    return serialTypeFits(c, type) || (textBlobs_[static_cast<std::size_t>(table)] &&
+                                       c.affinity == Affinity::Text && type >= 12 && type % 2 == 0);
+  }
+
   // The tables carved (sqlite_* left out), by index into the schema's tables.
   const std::vector<int>& carvable() const { return carvable_; }
   // True when the table is carved on its own pages only (its columns mostly untyped).
@@ -78,6 +90,7 @@ class TableFitter {
   const TableSchema& schema_;
   std::vector<int> carvable_;
   std::vector<bool> weak_;
+  std::vector<bool> textBlobs_;  // Core Data tables: a blob in a TEXT column may be text
   std::vector<std::vector<bool>> dateColumns_;
   std::size_t maxColumns_ = 0;
 };

@@ -394,8 +394,7 @@ class PageCarver {
         const SpanVarint first =
             firstTypes[static_cast<std::size_t>((firstLost ? intact : q) - intact)];
         if (first.length == 0 || first.value > 0x7FFFFFFF ||
-            !serialTypeFits(table.columns[firstLost ? 1 : 0],
-                            static_cast<std::int64_t>(first.value))) {
+            !fitter_.typeFits(t, firstLost ? 1 : 0, static_cast<std::int64_t>(first.value))) {
           continue;
         }
         types.assign(firstLost ? 1 : 0, 0);
@@ -407,7 +406,7 @@ class PageCarver {
               spanVarint(bytes + (at - begin), static_cast<std::size_t>(end - at));
           if (type.length == 0 || type.value > 0x7FFFFFFF) break;
           const auto value = static_cast<std::int64_t>(type.value);
-          if (!serialTypeFits(table.columns[types.size()], value)) break;
+          if (!fitter_.typeFits(t, types.size(), value)) break;
           types.push_back(value);
           at += type.length;
           typeEnds.push_back(at);
@@ -467,7 +466,7 @@ class PageCarver {
             }
           }
           for (std::int64_t guess : guesses) {
-            if (!serialTypeFits(table.columns[0], guess) || guess > 127) continue;
+            if (!fitter_.typeFits(t, 0, guess) || guess > 127) continue;
             RecordHeader& header = trial_;
             header.serialTypes.assign(types.begin(),
                                       types.begin() + static_cast<std::ptrdiff_t>(m));

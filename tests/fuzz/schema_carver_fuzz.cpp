@@ -6,7 +6,8 @@
 // 4096 from the sixth byte, or the odd values 0 and 1000) and the log a valid log header of
 // the same page size, so the fuzzer reaches the pages and frames quickly. Besides memory
 // errors and hangs, the target traps when a carved row breaks a promise: a value per column
-// of its table, a file it names, and an offset inside that file.
+// of its table, a file it names, an offset inside that file and bytes inside its page; and
+// when a live cell lies outside its page.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -57,7 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const carve::TableSchema schema = carve::readTableSchema(sources.latest());
   carve::CarveLimits limits;
   limits.maxRows = 2000;
-  for (const carve::CarvedRow& row : carve::carveTables(sources, schema, limits)) {
+  carve::LiveCellSpans liveCells;
+  const auto rows = carve::carveTables(sources, schema, limits, &liveCells);
+  for (const auto& [page, cells] : liveCells) {
+    for (const carve::LiveCell& cell : cells) {
+      if (page < 1 || cell.begin < 0 || cell.end <= cell.begin || cell.end > sources.pageSize()) {
+        __builtin_trap();
+      }
+    }
+  }
+  for (const carve::CarvedRow& row : rows) {
     const carve::TableDefinition* table = schema.table(row.table);
     if (table == nullptr || row.values.size() != table->columns.size()) __builtin_trap();
     const DatabaseImage* file = row.file == "fuzz.db"           ? &sources.database()
@@ -65,6 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                 : row.file == "fuzz.db-journal" ? &sources.journal()
                                                                 : nullptr;
     if (file == nullptr || !file->contains(row.offset) || row.page < 1) __builtin_trap();
+    if (row.length <= 0 || row.offset - row.pageStart + row.length > sources.pageSize()) {
+      __builtin_trap();
+    }
   }
   return 0;
 }
