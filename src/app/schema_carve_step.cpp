@@ -41,6 +41,25 @@ std::optional<DatabaseImage> readCompanion(const std::string& backupFolder,
   return readStored(backupFolder, location.storedFile + suffix);
 }
 
+// The chats the live messages name, and for each address the one-to-one chat it alone has
+// (an address that is also in a group chat, or in two chats, has none: a carved message of
+// it could belong to either).
+void addChatsOfLiveMessages(const RecordList<MzMessageNode>& messages,
+                            carve::SchemaRecordJoins& joins) {
+  std::map<std::string, int> chatsWith;
+  for (const auto& message : messages) {
+    if (message == nullptr || message->chat == nullptr) continue;
+    if (!joins.chats.emplace(message->chat->rowId, message->chat).second) continue;
+    for (const std::string& address : message->chat->participants) ++chatsWith[address];
+  }
+  for (const auto& [id, chat] : joins.chats) {
+    if (chat->group || chat->participants.size() != 1) continue;
+    if (chatsWith[chat->participants.front()] == 1) {
+      joins.onlyChatOfAddress.emplace(chat->participants.front(), chat);
+    }
+  }
+}
+
 // The live rows carved rows refer to, read with SQL from the scan's private copy of the
 // database (the log folded in: the rows as they are now). A table the database lacks gives
 // nothing.
@@ -71,6 +90,7 @@ carve::SchemaRecordJoins joinsOf(ScanContext& scan, const DatabaseLocation& loca
   }
   NameLookup& names = nameLookupOf(scan.lists);
   joins.nameOf = [&names](const std::string& phone) { return names.name(phone); };
+  addChatsOfLiveMessages(scan.lists.messageArray, joins);
   return joins;
 }
 

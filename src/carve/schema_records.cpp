@@ -229,10 +229,26 @@ MessageRecords schemaMessages(const TableSchema& schema, const std::vector<Carve
     const auto address = handle.text("id");
     if (id && address) handles.emplace(*id, *address);  // a live row wins
   }
+  // A carved message's chat: its chat_message_join row (live ones went with the message),
+  // else the only chat its address has.
+  std::map<std::int64_t, std::int64_t> chatOfMessage;
+  for (const RowValues& join : rowsOf(schema, rows, {"chat_message_join"})) {
+    const auto chat = join.integer("chat_id");
+    const auto message = join.integer("message_id");
+    if (chat && message) chatOfMessage.emplace(*message, *chat);
+  }
   MessageRecords out;
   for (const RowValues& row : rowsOf(schema, rows, {"message"})) {
     auto message = messageOf(row, handles, joins);
     if (message->messageContent.empty() && message->messagePhone.empty()) continue;
+    if (const auto id = row.rowid(); id && chatOfMessage.count(*id) != 0) {
+      const auto chat = joins.chats.find(chatOfMessage[*id]);
+      if (chat != joins.chats.end()) message->chat = chat->second;
+    }
+    if (!message->chat && !message->messagePhone.empty()) {
+      const auto chat = joins.onlyChatOfAddress.find(message->messagePhone);
+      if (chat != joins.onlyChatOfAddress.end()) message->chat = chat->second;
+    }
     out.push_back(std::move(message));
   }
   return out;

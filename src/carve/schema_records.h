@@ -43,6 +43,10 @@ struct SchemaRecordJoins {
   std::map<std::int64_t, std::string> personNames;      // ABPerson ROWID -> the contact's name
   std::map<std::int64_t, std::string> historyUrls;      // history_items id -> url
   std::map<std::int64_t, std::string> locationTitles;   // Location ROWID -> title
+  // The chats of a current messages database, by ROWID, and the one-to-one chat of each
+  // address that no other chat has (the live messages name them).
+  std::map<std::int64_t, std::shared_ptr<const MzChatInfo>> chats;
+  std::map<std::string, std::shared_ptr<const MzChatInfo>> onlyChatOfAddress;
   // The contact's name for a phone number or address (NameLookup::name), none when no
   // contact has it. Not set: no name is looked up.
   std::function<std::optional<std::string>(const std::string&)> nameOf;

@@ -106,6 +106,12 @@ TEST(SchemaRecordsTest, MessagesOfBothLayoutsWithTheirAddressDateAndPlace) {
   EXPECT_TRUE(m.bImessage);
   EXPECT_EQ(m.handle_id, 1);
   expectCarvedOrigin(m.origin, "sms.db");
+  EXPECT_EQ(m.chat, nullptr);
+  // Its conversation: the one chat a live message of that address names.
+  auto chat = std::make_shared<MzChatInfo>();
+  chat->participants = {"+46701234567"};
+  live.onlyChatOfAddress[chat->participants[0]] = chat;
+  EXPECT_EQ(carve::schemaMessages(six.schema, six.rows, live).at(0)->chat, chat);
 
   // iOS 4/5: address, flags and seconds since 1970 in the row itself.
   const Carved five = carveSql(
