@@ -238,10 +238,11 @@ class PageCarver {
       // What a page held before it took its part may be any table's, told by itself.
       std::optional<Found> found = wholeCell(at, end, true, /*orAnyTable=*/true);
       if (!found) {
-        // A cell whose start a freeblock header overwrote.
+        // A cell whose start a freeblock header overwrote. The next freeblock it names
+        // begins past its end: freeblocks ascend and never overlap.
         const std::int64_t size = read16(*image_, at + 2);
         const std::int64_t next = read16(*image_, at);
-        if (size >= 6 && at + size <= end && (next == 0 || pageOffset_ + next > at)) {
+        if (size >= 6 && at + size <= end && (next == 0 || pageOffset_ + next >= at + size)) {
           found = rebuilt(at, at + size, /*fromChain=*/false);
         }
       }
