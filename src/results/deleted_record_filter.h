@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "extract/item_records.h"
@@ -69,17 +70,22 @@ bool isDuplicateRecord(const T& r, const RecordList<T>& filed) {
 template <typename T>
 class FiledKeys {
  public:
-  bool holds(const T& r, const RecordList<T>& filed) {
+  bool holds(const T& r, const RecordList<T>& filed) { return match(r, filed) != nullptr; }
+
+  // The first record of `filed` with the key fields of `r`, or null.
+  const T* match(const T& r, const RecordList<T>& filed) {
     if (!stillIndexes(filed)) {
       keys_.clear();
       indexed_ = 0;
     }
     for (; indexed_ < filed.size(); ++indexed_) {
-      if (filed[indexed_] != nullptr) keys_.insert(deletedKeyText(*filed[indexed_]));
+      const T* record = filed[indexed_].get();
+      if (record != nullptr) keys_.emplace(deletedKeyText(*record), record);
     }
     first_ = filed.empty() ? nullptr : filed.front().get();
     last_ = filed.empty() ? nullptr : filed.back().get();
-    return keys_.count(deletedKeyText(r)) != 0;
+    const auto found = keys_.find(deletedKeyText(r));
+    return found == keys_.end() ? nullptr : found->second;
   }
 
  private:
@@ -89,7 +95,7 @@ class FiledKeys {
            filed[indexed_ - 1].get() == last_;
   }
 
-  std::unordered_set<std::string> keys_;
+  std::unordered_map<std::string, const T*> keys_;
   std::size_t indexed_ = 0;
   const T* first_ = nullptr;
   const T* last_ = nullptr;  // the last record indexed

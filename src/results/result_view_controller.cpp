@@ -15,6 +15,7 @@
 #include "results/deleted_record_filter.h"
 #include "results/media_signature.h"
 #include "results/partial_contact_filter.h"
+#include "results/text_records.h"
 
 namespace {
 
@@ -107,12 +108,33 @@ void MzResultViewController::fileLiveRecord(RecordList<T>& list, std::int32_t& c
   ++BackUpFilesNum;
 }
 
+namespace {
+
+// An earlier version's fields as the detail pane lists them.
+std::string versionText(const MzContactNode& r) { return contactRecordText(r); }
+std::string versionText(const MzNoteNode& r) { return noteRecordText(r); }
+std::string versionText(const MzCallHistoryNode& r) { return callRecordText(r); }
+std::string versionText(const MzBookMarkNode& r) { return bookMarkRecordText(r); }
+std::string versionText(const MzCalenderNode& r) { return calenderRecordText(r); }
+std::string versionText(const MzMessageNode& r) { return r.messageDate + "  " + r.messageContent; }
+
+}  // namespace
+
+template <typename T>
+bool MzResultViewController::keptAsEarlierVersion(const T& record, const T* same) {
+  if (same == nullptr) return false;
+  if (!same->bDeleted) history_.add(same, EarlierVersion{versionText(record), record.origin});
+  return true;
+}
+
 template <typename T>
 void MzResultViewController::fileDeletedRecord(RecordList<T>& list, FiledKeys<T>& keys,
                                                std::int32_t& counter, const std::any& object) {
   auto record = recordPayload<T>(object);
-  if (record == nullptr) return;
-  if (isEmptyDeletedRecord(*record) || keys.holds(*record, list)) return;
+  if (record == nullptr || isEmptyDeletedRecord(*record)) return;
+  // A record with the key fields of one already filed is not filed again; one of a live
+  // record is its earlier version.
+  if (keptAsEarlierVersion(*record, keys.match(*record, list))) return;
   record->bDeleted = true;
   list.push_back(std::move(record));
   ++counter;
@@ -188,7 +210,7 @@ void MzResultViewController::ScanDelMessageInfomationHandle(const std::any& obje
   auto message = recordPayload<MzMessageNode>(object);
   if (message == nullptr || isEmptyDeletedRecord(*message)) return;
   message->messagePhone = cleanDeletedAddress(message->messagePhone);
-  if (messageKeys_.holds(*message, messageArray)) return;
+  if (keptAsEarlierVersion(*message, messageKeys_.match(*message, messageArray))) return;
   groupDeletedMessage(messageTreeArray, message);
   message->bDeleted = true;
   messageArray.push_back(message);
@@ -390,6 +412,7 @@ void MzResultViewController::ScanAdancedFinishedHandle(const std::any&) {
 // ---- Leaving these results ----
 
 void MzResultViewController::releaseUIMemory() {
+  history_.clear();
   photoAndVideoArray.clear();
   appPhotoAndVideoArray.clear();
   contactArray.clear();

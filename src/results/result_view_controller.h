@@ -37,6 +37,7 @@
 #include "extract/item_records.h"
 #include "extract/scan_lists.h"
 #include "results/deleted_record_filter.h"
+#include "results/record_history.h"
 #include "results/result_record.h"
 #include "results/result_sorting.h"
 #include "results/result_view.h"
@@ -112,6 +113,8 @@ class MzResultViewController {
   void setDeviceMode(bool deviceMode) { deviceMode_ = deviceMode; }
   bool deviceMode() const { return deviceMode_; }
   const std::shared_ptr<MzIOSDeviceNode>& currentBackup() const { return currentBackup_; }
+  // The earlier versions of the live records filed (record_history.h).
+  const RecordHistory& history() const { return history_; }
 
   // Opening a category: its view is shown with its whole list, the first row highlighted
   // and the deleted-only switch off.
@@ -247,11 +250,16 @@ class MzResultViewController {
 
   template <typename T>
   void fileLiveRecord(RecordList<T>& list, std::int32_t& counter, const std::any& object);
+  // Whether `record` matches `same`, a record already filed; when `same` is live, `record`
+  // joins its history.
+  template <typename T>
+  bool keptAsEarlierVersion(const T& record, const T* same);
   template <typename T>
   void fileDeletedRecord(RecordList<T>& list, FiledKeys<T>& keys, std::int32_t& counter,
                          const std::any& object);
 
   // The key fields filed per list, for the carved records' duplicate test.
+  RecordHistory history_;
   FiledKeys<MzContactNode> contactKeys_;
   FiledKeys<MzMessageNode> messageKeys_;
   FiledKeys<MzCallHistoryNode> callKeys_;

@@ -49,6 +49,20 @@ QStringList valueRows(const MzContactNode& contact, MzContactValue::Kind kind, c
 // Where the record came from, as the last row of its fields; nothing when it does not say.
 QString originRow(const RecordOrigin& origin) { return field("Origin", originText(origin)); }
 
+// A live record's earlier versions, each with its fields and where it was carved from.
+QString historySection(const RecordHistory* history, const void* record) {
+  if (history == nullptr) return {};
+  const std::vector<EarlierVersion>& versions = history->of(record);
+  if (versions.empty()) return {};
+  QString html =
+      "<h3 style='margin:12px 0 4px 0'>" + tr("Earlier versions").toHtmlEscaped() + "</h3>";
+  for (const EarlierVersion& v : versions) {
+    html +=
+        "<p style='color:#5a6675'>" + esc(originText(v.origin)) + "<br/>" + esc(v.text) + "</p>";
+  }
+  return html;
+}
+
 QString deletedTag(bool deleted) {
   return deleted ? QString(" <span style='color:#d9511e;font-weight:bold'>%1</span>")
                        .arg(tr("(deleted)"))
@@ -163,7 +177,8 @@ QString reactionMarks(const MzMessageNode& m, const std::string& backupFolder) {
   return marks.join(' ');
 }
 
-QString conversation(const MzMessageTreeNode& c, const std::string& backupFolder) {
+QString conversation(const MzMessageTreeNode& c, const std::string& backupFolder,
+                     const RecordHistory* history) {
   QString html = heading(
       c.messageTreeNodeName.empty() ? c.messageTreeNodeAdress : c.messageTreeNodeName, c.bdeleted);
   QStringList about;
@@ -217,6 +232,13 @@ QString conversation(const MzMessageTreeNode& c, const std::string& backupFolder
     if (m->bDeleted && m->origin.known()) {
       notes += "<br/>" + (tr("Origin") + ": ").toHtmlEscaped() + esc(originText(m->origin));
     }
+    // A live message's earlier versions, each with its text and where it was carved from.
+    if (!m->bDeleted && history != nullptr) {
+      for (const EarlierVersion& v : history->of(m.get())) {
+        notes += "<br/>" + (tr("Earlier version") + ": ").toHtmlEscaped() + esc(v.text) + " (" +
+                 esc(originText(v.origin)) + ")";
+      }
+    }
     const QString time = QString::fromStdString(
         m->messageDate.size() > 11 ? m->messageDate.substr(11) : m->messageDate);
     const QString bubble =
@@ -237,9 +259,10 @@ QString conversation(const MzMessageTreeNode& c, const std::string& backupFolder
 
 }  // namespace
 
-QString recordPreviewHtml(const ResultRecord& record, const std::string& backupFolder) {
-  return std::visit(
-      [&backupFolder](const auto& r) -> QString {
+QString recordPreviewHtml(const ResultRecord& record, const std::string& backupFolder,
+                          const RecordHistory* history) {
+  const QString fields = std::visit(
+      [&backupFolder, history](const auto& r) -> QString {
         using T = std::decay_t<decltype(*r)>;
         if (!r) return {};
         if constexpr (std::is_same_v<T, MzContactNode>) {
@@ -255,7 +278,7 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
                                  birthdayDate(r->contactBirthday).value_or(r->contactBirthday)),
                            field("Note", r->contactNote), originRow(r->origin)});
         } else if constexpr (std::is_same_v<T, MzMessageTreeNode>) {
-          return conversation(*r, backupFolder);
+          return conversation(*r, backupFolder, history);
         } else if constexpr (std::is_same_v<T, MzNoteNode>) {
           // Folder, account and creation date come with the current store's notes only.
           return heading(r->noteTitle, r->bDeleted) +
@@ -301,4 +324,18 @@ QString recordPreviewHtml(const ResultRecord& record, const std::string& backupF
         return {};
       },
       record);
+  // The earlier versions of a live record (a conversation's are under their messages).
+  const void* live = std::visit(
+      [](const auto& r) -> const void* {
+        using T = std::decay_t<decltype(*r)>;
+        if constexpr (std::is_same_v<T, MzMessageTreeNode> ||
+                      std::is_same_v<T, MzPhotoAndVideoNode> ||
+                      std::is_same_v<T, MzFaceTwitterNode>) {
+          return nullptr;
+        } else {
+          return r && !r->bDeleted ? r.get() : nullptr;
+        }
+      },
+      record);
+  return fields + historySection(history, live);
 }

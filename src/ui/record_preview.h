@@ -7,8 +7,12 @@
 
 #include <QString>
 
+#include "results/record_history.h"
 #include "results/result_record.h"
 
 // `backupFolder` is where the stored files of picture attachments lie; each picture is read
 // from there (never through a link) and shown inline, at most 240 pixels wide.
-QString recordPreviewHtml(const ResultRecord& record, const std::string& backupFolder = {});
+// With `history`, a live record's earlier versions follow its fields, each with the place it
+// was carved from (a live message's under the message).
+QString recordPreviewHtml(const ResultRecord& record, const std::string& backupFolder = {},
+                          const RecordHistory* history = nullptr);

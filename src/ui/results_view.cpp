@@ -280,8 +280,8 @@ void ResultsView::showPreview() {
     return;
   }
   const auto& backup = controller_.currentBackup();
-  preview_->setHtml(
-      recordPreviewHtml(model_->rows()[rows.front()], backup ? backup->backUpFilePath : ""));
+  preview_->setHtml(recordPreviewHtml(
+      model_->rows()[rows.front()], backup ? backup->backUpFilePath : "", &controller_.history()));
 }
 
 void ResultsView::setBackupChoices(const QStringList& names, int current) {

@@ -378,6 +378,16 @@ TEST(SchemaRecordsTest, TheResultsShowARecordOnceAndKeepEarlierVersionsOfLiveOne
   EXPECT_EQ(results.delContactNum, 0);
   ASSERT_EQ(results.contactArray.size(), 1u);
   EXPECT_FALSE(results.contactArray[0]->bDeleted);
+  // It is the live contact's history instead; the live row read again by the record signature
+  // carver is not.
+  nc.post("ScanDelContactInfo",
+          contact({"0701112233", "0702223344"},
+                  RecordOrigin::carved("AddressBook.sqlitedb", 2, 9100,
+                                       RecordOrigin::Place::RecordSignature)));
+  const auto& history = results.history().of(results.contactArray[0].get());
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].origin.frame, 3);
+  EXPECT_NE(history[0].text.find("070-222 33 44"), std::string::npos) << history[0].text;
 
   // A deleted person the record signature carver read whole, and the schema carver in two
   // parts (the person's row id lost): the name alone and the numbers alone are that contact.

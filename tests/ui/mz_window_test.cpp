@@ -40,6 +40,7 @@
 #include "ui/backup_browser_pane.h"
 #include "ui/backup_folder_view.h"
 #include "ui/mz_button.h"
+#include "ui/record_preview.h"
 #include "ui/result_rows_model.h"
 #include "ui/results_view.h"
 #include "ui/thumbnail_cache.h"
@@ -465,6 +466,22 @@ TEST_F(Shell, TheResultsSwitchToAnotherBackupOfTheList) {
 
 // The backup list's time and size columns: the date the backup was made and the size of its
 // stored files when the record has them, else the property list's file time and size.
+TEST(RecordPreview, ALiveRecordShowsItsEarlierVersionsWithTheirOrigin) {
+  auto call = std::make_shared<MzCallHistoryNode>();
+  call->callPhone = "+46705551234";
+  call->callDuration = "00:02:05";
+  RecordHistory history;
+  history.add(call.get(),
+              {"Number:+46705551234  Duration:00:00:41",
+               RecordOrigin::carved("call_history.db", 4, 12345, RecordOrigin::Place::Freeblock)});
+  const QString html = recordPreviewHtml(call, "", &history);
+  EXPECT_TRUE(html.contains("Earlier versions")) << html.toStdString();
+  EXPECT_TRUE(html.contains("Duration:00:00:41"));
+  EXPECT_TRUE(html.contains("page 4, offset 12345 (freeblock)"));
+  call->bDeleted = true;  // a deleted record has no history to show
+  EXPECT_FALSE(recordPreviewHtml(call, "", &history).contains("Earlier versions"));
+}
+
 TEST(BackupListModel, ShowsTheBackupDateAndTheStoredSize) {
   ScopedEnv tz("TZ", "UTC");
   auto copied = std::make_shared<MzIOSDeviceNode>();
