@@ -156,9 +156,13 @@ SchemaCarvedRecords carveSchemaRecords(ScanContext& scan, const DatabaseLocation
     case SchemaCategory::Contacts:
       // No text to check against: the signature carver puts a contact's name together from
       // the person's parts in its own way, so the two need not agree on a contact both read.
-      keep(carved, "ScanDelContactInfo", carve::schemaContacts(schema, rows, joins),
-           [](const MzContactNode&) { return std::string(); });
-      break;
+      {
+        carve::ContactRecords earlier;
+        keep(carved, "ScanDelContactInfo", carve::schemaContacts(schema, rows, joins, &earlier),
+             [](const MzContactNode&) { return std::string(); });
+        for (auto& contact : earlier) carved.earlierContacts.emplace_back(std::move(contact));
+        break;
+      }
     case SchemaCategory::Calls:
       keep(carved, "ScanDelCallHistoryInfo", carve::schemaCalls(schema, rows, joins),
            [](const MzCallHistoryNode& r) { return r.callPhone; });
@@ -181,6 +185,10 @@ SchemaCarvedRecords carveSchemaRecords(ScanContext& scan, const DatabaseLocation
 
 std::size_t postSchemaCarvedRecords(ScanContext& scan, SchemaCarvedRecords& carved) {
   for (std::any& record : carved.records) scan.nc.post(carved.notification, std::move(record));
+  for (std::any& record : carved.earlierContacts) {
+    scan.nc.post("ScanContactEarlierVersionInfo", std::move(record));
+  }
+  carved.earlierContacts.clear();
   const std::size_t posted = carved.records.size();
   carved.records.clear();
   return posted;

@@ -31,6 +31,9 @@ struct SchemaCarvedRecords {
   const char* notification = nullptr;  // the category's deleted-records notification
   std::vector<std::any> records;       // each as the notification posts it
   carve::SignatureRecordCheck check;
+  // Earlier versions of live contacts, each with the live person's row id, posted by
+  // "ScanContactEarlierVersionInfo".
+  std::vector<std::any> earlierContacts;
 };
 
 // Carves the tables of `category` from the database of `location` and makes the records;

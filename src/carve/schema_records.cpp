@@ -255,7 +255,7 @@ MessageRecords schemaMessages(const TableSchema& schema, const std::vector<Carve
 }
 
 ContactRecords schemaContacts(const TableSchema& schema, const std::vector<CarvedRow>& rows,
-                              const SchemaRecordJoins& joins) {
+                              const SchemaRecordJoins& joins, ContactRecords* earlier) {
   // Carved values by the person they belong to.
   std::map<std::int64_t, std::vector<RowValues>> valuesOf;
   for (const RowValues& value : rowsOf(schema, rows, {"ABMultiValue"})) {
@@ -277,9 +277,11 @@ ContactRecords schemaContacts(const TableSchema& schema, const std::vector<Carve
   for (const auto& [rowid, name] : joins.personNames) liveNames.insert(name);
   for (const RowValues& person : rowsOf(schema, rows, {"ABPerson"})) {
     // An earlier version of a live person's row (its row id live, or without a row id under
-    // a live person's name) is no deleted contact.
+    // a live person's name) is no deleted contact; with its row id it is that person's.
     const auto id = person.rowid();
-    if (id ? joins.personNames.count(*id) != 0 : liveNames.count(personName(person)) != 0) {
+    const bool earlierOfLive = id && joins.personNames.count(*id) != 0;
+    if ((earlierOfLive && earlier == nullptr) ||
+        (!id && liveNames.count(personName(person)) != 0)) {
       continue;
     }
     auto contact = std::make_shared<MzContactNode>();
@@ -306,18 +308,19 @@ ContactRecords schemaContacts(const TableSchema& schema, const std::vector<Carve
         contact->contactCompany.empty()) {
       continue;
     }
-    out.push_back(std::move(contact));
+    (earlierOfLive ? *earlier : out).push_back(std::move(contact));
   }
   // Values of a person whose own row did not survive. A live person's carved values are
-  // numbers and addresses it had before: an earlier version of a live contact, left out.
+  // numbers and addresses it had before: an earlier version of a live contact.
   for (const auto& [person, values] : valuesOf) {
-    if (joined.count(person) != 0 || joins.personNames.count(person) != 0) continue;
+    const bool ofLive = joins.personNames.count(person) != 0;
+    if (joined.count(person) != 0 || (ofLive && earlier == nullptr)) continue;
     auto contact = std::make_shared<MzContactNode>();
     contact->origin = originOf(values.front().row());
     contact->rowid = static_cast<std::int32_t>(person);
     addValues(*contact, person);
     if (contact->values.empty()) continue;
-    out.push_back(std::move(contact));
+    (ofLive ? *earlier : out).push_back(std::move(contact));
   }
   return out;
 }

@@ -72,9 +72,11 @@ MessageRecords schemaMessages(const TableSchema& schema, const std::vector<Carve
 // whose record_id is its row id; and one, without a name, per person whose values were carved
 // but whose row was not. A value repeated within one contact is listed once (a number once by
 // its digits). Earlier versions of live persons are left out: a carved row with a live row id
-// (or, without a row id, with a live person's name) and carved values of a live person.
+// (or, without a row id, with a live person's name) and carved values of a live person. With
+// `earlier`, those with a live row id (rows and values) are put there instead, each with the
+// live person's row id.
 ContactRecords schemaContacts(const TableSchema& schema, const std::vector<CarvedRow>& rows,
-                              const SchemaRecordJoins& joins);
+                              const SchemaRecordJoins& joins, ContactRecords* earlier = nullptr);
 
 // One call per carved call or ZCALLRECORD row.
 CallRecords schemaCalls(const TableSchema& schema, const std::vector<CarvedRow>& rows,

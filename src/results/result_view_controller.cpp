@@ -64,6 +64,7 @@ MzResultViewController::MzResultViewController(NotificationCenter& center, Resul
       {"scanCalenderInfo", &MzResultViewController::scanCalenderInfoHandle},
       {"scanFaceTwitterInfo", &MzResultViewController::scanFaceTwitterInfoHandle},
       {"ScanDelContactInfo", &MzResultViewController::ScanDelContactInfomationHandle},
+      {"ScanContactEarlierVersionInfo", &MzResultViewController::ScanContactEarlierVersionHandle},
       {"ScanDelMessageInfo", &MzResultViewController::ScanDelMessageInfomationHandle},
       {"ScanDelNoteInfo", &MzResultViewController::ScanDelNoteInfomationHandle},
       {"ScanDelCallHistoryInfo", &MzResultViewController::ScanDelCallHistoryInfomationHandle},
@@ -180,6 +181,22 @@ void MzResultViewController::ScanMessageInfomationHandle(const std::any& object)
   ++BackUpFilesNum;
   ++messageNum;
   groupLiveMessage(messageTreeArray, message);
+}
+
+void MzResultViewController::ScanContactEarlierVersionHandle(const std::any& object) {
+  auto earlier = recordPayload<MzContactNode>(object);
+  if (earlier == nullptr || earlier->rowid < 0) return;
+  // The live contact of that row of the same database (its log's rows included).
+  const std::string& file = earlier->origin.file;
+  for (const auto& live : contactArray) {
+    if (live == nullptr || live->bDeleted || live->rowid != earlier->rowid ||
+        live->origin.kind != RecordOrigin::Kind::Live || live->origin.file.empty() ||
+        file.compare(0, live->origin.file.size(), live->origin.file) != 0) {
+      continue;
+    }
+    history_.add(live.get(), EarlierVersion{contactRecordText(*earlier), earlier->origin});
+    return;
+  }
 }
 
 void MzResultViewController::ScanDelContactInfomationHandle(const std::any& object) {

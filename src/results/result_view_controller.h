@@ -83,6 +83,8 @@ class MzResultViewController {
   void scanCalenderInfoHandle(const std::any& object);
   void scanFaceTwitterInfoHandle(const std::any& object);
   void ScanDelContactInfomationHandle(const std::any& object);
+  // An earlier version of a live contact (its rowid the live person's): into its history.
+  void ScanContactEarlierVersionHandle(const std::any& object);
   void ScanDelMessageInfomationHandle(const std::any& object);
   void ScanDelNoteInfomationHandle(const std::any& object);
   void ScanDelCallHistoryInfomationHandle(const std::any& object);

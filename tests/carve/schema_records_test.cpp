@@ -207,8 +207,15 @@ TEST(SchemaRecordsTest, ContactsJoinTheirValuesOnceEachAndLeaveEarlierVersionsOf
   EXPECT_EQ(phoneNumberSet(*numbers), std::vector<std::string>{"0701112233"});
   EXPECT_EQ(numbers->values.size(), 2u);
   EXPECT_TRUE(numbers->contactName.empty() || numbers == gone);
-  // A live person's removed number is an earlier version of a live contact: not deleted.
+  // A live person's removed number is an earlier version of a live contact: not deleted, but
+  // kept for that contact's history when asked for.
   EXPECT_EQ(live, nullptr);
+  carve::ContactRecords earlier;
+  EXPECT_EQ(carve::schemaContacts(carved.schema, carved.rows, joins, &earlier).size(),
+            contacts.size());
+  ASSERT_EQ(earlier.size(), 1u);
+  EXPECT_EQ(earlier[0]->rowid, 1);
+  EXPECT_NE(earlier[0]->contactPhone.find("0709998877"), std::string::npos);
 }
 
 TEST(SchemaRecordsTest, CallsOfBothDatabases) {
@@ -384,10 +391,18 @@ TEST(SchemaRecordsTest, TheResultsShowARecordOnceAndKeepEarlierVersionsOfLiveOne
           contact({"0701112233", "0702223344"},
                   RecordOrigin::carved("AddressBook.sqlitedb", 2, 9100,
                                        RecordOrigin::Place::RecordSignature)));
+  // So is a row of the same person the schema carver tells by its row id.
+  results.contactArray[0]->rowid = 4;
+  auto byRow = contact({"0709998877"}, RecordOrigin::carved("AddressBook.sqlitedb-wal", 2, 9200,
+                                                            RecordOrigin::Place::Freeblock));
+  byRow->rowid = 4;
+  nc.post("ScanContactEarlierVersionInfo", byRow);
   const auto& history = results.history().of(results.contactArray[0].get());
-  ASSERT_EQ(history.size(), 1u);
+  ASSERT_EQ(history.size(), 2u);
   EXPECT_EQ(history[0].origin.frame, 3);
   EXPECT_NE(history[0].text.find("070-222 33 44"), std::string::npos) << history[0].text;
+  EXPECT_NE(history[1].text.find("0709998877"), std::string::npos) << history[1].text;
+  EXPECT_EQ(results.delContactNum, 0);
 
   // A deleted person the record signature carver read whole, and the schema carver in two
   // parts (the person's row id lost): the name alone and the numbers alone are that contact.
