@@ -213,9 +213,7 @@ RecordOrigin originOf(const CarvedRow& row) {
       place = RecordOrigin::Place::Journal;
       break;
     case CarvedRecordPlace::kLiveOldVersion:
-      // A cell of the database file that the log removed: the origin's places have no name
-      // for it, so it is told by its file, page and offset alone.
-      place = RecordOrigin::Place::None;
+      place = RecordOrigin::Place::SupersededByLog;
       break;
   }
   return RecordOrigin::carved(row.file, row.page, row.offset, place);

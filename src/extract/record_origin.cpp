@@ -50,6 +50,8 @@ const char* placeName(RecordOrigin::Place place) {
       return "journal";
     case Place::RecordSignature:
       return "record signature";
+    case Place::SupersededByLog:
+      return "superseded by the log";
   }
   return "";
 }

@@ -7,8 +7,10 @@
 // the carver found it, and the kind of place: a freeblock, the unallocated gap of a page, a
 // freelist page, the bytes past a b-tree page's cells, an overflow page, a frame of the
 // write-ahead log (with the frame's number, the commit it belongs to and whether its checksum
-// holds), the rollback journal, or "record signature" for a record found by matching its
-// header bytes anywhere in a page, without knowing which of those places it lay in.
+// holds), the rollback journal, a live cell of the database file whose row the write-ahead
+// log has since removed or changed ("superseded by the log"), or "record signature" for a
+// record found by matching its header bytes anywhere in a page, without knowing which of
+// those places it lay in.
 //
 // A record a scanner made without either (a built-in bookmark) has no origin: its kind is
 // None, it renders as "" and gives no fields.
@@ -32,6 +34,7 @@ struct RecordOrigin {
     LogFrame,
     Journal,
     RecordSignature,
+    SupersededByLog,  // a live cell of the database file whose row the log removed or changed
   };
 
   Kind kind = Kind::None;
@@ -59,7 +62,8 @@ struct RecordOrigin {
 };
 
 // The place as a reader calls it: "freeblock", "unallocated", "freelist", "beyond b-tree",
-// "overflow", "log frame", "journal", "record signature"; "" for None.
+// "overflow", "log frame", "journal", "record signature", "superseded by the log"; "" for
+// None.
 const char* placeName(RecordOrigin::Place place);
 
 // The place with its particulars: a log frame as "log frame 3 of commit 2", followed by

@@ -17,6 +17,9 @@ TEST(RecordOrigin, TextAndFieldsSayWhatIsKnownOnly) {
             "carved from sms.db-wal, page 7, offset 28731 (log frame 3 of commit 2, bad checksum)");
   EXPECT_EQ(originText(RecordOrigin::carved("", 0, 512, RecordOrigin::Place::Freelist)),
             "carved, offset 512 (freelist)");
+  EXPECT_EQ(
+      originText(RecordOrigin::carved("sms.db", 3, 8300, RecordOrigin::Place::SupersededByLog)),
+      "carved from sms.db, page 3, offset 8300 (superseded by the log)");
   EXPECT_EQ(originText(RecordOrigin{}), "");
 
   EXPECT_EQ(originFields(frame), (Fields{{"kind", std::string("carved")},
