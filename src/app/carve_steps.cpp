@@ -124,14 +124,13 @@ StepOutcome scanDelMessageThread(ScanContext& scan) {
   }
   SchemaCarvedRecords schema = schemaRecordsOf(scan, opened, SchemaCategory::Messages);
   NameLookup& names = nameLookupOf(scan.lists);
-  carve::DelMessageSink sink{
-      [&names](const std::string& phone) { return names.name(phone); },
-      [&scan, &schema](std::shared_ptr<MzMessageNode> message) {
-        if (schema.check.misreads(message->origin, message->messageContent)) {
-          return;
-        }
-        scan.nc.post("ScanDelMessageInfo", std::any(std::move(message)));
-      }};
+  carve::DelMessageSink sink{[&names](const std::string& phone) { return names.name(phone); },
+                             [&scan, &schema](std::shared_ptr<MzMessageNode> message) {
+                               if (schema.check.misreads(message->origin, checkedText(*message))) {
+                                 return;
+                               }
+                               scan.nc.post("ScanDelMessageInfo", std::any(std::move(message)));
+                             }};
   carve::carveDeletedMessages(*opened.db,
                               carve::delMessageLayoutFor(scan.currentNodeIsiOS6Version, wal),
                               scan.lists.chatMessageArray, scan.lists.messageArray, sink);
@@ -178,7 +177,7 @@ StepOutcome scanDelCallHistoryThread(ScanContext& scan) {
       *opened.db, scan.currentNodeIsiOS6Version,
       [&names](const std::string& phone) { return names.name(phone); },
       [&scan, &schema](std::shared_ptr<MzCallHistoryNode> call) {
-        if (schema.check.misreads(call->origin, call->callPhone)) return;
+        if (schema.check.misreads(call->origin, checkedText(*call))) return;
         scan.nc.post("ScanDelCallHistoryInfo", std::move(call));
       },
       carvers);
@@ -224,7 +223,8 @@ StepOutcome ScanDelCalenderThread(ScanContext& scan) {
   SchemaCarvedRecords schema = schemaRecordsOf(scan, opened, SchemaCategory::Calendar);
   carveDeletedCalendarEvents(*opened.db, opened.db->isWalFile(), scan.currentNodeIsiOS6Version,
                              [&scan, &schema](std::shared_ptr<MzCalenderNode> event) {
-                               if (schema.check.misreads(event->origin, event->calTitle)) return;
+                               if (schema.check.misreads(event->origin, checkedText(*event)))
+                                 return;
                                scan.nc.post("scanDelCalenderInfo", std::move(event));
                              });
   postSchemaCarvedRecords(scan, schema);

@@ -134,6 +134,16 @@ std::optional<carve::CarveSources> readStoredCarveSources(const std::string& bac
                                    readCompanion(backupFolder, location, "-journal"));
 }
 
+std::string checkedText(const MzMessageNode& message) { return message.messageContent; }
+
+std::string checkedText(const MzCallHistoryNode& call) {
+  return call.callPhone.empty() ? "" : call.callPhone + '\x1f' + call.callDate;
+}
+
+std::string checkedText(const MzCalenderNode& event) {
+  return event.calTitle.empty() ? "" : event.calTitle + '\x1f' + event.startDate;
+}
+
 SchemaCarvedRecords carveSchemaRecords(ScanContext& scan, const DatabaseLocation& location,
                                        SchemaCategory category) {
   SchemaCarvedRecords carved;
@@ -151,7 +161,7 @@ SchemaCarvedRecords carveSchemaRecords(ScanContext& scan, const DatabaseLocation
   switch (category) {
     case SchemaCategory::Messages:
       keep(carved, "ScanDelMessageInfo", carve::schemaMessages(schema, rows, joins),
-           [](const MzMessageNode& r) { return r.messageContent; });
+           [](const MzMessageNode& r) { return checkedText(r); });
       break;
     case SchemaCategory::Contacts:
       // No text to check against: the signature carver puts a contact's name together from
@@ -165,7 +175,7 @@ SchemaCarvedRecords carveSchemaRecords(ScanContext& scan, const DatabaseLocation
       }
     case SchemaCategory::Calls:
       keep(carved, "ScanDelCallHistoryInfo", carve::schemaCalls(schema, rows, joins),
-           [](const MzCallHistoryNode& r) { return r.callPhone; });
+           [](const MzCallHistoryNode& r) { return checkedText(r); });
       break;
     case SchemaCategory::Notes:
       keep(carved, "ScanDelNoteInfo", carve::schemaNotes(schema, rows),
@@ -177,7 +187,7 @@ SchemaCarvedRecords carveSchemaRecords(ScanContext& scan, const DatabaseLocation
       break;
     case SchemaCategory::Calendar:
       keep(carved, "scanDelCalenderInfo", carve::schemaEvents(schema, rows, joins),
-           [](const MzCalenderNode& r) { return r.calTitle; });
+           [](const MzCalenderNode& r) { return checkedText(r); });
       break;
   }
   return carved;

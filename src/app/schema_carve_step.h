@@ -36,6 +36,13 @@ struct SchemaCarvedRecords {
   std::vector<std::any> earlierContacts;
 };
 
+// What a record of each category reads, as the check compares it between the two carvers:
+// a message's text, a call's number and date, an event's title and start ("" when the text,
+// number or title is missing: nothing to compare).
+std::string checkedText(const MzMessageNode& message);
+std::string checkedText(const MzCallHistoryNode& call);
+std::string checkedText(const MzCalenderNode& event);
+
 // Carves the tables of `category` from the database of `location` and makes the records;
 // none (and a check that leaves everything) when the database cannot be read.
 SchemaCarvedRecords carveSchemaRecords(ScanContext& scan, const DatabaseLocation& location,
