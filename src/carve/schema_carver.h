@@ -107,7 +107,9 @@ struct LiveCell {
 };
 using LiveCellSpans = std::unordered_map<std::int64_t, std::vector<LiveCell>>;
 
-// The records; with `liveCells`, also where the live cells lie.
+// The records; with `liveCells`, also where the live cells lie. The page versions are carved
+// on as many threads as the machine runs at once (up to eight); the rows and their order are
+// those one thread would make.
 std::vector<CarvedRow> carveTables(const CarveSources& sources, const TableSchema& schema,
                                    const CarveLimits& limits = {},
                                    LiveCellSpans* liveCells = nullptr);
