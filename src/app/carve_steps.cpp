@@ -82,7 +82,13 @@ std::optional<bool> deviceWroteWal(const std::string& backupFolder, const std::s
 void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan,
                           const carve::SignatureRecordCheck& check) {
   const DelContactSink sink{[&scan, &check](const std::shared_ptr<MzContactNode>& contact) {
-                              if (check.misreads(contact->origin, contact->contactName)) return;
+                              // A contact in a live person's cell is that person; one the schema
+                              // carver read alike at the same place (its name's parts in another
+                              // order) is its record.
+                              if (check.inLiveCell(contact->origin) ||
+                                  check.readsAlike(contact->origin, checkedText(*contact))) {
+                                return;
+                              }
                               scan.nc.post("ScanDelContactInfo", contact);
                             },
                             [&scan](std::int32_t percent) { scan.postProgress(percent); }};

@@ -3,6 +3,8 @@
 #include <any>
 #include <map>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <vector>
 
 #include "base/log.h"
@@ -11,6 +13,7 @@
 #include "carve/table_schema.h"
 #include "catalogue/stored_file.h"
 #include "catalogue/stored_plaintext.h"
+#include "extract/contact_phones.h"
 #include "extract/device_databases.h"
 #include "extract/name_lookup.h"
 #include "extract/step_database.h"
@@ -136,6 +139,17 @@ std::optional<carve::CarveSources> readStoredCarveSources(const std::string& bac
 
 std::string checkedText(const MzMessageNode& message) { return message.messageContent; }
 
+std::string checkedText(const MzContactNode& contact) {
+  std::set<std::string> words;
+  std::istringstream name(contact.contactName);
+  for (std::string word; name >> word;) words.insert(word);
+  std::string text;
+  for (const std::string& word : words) text += word + ' ';
+  text += '\x1f';
+  for (const std::string& number : phoneNumberSet(contact)) text += number + ' ';
+  return text;
+}
+
 std::string checkedText(const MzCallHistoryNode& call) {
   return call.callPhone.empty() ? "" : call.callPhone + '\x1f' + call.callDate;
 }
@@ -163,16 +177,13 @@ SchemaCarvedRecords carveSchemaRecords(ScanContext& scan, const DatabaseLocation
       keep(carved, "ScanDelMessageInfo", carve::schemaMessages(schema, rows, joins),
            [](const MzMessageNode& r) { return checkedText(r); });
       break;
-    case SchemaCategory::Contacts:
-      // No text to check against: the signature carver puts a contact's name together from
-      // the person's parts in its own way, so the two need not agree on a contact both read.
-      {
-        carve::ContactRecords earlier;
-        keep(carved, "ScanDelContactInfo", carve::schemaContacts(schema, rows, joins, &earlier),
-             [](const MzContactNode&) { return std::string(); });
-        for (auto& contact : earlier) carved.earlierContacts.emplace_back(std::move(contact));
-        break;
-      }
+    case SchemaCategory::Contacts: {
+      carve::ContactRecords earlier;
+      keep(carved, "ScanDelContactInfo", carve::schemaContacts(schema, rows, joins, &earlier),
+           [](const MzContactNode& r) { return checkedText(r); });
+      for (auto& contact : earlier) carved.earlierContacts.emplace_back(std::move(contact));
+      break;
+    }
     case SchemaCategory::Calls:
       keep(carved, "ScanDelCallHistoryInfo", carve::schemaCalls(schema, rows, joins),
            [](const MzCallHistoryNode& r) { return checkedText(r); });

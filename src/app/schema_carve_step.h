@@ -40,6 +40,9 @@ struct SchemaCarvedRecords {
 // a message's text, a call's number and date, an event's title and start ("" when the text,
 // number or title is missing: nothing to compare).
 std::string checkedText(const MzMessageNode& message);
+// A contact's name as the set of its words (the carvers order its parts differently) and its
+// numbers as a set.
+std::string checkedText(const MzContactNode& contact);
 std::string checkedText(const MzCallHistoryNode& call);
 std::string checkedText(const MzCalenderNode& event);
 

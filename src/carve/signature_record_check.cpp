@@ -43,26 +43,43 @@ void SignatureRecordCheck::addText(const RecordOrigin& origin, std::string princ
 
 bool SignatureRecordCheck::misreads(const RecordOrigin& origin,
                                     const std::string& principal) const {
+  if (inLiveCell(origin)) return true;
+  const std::string* text = textAt(origin);
+  return text != nullptr && *text != principal;
+}
+
+bool SignatureRecordCheck::inLiveCell(const RecordOrigin& origin) const {
   if (pageSize_ <= 0 || origin.page < 1 || origin.offset < 0) return false;
+  const auto live = liveCells_.find(origin.page);
+  if (live == liveCells_.end()) return false;
   const std::int64_t at = origin.offset - (origin.page - 1) * pageSize_;
-  if (const auto live = liveCells_.find(origin.page); live != liveCells_.end()) {
-    const auto& cells = live->second;
-    auto cell =
-        std::upper_bound(cells.begin(), cells.end(), at,
-                         [](std::int64_t value, const LiveCell& c) { return value < c.begin; });
-    if (cell != cells.begin() && at < std::prev(cell)->end) return true;
-  }
+  const auto& cells = live->second;
+  auto cell =
+      std::upper_bound(cells.begin(), cells.end(), at,
+                       [](std::int64_t value, const LiveCell& c) { return value < c.begin; });
+  return cell != cells.begin() && at < std::prev(cell)->end;
+}
+
+bool SignatureRecordCheck::readsAlike(const RecordOrigin& origin,
+                                      const std::string& principal) const {
+  const std::string* text = textAt(origin);
+  return text != nullptr && *text == principal;
+}
+
+const std::string* SignatureRecordCheck::textAt(const RecordOrigin& origin) const {
+  if (pageSize_ <= 0 || origin.page < 1 || origin.offset < 0) return nullptr;
   const auto page = spans_.find(origin.page);
-  if (page == spans_.end()) return false;
+  if (page == spans_.end()) return nullptr;
+  const std::int64_t at = origin.offset - (origin.page - 1) * pageSize_;
   const std::vector<Span>& spans = page->second;
   // The last span beginning at or before `at`: cells do not overlap.
   auto span = std::upper_bound(spans.begin(), spans.end(), at,
                                [](std::int64_t value, const Span& s) { return value < s.begin; });
-  if (span == spans.begin()) return false;
+  if (span == spans.begin()) return nullptr;
   --span;
-  if (at >= span->end) return false;
+  if (at >= span->end) return nullptr;
   const auto text = texts_.find(std::make_pair(span->file, span->offset));
-  return text != texts_.end() && text->second != principal;
+  return text == texts_.end() ? nullptr : &text->second;
 }
 
 }  // namespace carve

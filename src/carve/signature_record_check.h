@@ -40,8 +40,14 @@ class SignatureRecordCheck {
   void addText(const RecordOrigin& origin, std::string principal);
 
   // Whether a signature record found at `origin` (page and file offset in the database as it
-  // now stands) reading `principal` misreads a place the schema carver read otherwise.
+  // now stands) reading `principal` lies in a live cell or misreads a place the schema carver
+  // read otherwise.
   bool misreads(const RecordOrigin& origin, const std::string& principal) const;
+  // Whether `origin` lies in the bytes of a live cell of the checked tables.
+  bool inLiveCell(const RecordOrigin& origin) const;
+  // Whether the schema carver's record at that place reads `principal` too: the two carvers
+  // read the same record there.
+  bool readsAlike(const RecordOrigin& origin, const std::string& principal) const;
 
  private:
   struct Span {
@@ -52,6 +58,9 @@ class SignatureRecordCheck {
   std::int64_t pageSize_ = 0;
   std::unordered_map<std::int64_t, std::vector<Span>> spans_;  // page -> spans by begin
   LiveCellSpans liveCells_;
+
+  // The schema carver's text read at the place of `origin`, or null.
+  const std::string* textAt(const RecordOrigin& origin) const;
   std::map<std::pair<std::string, std::int64_t>, std::string> texts_;
 };
 

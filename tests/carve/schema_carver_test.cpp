@@ -224,9 +224,12 @@ TEST(SignatureRecordCheckTest, LeavesOutWhatLiesInALiveCellOrReadsTheSchemaCarve
   };
   EXPECT_TRUE(check.misreads(at(230), "Dentis"));    // cut short where the schema read more
   EXPECT_FALSE(check.misreads(at(230), "Dentist"));  // the same reading
-  EXPECT_TRUE(check.misreads(at(600), "Yoga"));      // a live event's bytes
-  EXPECT_FALSE(check.misreads(at(850), "Yoga"));     // a live row of another table
-  EXPECT_FALSE(check.misreads(at(450), "Yoga"));     // where neither found a record
+  EXPECT_TRUE(check.readsAlike(at(230), "Dentist"));
+  EXPECT_FALSE(check.readsAlike(at(230), "Dentis"));
+  EXPECT_TRUE(check.inLiveCell(at(600)));
+  EXPECT_TRUE(check.misreads(at(600), "Yoga"));   // a live event's bytes
+  EXPECT_FALSE(check.misreads(at(850), "Yoga"));  // a live row of another table
+  EXPECT_FALSE(check.misreads(at(450), "Yoga"));  // where neither found a record
   EXPECT_FALSE(carve::SignatureRecordCheck().misreads(at(600), "Yoga"));
 }
 
