@@ -629,6 +629,10 @@ class RowCollector {
     const auto seen = seen_.find(key);
     if (seen != seen_.end()) {
       CarvedRow& kept = rows_[seen->second];
+      if (context_.isLatest(*version_)) {
+        kept.repeatsOnNewestPages.push_back(CarvedRow::Span{
+            version_->page, found.offset - version_->offset, found.end - version_->offset});
+      }
       if (!found.rowid || kept.rowid == found.rowid) return;
       if (!kept.rowid) {
         kept.rowid = found.rowid;

@@ -89,6 +89,14 @@ struct CarvedRow {
   std::int64_t length = 0;
   std::int64_t pageStart = 0;  // where the page version begins in `file`
   bool newestPage = false;
+  // The other places on the pages as the database now stands where the same record was found
+  // and not kept again (see Repeats below): a reader of the current database finds it there
+  // too.
+  struct Span {
+    std::int64_t page = 0;
+    std::int64_t begin = 0, end = 0;  // within the page
+  };
+  std::vector<Span> repeatsOnNewestPages;
 };
 
 struct CarveLimits {

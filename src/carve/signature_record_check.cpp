@@ -30,6 +30,11 @@ SignatureRecordCheck::SignatureRecordCheck(const std::vector<CarvedRow>& rows,
     const std::int64_t begin = row.offset - row.pageStart;
     spans_[row.page].push_back(Span{begin, begin + row.length, row.file, row.offset});
   }
+  for (const CarvedRow& row : rows) {
+    for (const CarvedRow::Span& repeat : row.repeatsOnNewestPages) {
+      spans_[repeat.page].push_back(Span{repeat.begin, repeat.end, row.file, row.offset});
+    }
+  }
   for (auto& [page, spans] : spans_) {
     std::sort(spans.begin(), spans.end(),
               [](const Span& a, const Span& b) { return a.begin < b.begin; });

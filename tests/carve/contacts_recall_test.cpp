@@ -76,10 +76,11 @@ Recall measure(int generation, std::uint32_t seed) {
   }
   r.deleted = static_cast<int>(deleted.size());
   for (const auto& c : deleted) {
-    const std::string name = carvedName(c);
+    // Either carver's way of naming the contact (see below).
+    const std::string name = carvedName(c), shown = c.value("name", "");
     bool named = false, found = false;
     for (const auto& record : carved) {
-      if (record->contactName != name) continue;
+      if (record->contactName != name && record->contactName != shown) continue;
       named = true;
       for (const auto& phone : c["phones"]) {
         if (containsWord(record->contactPhone, phone.get<std::string>())) found = true;

@@ -212,6 +212,7 @@ TEST(SignatureRecordCheckTest, LeavesOutWhatLiesInALiveCellOrReadsTheSchemaCarve
   row.offset = row.pageStart + 200;
   row.length = 200;
   row.newestPage = true;
+  row.repeatsOnNewestPages = {{5, 1000, 1180}};  // the same record, found again on page 5
   carve::LiveCellSpans live;
   live[3] = {{500, 700, 0}, {800, 900, 1}};  // an event's cell, a location's
   carve::SignatureRecordCheck check({row}, live, schema, {"CalendarItem"}, 4096);
@@ -231,6 +232,10 @@ TEST(SignatureRecordCheckTest, LeavesOutWhatLiesInALiveCellOrReadsTheSchemaCarve
   EXPECT_FALSE(check.misreads(at(850), "Yoga"));  // a live row of another table
   EXPECT_FALSE(check.misreads(at(450), "Yoga"));  // where neither found a record
   EXPECT_FALSE(carve::SignatureRecordCheck().misreads(at(600), "Yoga"));
+  const RecordOrigin onPage5 = RecordOrigin::carved("Calendar.sqlitedb", 5, 4 * 4096 + 1001,
+                                                    RecordOrigin::Place::RecordSignature);
+  EXPECT_TRUE(check.misreads(onPage5, "Dentis"));  // the repeat's bytes read otherwise
+  EXPECT_TRUE(check.readsAlike(onPage5, "Dentist"));
 }
 
 TEST(SchemaCarverTest, RebuildsTheStartOfARecordAFreeblockOverwrote) {

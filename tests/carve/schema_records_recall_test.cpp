@@ -31,6 +31,7 @@
 #include "catalogue/stored_file.h"
 #include "contacts_volume.h"
 #include "extract/note_body_text.h"
+#include "extract/record_origin.h"
 #include "fixture_support.h"
 #include "messages_volume.h"
 #include "notes_volume.h"
@@ -192,6 +193,7 @@ std::vector<Item> truthItems(Category category, const json& truth) {
 // `schema` for the records that name a place other than "record signature".
 struct Posted {
   std::map<std::vector<Key>, bool> records;
+  std::map<std::vector<Key>, std::string> origins;  // the last origin posted with the keys
   bool originsComplete = true;
 };
 
@@ -201,8 +203,10 @@ void observe(StepHarness& step, const char* notification, Posted& posted,
   step.center.addObserver(notification, [&posted, keysOf](const std::any& o) {
     const auto record = std::any_cast<std::shared_ptr<T>>(o);
     const bool schema = record->origin.place != RecordOrigin::Place::RecordSignature;
-    bool& bySchema = posted.records[keysOf(*record)];
+    const std::vector<Key> keys = keysOf(*record);
+    bool& bySchema = posted.records[keys];
     bySchema = bySchema || schema;
+    posted.origins[keys] = originText(record->origin);
     if (schema) {
       const bool complete = record->origin.kind == RecordOrigin::Kind::Carved &&
                             !record->origin.file.empty() && record->origin.page > 0 &&
@@ -339,8 +343,8 @@ Figures measure(Category category, int generation) {
       ++f.falseRecords;
       f.schemaFalse += schema ? 1 : 0;
       if (verbose) {
-        std::printf("  false%s: %s | %s\n", schema ? " (schema)" : "", keys[0].first.c_str(),
-                    keys[0].second.c_str());
+        std::printf("  false%s: %s | %s (%s)\n", schema ? " (schema)" : "",
+                    keys[0].first.c_str(), keys[0].second.c_str(), posted.origins.at(keys).c_str());
       }
     }
   }
