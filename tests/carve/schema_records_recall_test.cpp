@@ -343,8 +343,8 @@ Figures measure(Category category, int generation) {
       ++f.falseRecords;
       f.schemaFalse += schema ? 1 : 0;
       if (verbose) {
-        std::printf("  false%s: %s | %s (%s)\n", schema ? " (schema)" : "",
-                    keys[0].first.c_str(), keys[0].second.c_str(), posted.origins.at(keys).c_str());
+        std::printf("  false%s: %s | %s (%s)\n", schema ? " (schema)" : "", keys[0].first.c_str(),
+                    keys[0].second.c_str(), posted.origins.at(keys).c_str());
       }
     }
   }
@@ -358,8 +358,8 @@ Figures measure(Category category, int generation) {
     ++f.deleted;
     bool held = false;
     for (const std::string& text : item.ceilingTexts) {
-      held = held || (!text.empty() && liveTexts.count(text) == 0 &&
-                      bytes.find(text) != std::string::npos);
+      held = held ||
+             (!text.empty() && liveTexts.count(text) == 0 && bytes.find(text) != std::string::npos);
     }
     auto has = [&](const std::set<Key>& keys) {
       return keys.count(item.key) != 0 ||
