@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "app/schema_carve_step.h"
@@ -80,18 +81,24 @@ std::optional<bool> deviceWroteWal(const std::string& backupFolder, const std::s
 }  // namespace
 
 void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan,
-                          const carve::SignatureRecordCheck& check) {
-  const DelContactSink sink{[&scan, &check](const std::shared_ptr<MzContactNode>& contact) {
-                              // A contact in a live person's cell is that person; one the schema
-                              // carver read alike at the same place (its name's parts in another
-                              // order) is its record.
-                              if (check.inLiveCell(contact->origin) ||
-                                  check.readsAlike(contact->origin, checkedText(*contact))) {
-                                return;
-                              }
-                              scan.nc.post("ScanDelContactInfo", contact);
-                            },
-                            [&scan](std::int32_t percent) { scan.postProgress(percent); }};
+                          const carve::SignatureRecordCheck& check,
+                          const std::unordered_set<std::int32_t>& knownPersons) {
+  const DelContactSink sink{
+      [&scan, &check, &knownPersons](const std::shared_ptr<MzContactNode>& contact) {
+        // A contact in a live person's cell is that person; one the schema
+        // carver read alike at the same place (its name's parts in another
+        // order) is its record.
+        if (check.inLiveCell(contact->origin) ||
+            check.readsAlike(contact->origin, checkedText(*contact))) {
+          return;
+        }
+        if (contact->contactName == "Unknown" &&
+            (contact->values.empty() || knownPersons.count(contact->rowid) != 0)) {
+          return;
+        }
+        scan.nc.post("ScanDelContactInfo", contact);
+      },
+      [&scan](std::int32_t percent) { scan.postProgress(percent); }};
   carveDeletedContacts(db, scan.bIOS7DeviceNode, scan.lists, sink);
 }
 
@@ -105,6 +112,21 @@ SchemaCarvedRecords schemaRecordsOf(ScanContext& scan, const CarveOpening& opene
   return carveSchemaRecords(scan, *opened.location, category);
 }
 
+// The persons whose values are accounted for: the live contacts' rows (the address book
+// never reuses a person's row id) and the persons the schema carver read with their row id.
+std::unordered_set<std::int32_t> knownPersonIds(const ScanLists& lists,
+                                                const SchemaCarvedRecords& schema) {
+  std::unordered_set<std::int32_t> ids;
+  for (const auto& contact : lists.contactArray) {
+    if (contact->rowid > 0) ids.insert(contact->rowid);
+  }
+  for (const std::any& record : schema.records) {
+    const auto* contact = std::any_cast<std::shared_ptr<MzContactNode>>(&record);
+    if (contact != nullptr && (*contact)->rowid > 0) ids.insert((*contact)->rowid);
+  }
+  return ids;
+}
+
 }  // namespace
 
 StepOutcome scanDelContactThread(ScanContext& scan) {
@@ -112,7 +134,9 @@ StepOutcome scanDelContactThread(ScanContext& scan) {
       {devicedb::kContactsKey, devicedb::kContacts.domain, devicedb::kContacts.path}};
   CarveOpening opened = openCarveDatabase(scan, candidates, "contactDB is not exist");
   SchemaCarvedRecords schema = schemaRecordsOf(scan, opened, SchemaCategory::Contacts);
-  if (opened.db) carveDeletedContacts(*opened.db, scan, schema.check);
+  if (opened.db) {
+    carveDeletedContacts(*opened.db, scan, schema.check, knownPersonIds(scan.lists, schema));
+  }
   postSchemaCarvedRecords(scan, schema);
   return opened.outcome;
 }

@@ -8,6 +8,9 @@
 // what carving is for) and the step ends "truncated" or "unreadable" with the copy's reason.
 #pragma once
 
+#include <cstdint>
+#include <unordered_set>
+
 #include "carve/page_walk.h"
 #include "carve/signature_record_check.h"
 #include "extract/scan_context.h"
@@ -21,6 +24,9 @@ StepOutcome ScanDelBookMarkThread(ScanContext& scan);
 StepOutcome ScanDelCalenderThread(ScanContext& scan);
 
 // The contacts carving of the step on a database already in memory, posting to the scan the
-// contacts `check` does not find misread.
+// contacts `check` does not find misread. A contact the carver could only call "Unknown" (the
+// values of a person whose row it did not find) is left out when that person is one of
+// `knownPersons`: a live person or one the schema carver read, whose values these are.
 void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan,
-                          const carve::SignatureRecordCheck& check = {});
+                          const carve::SignatureRecordCheck& check = {},
+                          const std::unordered_set<std::int32_t>& knownPersons = {});

@@ -229,8 +229,14 @@ Posted runStep(Category category, const std::string& folder, int generation) {
       step.run(scanDelMessageThread, six, seven);
       break;
     case Category::Contacts:
+      step.readContacts();
       observe<MzContactNode>(step, "ScanDelContactInfo", posted, [](const MzContactNode& c) {
-        return std::vector<Key>{{c.contactName, ""}};
+        std::vector<Key> keys{{c.contactName, ""}};
+        // The values of a person whose row was not found: they tell the item.
+        if (c.contactName == "Unknown") {
+          for (const MzContactValue& v : c.values) keys.push_back({"value", v.value});
+        }
+        return keys;
       });
       step.run(scanDelContactThread, six, seven);
       break;
@@ -315,6 +321,13 @@ Figures measure(Category category, int generation) {
   for (const Item& item : items) {
     known.insert(item.key);
     if (item.otherKey) known.insert(*item.otherKey);
+  }
+  for (const json& contact : result.truth.value("contacts", json::array())) {
+    for (const char* list : {"phones", "emails", "urls"}) {
+      for (const json& value : contact.value(list, json::array())) {
+        if (value.is_string()) known.insert({"value", value.get<std::string>()});
+      }
+    }
   }
   std::set<Key> all, bySchema;
   for (const auto& [keys, schema] : posted.records) {
