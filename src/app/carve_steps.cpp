@@ -78,6 +78,29 @@ std::optional<bool> deviceWroteWal(const std::string& backupFolder, const std::s
   return (*header)[18] == 0x02;
 }
 
+// The signature carver names the values of a person whose row it did not find "Unknown".
+bool isNameless(const MzContactNode& contact) {
+  return contact.contactName.empty() || contact.contactName == "Unknown";
+}
+
+bool carriesNothing(const MzContactNode& contact) {
+  return contact.values.empty() && contact.contactPhone.empty() && contact.contactEmail.empty() &&
+         contact.contactHomepage.empty() && contact.contactAdress.empty() &&
+         contact.contactCompany.empty() && contact.contactNote.empty() &&
+         contact.contactBirthday.empty() && (!contact.imageData || contact.imageData->empty());
+}
+
+// A value with a control byte in it was cut from the wrong place (a length or type byte
+// taken into the text): no number, address or web page holds one.
+bool holdsControlBytes(const MzContactNode& contact) {
+  for (const MzContactValue& value : contact.values) {
+    for (const char c : value.value) {
+      if (static_cast<unsigned char>(c) < 0x20) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan,
@@ -85,15 +108,17 @@ void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan,
                           const std::unordered_set<std::int32_t>& knownPersons) {
   const DelContactSink sink{
       [&scan, &check, &knownPersons](const std::shared_ptr<MzContactNode>& contact) {
-        // A contact in a live person's cell is that person; one the schema
-        // carver read alike at the same place (its name's parts in another
-        // order) is its record.
+        // A contact in a live person's cell is that person; one the schema carver read alike
+        // at the same place (its name's parts in another order) is its record.
         if (check.inLiveCell(contact->origin) ||
             check.readsAlike(contact->origin, checkedText(*contact))) {
           return;
         }
-        if (contact->contactName == "Unknown" &&
-            (contact->values.empty() || knownPersons.count(contact->rowid) != 0)) {
+        // One without a name adds no one when it carries nothing, when its values are misread
+        // or a known person's, or when the schema carver read its place otherwise.
+        if (isNameless(*contact) && (carriesNothing(*contact) || holdsControlBytes(*contact) ||
+                                     knownPersons.count(contact->rowid) != 0 ||
+                                     check.misreads(contact->origin, checkedText(*contact)))) {
           return;
         }
         scan.nc.post("ScanDelContactInfo", contact);

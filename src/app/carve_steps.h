@@ -24,9 +24,11 @@ StepOutcome ScanDelBookMarkThread(ScanContext& scan);
 StepOutcome ScanDelCalenderThread(ScanContext& scan);
 
 // The contacts carving of the step on a database already in memory, posting to the scan the
-// contacts `check` does not find misread. A contact the carver could only call "Unknown" (the
-// values of a person whose row it did not find) is left out when that person is one of
-// `knownPersons`: a live person or one the schema carver read, whose values these are.
+// contacts `check` does not find misread. A contact without a name (or the carver's "Unknown",
+// the values of a person whose row it did not find) is left out when it carries nothing, when
+// a value holds a control byte (cut from the wrong place), when its person is one of
+// `knownPersons` (a live person or one the schema carver read, whose values these are), or
+// when the schema carver read the same place otherwise.
 void carveDeletedContacts(const CarveDatabase& db, ScanContext& scan,
                           const carve::SignatureRecordCheck& check = {},
                           const std::unordered_set<std::int32_t>& knownPersons = {});
