@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <any>
 #include <cerrno>
 #include <cstring>
@@ -99,6 +100,11 @@ bool holdsControlBytes(const MzContactNode& contact) {
     }
   }
   return false;
+}
+
+bool hasReadableText(const std::string& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) > 0x20; });
 }
 
 }  // namespace
@@ -204,6 +210,11 @@ StepOutcome scanDelNoteThread(ScanContext& scan) {
   carveDeletedNotePages(*opened.db, opened.db->isWalFile(), scan.bIOS7DeviceNode,
                         scan.lists.noteArray, scan.lists.noteValueArray);
   for (auto& note : assembleDeletedNotes(scan.lists.noteArray, scan.lists.noteValueArray)) {
+    // A note read with neither title nor text (control bytes at most) is nothing to give back.
+    if (!hasReadableText(note->noteTitle) && !hasReadableText(note->noteContent) &&
+        note->attachments.empty()) {
+      continue;
+    }
     scan.nc.post("ScanDelNoteInfo", std::move(note));
   }
   if (opened.location) postSchemaCarvedRecords(scan, *opened.location, SchemaCategory::Notes);

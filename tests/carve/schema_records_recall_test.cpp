@@ -68,6 +68,7 @@ struct Floor {
   Category category;
   int generation;
   int percentOfCeiling;  // found * 100 >= ceiling * this
+  int mostFalse = 0;     // posted records of both carvers that match no item
 };
 
 struct Figures {
@@ -411,19 +412,23 @@ TEST_P(SchemaRecordsRecallTest, DeletedItemsComeBackWithTheirOrigin) {
   EXPECT_GE(f.found * 100, f.ceiling * floor.percentOfCeiling);
   EXPECT_GT(f.schemaFound, 0);
   EXPECT_LE(f.schemaFalse * 200, f.schemaCarved);  // at most 0.5 % of the schema carver's
+  EXPECT_LE(f.falseRecords, floor.mostFalse);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Floors, SchemaRecordsRecallTest,
     // Percent of the ceiling. The current Notes store keeps a deleted note as a live row in
     // Recently Deleted (its live scanner shows it): nothing of it is freed to carve.
-    ::testing::Values(Floor{Category::Messages, 5, 95}, Floor{Category::Messages, 6, 100},
-                      Floor{Category::Messages, 7, 100}, Floor{Category::Messages, 17, 100},
+    // Messages iOS 6 and 7: the signature carver reads a one-letter text ("C") out of old
+    // headers in a page's unallocated bytes, where the schema carver finds no record; notes
+    // iOS 5: it reads a note of a title cut short ("e 34") without its body.
+    ::testing::Values(Floor{Category::Messages, 5, 95}, Floor{Category::Messages, 6, 100, 1},
+                      Floor{Category::Messages, 7, 100, 1}, Floor{Category::Messages, 17, 100},
                       Floor{Category::Contacts, 5, 100}, Floor{Category::Contacts, 6, 100},
                       Floor{Category::Contacts, 7, 100}, Floor{Category::Contacts, 17, 100},
                       Floor{Category::Calls, 5, 100}, Floor{Category::Calls, 6, 100},
                       Floor{Category::Calls, 7, 100}, Floor{Category::Calls, 17, 100},
-                      Floor{Category::Notes, 5, 100}, Floor{Category::Notes, 6, 100},
+                      Floor{Category::Notes, 5, 100, 1}, Floor{Category::Notes, 6, 100},
                       Floor{Category::Notes, 7, 100}, Floor{Category::Bookmarks, 5, 100},
                       Floor{Category::Bookmarks, 6, 94}, Floor{Category::Bookmarks, 7, 100},
                       Floor{Category::Bookmarks, 17, 100}, Floor{Category::Calendar, 5, 100},
