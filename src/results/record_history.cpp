@@ -1,5 +1,14 @@
 #include "results/record_history.h"
 
+std::string EarlierVersion::line() const {
+  std::string out;
+  for (const auto& [label, value] : fields) {
+    if (!out.empty()) out += ", ";
+    out += label + ": " + value;
+  }
+  return out;
+}
+
 bool RecordHistory::add(const void* live, EarlierVersion version) {
   if (live == nullptr || version.origin.kind != RecordOrigin::Kind::Carved ||
       version.origin.place == RecordOrigin::Place::RecordSignature) {

@@ -14,13 +14,19 @@
 
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "extract/record_origin.h"
 
 struct EarlierVersion {
-  std::string text;  // the earlier version's fields, as its text export gives them
+  // The fields that have a value, labelled and ordered as the record's text export gives
+  // them: {"Phone", "+46 70 555 12 34"}.
+  std::vector<std::pair<std::string, std::string>> fields;
   RecordOrigin origin;
+
+  // The fields on one line: "Phone: +46 70 555 12 34, Email: anna@example.se".
+  std::string line() const;
 };
 
 class RecordHistory {

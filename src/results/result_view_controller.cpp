@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <initializer_list>
+#include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "base/conversions.h"
 #include "base/localization.h"
@@ -111,20 +114,60 @@ void MzResultViewController::fileLiveRecord(RecordList<T>& list, std::int32_t& c
 
 namespace {
 
-// An earlier version's fields as the detail pane lists them.
-std::string versionText(const MzContactNode& r) { return contactRecordText(r); }
-std::string versionText(const MzNoteNode& r) { return noteRecordText(r); }
-std::string versionText(const MzCallHistoryNode& r) { return callRecordText(r); }
-std::string versionText(const MzBookMarkNode& r) { return bookMarkRecordText(r); }
-std::string versionText(const MzCalenderNode& r) { return calenderRecordText(r); }
-std::string versionText(const MzMessageNode& r) { return r.messageDate + "  " + r.messageContent; }
+// An earlier version's fields as the detail pane lists them: those with a value, labelled as
+// the text export labels them.
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+Fields withValues(std::initializer_list<std::pair<const char*, std::string>> all) {
+  Fields fields;
+  for (const auto& [label, value] : all) {
+    const auto first = value.find_first_not_of(" \t\n");
+    if (first == std::string::npos) continue;
+    fields.emplace_back(label, value.substr(first, value.find_last_not_of(" \t\n") - first + 1));
+  }
+  return fields;
+}
+
+Fields versionFields(const MzContactNode& r) {
+  return withValues({{"Name", r.contactName},
+                     {"Phone", r.contactPhone},
+                     {"Email", r.contactEmail},
+                     {"Company", r.contactCompany},
+                     {"JobTitle", r.contactJobtitle},
+                     {"Home Page", r.contactHomepage},
+                     {"Birthday", r.contactBirthday},
+                     {"Note", r.contactNote}});
+}
+Fields versionFields(const MzNoteNode& r) {
+  return withValues({{"Title", r.noteTitle}, {"Note", r.noteContent}, {"Date", r.noteDate}});
+}
+Fields versionFields(const MzCallHistoryNode& r) {
+  return withValues({{"Name", r.callName.value_or("")},
+                     {"Phone", r.callPhone},
+                     {"Date", r.callDate},
+                     {"Type", callTypeText(r)},
+                     {"Duration", r.callDuration}});
+}
+Fields versionFields(const MzBookMarkNode& r) {
+  return withValues({{"Title", r.bookMarkTitle}, {"URL", r.bookMarkURL}});
+}
+Fields versionFields(const MzCalenderNode& r) {
+  return withValues({{"Title", r.calTitle},
+                     {"Note", r.calNote},
+                     {"Start Date", r.startDate},
+                     {"End Date", r.endDate},
+                     {"Location", r.location}});
+}
+Fields versionFields(const MzMessageNode& r) {
+  return withValues({{"Date", r.messageDate}, {"Text", r.messageContent}});
+}
 
 }  // namespace
 
 template <typename T>
 bool MzResultViewController::keptAsEarlierVersion(const T& record, const T* same) {
   if (same == nullptr) return false;
-  if (!same->bDeleted) history_.add(same, EarlierVersion{versionText(record), record.origin});
+  if (!same->bDeleted) history_.add(same, EarlierVersion{versionFields(record), record.origin});
   return true;
 }
 
@@ -194,7 +237,7 @@ void MzResultViewController::ScanContactEarlierVersionHandle(const std::any& obj
         file.compare(0, live->origin.file.size(), live->origin.file) != 0) {
       continue;
     }
-    history_.add(live.get(), EarlierVersion{contactRecordText(*earlier), earlier->origin});
+    history_.add(live.get(), EarlierVersion{versionFields(*earlier), earlier->origin});
     return;
   }
 }

@@ -57,8 +57,15 @@ QString historySection(const RecordHistory* history, const void* record) {
   QString html =
       "<h3 style='margin:12px 0 4px 0'>" + tr("Earlier versions").toHtmlEscaped() + "</h3>";
   for (const EarlierVersion& v : versions) {
-    html +=
-        "<p style='color:#5a6675'>" + esc(originText(v.origin)) + "<br/>" + esc(v.text) + "</p>";
+    QStringList rows;
+    for (const auto& [label, value] : v.fields) {
+      rows << QString(
+                  "<tr><td style='color:#5a6675;padding-right:12px;vertical-align:top'>%1</td>"
+                  "<td>%2</td></tr>")
+                  .arg(tr(label.c_str()).toHtmlEscaped(), esc(value));
+    }
+    html += "<p style='color:#5a6675;margin:8px 0 2px 0'>" + esc(originText(v.origin)) + "</p>" +
+            "<table>" + rows.join(QString()) + "</table>";
   }
   return html;
 }
@@ -235,7 +242,7 @@ QString conversation(const MzMessageTreeNode& c, const std::string& backupFolder
     // A live message's earlier versions, each with its text and where it was carved from.
     if (!m->bDeleted && history != nullptr) {
       for (const EarlierVersion& v : history->of(m.get())) {
-        notes += "<br/>" + (tr("Earlier version") + ": ").toHtmlEscaped() + esc(v.text) + " (" +
+        notes += "<br/>" + (tr("Earlier version") + ": ").toHtmlEscaped() + esc(v.line()) + " (" +
                  esc(originText(v.origin)) + ")";
       }
     }

@@ -400,8 +400,8 @@ TEST(SchemaRecordsTest, TheResultsShowARecordOnceAndKeepEarlierVersionsOfLiveOne
   const auto& history = results.history().of(results.contactArray[0].get());
   ASSERT_EQ(history.size(), 2u);
   EXPECT_EQ(history[0].origin.frame, 3);
-  EXPECT_NE(history[0].text.find("070-222 33 44"), std::string::npos) << history[0].text;
-  EXPECT_NE(history[1].text.find("0709998877"), std::string::npos) << history[1].text;
+  EXPECT_NE(history[0].line().find("070-222 33 44"), std::string::npos) << history[0].line();
+  EXPECT_NE(history[1].line().find("0709998877"), std::string::npos) << history[1].line();
   EXPECT_EQ(results.delContactNum, 0);
 
   // A deleted person the record signature carver read whole, and the schema carver in two

@@ -472,11 +472,11 @@ TEST(RecordPreview, ALiveRecordShowsItsEarlierVersionsWithTheirOrigin) {
   call->callDuration = "00:02:05";
   RecordHistory history;
   history.add(call.get(),
-              {"Number:+46705551234  Duration:00:00:41",
+              {{{"Phone", "+46705551234"}, {"Duration", "00:00:41"}},
                RecordOrigin::carved("call_history.db", 4, 12345, RecordOrigin::Place::Freeblock)});
   const QString html = recordPreviewHtml(call, "", &history);
   EXPECT_TRUE(html.contains("Earlier versions")) << html.toStdString();
-  EXPECT_TRUE(html.contains("Duration:00:00:41"));
+  EXPECT_TRUE(html.contains("00:00:41"));
   EXPECT_TRUE(html.contains("page 4, offset 12345 (freeblock)"));
   call->bDeleted = true;  // a deleted record has no history to show
   EXPECT_FALSE(recordPreviewHtml(call, "", &history).contains("Earlier versions"));
