@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <unordered_set>
@@ -271,17 +273,27 @@ ContactRecords schemaContacts(const TableSchema& schema, const std::vector<Carve
     }
     joined.insert(person);
   };
-  std::set<std::string> liveNames;
-  for (const auto& [rowid, name] : joins.personNames) liveNames.insert(name);
+  // Live persons by name; a name two live persons share tells no one.
+  std::map<std::string, std::optional<std::int64_t>> liveByName;
+  for (const auto& [rowid, name] : joins.personNames) {
+    const auto [it, added] = liveByName.emplace(name, rowid);
+    if (!added) it->second.reset();
+  }
   for (const RowValues& person : rowsOf(schema, rows, {"ABPerson"})) {
     // An earlier version of a live person's row (its row id live, or without a row id under
-    // a live person's name) is no deleted contact; with its row id it is that person's.
-    const auto id = person.rowid();
-    const bool earlierOfLive = id && joins.personNames.count(*id) != 0;
-    if ((earlierOfLive && earlier == nullptr) ||
-        (!id && liveNames.count(personName(person)) != 0)) {
-      continue;
+    // a live person's name) is no deleted contact; it is that person's, when the row id or a
+    // name no other live person has tells which.
+    auto id = person.rowid();
+    const bool byName = !id;
+    if (byName) {
+      const auto live = liveByName.find(personName(person));
+      if (live != liveByName.end()) {
+        if (!live->second || earlier == nullptr) continue;
+        id = live->second;
+      }
     }
+    const bool earlierOfLive = id && joins.personNames.count(*id) != 0;
+    if (earlierOfLive && earlier == nullptr) continue;
     auto contact = std::make_shared<MzContactNode>();
     contact->origin = originOf(person.row());
     contact->contactName = personName(person);
@@ -300,7 +312,8 @@ ContactRecords schemaContacts(const TableSchema& schema, const std::vector<Carve
     contact->contactNote = person.text("Note").value_or("");
     if (id) {
       contact->rowid = static_cast<std::int32_t>(*id);
-      addValues(*contact, *id);
+      // The person's carved values are not told to belong to a row found by its name alone.
+      if (!byName) addValues(*contact, *id);
     }
     if (contact->contactName.empty() && contact->values.empty() &&
         contact->contactCompany.empty()) {

@@ -73,8 +73,8 @@ MessageRecords schemaMessages(const TableSchema& schema, const std::vector<Carve
 // but whose row was not. A value repeated within one contact is listed once (a number once by
 // its digits). Earlier versions of live persons are left out: a carved row with a live row id
 // (or, without a row id, with a live person's name) and carved values of a live person. With
-// `earlier`, those with a live row id (rows and values) are put there instead, each with the
-// live person's row id.
+// `earlier`, they are put there instead, each with the live person's row id: a row without
+// one takes that of the one live person of its name (none when two live persons share it).
 ContactRecords schemaContacts(const TableSchema& schema, const std::vector<CarvedRow>& rows,
                               const SchemaRecordJoins& joins, ContactRecords* earlier = nullptr);
 
