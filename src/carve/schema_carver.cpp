@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <set>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -10,6 +12,7 @@
 
 #include "carve/btree_cells.h"
 #include "carve/database_map.h"
+#include "carve/index_entry_carver.h"
 #include "carve/record_fit.h"
 #include "carve/record_format.h"
 #include "carve/varint.h"
@@ -747,7 +750,31 @@ std::vector<CarvedRow> carveTables(const CarveSources& sources, const TableSchem
                                    const CarveLimits& limits, LiveCellSpans* liveCells) {
   const CarveContext context(sources, schema, limits);
   if (liveCells != nullptr) *liveCells = liveCellSpans(context);
-  return carveVersions(context);
+  std::vector<CarvedRow> rows = carveVersions(context);
+  if (!context.geometry.valid()) return rows;
+  // Freed index entries add the texts no record of their table holds.
+  std::vector<CarvedRow> entries = carveIndexEntries(
+      sources, schema, context.map,
+      [&context](const PageVersion& version) { return context.isLatest(version); });
+  if (entries.empty()) return rows;
+  std::set<std::string> tables, texts;
+  for (const CarvedRow& entry : entries) tables.insert(entry.table);
+  for (const CarvedRow& row : rows) {
+    if (tables.count(row.table) == 0) continue;
+    for (const SqlValue& value : row.values) {
+      if (value.kind == SqlValue::Kind::Text) texts.insert(row.table + '\x1f' + value.bytes);
+    }
+  }
+  for (CarvedRow& entry : entries) {
+    if (static_cast<std::int64_t>(rows.size()) >= limits.maxRows) break;
+    std::string text;
+    for (const SqlValue& value : entry.values) {
+      if (value.kind == SqlValue::Kind::Text) text = value.bytes;
+    }
+    if (!texts.insert(entry.table + '\x1f' + text).second) continue;
+    rows.push_back(std::move(entry));
+  }
+  return rows;
 }
 
 }  // namespace carve

@@ -17,7 +17,10 @@
 //    of the newest state reaches or that lies past the header's page count: whole cells, as a
 //    table leaf's cells when the page still has its header, else at every offset;
 //  - overflow chains of a cell found in any of these, followed while their pages are intact
-//    (bounded, cycle-safe): the record is marked kOverflow and keeps where its cell was.
+//    (bounded, cycle-safe): the record is marked kOverflow and keeps where its cell was;
+//  - freeblocks of the leaf pages of indexes on one TEXT column, on the pages as the database
+//    now stands (index_entry_carver.h): a text no record of its table holds is kept as a row
+//    of that table with the text and its rowid alone, in place kFreeblock.
 //
 // A record is kept when it fits a table (record_fit.h): as many serial types as the table has
 // columns or fewer (columns added later by ALTER TABLE are missing from old records), each

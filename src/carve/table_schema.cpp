@@ -309,6 +309,50 @@ std::optional<TableDefinition> parseCreateTable(std::string_view sql) {
   return table;
 }
 
+std::optional<IndexDefinition> parseCreateIndex(std::string_view sql) {
+  const std::vector<Token> tokens = tokenize(sql);
+  std::size_t i = 0;
+  auto at = [&](std::string_view keyword) { return i < tokens.size() && tokens[i].is(keyword); };
+  if (!at("CREATE")) return std::nullopt;
+  ++i;
+  if (at("UNIQUE")) ++i;
+  if (!at("INDEX")) return std::nullopt;
+  ++i;
+  if (i + 2 < tokens.size() && tokens[i].is("IF") && tokens[i + 1].is("NOT") &&
+      tokens[i + 2].is("EXISTS")) {
+    i += 3;
+  }
+  IndexDefinition index;
+  if (i >= tokens.size() || !isName(tokens[i])) return std::nullopt;
+  index.name = tokens[i++].text;
+  if (i + 1 < tokens.size() && tokens[i].punct('.') && isName(tokens[i + 1])) {
+    index.name = tokens[i + 1].text;
+    i += 2;
+  }
+  if (!at("ON")) return std::nullopt;
+  ++i;
+  if (i >= tokens.size() || !isName(tokens[i])) return std::nullopt;
+  index.table = tokens[i++].text;
+  if (i >= tokens.size() || !tokens[i].punct('(')) return std::nullopt;
+  ++i;
+  // Column names, each with an optional collation and order; anything else is an expression.
+  while (i < tokens.size()) {
+    if (!isName(tokens[i])) return std::nullopt;
+    index.columns.push_back(tokens[i++].text);
+    if (at("COLLATE")) {
+      i += 2;
+    }
+    if (at("ASC") || at("DESC")) ++i;
+    if (i < tokens.size() && tokens[i].punct(',')) {
+      ++i;
+      continue;
+    }
+    if (i < tokens.size() && tokens[i].punct(')')) return index;
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 const TableDefinition* TableSchema::table(std::string_view name) const {
   for (const auto& t : tables) {
     if (upper(t.name) == upper(name)) return &t;
@@ -340,6 +384,11 @@ TableSchema readTableSchema(const DatabaseImage& image, const SchemaWalkLimits& 
       schema.tables.push_back(std::move(*table));
     } else if (row.rootPage > 0) {
       schema.otherRootPages.push_back(row.rootPage);
+      if (row.type != "index") continue;
+      if (auto index = parseCreateIndex(row.sql)) {
+        index->rootPage = row.rootPage;
+        schema.indexes.push_back(std::move(*index));
+      }
     }
   }
   return schema;

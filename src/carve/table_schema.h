@@ -46,8 +46,21 @@ struct TableDefinition {
 // VIRTUAL TABLE and a CREATE TABLE ... AS SELECT have no columns to carve and give none).
 std::optional<TableDefinition> parseCreateTable(std::string_view sql);
 
+// An index on plain columns of a table ("CREATE INDEX i ON t (a COLLATE NOCASE, b DESC)"):
+// its entries are records of those columns' values followed by the row's rowid.
+struct IndexDefinition {
+  std::string name;
+  std::string table;
+  std::vector<std::string> columns;
+  std::int64_t rootPage = 0;
+};
+
+// Parses one CREATE INDEX text; none when it is none, or indexes an expression.
+std::optional<IndexDefinition> parseCreateIndex(std::string_view sql);
+
 struct TableSchema {
   std::vector<TableDefinition> tables;
+  std::vector<IndexDefinition> indexes;  // those whose text parsed (also in otherRootPages)
   // Root pages of the indexes (and of tables whose text did not parse): b-trees whose pages
   // hold no record of a table above.
   std::vector<std::int64_t> otherRootPages;

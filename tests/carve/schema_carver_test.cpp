@@ -9,9 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "carve/btree_cells.h"
 #include "carve/database_map.h"
+#include "carve/index_entry_carver.h"
 #include "carve/record_format.h"
 #include "carve/signature_record_check.h"
 #include "carve/table_schema.h"
@@ -172,6 +176,62 @@ TEST(TableSchemaTest, ReadsTheTablesOfADeviceDatabaseFromItsPages) {
   EXPECT_EQ(message->rowidAliasColumn(), 0);
   EXPECT_GT(message->rootPage, 1);
   EXPECT_FALSE(schema.otherRootPages.empty());  // the indexes
+}
+
+TEST(TableSchemaTest, ReadsTheIndexesOnPlainColumns) {
+  const auto index = carve::parseCreateIndex(
+      "CREATE UNIQUE INDEX IF NOT EXISTS main.\"by url\" ON bookmarks "
+      "(url COLLATE NOCASE, parent DESC)");
+  ASSERT_TRUE(index);
+  EXPECT_EQ(index->name, "by url");
+  EXPECT_EQ(index->table, "bookmarks");
+  EXPECT_EQ(index->columns, (std::vector<std::string>{"url", "parent"}));
+  for (const char* other : {"CREATE INDEX i ON t (lower(a))", "CREATE TABLE t (a)",
+                            "CREATE INDEX i ON t (a", "CREATE INDEX ON t (a)"}) {
+    EXPECT_FALSE(carve::parseCreateIndex(other)) << other;
+  }
+}
+
+// Bookmarks freed from the device's own bookmarks table: their entries of the URL index are
+// read back, two freed side by side among them, and no live bookmark's.
+TEST(IndexEntryCarverTest, ReadsTheFreedEntriesOfATextIndex) {
+  auto schemaFile = fixtures::loadSchema(fixtures::schemaPath(6, "Bookmarks.db"));
+  ASSERT_TRUE(schemaFile.has_value());
+  TempDir temp;
+  const std::string path = temp.sub("Bookmarks.db");
+  fixtures::DatabaseOptions options;
+  options.journal = JournalMode::Legacy;
+  std::string error;
+  auto db = fixtures::SchemaDatabase::create(path, *schemaFile, options, &error);
+  ASSERT_TRUE(db) << error;
+  for (int i = 1; i <= 12; ++i) {
+    db->insert("bookmarks", {{"id", std::int64_t{i}},
+                             {"title", "Page " + std::to_string(i)},
+                             {"url", "http://sv.example.org/artikel/" + std::to_string(i * 7)},
+                             {"order_index", std::int64_t{i}}});
+  }
+  // 35 and 42 are neighbours in the index: their entries free as one freeblock.
+  db->remove("bookmarks", "id IN (5, 6, 9)", {});
+  ASSERT_TRUE(db->close());
+  auto bytes = fixtures::readFileBytes(path);
+  ASSERT_TRUE(bytes);
+  const auto sources = CarveSources::read("Bookmarks.db", DatabaseImage(std::move(*bytes)));
+  const auto schema = carve::readTableSchema(sources.latest());
+  const auto map = carve::mapDatabase(sources.latest(), schema);
+  const auto rows = carve::carveIndexEntries(sources, schema, map,
+                                             [](const carve::PageVersion&) { return true; });
+  std::map<std::int64_t, std::string> found;
+  for (const CarvedRow& row : rows) {
+    EXPECT_EQ(row.table, "bookmarks");
+    EXPECT_EQ(row.place, CarvedRecordPlace::kFreeblock);
+    const auto* table = schema.table("bookmarks");
+    for (std::size_t c = 0; c < table->columns.size(); ++c) {
+      if (table->columns[c].name == "url") found[row.rowid.value_or(0)] = row.values[c].bytes;
+    }
+  }
+  EXPECT_EQ(found, (std::map<std::int64_t, std::string>{{5, "http://sv.example.org/artikel/35"},
+                                                        {6, "http://sv.example.org/artikel/42"},
+                                                        {9, "http://sv.example.org/artikel/63"}}));
 }
 
 TEST(DatabaseMapTest, ARecordReadInPlaceDigestsAsItsDecodedValues) {

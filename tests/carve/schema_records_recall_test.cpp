@@ -430,7 +430,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Floor{Category::Calls, 7, 100}, Floor{Category::Calls, 17, 100},
                       Floor{Category::Notes, 5, 100, 1}, Floor{Category::Notes, 6, 100},
                       Floor{Category::Notes, 7, 100}, Floor{Category::Bookmarks, 5, 100},
-                      Floor{Category::Bookmarks, 6, 94}, Floor{Category::Bookmarks, 7, 100},
+                      Floor{Category::Bookmarks, 6, 100}, Floor{Category::Bookmarks, 7, 100},
                       Floor{Category::Bookmarks, 17, 100}, Floor{Category::Calendar, 5, 100},
                       Floor{Category::Calendar, 6, 100}, Floor{Category::Calendar, 7, 100},
                       Floor{Category::Calendar, 17, 100}),
