@@ -3,7 +3,9 @@
 
 #include <nlohmann/json.hpp>
 #include <set>
+#include <string>
 
+#include "backup_builder.h"
 #include "backup_writer.h"
 #include "sample_backup.h"
 #include "support/folder_hash.h"
@@ -169,6 +171,44 @@ TEST_F(CliScan, ShowOneCategory) {
   EXPECT_EQ(retrievo({"show", tmp_->sub("missing"), "contacts"}).exitCode, 1);
   EXPECT_EQ(retrievo({"scan", "--help"}).exitCode, 0);
   EXPECT_EQ(retrievo({"show", "--help"}).exitCode, 0);
+}
+
+// The current-device sample, whose contacts the record signature carver was not made for:
+// every deleted contact shown is one the builder deleted, by its name or by its numbers
+// alone; no live contact's values and no empty record come back as deleted.
+TEST(CliScanCurrentDevice, TheDeletedContactsAreTheDeletedOnes) {
+  TempDir tmp;
+  const std::string folder = tmp.sub("Backup/" + fixtures::sampleBackupFolderName());
+  fixtures::BackupBuildResult built;
+  std::string error;
+  ASSERT_TRUE(fixtures::buildBackup(fixtures::currentDeviceDescription(), folder,
+                                    fixtures::currentDeviceBackup(), &built, &error))
+      << error;
+  std::set<std::string> names, numbers;
+  for (const auto& c : built.truth["contacts"]) {
+    if (!c.value("deleted", false)) continue;
+    names.insert(c.value("name", ""));
+    for (const auto& phone : c["phones"]) numbers.insert(phone.get<std::string>());
+  }
+  CommandResult r = retrievo({"show", folder, "contacts", "--deleted-only", "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::set<std::string> shown;
+  for (const auto& c : json::parse(r.out)) {
+    const std::string name = c.value("contactName", "");
+    std::size_t values = 0;
+    for (const auto& v : c["contactValues"]) {
+      ++values;
+      if (name.empty()) {
+        EXPECT_EQ(numbers.count(v.value("value", "")), 1u) << v.dump();
+      }
+    }
+    if (!name.empty()) {
+      EXPECT_EQ(names.count(name), 1u) << name;
+    }
+    EXPECT_TRUE(!name.empty() || values > 0) << c.dump();
+    shown.insert(name);
+  }
+  for (const std::string& name : names) EXPECT_EQ(shown.count(name), 1u) << name;
 }
 
 // The reading list's entries say what they are, in the table and in JSON; without a
