@@ -159,14 +159,21 @@ std::vector<CarvedRow> carveIndexEntries(const CarveSources& sources, const Tabl
     indexLeaves(latest, geometry, index.rootPage, 0, visited, leaves);
     for (const std::int64_t leaf : leaves) leafIndex.emplace(leaf, &index);
   }
+  // The largest live rowid of each indexed table.
+  std::unordered_map<int, std::int64_t> largestRowid;
+  for (const TextIndex& index : indexes) {
+    std::int64_t& largest = largestRowid[index.table];
+    for (const auto& [rowid, digest] : map.liveRows[static_cast<std::size_t>(index.table)]) {
+      largest = std::max(largest, rowid);
+    }
+  }
   for (const PageVersion& version : sources.versions()) {
     const auto found = leafIndex.find(version.page);
     if (found == leafIndex.end() || !isLatest(version)) continue;
     const TextIndex& index = *found->second;
     const TableDefinition& table = schema.tables[static_cast<std::size_t>(index.table)];
     const auto& live = map.liveRows[static_cast<std::size_t>(index.table)];
-    std::int64_t largest = 0;
-    for (const auto& [rowid, digest] : live) largest = std::max(largest, rowid);
+    const std::int64_t largest = largestRowid[index.table];
     const auto fits = [&](std::int64_t rowid) {
       return rowid >= 1 && rowid <= 2 * largest + 64 && live.count(rowid) == 0;
     };
@@ -176,11 +183,14 @@ std::vector<CarvedRow> carveIndexEntries(const CarveSources& sources, const Tabl
     if (pageOffset < 0 || pageOffset + geometry.pageSize > image.size()) continue;
     const auto header = readPageHeader(image, pageOffset, version.page == 1 ? 100 : 0, geometry);
     if (!header || header->kind != kIndexLeaf) continue;
+    // Freeblocks ascend and never overlap: a chain that does otherwise is damaged and ends
+    // there, which also keeps the work within the page's size.
     std::int64_t at = header->firstFreeblock;
-    std::int64_t previous = 0;
-    while (at != 0 && at > previous && pageOffset + at + 4 <= pageEnd) {
+    std::int64_t free = header->pointerArrayEnd;  // where the next freeblock may begin
+    while (at != 0 && at >= free && pageOffset + at + 4 <= pageEnd) {
       const std::int64_t begin = pageOffset + at;
       const std::int64_t end = std::min(begin + read16(image, begin + 2), pageEnd);
+      if (end < begin + 4) break;
       // The entries of the freeblock, front to back: one ends where an old freeblock header
       // whose size reaches the end begins, the last one at the end.
       std::int64_t entry = begin;
@@ -223,7 +233,7 @@ std::vector<CarvedRow> carveIndexEntries(const CarveSources& sources, const Tabl
         }
         entry = entryEnd;
       }
-      previous = at;
+      free = end - pageOffset;
       at = read16(image, begin);
     }
   }
