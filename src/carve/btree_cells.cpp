@@ -6,15 +6,6 @@
 
 namespace carve {
 
-std::uint32_t read32(const DatabaseImage& image, std::int64_t offset) {
-  return (std::uint32_t{image.at(offset)} << 24) | (std::uint32_t{image.at(offset + 1)} << 16) |
-         (std::uint32_t{image.at(offset + 2)} << 8) | std::uint32_t{image.at(offset + 3)};
-}
-
-std::uint32_t read16(const DatabaseImage& image, std::int64_t offset) {
-  return (std::uint32_t{image.at(offset)} << 8) | std::uint32_t{image.at(offset + 1)};
-}
-
 PageGeometry geometryWithPageSize(const DatabaseImage& image, std::int64_t pageSize) {
   PageGeometry geometry;
   if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0) return geometry;

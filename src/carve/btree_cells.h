@@ -79,7 +79,22 @@ std::optional<std::vector<std::uint8_t>> assemblePayload(
     const PageLookup& lookup, std::int64_t maxPages, std::int64_t* pagesUsed = nullptr);
 
 // Big-endian numbers of the image.
-std::uint32_t read32(const DatabaseImage& image, std::int64_t offset);
-std::uint32_t read16(const DatabaseImage& image, std::int64_t offset);
+// Inline: the carvers read them at every offset they probe.
+inline std::uint32_t read32(const DatabaseImage& image, std::int64_t offset) {
+  if (offset >= 0 && offset + 4 <= image.size()) {
+    const std::uint8_t* b = image.data() + offset;
+    return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
+           std::uint32_t{b[3]};
+  }
+  return (std::uint32_t{image.at(offset)} << 24) | (std::uint32_t{image.at(offset + 1)} << 16) |
+         (std::uint32_t{image.at(offset + 2)} << 8) | std::uint32_t{image.at(offset + 3)};
+}
+inline std::uint32_t read16(const DatabaseImage& image, std::int64_t offset) {
+  if (offset >= 0 && offset + 2 <= image.size()) {
+    const std::uint8_t* b = image.data() + offset;
+    return (std::uint32_t{b[0]} << 8) | std::uint32_t{b[1]};
+  }
+  return (std::uint32_t{image.at(offset)} << 8) | std::uint32_t{image.at(offset + 1)};
+}
 
 }  // namespace carve

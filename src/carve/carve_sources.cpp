@@ -20,19 +20,35 @@ bool validPageSize(std::int64_t size) {
 
 }  // namespace
 
-void logChecksum(const std::uint8_t* bytes, std::size_t n, bool bigEndian, std::uint32_t& s0,
-                 std::uint32_t& s1) {
-  auto word = [&](std::size_t at) {
-    if (bigEndian) {
+namespace {
+
+template <bool kBigEndian>
+void logChecksumOf(const std::uint8_t* bytes, std::size_t n, std::uint32_t& s0, std::uint32_t& s1) {
+  auto word = [bytes](std::size_t at) {
+    if constexpr (kBigEndian) {
       return (std::uint32_t{bytes[at]} << 24) | (std::uint32_t{bytes[at + 1]} << 16) |
              (std::uint32_t{bytes[at + 2]} << 8) | std::uint32_t{bytes[at + 3]};
     }
     return (std::uint32_t{bytes[at + 3]} << 24) | (std::uint32_t{bytes[at + 2]} << 16) |
            (std::uint32_t{bytes[at + 1]} << 8) | std::uint32_t{bytes[at]};
   };
+  std::uint32_t a = s0, b = s1;
   for (std::size_t at = 0; at + 8 <= n; at += 8) {
-    s0 += word(at) + s1;
-    s1 += word(at + 4) + s0;
+    a += word(at) + b;
+    b += word(at + 4) + a;
+  }
+  s0 = a;
+  s1 = b;
+}
+
+}  // namespace
+
+void logChecksum(const std::uint8_t* bytes, std::size_t n, bool bigEndian, std::uint32_t& s0,
+                 std::uint32_t& s1) {
+  if (bigEndian) {
+    logChecksumOf<true>(bytes, n, s0, s1);
+  } else {
+    logChecksumOf<false>(bytes, n, s0, s1);
   }
 }
 
@@ -71,7 +87,6 @@ void CarveSources::readLog(const CarveSourceLimits& limits) {
   logChecksum(header, 24, bigEndian, s0, s1);
   bool valid = s0 == read32(log, 24) && s1 == read32(log, 28);
   const std::int64_t frameSize = kFrameHeader + logPageSize;
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(frameSize));
   std::int64_t commit = 1;
   for (std::int64_t at = kLogHeader; at + frameSize <= log.size(); at += frameSize) {
     if (static_cast<std::int64_t>(frames_.size()) >= limits.maxLogFrames) break;
@@ -81,10 +96,9 @@ void CarveSources::readLog(const CarveSourceLimits& limits) {
     frame.commitSize = read32(log, at + 4);
     frame.offset = at + kFrameHeader;
     if (valid) {
-      log.copy(at, buffer.size(), buffer.data());
-      logChecksum(buffer.data(), 8, bigEndian, s0, s1);
-      logChecksum(buffer.data() + kFrameHeader, static_cast<std::size_t>(logPageSize), bigEndian,
-                  s0, s1);
+      const std::uint8_t* bytes = log.data() + at;  // the whole frame lies in the log
+      logChecksum(bytes, 8, bigEndian, s0, s1);
+      logChecksum(bytes + kFrameHeader, static_cast<std::size_t>(logPageSize), bigEndian, s0, s1);
       valid = read32(log, at + 8) == salt1 && read32(log, at + 12) == salt2 &&
               s0 == read32(log, at + 16) && s1 == read32(log, at + 20);
     }
@@ -149,16 +163,15 @@ void CarveSources::buildLatest() {
     latest_ = database_;
     return;
   }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size * pageSize_), 0);
-  database_.copy(0, std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(database_.size())),
-                 bytes.data());
+  // The file with the committed frames laid over it, later frames over earlier ones.
+  std::vector<DatabaseImage::Patch> patches;
   for (const LogFrame& frame : frames_) {
     if (frame.index > lastCommit) break;
-    if (frame.page > size) continue;
-    log_.copy(frame.offset, static_cast<std::size_t>(pageSize_),
-              bytes.data() + (frame.page - 1) * pageSize_);
+    if (frame.page > size || frame.offset + pageSize_ > log_.size()) continue;
+    patches.push_back({(frame.page - 1) * pageSize_, log_.data() + frame.offset,
+                       static_cast<std::size_t>(pageSize_)});
   }
-  latest_ = DatabaseImage(std::move(bytes));
+  latest_ = database_.patched(size * pageSize_, patches);
 }
 
 std::int64_t CarveSources::latestPageCount() const {

@@ -1,7 +1,11 @@
 #include "carve/database_map.h"
 
+#include <algorithm>
+#include <atomic>
 #include <bit>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "carve/digest.h"
 #include "carve/record_format.h"
@@ -10,23 +14,32 @@ namespace carve {
 
 namespace {
 
+// What one live row of a table leaf page adds to the map.
+struct LiveRow {
+  std::int64_t rowid = 0;
+  std::uint64_t payload = 0;            // payloadDigest, 0 when it could not be read
+  std::optional<std::uint64_t> values;  // recordValuesDigest, when the header reads
+  std::uint32_t overflow = 0;           // the first overflow page, 0 none
+};
+
+// A table leaf page reached by a table's b-tree.
+struct Leaf {
+  std::int64_t page = 0;
+  int owner = DatabaseMap::kOtherTree;
+};
+
 struct Walk {
   const TableSchema& schema;
   const DatabaseImage& image;
   const PageGeometry& geometry;
   const DatabaseMapLimits& limits;
   DatabaseMap& map;
-  RecordHeader header{};  // reused for every live row
+  std::vector<Leaf> leaves;  // in the order the walk reached them
 
   bool claim(std::int64_t page, int owner) {
     if (page < 1 || static_cast<std::int64_t>(map.owner.size()) >= limits.maxPages) return false;
     if ((page - 1) * geometry.pageSize + geometry.pageSize > image.size()) return false;
     return map.owner.emplace(page, owner).second;
-  }
-
-  std::optional<PagePlace> place(std::int64_t page) const {
-    if (page < 1) return std::nullopt;
-    return PagePlace{&image, (page - 1) * geometry.pageSize};
   }
 
   void markOverflow(std::uint32_t first) {
@@ -37,48 +50,121 @@ struct Walk {
     }
   }
 
+  // Claims the pages of a b-tree; its table leaf pages are read later (readLeaf).
   void tree(std::int64_t page, int owner, int depth) {
     if (depth > limits.maxDepth || !claim(page, owner)) return;
     const std::int64_t pageOffset = (page - 1) * geometry.pageSize;
     const auto header = readPageHeader(image, pageOffset, page == 1 ? 100 : 0, geometry);
     if (!header) return;
+    if (header->kind == kTableLeaf) {
+      leaves.push_back({page, owner});
+      return;
+    }
+    if (!header->interior()) return;
     const std::int64_t pageEnd = pageOffset + geometry.usable;
     for (std::int64_t i = 0; i < header->cellCount; ++i) {
       const std::int64_t cell = pageOffset + cellPointer(image, pageOffset, *header, i);
       if (cell < pageOffset || cell >= pageEnd) continue;
-      if (header->interior()) {
-        tree(read32(image, cell), owner, depth + 1);
-      } else if (header->kind == kTableLeaf) {
-        leafCell(cell, pageEnd, owner);
-      }
+      tree(read32(image, cell), owner, depth + 1);
     }
-    if (header->interior()) tree(header->rightChild, owner, depth + 1);
+    tree(header->rightChild, owner, depth + 1);
+  }
+};
+
+// Reads the rows of table leaf pages; only reads the image, so several run at once.
+class LeafReader {
+ public:
+  LeafReader(const TableSchema& schema, const DatabaseImage& image, const PageGeometry& geometry,
+             const DatabaseMapLimits& limits)
+      : schema_(schema), image_(image), geometry_(geometry), limits_(limits) {}
+
+  void read(const Leaf& leaf, std::vector<LiveRow>& rows) {
+    const std::int64_t pageOffset = (leaf.page - 1) * geometry_.pageSize;
+    const auto header = readPageHeader(image_, pageOffset, leaf.page == 1 ? 100 : 0, geometry_);
+    if (!header) return;
+    const std::int64_t pageEnd = pageOffset + geometry_.usable;
+    for (std::int64_t i = 0; i < header->cellCount; ++i) {
+      const std::int64_t cell = pageOffset + cellPointer(image_, pageOffset, *header, i);
+      if (cell < pageOffset || cell >= pageEnd) continue;
+      row(cell, pageEnd, leaf.owner, rows);
+    }
   }
 
-  void leafCell(std::int64_t at, std::int64_t pageEnd, int owner) {
-    const auto cell = tableCellAt(image, at, pageEnd, geometry);
+ private:
+  std::optional<PagePlace> place(std::int64_t page) const {
+    if (page < 1) return std::nullopt;
+    return PagePlace{&image_, (page - 1) * geometry_.pageSize};
+  }
+
+  void row(std::int64_t at, std::int64_t pageEnd, int owner, std::vector<LiveRow>& rows) {
+    const auto cell = tableCellAt(image_, at, pageEnd, geometry_);
     if (!cell) return;
-    if (cell->overflowPage != 0) markOverflow(cell->overflowPage);
-    if (owner < 0) return;
+    LiveRow live;
+    live.rowid = cell->rowid;
+    live.overflow = cell->overflowPage;
+    if (owner < 0) {
+      if (live.overflow != 0) rows.push_back(live);
+      return;
+    }
     // A payload all on its page is read where it lies; one that spilled is put together.
     std::optional<std::vector<std::uint8_t>> assembled;
-    const std::uint8_t* payload = image.data() + cell->payloadOffset;
+    const std::uint8_t* payload = image_.data() + cell->payloadOffset;
     std::size_t size = static_cast<std::size_t>(cell->localLength);
     if (cell->overflowPage != 0) {
       assembled = assemblePayload(
-          image, *cell, geometry, [this](std::int64_t p) { return place(p); },
-          limits.maxOverflowPages);
+          image_, *cell, geometry_, [this](std::int64_t p) { return place(p); },
+          limits_.maxOverflowPages);
       payload = assembled ? assembled->data() : nullptr;
       size = assembled ? assembled->size() : 0;
     }
-    map.liveRows[static_cast<std::size_t>(owner)][cell->rowid] =
-        payload != nullptr ? payloadDigest(payload, size) : 0;
-    if (payload == nullptr) return;
-    const TableDefinition& table = schema.tables[static_cast<std::size_t>(owner)];
-    if (!readRecordHeaderInto(payload, size, table.columns.size(), &header)) return;
-    map.liveValues[static_cast<std::size_t>(owner)].insert(recordValuesDigest(
-        header, payload + header.headerLength, table.columns.size(), table.rowidAliasColumn()));
+    if (payload != nullptr) {
+      live.payload = payloadDigest(payload, size);
+      const TableDefinition& table = schema_.tables[static_cast<std::size_t>(owner)];
+      if (readRecordHeaderInto(payload, size, table.columns.size(), &header_)) {
+        live.values = recordValuesDigest(header_, payload + header_.headerLength,
+                                         table.columns.size(), table.rowidAliasColumn());
+      }
+    }
+    rows.push_back(live);
   }
+
+  const TableSchema& schema_;
+  const DatabaseImage& image_;
+  const PageGeometry& geometry_;
+  const DatabaseMapLimits& limits_;
+  RecordHeader header_{};  // reused for every row
+};
+
+// The rows of `leaves`, one list per leaf, read on as many threads as the machine runs.
+std::vector<std::vector<LiveRow>> readLeaves(const std::vector<Leaf>& leaves,
+                                             const TableSchema& schema, const DatabaseImage& image,
+                                             const PageGeometry& geometry,
+                                             const DatabaseMapLimits& limits) {
+  std::vector<std::vector<LiveRow>> rows(leaves.size());
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    LeafReader reader(schema, image, geometry, limits);
+    for (std::size_t i; (i = next.fetch_add(1)) < leaves.size();) reader.read(leaves[i], rows[i]);
+  };
+  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  std::vector<std::thread> helpers;
+  for (unsigned t = 1; t < threads && leaves.size() > 64; ++t) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the others do the rest
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  return rows;
+}
+
+struct FreelistWalk {
+  const DatabaseImage& image;
+  const PageGeometry& geometry;
+  const DatabaseMapLimits& limits;
+  DatabaseMap& map;
 
   void freelist() {
     std::uint32_t trunk = read32(image, 32);
@@ -178,6 +264,8 @@ DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,
   if (!geometry.valid()) return map;
   map.headerPageCount = read32(image, 28);
   map.liveValues.resize(schema.tables.size());
+  map.owner.reserve(
+      static_cast<std::size_t>(std::min(image.size() / geometry.pageSize + 1, limits.maxPages)));
   Walk walk{schema, image, geometry, limits, map, {}};
   walk.tree(1, DatabaseMap::kOtherTree, 0);
   for (std::size_t t = 0; t < schema.tables.size(); ++t) {
@@ -188,7 +276,26 @@ DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,
     }
   }
   for (std::int64_t root : schema.otherRootPages) walk.tree(root, DatabaseMap::kOtherTree, 0);
-  walk.freelist();
+  const auto rows = readLeaves(walk.leaves, schema, image, geometry, limits);
+  std::vector<std::size_t> counts(schema.tables.size(), 0);
+  for (std::size_t i = 0; i < walk.leaves.size(); ++i) {
+    if (walk.leaves[i].owner >= 0)
+      counts[static_cast<std::size_t>(walk.leaves[i].owner)] += rows[i].size();
+  }
+  for (std::size_t t = 0; t < counts.size(); ++t) {
+    map.liveRows[t].reserve(counts[t]);
+    map.liveValues[t].reserve(counts[t]);
+  }
+  for (std::size_t i = 0; i < walk.leaves.size(); ++i) {
+    const int owner = walk.leaves[i].owner;
+    for (const LiveRow& row : rows[i]) {
+      if (row.overflow != 0) walk.markOverflow(row.overflow);
+      if (owner < 0) continue;
+      map.liveRows[static_cast<std::size_t>(owner)][row.rowid] = row.payload;
+      if (row.values) map.liveValues[static_cast<std::size_t>(owner)].insert(*row.values);
+    }
+  }
+  FreelistWalk{image, geometry, limits, map}.freelist();
   return map;
 }
 

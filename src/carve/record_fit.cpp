@@ -32,10 +32,9 @@ bool plausibleMagnitude(double v) {
 
 // A blob whose bytes are a text: valid UTF-8 of three bytes or more without control
 // characters.
-bool readsAsText(const std::string& bytes) {
-  if (bytes.size() < 3 || !validUtf8(bytes)) return false;
-  return std::none_of(bytes.begin(), bytes.end(),
-                      [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+bool readsAsText(const std::uint8_t* bytes, std::size_t n) {
+  if (n < 3 || !validUtf8(bytes, n)) return false;
+  return std::none_of(bytes, bytes + n, [](std::uint8_t c) { return c < 0x20; });
 }
 
 bool hasColumn(const TableDefinition& table, std::string_view name) {
@@ -55,11 +54,10 @@ bool plausibleDate(const SqlValue& value) {
   return true;
 }
 
-bool validUtf8(const std::string& bytes) {
+bool validUtf8(const std::uint8_t* bytes, std::size_t n) {
   std::size_t i = 0;
-  const std::size_t n = bytes.size();
   while (i < n) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
+    const std::uint8_t c = bytes[i];
     if (c == 0) return false;
     if (c < 0x80) {
       ++i;
@@ -81,7 +79,7 @@ bool validUtf8(const std::string& bytes) {
     }
     if (i + static_cast<std::size_t>(more) >= n) return false;
     for (int k = 1; k <= more; ++k) {
-      const auto d = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
+      const std::uint8_t d = bytes[i + static_cast<std::size_t>(k)];
       if ((d & 0xC0) != 0x80) return false;
       code = (code << 6) | (d & 0x3F);
     }
@@ -119,36 +117,54 @@ std::size_t TableFitter::minColumns(int table) const {
   return std::max<std::size_t>(std::min<std::size_t>(n, 2), (n + 1) / 2);
 }
 
-std::optional<std::vector<SqlValue>> TableFitter::fitTable(int table, const RecordHeader& header,
-                                                           const std::uint8_t* body,
-                                                           std::size_t bodyLength) const {
+bool TableFitter::fitsTable(int table, const RecordHeader& header, const std::uint8_t* body,
+                            std::size_t bodyLength) const {
   const TableDefinition& definition = schema_.tables[static_cast<std::size_t>(table)];
   const std::size_t m = header.serialTypes.size();
   const std::size_t n = definition.columns.size();
-  if (m > n || m < minColumns(table)) return std::nullopt;
-  if (header.bodyLength > static_cast<std::int64_t>(bodyLength)) return std::nullopt;
+  if (m > n || m < minColumns(table)) return false;
+  if (header.bodyLength > static_cast<std::int64_t>(bodyLength)) return false;
   for (std::size_t i = 0; i < m; ++i) {
-    if (!typeFits(table, i, header.serialTypes[i])) return std::nullopt;
+    if (!typeFits(table, i, header.serialTypes[i])) return false;
   }
+  // Each value is checked where it lies, without copying it out.
+  const auto& dates = dateColumns_[static_cast<std::size_t>(table)];
+  std::size_t at = 0;
+  std::size_t filled = 0;
+  for (std::size_t i = 0; i < m; ++i) {
+    const std::int64_t type = header.serialTypes[i];
+    const auto length = static_cast<std::size_t>(serialBodyLength(type));
+    const std::uint8_t* bytes = body + at;
+    at += length;
+    if (type >= 13 && type % 2 == 1) {
+      if (!validUtf8(bytes, length)) return false;
+    } else if (type >= 12) {
+      if (length > 0 && definition.columns[i].affinity == Affinity::Text &&
+          !readsAsText(bytes, length)) {
+        return false;
+      }
+    } else if (type != 0 && dates[i] && !plausibleDate(decodeValue(type, bytes))) {
+      return false;
+    }
+    if (type != 0 && !definition.columns[i].rowidAlias) ++filled;
+  }
+  return filled >= (n >= 4 ? 2u : 1u);
+}
+
+std::optional<std::vector<SqlValue>> TableFitter::fitTable(int table, const RecordHeader& header,
+                                                           const std::uint8_t* body,
+                                                           std::size_t bodyLength) const {
+  if (!fitsTable(table, header, body, bodyLength)) return std::nullopt;
+  const std::size_t m = header.serialTypes.size();
+  const std::size_t n = schema_.tables[static_cast<std::size_t>(table)].columns.size();
   std::vector<SqlValue> values;
   values.reserve(n);
   std::size_t at = 0;
-  std::size_t filled = 0;
-  const auto& dates = dateColumns_[static_cast<std::size_t>(table)];
   for (std::size_t i = 0; i < m; ++i) {
     const std::int64_t type = header.serialTypes[i];
-    SqlValue value = decodeValue(type, body + at);
+    values.push_back(decodeValue(type, body + at));
     at += static_cast<std::size_t>(serialBodyLength(type));
-    if (value.kind == SqlValue::Kind::Text && !validUtf8(value.bytes)) return std::nullopt;
-    if (value.kind == SqlValue::Kind::Blob && value.bytes.size() > 0 &&
-        definition.columns[i].affinity == Affinity::Text && !readsAsText(value.bytes)) {
-      return std::nullopt;
-    }
-    if (dates[i] && !plausibleDate(value)) return std::nullopt;
-    if (!value.isNull() && !definition.columns[i].rowidAlias) ++filled;
-    values.push_back(std::move(value));
   }
-  if (filled < (n >= 4 ? 2u : 1u)) return std::nullopt;
   values.resize(n);
   return values;
 }
@@ -159,7 +175,9 @@ std::optional<TableFitter::Fit> TableFitter::fit(const RecordHeader& header,
   if (owner >= 0 && static_cast<std::size_t>(owner) < schema_.tables.size()) {
     for (int t : carvable_) {
       if (t != owner) continue;
-      if (auto values = fitTable(owner, header, body, bodyLength)) return Fit{owner, *values};
+      if (auto values = fitTable(owner, header, body, bodyLength)) {
+        return Fit{owner, std::move(*values)};
+      }
     }
   }
   std::optional<Fit> best;

@@ -48,7 +48,10 @@ inline bool serialTypeFits(const TableColumn& column, std::int64_t type) {
 }
 
 bool plausibleDate(const SqlValue& value);
-bool validUtf8(const std::string& bytes);
+bool validUtf8(const std::uint8_t* bytes, std::size_t n);
+inline bool validUtf8(const std::string& bytes) {
+  return validUtf8(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
 
 class TableFitter {
  public:
@@ -64,6 +67,9 @@ class TableFitter {
   // carvable table with the closest column count. None when no table fits.
   std::optional<Fit> fit(const RecordHeader& header, const std::uint8_t* body,
                          std::size_t bodyLength, int owner) const;
+  // Whether the record fits table `table` alone, its values left unmade.
+  bool fitsTable(int table, const RecordHeader& header, const std::uint8_t* body,
+                 std::size_t bodyLength) const;
   // Whether the record fits table `table` alone; its values when it does.
   std::optional<std::vector<SqlValue>> fitTable(int table, const RecordHeader& header,
                                                 const std::uint8_t* body,

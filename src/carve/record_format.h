@@ -16,7 +16,24 @@ struct SpanVarint {
   std::uint64_t value = 0;
   int length = 0;
 };
-SpanVarint spanVarint(const std::uint8_t* bytes, std::size_t n);
+inline SpanVarint spanVarint(const std::uint8_t* bytes, std::size_t n) {
+  SpanVarint out;
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < 9 && i < n; ++i) {
+    if (i == 8) {
+      out.value = (value << 8) | bytes[i];
+      out.length = 9;
+      return out;
+    }
+    value = (value << 7) | (bytes[i] & 0x7F);
+    if ((bytes[i] & 0x80) == 0) {
+      out.value = value;
+      out.length = static_cast<int>(i + 1);
+      return out;
+    }
+  }
+  return out;
+}
 
 // The body length of serial type `type`; -1 for the reserved types 10 and 11.
 std::int64_t serialBodyLength(std::int64_t type);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstring>
 #include <set>
 #include <string>
 #include <system_error>
@@ -237,7 +238,23 @@ class PageCarver {
   void region(std::int64_t begin, std::int64_t end, Kind kind) {
     begin = std::max(begin, pageOffset_);
     end = std::min(end, pageEnd_);
+    const std::uint8_t* data = image_->data();
     for (std::int64_t at = begin; at + 4 <= end;) {
+      // Four zero bytes start neither a cell (a payload is never empty) nor a freeblock header
+      // (its size is never 0): every offset whose first four bytes lie in a run of zeros is
+      // passed over at once. Most free space is zeros.
+      if (std::uint32_t word = 0; std::memcpy(&word, data + at, 4), word == 0) {
+        std::int64_t nonzero = at + 4;
+        while (nonzero + 8 <= end) {
+          std::uint64_t eight = 0;
+          std::memcpy(&eight, data + nonzero, 8);
+          if (eight != 0) break;
+          nonzero += 8;
+        }
+        while (nonzero < end && data[nonzero] == 0) ++nonzero;
+        at = std::max(at + 1, nonzero - 3);
+        continue;
+      }
       // What a page held before it took its part may be any table's, told by itself.
       std::optional<Found> found = wholeCell(at, end, true, /*orAnyTable=*/true);
       if (!found) {
@@ -477,18 +494,15 @@ class PageCarver {
             header.serialTypes[0] = guess;
             header.bodyLength = bodies + (firstLost ? serialBodyLength(guess) : 0);
             if (headerEnd + header.bodyLength > end) continue;
-            auto values = fitter_.fitTable(t, header, bytes + (headerEnd - begin),
-                                           static_cast<std::size_t>(end - headerEnd));
-            if (!values) continue;
+            const std::uint8_t* body = bytes + (headerEnd - begin);
+            const auto bodySize = static_cast<std::size_t>(end - headerEnd);
+            if (!fitter_.fitsTable(t, header, body, bodySize)) continue;
             const std::int64_t recordEnd = headerEnd + header.bodyLength;
             // A guessed first type that is not the rowid's NULL decides where every body
             // lies: only a record that ends where the freeblock ends and holds a text
             // confirms the guess.
-            if (firstLost && !table.columns[0].rowidAlias &&
-                (recordEnd != end || !telling(*values, 0))) {
-              continue;
-            }
-            if (!telling(*values, m)) continue;
+            if (firstLost && !table.columns[0].rowidAlias && recordEnd != end) continue;
+            if (!tellingRecord(header, body)) continue;
             const int score =
                 (recordEnd == end ? 8 : 0) + (lengthChecked ? 4 : 0) + (m == n ? 2 : 0);
             // Where the page does not say which table it holds, a layout must also end where
@@ -499,6 +513,8 @@ class PageCarver {
             // A record of fewer than eight columns ends where its freeblock ends.
             if (m < 8 && recordEnd != end) continue;
             if (score <= bestScore) continue;
+            auto values = fitter_.fitTable(t, header, body, bodySize);
+            if (!values) continue;
             bestScore = score;
             Found found;
             found.table = t;
@@ -527,6 +543,23 @@ class PageCarver {
         plain = plain && (byte >= 0x20 || byte == '\n');
       }
       if (plain) return true;
+    }
+    return false;
+  }
+
+  // telling() of a record read in place, its header's bodies at `body` (all readable) and
+  // its texts valid UTF-8.
+  static bool tellingRecord(const RecordHeader& header, const std::uint8_t* body) {
+    std::size_t at = 0;
+    for (const std::int64_t type : header.serialTypes) {
+      const auto length = static_cast<std::size_t>(serialBodyLength(type));
+      const std::uint8_t* bytes = body + at;
+      at += length;
+      if (type < 13 || type % 2 == 0 || length < 3) continue;
+      if (std::all_of(bytes, bytes + length,
+                      [](std::uint8_t byte) { return byte >= 0x20 || byte == '\n'; })) {
+        return true;
+      }
     }
     return false;
   }

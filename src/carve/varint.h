@@ -29,7 +29,20 @@ inline constexpr int kMaxVarintLength = 9;
 // The varint that begins at `offset`, reading only bytes in [offset, end) that lie inside the
 // image; none when it does not end before `end` (or the image), or `offset` is before the
 // image.
-Varint varintAt(const DatabaseImage& file, std::int64_t offset, std::int64_t end);
+inline Varint varintAt(const DatabaseImage& file, std::int64_t offset, std::int64_t end) {
+  const std::int64_t stop = end < file.size() ? end : file.size();
+  if (offset < 0 || offset >= stop) return {};
+  const std::uint8_t* bytes = file.data() + offset;
+  const std::int64_t available = stop - offset;
+  std::uint64_t value = 0;
+  for (int k = 0; k < kMaxVarintLength - 1; ++k) {
+    if (k >= available) return {};
+    value = (value << 7) | (bytes[k] & 0x7F);
+    if ((bytes[k] & 0x80) == 0) return {value, k + 1};
+  }
+  if (available < kMaxVarintLength) return {};
+  return {(value << 8) | bytes[kMaxVarintLength - 1], kMaxVarintLength};
+}
 
 // As varintAt, with a value above 0xFFFFFFFF clamped to 0xFFFFFFFF, as SQLite does where it
 // reads a header length or a serial type into 32 bits: a serial type that large describes
