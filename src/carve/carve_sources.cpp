@@ -171,7 +171,18 @@ void CarveSources::buildLatest() {
     patches.push_back({(frame.page - 1) * pageSize_, log_.data() + frame.offset,
                        static_cast<std::size_t>(pageSize_)});
   }
-  latest_ = database_.patched(size * pageSize_, patches);
+  // Each page once, at its last committed frame, in the file's order: the pages of the file
+  // that a patch replaces are then read ahead in runs.
+  std::stable_sort(patches.begin(), patches.end(),
+                   [](const DatabaseImage::Patch& a, const DatabaseImage::Patch& b) {
+                     return a.offset < b.offset;
+                   });
+  std::vector<DatabaseImage::Patch> last;
+  for (std::size_t i = 0; i < patches.size(); ++i) {
+    if (i + 1 < patches.size() && patches[i + 1].offset == patches[i].offset) continue;
+    last.push_back(patches[i]);
+  }
+  latest_ = database_.patched(size * pageSize_, last);
 }
 
 std::int64_t CarveSources::latestPageCount() const {

@@ -104,6 +104,20 @@ TableFitter::TableFitter(const TableSchema& schema) : schema_(schema) {
     weak_.push_back(table.columns.size() <= 3 || untyped * 2 >= table.columns.size());
     textBlobs_.push_back(hasColumn(table, "Z_PK") && hasColumn(table, "Z_ENT"));
     dateColumns_.push_back(std::move(dates));
+    // One serial type of each kind stands for the kind: serialTypeFits() tells them alike.
+    constexpr std::int64_t kOfKind[] = {0, 1, 12, 13, 14};
+    std::vector<std::uint8_t> masks;
+    for (const auto& column : table.columns) {
+      std::uint8_t mask = 0;
+      for (int kind = 0; kind < 5; ++kind) {
+        const std::int64_t type = kOfKind[kind];
+        const bool textBlob =
+            textBlobs_.back() && column.affinity == Affinity::Text && type >= 12 && type % 2 == 0;
+        if (serialTypeFits(column, type) || textBlob) mask |= static_cast<std::uint8_t>(1 << kind);
+      }
+      masks.push_back(mask);
+    }
+    typeMasks_.push_back(std::move(masks));
     std::string lower(table.name);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (lower.rfind("sqlite_", 0) == 0 || table.withoutRowid) continue;

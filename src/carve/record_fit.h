@@ -78,9 +78,8 @@ class TableFitter {
   // Whether column `column` of `table` takes serial type `type`: serialTypeFits(), and a
   // blob in a TEXT column of a Core Data table (its bytes still to be read as text).
   bool typeFits(int table, std::size_t column, std::int64_t type) const {
-    const TableColumn& c = schema_.tables[static_cast<std::size_t>(table)].columns[column];
-    return serialTypeFits(c, type) || (textBlobs_[static_cast<std::size_t>(table)] &&
-                                       c.affinity == Affinity::Text && type >= 12 && type % 2 == 0);
+    const int kind = typeKind(type);
+    return kind >= 0 && ((typeMasks_[static_cast<std::size_t>(table)][column] >> kind) & 1) != 0;
   }
 
   // The tables carved (sqlite_* left out), by index into the schema's tables.
@@ -93,7 +92,19 @@ class TableFitter {
   const TableSchema& schema() const { return schema_; }
 
  private:
+  // Serial types by what a column may take: 0 NULL, 1 numbers (1 to 9), 2 the empty blob,
+  // 3 texts, 4 other blobs; -1 reserved.
+  static int typeKind(std::int64_t type) {
+    if (type < 0 || type == 10 || type == 11) return -1;
+    if (type == 0) return 0;
+    if (type <= 9) return 1;
+    if (type == 12) return 2;
+    return type % 2 == 1 ? 3 : 4;
+  }
+
   const TableSchema& schema_;
+  // Per table, per column: bit k set when the column takes serial types of kind k.
+  std::vector<std::vector<std::uint8_t>> typeMasks_;
   std::vector<int> carvable_;
   std::vector<bool> weak_;
   std::vector<bool> textBlobs_;  // Core Data tables: a blob in a TEXT column may be text

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <set>
 #include <string>
@@ -583,30 +584,40 @@ class PageCarver {
   }
 
   // What tells repeats apart: the table and its values, the rowid column left out (a
-  // freeblock loses it).
+  // freeblock loses it). Numbers go in as their eight bytes and texts with their length, so
+  // that no two different rows make the same key.
   static std::string repeatKey(const std::string& table, const std::vector<SqlValue>& values,
                                int alias) {
-    std::string key = table;
+    std::string key;
+    std::size_t size = table.size() + 1;
+    for (const SqlValue& v : values) size += 1 + 8 + v.bytes.size();
+    key.reserve(size);
+    key += table;
     key += '\x1f';
+    auto addWord = [&key](std::uint64_t word) {
+      char bytes[8];
+      std::memcpy(bytes, &word, 8);
+      key.append(bytes, 8);
+    };
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (static_cast<int>(i) == alias) continue;
       const SqlValue& v = values[i];
       key += static_cast<char>('0' + static_cast<int>(v.kind));
       switch (v.kind) {
         case SqlValue::Kind::Integer:
-          key += std::to_string(v.integer);
+          addWord(static_cast<std::uint64_t>(v.integer));
           break;
         case SqlValue::Kind::Real:
-          key += std::to_string(v.real);
+          addWord(std::bit_cast<std::uint64_t>(v.real));
           break;
         case SqlValue::Kind::Text:
         case SqlValue::Kind::Blob:
-          key += std::to_string(v.bytes.size()) + ':' + v.bytes;
+          addWord(v.bytes.size());
+          key += v.bytes;
           break;
         default:
           break;
       }
-      key += '\x1f';
     }
     return key;
   }
