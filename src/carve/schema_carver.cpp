@@ -14,6 +14,7 @@
 
 #include "carve/btree_cells.h"
 #include "carve/database_map.h"
+#include "carve/digest.h"
 #include "carve/index_entry_carver.h"
 #include "carve/record_fit.h"
 #include "carve/record_format.h"
@@ -86,11 +87,28 @@ struct CarveContext {
   std::unordered_map<std::int64_t, std::int64_t> latestFrame;  // page -> frame in the newest state
 };
 
+std::uint64_t hashOf(const std::string& key) {
+  Digest digest;
+  digest.addBytes(key.data(), key.size());
+  return digest.value();
+}
+
+// A repeat key with its hash, taken once.
+struct HashedKey {
+  std::uint64_t hash = 0;
+  std::string key;
+  bool operator==(const HashedKey& other) const { return hash == other.hash && key == other.key; }
+};
+struct HashedKeyHash {
+  std::size_t operator()(const HashedKey& key) const { return key.hash; }
+};
+
 // A record found in one page version, with the place it was found in.
 struct Finding {
   Found found;
   Kind kind = CarvedRecordPlace::kUnallocated;
-  std::string key;  // the table and values, which tell repeats apart
+  std::string key;            // the table and values, which tell repeats apart
+  std::uint64_t keyHash = 0;  // hashOf(key), taken on the carving thread
 };
 
 // Finds the records of one page version at a time. Each thread has its own: it keeps the
@@ -580,7 +598,8 @@ class PageCarver {
       found.values[static_cast<std::size_t>(alias)] = SqlValue::ofInteger(*found.rowid, 0);
     }
     std::string key = repeatKey(table.name, found.values, alias);
-    findings_.push_back(Finding{std::move(found), kind, std::move(key)});
+    const std::uint64_t hash = hashOf(key);
+    findings_.push_back(Finding{std::move(found), kind, std::move(key), hash});
   }
 
   // What tells repeats apart: the table and its values, the rowid column left out (a
@@ -658,6 +677,7 @@ class RowCollector {
 
   void add(std::vector<Finding>& findings, const PageVersion& version) {
     version_ = &version;
+    latest_ = context_.isLatest(version);
     for (Finding& finding : findings) emit(finding);
   }
 
@@ -672,11 +692,11 @@ class RowCollector {
     const Kind kind = finding.kind;
     const TableDefinition& table = schema_.tables[static_cast<std::size_t>(found.table)];
     const int alias = table.rowidAliasColumn();
-    std::string& key = finding.key;
+    HashedKey key{finding.keyHash, std::move(finding.key)};
     const auto seen = seen_.find(key);
     if (seen != seen_.end()) {
       CarvedRow& kept = rows_[seen->second];
-      if (context_.isLatest(*version_)) {
+      if (latest_) {
         kept.repeatsOnNewestPages.push_back(CarvedRow::Span{
             version_->page, found.offset - version_->offset, found.end - version_->offset});
       }
@@ -689,7 +709,8 @@ class RowCollector {
         return;
       }
       // The same values under another rowid: a row of its own.
-      key += "#" + std::to_string(*found.rowid);
+      key.key += "#" + std::to_string(*found.rowid);
+      key.hash = hashOf(key.key);
       if (seen_.count(key) != 0) return;
     }
     seen_.emplace(std::move(key), rows_.size());
@@ -709,7 +730,7 @@ class RowCollector {
     row.headerRebuilt = found.rebuilt;
     row.length = found.end - found.offset;
     row.pageStart = version_->offset;
-    row.newestPage = context_.isLatest(*version_);
+    row.newestPage = latest_;
     rows_.push_back(std::move(row));
   }
 
@@ -717,9 +738,10 @@ class RowCollector {
   const CarveSources& sources_;
   const TableSchema& schema_;
   const CarveLimits& limits_;
-  std::unordered_map<std::string, std::size_t> seen_;
+  std::unordered_map<HashedKey, std::size_t, HashedKeyHash> seen_;
   std::vector<CarvedRow> rows_;
   const PageVersion* version_ = nullptr;
+  bool latest_ = false;  // whether the version is the page as the database now stands
 };
 
 // Carves the page versions, in batches, on as many threads as the machine runs at once,
@@ -734,7 +756,15 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
   }
   const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
   constexpr std::size_t kBatch = 4096;
-  std::vector<std::vector<Finding>> findings;
+  // While the helpers carve a batch, this thread collects the batch before it, then carves too.
+  std::vector<std::vector<Finding>> findings, previous;
+  std::size_t previousFirst = 0;
+  auto collect = [&] {
+    for (std::size_t i = 0; i < previous.size() && !collector.full(); ++i) {
+      collector.add(previous[i], versions[previousFirst + i]);
+    }
+    previous.clear();
+  };
   for (std::size_t first = 0; first < versions.size() && !collector.full(); first += kBatch) {
     const std::size_t count = std::min(kBatch, versions.size() - first);
     findings.assign(count, {});
@@ -753,12 +783,13 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
         break;  // no more threads to be had: the others do the rest
       }
     }
+    collect();
     work();
     for (std::thread& helper : helpers) helper.join();
-    for (std::size_t i = 0; i < count && !collector.full(); ++i) {
-      collector.add(findings[i], versions[first + i]);
-    }
+    std::swap(findings, previous);
+    previousFirst = first;
   }
+  collect();
   return collector.take();
 }
 
