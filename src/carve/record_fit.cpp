@@ -169,32 +169,33 @@ std::optional<std::vector<SqlValue>> TableFitter::fitTable(int table, const Reco
                                                            const std::uint8_t* body,
                                                            std::size_t bodyLength) const {
   if (!fitsTable(table, header, body, bodyLength)) return std::nullopt;
+  return valuesOf(table, header, body);
+}
+
+std::vector<SqlValue> TableFitter::valuesOf(int table, const RecordHeader& header,
+                                            const std::uint8_t* body) const {
   const std::size_t m = header.serialTypes.size();
   const std::size_t n = schema_.tables[static_cast<std::size_t>(table)].columns.size();
   std::vector<SqlValue> values;
-  values.reserve(n);
+  values.reserve(std::max(n, m));
   std::size_t at = 0;
   for (std::size_t i = 0; i < m; ++i) {
     const std::int64_t type = header.serialTypes[i];
     values.push_back(decodeValue(type, body + at));
     at += static_cast<std::size_t>(serialBodyLength(type));
   }
-  values.resize(n);
+  values.resize(std::max(n, m));
   return values;
 }
 
-std::optional<TableFitter::Fit> TableFitter::fit(const RecordHeader& header,
-                                                 const std::uint8_t* body, std::size_t bodyLength,
-                                                 int owner) const {
+std::optional<int> TableFitter::fittingTable(const RecordHeader& header, const std::uint8_t* body,
+                                             std::size_t bodyLength, int owner) const {
   if (owner >= 0 && static_cast<std::size_t>(owner) < schema_.tables.size()) {
     for (int t : carvable_) {
-      if (t != owner) continue;
-      if (auto values = fitTable(owner, header, body, bodyLength)) {
-        return Fit{owner, std::move(*values)};
-      }
+      if (t == owner && fitsTable(owner, header, body, bodyLength)) return owner;
     }
   }
-  std::optional<Fit> best;
+  std::optional<int> best;
   std::size_t bestGap = 0;
   for (int t : carvable_) {
     if (t == owner || weak_[static_cast<std::size_t>(t)]) continue;
@@ -202,12 +203,22 @@ std::optional<TableFitter::Fit> TableFitter::fit(const RecordHeader& header,
     if (n < header.serialTypes.size()) continue;
     const std::size_t gap = n - header.serialTypes.size();
     if (best && gap >= bestGap) continue;
-    if (auto values = fitTable(t, header, body, bodyLength)) {
-      best = Fit{t, std::move(*values)};
+    if (fitsTable(t, header, body, bodyLength)) {
+      best = t;
       bestGap = gap;
     }
   }
   return best;
+}
+
+std::optional<TableFitter::Fit> TableFitter::fit(const RecordHeader& header,
+                                                 const std::uint8_t* body, std::size_t bodyLength,
+                                                 int owner) const {
+  const auto table = fittingTable(header, body, bodyLength, owner);
+  if (!table) return std::nullopt;
+  auto values = fitTable(*table, header, body, bodyLength);
+  if (!values) return std::nullopt;
+  return Fit{*table, std::move(*values)};
 }
 
 }  // namespace carve

@@ -67,9 +67,16 @@ class TableFitter {
   // carvable table with the closest column count. None when no table fits.
   std::optional<Fit> fit(const RecordHeader& header, const std::uint8_t* body,
                          std::size_t bodyLength, int owner) const;
+  // The table fit() would choose, its values left unmade.
+  std::optional<int> fittingTable(const RecordHeader& header, const std::uint8_t* body,
+                                  std::size_t bodyLength, int owner) const;
   // Whether the record fits table `table` alone, its values left unmade.
   bool fitsTable(int table, const RecordHeader& header, const std::uint8_t* body,
                  std::size_t bodyLength) const;
+  // The values of a record that fitsTable() took: one per column of `table`, missing ones
+  // NULL.
+  std::vector<SqlValue> valuesOf(int table, const RecordHeader& header,
+                                 const std::uint8_t* body) const;
   // Whether the record fits table `table` alone; its values when it does.
   std::optional<std::vector<SqlValue>> fitTable(int table, const RecordHeader& header,
                                                 const std::uint8_t* body,

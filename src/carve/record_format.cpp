@@ -6,15 +6,6 @@
 
 namespace carve {
 
-std::int64_t serialBodyLength(std::int64_t type) {
-  if (type < 0 || type == 10 || type == 11) return -1;
-  if (type <= 4) return type;
-  if (type == 5) return 6;
-  if (type == 6 || type == 7) return 8;
-  if (type <= 11) return 0;
-  return (type - 12) / 2;
-}
-
 namespace {
 
 // The serial types in [0, n) of `bytes`; false as soon as there are more than `maxColumns`

@@ -36,7 +36,14 @@ inline SpanVarint spanVarint(const std::uint8_t* bytes, std::size_t n) {
 }
 
 // The body length of serial type `type`; -1 for the reserved types 10 and 11.
-std::int64_t serialBodyLength(std::int64_t type);
+inline std::int64_t serialBodyLength(std::int64_t type) {
+  if (type < 0 || type == 10 || type == 11) return -1;
+  if (type <= 4) return type;
+  if (type == 5) return 6;
+  if (type == 6 || type == 7) return 8;
+  if (type <= 11) return 0;
+  return (type - 12) / 2;
+}
 
 struct RecordHeader {
   std::int64_t headerLength = 0;

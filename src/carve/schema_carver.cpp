@@ -330,7 +330,7 @@ class PageCarver {
     if (!payload) return std::nullopt;
     const auto skip = static_cast<std::size_t>(headerEnd - payloadStart);
     auto values = fitter_.fitTable(t, header, payload->data() + skip, payload->size() - skip);
-    if (!values || !telling(*values, header.serialTypes.size())) return std::nullopt;
+    if (!values || !tellingRecord(header, payload->data() + skip)) return std::nullopt;
     Found found;
     found.table = t;
     found.values = std::move(*values);
@@ -371,20 +371,23 @@ class PageCarver {
       return std::nullopt;
     }
     RecordHeader& header = header_;
-    auto fit = fitter_.fit(header, payload + header.headerLength,
-                           size - static_cast<std::size_t>(header.headerLength), owner_);
-    if (!fit || cell->rowid < 1) return std::nullopt;  // SQLite gives rowids from 1 up
-    const bool ownTable = pageTable_ != kAnyTable && fit->table == pageTable_;
+    if (cell->rowid < 1) return std::nullopt;  // SQLite gives rowids from 1 up
+    // The table is chosen and the record judged where it lies; its values are made last.
+    const std::uint8_t* body = payload + header.headerLength;
+    const std::size_t bodySize = size - static_cast<std::size_t>(header.headerLength);
+    const auto table = fitter_.fittingTable(header, body, bodySize, owner_);
+    if (!table) return std::nullopt;
+    const bool ownTable = pageTable_ != kAnyTable && *table == pageTable_;
     if (pageTable_ != kAnyTable && !ownTable && !orAnyTable) return std::nullopt;
-    if (!ownTable && !telling(fit->values, header.serialTypes.size())) return std::nullopt;
+    if (!ownTable && !tellingRecord(header, body)) return std::nullopt;
     if (onlyGone) {
-      const auto& live = map_.liveRows[static_cast<std::size_t>(fit->table)];
+      const auto& live = map_.liveRows[static_cast<std::size_t>(*table)];
       const auto row = live.find(cell->rowid);
       if (row != live.end() && row->second == payloadDigest(payload, size)) return std::nullopt;
     }
     Found found;
-    found.table = fit->table;
-    found.values = std::move(fit->values);
+    found.table = *table;
+    found.values = fitter_.valuesOf(*table, header, body);
     found.rowid = cell->rowid;
     found.offset = at;
     found.end = cell->end;
@@ -532,12 +535,10 @@ class PageCarver {
             // A record of fewer than eight columns ends where its freeblock ends.
             if (m < 8 && recordEnd != end) continue;
             if (score <= bestScore) continue;
-            auto values = fitter_.fitTable(t, header, body, bodySize);
-            if (!values) continue;
             bestScore = score;
             Found found;
             found.table = t;
-            found.values = std::move(*values);
+            found.values = fitter_.valuesOf(t, header, body);
             found.offset = begin;
             found.end = recordEnd;
             found.storedColumns = static_cast<int>(m);
@@ -552,22 +553,8 @@ class PageCarver {
 
   // Whether a record says enough to be told from chance bytes (where the page does not say
   // which table it holds, or its header's start is rebuilt): a valid text of three bytes or
-  // more. Integers alone fit too much of what free space holds.
-  static bool telling(const std::vector<SqlValue>& values, std::size_t /*storedColumns*/) {
-    for (const SqlValue& value : values) {
-      if (value.kind != SqlValue::Kind::Text || value.bytes.size() < 3) continue;
-      bool plain = true;
-      for (const char c : value.bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        plain = plain && (byte >= 0x20 || byte == '\n');
-      }
-      if (plain) return true;
-    }
-    return false;
-  }
-
-  // telling() of a record read in place, its header's bodies at `body` (all readable) and
-  // its texts valid UTF-8.
+  // more. Integers alone fit too much of what free space holds. The record is read in place,
+  // its header's bodies at `body` (all readable) and its texts valid UTF-8.
   static bool tellingRecord(const RecordHeader& header, const std::uint8_t* body) {
     std::size_t at = 0;
     for (const std::int64_t type : header.serialTypes) {
