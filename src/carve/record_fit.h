@@ -85,8 +85,15 @@ class TableFitter {
   // Whether column `column` of `table` takes serial type `type`: serialTypeFits(), and a
   // blob in a TEXT column of a Core Data table (its bytes still to be read as text).
   bool typeFits(int table, std::size_t column, std::int64_t type) const {
+    return typeFitsMask(typeMasks(table), column, type);
+  }
+  // The same with the masks of the table's columns taken once: typeMasks(table).
+  const std::uint8_t* typeMasks(int table) const {
+    return typeMasks_[static_cast<std::size_t>(table)].data();
+  }
+  static bool typeFitsMask(const std::uint8_t* masks, std::size_t column, std::int64_t type) {
     const int kind = typeKind(type);
-    return kind >= 0 && ((typeMasks_[static_cast<std::size_t>(table)][column] >> kind) & 1) != 0;
+    return kind >= 0 && ((masks[column] >> kind) & 1) != 0;
   }
 
   // The tables carved (sqlite_* left out), by index into the schema's tables.

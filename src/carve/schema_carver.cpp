@@ -305,6 +305,19 @@ class PageCarver {
     };
   }
 
+  // Whether a cell whose serial types begin at q and end at `headerEnd`, with `bodies` bytes
+  // of bodies, keeps a local part that with its overflow page number ends at `end`: what
+  // spilled() needs first.
+  bool spillsToEnd(std::int64_t q, std::int64_t headerEnd, std::int64_t bodies,
+                   std::int64_t end) const {
+    const std::int64_t typesLength = headerEnd - q;
+    const std::int64_t lengthSize = typesLength + 1 > 127 ? 2 : 1;
+    const std::int64_t payloadLength = lengthSize + typesLength + bodies;
+    const std::int64_t local =
+        localPayloadSize(static_cast<std::uint64_t>(payloadLength), geometry_.usable);
+    return local < payloadLength && q - lengthSize + local + 4 == end;
+  }
+
   // A freed cell whose payload continued on overflow pages: its local part and the overflow
   // page number fill the freeblock [q - header length size, end) exactly, the payload length
   // (lost) being the header's length plus the bodies the serial types name.
@@ -411,9 +424,17 @@ class PageCarver {
     if (begin < 0 || end > image_->size()) return best;
     // The freeblock's bytes, read where they lie: bytes[x - begin] for x in [begin, end).
     const std::uint8_t* bytes = image_->data() + begin;
-    std::vector<std::int64_t>& types = types_;
-    std::vector<std::int64_t>& typeEnds = typeEnds_;
-    std::vector<std::int64_t>& bodiesBefore = bodiesBefore_;
+    // The serial types read for one layout, where each ends, and the bodies before each;
+    // sized for the widest table once.
+    const std::size_t widest = fitter_.maxColumns() + 2;
+    if (types_.size() < widest) {
+      types_.resize(widest);
+      typeEnds_.resize(widest);
+      bodiesBefore_.resize(widest + 1);
+    }
+    std::int64_t* types = types_.data();
+    std::int64_t* typeEnds = typeEnds_.data();
+    std::int64_t* bodiesBefore = bodiesBefore_.data();  // of types [0, m)
     // The first surviving serial type of each layout, read once for all the tables: most
     // layouts fail on it.
     std::array<SpanVarint, 12> firstTypes{};
@@ -428,6 +449,7 @@ class PageCarver {
       const TableDefinition& table = schema_.tables[static_cast<std::size_t>(t)];
       const std::size_t n = table.columns.size();
       const std::size_t minColumns = fitter_.minColumns(t);
+      const std::uint8_t* masks = fitter_.typeMasks(t);
       // With three columns or fewer too little of a header survives to rebuild it.
       if (n < 4) continue;
       for (std::int64_t q = begin + 3; q <= begin + 14 && q < end; ++q) {
@@ -437,35 +459,42 @@ class PageCarver {
         const SpanVarint first =
             firstTypes[static_cast<std::size_t>((firstLost ? intact : q) - intact)];
         if (first.length == 0 || first.value > 0x7FFFFFFF ||
-            !fitter_.typeFits(t, firstLost ? 1 : 0, static_cast<std::int64_t>(first.value))) {
+            !TableFitter::typeFitsMask(masks, firstLost ? 1 : 0,
+                                       static_cast<std::int64_t>(first.value))) {
           continue;
         }
-        types.assign(firstLost ? 1 : 0, 0);
-        typeEnds.assign(firstLost ? 1 : 0, intact);
-        bodiesBefore.assign(firstLost ? 2 : 1, 0);  // of types [0, m)
+        std::size_t count = 0;  // types read
+        bodiesBefore[0] = 0;
+        if (firstLost) {
+          types[0] = 0;
+          typeEnds[0] = intact;
+          bodiesBefore[1] = 0;
+          count = 1;
+        }
         std::int64_t at = firstLost ? intact : q;
-        while (types.size() < n && at < end) {
+        while (count < n && at < end) {
           const SpanVarint type =
               spanVarint(bytes + (at - begin), static_cast<std::size_t>(end - at));
           if (type.length == 0 || type.value > 0x7FFFFFFF) break;
           const auto value = static_cast<std::int64_t>(type.value);
-          if (!fitter_.typeFits(t, types.size(), value)) break;
-          types.push_back(value);
+          if (!TableFitter::typeFitsMask(masks, count, value)) break;
+          types[count] = value;
           at += type.length;
-          typeEnds.push_back(at);
-          bodiesBefore.push_back(bodiesBefore.back() + serialBodyLength(value));
+          typeEnds[count] = at;
+          bodiesBefore[count + 1] = bodiesBefore[count] + serialBodyLength(value);
+          ++count;
         }
         const bool guessedAlias = firstLost && table.columns[0].rowidAlias;
-        for (std::size_t m = types.size(); m >= std::max<std::size_t>(minColumns, 1); --m) {
+        for (std::size_t m = count; m >= std::max<std::size_t>(minColumns, 1); --m) {
           if (++trials > kMaxRebuildTrials) return best;
           const std::int64_t headerEnd = typeEnds[m - 1];
           const std::int64_t bodies = bodiesBefore[m];
           if (headerEnd + bodies > end) {
             // Bodies past the freeblock: a cell whose payload spilled to overflow pages.
-            if ((!firstLost || guessedAlias) && bestScore < 8 + (m == n ? 2 : 0)) {
+            if ((!firstLost || guessedAlias) && bestScore < 8 + (m == n ? 2 : 0) &&
+                spillsToEnd(q, headerEnd, bodies, end)) {
               RecordHeader& header = trial_;
-              header.serialTypes.assign(types.begin(),
-                                        types.begin() + static_cast<std::ptrdiff_t>(m));
+              header.serialTypes.assign(types, types + m);
               header.bodyLength = bodies;
               if (auto found = spilled(t, q, header, headerEnd, begin, end)) {
                 bestScore = 8 + (m == n ? 2 : 0);
@@ -491,7 +520,7 @@ class PageCarver {
           // where the freeblock ends, or one whose header length agrees.
           const std::int64_t rest = end - headerEnd - bodies;  // for a guessed first body
           const bool canEndThere = firstLost && !guessedAlias ? rest >= 0 : rest == 0;
-          if (m != types.size() && !lengthChecked && !canEndThere) continue;
+          if (m != count && !lengthChecked && !canEndThere) continue;
           std::vector<std::int64_t>& guesses = guesses_;
           guesses.clear();
           if (!firstLost) {
@@ -511,8 +540,7 @@ class PageCarver {
           for (std::int64_t guess : guesses) {
             if (!fitter_.typeFits(t, 0, guess) || guess > 127) continue;
             RecordHeader& header = trial_;
-            header.serialTypes.assign(types.begin(),
-                                      types.begin() + static_cast<std::ptrdiff_t>(m));
+            header.serialTypes.assign(types, types + m);
             header.serialTypes[0] = guess;
             header.bodyLength = bodies + (firstLost ? serialBodyLength(guess) : 0);
             if (headerEnd + header.bodyLength > end) continue;
