@@ -263,6 +263,8 @@ DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,
   const PageGeometry geometry = geometryOf(image);
   if (!geometry.valid()) return map;
   map.headerPageCount = read32(image, 28);
+  // The first pointer-map page is page 2, and one follows every usable / 5 pages it maps.
+  if (read32(image, 52) != 0) map.pointerMapStride = geometry.usable / 5 + 1;
   map.liveValues.resize(schema.tables.size());
   map.owner.reserve(
       static_cast<std::size_t>(std::min(image.size() / geometry.pageSize + 1, limits.maxPages)));

@@ -30,10 +30,17 @@ struct DatabaseMap {
   // that lost its rowid.
   std::vector<std::unordered_set<std::uint64_t>> liveValues;
   std::int64_t headerPageCount = 0;  // offset 28 of the header
+  // Pages between pointer-map pages, in a database that keeps them (auto-vacuum: a largest
+  // root page at offset 52), else 0.
+  std::int64_t pointerMapStride = 0;
 
   // The table owning `page`, or -1.
   int tableOf(std::int64_t page) const;
   bool reachable(std::int64_t page) const { return owner.count(page) != 0; }
+  // Whether `page` is a pointer-map page: five-byte entries of page parents, never a record.
+  bool pointerMapPage(std::int64_t page) const {
+    return pointerMapStride > 0 && page >= 2 && (page - 2) % pointerMapStride == 0;
+  }
 };
 
 struct DatabaseMapLimits {

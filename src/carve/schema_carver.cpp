@@ -144,6 +144,7 @@ class PageCarver {
     const auto header = readPageHeader(*image_, pageOffset_, headerOffset, geometry_);
     const bool leaf = header && header->kind == kTableLeaf;
     const bool latest = isLatest(version);
+    if (map_.pointerMapPage(version.page)) return;
     owner_ = map_.tableOf(version.page);
     const auto tree = map_.owner.find(version.page);
     pageTable_ = kAnyTable;
@@ -158,8 +159,16 @@ class PageCarver {
         cells(*header, kind, /*onlyGone=*/true);
         freeblocks(*header, kind);
         region(pageOffset_ + header->pointerArrayEnd, pageOffset_ + header->contentStart, kind);
+        return;
+      }
+      const std::int64_t used = onFreelist ? freelist->second : 0;
+      if (header && used == 0 && header->pointerArrayEnd <= header->contentStart &&
+          header->contentStart <= geometry_.usable) {
+        // An index or interior page left as it was: its cells are no table's records, as on
+        // a reached one; its gap and freeblocks may hold what it held before.
+        freeblocks(*header, kind);
+        region(pageOffset_ + header->pointerArrayEnd, pageOffset_ + header->contentStart, kind);
       } else {
-        const std::int64_t used = onFreelist ? freelist->second : 0;
         region(pageOffset_ + std::max<std::int64_t>(used, headerOffset), pageEnd_, kind);
       }
       return;
@@ -212,7 +221,10 @@ class PageCarver {
     for (std::int64_t i = 0; i < header.cellCount && i < 64; ++i) {
       const std::int64_t at = pageOffset_ + cellPointer(*image_, pageOffset_, header, i);
       if (at < pageOffset_ + header.pointerArrayEnd || at >= pageEnd_) continue;
-      if (auto found = wholeCell(at, pageEnd_, /*onlyGone=*/false)) ++votes[found->table];
+      if (auto found = wholeCell(at, pageEnd_, /*onlyGone=*/false, /*orAnyTable=*/false,
+                                 /*withValues=*/false)) {
+        ++votes[found->table];
+      }
     }
     int best = kAnyTable, most = 0;
     for (const auto& [table, count] : votes) {
@@ -359,7 +371,7 @@ class PageCarver {
   // with `onlyGone`, none when it is the live row of the newest state. A record of another
   // table than the page holds is taken with `orAnyTable` when it tells itself apart.
   std::optional<Found> wholeCell(std::int64_t at, std::int64_t end, bool onlyGone,
-                                 bool orAnyTable = false) {
+                                 bool orAnyTable = false, bool withValues = true) {
     const auto cell = tableCellAt(*image_, at, end, geometry_);
     if (!cell) return std::nullopt;
     // A quick look at the record header before anything is copied.
@@ -385,6 +397,11 @@ class PageCarver {
     }
     RecordHeader& header = header_;
     if (cell->rowid < 1) return std::nullopt;  // SQLite gives rowids from 1 up
+    // A cell of the page's own table that is still its live row, byte for byte, is no
+    // deleted record, whatever table its values would fit best.
+    if (onlyGone && owner_ >= 0 && isLiveRow(owner_, cell->rowid, payload, size)) {
+      return std::nullopt;
+    }
     // The table is chosen and the record judged where it lies; its values are made last.
     const std::uint8_t* body = payload + header.headerLength;
     const std::size_t bodySize = size - static_cast<std::size_t>(header.headerLength);
@@ -393,20 +410,26 @@ class PageCarver {
     const bool ownTable = pageTable_ != kAnyTable && *table == pageTable_;
     if (pageTable_ != kAnyTable && !ownTable && !orAnyTable) return std::nullopt;
     if (!ownTable && !tellingRecord(header, body)) return std::nullopt;
-    if (onlyGone) {
-      const auto& live = map_.liveRows[static_cast<std::size_t>(*table)];
-      const auto row = live.find(cell->rowid);
-      if (row != live.end() && row->second == payloadDigest(payload, size)) return std::nullopt;
+    if (onlyGone && *table != owner_ && isLiveRow(*table, cell->rowid, payload, size)) {
+      return std::nullopt;
     }
     Found found;
     found.table = *table;
-    found.values = fitter_.valuesOf(*table, header, body);
+    if (withValues) found.values = fitter_.valuesOf(*table, header, body);
     found.rowid = cell->rowid;
     found.offset = at;
     found.end = cell->end;
     found.storedColumns = static_cast<int>(header.serialTypes.size());
     found.overflowPages = static_cast<int>(pages);
     return found;
+  }
+
+  // Whether row `rowid` of table `table` is live with this payload.
+  bool isLiveRow(int table, std::int64_t rowid, const std::uint8_t* payload,
+                 std::size_t size) const {
+    const auto& live = map_.liveRows[static_cast<std::size_t>(table)];
+    const auto row = live.find(rowid);
+    return row != live.end() && row->second == payloadDigest(payload, size);
   }
 
   // The cell that began at `begin` before its first four bytes were overwritten by a

@@ -34,12 +34,13 @@ using fixtures::JournalMode;
 // A message database of one generation, rows added with a text and a date.
 class MessageDatabase {
  public:
-  MessageDatabase(int generation, JournalMode journal, int pageSize = 4096) {
+  MessageDatabase(int generation, JournalMode journal, int pageSize = 4096, int autoVacuum = 0) {
     auto schema = fixtures::loadSchema(fixtures::schemaPath(generation, "sms.db"));
     EXPECT_TRUE(schema.has_value());
     fixtures::DatabaseOptions options;
     options.pageSize = pageSize;
     options.journal = journal;
+    options.autoVacuum = autoVacuum;
     path_ = temp_.sub("sms.db");
     std::string error;
     db_ = fixtures::SchemaDatabase::create(path_, *schema, options, &error);
@@ -258,6 +259,30 @@ TEST(DatabaseMapTest, ARecordReadInPlaceDigestsAsItsDecodedValues) {
   EXPECT_EQ(carve::recordValuesDigest(*header, bodies, 10, 0), carve::valuesDigest(values, 0));
   std::swap(values[7], values[8]);
   EXPECT_NE(carve::recordValuesDigest(*header, bodies, 10, 0), carve::valuesDigest(values, 0));
+}
+
+TEST(DatabaseMapTest, KnowsThePointerMapPagesOfAnAutoVacuumDatabase) {
+  MessageDatabase sms(7, JournalMode::Legacy, 1024, 2);  // a pointer-map page maps 204 pages
+  sms.db().exec("BEGIN");
+  std::vector<std::int64_t> ids;
+  for (int i = 0; i < 900; ++i) ids.push_back(sms.add(messageText(i, 200)));
+  sms.db().exec("COMMIT");
+  for (int i = 100; i < 700; i += 3) sms.remove(ids[static_cast<std::size_t>(i)]);
+  ASSERT_TRUE(sms.close());
+  const DatabaseImage file = sms.file();
+  ASSERT_GT(file.size(), 300 * 1024);
+  const auto sources = CarveSources::read("sms.db", file);
+  const auto schema = carve::readTableSchema(sources.latest());
+  const auto map = carve::mapDatabase(sources.latest(), schema);
+  for (const std::int64_t page : {2, 207}) {
+    EXPECT_TRUE(map.pointerMapPage(page)) << page;
+    const std::uint8_t type = file.at((page - 1) * 1024);  // the first entry's kind
+    EXPECT_TRUE(type >= 1 && type <= 5) << page;
+  }
+  for (const std::int64_t page : {1, 3, 206, 208}) EXPECT_FALSE(map.pointerMapPage(page)) << page;
+  for (const CarvedRow& row : carve::carveTables(sources, schema)) {
+    EXPECT_FALSE(map.pointerMapPage(row.page)) << row.page;
+  }
 }
 
 TEST(SignatureRecordCheckTest, LeavesOutWhatLiesInALiveCellOrReadsTheSchemaCarversBytesOtherwise) {
