@@ -122,6 +122,9 @@ TableFitter::TableFitter(const TableSchema& schema) : schema_(schema) {
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (lower.rfind("sqlite_", 0) == 0 || table.withoutRowid) continue;
     carvable_.push_back(static_cast<int>(t));
+    for (std::size_t i = 0; i < leadingMasks_.size() && i < table.columns.size(); ++i) {
+      leadingMasks_[i] |= typeMasks_.back()[i];
+    }
     maxColumns_ = std::max(maxColumns_, table.columns.size());
   }
 }

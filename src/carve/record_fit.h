@@ -16,6 +16,7 @@
 // typeFits() says which serial types a column of a given table takes, this included.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -96,6 +97,22 @@ class TableFitter {
     return kind >= 0 && ((masks[column] >> kind) & 1) != 0;
   }
 
+  // Whether the first serial types of a header, read from its `n` bytes of types, may fit the
+  // first columns of some carved table: a quick look that turns most chance bytes away
+  // before the header is read whole.
+  bool leadingTypesMayFit(const std::uint8_t* types, std::size_t n) const {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < leadingMasks_.size() && at < n; ++i) {
+      const SpanVarint type = spanVarint(types + at, n - at);
+      if (type.length == 0 || type.value > 0x7FFFFFFF) return false;
+      if (!typeFitsMask(leadingMasks_.data(), i, static_cast<std::int64_t>(type.value))) {
+        return false;
+      }
+      at += static_cast<std::size_t>(type.length);
+    }
+    return true;
+  }
+
   // The tables carved (sqlite_* left out), by index into the schema's tables.
   const std::vector<int>& carvable() const { return carvable_; }
   // True when the table is carved on its own pages only (its columns mostly untyped).
@@ -119,6 +136,8 @@ class TableFitter {
   const TableSchema& schema_;
   // Per table, per column: bit k set when the column takes serial types of kind k.
   std::vector<std::vector<std::uint8_t>> typeMasks_;
+  // Per leading column: the kinds any carved table with that column takes there.
+  std::array<std::uint8_t, 3> leadingMasks_{};
   std::vector<int> carvable_;
   std::vector<bool> weak_;
   std::vector<bool> textBlobs_;  // Core Data tables: a blob in a TEXT column may be text

@@ -377,7 +377,11 @@ class PageCarver {
     // A quick look at the record header before anything is copied.
     const Varint headerLength = varintAt(*image_, cell->payloadOffset, cell->end);
     if (!headerLength || headerLength.value < 2 ||
-        headerLength.value > static_cast<std::uint64_t>(cell->localLength)) {
+        headerLength.value > static_cast<std::uint64_t>(cell->localLength) ||
+        headerLength.value <= static_cast<std::uint64_t>(headerLength.length) ||
+        !fitter_.leadingTypesMayFit(
+            image_->data() + cell->payloadOffset + headerLength.length,
+            static_cast<std::size_t>(headerLength.value) - headerLength.length)) {
       return std::nullopt;
     }
     // A payload all on its page is read where it lies; one that spilled is put together.
