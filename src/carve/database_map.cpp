@@ -50,7 +50,7 @@ struct Walk {
     }
   }
 
-  // Claims the pages of a b-tree; its table leaf pages are read later (readLeaf).
+  // Claims the pages of a b-tree; its table leaf pages are listed, to be read by LeafReader.
   void tree(std::int64_t page, int owner, int depth) {
     if (depth > limits.maxDepth || !claim(page, owner)) return;
     const std::int64_t pageOffset = (page - 1) * geometry.pageSize;
