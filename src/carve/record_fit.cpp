@@ -214,14 +214,4 @@ std::optional<int> TableFitter::fittingTable(const RecordHeader& header, const s
   return best;
 }
 
-std::optional<TableFitter::Fit> TableFitter::fit(const RecordHeader& header,
-                                                 const std::uint8_t* body, std::size_t bodyLength,
-                                                 int owner) const {
-  const auto table = fittingTable(header, body, bodyLength, owner);
-  if (!table) return std::nullopt;
-  auto values = fitTable(*table, header, body, bodyLength);
-  if (!values) return std::nullopt;
-  return Fit{*table, std::move(*values)};
-}
-
 }  // namespace carve

@@ -58,17 +58,10 @@ class TableFitter {
  public:
   explicit TableFitter(const TableSchema& schema);
 
-  struct Fit {
-    int table = -1;                // index into schema.tables
-    std::vector<SqlValue> values;  // one per column, missing ones NULL
-  };
-
   // The table the record with `header` (its bodies at `body`, `bodyLength` bytes readable)
   // fits: `owner` (the table whose b-tree holds the page, -1 none) when it fits, else the
-  // carvable table with the closest column count. None when no table fits.
-  std::optional<Fit> fit(const RecordHeader& header, const std::uint8_t* body,
-                         std::size_t bodyLength, int owner) const;
-  // The table fit() would choose, its values left unmade.
+  // carvable table with the closest column count. None when no table fits. The values are
+  // left unmade (valuesOf()).
   std::optional<int> fittingTable(const RecordHeader& header, const std::uint8_t* body,
                                   std::size_t bodyLength, int owner) const;
   // Whether the record fits table `table` alone, its values left unmade.
