@@ -21,6 +21,37 @@ PageGeometry geometryOf(const DatabaseImage& image) {
   return geometryWithPageSize(image, pageSize);
 }
 
+DatabasePages::DatabasePages(const DatabaseImage& image)
+    : file_(&image), geometry_(geometryOf(image)) {
+  if (geometry_.valid()) pageCount_ = image.size() / geometry_.pageSize;
+}
+
+DatabasePages::DatabasePages(const DatabaseImage& file, const PageGeometry& geometry,
+                             std::int64_t pageCount, const DatabaseImage& log,
+                             const std::unordered_map<std::int64_t, std::int64_t>& moved)
+    : file_(&file),
+      log_(&log),
+      moved_(&moved),
+      geometry_(geometry),
+      pageCount_(geometry.valid() ? pageCount : 0) {}
+
+std::optional<PagePlace> DatabasePages::page(std::int64_t page) const {
+  if (page < 1 || page > pageCount_ || file_ == nullptr) return std::nullopt;
+  PagePlace place{file_, (page - 1) * geometry_.pageSize};
+  if (moved_ != nullptr) {
+    if (const auto found = moved_->find(page); found != moved_->end()) {
+      place = PagePlace{log_, found->second};
+    }
+  }
+  if (place.offset + geometry_.pageSize > place.image->size()) return std::nullopt;
+  return place;
+}
+
+std::uint32_t DatabasePages::headerField(std::int64_t offset) const {
+  const auto first = page(1);
+  return first ? read32(*first->image, first->offset + offset) : 0;
+}
+
 std::optional<BtreePageHeader> readPageHeader(const DatabaseImage& image, std::int64_t pageOffset,
                                               std::int64_t headerOffset,
                                               const PageGeometry& geometry) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "carve/database_image.h"
@@ -70,6 +71,40 @@ struct PagePlace {
   std::int64_t offset = 0;
 };
 using PageLookup = std::function<std::optional<PagePlace>(std::int64_t page)>;
+
+// The pages of one state of a database, each where it lies: a flat image holds page n at
+// (n - 1) * page size; the state a write-ahead log leaves takes a page from the last frame
+// that committed it and every other page from the file, so that no copy of the file is made.
+// A view: the images and the map of moved pages must outlive it.
+class DatabasePages {
+ public:
+  DatabasePages() = default;
+  // Every whole page of `image`, with the geometry of its header.
+  explicit DatabasePages(const DatabaseImage& image);
+  // Pages 1 to `pageCount` of `geometry`: those `moved` names (page -> offset in `log`) from
+  // `log`, the others from `file`.
+  DatabasePages(const DatabaseImage& file, const PageGeometry& geometry, std::int64_t pageCount,
+                const DatabaseImage& log,
+                const std::unordered_map<std::int64_t, std::int64_t>& moved);
+
+  const PageGeometry& geometry() const { return geometry_; }
+  std::int64_t pageCount() const { return pageCount_; }
+  // Where page `page` lies whole; none past the last page or where its image ends early.
+  std::optional<PagePlace> page(std::int64_t page) const;
+  // A big-endian field of the database header (page 1); 0 when page 1 is missing.
+  std::uint32_t headerField(std::int64_t offset) const;
+  // The lookup of page() for readers of overflow chains.
+  PageLookup lookup() const {
+    return [this](std::int64_t n) { return page(n); };
+  }
+
+ private:
+  const DatabaseImage* file_ = nullptr;
+  const DatabaseImage* log_ = nullptr;
+  const std::unordered_map<std::int64_t, std::int64_t>* moved_ = nullptr;
+  PageGeometry geometry_;
+  std::int64_t pageCount_ = 0;
+};
 
 // The payload of `cell` (local part then the overflow chain, each overflow page's first four
 // bytes naming the next), or none when the chain ends early, repeats a page, or needs more

@@ -159,34 +159,29 @@ void CarveSources::buildLatest() {
       size = frame.commitSize;
     }
   }
-  if (lastCommit == 0 || pageSize_ == 0) {
-    latest_ = database_;
-    return;
-  }
-  // The file with the committed frames laid over it, later frames over earlier ones.
-  std::vector<DatabaseImage::Patch> patches;
+  if (lastCommit == 0 || pageSize_ == 0) return;
+  // Each page from its last committed frame; the file holds the rest, cut to the last
+  // commit's size.
+  std::int64_t highest = database_.size() / pageSize_;
   for (const LogFrame& frame : frames_) {
     if (frame.index > lastCommit) break;
     if (frame.page > size || frame.offset + pageSize_ > log_.size()) continue;
-    patches.push_back({(frame.page - 1) * pageSize_, log_.data() + frame.offset,
-                       static_cast<std::size_t>(pageSize_)});
+    latestFromLog_[frame.page] = frame.offset;
+    highest = std::max(highest, frame.page);
   }
-  // Each page once, at its last committed frame, in the file's order: the pages of the file
-  // that a patch replaces are then read ahead in runs.
-  std::stable_sort(patches.begin(), patches.end(),
-                   [](const DatabaseImage::Patch& a, const DatabaseImage::Patch& b) {
-                     return a.offset < b.offset;
-                   });
-  std::vector<DatabaseImage::Patch> last;
-  for (std::size_t i = 0; i < patches.size(); ++i) {
-    if (i + 1 < patches.size() && patches[i + 1].offset == patches[i].offset) continue;
-    last.push_back(patches[i]);
-  }
-  latest_ = database_.patched(size * pageSize_, last);
+  // A size past every page either file holds counts pages that lie nowhere.
+  latestPages_ = std::min(size, highest);
+}
+
+DatabasePages CarveSources::latest() const {
+  if (!latestPages_) return DatabasePages(database_);
+  return DatabasePages(database_, geometryWithPageSize(database_, pageSize_), *latestPages_, log_,
+                       latestFromLog_);
 }
 
 std::int64_t CarveSources::latestPageCount() const {
-  return pageSize_ == 0 ? 0 : latest_.size() / pageSize_;
+  if (!latestPages_) return pageSize_ == 0 ? 0 : database_.size() / pageSize_;
+  return *latestPages_;
 }
 
 const DatabaseImage& CarveSources::imageOf(const PageVersion& version) const {

@@ -26,8 +26,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "carve/btree_cells.h"
 #include "carve/database_image.h"
 
 namespace carve {
@@ -94,8 +96,9 @@ class CarveSources {
   // The file name a version lies in.
   std::string fileOf(const PageVersion& version) const;
 
-  // The newest state (see above). Shares the database's bytes when the log changes nothing.
-  const DatabaseImage& latest() const { return latest_; }
+  // The newest state (see above), as a view of the pages of the file and the log; valid
+  // while these sources are.
+  DatabasePages latest() const;
   std::int64_t latestPageCount() const;
 
   // Every version of every page: the database file's pages in page order, then the log's
@@ -113,7 +116,11 @@ class CarveSources {
   void buildLatest();
 
   std::string databaseName_;
-  DatabaseImage database_, log_, journal_, latest_;
+  DatabaseImage database_, log_, journal_;
+  // The newest state: how many pages it has, and which of them the log's committed frames
+  // hold (page -> offset in the log); none when no commit of the log holds.
+  std::optional<std::int64_t> latestPages_;
+  std::unordered_map<std::int64_t, std::int64_t> latestFromLog_;
   std::int64_t pageSize_ = 0;
   std::vector<LogFrame> frames_;
   std::map<std::int64_t, std::vector<std::size_t>> framesOfPage_;  // page -> its frames

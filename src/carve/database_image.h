@@ -44,26 +44,8 @@ class DatabaseImage {
   // True when the `n` bytes at `offset` equal `pattern` (bytes outside the file are 0).
   bool matches(std::int64_t offset, const std::uint8_t* pattern, std::size_t n) const;
 
-  // Bytes to lay over an image: `n` bytes from `bytes` at `offset`.
-  struct Patch {
-    std::int64_t offset = 0;
-    const std::uint8_t* bytes = nullptr;
-    std::size_t n = 0;
-  };
-  // A new image of `size` bytes: this one's bytes (zeros past its end) with `patches` laid
-  // over them in order, parts outside [0, size) left out. This image is not changed. A mapped
-  // file is mapped again privately, so only the pages a patch writes take memory of their
-  // own; other images are copied.
-  DatabaseImage patched(std::int64_t size, const std::vector<Patch>& patches) const;
-
  private:
-  struct Mapping;
-  // A private writable mapping of this image's file, `size` bytes long; null when it is no
-  // mapped file or cannot be mapped.
-  std::uint8_t* mapPrivately(std::size_t size) const;
-
-  std::shared_ptr<const void> owner_;    // the vector or the mapping the bytes live in
-  std::shared_ptr<const Mapping> file_;  // the open file of a mapped image
+  std::shared_ptr<const void> owner_;  // the vector or the mapping the bytes live in
   const std::uint8_t* data_ = nullptr;
   std::int64_t size_ = 0;
 };

@@ -30,7 +30,7 @@ struct Leaf {
 
 struct Walk {
   const TableSchema& schema;
-  const DatabaseImage& image;
+  const DatabasePages& pages;
   const PageGeometry& geometry;
   const DatabaseMapLimits& limits;
   DatabaseMap& map;
@@ -38,7 +38,7 @@ struct Walk {
 
   bool claim(std::int64_t page, int owner) {
     if (page < 1 || static_cast<std::int64_t>(map.owner.size()) >= limits.maxPages) return false;
-    if ((page - 1) * geometry.pageSize + geometry.pageSize > image.size()) return false;
+    if (!pages.page(page)) return false;
     return map.owner.emplace(page, owner).second;
   }
 
@@ -46,14 +46,17 @@ struct Walk {
     std::uint32_t next = first;
     for (std::int64_t n = 0; next != 0 && n < limits.maxOverflowPages; ++n) {
       if (!claim(next, DatabaseMap::kOverflowPage)) return;
-      next = read32(image, (next - 1) * geometry.pageSize);
+      const PagePlace place = *pages.page(next);  // claim() found it
+      next = read32(*place.image, place.offset);
     }
   }
 
   // Claims the pages of a b-tree; its table leaf pages are listed, to be read by LeafReader.
   void tree(std::int64_t page, int owner, int depth) {
     if (depth > limits.maxDepth || !claim(page, owner)) return;
-    const std::int64_t pageOffset = (page - 1) * geometry.pageSize;
+    const PagePlace place = *pages.page(page);  // claim() found it
+    const DatabaseImage& image = *place.image;
+    const std::int64_t pageOffset = place.offset;
     const auto header = readPageHeader(image, pageOffset, page == 1 ? 100 : 0, geometry);
     if (!header) return;
     if (header->kind == kTableLeaf) {
@@ -71,33 +74,32 @@ struct Walk {
   }
 };
 
-// Reads the rows of table leaf pages; only reads the image, so several run at once.
+// Reads the rows of table leaf pages; only reads the pages, so several run at once.
 class LeafReader {
  public:
-  LeafReader(const TableSchema& schema, const DatabaseImage& image, const PageGeometry& geometry,
+  LeafReader(const TableSchema& schema, const DatabasePages& pages, const PageGeometry& geometry,
              const DatabaseMapLimits& limits)
-      : schema_(schema), image_(image), geometry_(geometry), limits_(limits) {}
+      : schema_(schema), pages_(pages), geometry_(geometry), limits_(limits) {}
 
   void read(const Leaf& leaf, std::vector<LiveRow>& rows) {
-    const std::int64_t pageOffset = (leaf.page - 1) * geometry_.pageSize;
-    const auto header = readPageHeader(image_, pageOffset, leaf.page == 1 ? 100 : 0, geometry_);
+    const auto place = pages_.page(leaf.page);
+    if (!place) return;
+    const DatabaseImage& image = *place->image;
+    const std::int64_t pageOffset = place->offset;
+    const auto header = readPageHeader(image, pageOffset, leaf.page == 1 ? 100 : 0, geometry_);
     if (!header) return;
     const std::int64_t pageEnd = pageOffset + geometry_.usable;
     for (std::int64_t i = 0; i < header->cellCount; ++i) {
-      const std::int64_t cell = pageOffset + cellPointer(image_, pageOffset, *header, i);
+      const std::int64_t cell = pageOffset + cellPointer(image, pageOffset, *header, i);
       if (cell < pageOffset || cell >= pageEnd) continue;
-      row(cell, pageEnd, leaf.owner, rows);
+      row(image, cell, pageEnd, leaf.owner, rows);
     }
   }
 
  private:
-  std::optional<PagePlace> place(std::int64_t page) const {
-    if (page < 1) return std::nullopt;
-    return PagePlace{&image_, (page - 1) * geometry_.pageSize};
-  }
-
-  void row(std::int64_t at, std::int64_t pageEnd, int owner, std::vector<LiveRow>& rows) {
-    const auto cell = tableCellAt(image_, at, pageEnd, geometry_);
+  void row(const DatabaseImage& image, std::int64_t at, std::int64_t pageEnd, int owner,
+           std::vector<LiveRow>& rows) {
+    const auto cell = tableCellAt(image, at, pageEnd, geometry_);
     if (!cell) return;
     LiveRow live;
     live.rowid = cell->rowid;
@@ -108,12 +110,11 @@ class LeafReader {
     }
     // A payload all on its page is read where it lies; one that spilled is put together.
     std::optional<std::vector<std::uint8_t>> assembled;
-    const std::uint8_t* payload = image_.data() + cell->payloadOffset;
+    const std::uint8_t* payload = image.data() + cell->payloadOffset;
     std::size_t size = static_cast<std::size_t>(cell->localLength);
     if (cell->overflowPage != 0) {
-      assembled = assemblePayload(
-          image_, *cell, geometry_, [this](std::int64_t p) { return place(p); },
-          limits_.maxOverflowPages);
+      assembled =
+          assemblePayload(image, *cell, geometry_, pages_.lookup(), limits_.maxOverflowPages);
       payload = assembled ? assembled->data() : nullptr;
       size = assembled ? assembled->size() : 0;
     }
@@ -129,7 +130,7 @@ class LeafReader {
   }
 
   const TableSchema& schema_;
-  const DatabaseImage& image_;
+  const DatabasePages& pages_;
   const PageGeometry& geometry_;
   const DatabaseMapLimits& limits_;
   RecordHeader header_{};  // reused for every row
@@ -137,13 +138,13 @@ class LeafReader {
 
 // The rows of `leaves`, one list per leaf, read on as many threads as the machine runs.
 std::vector<std::vector<LiveRow>> readLeaves(const std::vector<Leaf>& leaves,
-                                             const TableSchema& schema, const DatabaseImage& image,
+                                             const TableSchema& schema, const DatabasePages& pages,
                                              const PageGeometry& geometry,
                                              const DatabaseMapLimits& limits) {
   std::vector<std::vector<LiveRow>> rows(leaves.size());
   std::atomic<std::size_t> next{0};
   auto work = [&] {
-    LeafReader reader(schema, image, geometry, limits);
+    LeafReader reader(schema, pages, geometry, limits);
     for (std::size_t i; (i = next.fetch_add(1)) < leaves.size();) reader.read(leaves[i], rows[i]);
   };
   const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
@@ -161,18 +162,20 @@ std::vector<std::vector<LiveRow>> readLeaves(const std::vector<Leaf>& leaves,
 }
 
 struct FreelistWalk {
-  const DatabaseImage& image;
+  const DatabasePages& pages;
   const PageGeometry& geometry;
   const DatabaseMapLimits& limits;
   DatabaseMap& map;
 
   void freelist() {
-    std::uint32_t trunk = read32(image, 32);
+    std::uint32_t trunk = pages.headerField(32);
     std::int64_t seen = 0;
     const std::int64_t perTrunk = geometry.usable / 4 - 2;
     while (trunk != 0 && seen < limits.maxPages) {
-      const std::int64_t offset = (std::int64_t{trunk} - 1) * geometry.pageSize;
-      if (offset + geometry.pageSize > image.size() || map.freelist.count(trunk) != 0) return;
+      const auto place = pages.page(trunk);
+      if (!place || map.freelist.count(trunk) != 0) return;
+      const DatabaseImage& image = *place->image;
+      const std::int64_t offset = place->offset;
       std::int64_t leaves = read32(image, offset + 4);
       if (leaves > perTrunk) leaves = perTrunk;
       map.freelist[trunk] = 8 + 4 * leaves;
@@ -258,17 +261,21 @@ int DatabaseMap::tableOf(std::int64_t page) const {
 
 DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,
                         const DatabaseMapLimits& limits) {
+  return mapDatabase(DatabasePages(image), schema, limits);
+}
+
+DatabaseMap mapDatabase(const DatabasePages& pages, const TableSchema& schema,
+                        const DatabaseMapLimits& limits) {
   DatabaseMap map;
   map.liveRows.resize(schema.tables.size());
-  const PageGeometry geometry = geometryOf(image);
+  const PageGeometry& geometry = pages.geometry();
   if (!geometry.valid()) return map;
-  map.headerPageCount = read32(image, 28);
+  map.headerPageCount = pages.headerField(28);
   // The first pointer-map page is page 2, and one follows every usable / 5 pages it maps.
-  if (read32(image, 52) != 0) map.pointerMapStride = geometry.usable / 5 + 1;
+  if (pages.headerField(52) != 0) map.pointerMapStride = geometry.usable / 5 + 1;
   map.liveValues.resize(schema.tables.size());
-  map.owner.reserve(
-      static_cast<std::size_t>(std::min(image.size() / geometry.pageSize + 1, limits.maxPages)));
-  Walk walk{schema, image, geometry, limits, map, {}};
+  map.owner.reserve(static_cast<std::size_t>(std::min(pages.pageCount() + 1, limits.maxPages)));
+  Walk walk{schema, pages, geometry, limits, map, {}};
   walk.tree(1, DatabaseMap::kOtherTree, 0);
   for (std::size_t t = 0; t < schema.tables.size(); ++t) {
     if (schema.tables[t].withoutRowid) {
@@ -278,7 +285,7 @@ DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,
     }
   }
   for (std::int64_t root : schema.otherRootPages) walk.tree(root, DatabaseMap::kOtherTree, 0);
-  const auto rows = readLeaves(walk.leaves, schema, image, geometry, limits);
+  const auto rows = readLeaves(walk.leaves, schema, pages, geometry, limits);
   std::vector<std::size_t> counts(schema.tables.size(), 0);
   for (std::size_t i = 0; i < walk.leaves.size(); ++i) {
     if (walk.leaves[i].owner >= 0)
@@ -297,7 +304,7 @@ DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,
       if (row.values) map.liveValues[static_cast<std::size_t>(owner)].insert(*row.values);
     }
   }
-  FreelistWalk{image, geometry, limits, map}.freelist();
+  FreelistWalk{pages, geometry, limits, map}.freelist();
   return map;
 }
 

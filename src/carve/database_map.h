@@ -61,7 +61,10 @@ std::uint64_t valuesDigest(const std::vector<SqlValue>& values, int skip);
 std::uint64_t recordValuesDigest(const RecordHeader& header, const std::uint8_t* body,
                                  std::size_t columns, int skip);
 
-// Maps the database held in `image` (the newest state) with the schema read from it.
+// Maps the database whose newest state `pages` holds with the schema read from it.
+DatabaseMap mapDatabase(const DatabasePages& pages, const TableSchema& schema,
+                        const DatabaseMapLimits& limits = {});
+// The same of a database held whole in `image`.
 DatabaseMap mapDatabase(const DatabaseImage& image, const TableSchema& schema,
                         const DatabaseMapLimits& limits = {});
 

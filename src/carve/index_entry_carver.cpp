@@ -65,15 +65,18 @@ std::vector<TextIndex> textIndexes(const TableSchema& schema) {
   return out;
 }
 
-// The leaf pages of the index b-tree rooted at `root` in `image`, each visited once.
-void indexLeaves(const DatabaseImage& image, const PageGeometry& geometry, std::int64_t page,
-                 int depth, std::set<std::int64_t>& visited, std::vector<std::int64_t>& leaves) {
+// The leaf pages of the index b-tree rooted at `root` in `pages`, each visited once.
+void indexLeaves(const DatabasePages& pages, std::int64_t page, int depth,
+                 std::set<std::int64_t>& visited, std::vector<std::int64_t>& leaves) {
   if (depth > kMaxDepth || page < 1 || static_cast<std::int64_t>(visited.size()) > kMaxIndexPages ||
       !visited.insert(page).second) {
     return;
   }
-  const std::int64_t pageOffset = (page - 1) * geometry.pageSize;
-  if (pageOffset + geometry.pageSize > image.size()) return;
+  const auto place = pages.page(page);
+  if (!place) return;
+  const DatabaseImage& image = *place->image;
+  const std::int64_t pageOffset = place->offset;
+  const PageGeometry& geometry = pages.geometry();
   const auto header = readPageHeader(image, pageOffset, page == 1 ? 100 : 0, geometry);
   if (!header) return;
   if (header->kind == kIndexLeaf) {
@@ -84,9 +87,9 @@ void indexLeaves(const DatabaseImage& image, const PageGeometry& geometry, std::
   for (std::int64_t i = 0; i < header->cellCount; ++i) {
     const std::int64_t at = pageOffset + cellPointer(image, pageOffset, *header, i);
     if (at < pageOffset || at + 4 > pageOffset + geometry.usable) continue;
-    indexLeaves(image, geometry, read32(image, at), depth + 1, visited, leaves);
+    indexLeaves(pages, read32(image, at), depth + 1, visited, leaves);
   }
-  indexLeaves(image, geometry, header->rightChild, depth + 1, visited, leaves);
+  indexLeaves(pages, header->rightChild, depth + 1, visited, leaves);
 }
 
 struct Reading {
@@ -146,7 +149,7 @@ std::vector<CarvedRow> carveIndexEntries(const CarveSources& sources, const Tabl
   std::vector<CarvedRow> rows;
   const std::vector<TextIndex> indexes = textIndexes(schema);
   if (indexes.empty()) return rows;
-  const DatabaseImage& latest = sources.latest();
+  const DatabasePages latest = sources.latest();
   const PageGeometry geometry = geometryWithPageSize(sources.database(), sources.pageSize());
   if (!geometry.valid()) return rows;
   // The most an index entry keeps on its page.
@@ -156,7 +159,7 @@ std::vector<CarvedRow> carveIndexEntries(const CarveSources& sources, const Tabl
   for (const TextIndex& index : indexes) {
     std::set<std::int64_t> visited;
     std::vector<std::int64_t> leaves;
-    indexLeaves(latest, geometry, index.rootPage, 0, visited, leaves);
+    indexLeaves(latest, index.rootPage, 0, visited, leaves);
     for (const std::int64_t leaf : leaves) leafIndex.emplace(leaf, &index);
   }
   // The largest live rowid of each indexed table.

@@ -840,12 +840,15 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
 // The cells of the table leaf pages the tables' b-trees reach in the newest state.
 LiveCellSpans liveCellSpans(const CarveContext& context) {
   LiveCellSpans spans;
-  const DatabaseImage& image = context.sources.latest();
+  const DatabasePages latest = context.sources.latest();
   const PageGeometry& geometry = context.geometry;
   if (!geometry.valid()) return spans;
   for (const auto& [page, owner] : context.map.owner) {
     if (owner < 0) continue;
-    const std::int64_t pageOffset = (page - 1) * geometry.pageSize;
+    const auto place = latest.page(page);
+    if (!place) continue;
+    const DatabaseImage& image = *place->image;
+    const std::int64_t pageOffset = place->offset;
     const auto header = readPageHeader(image, pageOffset, page == 1 ? 100 : 0, geometry);
     if (!header || header->kind != kTableLeaf) continue;
     const std::int64_t pageEnd = pageOffset + geometry.usable;

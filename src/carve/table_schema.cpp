@@ -181,16 +181,19 @@ struct SchemaRow {
   std::int64_t rootPage = 0;
 };
 
-void readSchemaRows(const DatabaseImage& image, const PageGeometry& geometry, std::int64_t page,
-                    int depth, const SchemaWalkLimits& limits, std::set<std::int64_t>& visited,
+void readSchemaRows(const DatabasePages& pages, std::int64_t page, int depth,
+                    const SchemaWalkLimits& limits, std::set<std::int64_t>& visited,
                     std::vector<SchemaRow>& rows) {
   if (depth > limits.maxDepth || page < 1 ||
       static_cast<std::int64_t>(visited.size()) >= limits.maxPages ||
       !visited.insert(page).second) {
     return;
   }
-  const std::int64_t pageOffset = (page - 1) * geometry.pageSize;
-  if (pageOffset + geometry.pageSize > image.size()) return;
+  const auto place = pages.page(page);
+  if (!place) return;
+  const DatabaseImage& image = *place->image;
+  const std::int64_t pageOffset = place->offset;
+  const PageGeometry& geometry = pages.geometry();
   const auto header = readPageHeader(image, pageOffset, page == 1 ? 100 : 0, geometry);
   if (!header) return;
   const std::int64_t pageEnd = pageOffset + geometry.usable;
@@ -198,16 +201,13 @@ void readSchemaRows(const DatabaseImage& image, const PageGeometry& geometry, st
     for (std::int64_t i = 0; i < header->cellCount; ++i) {
       const std::int64_t cell = pageOffset + cellPointer(image, pageOffset, *header, i);
       if (cell + 4 > pageEnd) continue;
-      readSchemaRows(image, geometry, read32(image, cell), depth + 1, limits, visited, rows);
+      readSchemaRows(pages, read32(image, cell), depth + 1, limits, visited, rows);
     }
-    readSchemaRows(image, geometry, header->rightChild, depth + 1, limits, visited, rows);
+    readSchemaRows(pages, header->rightChild, depth + 1, limits, visited, rows);
     return;
   }
   if (header->kind != kTableLeaf) return;
-  const PageLookup lookup = [&](std::int64_t p) -> std::optional<PagePlace> {
-    if (p < 1) return std::nullopt;
-    return PagePlace{&image, (p - 1) * geometry.pageSize};
-  };
+  const PageLookup lookup = pages.lookup();
   for (std::int64_t i = 0; i < header->cellCount; ++i) {
     const std::int64_t at = pageOffset + cellPointer(image, pageOffset, *header, i);
     const auto cell = tableCellAt(image, at, pageEnd, geometry);
@@ -369,12 +369,15 @@ const TableDefinition* TableSchema::tableWithRoot(std::int64_t page) const {
 }
 
 TableSchema readTableSchema(const DatabaseImage& image, const SchemaWalkLimits& limits) {
+  return readTableSchema(DatabasePages(image), limits);
+}
+
+TableSchema readTableSchema(const DatabasePages& pages, const SchemaWalkLimits& limits) {
   TableSchema schema;
-  const PageGeometry geometry = geometryOf(image);
-  if (!geometry.valid()) return schema;
+  if (!pages.geometry().valid()) return schema;
   std::set<std::int64_t> visited;
   std::vector<SchemaRow> rows;
-  readSchemaRows(image, geometry, 1, 0, limits, visited, rows);
+  readSchemaRows(pages, 1, 0, limits, visited, rows);
   for (const auto& row : rows) {
     std::optional<TableDefinition> table;
     if (row.type == "table") table = parseCreateTable(row.sql);

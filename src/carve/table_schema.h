@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "carve/btree_cells.h"
 #include "carve/database_image.h"
 
 namespace carve {
@@ -79,5 +80,7 @@ struct SchemaWalkLimits {
 // The schema of the database held in `image` (pages numbered from 1 at offset 0, the page
 // size from the header). An image that is no database gives an empty schema.
 TableSchema readTableSchema(const DatabaseImage& image, const SchemaWalkLimits& limits = {});
+// The same of the pages of one state of a database (the newest, a log laid over the file).
+TableSchema readTableSchema(const DatabasePages& pages, const SchemaWalkLimits& limits = {});
 
 }  // namespace carve

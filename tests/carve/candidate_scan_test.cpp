@@ -76,39 +76,6 @@ TEST(DatabaseImage, LoadsTheWholeFileAndRefusesWhatIsNotOne) {
   EXPECT_FALSE(DatabaseImage::load(dir.path()));
 }
 
-TEST(DatabaseImage, PatchedImagesLayBytesOverACopyAndLeaveTheFileAlone) {
-  TempDir dir;
-  std::string content(3 * 4096 + 100, '\0');
-  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 13 + 1);
-  const std::string path = dir.writeFile("db.sqlite", content);
-  const auto mapped = DatabaseImage::load(path);
-  ASSERT_TRUE(mapped);
-  const std::vector<std::uint8_t> page(4096, 0xAB);
-  const std::uint8_t xy[] = {'x', 'y'};
-  // A whole page, a patch over it, one cut at the new end, one past it.
-  const std::vector<DatabaseImage::Patch> patches = {
-      {4096, page.data(), page.size()}, {4106, xy, 2}, {5 * 4096 - 1, xy, 2}, {6 * 4096, xy, 2}};
-  std::string expected = content;
-  expected.resize(5 * 4096, '\0');
-  std::fill(expected.begin() + 4096, expected.begin() + 8192, static_cast<char>(0xAB));
-  expected.replace(4106, 2, "xy");
-  expected.back() = 'x';
-  const DatabaseImage vector(std::vector<std::uint8_t>(content.begin(), content.end()));
-  for (const DatabaseImage* base : {&*mapped, &vector}) {
-    const DatabaseImage longer = base->patched(5 * 4096, patches);
-    ASSERT_EQ(longer.size(), 5 * 4096);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(longer.data()), expected.size()), expected);
-    const DatabaseImage shorter = base->patched(4096 + 8, patches);
-    ASSERT_EQ(shorter.size(), 4096 + 8);
-    EXPECT_EQ(shorter.at(4096 + 7), 0xAB);
-    EXPECT_EQ(shorter.at(100), static_cast<std::uint8_t>(content[100]));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(base->data()), content.size()), content);
-  }
-  const auto reread = DatabaseImage::load(path);
-  ASSERT_TRUE(reread);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(reread->data()), content.size()), content);
-}
-
 TEST(DeletedNotesCarving, NoteCandidatesAreThoseOfTheGenericPrefilter) {
   // Bytes drawn mostly from those the signatures are made of, so that runs of them meet the
   // ends of the 16-byte blocks; lengths that are and are not whole blocks.

@@ -285,6 +285,49 @@ TEST(DatabaseMapTest, KnowsThePointerMapPagesOfAnAutoVacuumDatabase) {
   }
 }
 
+// The newest state is read where each page lies, the log's frames over the file: page for
+// page what SQLite writes back when it folds the log in, with a damaged frame past the last
+// commit left out.
+TEST(CarveSourcesTest, TheNewestStateIsWhatACheckpointWritesBack) {
+  MessageDatabase sms(7, JournalMode::Wal);
+  std::vector<std::int64_t> ids;
+  for (int i = 0; i < 60; ++i) ids.push_back(sms.add(messageText(i, 300)));
+  sms.db().exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  for (int i = 0; i < 60; i += 4) sms.remove(ids[static_cast<std::size_t>(i)]);
+  for (int i = 60; i < 90; ++i) sms.add(messageText(i, 300));  // the file grows in the log
+  const DatabaseImage db = sms.file();
+  const DatabaseImage log = sms.file("-wal");
+  std::vector<std::uint8_t> wal(log.data(), log.data() + log.size());
+  const std::size_t frame = 24 + 4096;
+  ASSERT_GT(wal.size(), 32 + 3 * frame);
+  // A frame of page 1 whose checksum fails, after the last commit.
+  std::vector<std::uint8_t> damaged(wal.end() - static_cast<std::ptrdiff_t>(frame), wal.end());
+  damaged[3] = 1;
+  damaged[24 + 200] ^= 0x5A;
+  wal.insert(wal.end(), damaged.begin(), damaged.end());
+  sms.db().exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  const DatabaseImage folded = sms.file();
+  ASSERT_TRUE(sms.close());
+  ASSERT_GT(folded.size(), db.size());
+
+  const auto sources = CarveSources::read("sms.db", db, DatabaseImage(wal));
+  const carve::DatabasePages latest = sources.latest();
+  ASSERT_EQ(latest.pageCount(), folded.size() / 4096);
+  ASSERT_EQ(sources.latestPageCount(), latest.pageCount());
+  for (std::int64_t page = 1; page <= latest.pageCount(); ++page) {
+    const auto place = latest.page(page);
+    ASSERT_TRUE(place) << page;
+    EXPECT_EQ(
+        std::memcmp(place->image->data() + place->offset, folded.data() + (page - 1) * 4096, 4096),
+        0)
+        << page;
+  }
+  EXPECT_FALSE(latest.page(latest.pageCount() + 1));
+  const auto schema = carve::readTableSchema(latest);
+  EXPECT_EQ(schema.tables.size(), carve::readTableSchema(folded).tables.size());
+  EXPECT_EQ(carve::mapDatabase(latest, schema).owner, carve::mapDatabase(folded, schema).owner);
+}
+
 TEST(SignatureRecordCheckTest, LeavesOutWhatLiesInALiveCellOrReadsTheSchemaCarversBytesOtherwise) {
   carve::TableSchema schema;
   schema.tables.resize(2);
