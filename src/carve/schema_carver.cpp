@@ -87,28 +87,42 @@ struct CarveContext {
   std::unordered_map<std::int64_t, std::int64_t> latestFrame;  // page -> frame in the newest state
 };
 
-std::uint64_t hashOf(const std::string& key) {
-  Digest digest;
-  digest.addBytes(key.data(), key.size());
-  return digest.value();
+// Whether two rows of one table hold the same values, the rowid column (`skip`) left out:
+// numbers by their exact bits, texts and blobs byte for byte.
+bool sameValues(const std::vector<SqlValue>& a, const std::vector<SqlValue>& b, int skip) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (static_cast<int>(i) == skip) continue;
+    const SqlValue& x = a[i];
+    const SqlValue& y = b[i];
+    if (x.kind != y.kind) return false;
+    switch (x.kind) {
+      case SqlValue::Kind::Integer:
+        if (x.integer != y.integer) return false;
+        break;
+      case SqlValue::Kind::Real:
+        if (std::bit_cast<std::uint64_t>(x.real) != std::bit_cast<std::uint64_t>(y.real)) {
+          return false;
+        }
+        break;
+      case SqlValue::Kind::Text:
+      case SqlValue::Kind::Blob:
+        if (x.bytes != y.bytes) return false;
+        break;
+      default:
+        break;
+    }
+  }
+  return true;
 }
-
-// A repeat key with its hash, taken once.
-struct HashedKey {
-  std::uint64_t hash = 0;
-  std::string key;
-  bool operator==(const HashedKey& other) const { return hash == other.hash && key == other.key; }
-};
-struct HashedKeyHash {
-  std::size_t operator()(const HashedKey& key) const { return key.hash; }
-};
 
 // A record found in one page version, with the place it was found in.
 struct Finding {
   Found found;
   Kind kind = CarvedRecordPlace::kUnallocated;
-  std::string key;            // the table and values, which tell repeats apart
-  std::uint64_t keyHash = 0;  // hashOf(key), taken on the carving thread
+  // A digest of the table and its values but the rowid column, which tell repeats apart;
+  // taken on the carving thread.
+  std::uint64_t valuesHash = 0;
 };
 
 // Finds the records of one page version at a time. Each thread has its own: it keeps the
@@ -630,57 +644,19 @@ class PageCarver {
   void emit(Found& found, Kind kind) {
     const TableDefinition& table = schema_.tables[static_cast<std::size_t>(found.table)];
     const int alias = table.rowidAliasColumn();
+    const std::uint64_t values = valuesDigest(found.values, alias);
     // A copy of a live row (a cell moved by a balance or a defragmentation) is no deleted
     // record; one with its rowid was told by its payload already.
-    if (!found.rowid && map_.liveValues[static_cast<std::size_t>(found.table)].count(
-                            valuesDigest(found.values, alias)) != 0) {
+    if (!found.rowid && map_.liveValues[static_cast<std::size_t>(found.table)].count(values) != 0) {
       return;
     }
     if (alias >= 0 && found.rowid && static_cast<std::size_t>(alias) < found.values.size()) {
       found.values[static_cast<std::size_t>(alias)] = SqlValue::ofInteger(*found.rowid, 0);
     }
-    std::string key = repeatKey(table.name, found.values, alias);
-    const std::uint64_t hash = hashOf(key);
-    findings_.push_back(Finding{std::move(found), kind, std::move(key), hash});
-  }
-
-  // What tells repeats apart: the table and its values, the rowid column left out (a
-  // freeblock loses it). Numbers go in as their eight bytes and texts with their length, so
-  // that no two different rows make the same key.
-  static std::string repeatKey(const std::string& table, const std::vector<SqlValue>& values,
-                               int alias) {
-    std::string key;
-    std::size_t size = table.size() + 1;
-    for (const SqlValue& v : values) size += 1 + 8 + v.bytes.size();
-    key.reserve(size);
-    key += table;
-    key += '\x1f';
-    auto addWord = [&key](std::uint64_t word) {
-      char bytes[8];
-      std::memcpy(bytes, &word, 8);
-      key.append(bytes, 8);
-    };
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      if (static_cast<int>(i) == alias) continue;
-      const SqlValue& v = values[i];
-      key += static_cast<char>('0' + static_cast<int>(v.kind));
-      switch (v.kind) {
-        case SqlValue::Kind::Integer:
-          addWord(static_cast<std::uint64_t>(v.integer));
-          break;
-        case SqlValue::Kind::Real:
-          addWord(std::bit_cast<std::uint64_t>(v.real));
-          break;
-        case SqlValue::Kind::Text:
-        case SqlValue::Kind::Blob:
-          addWord(v.bytes.size());
-          key += v.bytes;
-          break;
-        default:
-          break;
-      }
-    }
-    return key;
+    Digest digest;
+    digest.add(values);
+    digest.add(static_cast<std::uint64_t>(found.table));
+    findings_.push_back(Finding{std::move(found), kind, digest.value()});
   }
 
   const CarveContext& context_;
@@ -726,36 +702,41 @@ class RowCollector {
   std::vector<CarvedRow> take() { return std::move(rows_); }
 
  private:
-  // Repeats: the same values of the same table; the first place is kept and learns the
-  // rowid when a later one has it.
+  // Repeats: the same values of the same table, the rowid column left out; the first place
+  // is kept and learns the rowid when a later one has it. The same values under another
+  // rowid make a row of their own.
   void emit(Finding& finding) {
     if (full()) return;
     Found& found = finding.found;
     const Kind kind = finding.kind;
     const TableDefinition& table = schema_.tables[static_cast<std::size_t>(found.table)];
     const int alias = table.rowidAliasColumn();
-    HashedKey key{finding.keyHash, std::move(finding.key)};
-    const auto seen = seen_.find(key);
-    if (seen != seen_.end()) {
-      CarvedRow& kept = rows_[seen->second];
+    const std::size_t index = rows_.size();
+    nextWithHash_.push_back(kNone);
+    const std::size_t head = keptRow(first_, finding.valuesHash, found, alias, false);
+    if (head == kNone) {
+      link(first_, finding.valuesHash, index);
+    } else {
+      CarvedRow& kept = rows_[head];
       if (latest_) {
         kept.repeatsOnNewestPages.push_back(CarvedRow::Span{
             version_->page, found.offset - version_->offset, found.end - version_->offset});
       }
-      if (!found.rowid || kept.rowid == found.rowid) return;
+      if (!found.rowid || kept.rowid == found.rowid) return dropLink();
       if (!kept.rowid) {
         kept.rowid = found.rowid;
         if (alias >= 0)
           kept.values[static_cast<std::size_t>(alias)] =
               found.values[static_cast<std::size_t>(alias)];
-        return;
+        return dropLink();
       }
-      // The same values under another rowid: a row of its own.
-      key.key += "#" + std::to_string(*found.rowid);
-      key.hash = hashOf(key.key);
-      if (seen_.count(key) != 0) return;
+      Digest withRowid;
+      withRowid.add(finding.valuesHash);
+      withRowid.add(static_cast<std::uint64_t>(*found.rowid));
+      if (keptRow(withRowid_, withRowid.value(), found, alias, true) != kNone) return dropLink();
+      link(withRowid_, withRowid.value(), index);
     }
-    seen_.emplace(std::move(key), rows_.size());
+    rowTable_.push_back(found.table);
     CarvedRow row;
     row.table = table.name;
     row.rowid = found.rowid;
@@ -780,8 +761,42 @@ class RowCollector {
   const CarveSources& sources_;
   const TableSchema& schema_;
   const CarveLimits& limits_;
-  std::unordered_map<HashedKey, std::size_t, HashedKeyHash> seen_;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  using RowsByHash = std::unordered_map<std::uint64_t, std::size_t>;
+
+  // The kept row in `rows` under `hash` with the table and values of `found` (and its rowid,
+  // with `sameRowid`), or kNone.
+  std::size_t keptRow(const RowsByHash& rows, std::uint64_t hash, const Found& found, int alias,
+                      bool sameRowid) const {
+    const auto first = rows.find(hash);
+    for (std::size_t i = first == rows.end() ? kNone : first->second; i != kNone;
+         i = nextWithHash_[i]) {
+      if (rowTable_[i] == found.table && (!sameRowid || rows_[i].rowid == found.rowid) &&
+          sameValues(rows_[i].values, found.values, alias)) {
+        return i;
+      }
+    }
+    return kNone;
+  }
+  // Files row `index` under `hash` in `rows`.
+  void link(RowsByHash& rows, std::uint64_t hash, std::size_t index) {
+    const auto [first, fresh] = rows.try_emplace(hash, index);
+    if (!fresh) {
+      nextWithHash_[index] = first->second;
+      first->second = index;
+    }
+  }
+  // Takes back the link slot of a finding that made no row.
+  void dropLink() { nextWithHash_.pop_back(); }
+
   std::vector<CarvedRow> rows_;
+  // Rows by digest: the first row of each table and values under the values' digest, a later
+  // row with the same values and another rowid under the digest of both. Each row is filed
+  // once; rows of one digest are chained through nextWithHash_, and rowTable_ holds each
+  // row's table.
+  RowsByHash first_, withRowid_;
+  std::vector<std::size_t> nextWithHash_;
+  std::vector<int> rowTable_;
   const PageVersion* version_ = nullptr;
   bool latest_ = false;  // whether the version is the page as the database now stands
 };

@@ -510,6 +510,38 @@ TEST(SchemaCarverTest, BringsBackARowOnlyAnOlderLogFrameRemembers) {
   }
 }
 
+// A deleted row is found in every frame that kept its page; it is one record. Two deleted rows
+// alike in every value but the rowid are two.
+TEST(SchemaCarverTest, KeepsARowFoundInManyPlacesOnceAndTwinsUnderTwoRowidsTwice) {
+  MessageDatabase sms(7, JournalMode::Wal);
+  for (int i = 0; i < 5; ++i) sms.add(messageText(i));
+  auto twin = [&sms] {
+    return sms.db().insert("message", {{"guid", std::string("G-twin")},
+                                       {"text", std::string("twin text")},
+                                       {"service", std::string("SMS")},
+                                       {"date", std::int64_t{400000001}},
+                                       {"handle_id", std::int64_t{3}}});
+  };
+  const std::int64_t first = twin();
+  sms.remove(first);
+  const std::int64_t second = twin();
+  sms.remove(second);
+  sms.remove(sms.add("deleted, then kept by every later frame"));
+  for (int i = 5; i < 10; ++i) sms.add(messageText(i));
+  const auto sources = CarveSources::read("sms.db", sms.file(), sms.file("-wal"));
+  ASSERT_TRUE(sms.close());
+  const auto rows = carveAll(sources);
+  std::vector<std::int64_t> twins;
+  int once = 0;
+  for (const CarvedRow& row : rows) {
+    if (textOf(row, 2) == "twin text") twins.push_back(row.rowid.value_or(-1));
+    if (textOf(row, 2) == "deleted, then kept by every later frame") ++once;
+  }
+  std::sort(twins.begin(), twins.end());
+  EXPECT_EQ(twins, (std::vector<std::int64_t>{first, second}));
+  EXPECT_EQ(once, 1);
+}
+
 // A row the database file still holds live, deleted by a commit that is only in the log.
 TEST(SchemaCarverTest, BringsBackARowTheLogDeletedFromTheDatabaseFile) {
   MessageDatabase sms(6, JournalMode::Wal);
