@@ -254,6 +254,22 @@ std::uint64_t recordValuesDigest(const RecordHeader& header, const std::uint8_t*
   return hash.value();
 }
 
+std::optional<std::uint64_t> DatabaseMap::livePayload(int table, std::int64_t rowid) const {
+  if (table < 0 || static_cast<std::size_t>(table) >= liveRows.size()) return std::nullopt;
+  const auto& live = liveRows[static_cast<std::size_t>(table)];
+  const auto row = std::lower_bound(live.begin(), live.end(), rowid,
+                                    [](const std::pair<std::int64_t, std::uint64_t>& r,
+                                       std::int64_t id) { return r.first < id; });
+  if (row == live.end() || row->first != rowid) return std::nullopt;
+  return row->second;
+}
+
+bool DatabaseMap::holdsLiveValues(int table, std::uint64_t digest) const {
+  if (table < 0 || static_cast<std::size_t>(table) >= liveValues.size()) return false;
+  const auto& values = liveValues[static_cast<std::size_t>(table)];
+  return std::binary_search(values.begin(), values.end(), digest);
+}
+
 int DatabaseMap::tableOf(std::int64_t page) const {
   const auto found = owner.find(page);
   return found == owner.end() ? -1 : std::max(found->second, -1);
@@ -300,9 +316,27 @@ DatabaseMap mapDatabase(const DatabasePages& pages, const TableSchema& schema,
     for (const LiveRow& row : rows[i]) {
       if (row.overflow != 0) walk.markOverflow(row.overflow);
       if (owner < 0) continue;
-      map.liveRows[static_cast<std::size_t>(owner)][row.rowid] = row.payload;
-      if (row.values) map.liveValues[static_cast<std::size_t>(owner)].insert(*row.values);
+      map.liveRows[static_cast<std::size_t>(owner)].emplace_back(row.rowid, row.payload);
+      if (row.values) map.liveValues[static_cast<std::size_t>(owner)].push_back(*row.values);
     }
+  }
+  for (std::size_t t = 0; t < counts.size(); ++t) {
+    // The leaves come in key order, so the rowids are mostly in order already. A damaged
+    // tree may list a rowid twice: the row read last stands, as it would on a lookup.
+    auto& live = map.liveRows[t];
+    const auto byRowid = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(live.begin(), live.end(), byRowid)) {
+      std::stable_sort(live.begin(), live.end(), byRowid);
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < live.size(); ++i) {
+      if (i + 1 < live.size() && live[i + 1].first == live[i].first) continue;
+      live[kept++] = live[i];
+    }
+    live.resize(kept);
+    auto& values = map.liveValues[t];
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
   }
   FreelistWalk{pages, geometry, limits, map}.freelist();
   return map;

@@ -5,8 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "carve/btree_cells.h"
@@ -24,11 +25,12 @@ struct DatabaseMap {
   std::unordered_map<std::int64_t, int> owner;
   // Freelist page -> how many bytes at its start the freelist uses (a trunk's list; 0 leaves).
   std::unordered_map<std::int64_t, std::int64_t> freelist;
-  // Per table (index into schema.tables): rowid -> digest of the payload.
-  std::vector<std::unordered_map<std::int64_t, std::uint64_t>> liveRows;
-  // Per table: digests of the live rows' values (valuesDigest), to know a copy of a live row
-  // that lost its rowid.
-  std::vector<std::unordered_set<std::uint64_t>> liveValues;
+  // Per table (index into schema.tables): the live rows as (rowid, digest of the payload),
+  // in rowid order, each rowid once.
+  std::vector<std::vector<std::pair<std::int64_t, std::uint64_t>>> liveRows;
+  // Per table: digests of the live rows' values (valuesDigest), in order, to know a copy of
+  // a live row that lost its rowid.
+  std::vector<std::vector<std::uint64_t>> liveValues;
   std::int64_t headerPageCount = 0;  // offset 28 of the header
   // Pages between pointer-map pages, in a database that keeps them (auto-vacuum: a largest
   // root page at offset 52), else 0.
@@ -36,6 +38,10 @@ struct DatabaseMap {
 
   // The table owning `page`, or -1.
   int tableOf(std::int64_t page) const;
+  // The payload digest of live row `rowid` of `table`, or none when no such row is live.
+  std::optional<std::uint64_t> livePayload(int table, std::int64_t rowid) const;
+  // Whether a live row of `table` holds values of digest `digest`.
+  bool holdsLiveValues(int table, std::uint64_t digest) const;
   bool reachable(std::int64_t page) const { return owner.count(page) != 0; }
   // Whether `page` is a pointer-map page: five-byte entries of page parents, never a record.
   bool pointerMapPage(std::int64_t page) const {

@@ -175,10 +175,9 @@ std::vector<CarvedRow> carveIndexEntries(const CarveSources& sources, const Tabl
     if (found == leafIndex.end() || !isLatest(version)) continue;
     const TextIndex& index = *found->second;
     const TableDefinition& table = schema.tables[static_cast<std::size_t>(index.table)];
-    const auto& live = map.liveRows[static_cast<std::size_t>(index.table)];
     const std::int64_t largest = largestRowid[index.table];
     const auto fits = [&](std::int64_t rowid) {
-      return rowid >= 1 && rowid <= 2 * largest + 64 && live.count(rowid) == 0;
+      return rowid >= 1 && rowid <= 2 * largest + 64 && !map.livePayload(index.table, rowid);
     };
     const DatabaseImage& image = sources.imageOf(version);
     const std::int64_t pageOffset = version.offset;

@@ -445,9 +445,8 @@ class PageCarver {
   // Whether row `rowid` of table `table` is live with this payload.
   bool isLiveRow(int table, std::int64_t rowid, const std::uint8_t* payload,
                  std::size_t size) const {
-    const auto& live = map_.liveRows[static_cast<std::size_t>(table)];
-    const auto row = live.find(rowid);
-    return row != live.end() && row->second == payloadDigest(payload, size);
+    const auto live = map_.livePayload(table, rowid);
+    return live && *live == payloadDigest(payload, size);
   }
 
   // The cell that began at `begin` before its first four bytes were overwritten by a
@@ -647,7 +646,7 @@ class PageCarver {
     const std::uint64_t values = valuesDigest(found.values, alias);
     // A copy of a live row (a cell moved by a balance or a defragmentation) is no deleted
     // record; one with its rowid was told by its payload already.
-    if (!found.rowid && map_.liveValues[static_cast<std::size_t>(found.table)].count(values) != 0) {
+    if (!found.rowid && map_.holdsLiveValues(found.table, values)) {
       return;
     }
     if (alias >= 0 && found.rowid && static_cast<std::size_t>(alias) < found.values.size()) {
