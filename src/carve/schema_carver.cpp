@@ -711,7 +711,6 @@ class RowCollector {
     const TableDefinition& table = schema_.tables[static_cast<std::size_t>(found.table)];
     const int alias = table.rowidAliasColumn();
     const std::size_t index = rows_.size();
-    nextWithHash_.push_back(kNone);
     const std::size_t head = keptRow(first_, finding.valuesHash, found, alias, false);
     if (head == kNone) {
       link(first_, finding.valuesHash, index);
@@ -721,18 +720,18 @@ class RowCollector {
         kept.repeatsOnNewestPages.push_back(CarvedRow::Span{
             version_->page, found.offset - version_->offset, found.end - version_->offset});
       }
-      if (!found.rowid || kept.rowid == found.rowid) return dropLink();
+      if (!found.rowid || kept.rowid == found.rowid) return;
       if (!kept.rowid) {
         kept.rowid = found.rowid;
         if (alias >= 0)
           kept.values[static_cast<std::size_t>(alias)] =
               found.values[static_cast<std::size_t>(alias)];
-        return dropLink();
+        return;
       }
       Digest withRowid;
       withRowid.add(finding.valuesHash);
       withRowid.add(static_cast<std::uint64_t>(*found.rowid));
-      if (keptRow(withRowid_, withRowid.value(), found, alias, true) != kNone) return dropLink();
+      if (keptRow(withRowid_, withRowid.value(), found, alias, true) != kNone) return;
       link(withRowid_, withRowid.value(), index);
     }
     rowTable_.push_back(found.table);
@@ -777,17 +776,15 @@ class RowCollector {
     }
     return kNone;
   }
-  // Files row `index` under `hash` in `rows`.
+  // Files row `index`, the next to be kept, under `hash` in `rows`.
   void link(RowsByHash& rows, std::uint64_t hash, std::size_t index) {
+    nextWithHash_.push_back(kNone);
     const auto [first, fresh] = rows.try_emplace(hash, index);
     if (!fresh) {
       nextWithHash_[index] = first->second;
       first->second = index;
     }
   }
-  // Takes back the link slot of a finding that made no row.
-  void dropLink() { nextWithHash_.pop_back(); }
-
   std::vector<CarvedRow> rows_;
   // Rows by digest: the first row of each table and values under the values' digest, a later
   // row with the same values and another rowid under the digest of both. Each row is filed
