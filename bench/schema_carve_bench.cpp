@@ -12,7 +12,9 @@
 // RETRIEVO_BENCH_MESSAGES sets the size: messages per conversation on average, of 1600
 // conversations (160 make about 200 MB). RETRIEVO_BENCH_KEEP names a folder where the built
 // database and its log are kept and, on later runs, taken from instead of being built again.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -84,9 +86,13 @@ struct Run {
 
 // The file's bytes read into memory, as a scan reads a backup's stored files.
 std::optional<DatabaseImage> readIntoMemory(const std::string& path) {
-  auto bytes = fixtures::readFileBytes(path);
-  if (!bytes) return std::nullopt;
-  return DatabaseImage(std::move(*bytes));
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  auto image = ec ? std::nullopt : DatabaseImage::read(fd, static_cast<std::size_t>(size));
+  close(fd);
+  return image;
 }
 
 // One carve; `inMemory` reads both files into memory first, else they are mapped.

@@ -26,6 +26,9 @@ std::optional<DatabaseImage> readStored(const std::string& backupFolder, const s
   if (!file.isOpen()) return std::nullopt;
   const auto size = file.size();
   if (!size || *size == 0) return std::nullopt;
+  // A plain file is read straight into the image's memory; a file of an encrypted backup is
+  // decrypted on the way.
+  if (!file.encrypted()) return DatabaseImage::read(file.fd(), static_cast<std::size_t>(*size));
   auto bytes = file.readPrefix(static_cast<std::size_t>(*size));
   if (!bytes) return std::nullopt;
   return DatabaseImage(std::move(*bytes));

@@ -41,6 +41,29 @@ DatabaseImage::DatabaseImage(std::vector<std::uint8_t> bytes) {
   owner_ = std::move(held);
 }
 
+std::optional<DatabaseImage> DatabaseImage::read(int fd, std::size_t size) {
+  DatabaseImage image;
+  if (size == 0) return image;
+  void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  if (base == MAP_FAILED) return std::nullopt;
+  image.owner_ = std::shared_ptr<const void>(
+      base, [size](const void* p) { munmap(const_cast<void*>(p), size); });
+  auto* bytes = static_cast<std::uint8_t*>(base);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = pread(fd, bytes + done, size - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  mprotect(base, size, PROT_READ);
+  image.data_ = bytes;
+  image.size_ = static_cast<std::int64_t>(done);
+  return image;
+}
+
 std::optional<DatabaseImage> DatabaseImage::load(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;

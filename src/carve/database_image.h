@@ -28,6 +28,11 @@ class DatabaseImage {
   // mapped. The file must not be shortened while the image lives (the scan's private copies
   // are not).
   static std::optional<DatabaseImage> load(const std::string& path);
+  // Reads the first `size` bytes of the open file `fd` (fewer when it is shorter) into memory
+  // of the image's own, which is mapped with its pages present rather than zeroed page by
+  // page on first touch; none when reading fails. Unlike a mapped file, the image stays whole
+  // if the file is shortened or removed afterwards.
+  static std::optional<DatabaseImage> read(int fd, std::size_t size);
 
   std::int64_t size() const { return size_; }
   const std::uint8_t* data() const { return data_; }

@@ -1,9 +1,12 @@
 #include "carve/candidate_scan.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -74,6 +77,20 @@ TEST(DatabaseImage, LoadsTheWholeFileAndRefusesWhatIsNotOne) {
   EXPECT_EQ(empty->size(), 0);
   EXPECT_FALSE(DatabaseImage::load(dir.sub("missing.sqlite")));
   EXPECT_FALSE(DatabaseImage::load(dir.path()));
+
+  // Read into memory: the bytes asked for, no more than the file holds, kept when the file
+  // goes away.
+  const int fd = open(dir.sub("db.sqlite").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  const auto whole = DatabaseImage::read(fd, content.size() + 4096);
+  const auto prefix = DatabaseImage::read(fd, 5000);
+  close(fd);
+  std::filesystem::remove(dir.sub("db.sqlite"));
+  ASSERT_TRUE(whole && prefix);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(whole->data()), whole->size()), content);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(prefix->data()), prefix->size()),
+            content.substr(0, 5000));
+  EXPECT_FALSE(DatabaseImage::read(-1, 100));
 }
 
 TEST(DeletedNotesCarving, NoteCandidatesAreThoseOfTheGenericPrefilter) {
