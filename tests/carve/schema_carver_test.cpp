@@ -108,6 +108,12 @@ const CarvedRow* withText(const std::vector<CarvedRow>& rows, const std::string&
   return nullptr;
 }
 
+void put32(std::vector<std::uint8_t>& bytes, std::int64_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    bytes[static_cast<std::size_t>(at + i)] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+  }
+}
+
 std::string textOf(const CarvedRow& row, std::size_t column) {
   return column < row.values.size() ? row.values[column].bytes : std::string();
 }
@@ -326,6 +332,31 @@ TEST(CarveSourcesTest, TheNewestStateIsWhatACheckpointWritesBack) {
   const auto schema = carve::readTableSchema(latest);
   EXPECT_EQ(schema.tables.size(), carve::readTableSchema(folded).tables.size());
   EXPECT_EQ(carve::mapDatabase(latest, schema).owner, carve::mapDatabase(folded, schema).owner);
+
+  // A last commit that claims four billion pages, its checksums made to hold: the newest
+  // state counts only the pages the files hold, and nothing the size of the claim is made.
+  std::vector<std::uint8_t> claiming(log.data(), log.data() + log.size());
+  std::size_t lastCommit = 0;
+  for (std::size_t at = 32; at + frame <= claiming.size(); at += frame) {
+    if (claiming[at + 4] != 0 || claiming[at + 5] != 0 || claiming[at + 6] != 0 ||
+        claiming[at + 7] != 0) {
+      lastCommit = at;
+    }
+  }
+  ASSERT_GT(lastCommit, 0u);
+  put32(claiming, static_cast<std::int64_t>(lastCommit) + 4, 0xFFFFFFF0);
+  std::uint32_t s0 = 0, s1 = 0;
+  carve::logChecksum(claiming.data(), 24, false, s0, s1);
+  for (std::size_t at = 32; at + frame <= claiming.size(); at += frame) {
+    carve::logChecksum(claiming.data() + at, 8, false, s0, s1);
+    carve::logChecksum(claiming.data() + at + 24, 4096, false, s0, s1);
+    put32(claiming, static_cast<std::int64_t>(at) + 16, s0);
+    put32(claiming, static_cast<std::int64_t>(at) + 20, s1);
+  }
+  const auto claimed = CarveSources::read("sms.db", db, DatabaseImage(claiming));
+  EXPECT_FALSE(claimed.frames().back().badChecksum);
+  EXPECT_EQ(claimed.latestPageCount(), folded.size() / 4096);
+  EXPECT_FALSE(carveAll(claimed).empty());
 }
 
 TEST(SignatureRecordCheckTest, LeavesOutWhatLiesInALiveCellOrReadsTheSchemaCarversBytesOtherwise) {
@@ -607,12 +638,6 @@ TEST(SchemaCarverTest, ReadsThePagesARollbackJournalSaved) {
 }  // namespace
 
 namespace {
-
-void put32(std::vector<std::uint8_t>& bytes, std::int64_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    bytes[static_cast<std::size_t>(at + i)] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-  }
-}
 
 // Damage of every kind a file can bring: the carver ends, reads only inside its images and
 // names only places that exist.
