@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,9 +16,26 @@
 
 namespace carve {
 
+// The columns of one table by name, without regard to case, and its rowid alias column:
+// worked out once for all the rows of the table.
+class ColumnNames {
+ public:
+  // `table` must outlive it: the names are read where the table keeps them.
+  explicit ColumnNames(const TableDefinition& table);
+  // The first column so named, or none.
+  std::optional<std::size_t> find(std::string_view name) const;
+  int rowidAlias() const { return rowidAlias_; }
+
+ private:
+  std::vector<std::pair<std::string_view, std::size_t>> byName_;  // by length, then text
+  int rowidAlias_ = -1;
+};
+
 class RowValues {
  public:
-  RowValues(const TableDefinition& table, const CarvedRow& row) : table_(&table), row_(&row) {}
+  // `columns` must be those of the table `row` fits, and outlive the rows.
+  RowValues(std::shared_ptr<const ColumnNames> columns, const CarvedRow& row)
+      : columns_(std::move(columns)), row_(&row) {}
 
   const CarvedRow& row() const { return *row_; }
 
@@ -37,7 +55,7 @@ class RowValues {
  private:
   std::optional<std::size_t> column(std::string_view name) const;
 
-  const TableDefinition* table_;
+  std::shared_ptr<const ColumnNames> columns_;
   const CarvedRow* row_;
 };
 

@@ -44,9 +44,16 @@ DatabaseImage::DatabaseImage(std::vector<std::uint8_t> bytes) {
 std::optional<DatabaseImage> DatabaseImage::read(int fd, std::size_t size) {
   DatabaseImage image;
   if (size == 0) return image;
-  void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (base == MAP_FAILED) return std::nullopt;
+  // Huge pages where the system lends them: a 200 MB database is then a hundred faults, not
+  // fifty thousand, and carving it misses the address cache far less often. The pages are
+  // made present before the read, which then copies into memory that is there; a kernel
+  // without the advice has the read fault them in instead.
+  madvise(base, size, MADV_HUGEPAGE);
+#ifdef MADV_POPULATE_WRITE
+  madvise(base, size, MADV_POPULATE_WRITE);
+#endif
   image.owner_ = std::shared_ptr<const void>(
       base, [size](const void* p) { munmap(const_cast<void*>(p), size); });
   auto* bytes = static_cast<std::uint8_t*>(base);

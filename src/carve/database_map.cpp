@@ -136,29 +136,48 @@ class LeafReader {
   RecordHeader header_{};  // reused for every row
 };
 
-// The rows of `leaves`, one list per leaf, read on as many threads as the machine runs.
-std::vector<std::vector<LiveRow>> readLeaves(const std::vector<Leaf>& leaves,
-                                             const TableSchema& schema, const DatabasePages& pages,
-                                             const PageGeometry& geometry,
-                                             const DatabaseMapLimits& limits) {
-  std::vector<std::vector<LiveRow>> rows(leaves.size());
+// Where the rows of one leaf lie: [begin, end) of the list of the thread that read it.
+struct LeafRows {
+  std::size_t reader = 0;
+  std::size_t begin = 0, end = 0;
+};
+// The live rows of the leaves. Each thread appends to a list of its own, leaf after leaf,
+// rather than filling one small list per leaf.
+struct LiveRowsRead {
+  std::vector<std::vector<LiveRow>> ofReader;  // one list per thread
+  std::vector<LeafRows> ofLeaf;                // per leaf, in the order of the leaves
+};
+
+// The rows of `leaves`, read on as many threads as the machine runs.
+LiveRowsRead readLeaves(const std::vector<Leaf>& leaves, const TableSchema& schema,
+                        const DatabasePages& pages, const PageGeometry& geometry,
+                        const DatabaseMapLimits& limits) {
+  const unsigned threads =
+      leaves.size() > 64 ? std::clamp(std::thread::hardware_concurrency(), 1u, 8u) : 1u;
+  LiveRowsRead read;
+  read.ofReader.resize(threads);
+  read.ofLeaf.resize(leaves.size());
   std::atomic<std::size_t> next{0};
-  auto work = [&] {
+  auto work = [&](std::size_t self) {
     LeafReader reader(schema, pages, geometry, limits);
-    for (std::size_t i; (i = next.fetch_add(1)) < leaves.size();) reader.read(leaves[i], rows[i]);
+    std::vector<LiveRow>& rows = read.ofReader[self];
+    for (std::size_t i; (i = next.fetch_add(1)) < leaves.size();) {
+      const std::size_t begin = rows.size();
+      reader.read(leaves[i], rows);
+      read.ofLeaf[i] = LeafRows{self, begin, rows.size()};
+    }
   };
-  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
   std::vector<std::thread> helpers;
-  for (unsigned t = 1; t < threads && leaves.size() > 64; ++t) {
+  for (unsigned t = 1; t < threads; ++t) {
     try {
-      helpers.emplace_back(work);
+      helpers.emplace_back(work, t);
     } catch (const std::system_error&) {
       break;  // no more threads to be had: the others do the rest
     }
   }
-  work();
+  work(0);
   for (std::thread& helper : helpers) helper.join();
-  return rows;
+  return read;
 }
 
 struct FreelistWalk {
@@ -305,7 +324,8 @@ DatabaseMap mapDatabase(const DatabasePages& pages, const TableSchema& schema,
   std::vector<std::size_t> counts(schema.tables.size(), 0);
   for (std::size_t i = 0; i < walk.leaves.size(); ++i) {
     if (walk.leaves[i].owner >= 0)
-      counts[static_cast<std::size_t>(walk.leaves[i].owner)] += rows[i].size();
+      counts[static_cast<std::size_t>(walk.leaves[i].owner)] +=
+          rows.ofLeaf[i].end - rows.ofLeaf[i].begin;
   }
   for (std::size_t t = 0; t < counts.size(); ++t) {
     map.liveRows[t].reserve(counts[t]);
@@ -313,7 +333,9 @@ DatabaseMap mapDatabase(const DatabasePages& pages, const TableSchema& schema,
   }
   for (std::size_t i = 0; i < walk.leaves.size(); ++i) {
     const int owner = walk.leaves[i].owner;
-    for (const LiveRow& row : rows[i]) {
+    const LeafRows& leaf = rows.ofLeaf[i];
+    for (std::size_t r = leaf.begin; r < leaf.end; ++r) {
+      const LiveRow& row = rows.ofReader[leaf.reader][r];
       if (row.overflow != 0) walk.markOverflow(row.overflow);
       if (owner < 0) continue;
       map.liveRows[static_cast<std::size_t>(owner)].emplace_back(row.rowid, row.payload);

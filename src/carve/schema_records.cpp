@@ -57,7 +57,7 @@ std::shared_ptr<MzMessageNode> messageOf(const RowValues& row,
   message->origin = originOf(row.row());
   if (auto id = row.rowid()) message->rowId = static_cast<std::int32_t>(*id);
   if (auto text = row.text("text")) {
-    message->messageContent = *text;
+    message->messageContent = std::move(*text);
   } else if (const SqlValue* body = row.value("attributedBody");
              body != nullptr && body->kind == SqlValue::Kind::Blob && !body->bytes.empty()) {
     // Current devices keep many texts only in the archived attributed string.

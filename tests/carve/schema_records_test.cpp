@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/conversions.h"
+#include "carve/carved_row_values.h"
 #include "extract/contact_phones.h"
 #include "fixture_support.h"
 #include "results/fake_result_view.h"
@@ -425,6 +426,28 @@ TEST(SchemaRecordsTest, TheResultsShowARecordOnceAndKeepEarlierVersionsOfLiveOne
   numbers->contactName.clear();
   nc.post("ScanDelContactInfo", numbers);
   EXPECT_EQ(results.delContactNum, 1);
+}
+
+// Columns are found by name in any case, among names of the same length; a column the record
+// does not reach reads as none, and the rowid comes from the alias column when the cell lost it.
+TEST(SchemaRecordsTest, RowValuesFindColumnsByNameInAnyCase) {
+  const auto table = carve::parseCreateTable(
+      "CREATE TABLE t (ROWID INTEGER PRIMARY KEY, Text TEXT, date INTEGER, DATE_read INTEGER, "
+      "text2 TEXT, Flags INTEGER)");
+  ASSERT_TRUE(table);
+  carve::CarvedRow row;
+  row.table = "t";
+  row.values = {carve::SqlValue::ofInteger(7, 1), carve::SqlValue::ofText("hi", 17),
+                carve::SqlValue::ofInteger(100, 1), carve::SqlValue::ofInteger(200, 1),
+                carve::SqlValue::ofText("second", 25)};
+  const carve::RowValues values(std::make_shared<const carve::ColumnNames>(*table), row);
+  EXPECT_EQ(values.text("TEXT"), "hi");
+  EXPECT_EQ(values.text("Text2"), "second");
+  EXPECT_EQ(values.integer("Date"), 100);
+  EXPECT_EQ(values.integer("date_READ"), 200);
+  EXPECT_FALSE(values.value("flags"));  // added later: the record stops before it
+  EXPECT_FALSE(values.value("dates"));
+  EXPECT_EQ(values.rowid(), 7);
 }
 
 }  // namespace
