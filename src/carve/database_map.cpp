@@ -4,11 +4,10 @@
 #include <atomic>
 #include <bit>
 #include <string_view>
-#include <system_error>
-#include <thread>
 
 #include "carve/digest.h"
 #include "carve/record_format.h"
+#include "carve/worker_threads.h"
 
 namespace carve {
 
@@ -152,13 +151,12 @@ struct LiveRowsRead {
 LiveRowsRead readLeaves(const std::vector<Leaf>& leaves, const TableSchema& schema,
                         const DatabasePages& pages, const PageGeometry& geometry,
                         const DatabaseMapLimits& limits) {
-  const unsigned threads =
-      leaves.size() > 64 ? std::clamp(std::thread::hardware_concurrency(), 1u, 8u) : 1u;
+  const unsigned threads = leaves.size() > 64 ? workerThreads() : 1u;
   LiveRowsRead read;
   read.ofReader.resize(threads);
   read.ofLeaf.resize(leaves.size());
   std::atomic<std::size_t> next{0};
-  auto work = [&](std::size_t self) {
+  auto work = [&](unsigned self) {
     LeafReader reader(schema, pages, geometry, limits);
     std::vector<LiveRow>& rows = read.ofReader[self];
     for (std::size_t i; (i = next.fetch_add(1)) < leaves.size();) {
@@ -167,16 +165,7 @@ LiveRowsRead readLeaves(const std::vector<Leaf>& leaves, const TableSchema& sche
       read.ofLeaf[i] = LeafRows{self, begin, rows.size()};
     }
   };
-  std::vector<std::thread> helpers;
-  for (unsigned t = 1; t < threads; ++t) {
-    try {
-      helpers.emplace_back(work, t);
-    } catch (const std::system_error&) {
-      break;  // no more threads to be had: the others do the rest
-    }
-  }
-  work(0);
-  for (std::thread& helper : helpers) helper.join();
+  runOnThreads(threads, work);
   return read;
 }
 

@@ -7,8 +7,6 @@
 #include <cstring>
 #include <set>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -19,6 +17,7 @@
 #include "carve/record_fit.h"
 #include "carve/record_format.h"
 #include "carve/varint.h"
+#include "carve/worker_threads.h"
 
 namespace carve {
 
@@ -807,7 +806,7 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
   if (static_cast<std::int64_t>(versions.size()) > context.limits.maxPageVersions) {
     versions.resize(static_cast<std::size_t>(context.limits.maxPageVersions));
   }
-  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  const unsigned threads = workerThreads();
   constexpr std::size_t kBatch = 4096;
   // While the helpers carve a batch, this thread collects the batch before it, then carves too.
   std::vector<std::vector<Finding>> findings, previous;
@@ -822,23 +821,13 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
     const std::size_t count = std::min(kBatch, versions.size() - first);
     findings.assign(count, {});
     std::atomic<std::size_t> next{0};
-    auto work = [&] {
+    auto work = [&](unsigned) {
       PageCarver carver(context);
       for (std::size_t i; (i = next.fetch_add(1)) < count;) {
         findings[i] = carver.carve(versions[first + i]);
       }
     };
-    std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < threads && count > 64; ++t) {
-      try {
-        helpers.emplace_back(work);
-      } catch (const std::system_error&) {
-        break;  // no more threads to be had: the others do the rest
-      }
-    }
-    collect();
-    work();
-    for (std::thread& helper : helpers) helper.join();
+    runOnThreads(count > 64 ? threads : 1u, work, collect);
     std::swap(findings, previous);
     previousFirst = first;
   }

@@ -1,5 +1,6 @@
 #include "carve/schema_records.h"
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -10,6 +11,7 @@
 
 #include "base/conversions.h"
 #include "carve/carved_row_values.h"
+#include "carve/worker_threads.h"
 #include "extract/calls_scanner.h"
 #include "extract/contact_phones.h"
 #include "extract/message_direction.h"
@@ -50,9 +52,9 @@ std::optional<std::string> lookUp(const SchemaRecordJoins& joins, const std::str
 
 // ---- messages -------------------------------------------------------------------------------
 
+// The message of one carved row, its contact's name not yet looked up.
 std::shared_ptr<MzMessageNode> messageOf(const RowValues& row,
-                                         const std::map<std::int64_t, std::string>& handles,
-                                         const SchemaRecordJoins& joins) {
+                                         const std::map<std::int64_t, std::string>& handles) {
   auto message = std::make_shared<MzMessageNode>();
   message->origin = originOf(row.row());
   if (auto id = row.rowid()) message->rowId = static_cast<std::int32_t>(*id);
@@ -98,7 +100,6 @@ std::shared_ptr<MzMessageNode> messageOf(const RowValues& row,
       }
     }
   }
-  if (!message->messagePhone.empty()) message->messageName = lookUp(joins, message->messagePhone);
   return message;
 }
 
@@ -237,18 +238,35 @@ MessageRecords schemaMessages(const TableSchema& schema, const std::vector<Carve
     const auto message = join.integer("message_id");
     if (chat && message) chatOfMessage.emplace(*message, *chat);
   }
+  // The messages are made on every core; what they join only is read meanwhile. Names are
+  // looked up afterwards on this thread, which is the one `joins.nameOf` is called on.
+  const std::vector<RowValues> messageRows = rowsOf(schema, rows, {"message"});
+  MessageRecords made(messageRows.size());
+  std::atomic<std::size_t> next{0};
+  auto work = [&](unsigned) {
+    for (std::size_t i; (i = next.fetch_add(1)) < messageRows.size();) {
+      const RowValues& row = messageRows[i];
+      auto message = messageOf(row, handles);
+      if (message->messageContent.empty() && message->messagePhone.empty()) continue;
+      if (const auto id = row.rowid()) {
+        const auto join = chatOfMessage.find(*id);
+        const auto chat =
+            join == chatOfMessage.end() ? joins.chats.end() : joins.chats.find(join->second);
+        if (chat != joins.chats.end()) message->chat = chat->second;
+      }
+      if (!message->chat && !message->messagePhone.empty()) {
+        const auto chat = joins.onlyChatOfAddress.find(message->messagePhone);
+        if (chat != joins.onlyChatOfAddress.end()) message->chat = chat->second;
+      }
+      made[i] = std::move(message);
+    }
+  };
+  runOnThreads(messageRows.size() > 256 ? workerThreads() : 1u, work);
   MessageRecords out;
-  for (const RowValues& row : rowsOf(schema, rows, {"message"})) {
-    auto message = messageOf(row, handles, joins);
-    if (message->messageContent.empty() && message->messagePhone.empty()) continue;
-    if (const auto id = row.rowid(); id && chatOfMessage.count(*id) != 0) {
-      const auto chat = joins.chats.find(chatOfMessage[*id]);
-      if (chat != joins.chats.end()) message->chat = chat->second;
-    }
-    if (!message->chat && !message->messagePhone.empty()) {
-      const auto chat = joins.onlyChatOfAddress.find(message->messagePhone);
-      if (chat != joins.onlyChatOfAddress.end()) message->chat = chat->second;
-    }
+  out.reserve(made.size());
+  for (auto& message : made) {
+    if (!message) continue;
+    if (!message->messagePhone.empty()) message->messageName = lookUp(joins, message->messagePhone);
     out.push_back(std::move(message));
   }
   return out;
