@@ -30,8 +30,8 @@ class DatabaseImage {
   static std::optional<DatabaseImage> load(const std::string& path);
   // Reads the first `size` bytes of the open file `fd` (fewer when it is shorter) into memory
   // of the image's own, in huge pages where the system lends them and made present before
-  // the read rather than zeroed page by page on first touch; none when reading fails. Unlike a mapped file, the image stays whole
-  // if the file is shortened or removed afterwards.
+  // the read rather than zeroed page by page on first touch; none when reading fails. Unlike a
+  // mapped file, the image stays whole if the file is shortened or removed afterwards.
   static std::optional<DatabaseImage> read(int fd, std::size_t size);
 
   std::int64_t size() const { return size_; }
