@@ -5,7 +5,8 @@
 //
 // Timed: mapping both files, reading the log's frames and the schema, carving every table and
 // making the message records, as postSchemaCarvedRecords() does; and the same with both files
-// read into memory first, as a scan reads a backup's stored files. Reference,
+// read into memory first, as a scan reads a backup's stored files; the best of three runs of
+// each, and the first (a scan carves each database once). Reference,
 // measured in the same run: one sequential read of both files with their cached pages dropped
 // first (cold), and warm. The target is within 3x of the cold read.
 //
@@ -136,7 +137,9 @@ int main() {
     if (!buildDatabase(messages, built) || !deleteIntoLog(built, path)) return 1;
   }
 
-  Run best, inMemory;
+  // The first run of each kind is also kept: it is the one a scan makes, which carves each
+  // database once in a process whose memory is all still to be touched.
+  Run best, inMemory, firstMapped, firstInMemory;
   best.seconds = inMemory.seconds = 1e9;
   for (int i = 0; i < kRuns; ++i) {
     for (const bool read : {false, true}) {
@@ -145,6 +148,7 @@ int main() {
       const Run run = carveOnce(path, read);
       Run& kept = read ? inMemory : best;
       if (run.seconds < kept.seconds) kept = run;
+      if (i == 0) (read ? firstInMemory : firstMapped) = run;
     }
   }
   std::size_t dbBytes = 0, logBytes = 0;
@@ -167,5 +171,9 @@ int main() {
       "as a scan reads the files (into memory first): %.3f s (reading %.3f s), %.2fx the cold "
       "read\n",
       inMemory.seconds, inMemory.reading, inMemory.seconds / cold);
+  std::printf(
+      "first runs in the process: files mapped %.3f s (%.2fx), read into memory %.3f s (%.2fx)\n",
+      firstMapped.seconds, firstMapped.seconds / cold, firstInMemory.seconds,
+      firstInMemory.seconds / cold);
   return 0;
 }

@@ -230,7 +230,7 @@ class ValuesHash {
 
 }  // namespace
 
-std::uint64_t valuesDigest(const std::vector<SqlValue>& values, int skip) {
+std::uint64_t valuesDigest(const SqlValues& values, int skip) {
   ValuesHash hash;
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (static_cast<int>(i) == skip) continue;

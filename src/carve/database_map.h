@@ -61,7 +61,7 @@ inline std::uint64_t payloadDigest(const std::vector<std::uint8_t>& payload) {
 }
 // A digest of a row's values, one per column, the rowid alias column (`skip`) left out and
 // missing trailing columns counted as NULL.
-std::uint64_t valuesDigest(const std::vector<SqlValue>& values, int skip);
+std::uint64_t valuesDigest(const SqlValues& values, int skip);
 // The same digest of a record read in place: `header`'s bodies at `body` (all readable),
 // padded with NULL to `columns` values; equal to valuesDigest() of the decoded values.
 std::uint64_t recordValuesDigest(const RecordHeader& header, const std::uint8_t* body,

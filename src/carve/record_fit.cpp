@@ -168,18 +168,18 @@ bool TableFitter::fitsTable(int table, const RecordHeader& header, const std::ui
   return filled >= (n >= 4 ? 2u : 1u);
 }
 
-std::optional<std::vector<SqlValue>> TableFitter::fitTable(int table, const RecordHeader& header,
-                                                           const std::uint8_t* body,
-                                                           std::size_t bodyLength) const {
+std::optional<SqlValues> TableFitter::fitTable(int table, const RecordHeader& header,
+                                               const std::uint8_t* body, std::size_t bodyLength,
+                                               const ArenaAllocator<SqlValue>& allocator) const {
   if (!fitsTable(table, header, body, bodyLength)) return std::nullopt;
-  return valuesOf(table, header, body);
+  return valuesOf(table, header, body, allocator);
 }
 
-std::vector<SqlValue> TableFitter::valuesOf(int table, const RecordHeader& header,
-                                            const std::uint8_t* body) const {
+SqlValues TableFitter::valuesOf(int table, const RecordHeader& header, const std::uint8_t* body,
+                                const ArenaAllocator<SqlValue>& allocator) const {
   const std::size_t m = header.serialTypes.size();
   const std::size_t n = schema_.tables[static_cast<std::size_t>(table)].columns.size();
-  std::vector<SqlValue> values;
+  SqlValues values(allocator);
   values.reserve(std::max(n, m));
   std::size_t at = 0;
   for (std::size_t i = 0; i < m; ++i) {

@@ -68,13 +68,13 @@ class TableFitter {
   bool fitsTable(int table, const RecordHeader& header, const std::uint8_t* body,
                  std::size_t bodyLength) const;
   // The values of a record that fitsTable() took: one per column of `table`, missing ones
-  // NULL.
-  std::vector<SqlValue> valuesOf(int table, const RecordHeader& header,
-                                 const std::uint8_t* body) const;
+  // NULL, in memory from `allocator`.
+  SqlValues valuesOf(int table, const RecordHeader& header, const std::uint8_t* body,
+                     const ArenaAllocator<SqlValue>& allocator = {}) const;
   // Whether the record fits table `table` alone; its values when it does.
-  std::optional<std::vector<SqlValue>> fitTable(int table, const RecordHeader& header,
-                                                const std::uint8_t* body,
-                                                std::size_t bodyLength) const;
+  std::optional<SqlValues> fitTable(int table, const RecordHeader& header, const std::uint8_t* body,
+                                    std::size_t bodyLength,
+                                    const ArenaAllocator<SqlValue>& allocator = {}) const;
 
   // Whether column `column` of `table` takes serial type `type`: serialTypeFits(), and a
   // blob in a TEXT column of a Core Data table (its bytes still to be read as text).

@@ -28,7 +28,7 @@ using Kind = CarvedRecordPlace::Kind;
 // A record found in a page, before it becomes a CarvedRow.
 struct Found {
   int table = -1;
-  std::vector<SqlValue> values;
+  SqlValues values;
   std::optional<std::int64_t> rowid;
   std::int64_t offset = 0;  // absolute, in the version's image
   std::int64_t end = 0;     // just past the cell's local part
@@ -88,7 +88,7 @@ struct CarveContext {
 
 // Whether two rows of one table hold the same values, the rowid column (`skip`) left out:
 // numbers by their exact bits, texts and blobs byte for byte.
-bool sameValues(const std::vector<SqlValue>& a, const std::vector<SqlValue>& b, int skip) {
+bool sameValues(const SqlValues& a, const SqlValues& b, int skip) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (static_cast<int>(i) == skip) continue;
@@ -128,14 +128,16 @@ struct Finding {
 // page being carved and the buffers every try reuses.
 class PageCarver {
  public:
-  explicit PageCarver(const CarveContext& context)
+  // The values of the records found take their memory from `values`.
+  PageCarver(const CarveContext& context, ArenaAllocator<SqlValue> values)
       : context_(context),
         sources_(context.sources),
         schema_(context.schema),
         limits_(context.limits),
         fitter_(context.fitter),
         geometry_(context.geometry),
-        map_(context.map) {}
+        map_(context.map),
+        values_(std::move(values)) {}
 
   // The records of `version`, in the order the page holds them.
   std::vector<Finding> carve(const PageVersion& version) {
@@ -367,7 +369,8 @@ class PageCarver {
                                          limits_.maxOverflowPages, &pages);
     if (!payload) return std::nullopt;
     const auto skip = static_cast<std::size_t>(headerEnd - payloadStart);
-    auto values = fitter_.fitTable(t, header, payload->data() + skip, payload->size() - skip);
+    auto values =
+        fitter_.fitTable(t, header, payload->data() + skip, payload->size() - skip, values_);
     if (!values || !tellingRecord(header, payload->data() + skip)) return std::nullopt;
     Found found;
     found.table = t;
@@ -432,7 +435,7 @@ class PageCarver {
     }
     Found found;
     found.table = *table;
-    if (withValues) found.values = fitter_.valuesOf(*table, header, body);
+    if (withValues) found.values = fitter_.valuesOf(*table, header, body, values_);
     found.rowid = cell->rowid;
     found.offset = at;
     found.end = cell->end;
@@ -605,7 +608,7 @@ class PageCarver {
             bestScore = score;
             Found found;
             found.table = t;
-            found.values = fitter_.valuesOf(t, header, body);
+            found.values = fitter_.valuesOf(t, header, body, values_);
             found.offset = begin;
             found.end = recordEnd;
             found.storedColumns = static_cast<int>(m);
@@ -664,6 +667,7 @@ class PageCarver {
   const TableFitter& fitter_;
   const PageGeometry& geometry_;
   const DatabaseMap& map_;
+  const ArenaAllocator<SqlValue> values_;
   std::vector<Finding> findings_;
 
   const PageVersion* version_ = nullptr;
@@ -807,6 +811,9 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
     versions.resize(static_cast<std::size_t>(context.limits.maxPageVersions));
   }
   const unsigned threads = workerThreads();
+  // The rows' values, in an arena of each thread's own that the rows keep.
+  std::vector<std::shared_ptr<ValueArena>> arenas;
+  for (unsigned t = 0; t < threads; ++t) arenas.push_back(std::make_shared<ValueArena>());
   constexpr std::size_t kBatch = 4096;
   // While the helpers carve a batch, this thread collects the batch before it, then carves too.
   std::vector<std::vector<Finding>> findings, previous;
@@ -821,8 +828,8 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
     const std::size_t count = std::min(kBatch, versions.size() - first);
     findings.assign(count, {});
     std::atomic<std::size_t> next{0};
-    auto work = [&](unsigned) {
-      PageCarver carver(context);
+    auto work = [&](unsigned self) {
+      PageCarver carver(context, ArenaAllocator<SqlValue>(arenas[self]));
       for (std::size_t i; (i = next.fetch_add(1)) < count;) {
         findings[i] = carver.carve(versions[first + i]);
       }

@@ -74,7 +74,7 @@ struct CarvedRecordPlace {
 struct CarvedRow {
   std::string table;                  // the schema table it fits
   std::optional<std::int64_t> rowid;  // when the place keeps it
-  std::vector<SqlValue> values;       // one per column in schema order (missing: NULL)
+  SqlValues values;                   // one per column in schema order (missing: NULL)
   std::string file;                   // "sms.db", "sms.db-wal", "sms.db-journal"
   std::int64_t page = 0;              // page number as SQLite counts (1-based)
   std::int64_t offset = 0;            // byte offset of the record (its cell) in that file

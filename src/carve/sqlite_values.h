@@ -9,6 +9,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "carve/value_arena.h"
 
 namespace carve {
 
@@ -48,5 +51,8 @@ struct SqlValue {
     }
   }
 };
+
+// The values of one row, in column order; a carver's rows take them from an arena.
+using SqlValues = std::vector<SqlValue, ArenaAllocator<SqlValue>>;
 
 }  // namespace carve

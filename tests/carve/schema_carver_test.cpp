@@ -251,7 +251,7 @@ TEST(DatabaseMapTest, ARecordReadInPlaceDigestsAsItsDecodedValues) {
       'h',  'i',  'h',  'i'};
   const auto header = carve::readRecordHeader(record.data(), record.size(), 16);
   ASSERT_TRUE(header);
-  std::vector<carve::SqlValue> values;
+  carve::SqlValues values;
   const std::uint8_t* body = record.data() + header->headerLength;
   for (const std::int64_t type : header->serialTypes) {
     values.push_back(carve::decodeValue(type, body));
