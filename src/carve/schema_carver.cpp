@@ -462,14 +462,6 @@ class PageCarver {
     const std::int64_t intact = begin + 4;
     std::optional<Found> best;
     int bestScore = -1;
-    const std::uint8_t* bestBody = nullptr;  // the bodies of the best layout read in place
-    // The best layout, its values made once it is known to be the best.
-    auto withValues = [&]() -> std::optional<Found> {
-      if (best && bestBody != nullptr) {
-        best->values = fitter_.valuesOf(best->table, bestHeader_, bestBody, values_);
-      }
-      return std::move(best);
-    };
     int trials = 0;
     if (begin < 0 || end > image_->size()) return best;
     // The freeblock's bytes, read where they lie: bytes[x - begin] for x in [begin, end).
@@ -536,7 +528,7 @@ class PageCarver {
         }
         const bool guessedAlias = firstLost && table.columns[0].rowidAlias;
         for (std::size_t m = count; m >= std::max<std::size_t>(minColumns, 1); --m) {
-          if (++trials > kMaxRebuildTrials) return withValues();
+          if (++trials > kMaxRebuildTrials) return best;
           const std::int64_t headerEnd = typeEnds[m - 1];
           const std::int64_t bodies = bodiesBefore[m];
           if (headerEnd + bodies > end) {
@@ -549,7 +541,6 @@ class PageCarver {
               if (auto found = spilled(t, q, header, headerEnd, begin, end)) {
                 bestScore = 8 + (m == n ? 2 : 0);
                 best = std::move(found);
-                bestBody = nullptr;  // its values are made already
               }
             }
             continue;
@@ -617,18 +608,17 @@ class PageCarver {
             bestScore = score;
             Found found;
             found.table = t;
+            found.values = fitter_.valuesOf(t, header, body, values_);
             found.offset = begin;
             found.end = recordEnd;
             found.storedColumns = static_cast<int>(m);
             found.rebuilt = true;
             best = std::move(found);
-            bestHeader_.serialTypes = header.serialTypes;
-            bestBody = body;
           }
         }
       }
     }
-    return withValues();
+    return best;
   }
 
   // Whether a record says enough to be told from chance bytes (where the page does not say
@@ -690,7 +680,6 @@ class PageCarver {
   // Reused by every try.
   RecordHeader header_;
   RecordHeader trial_;
-  RecordHeader bestHeader_;  // the serial types of the best rebuilt layout so far
   std::vector<std::int64_t> types_, typeEnds_, bodiesBefore_, guesses_;
 };
 
