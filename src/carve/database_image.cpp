@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "carve/present_memory.h"
+
 namespace {
 
 // Lays anonymous memory over the holes of a sparse file in its mapping. A read of a hole
@@ -44,16 +46,10 @@ DatabaseImage::DatabaseImage(std::vector<std::uint8_t> bytes) {
 std::optional<DatabaseImage> DatabaseImage::read(int fd, std::size_t size) {
   DatabaseImage image;
   if (size == 0) return image;
-  void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (base == MAP_FAILED) return std::nullopt;
-  // Huge pages where the system lends them: a 200 MB database is then a hundred faults, not
-  // fifty thousand, and carving it misses the address cache far less often. The pages are
-  // made present before the read, which then copies into memory that is there; a kernel
-  // without the advice has the read fault them in instead.
-  madvise(base, size, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-  madvise(base, size, MADV_POPULATE_WRITE);
-#endif
+  // A 200 MB database in huge pages is a hundred faults, not fifty thousand, and carving it
+  // misses the address cache far less often.
+  void* base = carve::mapPresentMemory(size);
+  if (base == nullptr) return std::nullopt;
   image.owner_ = std::shared_ptr<const void>(
       base, [size](const void* p) { munmap(const_cast<void*>(p), size); });
   auto* bytes = static_cast<std::uint8_t*>(base);

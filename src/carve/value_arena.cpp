@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "carve/present_memory.h"
+
 namespace carve {
 
 namespace {
@@ -46,16 +48,9 @@ void* ValueArena::take(std::size_t bytes) {
     blocks_.reserve(blocks_.size() + 1);  // so that a mapped block is always listed
     blockSize_ = blockSize_ == 0 ? kFirstBlock : std::min(blockSize_ * 2, kLargestBlock);
     const std::size_t size = std::max(blockSize_, bytes);
-    void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED) throw std::bad_alloc();
+    void* base = mapPresentMemory(size);
+    if (base == nullptr) throw std::bad_alloc();
     blocks_.push_back(Block{base, size});
-    // Huge pages where the system lends them, and every page made present at once: a fault
-    // for each page first touched would cost more than the values written there. Where
-    // either advice is not known the pages come as they are touched.
-    madvise(base, size, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-    madvise(base, size, MADV_POPULATE_WRITE);
-#endif
     ASAN_POISON_MEMORY_REGION(base, size);
     next_ = static_cast<std::uint8_t*>(base);
     left_ = size;
