@@ -5,6 +5,7 @@
 #include <map>
 
 #include "carve/btree_cells.h"
+#include "carve/present_memory.h"
 
 namespace carve {
 
@@ -210,6 +211,7 @@ std::vector<PageVersion> CarveSources::versions() const {
   std::vector<PageVersion> out;
   if (pageSize_ == 0) return out;
   const std::int64_t pages = (database_.size() + pageSize_ - 1) / pageSize_;
+  reserveInHugePages(out, static_cast<std::size_t>(pages) + frames_.size() + journalPages_.size());
   for (std::int64_t page = 1; page <= pages; ++page) {
     out.push_back({PageVersion::Source::Database, page, (page - 1) * pageSize_, 0, 0, false});
   }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "carve/digest.h"
+#include "carve/present_memory.h"
 #include "carve/record_format.h"
 #include "carve/worker_threads.h"
 
@@ -88,6 +89,7 @@ class LeafReader {
     const auto header = readPageHeader(image, pageOffset, leaf.page == 1 ? 100 : 0, geometry_);
     if (!header) return;
     const std::int64_t pageEnd = pageOffset + geometry_.usable;
+    reserveInHugePages(rows, static_cast<std::size_t>(header->cellCount));
     for (std::int64_t i = 0; i < header->cellCount; ++i) {
       const std::int64_t cell = pageOffset + cellPointer(image, pageOffset, *header, i);
       if (cell < pageOffset || cell >= pageEnd) continue;
@@ -317,8 +319,8 @@ DatabaseMap mapDatabase(const DatabasePages& pages, const TableSchema& schema,
           rows.ofLeaf[i].end - rows.ofLeaf[i].begin;
   }
   for (std::size_t t = 0; t < counts.size(); ++t) {
-    map.liveRows[t].reserve(counts[t]);
-    map.liveValues[t].reserve(counts[t]);
+    reserveInHugePages(map.liveRows[t], counts[t]);
+    reserveInHugePages(map.liveValues[t], counts[t]);
   }
   for (std::size_t i = 0; i < walk.leaves.size(); ++i) {
     const int owner = walk.leaves[i].owner;

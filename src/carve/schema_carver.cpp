@@ -14,6 +14,7 @@
 #include "carve/database_map.h"
 #include "carve/digest.h"
 #include "carve/index_entry_carver.h"
+#include "carve/present_memory.h"
 #include "carve/record_fit.h"
 #include "carve/record_format.h"
 #include "carve/varint.h"
@@ -738,6 +739,7 @@ class RowCollector {
       link(withRowid_, withRowid.value(), index);
     }
     rowTable_.push_back(found.table);
+    reserveInHugePages(rows_, kRowsAtOnce);
     CarvedRow row;
     row.table = table.name;
     row.rowid = found.rowid;
@@ -763,6 +765,8 @@ class RowCollector {
   const TableSchema& schema_;
   const CarveLimits& limits_;
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // The rows are made room for this many at a time at least.
+  static constexpr std::size_t kRowsAtOnce = 4096;
   using RowsByHash = std::unordered_map<std::uint64_t, std::size_t>;
 
   // The kept row in `rows` under `hash` with the table and values of `found` (and its rowid,

@@ -11,6 +11,7 @@
 
 #include "base/conversions.h"
 #include "carve/carved_row_values.h"
+#include "carve/value_arena.h"
 #include "carve/worker_threads.h"
 #include "extract/calls_scanner.h"
 #include "extract/contact_phones.h"
@@ -52,10 +53,12 @@ std::optional<std::string> lookUp(const SchemaRecordJoins& joins, const std::str
 
 // ---- messages -------------------------------------------------------------------------------
 
-// The message of one carved row, its contact's name not yet looked up.
+// The message of one carved row, its contact's name not yet looked up; the record itself
+// takes its memory from `memory`.
 std::shared_ptr<MzMessageNode> messageOf(const RowValues& row,
-                                         const std::map<std::int64_t, std::string>& handles) {
-  auto message = std::make_shared<MzMessageNode>();
+                                         const std::map<std::int64_t, std::string>& handles,
+                                         const ArenaAllocator<MzMessageNode>& memory) {
+  auto message = std::allocate_shared<MzMessageNode>(memory);
   message->origin = originOf(row.row());
   if (auto id = row.rowid()) message->rowId = static_cast<std::int32_t>(*id);
   if (auto text = row.text("text")) {
@@ -240,13 +243,18 @@ MessageRecords schemaMessages(const TableSchema& schema, const std::vector<Carve
   }
   // The messages are made on every core; what they join only is read meanwhile. Names are
   // looked up afterwards on this thread, which is the one `joins.nameOf` is called on.
+  // Each thread's records take their memory from an arena of its own that they keep.
   const std::vector<RowValues> messageRows = rowsOf(schema, rows, {"message"});
   MessageRecords made(messageRows.size());
+  const unsigned threads = messageRows.size() > 256 ? workerThreads() : 1u;
+  std::vector<std::shared_ptr<ValueArena>> arenas;
+  for (unsigned t = 0; t < threads; ++t) arenas.push_back(std::make_shared<ValueArena>());
   std::atomic<std::size_t> next{0};
-  auto work = [&](unsigned) {
+  auto work = [&](unsigned self) {
+    const ArenaAllocator<MzMessageNode> memory(arenas[self]);
     for (std::size_t i; (i = next.fetch_add(1)) < messageRows.size();) {
       const RowValues& row = messageRows[i];
-      auto message = messageOf(row, handles);
+      auto message = messageOf(row, handles, memory);
       if (message->messageContent.empty() && message->messagePhone.empty()) continue;
       if (const auto id = row.rowid()) {
         const auto join = chatOfMessage.find(*id);
@@ -261,7 +269,7 @@ MessageRecords schemaMessages(const TableSchema& schema, const std::vector<Carve
       made[i] = std::move(message);
     }
   };
-  runOnThreads(messageRows.size() > 256 ? workerThreads() : 1u, work);
+  runOnThreads(threads, work);
   MessageRecords out;
   out.reserve(made.size());
   for (auto& message : made) {
