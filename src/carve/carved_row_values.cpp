@@ -1,8 +1,7 @@
 #include "carve/carved_row_values.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cmath>
+#include <cstdint>
 
 #include "base/ascii_case.h"
 
@@ -10,36 +9,41 @@ namespace carve {
 
 namespace {
 
-// Orders names by length, then by their letters made small: equal names (but for case) are
-// neighbours, and most names are told apart by their length alone.
-bool shorterOrBeforeIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return a.size() < b.size();
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const char x = asciiLower(a[i]), y = asciiLower(b[i]);
-    if (x != y) return x < y;
+// A digest of a name with its ASCII capitals made small: names equal but for case agree.
+std::size_t nameDigest(std::string_view name) {
+  std::uint64_t hash = 0xCBF29CE484222325ULL;
+  for (const char c : name) {
+    hash = (hash ^ static_cast<unsigned char>(asciiLower(c))) * 0x100000001B3ULL;
   }
-  return false;
+  return static_cast<std::size_t>(hash ^ (hash >> 32));
 }
 
 }  // namespace
 
 ColumnNames::ColumnNames(const TableDefinition& table) : rowidAlias_(table.rowidAliasColumn()) {
-  byName_.reserve(table.columns.size());
+  std::size_t slots = 16;
+  while (slots < 2 * table.columns.size()) slots *= 2;
+  slots_.assign(slots, {});
+  mask_ = slots - 1;
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
-    byName_.emplace_back(table.columns[i].name, i);
+    const std::string_view name = table.columns[i].name;
+    if (name.empty()) continue;  // no column is asked for by an empty name
+    for (std::size_t at = nameDigest(name) & mask_;; at = (at + 1) & mask_) {
+      if (slots_[at].first.empty()) {
+        slots_[at] = {name, i};
+        break;
+      }
+      if (sameTextIgnoringCase(slots_[at].first, name)) break;  // the first column keeps it
+    }
   }
-  std::stable_sort(byName_.begin(), byName_.end(), [](const auto& a, const auto& b) {
-    return shorterOrBeforeIgnoringCase(a.first, b.first);
-  });
 }
 
 std::optional<std::size_t> ColumnNames::find(std::string_view name) const {
-  const auto at = std::lower_bound(byName_.begin(), byName_.end(), name,
-                                   [](const auto& entry, std::string_view n) {
-                                     return shorterOrBeforeIgnoringCase(entry.first, n);
-                                   });
-  if (at == byName_.end() || !sameTextIgnoringCase(at->first, name)) return std::nullopt;
-  return at->second;
+  if (name.empty()) return std::nullopt;
+  for (std::size_t at = nameDigest(name) & mask_;; at = (at + 1) & mask_) {
+    if (slots_[at].first.empty()) return std::nullopt;
+    if (sameTextIgnoringCase(slots_[at].first, name)) return slots_[at].second;
+  }
 }
 
 std::optional<std::int64_t> RowValues::rowid() const {

@@ -27,7 +27,10 @@ class ColumnNames {
   int rowidAlias() const { return rowidAlias_; }
 
  private:
-  std::vector<std::pair<std::string_view, std::size_t>> byName_;  // by length, then text
+  // Open addressing by a digest of the name made small: each slot a column's name and its
+  // index, the first column of each name only; a slot of an empty name is free.
+  std::vector<std::pair<std::string_view, std::size_t>> slots_;
+  std::size_t mask_ = 0;
   int rowidAlias_ = -1;
 };
 

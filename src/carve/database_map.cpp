@@ -276,8 +276,7 @@ std::optional<std::uint64_t> DatabaseMap::livePayload(int table, std::int64_t ro
 
 bool DatabaseMap::holdsLiveValues(int table, std::uint64_t digest) const {
   if (table < 0 || static_cast<std::size_t>(table) >= liveValues.size()) return false;
-  const auto& values = liveValues[static_cast<std::size_t>(table)];
-  return std::binary_search(values.begin(), values.end(), digest);
+  return liveValues[static_cast<std::size_t>(table)].contains(digest);
 }
 
 int DatabaseMap::tableOf(std::int64_t page) const {
@@ -299,7 +298,6 @@ DatabaseMap mapDatabase(const DatabasePages& pages, const TableSchema& schema,
   map.headerPageCount = pages.headerField(28);
   // The first pointer-map page is page 2, and one follows every usable / 5 pages it maps.
   if (pages.headerField(52) != 0) map.pointerMapStride = geometry.usable / 5 + 1;
-  map.liveValues.resize(schema.tables.size());
   map.owner.reserve(static_cast<std::size_t>(std::min(pages.pageCount() + 1, limits.maxPages)));
   Walk walk{schema, pages, geometry, limits, map, {}};
   walk.tree(1, DatabaseMap::kOtherTree, 0);
@@ -318,9 +316,10 @@ DatabaseMap mapDatabase(const DatabasePages& pages, const TableSchema& schema,
       counts[static_cast<std::size_t>(walk.leaves[i].owner)] +=
           rows.ofLeaf[i].end - rows.ofLeaf[i].begin;
   }
+  std::vector<std::vector<std::uint64_t>> liveValues(schema.tables.size());
   for (std::size_t t = 0; t < counts.size(); ++t) {
     reserveInHugePages(map.liveRows[t], counts[t]);
-    reserveInHugePages(map.liveValues[t], counts[t]);
+    reserveInHugePages(liveValues[t], counts[t]);
   }
   for (std::size_t i = 0; i < walk.leaves.size(); ++i) {
     const int owner = walk.leaves[i].owner;
@@ -330,7 +329,7 @@ DatabaseMap mapDatabase(const DatabasePages& pages, const TableSchema& schema,
       if (row.overflow != 0) walk.markOverflow(row.overflow);
       if (owner < 0) continue;
       map.liveRows[static_cast<std::size_t>(owner)].emplace_back(row.rowid, row.payload);
-      if (row.values) map.liveValues[static_cast<std::size_t>(owner)].push_back(*row.values);
+      if (row.values) liveValues[static_cast<std::size_t>(owner)].push_back(*row.values);
     }
   }
   for (std::size_t t = 0; t < counts.size(); ++t) {
@@ -347,9 +346,7 @@ DatabaseMap mapDatabase(const DatabasePages& pages, const TableSchema& schema,
       live[kept++] = live[i];
     }
     live.resize(kept);
-    auto& values = map.liveValues[t];
-    std::sort(values.begin(), values.end());
-    values.erase(std::unique(values.begin(), values.end()), values.end());
+    map.liveValues.emplace_back(liveValues[t]);
   }
   FreelistWalk{pages, geometry, limits, map}.freelist();
   return map;

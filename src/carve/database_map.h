@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "carve/btree_cells.h"
+#include "carve/digest_set.h"
 #include "carve/record_format.h"
 #include "carve/sqlite_values.h"
 #include "carve/table_schema.h"
@@ -28,9 +29,9 @@ struct DatabaseMap {
   // Per table (index into schema.tables): the live rows as (rowid, digest of the payload),
   // in rowid order, each rowid once.
   std::vector<std::vector<std::pair<std::int64_t, std::uint64_t>>> liveRows;
-  // Per table: digests of the live rows' values (valuesDigest), in order, to know a copy of
-  // a live row that lost its rowid.
-  std::vector<std::vector<std::uint64_t>> liveValues;
+  // Per table: digests of the live rows' values (valuesDigest), to know a copy of a live row
+  // that lost its rowid.
+  std::vector<DigestSet> liveValues;
   std::int64_t headerPageCount = 0;  // offset 28 of the header
   // Pages between pointer-map pages, in a database that keeps them (auto-vacuum: a largest
   // root page at offset 52), else 0.

@@ -12,20 +12,22 @@ namespace {
 // or their bodies come to more than `maxBody` bytes.
 bool serialTypesInto(const std::uint8_t* bytes, std::size_t n, std::size_t maxColumns,
                      std::int64_t maxBody, RecordHeader* header) {
-  header->serialTypes.clear();
-  header->bodyLength = 0;
+  std::vector<std::int64_t>& types = header->serialTypes;
+  types.clear();
+  std::int64_t bodies = 0;
   std::size_t at = 0;
   while (at < n) {
-    if (header->serialTypes.size() >= maxColumns) return false;
+    if (types.size() >= maxColumns) return false;
     const SpanVarint type = spanVarint(bytes + at, n - at);
     if (type.length == 0 || type.value > 0x7FFFFFFF) return false;
     const std::int64_t length = serialBodyLength(static_cast<std::int64_t>(type.value));
     if (length < 0) return false;
-    header->serialTypes.push_back(static_cast<std::int64_t>(type.value));
-    header->bodyLength += length;
-    if (header->bodyLength > maxBody) return false;
+    types.push_back(static_cast<std::int64_t>(type.value));
+    bodies += length;
+    if (bodies > maxBody) return false;
     at += static_cast<std::size_t>(type.length);
   }
+  header->bodyLength = bodies;
   return true;
 }
 

@@ -17,6 +17,7 @@ struct SpanVarint {
   int length = 0;
 };
 inline SpanVarint spanVarint(const std::uint8_t* bytes, std::size_t n) {
+  if (n > 0 && bytes[0] < 0x80) return {bytes[0], 1};  // most varints of a record are one byte
   SpanVarint out;
   std::uint64_t value = 0;
   for (std::size_t i = 0; i < 9 && i < n; ++i) {
