@@ -1,7 +1,9 @@
 #include "carve/btree_cells.h"
 
+#include <algorithm>
 #include <set>
 
+#include "carve/record_format.h"
 #include "carve/varint.h"
 
 namespace carve {
@@ -96,10 +98,16 @@ std::int64_t localPayloadSize(std::uint64_t payloadLength, std::int64_t usable) 
 std::optional<TableCell> tableCellAt(const DatabaseImage& image, std::int64_t offset,
                                      std::int64_t end, const PageGeometry& geometry) {
   if (!geometry.valid()) return std::nullopt;
-  const Varint length = varintAt(image, offset, end);
-  if (!length || length.value == 0 || length.value > (1ULL << 31)) return std::nullopt;
-  const Varint rowid = varintAt(image, offset + length.length, end);
-  if (!rowid) return std::nullopt;
+  // Both varints are read where they lie, within [offset, end) and the image.
+  const std::int64_t stop = std::min(end, image.size());
+  if (offset < 0 || offset >= stop) return std::nullopt;
+  const std::uint8_t* bytes = image.data() + offset;
+  const auto available = static_cast<std::size_t>(stop - offset);
+  const SpanVarint length = spanVarint(bytes, available);
+  if (length.length == 0 || length.value == 0 || length.value > (1ULL << 31)) return std::nullopt;
+  const auto afterLength = static_cast<std::size_t>(length.length);
+  const SpanVarint rowid = spanVarint(bytes + afterLength, available - afterLength);
+  if (rowid.length == 0) return std::nullopt;
   TableCell cell;
   cell.payloadLength = length.value;
   cell.rowid = static_cast<std::int64_t>(rowid.value);

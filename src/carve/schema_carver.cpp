@@ -418,6 +418,12 @@ class PageCarver {
     }
     RecordHeader& header = header_;
     if (cell->rowid < 1) return std::nullopt;  // SQLite gives rowids from 1 up
+    // A record is its header and its bodies, no more and no less: a payload length that
+    // says otherwise belongs to no record.
+    if (static_cast<std::uint64_t>(header.headerLength + header.bodyLength) !=
+        cell->payloadLength) {
+      return std::nullopt;
+    }
     // A cell of the page's own table that is still its live row, byte for byte, is no
     // deleted record, whatever table its values would fit best.
     if (onlyGone && owner_ >= 0 && isLiveRow(owner_, cell->rowid, payload, size)) {

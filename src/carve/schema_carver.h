@@ -31,7 +31,8 @@
 // without a header) a record goes to the table with the closest column count and must also
 // hold a text of three bytes or more. A rebuilt record start must end where its freeblock
 // ends, or agree with a surviving header length, or have eight columns or more that fit, and
-// also hold such a text. Whole cells must have a rowid of 1 or more. A copy of a live row (a
+// also hold such a text. Whole cells must have a rowid of 1 or more and a payload length that
+// is their record's header and bodies exactly. A copy of a live row (a
 // cell identical to the live row of its rowid, or a record without rowid whose values equal
 // a live row's) is no deleted record and is left out. Tables the format keeps for itself
 // (sqlite_*) and WITHOUT ROWID tables (whose rows lie in index pages) are not carved; tables

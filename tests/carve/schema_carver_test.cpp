@@ -495,6 +495,32 @@ TEST(SchemaCarverTest, FindsDeletedRowsInTheGapOnFreelistPagesAndBehindOverflowC
   }
 }
 
+// Bytes in free space that read as a cell whose record fits a table but is shorter than its
+// payload length says are no record, and do not hide the real cell the length runs over.
+TEST(SchemaCarverTest, ACellWhosePayloadLengthIsNotItsRecordsHidesNothing) {
+  MessageDatabase sms(7, JournalMode::Legacy);
+  for (int i = 0; i < 5; ++i) sms.add(messageText(i, 120));
+  sms.remove(sms.add(messageText(1000, 80)));  // the newest cell: it is left in the gap
+  ASSERT_TRUE(sms.close());
+  auto bytes = fixtures::readFileBytes(sms.db().path());
+  ASSERT_TRUE(bytes);
+  const auto before = carveAll(CarveSources::read("sms.db", DatabaseImage(*bytes)));
+  const CarvedRow* freed = withText(before, messageText(1000, 80));
+  ASSERT_NE(freed, nullptr);
+  ASSERT_EQ(freed->place, CarvedRecordPlace::kUnallocated);
+  // 14 bytes before it: a handle row ("abc", "xyz") of 14 bytes whose payload length, 64,
+  // runs over the freed cell.
+  const std::vector<std::uint8_t> chance = {64, 1,   6,   0,   19,  19,  0,
+                                            0,  'a', 'b', 'c', 'x', 'y', 'z'};
+  const auto at = static_cast<std::size_t>(freed->offset) - 16;
+  for (std::size_t i = 0; i < chance.size(); ++i) (*bytes)[at + i] = chance[i];
+  const auto rows = carveAll(CarveSources::read("sms.db", DatabaseImage(*bytes)));
+  const CarvedRow* again = withText(rows, messageText(1000, 80));
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->offset, freed->offset);
+  for (const auto& row : rows) EXPECT_NE(row.table, "handle") << row.offset;
+}
+
 // Two commits in the log: a text is inserted, then deleted. The older frame still has it.
 TEST(SchemaCarverTest, BringsBackARowOnlyAnOlderLogFrameRemembers) {
   MessageDatabase sms(17, JournalMode::Wal);
