@@ -95,34 +95,6 @@ std::int64_t localPayloadSize(std::uint64_t payloadLength, std::int64_t usable) 
   return k <= maxLocal ? k : minLocal;
 }
 
-std::optional<TableCell> tableCellAt(const DatabaseImage& image, std::int64_t offset,
-                                     std::int64_t end, const PageGeometry& geometry) {
-  if (!geometry.valid()) return std::nullopt;
-  // Both varints are read where they lie, within [offset, end) and the image.
-  const std::int64_t stop = std::min(end, image.size());
-  if (offset < 0 || offset >= stop) return std::nullopt;
-  const std::uint8_t* bytes = image.data() + offset;
-  const auto available = static_cast<std::size_t>(stop - offset);
-  const SpanVarint length = spanVarint(bytes, available);
-  if (length.length == 0 || length.value == 0 || length.value > (1ULL << 31)) return std::nullopt;
-  const auto afterLength = static_cast<std::size_t>(length.length);
-  const SpanVarint rowid = spanVarint(bytes + afterLength, available - afterLength);
-  if (rowid.length == 0) return std::nullopt;
-  TableCell cell;
-  cell.payloadLength = length.value;
-  cell.rowid = static_cast<std::int64_t>(rowid.value);
-  cell.payloadOffset = offset + length.length + rowid.length;
-  cell.localLength = localPayloadSize(length.value, geometry.usable);
-  cell.end = cell.payloadOffset + cell.localLength;
-  if (cell.localLength < static_cast<std::int64_t>(length.value)) {
-    cell.overflowPage = read32(image, cell.end);
-    cell.end += 4;
-    if (cell.overflowPage == 0) return std::nullopt;
-  }
-  if (cell.end > end || cell.end > image.size()) return std::nullopt;
-  return cell;
-}
-
 std::optional<std::vector<std::uint8_t>> assemblePayload(
     const DatabaseImage& image, const TableCell& cell, const PageGeometry& geometry,
     const PageLookup& lookup, std::int64_t maxPages, std::int64_t* pagesUsed) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "carve/database_image.h"
+#include "carve/record_format.h"
 
 namespace carve {
 
@@ -61,9 +62,6 @@ struct TableCell {
   std::uint32_t overflowPage = 0;  // 0 when the payload is all local
   std::int64_t end = 0;            // absolute offset just past the cell
 };
-// The cell at absolute `offset`, all of it before `end`; none when it does not fit.
-std::optional<TableCell> tableCellAt(const DatabaseImage& image, std::int64_t offset,
-                                     std::int64_t end, const PageGeometry& geometry);
 
 // Where a page lies: its image and the offset of its bytes, or none.
 struct PagePlace {
@@ -123,6 +121,38 @@ inline std::uint32_t read32(const DatabaseImage& image, std::int64_t offset) {
   }
   return (std::uint32_t{image.at(offset)} << 24) | (std::uint32_t{image.at(offset + 1)} << 16) |
          (std::uint32_t{image.at(offset + 2)} << 8) | std::uint32_t{image.at(offset + 3)};
+}
+
+// The cell at absolute `offset`, all of it before `end`; none when it does not fit. Read
+// where it lies: the carvers ask this at every offset of free space.
+inline std::optional<TableCell> tableCellAt(const DatabaseImage& image, std::int64_t offset,
+                                            std::int64_t end, const PageGeometry& geometry) {
+  if (!geometry.valid()) return std::nullopt;
+  // Both varints are read within [offset, end) and the image.
+  const std::int64_t stop = end < image.size() ? end : image.size();
+  if (offset < 0 || offset >= stop) return std::nullopt;
+  const std::uint8_t* bytes = image.data() + offset;
+  const auto available = static_cast<std::size_t>(stop - offset);
+  const SpanVarint length = spanVarint(bytes, available);
+  if (length.length == 0 || length.value == 0 || length.value > (1ULL << 31)) return std::nullopt;
+  const auto afterLength = static_cast<std::size_t>(length.length);
+  const SpanVarint rowid = spanVarint(bytes + afterLength, available - afterLength);
+  if (rowid.length == 0) return std::nullopt;
+  TableCell cell;
+  cell.payloadLength = length.value;
+  cell.rowid = static_cast<std::int64_t>(rowid.value);
+  cell.payloadOffset = offset + length.length + rowid.length;
+  cell.localLength = length.value <= static_cast<std::uint64_t>(geometry.usable - 35)
+                         ? static_cast<std::int64_t>(length.value)  // all on the page
+                         : localPayloadSize(length.value, geometry.usable);
+  cell.end = cell.payloadOffset + cell.localLength;
+  if (cell.localLength < static_cast<std::int64_t>(length.value)) {
+    cell.overflowPage = read32(image, cell.end);
+    cell.end += 4;
+    if (cell.overflowPage == 0) return std::nullopt;
+  }
+  if (cell.end > end || cell.end > image.size()) return std::nullopt;
+  return cell;
 }
 inline std::uint32_t read16(const DatabaseImage& image, std::int64_t offset) {
   if (offset >= 0 && offset + 2 <= image.size()) {

@@ -1,6 +1,7 @@
 #include "carve/carve_sources.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <map>
 
@@ -25,13 +26,14 @@ namespace {
 
 template <bool kBigEndian>
 void logChecksumOf(const std::uint8_t* bytes, std::size_t n, std::uint32_t& s0, std::uint32_t& s1) {
+  // One load a word, its bytes turned where the log's order is not the machine's.
   auto word = [bytes](std::size_t at) {
-    if constexpr (kBigEndian) {
-      return (std::uint32_t{bytes[at]} << 24) | (std::uint32_t{bytes[at + 1]} << 16) |
-             (std::uint32_t{bytes[at + 2]} << 8) | std::uint32_t{bytes[at + 3]};
+    std::uint32_t value;
+    std::memcpy(&value, bytes + at, 4);
+    if constexpr ((std::endian::native == std::endian::big) != kBigEndian) {
+      value = __builtin_bswap32(value);
     }
-    return (std::uint32_t{bytes[at + 3]} << 24) | (std::uint32_t{bytes[at + 2]} << 16) |
-           (std::uint32_t{bytes[at + 1]} << 8) | std::uint32_t{bytes[at]};
+    return value;
   };
   std::uint32_t a = s0, b = s1;
   for (std::size_t at = 0; at + 8 <= n; at += 8) {

@@ -1,5 +1,6 @@
 #include "carve/record_format.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -12,23 +13,30 @@ namespace {
 // or their bodies come to more than `maxBody` bytes.
 bool serialTypesInto(const std::uint8_t* bytes, std::size_t n, std::size_t maxColumns,
                      std::int64_t maxBody, RecordHeader* header) {
+  // Room for a type per byte, up to maxColumns, is made once; the list is cut to the types
+  // read at the end.
   std::vector<std::int64_t>& types = header->serialTypes;
-  types.clear();
+  const std::size_t room = std::min(n, maxColumns);
+  if (types.size() < room) types.resize(room);
+  std::int64_t* out = types.data();
+  std::size_t count = 0;
   std::int64_t bodies = 0;
   std::size_t at = 0;
+  bool read = true;
   while (at < n) {
-    if (types.size() >= maxColumns) return false;
     const SpanVarint type = spanVarint(bytes + at, n - at);
-    if (type.length == 0 || type.value > 0x7FFFFFFF) return false;
     const std::int64_t length = serialBodyLength(static_cast<std::int64_t>(type.value));
-    if (length < 0) return false;
-    types.push_back(static_cast<std::int64_t>(type.value));
-    bodies += length;
-    if (bodies > maxBody) return false;
+    if (count >= maxColumns || type.length == 0 || type.value > 0x7FFFFFFF || length < 0 ||
+        (bodies += length) > maxBody) {
+      read = false;
+      break;
+    }
+    out[count++] = static_cast<std::int64_t>(type.value);
     at += static_cast<std::size_t>(type.length);
   }
+  types.resize(count);
   header->bodyLength = bodies;
-  return true;
+  return read;
 }
 
 }  // namespace

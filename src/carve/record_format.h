@@ -38,12 +38,9 @@ inline SpanVarint spanVarint(const std::uint8_t* bytes, std::size_t n) {
 
 // The body length of serial type `type`; -1 for the reserved types 10 and 11.
 inline std::int64_t serialBodyLength(std::int64_t type) {
-  if (type < 0 || type == 10 || type == 11) return -1;
-  if (type <= 4) return type;
-  if (type == 5) return 6;
-  if (type == 6 || type == 7) return 8;
-  if (type <= 11) return 0;
-  return (type - 12) / 2;
+  constexpr std::int8_t kOfSmallTypes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, -1, -1};
+  if (type >= 12) return (type - 12) / 2;
+  return type < 0 ? -1 : kOfSmallTypes[type];
 }
 
 struct RecordHeader {
