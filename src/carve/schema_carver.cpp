@@ -588,20 +588,15 @@ class PageCarver {
           }
           for (std::int64_t guess : guesses) {
             if (!fitter_.typeFits(t, 0, guess) || guess > 127) continue;
-            RecordHeader& header = trial_;
-            header.serialTypes.assign(types, types + m);
-            header.serialTypes[0] = guess;
-            header.bodyLength = bodies + (firstLost ? serialBodyLength(guess) : 0);
-            if (headerEnd + header.bodyLength > end) continue;
-            const std::uint8_t* body = bytes + (headerEnd - begin);
-            const auto bodySize = static_cast<std::size_t>(end - headerEnd);
-            if (!fitter_.fitsTable(t, header, body, bodySize)) continue;
-            const std::int64_t recordEnd = headerEnd + header.bodyLength;
+            const std::int64_t bodyLength = bodies + (firstLost ? serialBodyLength(guess) : 0);
+            const std::int64_t recordEnd = headerEnd + bodyLength;
+            if (recordEnd > end) continue;
+            // What the layout's place says is weighed first; only a layout that could win
+            // is read.
             // A guessed first type that is not the rowid's NULL decides where every body
             // lies: only a record that ends where the freeblock ends and holds a text
             // confirms the guess.
             if (firstLost && !table.columns[0].rowidAlias && recordEnd != end) continue;
-            if (!tellingRecord(header, body)) continue;
             const int score =
                 (recordEnd == end ? 8 : 0) + (lengthChecked ? 4 : 0) + (m == n ? 2 : 0);
             // Where the page does not say which table it holds, a layout must also end where
@@ -612,6 +607,14 @@ class PageCarver {
             // A record of fewer than eight columns ends where its freeblock ends.
             if (m < 8 && recordEnd != end) continue;
             if (score <= bestScore) continue;
+            RecordHeader& header = trial_;
+            header.serialTypes.assign(types, types + m);
+            header.serialTypes[0] = guess;
+            header.bodyLength = bodyLength;
+            const std::uint8_t* body = bytes + (headerEnd - begin);
+            const auto bodySize = static_cast<std::size_t>(end - headerEnd);
+            if (!fitter_.fitsTable(t, header, body, bodySize)) continue;
+            if (!tellingRecord(header, body)) continue;
             bestScore = score;
             Found found;
             found.table = t;
