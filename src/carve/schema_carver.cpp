@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <set>
 #include <string>
@@ -125,13 +126,31 @@ struct Finding {
   std::uint64_t valuesHash = 0;
 };
 
+// The gaps of interior and index pages that a carve probed at every offset and found no cell
+// in, by page: where a later version of the page has the same bytes at the same offsets,
+// its probes there are known to fail and are left out. A probe at an offset reads only the
+// bytes from it to the gap's end, on its own page, the same way in every version of an
+// interior or index page, and fails again when the gap ends sooner: so a suffix of the new
+// gap whose bytes are the old ones, within an old gap that ended no sooner, holds no cell.
+// Scans that followed an overflow chain (whose pages differ by version) are not kept.
+struct EmptyGap {
+  const std::uint8_t* page = nullptr;  // the page's bytes in that version
+  std::int64_t begin = 0, end = 0;     // within the page
+};
+using EmptyGaps = std::unordered_map<std::int64_t, EmptyGap>;
+
 // Finds the records of one page version at a time. Each thread has its own: it keeps the
 // page being carved and the buffers every try reuses.
 class PageCarver {
  public:
   // The values of the records found take their memory from `values`.
-  PageCarver(const CarveContext& context, ArenaAllocator<SqlValue> values)
-      : context_(context),
+  // `emptyGaps` are those of earlier batches; this carver adds its own to `newEmptyGaps`.
+  PageCarver(const CarveContext& context, ArenaAllocator<SqlValue> values,
+             const EmptyGaps& emptyGaps,
+             std::vector<std::pair<std::int64_t, EmptyGap>>& newEmptyGaps)
+      : emptyGaps_(emptyGaps),
+        newEmptyGaps_(newEmptyGaps),
+        context_(context),
         sources_(context.sources),
         schema_(context.schema),
         limits_(context.limits),
@@ -194,8 +213,7 @@ class PageCarver {
       // An interior or index page, or a leaf of the schema table: its gap may still hold
       // what the page held before it took this part (a leaf that became the root of a
       // deeper tree keeps its old cells there). Any table's records, told by themselves.
-      region(pageOffset_ + header->pointerArrayEnd, pageOffset_ + header->contentStart,
-             CarvedRecordPlace::kUnallocated);
+      innerGap(pageOffset_ + header->pointerArrayEnd, pageOffset_ + header->contentStart);
       return;
     }
     if (latest) pageTable_ = tree->second;
@@ -281,12 +299,34 @@ class PageCarver {
     region(at, end, kind);
   }
 
-  // Every offset of [begin, end): whole cells, and leftovers of freeblock headers.
-  void region(std::int64_t begin, std::int64_t end, Kind kind) {
+  // The gap of an interior or index page, probed where no earlier version of the page showed
+  // that nothing is (see EmptyGap); kept when it holds no cell.
+  void innerGap(std::int64_t begin, std::int64_t end) {
+    begin = std::max(begin, pageOffset_);
+    end = std::min(end, pageEnd_);
+    const std::uint8_t* page = image_->data() + pageOffset_;
+    const std::int64_t from = begin - pageOffset_, to = end - pageOffset_;
+    std::int64_t probed = to;  // offsets from here on are known to hold no cell
+    const auto seen = emptyGaps_.find(version_->page);
+    if (seen != emptyGaps_.end() && to <= seen->second.end) {
+      const std::int64_t lowest = std::max(from, seen->second.begin);
+      while (probed > lowest && page[probed - 1] == seen->second.page[probed - 1]) --probed;
+    }
+    hits_ = 0;
+    overflowTried_ = false;
+    region(begin, end, CarvedRecordPlace::kUnallocated, pageOffset_ + probed);
+    if (hits_ == 0 && !overflowTried_ && from < to) {
+      newEmptyGaps_.emplace_back(version_->page, EmptyGap{page, from, to});
+    }
+  }
+
+  // Every offset of [begin, end), or of [begin, probeEnd) with reads up to `end`: whole
+  // cells, and leftovers of freeblock headers.
+  void region(std::int64_t begin, std::int64_t end, Kind kind, std::int64_t probeEnd = INT64_MAX) {
     begin = std::max(begin, pageOffset_);
     end = std::min(end, pageEnd_);
     const std::uint8_t* data = image_->data();
-    for (std::int64_t at = begin; at + 4 <= end;) {
+    for (std::int64_t at = begin; at + 4 <= end && at < probeEnd;) {
       // Four zero bytes start neither a cell (a payload is never empty) nor a freeblock header
       // (its size is never 0): every offset whose first four bytes lie in a run of zeros is
       // passed over at once. Most free space is zeros.
@@ -314,6 +354,7 @@ class PageCarver {
         }
       }
       if (found) {
+        ++hits_;
         at = found->end;
         emit(*found, kind);
         continue;
@@ -366,6 +407,7 @@ class PageCarver {
     cell.end = end;
     if (cell.overflowPage == 0) return std::nullopt;
     std::int64_t pages = 0;
+    overflowTried_ = true;
     const auto payload = assemblePayload(*image_, cell, geometry_, overflowLookup(),
                                          limits_.maxOverflowPages, &pages);
     if (!payload) return std::nullopt;
@@ -407,6 +449,7 @@ class PageCarver {
     const std::uint8_t* payload = image_->data() + cell->payloadOffset;
     std::size_t size = static_cast<std::size_t>(cell->localLength);
     if (cell->overflowPage != 0) {
+      overflowTried_ = true;
       assembled = assemblePayload(*image_, *cell, geometry_, overflowLookup(),
                                   limits_.maxOverflowPages, &pages);
       if (!assembled) return std::nullopt;
@@ -670,6 +713,8 @@ class PageCarver {
     findings_.push_back(Finding{std::move(found), kind, digest.value()});
   }
 
+  const EmptyGaps& emptyGaps_;
+  std::vector<std::pair<std::int64_t, EmptyGap>>& newEmptyGaps_;
   const CarveContext& context_;
   const CarveSources& sources_;
   const TableSchema& schema_;
@@ -688,6 +733,9 @@ class PageCarver {
   static constexpr int kAnyTable = -100;
   int pageTable_ = kAnyTable;
   // Reused by every try.
+  // Of the gap being probed: cells found, and whether an overflow chain was followed.
+  std::int64_t hits_ = 0;
+  bool overflowTried_ = false;
   RecordHeader header_;
   RecordHeader trial_;
   std::vector<std::int64_t> types_, typeEnds_, bodiesBefore_, guesses_;
@@ -827,7 +875,7 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
   // The rows' values, in an arena of each thread's own that the rows keep.
   std::vector<std::shared_ptr<ValueArena>> arenas;
   for (unsigned t = 0; t < threads; ++t) arenas.push_back(std::make_shared<ValueArena>());
-  constexpr std::size_t kBatch = 4096;
+  const auto batch = static_cast<std::size_t>(std::max<std::int64_t>(1, context.limits.batch));
   // While the helpers carve a batch, this thread collects the batch before it, then carves too.
   std::vector<std::vector<Finding>> findings, previous;
   std::size_t previousFirst = 0;
@@ -837,12 +885,17 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
     }
     previous.clear();
   };
-  for (std::size_t first = 0; first < versions.size() && !collector.full(); first += kBatch) {
-    const std::size_t count = std::min(kBatch, versions.size() - first);
+  // Empty gaps found by a batch are shared once it is done, so that no thread reads what
+  // another writes.
+  EmptyGaps emptyGaps;
+  std::vector<std::vector<std::pair<std::int64_t, EmptyGap>>> newEmptyGaps(threads);
+  for (std::size_t first = 0; first < versions.size() && !collector.full(); first += batch) {
+    const std::size_t count = std::min(batch, versions.size() - first);
     findings.assign(count, {});
     std::atomic<std::size_t> next{0};
     auto work = [&](unsigned self) {
-      PageCarver carver(context, ArenaAllocator<SqlValue>(arenas[self]));
+      PageCarver carver(context, ArenaAllocator<SqlValue>(arenas[self]), emptyGaps,
+                        newEmptyGaps[self]);
       for (std::size_t i; (i = next.fetch_add(1)) < count;) {
         findings[i] = carver.carve(versions[first + i]);
       }
@@ -850,6 +903,10 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
     runOnThreads(count > 64 ? threads : 1u, work, collect);
     std::swap(findings, previous);
     previousFirst = first;
+    for (auto& gaps : newEmptyGaps) {
+      for (const auto& [page, gap] : gaps) emptyGaps[page] = gap;
+      gaps.clear();
+    }
   }
   collect();
   return collector.take();

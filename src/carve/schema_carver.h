@@ -109,6 +109,9 @@ struct CarveLimits {
   std::int64_t maxOverflowPages = 4096;       // overflow pages per record
   int maxBtreeDepth = 20;
   std::int64_t maxRows = 1'000'000;  // records kept
+  // Page versions carved at once, on all threads, before their records are collected and
+  // what they showed of the gaps of interior and index pages is shared.
+  std::int64_t batch = 4096;
 };
 
 // The cells of the tables' b-trees as the database now stands: page -> the [begin, end) of

@@ -521,6 +521,53 @@ TEST(SchemaCarverTest, ACellWhosePayloadLengthIsNotItsRecordsHidesNothing) {
   for (const auto& row : rows) EXPECT_NE(row.table, "handle") << row.offset;
 }
 
+// A log frame of an index page: the page as the database file has it, with a deleted message's
+// cell put low in its gap. The gap above the cell is the file's version's, which was probed
+// and held nothing; the cell is still found, with one version carved at a time as with all.
+TEST(SchemaCarverTest, AGapSeenEmptyIsProbedAgainWhereItsBytesChanged) {
+  MessageDatabase sms(7, JournalMode::Wal);
+  std::vector<std::int64_t> ids;
+  for (int i = 0; i < 40; ++i) ids.push_back(sms.add(messageText(i)));
+  sms.db().exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  sms.remove(ids[20]);
+  const DatabaseImage db = sms.file(), log = sms.file("-wal");
+  std::vector<std::uint8_t> wal(log.data(), log.data() + log.size());
+  ASSERT_TRUE(sms.close());
+  // A message with a guid and a text, every other column NULL, as a cell of rowid 9999.
+  const std::string guid = "G-planted", text = "a text only the log's index page holds";
+  std::vector<std::uint8_t> record = {39, 0, static_cast<std::uint8_t>(13 + 2 * guid.size()),
+                                      static_cast<std::uint8_t>(13 + 2 * text.size())};
+  record.resize(39, 0);
+  record.insert(record.end(), guid.begin(), guid.end());
+  record.insert(record.end(), text.begin(), text.end());
+  std::vector<std::uint8_t> cell = {static_cast<std::uint8_t>(record.size()), 0x80 | 78, 15};
+  cell.insert(cell.end(), record.begin(), record.end());
+  bool planted = false;
+  for (std::size_t frame = 32; !planted && frame + 24 + 4096 <= wal.size(); frame += 24 + 4096) {
+    const std::uint32_t page =
+        (wal[frame] << 24) | (wal[frame + 1] << 16) | (wal[frame + 2] << 8) | wal[frame + 3];
+    const std::uint8_t* old = db.data() + (page - 1) * 4096;
+    if (page < 2 || old[0] != 10) continue;  // an index leaf page of the file
+    const std::size_t gapBegin = 8 + 2 * ((old[3] << 8) | old[4]), gapEnd = (old[5] << 8) | old[6];
+    if (gapEnd < gapBegin + cell.size() + 600) continue;
+    std::copy(old, old + 4096, wal.begin() + static_cast<std::ptrdiff_t>(frame + 24));
+    std::copy(cell.begin(), cell.end(),
+              wal.begin() + static_cast<std::ptrdiff_t>(frame + 24 + gapBegin + 16));
+    planted = true;
+  }
+  ASSERT_TRUE(planted);
+  const auto sources = CarveSources::read("sms.db", db, DatabaseImage(wal));
+  const auto schema = carve::readTableSchema(sources.latest());
+  carve::CarveLimits oneAtATime;
+  oneAtATime.batch = 1;
+  const auto rows = carve::carveTables(sources, schema, oneAtATime);
+  const CarvedRow* row = withText(rows, text);
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->file, "sms.db-wal");
+  EXPECT_EQ(row->rowid, 9999);
+  EXPECT_EQ(rows.size(), carve::carveTables(sources, schema).size());
+}
+
 // Two commits in the log: a text is inserted, then deleted. The older frame still has it.
 TEST(SchemaCarverTest, BringsBackARowOnlyAnOlderLogFrameRemembers) {
   MessageDatabase sms(17, JournalMode::Wal);
