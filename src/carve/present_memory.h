@@ -1,8 +1,8 @@
-// Memory about to be filled whole (a database read into memory, blocks of carved values, the
-// new room of a list that grows large), taken from the system in huge pages where it lends them and
-// with every page made present in one call: where each page fault is costly, that is far cheaper
-// than faulting the pages in one at a time as they are first written. Where either advice is not
-// known, the pages come as they are touched.
+// Memory about to be filled whole (a database read into memory, blocks of carved values,
+// the new room of a list that grows large), taken from the system in huge pages where it
+// lends them and with every page made present in one call: where each page fault is costly,
+// that is far cheaper than faulting the pages in one at a time as they are first written.
+// Where either advice is not known, the pages come as they are touched.
 #pragma once
 
 #include <sys/mman.h>

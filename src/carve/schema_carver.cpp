@@ -732,10 +732,10 @@ class PageCarver {
   // The only table whose records the page can hold, or kAnyTable.
   static constexpr int kAnyTable = -100;
   int pageTable_ = kAnyTable;
-  // Reused by every try.
   // Of the gap being probed: cells found, and whether an overflow chain was followed.
   std::int64_t hits_ = 0;
   bool overflowTried_ = false;
+  // Reused by every try.
   RecordHeader header_;
   RecordHeader trial_;
   std::vector<std::int64_t> types_, typeEnds_, bodiesBefore_, guesses_;

@@ -1,15 +1,14 @@
 // Memory for the values of many carved rows, and for the records made from them. A large
 // carve makes tens of thousands of rows of dozens of values each; taken a row at a time from
 // the heap, that memory costs more than the carving that fills it (a large allocation each,
-// and the heap growing page by page).
-// An arena takes blocks of growing size from the system, hands them out in order, and gives
-// them back only when it is gone.
+// and the heap growing page by page). An arena takes blocks of growing size from the system,
+// hands them out in order, and gives them back only when it is gone.
 //
-// `ArenaAllocator` lets a std::vector (or std::allocate_shared) take its memory from an arena
-// it shares; the arena lives as long as the last vector or record holding a piece of it. A vector
-// made by copying, or without an arena, takes its memory from the heap as usual, so a copied row
-// never keeps an arena alive. Memory a vector gives back to an arena is not reused: an arena is for
-// rows that mostly live as long as each other.
+// `ArenaAllocator` lets a std::vector (or std::allocate_shared) take its memory from an
+// arena it shares; the arena lives as long as the last vector or record holding a piece of
+// it. A vector made by copying, or without an arena, takes its memory from the heap as
+// usual, so a copied row never keeps an arena alive. Memory a vector gives back to an arena
+// is not reused: an arena is for rows that mostly live as long as each other.
 #pragma once
 
 #include <cstddef>
