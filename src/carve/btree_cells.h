@@ -154,6 +154,7 @@ inline std::optional<TableCell> tableCellAt(const DatabaseImage& image, std::int
   if (cell.end > end || cell.end > image.size()) return std::nullopt;
   return cell;
 }
+
 inline std::uint32_t read16(const DatabaseImage& image, std::int64_t offset) {
   if (offset >= 0 && offset + 2 <= image.size()) {
     const std::uint8_t* b = image.data() + offset;

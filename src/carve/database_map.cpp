@@ -230,13 +230,6 @@ class ValuesHash {
   Digest digest_;
 };
 
-// The `n` bytes at `bytes` as a big-endian number.
-std::uint64_t bigEndian(const std::uint8_t* bytes, std::size_t n) {
-  std::uint64_t value = 0;
-  for (std::size_t i = 0; i < n; ++i) value = (value << 8) | bytes[i];
-  return value;
-}
-
 }  // namespace
 
 std::uint64_t valuesDigest(const SqlValues& values, int skip) {
@@ -264,15 +257,9 @@ std::uint64_t recordValuesDigest(const RecordHeader& header, const std::uint8_t*
     } else if (type == 0) {
       hash.add(SqlValue::Kind::Null, 0, 0, nullptr, 0);
     } else if (type == 7) {
-      hash.add(SqlValue::Kind::Real, 0, std::bit_cast<double>(bigEndian(bytes, 8)), nullptr, 0);
+      hash.add(SqlValue::Kind::Real, 0, serialReal(bytes), nullptr, 0);
     } else {
-      // 8 and 9 are the integers 0 and 1; 1 to 6 a signed integer of `length` bytes.
-      std::int64_t integer = type == 9 ? 1 : 0;
-      if (length > 0) {
-        const int shift = 64 - static_cast<int>(length) * 8;
-        integer = static_cast<std::int64_t>(bigEndian(bytes, length) << shift) >> shift;
-      }
-      hash.add(SqlValue::Kind::Integer, integer, 0, nullptr, 0);
+      hash.add(SqlValue::Kind::Integer, serialInteger(type, bytes), 0, nullptr, 0);
     }
   }
   return hash.value();

@@ -77,16 +77,8 @@ SqlValue decodeValue(std::int64_t type, const std::uint8_t* body) {
   if (type == 0) return SqlValue::null();
   if (type == 8) return SqlValue::ofInteger(0, 8);
   if (type == 9) return SqlValue::ofInteger(1, 9);
-  if (type >= 1 && type <= 7) {
-    const std::int64_t length = serialBodyLength(type);
-    std::uint64_t value = 0;
-    for (std::int64_t i = 0; i < length; ++i) value = (value << 8) | body[i];
-    if (type == 7) return SqlValue::ofReal(std::bit_cast<double>(value));
-    // Sign-extend from the body's width.
-    const int shift = 64 - static_cast<int>(length) * 8;
-    const std::int64_t signedValue = static_cast<std::int64_t>(value << shift) >> shift;
-    return SqlValue::ofInteger(signedValue, type);
-  }
+  if (type == 7) return SqlValue::ofReal(serialReal(body));
+  if (type >= 1 && type <= 6) return SqlValue::ofInteger(serialInteger(type, body), type);
   const std::int64_t length = serialBodyLength(type);
   std::string bytes(reinterpret_cast<const char*>(body), static_cast<std::size_t>(length));
   if (type % 2 == 1) return SqlValue::ofText(std::move(bytes), type);

@@ -2,6 +2,7 @@
 // per column as varints) and the bodies, read out of a byte span with an end.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -41,6 +42,22 @@ inline std::int64_t serialBodyLength(std::int64_t type) {
   constexpr std::int8_t kOfSmallTypes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, -1, -1};
   if (type >= 12) return (type - 12) / 2;
   return type < 0 ? -1 : kOfSmallTypes[type];
+}
+
+// The number a body of serial type 1 to 9 holds: an integer of types 1 to 6, 8 (0) and 9
+// (1), read big-endian and sign-extended; the real of type 7 is `real`'s.
+inline std::int64_t serialInteger(std::int64_t type, const std::uint8_t* body) {
+  if (type == 8 || type == 9) return type - 8;
+  const std::int64_t length = serialBodyLength(type);
+  std::uint64_t value = 0;
+  for (std::int64_t i = 0; i < length; ++i) value = (value << 8) | body[i];
+  const int shift = 64 - static_cast<int>(length) * 8;
+  return static_cast<std::int64_t>(value << shift) >> shift;  // sign-extended
+}
+inline double serialReal(const std::uint8_t* body) {
+  std::uint64_t value = 0;
+  for (int i = 0; i < 8; ++i) value = (value << 8) | body[i];
+  return std::bit_cast<double>(value);
 }
 
 struct RecordHeader {
