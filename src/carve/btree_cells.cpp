@@ -83,6 +83,18 @@ std::int64_t cellPointer(const DatabaseImage& image, std::int64_t pageOffset,
   return read16(image, array + 2 * i);
 }
 
+std::int64_t staleCellPointersEnd(const DatabaseImage& image, std::int64_t pageOffset,
+                                  std::int64_t from, std::int64_t to,
+                                  const PageGeometry& geometry) {
+  std::int64_t at = from;
+  while (at + 2 <= to && pageOffset + at + 2 <= image.size()) {
+    const std::int64_t pointer = read16(image, pageOffset + at);
+    if (pointer < at + 2 || pointer >= geometry.usable) break;
+    at += 2;
+  }
+  return at;
+}
+
 std::int64_t localPayloadSize(std::uint64_t payloadLength, std::int64_t usable) {
   const std::int64_t maxLocal = usable - 35;
   if (payloadLength <= static_cast<std::uint64_t>(maxLocal)) {

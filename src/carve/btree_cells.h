@@ -49,6 +49,13 @@ std::optional<BtreePageHeader> readPageHeader(const DatabaseImage& image, std::i
 std::int64_t cellPointer(const DatabaseImage& image, std::int64_t pageOffset,
                          const BtreePageHeader& header, std::int64_t i);
 
+// Where the run of stale cell pointers that follows a page's cell pointer array ends: a
+// page that held more cells keeps their pointers past the array's end, two bytes each, every
+// one pointing past itself and inside the page. Read from `from` (the array's end, from the
+// page start) by two bytes while they so point, up to `to`; `from` when none does.
+std::int64_t staleCellPointersEnd(const DatabaseImage& image, std::int64_t pageOffset,
+                                  std::int64_t from, std::int64_t to, const PageGeometry& geometry);
+
 // How many bytes of a table leaf cell's payload of `payloadLength` bytes stay on its page.
 std::int64_t localPayloadSize(std::uint64_t payloadLength, std::int64_t usable);
 

@@ -14,6 +14,7 @@
 #include "carve/btree_cells.h"
 #include "carve/database_map.h"
 #include "carve/digest.h"
+#include "carve/index_cell_shape.h"
 #include "carve/index_entry_carver.h"
 #include "carve/present_memory.h"
 #include "carve/record_fit.h"
@@ -213,7 +214,10 @@ class PageCarver {
       // An interior or index page, or a leaf of the schema table: its gap may still hold
       // what the page held before it took this part (a leaf that became the root of a
       // deeper tree keeps its old cells there). Any table's records, told by themselves.
+      // An index leaf's gap mostly holds its own index's old cells: those are passed over.
+      indexShape_ = IndexCellShape::ofPage(*image_, pageOffset_, *header, geometry_);
       innerGap(pageOffset_ + header->pointerArrayEnd, pageOffset_ + header->contentStart);
+      indexShape_ = {};
       return;
     }
     if (latest) pageTable_ = tree->second;
@@ -312,11 +316,23 @@ class PageCarver {
       const std::int64_t lowest = std::max(from, seen->second.begin);
       while (probed > lowest && page[probed - 1] == seen->second.page[probed - 1]) --probed;
     }
+    // An index leaf's gap begins with the pointers of the cells it no longer holds: no cell
+    // lies whole among them, and one that begins where they end shows in its first bytes a
+    // byte no pointer has (a payload of 16 bytes or more, a text, a NULL) within a few bytes.
+    // On larger pages the pointers' bytes look too much like a record's to tell them apart.
+    std::int64_t first = from;
+    if (indexShape_.columns() != 0 && geometry_.usable <= kPointersToldApart) {
+      first = std::max(
+          from, staleCellPointersEnd(*image_, pageOffset_, from, to, geometry_) - kPointerMargin);
+    }
     hits_ = 0;
     overflowTried_ = false;
-    region(begin, end, CarvedRecordPlace::kUnallocated, pageOffset_ + probed);
-    if (hits_ == 0 && !overflowTried_ && from < to) {
-      newEmptyGaps_.emplace_back(version_->page, EmptyGap{page, from, to});
+    skippedTo_ = pageOffset_ + first;
+    region(pageOffset_ + first, end, CarvedRecordPlace::kUnallocated, pageOffset_ + probed);
+    // Only what was probed at every offset is known to hold no cell.
+    const std::int64_t everyOffset = skippedTo_ - pageOffset_;
+    if (hits_ == 0 && !overflowTried_ && everyOffset < to) {
+      newEmptyGaps_.emplace_back(version_->page, EmptyGap{page, everyOffset, to});
     }
   }
 
@@ -357,6 +373,11 @@ class PageCarver {
         ++hits_;
         at = found->end;
         emit(*found, kind);
+        continue;
+      }
+      // An old cell of the index whose leaf this is: no cell begins inside it.
+      if (const auto indexCellEnd = indexShape_.cellEnd(*image_, at, end)) {
+        at = skippedTo_ = *indexCellEnd;
         continue;
       }
       ++at;
@@ -732,8 +753,15 @@ class PageCarver {
   // The only table whose records the page can hold, or kAnyTable.
   static constexpr int kAnyTable = -100;
   int pageTable_ = kAnyTable;
-  // Of the gap being probed: cells found, and whether an overflow chain was followed.
+  // The shape of the cells of the index leaf whose gap is probed, else none.
+  IndexCellShape indexShape_;
+  // Index leaves' gaps: the page sizes whose stale cell pointers are told from cells, and
+  // the bytes before their end probed all the same.
+  static constexpr std::int64_t kPointersToldApart = 8192, kPointerMargin = 16;
+  // Of the gap being probed: cells found, whether an overflow chain was followed, and where
+  // the offsets probed one by one begin (past the last run passed over).
   std::int64_t hits_ = 0;
+  std::int64_t skippedTo_ = 0;
   bool overflowTried_ = false;
   // Reused by every try.
   RecordHeader header_;

@@ -12,7 +12,9 @@
 //    validated). The rest of a freeblock is read for whole cells that were freed beside it;
 //  - the unallocated gap between the cell pointer array and the cell content, of table
 //    leaves and also of interior and index pages (a leaf that became an interior page keeps
-//    its old cells there): whole cells, and cells whose start a freeblock header overwrote;
+//    its old cells there): whole cells, and cells whose start a freeblock header overwrote.
+//    In an index leaf's gap the stale pointers past its cell pointer array and the old cells
+//    of its own index (index_cell_shape.h) are passed over: no cell lies whole inside them;
 //  - freelist trunk and leaf pages (walked bounded and cycle-safe) and every page no b-tree
 //    of the newest state reaches or that lies past the header's page count: whole cells, as a
 //    table leaf's cells when the page still has its header, else at every offset;

@@ -15,6 +15,7 @@
 
 #include "carve/btree_cells.h"
 #include "carve/database_map.h"
+#include "carve/index_cell_shape.h"
 #include "carve/index_entry_carver.h"
 #include "carve/record_format.h"
 #include "carve/signature_record_check.h"
@@ -521,6 +522,68 @@ TEST(SchemaCarverTest, ACellWhosePayloadLengthIsNotItsRecordsHidesNothing) {
   for (const auto& row : rows) EXPECT_NE(row.table, "handle") << row.offset;
 }
 
+// An iOS 7 message with a guid and a text, every other column NULL, as a cell of rowid 9999.
+std::vector<std::uint8_t> plantedMessageCell(const std::string& text) {
+  const std::string guid = "G-planted";
+  std::vector<std::uint8_t> record = {39, 0, static_cast<std::uint8_t>(13 + 2 * guid.size()),
+                                      static_cast<std::uint8_t>(13 + 2 * text.size())};
+  record.resize(39, 0);
+  record.insert(record.end(), guid.begin(), guid.end());
+  record.insert(record.end(), text.begin(), text.end());
+  std::vector<std::uint8_t> cell = {static_cast<std::uint8_t>(record.size()), 0x80 | 78, 15};
+  cell.insert(cell.end(), record.begin(), record.end());
+  return cell;
+}
+
+// An index leaf whose gap holds the pointers and the cells of entries deleted from it: a
+// deleted message's cell put among those old cells is found all the same.
+TEST(SchemaCarverTest, FindsACellAmongTheOldCellsOfAnIndexLeaf) {
+  MessageDatabase sms(7, JournalMode::Legacy);
+  std::vector<std::int64_t> ids;
+  for (int i = 0; i < 400; ++i) ids.push_back(sms.add(messageText(i)));
+  for (int i = 399; i >= 300; --i) sms.remove(ids[static_cast<std::size_t>(i)]);
+  ASSERT_TRUE(sms.close());
+  auto bytes = fixtures::readFileBytes(sms.db().path());
+  ASSERT_TRUE(bytes);
+  const std::string text = "a text among the index's old cells";
+  const std::vector<std::uint8_t> cell = plantedMessageCell(text);
+  const DatabaseImage image(*bytes);
+  const carve::PageGeometry geometry = carve::geometryOf(image);
+  std::int64_t planted = 0;
+  for (std::int64_t page = 2; !planted && page * 4096 <= image.size(); ++page) {
+    const std::int64_t start = (page - 1) * 4096;
+    const auto header = carve::readPageHeader(image, start, 0, geometry);
+    if (!header || header->kind != carve::kIndexLeaf) continue;
+    const auto shape = carve::IndexCellShape::ofPage(image, start, *header, geometry);
+    const std::int64_t gapEnd = start + header->contentStart;
+    // The first old cell of the index past the stale pointers, with three after it.
+    std::int64_t at = start + carve::staleCellPointersEnd(image, start, header->pointerArrayEnd,
+                                                          header->contentStart, geometry);
+    for (; at < gapEnd; ++at) {
+      std::int64_t next = at;
+      int cells = 0;
+      while (cells < 4) {
+        const auto end = shape.cellEnd(image, next, gapEnd);
+        if (!end) break;
+        next = *end;
+        ++cells;
+      }
+      if (cells == 4) break;
+    }
+    if (at >= gapEnd || at - start < header->pointerArrayEnd + 20) continue;
+    const auto second = shape.cellEnd(image, *shape.cellEnd(image, at, gapEnd), gapEnd);
+    if (*second + static_cast<std::int64_t>(cell.size()) > gapEnd) continue;
+    planted = *second;
+  }
+  ASSERT_NE(planted, 0);
+  std::copy(cell.begin(), cell.end(), bytes->begin() + planted);
+  const auto rows = carveAll(CarveSources::read("sms.db", DatabaseImage(*bytes)));
+  const CarvedRow* row = withText(rows, text);
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->offset, planted);
+  EXPECT_EQ(row->rowid, 9999);
+}
+
 // A log frame of an index page: the page as the database file has it, with a deleted message's
 // cell put low in its gap. The gap above the cell is the file's version's, which was probed
 // and held nothing; the cell is still found, with one version carved at a time as with all.
@@ -533,15 +596,8 @@ TEST(SchemaCarverTest, AGapSeenEmptyIsProbedAgainWhereItsBytesChanged) {
   const DatabaseImage db = sms.file(), log = sms.file("-wal");
   std::vector<std::uint8_t> wal(log.data(), log.data() + log.size());
   ASSERT_TRUE(sms.close());
-  // A message with a guid and a text, every other column NULL, as a cell of rowid 9999.
-  const std::string guid = "G-planted", text = "a text only the log's index page holds";
-  std::vector<std::uint8_t> record = {39, 0, static_cast<std::uint8_t>(13 + 2 * guid.size()),
-                                      static_cast<std::uint8_t>(13 + 2 * text.size())};
-  record.resize(39, 0);
-  record.insert(record.end(), guid.begin(), guid.end());
-  record.insert(record.end(), text.begin(), text.end());
-  std::vector<std::uint8_t> cell = {static_cast<std::uint8_t>(record.size()), 0x80 | 78, 15};
-  cell.insert(cell.end(), record.begin(), record.end());
+  const std::string text = "a text only the log's index page holds";
+  const std::vector<std::uint8_t> cell = plantedMessageCell(text);
   bool planted = false;
   for (std::size_t frame = 32; !planted && frame + 24 + 4096 <= wal.size(); frame += 24 + 4096) {
     const std::uint32_t page =
