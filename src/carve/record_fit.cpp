@@ -190,15 +190,14 @@ SqlValues TableFitter::valuesOf(int table, const RecordHeader& header, const std
                                 const ArenaAllocator<SqlValue>& allocator) const {
   const std::size_t m = header.serialTypes.size();
   const std::size_t n = schema_.tables[static_cast<std::size_t>(table)].columns.size();
-  SqlValues values(allocator);
-  values.reserve(std::max(n, m));
+  // Missing columns stay NULL.
+  SqlValues values(std::max(n, m), allocator);
   std::size_t at = 0;
   for (std::size_t i = 0; i < m; ++i) {
     const std::int64_t type = header.serialTypes[i];
-    values.push_back(decodeValue(type, body + at));
+    decodeValueInto(type, body + at, values[i]);
     at += static_cast<std::size_t>(serialBodyLength(type));
   }
-  values.resize(std::max(n, m));
   return values;
 }
 

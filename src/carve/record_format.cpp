@@ -74,15 +74,31 @@ std::optional<RecordHeader> readRecordHeader(const std::uint8_t* bytes, std::siz
 }
 
 SqlValue decodeValue(std::int64_t type, const std::uint8_t* body) {
-  if (type == 0) return SqlValue::null();
-  if (type == 8) return SqlValue::ofInteger(0, 8);
-  if (type == 9) return SqlValue::ofInteger(1, 9);
-  if (type == 7) return SqlValue::ofReal(serialReal(body));
-  if (type >= 1 && type <= 6) return SqlValue::ofInteger(serialInteger(type, body), type);
-  const std::int64_t length = serialBodyLength(type);
-  std::string bytes(reinterpret_cast<const char*>(body), static_cast<std::size_t>(length));
-  if (type % 2 == 1) return SqlValue::ofText(std::move(bytes), type);
-  return SqlValue::ofBlob(std::move(bytes), type);
+  SqlValue value;
+  decodeValueInto(type, body, value);
+  return value;
+}
+
+void decodeValueInto(std::int64_t type, const std::uint8_t* body, SqlValue& value) {
+  value.serialType = type;
+  value.integer = 0;
+  value.real = 0;
+  if (type == 0 || serialBodyLength(type) < 0) {  // the reserved types hold nothing
+    value.kind = SqlValue::Kind::Null;
+    value.bytes.clear();
+  } else if (type == 7) {
+    value.kind = SqlValue::Kind::Real;
+    value.real = serialReal(body);
+    value.bytes.clear();
+  } else if (type >= 1 && type <= 9) {
+    value.kind = SqlValue::Kind::Integer;
+    value.integer = serialInteger(type, body);
+    value.bytes.clear();
+  } else {
+    value.kind = type % 2 == 1 ? SqlValue::Kind::Text : SqlValue::Kind::Blob;
+    value.bytes.assign(reinterpret_cast<const char*>(body),
+                       static_cast<std::size_t>(serialBodyLength(type)));
+  }
 }
 
 }  // namespace carve
