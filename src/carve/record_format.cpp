@@ -80,9 +80,8 @@ SqlValue decodeValue(std::int64_t type, const std::uint8_t* body) {
 }
 
 void decodeValueInto(std::int64_t type, const std::uint8_t* body, SqlValue& value) {
-  value.serialType = type;
+  value.serialType = static_cast<std::int32_t>(type);
   value.integer = 0;
-  value.real = 0;
   if (type == 0 || serialBodyLength(type) < 0) {  // the reserved types hold nothing
     value.kind = SqlValue::Kind::Null;
     value.bytes.clear();

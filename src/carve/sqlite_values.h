@@ -16,24 +16,38 @@
 namespace carve {
 
 struct SqlValue {
-  enum class Kind { Null, Integer, Real, Text, Blob };
+  enum class Kind : std::uint8_t { Null, Integer, Real, Text, Blob };
 
+  // A row of a large table holds tens of these and a carve keeps hundreds of thousands of
+  // rows: the number is kept once, as the integer or the real its kind says.
   Kind kind = Kind::Null;
-  std::int64_t serialType = 0;
-  std::int64_t integer = 0;  // Integer
-  double real = 0;           // Real
-  std::string bytes;         // Text and Blob
+  std::int32_t serialType = 0;  // the record's serial types are below 2^31
+  union {
+    std::int64_t integer = 0;  // Integer
+    double real;               // Real
+  };
+  std::string bytes;  // Text and Blob
 
-  static SqlValue null(std::int64_t serialType = 0) { return {Kind::Null, serialType, 0, 0, {}}; }
+  static SqlValue null(std::int64_t serialType = 0) { return made(Kind::Null, serialType); }
   static SqlValue ofInteger(std::int64_t value, std::int64_t serialType) {
-    return {Kind::Integer, serialType, value, 0, {}};
+    SqlValue v = made(Kind::Integer, serialType);
+    v.integer = value;
+    return v;
   }
-  static SqlValue ofReal(double value) { return {Kind::Real, 7, 0, value, {}}; }
+  static SqlValue ofReal(double value) {
+    SqlValue v = made(Kind::Real, 7);
+    v.real = value;
+    return v;
+  }
   static SqlValue ofText(std::string text, std::int64_t serialType) {
-    return {Kind::Text, serialType, 0, 0, std::move(text)};
+    SqlValue v = made(Kind::Text, serialType);
+    v.bytes = std::move(text);
+    return v;
   }
   static SqlValue ofBlob(std::string blob, std::int64_t serialType) {
-    return {Kind::Blob, serialType, 0, 0, std::move(blob)};
+    SqlValue v = made(Kind::Blob, serialType);
+    v.bytes = std::move(blob);
+    return v;
   }
 
   bool isNull() const { return kind == Kind::Null; }
@@ -49,6 +63,14 @@ struct SqlValue {
       default:
         return bytes == other.bytes;
     }
+  }
+
+ private:
+  static SqlValue made(Kind kind, std::int64_t serialType) {
+    SqlValue v;
+    v.kind = kind;
+    v.serialType = static_cast<std::int32_t>(serialType);
+    return v;
   }
 };
 
