@@ -56,7 +56,11 @@ std::optional<std::int64_t> RowValues::rowid() const {
 }
 
 std::optional<std::int64_t> RowValues::integer(std::string_view name) const {
-  const SqlValue* v = value(name);
+  return integer(columns_->column(name));
+}
+
+std::optional<std::int64_t> RowValues::integer(Column column) const {
+  const SqlValue* v = value(column);
   if (v == nullptr || v->kind != SqlValue::Kind::Integer) return std::nullopt;
   return v->integer;
 }
@@ -70,7 +74,11 @@ std::optional<double> RowValues::number(std::string_view name) const {
 }
 
 std::optional<std::string> RowValues::text(std::string_view name) const {
-  const SqlValue* v = value(name);
+  return text(columns_->column(name));
+}
+
+std::optional<std::string> RowValues::text(Column column) const {
+  const SqlValue* v = value(column);
   if (v == nullptr || v->kind != SqlValue::Kind::Text || v->bytes.empty()) return std::nullopt;
   return v->bytes;
 }
@@ -85,14 +93,12 @@ std::optional<std::string> RowValues::textOrBlob(std::string_view name) const {
 }
 
 const SqlValue* RowValues::value(std::string_view name) const {
-  const auto c = column(name);
-  return c ? &row_->values[*c] : nullptr;
+  return value(columns_->column(name));
 }
 
-std::optional<std::size_t> RowValues::column(std::string_view name) const {
-  const auto c = columns_->find(name);
-  if (!c || *c >= row_->values.size()) return std::nullopt;
-  return c;
+const SqlValue* RowValues::value(Column column) const {
+  if (!column.index || *column.index >= row_->values.size()) return nullptr;
+  return &row_->values[*column.index];
 }
 
 std::vector<RowValues> rowsOf(const TableSchema& schema, const std::vector<CarvedRow>& rows,

@@ -16,6 +16,11 @@
 
 namespace carve {
 
+// A column of a table found by its name once, to be read from each of the table's rows.
+struct Column {
+  std::optional<std::size_t> index;  // none when the table has no such column
+};
+
 // The columns of one table by name, without regard to case, and its rowid alias column:
 // worked out once for all the rows of the table.
 class ColumnNames {
@@ -24,6 +29,7 @@ class ColumnNames {
   explicit ColumnNames(const TableDefinition& table);
   // The first column so named, or none.
   std::optional<std::size_t> find(std::string_view name) const;
+  Column column(std::string_view name) const { return {find(name)}; }
   int rowidAlias() const { return rowidAlias_; }
 
  private:
@@ -41,6 +47,7 @@ class RowValues {
       : columns_(std::move(columns)), row_(&row) {}
 
   const CarvedRow& row() const { return *row_; }
+  const ColumnNames& columns() const { return *columns_; }
 
   // The row id: the cell's, else the rowid alias column's.
   std::optional<std::int64_t> rowid() const;
@@ -54,10 +61,12 @@ class RowValues {
   std::optional<std::string> textOrBlob(std::string_view name) const;
   // The value of the column, or null when the table or the record has no such column.
   const SqlValue* value(std::string_view name) const;
+  // The same of a column found once (ColumnNames::column()) among this row's table's.
+  std::optional<std::int64_t> integer(Column column) const;
+  std::optional<std::string> text(Column column) const;
+  const SqlValue* value(Column column) const;
 
  private:
-  std::optional<std::size_t> column(std::string_view name) const;
-
   std::shared_ptr<const ColumnNames> columns_;
   const CarvedRow* row_;
 };

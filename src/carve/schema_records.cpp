@@ -53,52 +53,74 @@ std::optional<std::string> lookUp(const SchemaRecordJoins& joins, const std::str
 
 // ---- messages -------------------------------------------------------------------------------
 
+// The columns of the message table a message is made of, found once for all its rows.
+struct MessageColumns {
+  explicit MessageColumns(const ColumnNames& names)
+      : text(names.column("text")),
+        attributedBody(names.column("attributedBody")),
+        handleId(names.column("handle_id")),
+        date(names.column("date")),
+        isFromMe(names.column("is_from_me")),
+        service(names.column("service")),
+        cacheHasAttachments(names.column("cache_has_attachments")),
+        address(names.column("address")),
+        flags(names.column("flags")),
+        isMadrid(names.column("is_madrid")),
+        madridHandle(names.column("madrid_handle")),
+        madridFlags(names.column("madrid_flags")) {}
+
+  Column text, attributedBody, handleId, date, isFromMe, service, cacheHasAttachments, address,
+      flags, isMadrid, madridHandle, madridFlags;
+};
+
 // The message of one carved row, its contact's name not yet looked up; the record itself
 // takes its memory from `memory`.
-std::shared_ptr<MzMessageNode> messageOf(const RowValues& row,
+std::shared_ptr<MzMessageNode> messageOf(const RowValues& row, const MessageColumns& columns,
                                          const std::map<std::int64_t, std::string>& handles,
                                          const ArenaAllocator<MzMessageNode>& memory) {
   auto message = std::allocate_shared<MzMessageNode>(memory);
   message->origin = originOf(row.row());
   if (auto id = row.rowid()) message->rowId = static_cast<std::int32_t>(*id);
-  if (auto text = row.text("text")) {
+  if (auto text = row.text(columns.text)) {
     message->messageContent = std::move(*text);
-  } else if (const SqlValue* body = row.value("attributedBody");
+  } else if (const SqlValue* body = row.value(columns.attributedBody);
              body != nullptr && body->kind == SqlValue::Kind::Blob && !body->bytes.empty()) {
     // Current devices keep many texts only in the archived attributed string.
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(body->bytes.data());
     if (auto text = attributedBodyText(bytes, body->bytes.size())) message->messageContent = *text;
   }
-  const bool chatLayout = row.value("handle_id") != nullptr;
+  const bool chatLayout = row.value(columns.handleId) != nullptr;
   if (chatLayout) {
-    if (auto date = row.integer("date")) {
+    if (auto date = row.integer(columns.date)) {
       const bool nanoseconds = *date > kNanosecondDateThreshold;
       message->messageDate = dateText(messageDateSeconds(*date), nanoseconds ? 1 : 0);
     }
-    if (auto handle = row.integer("handle_id"); handle && *handle > 0) {
+    if (auto handle = row.integer(columns.handleId); handle && *handle > 0) {
       message->handle_id = static_cast<std::int32_t>(*handle);
       if (auto it = handles.find(*handle); it != handles.end()) message->messagePhone = it->second;
     }
-    if (const SqlValue* fromMe = row.value("is_from_me"); fromMe && !fromMe->isNull()) {
-      message->messageType = messageDirectionOfFromMe(row.integer("is_from_me"));
+    if (const SqlValue* fromMe = row.value(columns.isFromMe); fromMe && !fromMe->isNull()) {
+      message->messageType = messageDirectionOfFromMe(row.integer(columns.isFromMe));
     } else {
       message->messageType = "unknown";
     }
-    if (auto service = row.text("service")) {
+    if (auto service = row.text(columns.service)) {
       message->service = *service;
       message->bImessage = *service != "SMS";
     }
-    if (auto has = row.integer("cache_has_attachments")) message->isHasAttach = *has != 0;
+    if (auto has = row.integer(columns.cacheHasAttachments)) message->isHasAttach = *has != 0;
   } else {
-    if (auto date = row.integer("date")) message->messageDate = dateText(*date, 0);
-    if (auto address = row.text("address")) message->messagePhone = *address;
+    if (auto date = row.integer(columns.date)) message->messageDate = dateText(*date, 0);
+    if (auto address = row.text(columns.address)) message->messagePhone = *address;
     message->messageType = "unknown";
-    if (auto flags = row.integer("flags")) message->messageType = messageDirectionOfFlags(*flags);
+    if (auto flags = row.integer(columns.flags)) {
+      message->messageType = messageDirectionOfFlags(*flags);
+    }
     // iMessages of iOS 5 keep their address and direction in the madrid columns.
-    if (row.integer("is_madrid") == 1) {
+    if (row.integer(columns.isMadrid) == 1) {
       message->bImessage = true;
-      if (auto handle = row.text("madrid_handle")) message->messagePhone = *handle;
-      if (auto flags = row.integer("madrid_flags")) {
+      if (auto handle = row.text(columns.madridHandle)) message->messagePhone = *handle;
+      if (auto flags = row.integer(columns.madridFlags)) {
         message->messageType = messageDirectionOfFlags(*flags);
       }
     }
@@ -250,11 +272,15 @@ MessageRecords schemaMessages(const TableSchema& schema, const std::vector<Carve
   std::vector<std::shared_ptr<ValueArena>> arenas;
   for (unsigned t = 0; t < threads; ++t) arenas.push_back(std::make_shared<ValueArena>());
   std::atomic<std::size_t> next{0};
+  // The rows of one table share their column names.
+  const std::optional<MessageColumns> columns =
+      messageRows.empty() ? std::nullopt
+                          : std::optional<MessageColumns>(messageRows.front().columns());
   auto work = [&](unsigned self) {
     const ArenaAllocator<MzMessageNode> memory(arenas[self]);
     for (std::size_t i; (i = next.fetch_add(1)) < messageRows.size();) {
       const RowValues& row = messageRows[i];
-      auto message = messageOf(row, handles, memory);
+      auto message = messageOf(row, *columns, handles, memory);
       if (message->messageContent.empty() && message->messagePhone.empty()) continue;
       if (const auto id = row.rowid()) {
         const auto join = chatOfMessage.find(*id);
