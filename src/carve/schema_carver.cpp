@@ -376,9 +376,11 @@ class PageCarver {
         continue;
       }
       // An old cell of the index whose leaf this is: no cell begins inside it.
-      if (const auto indexCellEnd = indexShape_.cellEnd(*image_, at, end)) {
-        at = skippedTo_ = *indexCellEnd;
-        continue;
+      if (indexShape_.columns() != 0) {
+        if (const auto indexCellEnd = indexShape_.cellEnd(*image_, at, end)) {
+          at = skippedTo_ = *indexCellEnd;
+          continue;
+        }
       }
       ++at;
     }
