@@ -79,17 +79,17 @@ std::optional<std::string> RowValues::text(std::string_view name) const {
 
 std::optional<std::string> RowValues::text(Column column) const {
   const SqlValue* v = value(column);
-  if (v == nullptr || v->kind != SqlValue::Kind::Text || v->bytes.empty()) return std::nullopt;
-  return v->bytes;
+  if (v == nullptr || v->kind != SqlValue::Kind::Text || v->bytes().empty()) return std::nullopt;
+  return std::string(v->bytes());
 }
 
 std::optional<std::string> RowValues::textOrBlob(std::string_view name) const {
   const SqlValue* v = value(name);
   if (v == nullptr || (v->kind != SqlValue::Kind::Text && v->kind != SqlValue::Kind::Blob) ||
-      v->bytes.empty()) {
+      v->bytes().empty()) {
     return std::nullopt;
   }
-  return v->bytes;
+  return std::string(v->bytes());
 }
 
 const SqlValue* RowValues::value(std::string_view name) const {

@@ -237,7 +237,7 @@ std::uint64_t valuesDigest(const SqlValues& values, int skip) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (static_cast<int>(i) == skip) continue;
     const SqlValue& v = values[i];
-    hash.add(v.kind, v.integer, v.real, v.bytes.data(), v.bytes.size());
+    hash.add(v.kind, v.integer, v.real, v.bytes().data(), v.bytes().size());
   }
   return hash.value();
 }

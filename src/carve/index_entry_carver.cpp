@@ -212,11 +212,10 @@ std::vector<CarvedRow> carveIndexEntries(const CarveSources& sources, const Tabl
           row.table = table.name;
           row.rowid = read[0].rowid;
           row.values.assign(table.columns.size(), SqlValue::null());
-          row.values[static_cast<std::size_t>(index.column)] = SqlValue::ofText(
-              read[0].text, 13 + 2 * static_cast<std::int64_t>(read[0].text.size()));
+          row.values[static_cast<std::size_t>(index.column)] = SqlValue::ofText(read[0].text);
           const int alias = table.rowidAliasColumn();
           if (alias >= 0) {
-            row.values[static_cast<std::size_t>(alias)] = SqlValue::ofInteger(read[0].rowid, 0);
+            row.values[static_cast<std::size_t>(alias)] = SqlValue::ofInteger(read[0].rowid);
           }
           row.file = sources.fileOf(version);
           row.page = version.page;

@@ -195,7 +195,7 @@ SqlValues TableFitter::valuesOf(int table, const RecordHeader& header, const std
   std::size_t at = 0;
   for (std::size_t i = 0; i < m; ++i) {
     const std::int64_t type = header.serialTypes[i];
-    decodeValueInto(type, body + at, values[i]);
+    decodeValueInto(type, body + at, values[i], allocator.arena().get());
     at += static_cast<std::size_t>(serialBodyLength(type));
   }
   return values;

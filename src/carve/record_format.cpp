@@ -79,24 +79,25 @@ SqlValue decodeValue(std::int64_t type, const std::uint8_t* body) {
   return value;
 }
 
-void decodeValueInto(std::int64_t type, const std::uint8_t* body, SqlValue& value) {
-  value.serialType = static_cast<std::int32_t>(type);
+void decodeValueInto(std::int64_t type, const std::uint8_t* body, SqlValue& value,
+                     ValueArena* arena) {
+  if (type >= 12) {
+    value.setBytes(type % 2 == 1 ? SqlValue::Kind::Text : SqlValue::Kind::Blob,
+                   std::string_view(reinterpret_cast<const char*>(body),
+                                    static_cast<std::size_t>(serialBodyLength(type))),
+                   arena);
+    return;
+  }
+  value.clearBytes();
   value.integer = 0;
-  if (type == 0 || serialBodyLength(type) < 0) {  // the reserved types hold nothing
-    value.kind = SqlValue::Kind::Null;
-    value.bytes.clear();
-  } else if (type == 7) {
+  if (type == 7) {
     value.kind = SqlValue::Kind::Real;
     value.real = serialReal(body);
-    value.bytes.clear();
   } else if (type >= 1 && type <= 9) {
     value.kind = SqlValue::Kind::Integer;
     value.integer = serialInteger(type, body);
-    value.bytes.clear();
-  } else {
-    value.kind = type % 2 == 1 ? SqlValue::Kind::Text : SqlValue::Kind::Blob;
-    value.bytes.assign(reinterpret_cast<const char*>(body),
-                       static_cast<std::size_t>(serialBodyLength(type)));
+  } else {  // NULL, and the reserved types, which hold nothing
+    value.kind = SqlValue::Kind::Null;
   }
 }
 

@@ -84,7 +84,9 @@ bool readRecordHeaderInto(const std::uint8_t* bytes, std::size_t n, std::size_t 
 // The value of a body of `type` at `body` (serialBodyLength(type) bytes, all readable).
 SqlValue decodeValue(std::int64_t type, const std::uint8_t* body);
 // The same, written over `value` in place: a list of values made once is filled without a
-// value made and moved for each.
-void decodeValueInto(std::int64_t type, const std::uint8_t* body, SqlValue& value);
+// value made and moved for each. A text's or blob's bytes are copied into `arena` when one
+// is given (the arena of the row `value` is in), else onto the heap.
+void decodeValueInto(std::int64_t type, const std::uint8_t* body, SqlValue& value,
+                     ValueArena* arena = nullptr);
 
 }  // namespace carve

@@ -109,7 +109,7 @@ bool sameValues(const SqlValues& a, const SqlValues& b, int skip) {
         break;
       case SqlValue::Kind::Text:
       case SqlValue::Kind::Blob:
-        if (x.bytes != y.bytes) return false;
+        if (x.bytes() != y.bytes()) return false;
         break;
       default:
         break;
@@ -728,7 +728,7 @@ class PageCarver {
       return;
     }
     if (alias >= 0 && found.rowid && static_cast<std::size_t>(alias) < found.values.size()) {
-      found.values[static_cast<std::size_t>(alias)] = SqlValue::ofInteger(*found.rowid, 0);
+      found.values[static_cast<std::size_t>(alias)] = SqlValue::ofInteger(*found.rowid);
     }
     Digest digest;
     digest.add(values);
@@ -989,14 +989,15 @@ std::vector<CarvedRow> carveTables(const CarveSources& sources, const TableSchem
   for (const CarvedRow& row : rows) {
     if (tables.count(row.table) == 0) continue;
     for (const SqlValue& value : row.values) {
-      if (value.kind == SqlValue::Kind::Text) texts.insert(row.table + '\x1f' + value.bytes);
+      if (value.kind == SqlValue::Kind::Text)
+        texts.insert(row.table + '\x1f' + std::string(value.bytes()));
     }
   }
   for (CarvedRow& entry : entries) {
     if (static_cast<std::int64_t>(rows.size()) >= limits.maxRows) break;
     std::string text;
     for (const SqlValue& value : entry.values) {
-      if (value.kind == SqlValue::Kind::Text) text = value.bytes;
+      if (value.kind == SqlValue::Kind::Text) text = value.bytes();
     }
     if (!texts.insert(entry.table + '\x1f' + text).second) continue;
     rows.push_back(std::move(entry));

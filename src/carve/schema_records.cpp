@@ -84,10 +84,11 @@ std::shared_ptr<MzMessageNode> messageOf(const RowValues& row, const MessageColu
   if (auto text = row.text(columns.text)) {
     message->messageContent = std::move(*text);
   } else if (const SqlValue* body = row.value(columns.attributedBody);
-             body != nullptr && body->kind == SqlValue::Kind::Blob && !body->bytes.empty()) {
+             body != nullptr && body->kind == SqlValue::Kind::Blob && !body->bytes().empty()) {
     // Current devices keep many texts only in the archived attributed string.
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(body->bytes.data());
-    if (auto text = attributedBodyText(bytes, body->bytes.size())) message->messageContent = *text;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(body->bytes().data());
+    if (auto text = attributedBodyText(bytes, body->bytes().size()))
+      message->messageContent = *text;
   }
   const bool chatLayout = row.value(columns.handleId) != nullptr;
   if (chatLayout) {
@@ -182,7 +183,7 @@ class ContactValueSet {
 
 // ---- notes ----------------------------------------------------------------------------------
 
-std::string noteStoreText(const std::string& blob) {
+std::string noteStoreText(std::string_view blob) {
   const NoteStoreBody body = readNoteStoreBody(std::span<const std::uint8_t>(
       reinterpret_cast<const std::uint8_t*>(blob.data()), blob.size()));
   if (body.read == NoteBodyRead::TooLarge) return kNoteBodyTooLargeMark;
@@ -499,7 +500,7 @@ NoteRecords schemaNotes(const TableSchema& schema, const std::vector<CarvedRow>&
         if (auto it = headOfData.find(*id); it != headOfData.end()) head = headFor(it->second);
       }
     }
-    addNote(row, noteStoreText(data->bytes), head);
+    addNote(row, noteStoreText(data->bytes()), head);
   }
   // Note rows whose body did not survive still show their title.
   for (const auto* list : {&noteRows, &storeRows}) {

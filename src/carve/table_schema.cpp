@@ -223,10 +223,10 @@ void readSchemaRows(const DatabasePages& pages, std::int64_t page, int depth,
       body += serialBodyLength(type);
     }
     SchemaRow row;
-    row.type = values[0].bytes;
-    row.name = values[1].bytes;
+    row.type = values[0].bytes();
+    row.name = values[1].bytes();
     if (values[3].kind == SqlValue::Kind::Integer) row.rootPage = values[3].integer;
-    row.sql = values[4].bytes;
+    row.sql = values[4].bytes();
     rows.push_back(std::move(row));
   }
 }

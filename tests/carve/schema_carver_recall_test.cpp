@@ -92,10 +92,10 @@ bool valueMatches(const carve::SqlValue& carved, const json& truth) {
     case carve::SqlValue::Kind::Real:
       return truth.is_number() && truth.get<double>() == carved.real;
     case carve::SqlValue::Kind::Text:
-      return truth.is_string() && truth.get<std::string>() == carved.bytes;
+      return truth.is_string() && truth.get<std::string>() == carved.bytes();
     case carve::SqlValue::Kind::Blob:
       return truth.is_object() &&
-             truth.value("blob_bytes", -1) == static_cast<std::int64_t>(carved.bytes.size());
+             truth.value("blob_bytes", -1) == static_cast<std::int64_t>(carved.bytes().size());
   }
   return false;
 }
@@ -181,13 +181,13 @@ Figures measure(int generation, std::uint64_t seed) {
   }
   auto keyOf = [&](const carve::SqlValue& value) {
     return value.kind == carve::SqlValue::Kind::Integer ? std::to_string(value.integer)
-                                                        : value.bytes;
+                                                        : std::string(value.bytes());
   };
   std::set<std::pair<std::string, std::string>> carvedMessages;  // (guid or date, text)
   for (const auto& row : rows) {
     const carve::TableDefinition* table = schema.table(row.table);
     if (row.table == "message") {
-      carvedMessages.emplace(keyOf(row.values[keyColumn]), row.values[textColumn].bytes);
+      carvedMessages.emplace(keyOf(row.values[keyColumn]), row.values[textColumn].bytes());
     }
     bool matched = false;
     for (const json& truthRow : truthRows[row.table]) {
@@ -205,7 +205,7 @@ Figures measure(int generation, std::uint64_t seed) {
           if (v.kind == carve::SqlValue::Kind::Integer) {
             std::printf(" %lld", static_cast<long long>(v.integer));
           } else if (v.kind == carve::SqlValue::Kind::Text) {
-            std::printf(" '%.20s'", v.bytes.c_str());
+            std::printf(" '%.20s'", std::string(v.bytes()).c_str());
           } else {
             std::printf(" %c", v.isNull() ? 'N' : 'B');
           }

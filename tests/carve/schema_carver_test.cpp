@@ -91,7 +91,7 @@ std::vector<CarvedRow> carveAll(const CarveSources& sources) {
         else if (v.kind == carve::SqlValue::Kind::Null)
           fprintf(stderr, " N");
         else
-          fprintf(stderr, " '%.30s'", v.bytes.c_str());
+          fprintf(stderr, " '%.30s'", std::string(v.bytes()).c_str());
       }
       fprintf(stderr, "\n");
     }
@@ -103,7 +103,7 @@ const CarvedRow* withText(const std::vector<CarvedRow>& rows, const std::string&
   for (const auto& row : rows) {
     if (row.table != "message") continue;
     for (const auto& value : row.values) {
-      if (value.kind == carve::SqlValue::Kind::Text && value.bytes == text) return &row;
+      if (value.kind == carve::SqlValue::Kind::Text && value.bytes() == text) return &row;
     }
   }
   return nullptr;
@@ -116,7 +116,7 @@ void put32(std::vector<std::uint8_t>& bytes, std::int64_t at, std::uint32_t valu
 }
 
 std::string textOf(const CarvedRow& row, std::size_t column) {
-  return column < row.values.size() ? row.values[column].bytes : std::string();
+  return column < row.values.size() ? std::string(row.values[column].bytes()) : std::string();
 }
 
 // The text's bytes lie on the row's page at or after the row's offset.
@@ -234,7 +234,7 @@ TEST(IndexEntryCarverTest, ReadsTheFreedEntriesOfATextIndex) {
     EXPECT_EQ(row.place, CarvedRecordPlace::kFreeblock);
     const auto* table = schema.table("bookmarks");
     for (std::size_t c = 0; c < table->columns.size(); ++c) {
-      if (table->columns[c].name == "url") found[row.rowid.value_or(0)] = row.values[c].bytes;
+      if (table->columns[c].name == "url") found[row.rowid.value_or(0)] = row.values[c].bytes();
     }
   }
   EXPECT_EQ(found, (std::map<std::int64_t, std::string>{{5, "http://sv.example.org/artikel/35"},
@@ -262,7 +262,7 @@ TEST(DatabaseMapTest, ARecordReadInPlaceDigestsAsItsDecodedValues) {
   const std::uint8_t* bodies = record.data() + header->headerLength;
   EXPECT_EQ(carve::recordValuesDigest(*header, bodies, 10, 0), carve::valuesDigest(values, 0));
   // The skipped column leaves the digest alone; a text and a blob of the same bytes differ.
-  values[0] = carve::SqlValue::ofInteger(42, 1);
+  values[0] = carve::SqlValue::ofInteger(42);
   EXPECT_EQ(carve::recordValuesDigest(*header, bodies, 10, 0), carve::valuesDigest(values, 0));
   std::swap(values[7], values[8]);
   EXPECT_NE(carve::recordValuesDigest(*header, bodies, 10, 0), carve::valuesDigest(values, 0));
@@ -491,7 +491,7 @@ TEST(SchemaCarverTest, FindsDeletedRowsInTheGapOnFreelistPagesAndBehindOverflowC
   EXPECT_GE(ceiling, 70u);
   EXPECT_GT(onFreelist, 20u);
   for (const auto& row : rows) {
-    const std::string& text = row.values[2].bytes;
+    const std::string_view text = row.values[2].bytes();
     EXPECT_TRUE(text == messageText(1000, 80) || text.rfind("Message ", 0) == 0) << text;
   }
 }
@@ -663,7 +663,7 @@ TEST(SchemaCarverTest, BringsBackARowOnlyAnOlderLogFrameRemembers) {
 
   // Nothing invented: every carved text is one that was inserted.
   for (const auto& r : rows) {
-    const std::string& text = r.values[2].bytes;
+    const std::string_view text = r.values[2].bytes();
     EXPECT_TRUE(text == longText || text == "a text the log remembers" ||
                 text.rfind("Message ", 0) == 0)
         << text;

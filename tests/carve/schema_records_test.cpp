@@ -61,7 +61,8 @@ Carved carveSql(const std::string& name, const std::string& sql, bool wal = fals
       std::printf("%s page %lld place %d values %zu:", r.table.c_str(), (long long)r.page, r.place,
                   r.values.size());
       for (const auto& v : r.values)
-        std::printf(" [%d %s %lld]", (int)v.kind, v.bytes.c_str(), (long long)v.integer);
+        std::printf(" [%d %s %lld]", (int)v.kind, std::string(v.bytes()).c_str(),
+                    (long long)v.integer);
       std::printf("\n");
     }
   }
@@ -437,9 +438,9 @@ TEST(SchemaRecordsTest, RowValuesFindColumnsByNameInAnyCase) {
   ASSERT_TRUE(table);
   carve::CarvedRow row;
   row.table = "t";
-  row.values = {carve::SqlValue::ofInteger(7, 1), carve::SqlValue::ofText("hi", 17),
-                carve::SqlValue::ofInteger(100, 1), carve::SqlValue::ofInteger(200, 1),
-                carve::SqlValue::ofText("second", 25)};
+  row.values = {carve::SqlValue::ofInteger(7), carve::SqlValue::ofText("hi"),
+                carve::SqlValue::ofInteger(100), carve::SqlValue::ofInteger(200),
+                carve::SqlValue::ofText("second")};
   const carve::RowValues values(std::make_shared<const carve::ColumnNames>(*table), row);
   EXPECT_EQ(values.text("TEXT"), "hi");
   EXPECT_EQ(values.text("Text2"), "second");

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "carve/record_format.h"
 #include "carve/sqlite_values.h"
 
 namespace {
@@ -34,17 +35,25 @@ TEST(ValueArenaTest, PiecesAreAlignedApartAndOutliveTheirMaker) {
     piece[0] = piece[size - 1] = 0xAB;  // writable to its end
   }
 
-  SqlValues row{ArenaAllocator<SqlValue>(arena)};
-  row.push_back(SqlValue::ofText("Meet me at the station", 57));
+  // A text decoded into the row keeps its bytes in the arena; one made apart, on the heap.
+  const std::string stored = "Meet me at the station";
+  SqlValues row(2, ArenaAllocator<SqlValue>(arena));
+  carve::decodeValueInto(13 + 2 * static_cast<std::int64_t>(stored.size()),
+                         reinterpret_cast<const std::uint8_t*>(stored.data()), row[0], arena.get());
+  row[1] = SqlValue::ofBlob("\x01\x02");
   const SqlValues copy = row;
   EXPECT_FALSE(copy.get_allocator().arena());  // a copy lives on the heap
   std::weak_ptr<ValueArena> watch = arena;
   arena.reset();
   ASSERT_FALSE(watch.expired());  // the row keeps its arena
-  EXPECT_EQ(row[0].bytes, "Meet me at the station");
+  EXPECT_EQ(row[0].bytes(), stored);
+  SqlValue moved = std::move(row[1]);
   row = SqlValues();
-  EXPECT_TRUE(watch.expired());
-  EXPECT_EQ(copy[0].bytes, "Meet me at the station");
+  EXPECT_TRUE(watch.expired());  // its blocks are gone: the copy's bytes are its own
+  EXPECT_EQ(copy[0].kind, SqlValue::Kind::Text);
+  EXPECT_EQ(copy[0].bytes(), stored);
+  EXPECT_EQ(copy[1], SqlValue::ofBlob("\x01\x02"));
+  EXPECT_EQ(moved.bytes(), "\x01\x02");
 }
 
 }  // namespace

@@ -1,0 +1,26 @@
+#include "carve/sqlite_values.h"
+
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+namespace carve {
+
+void SqlValue::setBytes(std::string_view bytes, ValueArena* arena) {
+  release();
+  size_ = 0;
+  data_ = nullptr;
+  if (bytes.empty()) return;
+  // No record holds a value this long; std::string refuses lengths it cannot hold alike.
+  if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+    throw std::length_error("value too long");
+  }
+  char* copy =
+      arena != nullptr ? static_cast<char*>(arena->take(bytes.size())) : new char[bytes.size()];
+  std::memcpy(copy, bytes.data(), bytes.size());
+  ownsBytes_ = arena == nullptr;
+  size_ = static_cast<std::uint32_t>(bytes.size());
+  data_ = copy;
+}
+
+}  // namespace carve
