@@ -21,8 +21,14 @@ class SqlValue {
 
   // A row of a large table holds tens of these and a carve keeps millions of them: the
   // number is kept once, as the integer or the real its kind says, and a text or blob as
-  // its bytes and their length.
+  // its bytes and their length (24 bytes in all).
   Kind kind = Kind::Null;
+
+ private:
+  bool ownsBytes_ = false;  // the bytes are on the heap, else in an arena (or none)
+  std::uint32_t size_ = 0;
+
+ public:
   union {
     std::int64_t integer = 0;  // Integer
     double real;               // Real
@@ -36,9 +42,9 @@ class SqlValue {
   }
   SqlValue(SqlValue&& other) noexcept
       : kind(other.kind),
-        integer(other.integer),
         ownsBytes_(other.ownsBytes_),
         size_(other.size_),
+        integer(other.integer),
         data_(other.data_) {
     other.ownsBytes_ = false;
     other.size_ = 0;
@@ -127,12 +133,11 @@ class SqlValue {
     ownsBytes_ = false;
   }
 
-  bool ownsBytes_ = false;  // the bytes are on the heap, else in an arena (or none)
-  std::uint32_t size_ = 0;
   const char* data_ = nullptr;
 };
 
 // The values of one row, in column order; a carver's rows take them from an arena.
 using SqlValues = std::vector<SqlValue, ArenaAllocator<SqlValue>>;
+static_assert(sizeof(SqlValue) <= 24);
 
 }  // namespace carve
