@@ -7,6 +7,7 @@
 
 #include "carve/btree_cells.h"
 #include "carve/present_memory.h"
+#include "carve/worker_threads.h"
 
 namespace carve {
 
@@ -42,6 +43,40 @@ void logChecksumOf(const std::uint8_t* bytes, std::size_t n, std::uint32_t& s0, 
   }
   s0 = a;
   s1 = b;
+}
+
+// What a run of words does to the checksum's two sums. A pair of words (x, y) takes
+// (a, b) to (a + x + b, a + 2b + x + y): a linear map M of the sums plus what the words add,
+// all modulo 2^32. A run of k pairs therefore takes (a, b) to M^k (a, b) + c, where c is the
+// run's checksum begun from (0, 0); runs summed apart join in order through M^k.
+struct ChecksumStep {
+  std::uint32_t m[2][2] = {{1, 0}, {0, 1}};  // M^k
+  std::uint32_t c0 = 0, c1 = 0;
+
+  void apply(std::uint32_t& s0, std::uint32_t& s1) const {
+    const std::uint32_t a = m[0][0] * s0 + m[0][1] * s1 + c0;
+    const std::uint32_t b = m[1][0] * s0 + m[1][1] * s1 + c1;
+    s0 = a;
+    s1 = b;
+  }
+};
+
+// M^k for k pairs of words.
+ChecksumStep powerOfPairs(std::uint64_t k) {
+  ChecksumStep result, square;
+  square.m[0][0] = 1, square.m[0][1] = 1, square.m[1][0] = 1, square.m[1][1] = 2;
+  auto times = [](const ChecksumStep& x, const ChecksumStep& y) {
+    ChecksumStep z;
+    for (int i = 0; i < 2; ++i) {
+      for (int j = 0; j < 2; ++j) z.m[i][j] = x.m[i][0] * y.m[0][j] + x.m[i][1] * y.m[1][j];
+    }
+    return z;
+  };
+  for (; k != 0; k >>= 1) {
+    if (k & 1) result = times(result, square);
+    square = times(square, square);
+  }
+  return result;
 }
 
 }  // namespace
@@ -90,18 +125,38 @@ void CarveSources::readLog(const CarveSourceLimits& limits) {
   logChecksum(header, 24, bigEndian, s0, s1);
   bool valid = s0 == read32(log, 24) && s1 == read32(log, 28);
   const std::int64_t frameSize = kFrameHeader + logPageSize;
+  const std::int64_t frameCount =
+      std::min((log.size() - kLogHeader) / frameSize, limits.maxLogFrames);
+  // Each frame's checksum runs on from the one before it; what each frame's words add is
+  // summed apart, on as many threads as the machine runs, and joined in order below.
+  std::vector<ChecksumStep> steps;
+  if (valid && frameCount > 0) {
+    steps.assign(static_cast<std::size_t>(frameCount),
+                 powerOfPairs(static_cast<std::uint64_t>(8 + logPageSize) / 8));
+    const unsigned threads = frameCount > 256 ? workerThreads() : 1u;
+    runOnThreads(threads, [&](unsigned self) {
+      const std::int64_t from = frameCount * self / threads;
+      const std::int64_t to = frameCount * (self + 1) / threads;
+      for (std::int64_t f = from; f < to; ++f) {
+        // The whole frame lies in the log.
+        const std::uint8_t* bytes = log.data() + kLogHeader + f * frameSize;
+        ChecksumStep& step = steps[static_cast<std::size_t>(f)];
+        logChecksum(bytes, 8, bigEndian, step.c0, step.c1);
+        logChecksum(bytes + kFrameHeader, static_cast<std::size_t>(logPageSize), bigEndian, step.c0,
+                    step.c1);
+      }
+    });
+  }
   std::int64_t commit = 1;
-  for (std::int64_t at = kLogHeader; at + frameSize <= log.size(); at += frameSize) {
-    if (static_cast<std::int64_t>(frames_.size()) >= limits.maxLogFrames) break;
+  for (std::int64_t f = 0; f < frameCount; ++f) {
+    const std::int64_t at = kLogHeader + f * frameSize;
     LogFrame frame;
-    frame.index = (at - kLogHeader) / frameSize + 1;
+    frame.index = f + 1;
     frame.page = read32(log, at);
     frame.commitSize = read32(log, at + 4);
     frame.offset = at + kFrameHeader;
     if (valid) {
-      const std::uint8_t* bytes = log.data() + at;  // the whole frame lies in the log
-      logChecksum(bytes, 8, bigEndian, s0, s1);
-      logChecksum(bytes + kFrameHeader, static_cast<std::size_t>(logPageSize), bigEndian, s0, s1);
+      steps[static_cast<std::size_t>(f)].apply(s0, s1);
       valid = read32(log, at + 8) == salt1 && read32(log, at + 12) == salt2 &&
               s0 == read32(log, at + 16) && s1 == read32(log, at + 20);
     }

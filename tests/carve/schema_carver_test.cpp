@@ -360,6 +360,29 @@ TEST(CarveSourcesTest, TheNewestStateIsWhatACheckpointWritesBack) {
   EXPECT_FALSE(carveAll(claimed).empty());
 }
 
+// A long log's checksums are summed frame by frame on several threads and joined in order:
+// every frame SQLite wrote checks, and a changed byte fails its frame and all after it.
+TEST(CarveSourcesTest, ChecksAManyFrameLogAsOneRunningChecksum) {
+  MessageDatabase sms(7, JournalMode::Wal);
+  for (int i = 0; i < 300; ++i) sms.add(messageText(i, 900));
+  const DatabaseImage db = sms.file(), log = sms.file("-wal");
+  const std::size_t frame = 24 + 4096;
+  const std::size_t frames = (log.size() - 32) / frame;
+  ASSERT_GT(frames, 600u);
+  const auto intact = CarveSources::read("sms.db", db, log);
+  ASSERT_EQ(intact.frames().size(), frames);
+  for (const auto& f : intact.frames()) EXPECT_FALSE(f.badChecksum) << f.index;
+
+  std::vector<std::uint8_t> wal(log.data(), log.data() + log.size());
+  const std::size_t changed = frames / 2 + 7;  // 0-based
+  wal[32 + changed * frame + 24 + 1000] ^= 0x01;
+  const auto damaged = CarveSources::read("sms.db", db, DatabaseImage(wal));
+  ASSERT_EQ(damaged.frames().size(), frames);
+  for (const auto& f : damaged.frames()) {
+    EXPECT_EQ(f.badChecksum, static_cast<std::size_t>(f.index) > changed) << f.index;
+  }
+}
+
 TEST(SignatureRecordCheckTest, LeavesOutWhatLiesInALiveCellOrReadsTheSchemaCarversBytesOtherwise) {
   carve::TableSchema schema;
   schema.tables.resize(2);
