@@ -7,18 +7,18 @@
 namespace carve {
 
 void SqlValue::setBytes(std::string_view bytes, ValueArena* arena) {
-  release();
-  size_ = 0;
-  data_ = nullptr;
-  if (bytes.empty()) return;
-  // No record holds a value this long; std::string refuses lengths it cannot hold alike.
-  if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
-    throw std::length_error("value too long");
+  char* copy = nullptr;
+  if (!bytes.empty()) {
+    // No record holds a value this long; std::string refuses lengths it cannot hold alike.
+    if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+      throw std::length_error("value too long");
+    }
+    copy =
+        arena != nullptr ? static_cast<char*>(arena->take(bytes.size())) : new char[bytes.size()];
+    std::memcpy(copy, bytes.data(), bytes.size());
   }
-  char* copy =
-      arena != nullptr ? static_cast<char*>(arena->take(bytes.size())) : new char[bytes.size()];
-  std::memcpy(copy, bytes.data(), bytes.size());
-  ownsBytes_ = arena == nullptr;
+  release();  // only now: `bytes` may be this value's own
+  ownsBytes_ = copy != nullptr && arena == nullptr;
   size_ = static_cast<std::uint32_t>(bytes.size());
   data_ = copy;
 }

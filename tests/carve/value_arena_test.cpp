@@ -54,6 +54,8 @@ TEST(ValueArenaTest, PiecesAreAlignedApartAndOutliveTheirMaker) {
   EXPECT_EQ(copy[0].bytes(), stored);
   EXPECT_EQ(copy[1], SqlValue::ofBlob("\x01\x02"));
   EXPECT_EQ(moved.bytes(), "\x01\x02");
+  moved.setBytes(SqlValue::Kind::Text, moved.bytes().substr(1), nullptr);  // from its own bytes
+  EXPECT_EQ(moved, SqlValue::ofText("\x02"));
 }
 
 }  // namespace
