@@ -49,6 +49,9 @@ class DatabaseImage {
   // True when the `n` bytes at `offset` equal `pattern` (bytes outside the file are 0).
   bool matches(std::int64_t offset, const std::uint8_t* pattern, std::size_t n) const;
 
+  // What keeps the bytes alive: whoever holds it may read them after the image is gone.
+  const std::shared_ptr<const void>& owner() const { return owner_; }
+
  private:
   std::shared_ptr<const void> owner_;  // the vector or the mapping the bytes live in
   const std::uint8_t* data_ = nullptr;

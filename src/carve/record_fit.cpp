@@ -187,7 +187,7 @@ std::optional<SqlValues> TableFitter::fitTable(int table, const RecordHeader& he
 }
 
 SqlValues TableFitter::valuesOf(int table, const RecordHeader& header, const std::uint8_t* body,
-                                const ArenaAllocator<SqlValue>& allocator) const {
+                                const ArenaAllocator<SqlValue>& allocator, bool borrow) const {
   const std::size_t m = header.serialTypes.size();
   const std::size_t n = schema_.tables[static_cast<std::size_t>(table)].columns.size();
   // Missing columns stay NULL.
@@ -195,7 +195,7 @@ SqlValues TableFitter::valuesOf(int table, const RecordHeader& header, const std
   std::size_t at = 0;
   for (std::size_t i = 0; i < m; ++i) {
     const std::int64_t type = header.serialTypes[i];
-    decodeValueInto(type, body + at, values[i], allocator.arena().get());
+    decodeValueInto(type, body + at, values[i], allocator.arena().get(), borrow);
     at += static_cast<std::size_t>(serialBodyLength(type));
   }
   return values;

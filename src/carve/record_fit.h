@@ -68,9 +68,10 @@ class TableFitter {
   bool fitsTable(int table, const RecordHeader& header, const std::uint8_t* body,
                  std::size_t bodyLength) const;
   // The values of a record that fitsTable() took: one per column of `table`, missing ones
-  // NULL, in memory from `allocator`.
+  // NULL, in memory from `allocator`. With `borrow`, texts and blobs are taken where they
+  // lie in `body`, which the allocator's arena keeps alive (see decodeValueInto()).
   SqlValues valuesOf(int table, const RecordHeader& header, const std::uint8_t* body,
-                     const ArenaAllocator<SqlValue>& allocator = {}) const;
+                     const ArenaAllocator<SqlValue>& allocator = {}, bool borrow = false) const;
   // Whether the record fits table `table` alone; its values when it does.
   std::optional<SqlValues> fitTable(int table, const RecordHeader& header, const std::uint8_t* body,
                                     std::size_t bodyLength,

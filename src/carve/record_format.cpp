@@ -80,12 +80,16 @@ SqlValue decodeValue(std::int64_t type, const std::uint8_t* body) {
 }
 
 void decodeValueInto(std::int64_t type, const std::uint8_t* body, SqlValue& value,
-                     ValueArena* arena) {
+                     ValueArena* arena, bool borrow) {
   if (type >= 12) {
-    value.setBytes(type % 2 == 1 ? SqlValue::Kind::Text : SqlValue::Kind::Blob,
-                   std::string_view(reinterpret_cast<const char*>(body),
-                                    static_cast<std::size_t>(serialBodyLength(type))),
-                   arena);
+    const auto kind = type % 2 == 1 ? SqlValue::Kind::Text : SqlValue::Kind::Blob;
+    const std::string_view bytes(reinterpret_cast<const char*>(body),
+                                 static_cast<std::size_t>(serialBodyLength(type)));
+    if (borrow) {
+      value.borrowBytes(kind, bytes);
+    } else {
+      value.setBytes(kind, bytes, arena);
+    }
     return;
   }
   value.clearBytes();

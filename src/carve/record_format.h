@@ -85,8 +85,9 @@ bool readRecordHeaderInto(const std::uint8_t* bytes, std::size_t n, std::size_t 
 SqlValue decodeValue(std::int64_t type, const std::uint8_t* body);
 // The same, written over `value` in place: a list of values made once is filled without a
 // value made and moved for each. A text's or blob's bytes are copied into `arena` when one
-// is given (the arena of the row `value` is in), else onto the heap.
+// is given (the arena of the row `value` is in), else onto the heap; with `borrow` they are
+// taken where they lie (memory the row's arena keeps alive).
 void decodeValueInto(std::int64_t type, const std::uint8_t* body, SqlValue& value,
-                     ValueArena* arena = nullptr);
+                     ValueArena* arena = nullptr, bool borrow = false);
 
 }  // namespace carve

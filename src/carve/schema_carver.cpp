@@ -508,7 +508,9 @@ class PageCarver {
     }
     Found found;
     found.table = *table;
-    if (withValues) found.values = fitter_.valuesOf(*table, header, body, values_);
+    // A payload read where it lies lends its texts to the values (see carveVersions()); one
+    // put together from overflow pages is copied.
+    if (withValues) found.values = fitter_.valuesOf(*table, header, body, values_, !assembled);
     found.rowid = cell->rowid;
     found.offset = at;
     found.end = cell->end;
@@ -684,7 +686,7 @@ class PageCarver {
             bestScore = score;
             Found found;
             found.table = t;
-            found.values = fitter_.valuesOf(t, header, body, values_);
+            found.values = fitter_.valuesOf(t, header, body, values_, /*borrow=*/true);
             found.offset = begin;
             found.end = recordEnd;
             found.storedColumns = static_cast<int>(m);
@@ -902,9 +904,16 @@ std::vector<CarvedRow> carveVersions(const CarveContext& context) {
     versions.resize(static_cast<std::size_t>(context.limits.maxPageVersions));
   }
   const unsigned threads = workerThreads();
-  // The rows' values, in an arena of each thread's own that the rows keep.
+  // The rows' values, in an arena of each thread's own that the rows keep. Texts and blobs
+  // read where they lie in the files are not copied: the arenas keep the files' memory.
   std::vector<std::shared_ptr<ValueArena>> arenas;
-  for (unsigned t = 0; t < threads; ++t) arenas.push_back(std::make_shared<ValueArena>());
+  for (unsigned t = 0; t < threads; ++t) {
+    arenas.push_back(std::make_shared<ValueArena>());
+    const CarveSources& sources = context.sources;
+    for (const DatabaseImage* image : {&sources.database(), &sources.log(), &sources.journal()}) {
+      if (image->owner()) arenas.back()->keepAlive(image->owner());
+    }
+  }
   const auto batch = static_cast<std::size_t>(std::max<std::int64_t>(1, context.limits.batch));
   // While the helpers carve a batch, this thread collects the batch before it, then carves too.
   std::vector<std::vector<Finding>> findings, previous;

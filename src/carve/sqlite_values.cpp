@@ -23,4 +23,16 @@ void SqlValue::setBytes(std::string_view bytes, ValueArena* arena) {
   data_ = copy;
 }
 
+void SqlValue::borrowBytes(Kind kind, std::string_view bytes) {
+  if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+    throw std::length_error("value too long");
+  }
+  release();
+  this->kind = kind;
+  integer = 0;
+  ownsBytes_ = false;
+  size_ = static_cast<std::uint32_t>(bytes.size());
+  data_ = bytes.empty() ? nullptr : bytes.data();
+}
+
 }  // namespace carve

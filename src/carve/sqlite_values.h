@@ -96,6 +96,9 @@ class SqlValue {
     integer = 0;
     setBytes(bytes, arena);
   }
+  // Makes this value a text or blob (`kind`) of `bytes` where they lie, not copied: they must
+  // last as long as the value's row (bytes of an image its arena keeps alive).
+  void borrowBytes(Kind kind, std::string_view bytes);
   // Makes this value NULL, an integer or a real; any bytes it held are let go.
   void clearBytes() {
     release();

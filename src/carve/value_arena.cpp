@@ -38,6 +38,11 @@ ValueArena::~ValueArena() {
   }
 }
 
+void ValueArena::keepAlive(std::shared_ptr<const void> owner) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  kept_.push_back(std::move(owner));
+}
+
 void* ValueArena::take(std::size_t bytes) {
   if (bytes > static_cast<std::size_t>(-1) / 2) throw std::bad_alloc();
   const std::size_t wanted = bytes;

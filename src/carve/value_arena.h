@@ -32,6 +32,9 @@ class ValueArena {
   // as the heap does. Safe to call from several threads, though each thread should have an
   // arena of its own so that none waits.
   void* take(std::size_t bytes);
+  // Keeps `owner` (the memory of a database image) alive as long as the arena: values in the
+  // arena's rows may then borrow their bytes from that memory rather than copy them.
+  void keepAlive(std::shared_ptr<const void> owner);
 
  private:
   struct Block {
@@ -40,6 +43,7 @@ class ValueArena {
   };
   std::mutex mutex_;
   std::vector<Block> blocks_;
+  std::vector<std::shared_ptr<const void>> kept_;
   std::uint8_t* next_ = nullptr;
   std::size_t left_ = 0;
   std::size_t blockSize_ = 0;  // of the last block; the next is twice as large, up to a cap
