@@ -40,15 +40,8 @@ class SqlValue {
   SqlValue(const SqlValue& other) : kind(other.kind), integer(other.integer) {
     setBytes(other.bytes(), nullptr);
   }
-  SqlValue(SqlValue&& other) noexcept
-      : kind(other.kind),
-        ownsBytes_(other.ownsBytes_),
-        size_(other.size_),
-        integer(other.integer),
-        data_(other.data_) {
-    other.ownsBytes_ = false;
-    other.size_ = 0;
-    other.data_ = nullptr;
+  SqlValue(SqlValue&& other) noexcept : kind(other.kind), integer(other.integer) {
+    takeBytes(other);
   }
   SqlValue& operator=(const SqlValue& other) {
     if (this != &other) {
@@ -62,12 +55,7 @@ class SqlValue {
       release();
       kind = other.kind;
       integer = other.integer;
-      ownsBytes_ = other.ownsBytes_;
-      size_ = other.size_;
-      data_ = other.data_;
-      other.ownsBytes_ = false;
-      other.size_ = 0;
-      other.data_ = nullptr;
+      takeBytes(other);
     }
     return *this;
   }
@@ -131,6 +119,15 @@ class SqlValue {
     return v;
   }
   void setBytes(std::string_view bytes, ValueArena* arena);
+  // Takes `other`'s bytes, wherever they are, and leaves it none.
+  void takeBytes(SqlValue& other) noexcept {
+    ownsBytes_ = other.ownsBytes_;
+    size_ = other.size_;
+    data_ = other.data_;
+    other.ownsBytes_ = false;
+    other.size_ = 0;
+    other.data_ = nullptr;
+  }
   void release() {
     if (ownsBytes_) delete[] data_;
     ownsBytes_ = false;
